@@ -1,0 +1,21 @@
+// Block encoding for the writer: one stored or compressed block, its 4-byte header followed by its
+// body padded to a multiple of 16 bytes. Enciphering the body is the writer's job, not this one's.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace pack {
+
+struct EncoderOptions {
+    int level = 2;  // 1 = greedy longest match; higher levels search harder
+};
+
+// Appends one compressed block of data[0 .. size) to out. size is at most 8 MiB.
+void EncodeCompressedBlock(const uint8_t* data, uint32_t size, const EncoderOptions& options,
+                           std::vector<uint8_t>& out);
+
+// Appends one stored block of data[0 .. size) to out. size is below 2^29.
+void EncodeStoredBlock(const uint8_t* data, uint32_t size, std::vector<uint8_t>& out);
+
+}  // namespace pack

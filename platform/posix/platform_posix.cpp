@@ -1,0 +1,133 @@
+// POSIX implementation of the platform layer: open(2)/pread-free sequential I/O with off_t
+// positions (64-bit, the build sets _FILE_OFFSET_BITS where needed), statvfs for free space,
+// chmod for the read-only bit, mmap for the large areas and an atomic flag for the cancel event.
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <new>
+
+#include "platform/platform.h"
+
+namespace platform {
+
+int FileOpen(const char* path, int flags, int permission) {
+    int posixFlags = (flags & kOpenReadWrite) ? O_RDWR : O_RDONLY;
+    if (flags & kOpenCreate) posixFlags |= O_CREAT;
+    if (flags & kOpenTruncate) posixFlags |= O_TRUNC;
+    posixFlags |= O_CLOEXEC;
+    mode_t mode = 0;
+    if (permission & 0x100) mode |= S_IRUSR | S_IRGRP | S_IROTH;
+    if (permission & 0x080) mode |= S_IWUSR | S_IWGRP | S_IWOTH;  // umask trims group and others
+    int fd;
+    do {
+        fd = open(path, posixFlags, mode);
+    } while (fd < 0 && errno == EINTR);
+    return fd < 0 ? -1 : fd;
+}
+
+int64_t FileRead(int fd, void* buffer, uint32_t count) {
+    auto* bytes = static_cast<unsigned char*>(buffer);
+    uint32_t done = 0;
+    while (done < count) {
+        ssize_t got = read(fd, bytes + done, count - done);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            return done > 0 ? done : -1;
+        }
+        if (got == 0) break;
+        done += static_cast<uint32_t>(got);
+    }
+    return done;
+}
+
+int64_t FileWrite(int fd, const void* buffer, uint32_t count) {
+    const auto* bytes = static_cast<const unsigned char*>(buffer);
+    uint32_t done = 0;
+    while (done < count) {
+        ssize_t put = write(fd, bytes + done, count - done);
+        if (put < 0) {
+            if (errno == EINTR) continue;
+            return done > 0 ? done : -1;
+        }
+        if (put == 0) break;
+        done += static_cast<uint32_t>(put);
+    }
+    return done;
+}
+
+int64_t FileSeek(int fd, uint64_t offset) {
+    if (offset > static_cast<uint64_t>(INT64_MAX)) return -1;
+    off_t pos = lseek(fd, static_cast<off_t>(offset), SEEK_SET);
+    return pos < 0 ? -1 : static_cast<int64_t>(pos);
+}
+
+int64_t FileTell(int fd) {
+    off_t pos = lseek(fd, 0, SEEK_CUR);
+    return pos < 0 ? -1 : static_cast<int64_t>(pos);
+}
+
+int64_t FileLength(int fd) {
+    struct stat st;
+    if (fstat(fd, &st) != 0) return -1;
+    return static_cast<int64_t>(st.st_size);
+}
+
+int FileClose(int fd) { return close(fd); }
+
+bool FreeSpaceOfFolder(const char* folder, uint64_t* bytes) {
+    struct statvfs vfs;
+    if (statvfs(folder[0] ? folder : ".", &vfs) != 0) return false;
+    *bytes = static_cast<uint64_t>(vfs.f_bavail) * static_cast<uint64_t>(vfs.f_frsize);
+    return true;
+}
+
+bool SetAttributes(const char* path, uint32_t attributes) {
+    struct stat st;
+    if (stat(path, &st) != 0) return false;
+    mode_t mode = st.st_mode & 07777;
+    if (attributes & 0x01) {
+        mode &= ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH);
+    } else {
+        mode |= S_IWUSR;
+    }
+    return chmod(path, mode) == 0;
+}
+
+void* PageAlloc(size_t bytes) {
+    void* memory = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    return memory == MAP_FAILED ? nullptr : memory;
+}
+
+void PageFree(void* memory, size_t bytes) {
+    if (memory) munmap(memory, bytes);
+}
+
+struct CancelEvent {
+    std::atomic<bool> signalled{false};
+};
+
+CancelEvent* EventCreate() {
+    void* memory = std::malloc(sizeof(CancelEvent));
+    return memory ? new (memory) CancelEvent : nullptr;
+}
+
+void EventSet(CancelEvent* event) { event->signalled.store(true, std::memory_order_release); }
+void EventReset(CancelEvent* event) { event->signalled.store(false, std::memory_order_release); }
+
+bool EventPollAndClear(CancelEvent* event) {
+    return event->signalled.exchange(false, std::memory_order_acq_rel);
+}
+
+void EventClose(CancelEvent* event) {
+    if (!event) return;
+    event->~CancelEvent();
+    std::free(event);
+}
+
+}  // namespace platform

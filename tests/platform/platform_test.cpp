@@ -1,0 +1,109 @@
+// The platform layer: descriptor I/O with 64-bit positions, attributes, page memory and the
+// cancel event, on whichever platform the tests were built for.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#include "platform/platform.h"
+
+namespace {
+
+std::string TempPath(const char* leaf) {
+    return (std::filesystem::temp_directory_path() / leaf).string();
+}
+
+int CreateFile(const std::string& path) {
+    return platform::FileOpen(path.c_str(),
+                              platform::kOpenBinary | platform::kOpenTruncate |
+                                  platform::kOpenCreate | platform::kOpenSequential |
+                                  platform::kOpenReadWrite,
+                              platform::kPermReadWrite);
+}
+
+TEST(PlatformFile, WriteSeekReadRoundTrip) {
+    std::string path = TempPath("vorn_platform_rw.bin");
+    int fd = CreateFile(path);
+    ASSERT_GE(fd, 0);
+    const char text[] = "0123456789";
+    EXPECT_EQ(platform::FileWrite(fd, text, 10), 10);
+    EXPECT_EQ(platform::FileLength(fd), 10);
+    EXPECT_EQ(platform::FileSeek(fd, 4), 4);
+    char got[8] = {};
+    EXPECT_EQ(platform::FileRead(fd, got, 8), 6);  // short read at end of file
+    EXPECT_EQ(std::memcmp(got, "456789", 6), 0);
+    EXPECT_EQ(platform::FileTell(fd), 10);
+    EXPECT_EQ(platform::FileRead(fd, got, 8), 0);
+    EXPECT_EQ(platform::FileClose(fd), 0);
+    std::filesystem::remove(path);
+}
+
+TEST(PlatformFile, MissingFileDoesNotOpen) {
+    EXPECT_EQ(platform::FileOpen(TempPath("vorn_no_such_file.bin").c_str(),
+                                 platform::kOpenBinary | platform::kOpenReadOnly, 0),
+              -1);
+}
+
+TEST(PlatformFile, SeekBeyondFourGiBInSparseFile) {
+    std::string path = TempPath("vorn_platform_sparse.bin");
+    int fd = CreateFile(path);
+    ASSERT_GE(fd, 0);
+    const uint64_t far = (uint64_t{5} << 30) + 3;
+    ASSERT_EQ(platform::FileSeek(fd, far), static_cast<int64_t>(far));
+    EXPECT_EQ(platform::FileWrite(fd, "V", 1), 1);
+    EXPECT_EQ(platform::FileLength(fd), static_cast<int64_t>(far + 1));
+    ASSERT_EQ(platform::FileSeek(fd, far), static_cast<int64_t>(far));
+    char c = 0;
+    EXPECT_EQ(platform::FileRead(fd, &c, 1), 1);
+    EXPECT_EQ(c, 'V');
+    platform::FileClose(fd);
+    std::filesystem::remove(path);
+}
+
+TEST(PlatformAttributes, ReadOnlyBitRefusesWritesUntilCleared) {
+    std::string path = TempPath("vorn_platform_ro.bin");
+    int fd = CreateFile(path);
+    ASSERT_GE(fd, 0);
+    platform::FileClose(fd);
+    ASSERT_TRUE(platform::SetAttributes(path.c_str(), 0x21));
+    // Root ignores POSIX write permissions, so the bit is checked where it is visible to all.
+    auto perms = std::filesystem::status(path).permissions();
+    EXPECT_EQ(perms & std::filesystem::perms::owner_write, std::filesystem::perms::none);
+    ASSERT_TRUE(platform::SetAttributes(path.c_str(), 0x20));
+    perms = std::filesystem::status(path).permissions();
+    EXPECT_NE(perms & std::filesystem::perms::owner_write, std::filesystem::perms::none);
+    std::filesystem::remove(path);
+}
+
+TEST(PlatformSpace, FreeSpaceOfTempFolderIsKnown) {
+    uint64_t bytes = 0;
+    EXPECT_TRUE(platform::FreeSpaceOfFolder(TempPath("").c_str(), &bytes));
+    EXPECT_GT(bytes, 0u);
+}
+
+TEST(PlatformMemory, PageAllocGivesWritableZeroedArea) {
+    const size_t size = 8u << 20;
+    auto* area = static_cast<unsigned char*>(platform::PageAlloc(size));
+    ASSERT_NE(area, nullptr);
+    EXPECT_EQ(area[0], 0);
+    EXPECT_EQ(area[size - 1], 0);
+    area[size - 1] = 7;
+    platform::PageFree(area, size);
+}
+
+TEST(PlatformEvent, PollConsumesSignalAndResetDiscardsIt) {
+    platform::CancelEvent* event = platform::EventCreate();
+    ASSERT_NE(event, nullptr);
+    EXPECT_FALSE(platform::EventPollAndClear(event));
+    platform::EventSet(event);
+    EXPECT_TRUE(platform::EventPollAndClear(event));
+    EXPECT_FALSE(platform::EventPollAndClear(event));
+    platform::EventSet(event);
+    platform::EventReset(event);
+    EXPECT_FALSE(platform::EventPollAndClear(event));
+    platform::EventClose(event);
+}
+
+}  // namespace
