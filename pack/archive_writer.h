@@ -1,0 +1,70 @@
+// The archive writer: assembles a VORN archive from entries (stored or compressed blocks,
+// optionally enciphered), a name table (optionally enciphered), an optional comment entry and
+// any bytes before the archive. Tests also use it to make the deliberately broken forms a reader
+// must refuse, through the override fields.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "pack/block_encoder.h"
+
+namespace pack {
+
+constexpr uint32_t kMagic = 0x4E524F56;            // "VORN", first byte lowest
+constexpr uint32_t kVersionCurrent = 0x8f000002;
+constexpr uint32_t kVersionOld = 0x8f000001;
+constexpr uint32_t kFlagLocked = 2;
+constexpr uint32_t kMaxBlockSize = 0x800000;       // 8 MiB of output per block
+constexpr const char* kCommentName = "$comments$";
+
+enum class Method { Stored, Compressed };
+
+struct EntrySpec {
+    std::string name;                 // "\" between levels, at most 255 bytes
+    std::vector<uint8_t> data;        // the unpacked file
+    uint16_t attributes = 0x20;       // Windows attribute word
+    uint64_t fileTime = 0;            // FILETIME
+    Method method = Method::Stored;
+    uint32_t blockSize = kMaxBlockSize;  // output bytes per block
+    EncoderOptions encoder;
+    std::optional<std::string> password;  // set: the entry's data is enciphered with it
+
+    // Broken forms for tests.
+    std::optional<uint32_t> crcOverride;
+    std::optional<uint64_t> unpackedSizeOverride;
+    std::optional<uint64_t> storedSizeOverride;  // the record lies about its data's length
+    std::optional<std::vector<uint8_t>> rawStoredData;  // written as the data area instead
+};
+
+struct ArchiveSpec {
+    std::vector<uint8_t> prefix;      // bytes before the archive's base (a program image)
+    uint32_t version = kVersionCurrent;
+    uint32_t flags = 0;
+    uint32_t reserved = 0;
+    std::vector<EntrySpec> entries;
+    std::optional<std::string> comment;    // written as a final "$comments$" entry
+    std::optional<std::string> namesPassword;  // set: the name table is enciphered with it
+    uint8_t paddingByte = 0;               // value of the name table's padding bytes
+
+    // Broken forms for tests.
+    std::optional<uint64_t> entryCountOverride;
+    std::optional<uint32_t> namesCrcOverride;
+    std::optional<uint32_t> namesLengthOverride;
+    std::optional<uint8_t> namesEncryptedOverride;  // trailer byte, whatever namesPassword says
+};
+
+// Builds the whole archive in memory, prefix included.
+std::vector<uint8_t> BuildArchive(const ArchiveSpec& spec);
+
+// Encodes one entry's data area: its blocks, enciphered when password is given.
+std::vector<uint8_t> EncodeEntryData(const std::vector<uint8_t>& data, Method method,
+                                     uint32_t blockSize, const EncoderOptions& encoder,
+                                     const char* password);
+
+// Writes bytes to a file; false on failure.
+bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes);
+
+}  // namespace pack
