@@ -2,6 +2,7 @@
 // complement): the checksum of every entry and of an enciphered name table.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 struct Crc32 {
@@ -16,3 +17,12 @@ struct Crc32 {
 
 // Bit k of the low n bits of value becomes bit n-1-k; n <= 0 gives 0.
 uint32_t ReflectBits(uint32_t value, int n);
+
+// The kernels behind Crc32::Update. Each takes and returns the raw register (not complemented)
+// and gives exactly what the one-table byte loop gives; Update picks the fastest one the CPU runs.
+uint32_t Crc32UpdateBytes(const uint32_t table[256], uint32_t reg, const unsigned char* data,
+                          size_t length);
+uint32_t Crc32UpdateSliced(uint32_t reg, const unsigned char* data, size_t length);
+// Carry-less multiplication (PCLMULQDQ) folding; call only when Crc32HasCarrylessMultiply().
+bool Crc32HasCarrylessMultiply();
+uint32_t Crc32UpdateFolded(uint32_t reg, const unsigned char* data, size_t length);
