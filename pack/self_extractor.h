@@ -1,0 +1,33 @@
+// Self-extractor assembly: a program image (the stub) with an archive appended. Readers find the
+// archive by scanning the file from its start for the magic followed by a recognised version word,
+// so nothing but the concatenation is needed, provided the stub itself holds no such 8 bytes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace pack {
+
+// The lowest offset at which bytes holds "VORN" followed by the version word 0x8f000001 or
+// 0x8f000002 (little-endian), or nothing.
+std::optional<size_t> FindArchiveSignature(const uint8_t* bytes, size_t size);
+inline std::optional<size_t> FindArchiveSignature(const std::vector<uint8_t>& bytes) {
+    return FindArchiveSignature(bytes.data(), bytes.size());
+}
+
+// True when a stub can carry an archive: no signature inside it, nor across its end into an
+// archive appended to it.
+bool StubIsUsable(const std::vector<uint8_t>& stub);
+
+// Writes outPath as the stub's bytes followed by the archive file's bytes, copying the archive in
+// slices so that it need not fit in memory. Fails (false, with a message in *error when error is
+// not null) when a file cannot be read or written, the stub is not usable, or the archive file
+// does not begin with the signature. On POSIX systems the output takes the stub's permission bits,
+// so an executable stub gives an executable self-extractor.
+bool MakeSelfExtractor(const std::string& stubPath, const std::string& archivePath,
+                       const std::string& outPath, std::string* error = nullptr);
+
+}  // namespace pack
