@@ -15,6 +15,12 @@ struct EncoderOptions {
 void EncodeCompressedBlock(const uint8_t* data, uint32_t size, const EncoderOptions& options,
                            std::vector<uint8_t>& out);
 
+// Appends whichever of the compressed and the stored block of data[0 .. size) takes fewer bytes,
+// the stored one on a tie, so incompressible data never grows beyond the stored block's framing
+// and a compressed body never exceeds the decoder's 8 MiB read buffer. size is at most 8 MiB.
+void EncodeBestBlock(const uint8_t* data, uint32_t size, const EncoderOptions& options,
+                     std::vector<uint8_t>& out);
+
 // Appends one stored block of data[0 .. size) to out. size is below 2^29.
 void EncodeStoredBlock(const uint8_t* data, uint32_t size, std::vector<uint8_t>& out);
 

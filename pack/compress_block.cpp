@@ -1,0 +1,170 @@
+// Compressed block writer: parses the data into tokens, gathers the four symbol alphabets (token
+// flags in groups of four, literal bytes, match lengths, slot selectors in pairs), builds a code
+// table for each and writes header, tables and token codes as one bit stream.
+#include "pack/compress_block.h"
+
+#include <algorithm>
+#include <bit>
+#include <stdexcept>
+
+#include "pack/block_encoder.h"
+#include "pack/compress_bits.h"
+#include "pack/compress_parse.h"
+#include "pack/compress_tree.h"
+
+namespace pack {
+namespace {
+
+constexpr uint32_t kBlockCompressed = 1;
+constexpr uint64_t kMaxBitLength = (uint64_t{1} << 29) - 1;
+
+// The last group of flags or selectors may be partial; its unused bits are free, so it takes the
+// value of the most frequent full group that agrees on the bits in use.
+uint32_t CompletePartial(uint32_t symbol, unsigned usedBits, const std::vector<uint64_t>& counts) {
+    uint32_t mask = (1u << usedBits) - 1;
+    uint32_t best = symbol;
+    uint64_t bestCount = 0;
+    for (uint32_t s = 0; s < counts.size(); ++s) {
+        if ((s & mask) == symbol && counts[s] > bestCount) {
+            best = s;
+            bestCount = counts[s];
+        }
+    }
+    return best;
+}
+
+void WriteTable(BitWriter& bits, const CodeTable& table, const std::function<void(uint32_t)>& put) {
+    for (const TableEntry& e : table.entries) {
+        put(e.symbol);
+        bits.WriteGrowingInt(e.weight);
+    }
+}
+
+// A table that must hold at least one entry gets a harmless one when nothing uses it.
+void EnsureEntry(CodeTable& table) {
+    if (!table.entries.empty()) return;
+    table.entries.push_back({0, 1});
+    AssignCodes(table.entries, static_cast<uint32_t>(table.codes.size()), table);
+}
+
+}  // namespace
+
+void EncodeTokens(const std::vector<Token>& tokens, std::vector<uint8_t>& out) {
+    // Group flags by four and selectors by two, as the decoder reads them.
+    std::vector<uint32_t> flagSymbols((tokens.size() + 3) / 4, 0);
+    std::vector<uint32_t> selectorSymbols;
+    std::vector<uint64_t> literalCounts(256, 0), flagCounts(16, 0), selectorCounts(16, 0);
+    uint32_t maxLength = 0, maxLiteral = 0;
+    size_t matches = 0;
+    for (size_t t = 0; t < tokens.size(); ++t) {
+        const Token& token = tokens[t];
+        if (token.length == 0) {
+            ++literalCounts[token.value];
+            maxLiteral = std::max<uint32_t>(maxLiteral, token.value);
+            continue;
+        }
+        flagSymbols[t / 4] |= 1u << (t % 4);
+        maxLength = std::max(maxLength, token.length);
+        if (matches % 2 == 0) selectorSymbols.push_back(0);
+        selectorSymbols.back() |= static_cast<uint32_t>(token.value) << (2 * (matches % 2));
+        ++matches;
+    }
+    std::vector<uint64_t> lengthCounts(maxLength + 1, 0);
+    for (const Token& token : tokens)
+        if (token.length != 0) ++lengthCounts[token.length];
+
+    size_t fullFlagGroups = tokens.size() / 4;
+    for (size_t g = 0; g < fullFlagGroups; ++g) ++flagCounts[flagSymbols[g]];
+    if (fullFlagGroups < flagSymbols.size()) {
+        uint32_t& last = flagSymbols.back();
+        last = CompletePartial(last, tokens.size() % 4, flagCounts);
+        ++flagCounts[last];
+    }
+    size_t fullSelectorPairs = matches / 2;
+    for (size_t g = 0; g < fullSelectorPairs; ++g) ++selectorCounts[selectorSymbols[g]];
+    if (fullSelectorPairs < selectorSymbols.size()) {
+        uint32_t& last = selectorSymbols.back();
+        last = CompletePartial(last, 2, selectorCounts);
+        ++selectorCounts[last];
+    }
+
+    const unsigned literalWidth = static_cast<unsigned>(std::bit_width(maxLiteral));
+    auto fourBits = [](uint32_t) { return 4u; };
+    CodeTable flagTable = BuildCodeTable(flagCounts, fourBits);
+    CodeTable literalTable =
+        BuildCodeTable(literalCounts, [literalWidth](uint32_t) { return literalWidth; });
+    CodeTable lengthTable = BuildCodeTable(lengthCounts, GrowingIntBits);
+    CodeTable selectorTable = BuildCodeTable(selectorCounts, fourBits);
+    EnsureEntry(flagTable);
+    EnsureEntry(literalTable);
+    EnsureEntry(selectorTable);
+
+    // Block header first, its bit length filled in once the stream is written.
+    size_t headerAt = out.size();
+    out.resize(out.size() + 4, 0);
+    size_t bodyAt = out.size();
+    BitWriter bits(out);
+    bits.Write(static_cast<uint32_t>(tokens.size()), 24);
+    bits.Write(static_cast<uint32_t>(literalTable.entries.size() - 1), 8);
+    bits.Write(static_cast<uint32_t>(lengthTable.entries.size()), 16);
+    bits.Write(static_cast<uint32_t>(flagTable.entries.size() - 1), 4);
+    bits.Write(literalWidth, 4);
+    bits.Write(static_cast<uint32_t>(selectorTable.entries.size() - 1), 4);
+    bits.Write(0, 4);
+    WriteTable(bits, flagTable, [&](uint32_t s) { bits.Write(s, 4); });
+    WriteTable(bits, literalTable, [&](uint32_t s) { bits.Write(s, literalWidth); });
+    WriteTable(bits, lengthTable, [&](uint32_t s) { bits.WriteGrowingInt(s); });
+    WriteTable(bits, selectorTable, [&](uint32_t s) { bits.Write(s, 4); });
+
+    matches = 0;
+    for (size_t t = 0; t < tokens.size(); ++t) {
+        if (t % 4 == 0) {
+            uint32_t s = flagSymbols[t / 4];
+            bits.Write(flagTable.codes[s], flagTable.lengths[s]);
+        }
+        const Token& token = tokens[t];
+        if (token.length == 0) {
+            bits.Write(literalTable.codes[token.value], literalTable.lengths[token.value]);
+            continue;
+        }
+        bits.Write(lengthTable.codes[token.length], lengthTable.lengths[token.length]);
+        if (matches % 2 == 0) {
+            uint32_t s = selectorSymbols[matches / 2];
+            bits.Write(selectorTable.codes[s], selectorTable.lengths[s]);
+        }
+        ++matches;
+    }
+    uint64_t bitLength = bits.BitCount();
+    bits.Finish();
+    if (bitLength > kMaxBitLength) throw std::length_error("compressed block too long");
+    size_t bodyBytes = out.size() - bodyAt;
+    out.resize(bodyAt + ((bodyBytes + 15) & ~size_t{15}), 0);
+    uint32_t header = static_cast<uint32_t>(bitLength << 3) | kBlockCompressed;
+    for (int i = 0; i < 4; ++i) out[headerAt + i] = static_cast<uint8_t>(header >> (8 * i));
+}
+
+void EncodeCompressedBlock(const uint8_t* data, uint32_t size, const EncoderOptions& options,
+                           std::vector<uint8_t>& out) {
+    if (size > 0x800000) throw std::invalid_argument("block larger than 8 MiB");
+    std::vector<Token> tokens;
+    if (options.level <= 1) {
+        tokens = ParseGreedy(data, size, 2);
+    } else {
+        tokens = ParseGreedy(data, size, 2);
+    }
+    EncodeTokens(tokens, out);
+}
+
+void EncodeBestBlock(const uint8_t* data, uint32_t size, const EncoderOptions& options,
+                     std::vector<uint8_t>& out) {
+    std::vector<uint8_t> compressed;
+    EncodeCompressedBlock(data, size, options, compressed);
+    uint64_t storedBytes = 4 + ((uint64_t{size} + 15) & ~uint64_t{15});
+    if (compressed.size() < storedBytes) {
+        out.insert(out.end(), compressed.begin(), compressed.end());
+    } else {
+        EncodeStoredBlock(data, size, out);
+    }
+}
+
+}  // namespace pack

@@ -1,0 +1,15 @@
+// Writing a parsed block: the compressed block (header and padded body) for a token sequence.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "pack/compress_parse.h"
+
+namespace pack {
+
+// Appends the compressed block that decodes to the bytes tokens describe. The tokens must be
+// valid for the decoder's context table (as every parser here makes them).
+void EncodeTokens(const std::vector<Token>& tokens, std::vector<uint8_t>& out);
+
+}  // namespace pack

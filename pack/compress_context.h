@@ -1,0 +1,86 @@
+// The writer's copy of the decoder's context table. Matches carry no distance, only the number of
+// a slot in the bucket of the three preceding bytes, so the writer must know at every token which
+// positions the decoder will hold there: it replays the same hashing, bucket choice and stamp
+// bookkeeping token by token.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+namespace pack {
+
+struct ContextBucket {
+    int32_t position[4];  // -1: empty
+    uint32_t stamp[4];
+};
+
+class ContextModel {
+  public:
+    static constexpr uint32_t kBuckets = 65536;
+
+    ContextModel() : buckets_(kBuckets) { Clear(); }
+
+    void Clear() {
+        for (ContextBucket& b : buckets_) {
+            for (int k = 0; k < 4; ++k) {
+                b.position[k] = -1;
+                b.stamp[k] = 0;
+            }
+        }
+        counter_ = 100;
+    }
+
+    // The bucket for the token at o (o at least 3): the order-3 bucket once it holds a position,
+    // else the order-2 bucket.
+    uint32_t BucketIndex(const uint8_t* data, uint32_t o) const {
+        uint32_t x = data[o - 3], y = data[o - 2], z = data[o - 1];
+        uint32_t order3 = ((x << 11) ^ (y << 7) ^ z) & 0xFFFF;
+        if (buckets_[order3].position[0] >= 0) return order3;
+        return ((y << 7) ^ z) & 0xFFFF;
+    }
+
+    const ContextBucket& Bucket(uint32_t index) const { return buckets_[index]; }
+
+    // Records the token at o in its bucket: a match protects the slot it used with the next
+    // stamp, then o replaces the slot with the smallest stamp (the lowest such slot).
+    void Update(uint32_t index, uint32_t o, int matchedSlot) {
+        Apply(buckets_[index], o, matchedSlot, counter_);
+    }
+
+    // Counter value that the next match would take.
+    uint32_t Counter() const { return counter_; }
+
+    // The same update on a detached bucket copy, for trying alternatives without touching the
+    // table; counter is advanced when a match is recorded.
+    static void Apply(ContextBucket& b, uint32_t o, int matchedSlot, uint32_t& counter) {
+        if (matchedSlot >= 0) b.stamp[matchedSlot] = counter++;
+        int victim = 0;
+        for (int k = 1; k < 4; ++k)
+            if (b.stamp[k] < b.stamp[victim]) victim = k;
+        b.position[victim] = static_cast<int32_t>(o);
+        b.stamp[victim] = 0;
+    }
+
+  private:
+    std::vector<ContextBucket> buckets_;
+    uint32_t counter_ = 100;
+};
+
+// Length of the common run of data[c ...] and data[o ...] (c < o), at most limit bytes. The copy
+// may overlap the bytes it produces, which the comparison on the original data already covers.
+inline uint32_t MatchLength(const uint8_t* data, uint32_t c, uint32_t o, uint32_t limit) {
+    uint32_t n = 0;
+    while (n + 8 <= limit) {
+        uint64_t a, b;
+        std::memcpy(&a, data + c + n, 8);
+        std::memcpy(&b, data + o + n, 8);
+        uint64_t diff = a ^ b;
+        if (diff != 0) return n + static_cast<uint32_t>(__builtin_ctzll(diff) >> 3);
+        n += 8;
+    }
+    while (n < limit && data[c + n] == data[o + n]) ++n;
+    return n;
+}
+
+}  // namespace pack

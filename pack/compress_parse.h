@@ -1,0 +1,40 @@
+// Parsing a block into tokens: literals and matches that name a slot of the context bucket. The
+// parse replays the decoder's context table, so every match it returns is valid for the decoder.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace pack {
+
+// Longest match a token may carry; keeps the length table within its 65535 entries.
+constexpr uint32_t kMaxMatchLength = 65535;
+
+struct Token {
+    uint32_t length;  // 0: a literal
+    uint8_t value;    // literal byte, or the slot (0 to 3) a match copies from
+};
+
+// Greedy: at every token the longest match of the bucket, when it is at least minLength long.
+std::vector<Token> ParseGreedy(const uint8_t* data, uint32_t size, uint32_t minLength);
+
+// Bit prices of a token's codes, to weigh one parse against another.
+struct TokenPrices {
+    float literal[256];
+    float flagLiteral;
+    float flagMatch;
+    float selector[4];
+    std::vector<float> length;  // indexed by length, up to kMaxMatchLength
+
+    // Rough prices for text before anything is known about the block.
+    static TokenPrices Default();
+    // Prices from the token statistics of an earlier parse of the same block.
+    static TokenPrices FromTokens(const std::vector<Token>& tokens);
+
+    float Length(uint32_t n) const;
+};
+
+// Looks one and two tokens ahead with prices before committing to a token.
+std::vector<Token> ParsePriced(const uint8_t* data, uint32_t size, const TokenPrices& prices);
+
+}  // namespace pack

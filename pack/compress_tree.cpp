@@ -1,0 +1,244 @@
+// Code tables for compressed blocks: picks entry order and weights, replays the decoder's tree
+// growth to learn the real codes, and keeps the cheapest choice whose codes stay within reach of
+// the decoder's bit reader.
+#include "pack/compress_tree.h"
+
+#include <algorithm>
+#include <numeric>
+#include <queue>
+
+#include "pack/compress_bits.h"
+
+namespace pack {
+namespace {
+
+struct SimNode {
+    int32_t left = -1;
+    int32_t right = -1;
+    uint32_t leftWeight = 0;
+    uint32_t rightWeight = 0;
+    uint32_t symbol = 0;
+    uint32_t weight = 0;
+};
+
+// The decoder's insertion, step for step: down the lighter side (a tie goes right), a new leaf
+// beside a lone child of the root, otherwise a split of the leaf reached.
+void Insert(std::vector<SimNode>& nodes, uint32_t symbol, uint32_t weight) {
+    if (weight == 0) return;
+    int32_t p = 0;
+    for (;;) {
+        SimNode& n = nodes[p];
+        bool goLeft = n.rightWeight > n.leftWeight;
+        int32_t child = goLeft ? n.left : n.right;
+        int32_t other = goLeft ? n.right : n.left;
+        if (child >= 0) {
+            (goLeft ? n.leftWeight : n.rightWeight) += weight;
+            p = child;
+            continue;
+        }
+        if (other >= 0 || p == 0) {
+            (goLeft ? n.leftWeight : n.rightWeight) += weight;
+            SimNode leaf;
+            leaf.symbol = symbol;
+            leaf.weight = weight;
+            nodes.push_back(leaf);
+            (goLeft ? nodes[p].left : nodes[p].right) = static_cast<int32_t>(nodes.size() - 1);
+            return;
+        }
+        SimNode copy;
+        copy.symbol = n.symbol;
+        copy.weight = n.weight;
+        SimNode fresh;
+        fresh.symbol = symbol;
+        fresh.weight = weight;
+        uint32_t oldWeight = n.weight;
+        nodes.push_back(copy);
+        int32_t copyIndex = static_cast<int32_t>(nodes.size() - 1);
+        nodes.push_back(fresh);
+        int32_t freshIndex = static_cast<int32_t>(nodes.size() - 1);
+        SimNode& q = nodes[p];
+        if (weight > oldWeight) {
+            q.left = copyIndex;
+            q.right = freshIndex;
+            q.leftWeight += oldWeight;
+            q.rightWeight += weight;
+        } else {
+            q.left = freshIndex;
+            q.right = copyIndex;
+            q.leftWeight += weight;
+            q.rightWeight += oldWeight;
+        }
+        q.weight = 0;
+        q.symbol = 100000;
+        return;
+    }
+}
+
+// Table bits plus coded bits of a choice; UINT64_MAX when some code is too long.
+uint64_t CostOf(const CodeTable& table, const std::vector<uint64_t>& counts,
+                const std::function<unsigned(uint32_t)>& symbolBits) {
+    if (table.maxLength > kMaxCodeLength) return UINT64_MAX;
+    uint64_t bits = 0;
+    for (const TableEntry& e : table.entries) {
+        bits += symbolBits(e.symbol) + GrowingIntBits(e.weight);
+        bits += counts[e.symbol] * table.lengths[e.symbol];
+    }
+    return bits;
+}
+
+}  // namespace
+
+void AssignCodes(const std::vector<TableEntry>& entries, uint32_t alphabetSize, CodeTable& table) {
+    std::vector<SimNode> nodes(1);
+    nodes.reserve(2 * entries.size() + 1);
+    for (const TableEntry& e : entries) Insert(nodes, e.symbol, e.weight);
+
+    table.codes.assign(alphabetSize, 0);
+    table.lengths.assign(alphabetSize, 0);
+    table.maxLength = 0;
+    if (nodes.size() == 1) return;
+    struct Visit {
+        int32_t node;
+        uint32_t code;
+        unsigned depth;
+    };
+    std::vector<Visit> stack{{0, 0, 0}};
+    while (!stack.empty()) {
+        Visit v = stack.back();
+        stack.pop_back();
+        const SimNode& n = nodes[v.node];
+        if (n.left < 0 && n.right < 0) {
+            table.codes[n.symbol] = v.code;
+            table.lengths[n.symbol] = static_cast<uint8_t>(std::min(v.depth, 255u));
+            table.maxLength = std::max(table.maxLength, v.depth);
+            continue;
+        }
+        uint32_t bit = v.depth < 32 ? (1u << v.depth) : 0;
+        if (n.left >= 0) stack.push_back({n.left, v.code, v.depth + 1});
+        if (n.right >= 0) stack.push_back({n.right, v.code | bit, v.depth + 1});
+    }
+}
+
+std::vector<uint8_t> LimitedCodeLengths(const std::vector<uint64_t>& counts, unsigned limit) {
+    std::vector<uint8_t> lengths(counts.size(), 0);
+    std::vector<uint32_t> used;
+    for (uint32_t s = 0; s < counts.size(); ++s)
+        if (counts[s] > 0) used.push_back(s);
+    if (used.empty()) return lengths;
+    if (used.size() == 1) {
+        lengths[used[0]] = 1;
+        return lengths;
+    }
+
+    // Huffman: merge the two lightest, remember parents, read depths back.
+    size_t n = used.size();
+    std::vector<int32_t> parent(2 * n - 1, -1);
+    using Item = std::pair<uint64_t, int32_t>;
+    std::priority_queue<Item, std::vector<Item>, std::greater<Item>> heap;
+    for (size_t i = 0; i < n; ++i) heap.push({counts[used[i]], static_cast<int32_t>(i)});
+    int32_t next = static_cast<int32_t>(n);
+    while (heap.size() > 1) {
+        Item a = heap.top();
+        heap.pop();
+        Item b = heap.top();
+        heap.pop();
+        parent[a.second] = next;
+        parent[b.second] = next;
+        heap.push({a.first + b.first, next});
+        ++next;
+    }
+    std::vector<unsigned> depth(2 * n - 1, 0);
+    for (int32_t i = next - 2; i >= 0; --i) depth[i] = depth[parent[i]] + 1;
+
+    // Clip to the limit, then lengthen the cheapest codes until the lengths fit a prefix code
+    // again, and shorten the dearest ones while room is left.
+    std::vector<uint32_t> order(n);
+    std::iota(order.begin(), order.end(), 0);
+    std::sort(order.begin(), order.end(),
+              [&](uint32_t a, uint32_t b) { return counts[used[a]] > counts[used[b]]; });
+    std::vector<unsigned> len(n);
+    const uint64_t full = uint64_t{1} << limit;
+    uint64_t kraft = 0;
+    for (size_t i = 0; i < n; ++i) {
+        len[i] = std::min(depth[i], limit);
+        kraft += uint64_t{1} << (limit - len[i]);
+    }
+    while (kraft > full) {
+        // The least frequent symbol that can still grow.
+        for (size_t j = n; j-- > 0;) {
+            uint32_t i = order[j];
+            if (len[i] < limit) {
+                kraft -= uint64_t{1} << (limit - len[i] - 1);
+                ++len[i];
+                break;
+            }
+        }
+    }
+    for (size_t j = 0; j < n; ++j) {
+        uint32_t i = order[j];
+        while (len[i] > 1 && kraft + (uint64_t{1} << (limit - len[i])) <= full) {
+            kraft += uint64_t{1} << (limit - len[i]);
+            --len[i];
+        }
+    }
+    for (size_t i = 0; i < n; ++i) lengths[used[i]] = static_cast<uint8_t>(len[i]);
+    return lengths;
+}
+
+CodeTable BuildCodeTable(const std::vector<uint64_t>& counts,
+                         const std::function<unsigned(uint32_t)>& symbolBits) {
+    const uint32_t alphabet = static_cast<uint32_t>(counts.size());
+    std::vector<uint32_t> used;
+    for (uint32_t s = 0; s < alphabet; ++s)
+        if (counts[s] > 0) used.push_back(s);
+    CodeTable best;
+    if (used.empty()) {
+        AssignCodes({}, alphabet, best);
+        return best;
+    }
+    // Most frequent first: early entries settle near the root.
+    std::stable_sort(used.begin(), used.end(),
+                     [&](uint32_t a, uint32_t b) { return counts[a] > counts[b]; });
+    uint64_t bestCost = UINT64_MAX;
+    auto consider = [&](std::vector<TableEntry> entries) {
+        CodeTable candidate;
+        candidate.entries = std::move(entries);
+        AssignCodes(candidate.entries, alphabet, candidate);
+        uint64_t cost = CostOf(candidate, counts, symbolBits);
+        if (cost < bestCost) {
+            bestCost = cost;
+            best = std::move(candidate);
+        }
+    };
+
+    // Weights of 2^(longest - length) for the lengths of a length-limited prefix code, shortest
+    // codes first: the lighter-side descent then lays the leaves out as that code. Lower limits
+    // make the weights cheaper to send.
+    for (unsigned limit : {kMaxCodeLength - 1, 20u, 16u, 12u}) {
+        if (limit < 32 && (uint64_t{1} << limit) < used.size()) continue;
+        std::vector<uint8_t> lengths = LimitedCodeLengths(counts, limit);
+        std::vector<uint32_t> byLength = used;
+        std::stable_sort(byLength.begin(), byLength.end(),
+                         [&](uint32_t a, uint32_t b) { return lengths[a] < lengths[b]; });
+        unsigned longest = lengths[byLength.back()];
+        std::vector<TableEntry> entries;
+        for (uint32_t s : byLength) entries.push_back({s, 1u << (longest - lengths[s])});
+        consider(std::move(entries));
+    }
+    // The true counts, clamped so the sums stay far from overflow.
+    {
+        std::vector<TableEntry> entries;
+        for (uint32_t s : used)
+            entries.push_back({s, static_cast<uint32_t>(std::min<uint64_t>(counts[s], 1u << 24))});
+        consider(std::move(entries));
+    }
+    // Equal weights give a balanced tree, never deeper than 17 levels for a table of 65536.
+    {
+        std::vector<TableEntry> entries;
+        for (uint32_t s : used) entries.push_back({s, 1});
+        consider(std::move(entries));
+    }
+    return best;
+}
+
+}  // namespace pack
