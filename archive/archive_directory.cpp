@@ -1,0 +1,132 @@
+// The entry directory: entry n by index, the entry that carries a name, and where its record
+// lies. Answers come from what the open learned (record offsets, the plain name table and its
+// index); only the 40-byte record itself is read again, so a call costs the same for any entry.
+// The statuses are those of a walk over records and name units from the start: 1 when the
+// records end before the entry, 4 when a name is missing, 64 when no name matches.
+#include <cstring>
+
+#include "archive/archive_handle.h"
+
+namespace archive {
+
+bool ReadRecord(ArchiveHandle* h, uint64_t offset, EntryRecord* record) {
+    uint8_t bytes[kRecordSize];
+    if (platform::FileSeek(h->archiveFd, offset) != static_cast<int64_t>(offset)) return false;
+    if (platform::FileRead(h->archiveFd, bytes, kRecordSize) != kRecordSize) return false;
+    DecodeRecord(bytes, record);
+    return true;
+}
+
+void FillFileInfo(const EntryRecord& record, VORN_FILEINFO* info) {
+    info->dwAttributes = record.wAttributes;
+    if (record.bEncrypted) info->dwAttributes |= VORN_ATTR_ENCRYPTED;
+    info->dwCRC = record.dwCrc;
+    info->qwStoredSize = record.qwStoredSize;
+    info->qwUnpackedSize = record.qwUnpackedSize;
+    info->qwFileTime = record.qwFileTime;
+}
+
+bool FindNameIndex(ArchiveHandle* h, const char* name, uint64_t* index) {
+    size_t length = 0;
+    while (length <= kMaxNameBytes && name[length] != '\0') ++length;
+    if (length > kMaxNameBytes) return false;  // no collected run of the table is that long
+    const auto* wanted = reinterpret_cast<const uint8_t*>(name);
+    if (h->nameHash) {
+        size_t slot = static_cast<size_t>(HashName(wanted, length)) & h->hashMask;
+        while (h->nameHash[slot] != 0) {
+            size_t i = static_cast<size_t>(h->nameHash[slot] - 1);
+            if (h->nameLengths[i] == length &&
+                std::memcmp(h->names + h->nameStarts[i], wanted, length) == 0) {
+                *index = i;
+                return true;
+            }
+            slot = (slot + 1) & h->hashMask;
+        }
+    }
+    // Past the indexed names lie only padding and names beyond the entry count; a search goes
+    // through them too, counting every NUL.
+    uint64_t i = h->qwIndexedNames;
+    size_t pos = h->tailStart;
+    while (pos < h->namesSize) {
+        const void* hit = std::memchr(h->names + pos, 0, h->namesSize - pos);
+        if (!hit) break;
+        size_t run = static_cast<size_t>(static_cast<const uint8_t*>(hit) - (h->names + pos));
+        if (run == length && std::memcmp(h->names + pos, wanted, length) == 0) {
+            *index = i;
+            return true;
+        }
+        ++i;
+        pos += run + 1;
+    }
+    return false;
+}
+
+uint32_t FindEntryByName(ArchiveHandle* h, const char* name, VORN_FILEINFO* info,
+                         uint64_t* recordOffset) {
+    if (h->header.qwEntryCount == 0 || h->header.dwVersion != kVersionCurrent) {
+        return VORN_E_NOT_FOUND;
+    }
+    uint64_t index = 0;
+    if (!FindNameIndex(h, name, &index)) return VORN_E_NAME_NOT_FOUND;
+    EntryRecord record;
+    uint64_t offset;
+    if (index < h->qwRecordCount) {
+        offset = h->recordOffsets[index];
+        if (!ReadRecord(h, offset, &record)) return VORN_E_UNKNOWN;
+    } else {
+        // A name found beyond the entry count: a walk from the first record goes on over the
+        // trailer and the name table as if they were records, until the file ends.
+        offset = h->qwTrailerOffset;
+        for (uint64_t k = h->qwRecordCount;; ++k) {
+            if (!ReadRecord(h, offset, &record)) return VORN_E_UNKNOWN;
+            if (k == index) break;
+            uint64_t dataStart = offset + kRecordSize;
+            if (dataStart > h->qwFileLength || record.qwStoredSize > h->qwFileLength - dataStart) {
+                return VORN_E_UNKNOWN;
+            }
+            offset = dataStart + record.qwStoredSize;
+        }
+    }
+    if (info) {
+        FillFileInfo(record, info);
+        std::memcpy(info->szName, name, std::strlen(name) + 1);
+    }
+    if (recordOffset) *recordOffset = offset;
+    return VORN_SUCCESS;
+}
+
+}  // namespace archive
+
+using archive::ArchiveHandle;
+
+extern "C" {
+
+uint32_t vorn_EnumerateFiles(void* handle, VORN_FILEINFO* info, uint64_t index) {
+    auto* h = static_cast<ArchiveHandle*>(handle);
+    if (!h || !info) return VORN_E_INVALID_ARGUMENT;
+    if (index >= h->header.qwEntryCount) return VORN_E_INVALID_ARGUMENT;
+    if (h->header.dwVersion != archive::kVersionCurrent) return VORN_E_NOT_FOUND;
+    if (index >= h->qwRecordCount) return VORN_E_UNKNOWN;
+    archive::EntryRecord record;
+    uint64_t offset = h->recordOffsets[index];
+    if (!archive::ReadRecord(h, offset, &record)) return VORN_E_UNKNOWN;
+    // The cursor names the record after this one, as a sequential walk would leave it.
+    h->qwNextEntryOffset = offset + archive::kRecordSize + record.qwStoredSize;
+    h->qwNextEntryIndex = index + 1;
+    archive::FillFileInfo(record, info);
+    if (index >= h->qwIndexedNames) return VORN_E_NOT_FOUND;  // the table ends before its NUL
+    size_t i = static_cast<size_t>(index);
+    uint16_t length = h->nameLengths[i];
+    if (length > archive::kMaxNameBytes) return VORN_E_NOT_FOUND;  // no NUL within 256 bytes
+    std::memcpy(info->szName, h->names + h->nameStarts[i], length);
+    info->szName[length] = '\0';
+    return VORN_SUCCESS;
+}
+
+uint32_t vorn_GetFileInfo(void* handle, VORN_FILEINFO* info, const char* name) {
+    auto* h = static_cast<ArchiveHandle*>(handle);
+    if (!h || !name) return VORN_E_INVALID_ARGUMENT;
+    return archive::FindEntryByName(h, name, info, nullptr);
+}
+
+}  // extern "C"

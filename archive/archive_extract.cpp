@@ -1,0 +1,137 @@
+// The extraction calls: an entry to a new file (created first, free space checked, written block
+// by block through WriteToOutput, attributes applied on success) or into the caller's memory.
+// Both hand the decoding to the codec's run, which reads the entry's data area through the
+// handle's descriptor and polls the handle's cancel event between blocks.
+#include <cstring>
+
+#include "archive/archive_handle.h"
+#include "codec/entry_run.h"
+
+namespace archive {
+namespace {
+
+int64_t ReadEntryData(void* context, void* buffer, uint32_t count) {
+    auto* h = static_cast<ArchiveHandle*>(context);
+    return platform::FileRead(h->archiveFd, buffer, count);
+}
+
+bool PollCancel(void* context) {
+    auto* h = static_cast<ArchiveHandle*>(context);
+    return platform::EventPollAndClear(h->cancelEvent);
+}
+
+}  // namespace
+
+void OutputFolderOf(const char* path, char* folder) {
+    size_t drive = (path[0] != '\0' && path[1] == ':') ? 2 : 0;
+    size_t end = drive;
+    for (size_t i = drive; path[i] != '\0'; ++i) {
+        if (path[i] == '\\' || path[i] == '/') end = i + 1;
+    }
+    if (end >= kMaxPath) end = kMaxPath - 1;
+    std::memcpy(folder, path, end);
+    folder[end] = '\0';
+}
+
+bool WriteToOutput(void* handle, const uint8_t* bytes, uint32_t count) {
+    auto* h = static_cast<ArchiveHandle*>(handle);
+    return platform::FileWrite(h->outputFd, bytes, count) == static_cast<int64_t>(count);
+}
+
+uint32_t DecodeEntry(ArchiveHandle* h, const char* name, uint8_t* destination, EntrySink sink,
+                     ProgressCallback progress) {
+    VORN_FILEINFO info;
+    uint64_t recordOffset = 0;
+    if (FindEntryByName(h, name, &info, &recordOffset) != VORN_SUCCESS) return VORN_E_NOT_FOUND;
+    const uint64_t dataStart = recordOffset + kRecordSize;
+    if (platform::FileSeek(h->archiveFd, dataStart) != static_cast<int64_t>(dataStart)) {
+        return VORN_E_CORRUPT;
+    }
+    codec::EntryInput input;
+    input.context = h;
+    input.read = ReadEntryData;
+    input.pollCancel = PollCancel;
+    codec::EntryRun run;
+    run.storedSize = info.qwStoredSize;
+    run.crc = info.dwCRC;
+    run.encrypted = (info.dwAttributes & VORN_ATTR_ENCRYPTED) != 0;
+    run.password = h->pszOperationPassword;
+    run.destination = destination;
+    run.destinationSize = sink ? codec::BLOCK_BUFFER_SIZE : info.qwUnpackedSize;
+    run.sink = sink;
+    run.sinkContext = h;
+    run.progress = progress;
+    return codec::DecodeEntry(input, run);
+}
+
+}  // namespace archive
+
+using archive::ArchiveHandle;
+
+extern "C" {
+
+uint32_t vorn_DecompressToFile(void* handle, const char* name, const char* path,
+                               ProgressCallback progress, const char* password) {
+    auto* h = static_cast<ArchiveHandle*>(handle);
+    if (!h || !name || !path || std::strlen(path) >= archive::kMaxPath) {
+        return VORN_E_INVALID_ARGUMENT;
+    }
+    int fd =
+        platform::FileOpen(path,
+                           platform::kOpenBinary | platform::kOpenTruncate | platform::kOpenCreate |
+                               platform::kOpenSequential | platform::kOpenReadWrite,
+                           platform::kPermReadWrite);
+    if (fd < 0) return VORN_E_INVALID_ARGUMENT;
+    h->outputFd = fd;
+
+    uint32_t status = VORN_SUCCESS;
+    VORN_FILEINFO info;
+    void* staging = nullptr;
+    if (vorn_GetFileInfo(h, &info, name) != VORN_SUCCESS) {
+        status = VORN_E_NOT_FOUND;
+    } else if ((info.dwAttributes & VORN_ATTR_ENCRYPTED) && !password) {
+        status = VORN_E_PASSWORD_NEEDED;
+    } else {
+        h->pszOperationPassword = password;
+        platform::EventReset(h->cancelEvent);
+        char folder[archive::kMaxPath];
+        archive::OutputFolderOf(path, folder);
+        uint64_t available = 0;
+        // A volume that cannot be asked is not refused: the writes themselves will tell.
+        if (h->queryFreeSpace(folder, &available) && info.qwUnpackedSize > available) {
+            status = VORN_E_DISK_FULL;
+        } else if (!(staging = platform::PageAlloc(codec::BLOCK_BUFFER_SIZE))) {
+            status = VORN_E_NO_MEMORY;
+        } else {
+            status = archive::DecodeEntry(h, name, static_cast<uint8_t*>(staging),
+                                          archive::WriteToOutput, progress);
+        }
+        h->pszOperationPassword = nullptr;
+    }
+    // A close that fails may have lost written bytes: that is no success either.
+    if (platform::FileClose(fd) != 0 && status == VORN_SUCCESS) status = VORN_E_DISK_FULL;
+    h->outputFd = -1;
+    if (status == VORN_SUCCESS) platform::SetAttributes(path, info.dwAttributes & 0x3f);
+    if (staging) platform::PageFree(staging, codec::BLOCK_BUFFER_SIZE);
+    return status;
+}
+
+uint32_t vorn_DecompressToPtr(void* handle, const char* name, unsigned char* buffer,
+                              ProgressCallback progress, const char* password) {
+    auto* h = static_cast<ArchiveHandle*>(handle);
+    if (!h || !name) return VORN_E_INVALID_ARGUMENT;
+    // Checked before the lookup: no name that long is in any table, and 2 is this case's answer.
+    if (std::strlen(name) > 256) return VORN_E_INVALID_ARGUMENT;
+    VORN_FILEINFO info;
+    if (vorn_GetFileInfo(h, &info, name) != VORN_SUCCESS) return VORN_E_NOT_FOUND;
+    if (info.qwUnpackedSize >> 32) return VORN_E_NO_MEMORY;
+    if ((info.dwAttributes & VORN_ATTR_ENCRYPTED) && !password) return VORN_E_PASSWORD_NEEDED;
+    if (!buffer && info.qwUnpackedSize > 0) return VORN_E_INVALID_ARGUMENT;
+    h->pszOperationPassword = password;
+    platform::EventReset(h->cancelEvent);
+    uint32_t status = archive::DecodeEntry(h, name, buffer, nullptr, progress);
+    h->pszOperationPassword = nullptr;
+    return status;
+}
+
+}  // extern "C"

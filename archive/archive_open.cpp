@@ -1,0 +1,418 @@
+// Opening and closing an archive handle: the scan for the archive inside a larger file, the one
+// walk over the entry records, the trailer, the password check of an enciphered name table and
+// the name index that later lookups use; plus lock, cancel, entry count and the status texts.
+// Every position is checked against the file length before it is read, so a cut or hostile
+// file fails the open with 3 instead of reading bytes that are not there.
+#include <cstdlib>
+#include <cstring>
+
+#include "archive/archive_handle.h"
+#include "crypto/blowfish.h"
+#include "crypto/crc32.h"
+
+namespace archive {
+namespace {
+
+constexpr size_t kScanChunk = 4u << 20;   // the scan crosses a whole program image
+constexpr size_t kWalkChunk = 16u << 10;  // records of small entries share one read
+constexpr uint32_t kReadPiece = 1u << 30;
+
+// Reads a file through one buffer, for the forward-moving scan and walk of the open.
+struct ChunkReader {
+    int fd;
+    uint64_t length;
+    uint8_t* buffer;
+    size_t capacity;
+    uint64_t start;
+    size_t filled;
+};
+
+bool ChunkInit(ChunkReader* r, int fd, uint64_t length, size_t capacity) {
+    r->fd = fd;
+    r->length = length;
+    r->buffer = static_cast<uint8_t*>(std::malloc(capacity));
+    r->capacity = capacity;
+    r->start = 0;
+    r->filled = 0;
+    return r->buffer != nullptr;
+}
+
+void ChunkFree(ChunkReader* r) {
+    std::free(r->buffer);
+}
+
+// The count bytes at offset, or null when the file does not hold them all.
+const uint8_t* ChunkAt(ChunkReader* r, uint64_t offset, size_t count) {
+    if (count > r->capacity || offset > r->length || count > r->length - offset) return nullptr;
+    if (offset >= r->start && offset - r->start <= r->filled &&
+        count <= r->filled - (offset - r->start)) {
+        return r->buffer + (offset - r->start);
+    }
+    uint64_t want = r->length - offset;
+    if (want > r->capacity) want = r->capacity;
+    r->filled = 0;
+    if (platform::FileSeek(r->fd, offset) != static_cast<int64_t>(offset)) return nullptr;
+    int64_t got = platform::FileRead(r->fd, r->buffer, static_cast<uint32_t>(want));
+    if (got < static_cast<int64_t>(count)) return nullptr;
+    r->start = offset;
+    r->filled = static_cast<size_t>(got);
+    return r->buffer;
+}
+
+bool IsArchiveStart(const uint8_t* p) {
+    if (LoadU32(p) != kMagic) return false;
+    uint32_t version = LoadU32(p + 4);
+    return version == kVersionCurrent || version == kVersionOld;
+}
+
+// The lowest offset below length - 8 where the magic and a known version word stand. Stepping an
+// 8-byte window to the next "V" tries every offset that holds one, and the magic begins with
+// "V", so searching each chunk for "V" finds the same offset with far fewer reads.
+uint32_t ScanForArchive(int fd, uint64_t length, uint64_t* base) {
+    if (length <= 8) return VORN_E_CORRUPT;
+    ChunkReader reader;
+    if (!ChunkInit(&reader, fd, length, kScanChunk)) return VORN_E_NO_MEMORY;
+    const uint64_t limit = length - 8;
+    uint64_t p = 0;
+    uint32_t status = VORN_E_CORRUPT;
+    while (p < limit) {
+        uint64_t avail = length - p;
+        if (avail > kScanChunk) avail = kScanChunk;
+        const uint8_t* chunk = ChunkAt(&reader, p, static_cast<size_t>(avail));
+        if (!chunk) break;
+        uint64_t last = p + avail - 8;  // last window that lies wholly in the chunk
+        if (last > limit - 1) last = limit - 1;
+        const uint8_t* at = chunk;
+        const uint8_t* end = chunk + (last - p) + 1;
+        while (at < end) {
+            const void* hit = std::memchr(at, 'V', static_cast<size_t>(end - at));
+            if (!hit) break;
+            at = static_cast<const uint8_t*>(hit);
+            if (IsArchiveStart(at)) {
+                *base = p + static_cast<uint64_t>(at - chunk);
+                ChunkFree(&reader);
+                return VORN_SUCCESS;
+            }
+            ++at;
+        }
+        p = last + 1;
+    }
+    ChunkFree(&reader);
+    return status;
+}
+
+bool AppendOffset(ArchiveHandle* h, uint64_t* capacity, uint64_t offset) {
+    if (h->qwRecordCount == *capacity) {
+        uint64_t grown = *capacity ? *capacity * 2 : 256;
+        if (grown > SIZE_MAX / sizeof(uint64_t)) return false;
+        void* more = std::realloc(h->recordOffsets, static_cast<size_t>(grown) * sizeof(uint64_t));
+        if (!more) return false;
+        h->recordOffsets = static_cast<uint64_t*>(more);
+        *capacity = grown;
+    }
+    h->recordOffsets[h->qwRecordCount++] = offset;
+    return true;
+}
+
+// Walks every record from base + 24 to the trailer, keeping each record's offset.
+uint32_t WalkRecords(ArchiveHandle* h, uint64_t* trailerOffset) {
+    const uint64_t length = h->qwFileLength;
+    uint64_t pos = h->qwBaseOffset + kHeaderSize;
+    const uint64_t count = h->header.qwEntryCount;
+    // Every record takes 40 bytes: a count the file cannot hold fails before any reading.
+    if (count > (length - pos) / kRecordSize) return VORN_E_CORRUPT;
+    ChunkReader reader;
+    if (!ChunkInit(&reader, h->archiveFd, length, kWalkChunk)) return VORN_E_NO_MEMORY;
+    uint64_t capacity = 0;
+    uint32_t status = VORN_SUCCESS;
+    for (uint64_t i = 0; i < count; ++i) {
+        const uint8_t* bytes = ChunkAt(&reader, pos, kRecordSize);
+        if (!bytes) {
+            status = VORN_E_CORRUPT;
+            break;
+        }
+        if (!AppendOffset(h, &capacity, pos)) {
+            status = VORN_E_NO_MEMORY;
+            break;
+        }
+        uint64_t stored = LoadU64(bytes + 8);
+        uint64_t dataStart = pos + kRecordSize;
+        if (stored > length - dataStart) {
+            status = VORN_E_CORRUPT;
+            break;
+        }
+        pos = dataStart + stored;
+    }
+    ChunkFree(&reader);
+    *trailerOffset = pos;
+    return status;
+}
+
+uint32_t ReadExactly(int fd, uint64_t offset, uint8_t* buffer, size_t count) {
+    if (platform::FileSeek(fd, offset) != static_cast<int64_t>(offset)) return VORN_E_CORRUPT;
+    while (count > 0) {
+        uint32_t piece = count > kReadPiece ? kReadPiece : static_cast<uint32_t>(count);
+        if (platform::FileRead(fd, buffer, piece) != static_cast<int64_t>(piece)) {
+            return VORN_E_CORRUPT;
+        }
+        buffer += piece;
+        count -= piece;
+    }
+    return VORN_SUCCESS;
+}
+
+// Deciphers the name table unit by unit and checks its first names-length bytes against the
+// trailer's CRC: the password check of an enciphered table.
+bool DecipherAndCheckNames(ArchiveHandle* h) {
+    BlowfishContext ctx;
+    BlowfishSetPassword(&ctx, h->szArchivePassword);
+    Crc32 crc;
+    const uint64_t namesLength = h->trailer.dwNamesLength;
+    for (size_t at = 0; at < h->namesSize; at += kNameUnit) {
+        DecryptNameUnit(&ctx, h->names + at);
+        if (at < namesLength) {
+            uint64_t take = namesLength - at;
+            if (take > kNameUnit) take = kNameUnit;
+            crc.Update(h->names + at, static_cast<uint32_t>(take));
+        }
+    }
+    return crc.Value() == h->trailer.dwNamesCrc;
+}
+
+// Indexes the names below the entry count whose NUL lies inside the table, and hashes each one
+// of at most 255 bytes to its first index: longer runs match no name.
+uint32_t IndexNames(ArchiveHandle* h) {
+    uint64_t nuls = 0;
+    const uint8_t* end = h->names + h->namesSize;
+    for (const uint8_t* p = h->names; p < end; ++nuls) {
+        const void* hit = std::memchr(p, 0, static_cast<size_t>(end - p));
+        if (!hit) break;
+        p = static_cast<const uint8_t*>(hit) + 1;
+    }
+    uint64_t indexed = nuls < h->header.qwEntryCount ? nuls : h->header.qwEntryCount;
+    if (indexed == 0) return VORN_SUCCESS;
+    if (indexed > SIZE_MAX / 4 / sizeof(uint64_t)) return VORN_E_NO_MEMORY;
+    const size_t n = static_cast<size_t>(indexed);
+    h->nameStarts = static_cast<size_t*>(std::malloc(n * sizeof(size_t)));
+    h->nameLengths = static_cast<uint16_t*>(std::malloc(n * sizeof(uint16_t)));
+    size_t slots = 16;
+    while (slots < n * 2) slots *= 2;
+    h->nameHash = static_cast<uint64_t*>(std::calloc(slots, sizeof(uint64_t)));
+    if (!h->nameStarts || !h->nameLengths || !h->nameHash) return VORN_E_NO_MEMORY;
+    h->hashMask = slots - 1;
+    h->qwIndexedNames = indexed;
+    size_t start = 0;
+    for (size_t i = 0; i < n; ++i) {
+        const uint8_t* name = h->names + start;
+        size_t length = static_cast<size_t>(
+            static_cast<const uint8_t*>(std::memchr(name, 0, h->namesSize - start)) - name);
+        h->nameStarts[i] = start;
+        h->nameLengths[i] = length > kMaxNameBytes ? kLongName : static_cast<uint16_t>(length);
+        if (length <= kMaxNameBytes) {
+            size_t slot = static_cast<size_t>(HashName(name, length)) & h->hashMask;
+            bool seen = false;
+            while (h->nameHash[slot] != 0) {
+                size_t other = static_cast<size_t>(h->nameHash[slot] - 1);
+                if (h->nameLengths[other] == length &&
+                    std::memcmp(h->names + h->nameStarts[other], name, length) == 0) {
+                    seen = true;
+                    break;
+                }
+                slot = (slot + 1) & h->hashMask;
+            }
+            if (!seen) h->nameHash[slot] = i + 1;
+        }
+        start += length + 1;
+    }
+    h->tailStart = start;
+    return VORN_SUCCESS;
+}
+
+// Reads the whole 16-byte units of the name area once, deciphering an enciphered table after
+// its password check.
+uint32_t LoadNames(ArchiveHandle* h, bool passwordGiven) {
+    uint64_t area = h->qwFileLength - h->qwTrailerOffset - kTrailerSize;
+    uint64_t size = area - area % kNameUnit;
+    if (size > SIZE_MAX) return VORN_E_NO_MEMORY;
+    if (size > 0) {
+        h->names = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(size)));
+        if (!h->names) return VORN_E_NO_MEMORY;
+        uint32_t status = ReadExactly(h->archiveFd, h->qwTrailerOffset + kTrailerSize, h->names,
+                                      static_cast<size_t>(size));
+        if (status != VORN_SUCCESS) return status;
+    }
+    h->namesSize = static_cast<size_t>(size);
+    if (h->trailer.bNamesEncrypted) {
+        if (!passwordGiven) return VORN_E_PASSWORD_NEEDED;
+        if (!DecipherAndCheckNames(h)) return VORN_E_CRC;
+    }
+    return IndexNames(h);
+}
+
+uint32_t ReadArchive(ArchiveHandle* h, bool passwordGiven) {
+    int64_t length = platform::FileLength(h->archiveFd);
+    if (length < 0) return VORN_E_CORRUPT;
+    h->qwFileLength = static_cast<uint64_t>(length);
+    uint32_t status = ScanForArchive(h->archiveFd, h->qwFileLength, &h->qwBaseOffset);
+    if (status != VORN_SUCCESS) return status;
+
+    uint8_t bytes[kHeaderSize];
+    if (h->qwFileLength - h->qwBaseOffset < kHeaderSize) return VORN_E_CORRUPT;
+    status = ReadExactly(h->archiveFd, h->qwBaseOffset, bytes, kHeaderSize);
+    if (status != VORN_SUCCESS) return status;
+    h->header.dwMagic = LoadU32(bytes);
+    h->header.dwVersion = LoadU32(bytes + 4);
+    h->header.qwEntryCount = LoadU64(bytes + 8);
+    h->header.dwFlags = LoadU32(bytes + 16);
+    h->header.dwReserved = LoadU32(bytes + 20);
+    // An older-format archive is only recognised: nothing beyond its header is read.
+    if (h->header.dwVersion != kVersionCurrent) return VORN_SUCCESS;
+
+    uint64_t trailerOffset = 0;
+    status = WalkRecords(h, &trailerOffset);
+    if (status != VORN_SUCCESS) return status;
+    if (trailerOffset > h->qwFileLength || h->qwFileLength - trailerOffset < kTrailerSize) {
+        return VORN_E_CORRUPT;
+    }
+    h->qwTrailerOffset = trailerOffset;
+    uint8_t trailer[kTrailerSize];
+    status = ReadExactly(h->archiveFd, trailerOffset, trailer, kTrailerSize);
+    if (status != VORN_SUCCESS) return status;
+    h->trailer.bReserved = trailer[0];
+    h->trailer.bNamesEncrypted = trailer[1];
+    h->trailer.wReserved = LoadU16(trailer + 2);
+    h->trailer.dwNamesCrc = LoadU32(trailer + 4);
+    h->trailer.dwNamesLength = LoadU32(trailer + 8);
+    return LoadNames(h, passwordGiven);
+}
+
+void ReleaseHandle(ArchiveHandle* h) {
+    if (h->cancelEvent) platform::EventClose(h->cancelEvent);
+    if (h->archiveFd >= 0) platform::FileClose(h->archiveFd);
+    std::free(h->recordOffsets);
+    std::free(h->names);
+    std::free(h->nameStarts);
+    std::free(h->nameLengths);
+    std::free(h->nameHash);
+    std::free(h);
+}
+
+const char* const kStatusTexts[] = {
+    "Success",
+    "Unknown",
+    "Invalid argument passed",
+    "Archive is corrupt",
+    "Not found",
+    "Entry exists already",
+    "Out of disk space",
+    "Archive is opened in a mode preventing this operation",
+    "Archive has been locked preventing this operation",
+    "Decompressed file CRC does not match original",
+    "The selected operation requires a correct password",
+    "The selected operation failed to allocate enough memory",
+    "The open archive is an older archive format",
+};
+
+}  // namespace
+}  // namespace archive
+
+using archive::ArchiveHandle;
+
+extern "C" {
+
+uint32_t vorn_OpenStream(void** handle, const char* path, const char* password, unsigned int mode) {
+    if (!handle) return VORN_E_INVALID_ARGUMENT;
+    *handle = nullptr;
+    if (!path || std::strlen(path) >= archive::kMaxPath) return VORN_E_INVALID_ARGUMENT;
+    if (password && std::strlen(password) >= archive::kMaxPassword) {
+        return VORN_E_INVALID_ARGUMENT;
+    }
+    // Modes 4 and 8 would go on without an open file; nothing supplies one, so they are refused.
+    if (mode & (4u | 8u)) return VORN_E_INVALID_ARGUMENT;
+    int flags = platform::kOpenBinary | platform::kOpenSequential;
+    if (mode & VORN_OPEN_READWRITE) {
+        flags |= platform::kOpenReadWrite;
+    } else if (mode & VORN_OPEN_READONLY) {
+        flags |= platform::kOpenReadOnly;
+    } else {
+        return VORN_E_INVALID_ARGUMENT;
+    }
+
+    auto* h = static_cast<ArchiveHandle*>(std::calloc(1, sizeof(ArchiveHandle)));
+    if (!h) return VORN_E_NO_MEMORY;
+    std::strcpy(h->szPath, path);
+    if (password) std::strcpy(h->szArchivePassword, password);
+    h->archiveFd = -1;
+    h->outputFd = -1;
+    h->dwOpenMode = mode;
+    h->qwNextEntryOffset = UINT64_MAX;
+    h->qwNextEntryIndex = UINT64_MAX;
+    h->queryFreeSpace = platform::FreeSpaceOfFolder;
+
+    h->archiveFd = platform::FileOpen(path, flags, 0);
+    if (h->archiveFd < 0) {
+        archive::ReleaseHandle(h);
+        return VORN_E_NOT_FOUND;
+    }
+    uint32_t status = archive::ReadArchive(h, password != nullptr);
+    if (status == VORN_SUCCESS) {
+        h->cancelEvent = platform::EventCreate();
+        if (!h->cancelEvent) status = VORN_E_NO_MEMORY;
+    }
+    if (status != VORN_SUCCESS) {
+        archive::ReleaseHandle(h);
+        return status;
+    }
+    *handle = h;
+    return VORN_SUCCESS;
+}
+
+uint32_t vorn_CloseStream(void* handle) {
+    auto* h = static_cast<ArchiveHandle*>(handle);
+    if (!h || h->archiveFd <= 0) return VORN_E_INVALID_ARGUMENT;
+    archive::ReleaseHandle(h);
+    return VORN_SUCCESS;
+}
+
+uint32_t vorn_LockArchive(void* handle) {
+    auto* h = static_cast<ArchiveHandle*>(handle);
+    if (!h) return VORN_E_INVALID_ARGUMENT;
+    if (h->header.dwFlags & archive::kFlagLocked) return VORN_E_LOCKED;
+    // A read-only open cannot write the header; saying so beats reporting a lock that is not on
+    // the disk.
+    if (!(h->dwOpenMode & VORN_OPEN_READWRITE)) return VORN_E_OPEN_MODE;
+    uint8_t bytes[archive::kHeaderSize];
+    archive::StoreU32(bytes, h->header.dwMagic);
+    archive::StoreU32(bytes + 4, h->header.dwVersion);
+    archive::StoreU64(bytes + 8, h->header.qwEntryCount);
+    archive::StoreU32(bytes + 16, h->header.dwFlags | archive::kFlagLocked);
+    archive::StoreU32(bytes + 20, h->header.dwReserved);
+    if (platform::FileSeek(h->archiveFd, h->qwBaseOffset) !=
+            static_cast<int64_t>(h->qwBaseOffset) ||
+        platform::FileWrite(h->archiveFd, bytes, archive::kHeaderSize) != archive::kHeaderSize) {
+        return VORN_E_OPEN_MODE;
+    }
+    h->header.dwFlags |= archive::kFlagLocked;
+    return VORN_SUCCESS;
+}
+
+uint32_t vorn_CancelOperation(void* handle) {
+    auto* h = static_cast<ArchiveHandle*>(handle);
+    if (!h) return VORN_E_INVALID_ARGUMENT;
+    platform::EventSet(h->cancelEvent);
+    return VORN_SUCCESS;
+}
+
+uint64_t vorn_GetNumFiles(void* handle) {
+    auto* h = static_cast<ArchiveHandle*>(handle);
+    return h ? h->header.qwEntryCount : 0;
+}
+
+const char* vorn_GetErrorString(int code) {
+    if (code < 0 || code >= static_cast<int>(sizeof(archive::kStatusTexts) / sizeof(char*))) {
+        return "Unknown <?>";
+    }
+    return archive::kStatusTexts[code];
+}
+
+}  // extern "C"
