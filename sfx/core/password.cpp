@@ -1,0 +1,94 @@
+// The password dialog's rules (minimum length, the kept password) and the per-entry extraction
+// with its password loop.
+#include <cstring>
+
+#include "sfx/core/sfx_core.h"
+
+namespace sfx {
+
+char g_szSavedPassword[kTextBytes];
+uint8_t g_bPasswordSaved = 0;
+char* g_pszPasswordOut = nullptr;
+
+namespace {
+
+// Where the dialog writes when it was opened without a buffer.
+char g_passwordScratch[kTextBytes];
+
+}  // namespace
+
+void PasswordDialogInit(Dialog& dialog, char* buffer) {
+    g_pszPasswordOut = buffer != nullptr ? buffer : g_passwordScratch;
+    if (g_hArchive == nullptr) {
+        dialog.SetItemText(IDC_PASSWORD_TEXT,
+                           "This archive is protected, please enter the password for it below");
+    }
+    if (g_bPasswordSaved == 1) dialog.SetItemText(IDC_PASSWORD, g_szSavedPassword);
+}
+
+bool PasswordDialogCommand(Dialog& dialog, int command) {
+    if (command == kDialogConfirmed) {
+        if (g_pszPasswordOut == nullptr) g_pszPasswordOut = g_passwordScratch;
+        dialog.GetItemText(IDC_PASSWORD, g_pszPasswordOut, kPasswordFieldBytes);
+        g_pszPasswordOut[kPasswordFieldBytes - 1] = '\0';
+        if (strlen(g_pszPasswordOut) < PASSWORD_MIN_LENGTH) {
+            dialog.ShowMessage("The minimum password length is 6 characters", "Error",
+                               kBoxOk | kBoxIconError);
+            return false;
+        }
+        if (dialog.IsChecked(IDC_REUSE_PASSWORD)) {
+            g_bPasswordSaved = 1;
+            memcpy(g_szSavedPassword, g_pszPasswordOut, strlen(g_pszPasswordOut) + 1);
+        }
+        dialog.End(kDialogConfirmed);
+        return true;
+    }
+    if (command == kDialogCancelled) {
+        dialog.End(kDialogCancelled);
+        return true;
+    }
+    return false;
+}
+
+uint32_t ExtractFile(Platform& platform, MainDialog& dialog, const char* name, const char* path) {
+    ArchiveApi& archive = *platform.archive;
+    // The library resets its cancel event when a call starts, so a Close confirmed just before
+    // this point would be lost inside the call.
+    if (g_bCancel) return VORN_E_INVALID_ARGUMENT;
+
+    uint32_t status = archive.DecompressToFile(g_hArchive, name, path, UpdateProgressBar, nullptr);
+    if (status == VORN_E_PASSWORD_NEEDED) {
+        char password[kTextBytes];
+        for (;;) {
+            if (g_bCancel) break;
+            memset(password, 0, sizeof password);
+            // A dialog that cannot be created counts as a cancel, or the loop would never end.
+            if (platform.RunPasswordDialog(&dialog, password) != kDialogConfirmed) {
+                memset(password, 0, sizeof password);
+                return 1;
+            }
+            status = archive.DecompressToFile(g_hArchive, name, path, UpdateProgressBar, password);
+            if (status == VORN_SUCCESS) break;
+        }
+        memset(password, 0, sizeof password);
+    }
+    if (status == VORN_SUCCESS) return 0;
+    if (g_bCancel) {
+        // Cancelled through Close: the dialog is ending, so no box; the partly written file goes.
+        platform.RemoveFile(path);
+        return status;
+    }
+    dialog.ShowMessage(archive.GetErrorString(status), name, kBoxOk | kBoxIconError);
+    return status;
+}
+
+void UpdateProgressBar(int value) {
+    if (g_pMainDialog != nullptr) g_pMainDialog->SetProgress(IDC_PROGRESS, value);
+    // The library polls its cancel event right after this call; a Close that came between the
+    // worker's last test and the library's reset of the event is signalled again here.
+    if (g_bCancel && g_pPlatform != nullptr && g_hArchive != nullptr) {
+        g_pPlatform->archive->CancelOperation(g_hArchive);
+    }
+}
+
+}  // namespace sfx

@@ -1,0 +1,234 @@
+// Path rules of the front end: the default destination, the trailing separator, the directory part
+// of a path, the creation of missing directory levels, and the rule that keeps every extracted
+// file inside the destination folder. Entry names use "\" between levels whatever the system;
+// destinations are spelled in the platform's own style.
+#include <cstring>
+
+#include "sfx/core/sfx_core.h"
+#include "sfx/core/text.h"
+
+namespace sfx {
+
+namespace {
+
+char NativeSeparator(PathStyle style) {
+    return style == PathStyle::Windows ? '\\' : '/';
+}
+
+bool IsEntrySeparator(char c) {
+    return c == '\\' || c == '/';
+}
+
+bool IsAsciiLetter(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+char UpperAscii(char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
+}
+
+// A level made of dots and spaces only is ".", "..", or something Windows trims to one of them.
+bool IsDotLevel(const char* level, size_t length) {
+    for (size_t i = 0; i < length; ++i) {
+        if (level[i] != '.' && level[i] != ' ') return false;
+    }
+    return length != 0;
+}
+
+// Windows opens a device, not a file, for these names whatever the folder or extension.
+bool IsDeviceLevel(const char* level, size_t length) {
+    size_t base = 0;
+    while (base < length && level[base] != '.') ++base;
+    while (base > 0 && level[base - 1] == ' ') --base;
+    char upper[8];
+    if (base > 7) return false;
+    for (size_t i = 0; i < base; ++i) upper[i] = UpperAscii(level[i]);
+    upper[base] = '\0';
+    static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
+    for (const char* device : kDevices) {
+        if (strcmp(upper, device) == 0) return true;
+    }
+    if (base == 4 && (memcmp(upper, "COM", 3) == 0 || memcmp(upper, "LPT", 3) == 0) &&
+        upper[3] >= '1' && upper[3] <= '9') {
+        return true;
+    }
+    return false;
+}
+
+const char kCurrentFilePrefix[] = "Current file: ";
+const char kOverwritePrefix[] = "File ";
+const char kOverwriteSuffix[] = " exists already, ovewrite it?";
+
+}  // namespace
+
+const char kCommentEntryName[] = "$comments$";
+
+void GetDefaultExtractDir(Platform& platform, char* out) {
+    char own[kTextBytes];
+    own[0] = '\0';
+    platform.GetOwnPath(own, sizeof own);
+    own[kTextBytes - 1] = '\0';
+
+    // Drive: the first two characters when the second is a colon.
+    size_t driveEnd = (own[0] != '\0' && own[1] == ':') ? 2 : 0;
+    // Directory: up to and including the last separator, stepping over double-byte characters.
+    size_t directoryEnd = driveEnd;
+    for (size_t i = driveEnd; own[i] != '\0'; ++i) {
+        unsigned char c = static_cast<unsigned char>(own[i]);
+        if (platform.IsLeadByte(c) && own[i + 1] != '\0') {
+            ++i;
+            continue;
+        }
+        if (c == '\\' || c == '/') directoryEnd = i + 1;
+    }
+    memcpy(out, own, directoryEnd);
+    out[directoryEnd] = '\0';
+}
+
+void AddTrailingBackslash(PathStyle style, char* path) {
+    char separator = NativeSeparator(style);
+    size_t length = strlen(path);
+    if (length != 0 && path[length - 1] == separator) return;
+    if (length + 1 >= kTextBytes) return;  // no room: callers check the length first
+    path[length] = separator;
+    path[length + 1] = '\0';
+}
+
+void GetDirectoryPart(PathStyle style, char* out, const char* path) {
+    const char* last = strrchr(path, NativeSeparator(style));
+    if (last == nullptr) {
+        out[0] = '\0';
+        return;
+    }
+    size_t length = static_cast<size_t>(last - path) + 1;
+    memcpy(out, path, length);
+    out[length] = '\0';
+}
+
+int EnsureDirectory(Platform& platform, Dialog& owner, char* path, bool ask) {
+    PathStyle style = platform.Style();
+    char separator = NativeSeparator(style);
+    size_t length = strlen(path);
+    if (length == 0 || path[length - 1] != separator) {
+        if (length + 1 >= kTextBytes) {
+            owner.ShowMessage("The folder's path is longer than 255 characters.", "Error",
+                              kBoxOk | kBoxIconError);
+            return 0;
+        }
+        AddTrailingBackslash(style, path);
+        ++length;
+    }
+
+    bool agreed = false;
+    char level[kTextBytes];
+    for (size_t i = 0; i < length; ++i) {
+        if (style == PathStyle::Windows && path[i] == ':') {
+            ++i;  // the drive's root is never tested or created
+            continue;
+        }
+        if (path[i] != separator) continue;
+        memcpy(level, path, i + 1);
+        level[i + 1] = '\0';
+        if (platform.DirectoryExists(level)) continue;
+        if (ask && !agreed) {
+            int answer = owner.ShowMessage("This directory does not exist, create now?", "Error",
+                                           kBoxYesNo | kBoxIconInformation);
+            if (answer != kAnswerYes) return 0;
+        }
+        agreed = true;
+        if (!platform.CreateDirectoryLevel(level)) {
+            owner.ShowMessage("Error creating directory", "Error",
+                              kBoxOk | kBoxIconError | kBoxForeground);
+            return 0;
+        }
+    }
+    return 1;
+}
+
+bool IsSafeEntryName(PathStyle style, const char* name) {
+    if (name[0] == '\0' || IsEntrySeparator(name[0])) return false;
+    if (strchr(name, ':') != nullptr) return false;  // a drive, or a stream of another file
+    const char* level = name;
+    for (const char* at = name;; ++at) {
+        if (*at == '\0' || IsEntrySeparator(*at)) {
+            size_t levelLength = static_cast<size_t>(at - level);
+            if (IsDotLevel(level, levelLength)) return false;
+            if (style == PathStyle::Windows && IsDeviceLevel(level, levelLength)) return false;
+            if (*at == '\0') break;
+            level = at + 1;
+        }
+    }
+    return true;
+}
+
+EntryPathVerdict BuildEntryPath(PathStyle style, const char* destination, const char* name,
+                                char* out) {
+    if (!IsSafeEntryName(style, name)) return EntryPathVerdict::LeavesDestination;
+
+    char path[kTextBytes];
+    if (!CopyText(path, sizeof path, destination)) return EntryPathVerdict::TooLong;
+    size_t length = strlen(path);
+    if (length == 0 || path[length - 1] != NativeSeparator(style)) {
+        if (length + 1 >= kTextBytes) return EntryPathVerdict::TooLong;
+        AddTrailingBackslash(style, path);
+    }
+    size_t start = strlen(path);
+    if (!AppendText(path, sizeof path, name)) return EntryPathVerdict::TooLong;
+    for (size_t i = start; path[i] != '\0'; ++i) {
+        if (IsEntrySeparator(path[i])) path[i] = NativeSeparator(style);
+    }
+
+    // Every text later built from the entry must fit as well.
+    size_t nameLength = strlen(name);
+    size_t pathLength = strlen(path);
+    if (sizeof kCurrentFilePrefix - 1 + nameLength > kMaxTextLength) {
+        return EntryPathVerdict::TooLong;
+    }
+    if (sizeof kOverwritePrefix - 1 + pathLength + sizeof kOverwriteSuffix - 1 > kMaxTextLength) {
+        return EntryPathVerdict::TooLong;
+    }
+    memcpy(out, path, pathLength + 1);
+    return EntryPathVerdict::Fits;
+}
+
+bool ResolveDestination(Platform& platform, const char* destination, char* out) {
+    char resolved[kTextBytes];
+    resolved[0] = '\0';
+    const char* rest = destination;
+    if (platform.Style() == PathStyle::Windows) {
+        bool hasDrive = IsAsciiLetter(destination[0]) && destination[1] == ':';
+        if (hasDrive && IsEntrySeparator(destination[2])) {
+            rest = destination;  // absolute: X:\...
+        } else if (IsEntrySeparator(destination[0]) && IsEntrySeparator(destination[1])) {
+            rest = destination;  // a network share: \\server\share
+        } else if (hasDrive) {
+            // Relative to the drive's current folder, which the existence tests keep moving:
+            // taken from the drive's root instead.
+            resolved[0] = destination[0];
+            resolved[1] = ':';
+            resolved[2] = '\\';
+            resolved[3] = '\0';
+            rest = destination + 2;
+        } else {
+            char folder[kTextBytes];
+            GetDefaultExtractDir(platform, folder);
+            if (IsEntrySeparator(destination[0])) {
+                // Rooted on the current drive: the drive of the program's own file.
+                if (folder[0] != '\0' && folder[1] == ':') {
+                    resolved[0] = folder[0];
+                    resolved[1] = ':';
+                    resolved[2] = '\0';
+                }
+            } else {
+                memcpy(resolved, folder, strlen(folder) + 1);
+            }
+        }
+    } else if (destination[0] != '/') {
+        GetDefaultExtractDir(platform, resolved);
+    }
+    if (!AppendText(resolved, sizeof resolved, rest)) return false;
+    memcpy(out, resolved, strlen(resolved) + 1);
+    return true;
+}
+
+}  // namespace sfx

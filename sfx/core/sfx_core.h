@@ -1,0 +1,227 @@
+// The self-extractor's decisions, free of any window system: start-up (default destination, open,
+// the one password retry, the error report), the main dialog's state changes, the extraction walk
+// with its path rules, the per-entry password loop and the password dialog's rules. Each front end
+// (the Win32 stub, the Linux console program, the tests' scripted fake) supplies the platform
+// through the small interfaces below and turns its events into calls of these functions.
+//
+// The code goes into the Windows stub, so it keeps to fixed 256-byte buffers and plain data: no
+// standard containers, no exceptions, no heap objects.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
+#include "archive/vorn.h"
+#include "sfx/core/control_ids.h"
+
+namespace sfx {
+
+// Paths, names and messages live in buffers of this size: 255 characters and the NUL.
+constexpr size_t kTextBytes = 256;
+constexpr size_t kMaxTextLength = kTextBytes - 1;
+// The password field is read into at most this many bytes, the NUL included.
+constexpr size_t kPasswordFieldBytes = 128;
+constexpr size_t PASSWORD_MIN_LENGTH = 6;
+
+extern const char kCommentEntryName[];  // "$comments$"
+
+// Message box buttons, icons and answers, with the values of the Win32 MessageBoxA flags so that
+// the Win32 front end passes them through unchanged.
+constexpr unsigned kBoxOk = 0x0;
+constexpr unsigned kBoxYesNoCancel = 0x3;
+constexpr unsigned kBoxYesNo = 0x4;
+constexpr unsigned kBoxIconError = 0x10;
+constexpr unsigned kBoxIconQuestion = 0x20;
+constexpr unsigned kBoxIconInformation = 0x40;
+constexpr unsigned kBoxForeground = 0x10000;
+
+constexpr int kAnswerOk = 1;
+constexpr int kAnswerCancel = 2;
+constexpr int kAnswerYes = 6;
+constexpr int kAnswerNo = 7;
+
+// Dialog results: the password dialog ends with 1 (confirmed) or 2 (cancelled); the main dialog
+// with 0 (completion question answered Yes) or 2 (Close confirmed).
+constexpr intptr_t kDialogConfirmed = 1;
+constexpr intptr_t kDialogCancelled = 2;
+constexpr intptr_t kDialogDone = 0;
+
+// How paths are spelled where the files land. Entry names always use "\" between levels; they are
+// joined to the destination with the native separator.
+enum class PathStyle {
+    Windows,  // "\" (and "/") separate levels; "X:" names a drive
+    Posix,    // "/" separates levels; no drives
+};
+
+// The controls of one open dialog. Ids are those of control_ids.h. Every call may come from the
+// worker thread; the Win32 front end turns each into a message carried out on the dialog's thread.
+class Dialog {
+  public:
+    virtual void SetItemText(int id, const char* text) = 0;
+    // Reads at most capacity - 1 characters and the NUL into out.
+    virtual void GetItemText(int id, char* out, size_t capacity) = 0;
+    virtual bool IsChecked(int id) = 0;
+    virtual void EnableItem(int id, bool enable) = 0;
+    virtual void ShowItem(int id, bool show) = 0;
+    virtual void ListReset(int id) = 0;
+    virtual void ListAdd(int id, const char* text) = 0;
+    virtual void SetProgressRange(int id, int low, int high) = 0;
+    virtual void SetProgressColour(int id, uint8_t red, uint8_t green, uint8_t blue) = 0;
+    virtual void SetProgress(int id, int value) = 0;
+    virtual void End(intptr_t result) = 0;
+    // A message box owned by this dialog; returns the answer (kAnswer...).
+    virtual int ShowMessage(const char* text, const char* caption, unsigned style) = 0;
+
+  protected:
+    ~Dialog() = default;
+};
+
+// The main dialog adds the comment viewer, the folder browser and the worker's start.
+class MainDialog : public Dialog {
+  public:
+    // Creates the viewer over the progress area; false when it cannot be made.
+    virtual bool CreateCommentView() = 0;
+    // Makes the viewer's fixed-pitch font and sets it on the viewer; false when it cannot be made.
+    virtual bool SetCommentFont() = 0;
+    virtual void SetCommentText(const char* text) = 0;
+    virtual bool HasCommentView() = 0;
+    virtual void DestroyCommentView() = 0;
+    virtual bool HasCommentFont() = 0;
+    virtual void ReleaseCommentFont() = 0;
+    // The folder browser: true and the chosen folder's path (at most 255 characters) in out, or
+    // false when the user cancelled.
+    virtual bool BrowseForFolder(char* out, size_t capacity) = 0;
+    // Starts ExtractThread for this dialog, on a thread of its own where there are threads.
+    virtual bool StartWorker() = 0;
+
+  protected:
+    ~MainDialog() = default;
+};
+
+// The archive library as the front end uses it. RealArchive() calls the vorn_ functions; tests may
+// script their own.
+class ArchiveApi {
+  public:
+    virtual uint32_t OpenStream(void** handle, const char* path, const char* password,
+                                unsigned mode) = 0;
+    virtual uint32_t CloseStream(void* handle) = 0;
+    virtual uint32_t CancelOperation(void* handle) = 0;
+    virtual uint64_t GetNumFiles(void* handle) = 0;
+    virtual const char* GetErrorString(uint32_t status) = 0;
+    virtual uint32_t EnumerateFiles(void* handle, VORN_FILEINFO* info, uint64_t index) = 0;
+    virtual uint32_t GetFileInfo(void* handle, VORN_FILEINFO* info, const char* name) = 0;
+    virtual uint32_t DecompressToFile(void* handle, const char* name, const char* path,
+                                      ProgressCallback progress, const char* password) = 0;
+    virtual uint32_t DecompressToPtr(void* handle, const char* name, unsigned char* buffer,
+                                     ProgressCallback progress, const char* password) = 0;
+
+  protected:
+    ~ArchiveApi() = default;
+};
+
+ArchiveApi& RealArchive();
+
+// Everything else the decisions need of the system.
+class Platform {
+  public:
+    virtual PathStyle Style() = 0;
+    // Full path of the program's own file, at most capacity - 1 characters (cut, as the system
+    // cuts it, when longer).
+    virtual void GetOwnPath(char* out, size_t capacity) = 0;
+    // A message box without owner.
+    virtual int ShowMessage(const char* text, const char* caption, unsigned style) = 0;
+    // Runs the password dialog modally with the given owner (null: none) and a 256-byte buffer;
+    // returns the dialog's result (1 confirmed, 2 cancelled, anything else: not created).
+    virtual intptr_t RunPasswordDialog(MainDialog* owner, char* buffer) = 0;
+    // Runs the main dialog modally until it ends.
+    virtual void RunMainDialog() = 0;
+    // Returns once no worker runs any more. The platform keeps answering the worker's display
+    // updates meanwhile.
+    virtual void WaitForWorker() = 0;
+    // File system probes. DirectoryExists may move the process's current directory (the Win32
+    // front end tests a level by entering it).
+    virtual bool PathExists(const char* path) = 0;
+    virtual bool DirectoryExists(const char* path) = 0;
+    virtual bool CreateDirectoryLevel(const char* path) = 0;
+    virtual bool RemoveFile(const char* path) = 0;
+    // Whether c opens a double-byte character in the system's 8-bit code page, so that the byte
+    // after it is never taken for a separator.
+    virtual bool IsLeadByte(unsigned char c) {
+        (void)c;
+        return false;
+    }
+
+    ArchiveApi* archive = &RealArchive();
+
+  protected:
+    ~Platform() = default;
+};
+
+// Front-end state shared by start-up, the main dialog, the worker and the password prompts.
+extern char g_szExtractDir[kTextBytes];  // built-in default destination; empty as built
+extern void* g_hArchive;
+extern std::atomic<bool> g_bCancel;
+extern uint64_t g_qwFileCount;
+extern uint64_t g_qwFilesDone;
+extern char g_szSavedPassword[kTextBytes];
+extern uint8_t g_bPasswordSaved;
+extern char* g_pszPasswordOut;
+extern MainDialog* g_pMainDialog;  // target of UpdateProgressBar while a dialog is open
+extern Platform* g_pPlatform;      // the platform UpdateProgressBar reaches the archive through
+
+// Start-up: default destination, open (one password retry), error report or main dialog, close.
+// Returns the process's exit code, always 0.
+int StartUp(Platform& platform);
+
+// Drive and directory of the program's own file, ending in its separator.
+void GetDefaultExtractDir(Platform& platform, char* out);
+
+// Main dialog events.
+void MainDialogOpen(Platform& platform, MainDialog& dialog);
+void MainDialogExtract(Platform& platform, MainDialog& dialog);
+void MainDialogClose(Platform& platform, MainDialog& dialog);
+void MainDialogBrowse(Platform& platform, MainDialog& dialog);
+
+// The walk over every entry; runs on the worker thread.
+void ExtractThread(Platform& platform, MainDialog& dialog);
+
+// One entry with its password loop: 0 extracted, otherwise not (1 prompt cancelled, or the status
+// already shown to the user).
+uint32_t ExtractFile(Platform& platform, MainDialog& dialog, const char* name, const char* path);
+
+// The progress callback handed to the library.
+void UpdateProgressBar(int value);
+
+// Password dialog events. buffer is the caller's 256-byte buffer (the dialog's parameter).
+void PasswordDialogInit(Dialog& dialog, char* buffer);
+// Returns what the dialog procedure answers: true when the command was handled.
+bool PasswordDialogCommand(Dialog& dialog, int command);
+
+// Path helpers, spelled for the platform's path style.
+void AddTrailingBackslash(PathStyle style, char* path);  // in place, within kTextBytes
+void GetDirectoryPart(PathStyle style, char* out, const char* path);
+// 1 when every level of path exists at the end, 0 when the user declined or a level could not be
+// made. owner shows the question and the error box. path gets a trailing separator.
+int EnsureDirectory(Platform& platform, Dialog& owner, char* path, bool ask);
+
+// Why an entry cannot be extracted as named.
+enum class EntryPathVerdict {
+    Fits,
+    LeavesDestination,  // absolute, a drive, a leading separator, a ".." level, or empty
+    TooLong,            // the path or one of its messages would not fit 255 characters
+};
+
+// Checks an entry name against the destination rule: nothing may land outside the destination.
+bool IsSafeEntryName(PathStyle style, const char* name);
+
+// Joins destination and entry name into out (the entry's "\" turned into the native separator)
+// after checking the name and every text later built from the path.
+EntryPathVerdict BuildEntryPath(PathStyle style, const char* destination, const char* name,
+                                char* out);
+
+// A destination that is not absolute is taken relative to the program's own folder; returns false
+// when the result would not fit 255 characters.
+bool ResolveDestination(Platform& platform, const char* destination, char* out);
+
+}  // namespace sfx

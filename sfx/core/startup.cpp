@@ -1,0 +1,58 @@
+// Start-up: the default destination, the open of the program's own file as an archive with one
+// password retry, the report of a failed open, and the close once the main dialog has ended and no
+// worker uses the archive any more.
+#include <cstring>
+
+#include "sfx/core/sfx_core.h"
+
+namespace sfx {
+
+// Built into the program: empty, then three question marks, so that the field can be found and
+// filled in the image without moving anything.
+char g_szExtractDir[kTextBytes] = "\0???";
+void* g_hArchive = nullptr;
+std::atomic<bool> g_bCancel{false};
+uint64_t g_qwFileCount = 0;
+uint64_t g_qwFilesDone = 0;
+MainDialog* g_pMainDialog = nullptr;
+Platform* g_pPlatform = nullptr;
+
+int StartUp(Platform& platform) {
+    g_pPlatform = &platform;
+    ArchiveApi& archive = *platform.archive;
+    if (g_szExtractDir[0] == '\0') GetDefaultExtractDir(platform, g_szExtractDir);
+
+    char ownPath[kTextBytes];
+    ownPath[0] = '\0';
+    platform.GetOwnPath(ownPath, sizeof ownPath);
+    ownPath[kTextBytes - 1] = '\0';
+
+    g_hArchive = nullptr;
+    uint32_t status = archive.OpenStream(&g_hArchive, ownPath, nullptr, VORN_OPEN_READONLY);
+    if (status == VORN_E_PASSWORD_NEEDED) {
+        g_hArchive = nullptr;  // the prompt tells the archive prompt by the empty handle
+        char password[kTextBytes];
+        memset(password, 0, sizeof password);
+        if (platform.RunPasswordDialog(nullptr, password) == kDialogConfirmed) {
+            status = archive.OpenStream(&g_hArchive, ownPath, password, VORN_OPEN_READONLY);
+        }
+        memset(password, 0, sizeof password);
+    }
+    if (status != VORN_SUCCESS) {
+        g_hArchive = nullptr;
+        platform.ShowMessage(archive.GetErrorString(status), "Error opening file",
+                             kBoxOk | kBoxIconError);
+        return 0;
+    }
+
+    platform.RunMainDialog();
+    // A Close during a run ends the dialog at once; the worker leaves within one block, and the
+    // archive must outlive it.
+    platform.WaitForWorker();
+    g_pMainDialog = nullptr;
+    archive.CloseStream(g_hArchive);
+    g_hArchive = nullptr;
+    return 0;
+}
+
+}  // namespace sfx

@@ -1,0 +1,109 @@
+// The extraction walk: every entry in directory order, the comment entry skipped, each path built
+// under the destination and checked against it, missing levels created, the overwrite question,
+// the per-entry extraction, and the counters and texts of the progress area.
+#include <cstring>
+
+#include "sfx/core/sfx_core.h"
+#include "sfx/core/text.h"
+
+namespace sfx {
+
+namespace {
+
+void ShowFilesDone(MainDialog& dialog) {
+    char text[kTextBytes] = "Extracted files completed: ";
+    AppendDecimal(text, sizeof text, g_qwFilesDone);
+    AppendText(text, sizeof text, " of ");
+    AppendDecimal(text, sizeof text, g_qwFileCount);
+    dialog.SetItemText(IDC_FILES_DONE, text);
+}
+
+enum class WalkStep { Next, Leave };
+
+WalkStep ExtractEntry(Platform& platform, MainDialog& dialog, const VORN_FILEINFO& info,
+                      bool overwriteAll) {
+    PathStyle style = platform.Style();
+    char field[kTextBytes];
+    dialog.GetItemText(IDC_DEST_DIR, field, sizeof field);
+    field[kTextBytes - 1] = '\0';
+    char destination[kTextBytes];
+    char path[kTextBytes];
+    EntryPathVerdict verdict = EntryPathVerdict::TooLong;
+    if (ResolveDestination(platform, field, destination)) {
+        verdict = BuildEntryPath(style, destination, info.szName, path);
+    }
+    if (verdict != EntryPathVerdict::Fits) {
+        const char* why =
+            verdict == EntryPathVerdict::LeavesDestination
+                ? "This entry's path would leave the destination folder; it is not extracted."
+                : "This entry's path is longer than 255 characters; it is not extracted.";
+        dialog.ShowMessage(why, info.szName, kBoxOk | kBoxIconError);
+        ++g_qwFilesDone;
+        ShowFilesDone(dialog);
+        return WalkStep::Next;
+    }
+
+    char scratch[kTextBytes];
+    GetDirectoryPart(style, scratch, path);
+    if (EnsureDirectory(platform, dialog, scratch, false) == 0) return WalkStep::Leave;
+
+    // BuildEntryPath has checked that both messages fit.
+    CopyText(scratch, sizeof scratch, "Current file: ");
+    AppendText(scratch, sizeof scratch, info.szName);
+    dialog.SetItemText(IDC_CURRENT_FILE, scratch);
+    ShowFilesDone(dialog);
+
+    if (!overwriteAll && platform.PathExists(path)) {
+        // A Close confirmed meanwhile has ended the dialog: no question under a closed window.
+        if (g_bCancel) return WalkStep::Leave;
+        CopyText(scratch, sizeof scratch, "File ");
+        AppendText(scratch, sizeof scratch, path);
+        AppendText(scratch, sizeof scratch, " exists already, ovewrite it?");
+        int answer = dialog.ShowMessage(scratch, "Tarnwick Archiver SFX",
+                                        kBoxYesNoCancel | kBoxIconQuestion);
+        if (answer == kAnswerNo) return WalkStep::Next;
+        if (answer != kAnswerYes) return WalkStep::Leave;
+    }
+
+    if (ExtractFile(platform, dialog, info.szName, path) == 0) {
+        dialog.ListAdd(IDC_FILE_LIST, info.szName);
+    }
+    ++g_qwFilesDone;
+    ShowFilesDone(dialog);
+    return WalkStep::Next;
+}
+
+}  // namespace
+
+void ExtractThread(Platform& platform, MainDialog& dialog) {
+    ArchiveApi& archive = *platform.archive;
+    bool overwriteAll = dialog.IsChecked(IDC_OVERWRITE);
+    dialog.ListReset(IDC_FILE_LIST);
+    g_qwFileCount = archive.GetNumFiles(g_hArchive);
+    g_qwFilesDone = 0;
+
+    VORN_FILEINFO info;
+    for (uint64_t index = 0; index < g_qwFileCount; ++index) {
+        if (g_bCancel) break;
+        memset(&info, 0, sizeof info);
+        uint32_t status = archive.EnumerateFiles(g_hArchive, &info, index);
+        if (status != VORN_SUCCESS) {
+            dialog.ShowMessage(archive.GetErrorString(status), "Archive Enum Error",
+                               kBoxOk | kBoxIconError);
+            break;
+        }
+        info.szName[sizeof info.szName - 1] = '\0';
+        if (strcmp(info.szName, kCommentEntryName) == 0) continue;
+        if (ExtractEntry(platform, dialog, info, overwriteAll) == WalkStep::Leave) break;
+    }
+
+    dialog.EnableItem(IDC_EXTRACT, true);
+    dialog.EnableItem(IDC_CLOSE, true);
+    if (!g_bCancel) {
+        int answer =
+            dialog.ShowMessage("Extraction Complete, Exit?", "Done", kBoxYesNo | kBoxIconQuestion);
+        if (answer == kAnswerYes) dialog.End(kDialogDone);
+    }
+}
+
+}  // namespace sfx
