@@ -1,0 +1,618 @@
+// The Windows self-extractor end to end: each test builds an archive with our writer, appends it
+// to the real stub, starts the result under Wine and works its dialogs the way a user would, then
+// checks what landed on disk byte for byte.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "pack/archive_writer.h"
+#include "sfx_driver.h"
+
+namespace {
+
+using namespace sfxtest;
+namespace fs = std::filesystem;
+
+// What the program shows, word for word.
+constexpr char kMainCaption[] = "Tarnwick Archiver self-extractor";
+constexpr char kPasswordCaption[] = "Enter password";
+constexpr char kDialogClass[] = "#32770";
+constexpr char kOpenErrorCaption[] = "Error opening file";
+constexpr char kCorruptText[] = "Archive is corrupt";
+constexpr char kPasswordNeededText[] = "The selected operation requires a correct password";
+constexpr char kCrcText[] = "Decompressed file CRC does not match original";
+constexpr char kArchivePromptText[] =
+    "This archive is protected, please enter the password for it below";
+constexpr char kEntryPromptText[] =
+    "This file is protected through encryption, please enter the password for the file below";
+constexpr char kErrorCaption[] = "Error";
+constexpr char kShortPasswordText[] = "The minimum password length is 6 characters";
+constexpr char kCreateFolderText[] = "This directory does not exist, create now?";
+constexpr char kOverwriteCaption[] = "Tarnwick Archiver SFX";
+constexpr char kDoneCaption[] = "Done";
+constexpr char kDoneText[] = "Extraction Complete, Exit?";
+constexpr char kCancelCaption[] = "Cancel";
+constexpr char kCancelText[] = "Are you sure you wish to cancel extraction?";
+
+// Control and button ids of the two dialogs and of message boxes.
+constexpr int kExtract = 1;
+constexpr int kClose = 2;
+constexpr int kDestDir = 1000;
+constexpr int kOverwrite = 1003;
+constexpr int kProgress = 1004;
+constexpr int kFileList = 1005;
+constexpr int kCurrentFile = 1006;
+constexpr int kFilesDone = 1007;
+constexpr int kCommentView = 0x7010;
+constexpr int kPasswordField = 1035;
+constexpr int kReusePassword = 1033;
+constexpr int kPasswordText = 1008;
+constexpr int kBoxText = 0xFFFF;
+constexpr int kOk = IDOK;
+constexpr int kCancel = IDCANCEL;
+constexpr int kYes = IDYES;
+constexpr int kNo = IDNO;
+
+const int kProgressArea[] = {kProgress, kFileList, kCurrentFile, kFilesDone};
+
+// Big enough that the extraction of this one entry is still running when Close is pressed.
+constexpr size_t kBigEntryBytes = 48u << 20;
+
+std::vector<uint8_t> Bytes(const std::string& text) {
+    return std::vector<uint8_t>(text.begin(), text.end());
+}
+
+// Text-like bytes that the codec finds matches in, different for every seed.
+std::vector<uint8_t> SampleData(size_t size, uint32_t seed) {
+    static const char* const kWords[] = {"alpha ", "beta ", "gamma ",    "delta\r\n", "epsilon ",
+                                         "zeta ",  "eta ",  "theta\r\n", "iota ",     "kappa "};
+    std::vector<uint8_t> out;
+    out.reserve(size);
+    uint32_t state = seed * 2654435761u + 1;
+    while (out.size() < size) {
+        state = state * 1664525u + 1013904223u;
+        const char* word = kWords[(state >> 16) % 10];
+        for (const char* c = word; *c && out.size() < size; ++c) out.push_back(uint8_t(*c));
+        if ((state & 0xF) == 0 && out.size() < size) out.push_back(uint8_t(state >> 24));
+    }
+    return out;
+}
+
+pack::EntrySpec Entry(const std::string& name, std::vector<uint8_t> data,
+                      pack::Method method = pack::Method::Compressed) {
+    pack::EntrySpec entry;
+    entry.name = name;
+    entry.data = std::move(data);
+    entry.method = method;
+    return entry;
+}
+
+std::vector<uint8_t> ReadAll(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteAll(const fs::path& path, const std::vector<uint8_t>& bytes) {
+    fs::create_directories(path.parent_path());
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+std::string Join(const std::vector<std::string>& items) {
+    std::string out;
+    for (const auto& item : items) out += (out.empty() ? "" : " | ") + item;
+    return out;
+}
+
+// A message box or prompt as found on screen.
+struct Box {
+    HWND window = nullptr;
+    std::string text;
+};
+
+class SelfExtractor : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (!std::getenv("DISPLAY")) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+        ASSERT_TRUE(EnterTestDesktop()) << "cannot make the test desktop";
+        ASSERT_FALSE(Stub().empty()) << "cannot read the stub " << VORN_SFX_STUB;
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        folder_ = fs::path(WindowsPathFromUnix(VORN_SFX_TEST_DIR)) / "work" / info->name();
+        std::error_code ignored;
+        fs::remove_all(folder_, ignored);
+        fs::create_directories(folder_);
+    }
+
+    static const std::vector<uint8_t>& Stub() {
+        static const std::vector<uint8_t> stub = ReadAll(WindowsPathFromUnix(VORN_SFX_STUB));
+        return stub;
+    }
+
+    // Writes stub and archive as the program file and starts it.
+    void Launch(pack::ArchiveSpec spec, const std::string& exeName = "setup.exe") {
+        spec.prefix = Stub();
+        exe_ = (folder_ / exeName).string();
+        WriteAll(exe_, pack::BuildArchive(spec));
+        ASSERT_TRUE(program_.Start(exe_)) << "cannot start " << exe_;
+    }
+
+    HWND MainDialog() { return program_.WaitFor(kMainCaption, kDialogClass); }
+
+    // Waits for a box with this caption and reads its text; empty window on timeout.
+    Box WaitBox(const std::string& caption, HWND notThis = nullptr) {
+        Box box;
+        box.window = program_.WaitFor(caption, kDialogClass, notThis);
+        if (box.window) box.text = ControlText(box.window, kBoxText);
+        return box;
+    }
+
+    // Presses a button of a box and waits until the box has gone.
+    bool Answer(HWND box, int button) { return Press(box, button) && WaitGone(box); }
+
+    std::string Windows() { return "windows open: " + Join(program_.WindowCaptions()); }
+
+    // Ends the program through the completion question and checks that it exits with code 0.
+    void AnswerDoneAndExit() {
+        Box done = WaitBox(kDoneCaption);
+        ASSERT_TRUE(done.window) << Windows();
+        EXPECT_EQ(done.text, kDoneText);
+        ASSERT_TRUE(Answer(done.window, kYes));
+        ExpectExitCodeZero();
+    }
+
+    void ExpectExitCodeZero() {
+        DWORD code = 1234;
+        ASSERT_TRUE(program_.WaitForExit(&code)) << "still running; " << Windows();
+        EXPECT_EQ(code, 0u);
+    }
+
+    void Shot(const std::string& name, HWND window) {
+        if (!Screenshot(VORN_SFX_SCREENSHOT_DIR, name, window)) {
+            std::printf("note: screenshot %s could not be taken\n", name.c_str());
+        }
+    }
+
+    void ExpectFile(const std::string& relative, const std::vector<uint8_t>& bytes) {
+        fs::path path = folder_ / relative;
+        ASSERT_TRUE(fs::is_regular_file(path)) << path.string() << " missing";
+        std::vector<uint8_t> got = ReadAll(path);
+        EXPECT_EQ(got.size(), bytes.size()) << relative;
+        EXPECT_TRUE(got == bytes) << relative << " differs";
+    }
+
+    fs::path folder_;
+    std::string exe_;
+    Program program_;
+};
+
+// --- Start-up -------------------------------------------------------------------------------
+
+TEST_F(SelfExtractor, ArchiveWithoutCommentOpensIdleWithProgramFolderAsDestination) {
+    pack::ArchiveSpec spec;
+    auto readme = SampleData(3000, 1);
+    auto nested = SampleData(70000, 2);
+    auto empty = std::vector<uint8_t>();
+    spec.entries.push_back(Entry("readme.txt", readme));
+    spec.entries.push_back(Entry("a\\b\\c.txt", nested));
+    spec.entries.push_back(Entry("empty.dat", empty, pack::Method::Stored));
+    Launch(spec);
+    HWND main = MainDialog();
+    ASSERT_TRUE(main) << Windows();
+
+    EXPECT_EQ(ControlText(main, kDestDir), folder_.string() + "\\");
+    for (int id : kProgressArea) {
+        EXPECT_TRUE(ControlVisible(main, id)) << id;
+        EXPECT_FALSE(ControlEnabled(main, id)) << id;
+    }
+    EXPECT_EQ(GetDlgItem(main, kCommentView), nullptr);
+    EXPECT_TRUE(ListItems(main, kFileList).empty());
+    EXPECT_FALSE(IsChecked(main, kOverwrite));
+
+    ASSERT_TRUE(Press(main, kExtract));
+    Box done = WaitBox(kDoneCaption);
+    ASSERT_TRUE(done.window) << Windows();
+    EXPECT_EQ(done.text, kDoneText);
+    for (int id : kProgressArea) EXPECT_TRUE(ControlEnabled(main, id)) << id;
+    EXPECT_TRUE(ControlEnabled(main, kExtract));
+    EXPECT_TRUE(ControlEnabled(main, kClose));
+    EXPECT_EQ(ListItems(main, kFileList),
+              (std::vector<std::string>{"a\\b\\c.txt", "empty.dat", "readme.txt"}));
+    EXPECT_EQ(ControlText(main, kCurrentFile), "Current file: empty.dat");
+    EXPECT_EQ(ControlText(main, kFilesDone), "Extracted files completed: 3 of 3");
+    EXPECT_EQ(ProgressPosition(main, kProgress), 100);
+    ASSERT_TRUE(Answer(done.window, kYes));
+    ExpectExitCodeZero();
+
+    ExpectFile("readme.txt", readme);
+    ExpectFile("a\\b\\c.txt", nested);
+    ExpectFile("empty.dat", empty);
+}
+
+TEST_F(SelfExtractor, CorruptArchiveShowsOneErrorBoxAndNoMainDialog) {
+    pack::ArchiveSpec spec;
+    spec.entries.push_back(Entry("one.txt", SampleData(500, 3)));
+    spec.entries.push_back(Entry("two.txt", SampleData(500, 4)));
+    spec.entryCountOverride = 7;  // the records run out long before the seventh
+    Launch(spec);
+    Box error = WaitBox(kOpenErrorCaption);
+    ASSERT_TRUE(error.window) << Windows();
+    EXPECT_EQ(error.text, kCorruptText);
+    EXPECT_EQ(program_.Find(kMainCaption), nullptr);
+    ASSERT_TRUE(Answer(error.window, kOk));
+    ExpectExitCodeZero();
+    EXPECT_FALSE(fs::exists(folder_ / "one.txt"));
+}
+
+class ArchivePassword : public SelfExtractor {
+  protected:
+    void LaunchLocked() {
+        pack::ArchiveSpec spec;
+        spec.entries.push_back(Entry("inside.txt", contents_));
+        spec.namesPassword = "open sesame";
+        Launch(spec);
+    }
+    // Waits for the start-up prompt and checks it asks for the archive's password.
+    HWND Prompt() {
+        HWND prompt = program_.WaitFor(kPasswordCaption, kDialogClass);
+        if (prompt) {
+            EXPECT_EQ(ControlText(prompt, kPasswordText), kArchivePromptText);
+        }
+        return prompt;
+    }
+    std::vector<uint8_t> contents_ = SampleData(5000, 5);
+};
+
+TEST_F(ArchivePassword, CancelledPromptReportsPasswordNeeded) {
+    LaunchLocked();
+    HWND prompt = Prompt();
+    ASSERT_TRUE(prompt) << Windows();
+    Shot("startup_password_prompt", prompt);
+    ASSERT_TRUE(Answer(prompt, kCancel));
+    Box error = WaitBox(kOpenErrorCaption);
+    ASSERT_TRUE(error.window) << Windows();
+    EXPECT_EQ(error.text, kPasswordNeededText);
+    ASSERT_TRUE(Answer(error.window, kOk));
+    ExpectExitCodeZero();
+}
+
+TEST_F(ArchivePassword, WrongPasswordIsReportedAfterOnePrompt) {
+    LaunchLocked();
+    HWND prompt = Prompt();
+    ASSERT_TRUE(prompt) << Windows();
+    ASSERT_TRUE(SetControlText(prompt, kPasswordField, "not the one"));
+    ASSERT_TRUE(Answer(prompt, kOk));
+    Box error = WaitBox(kOpenErrorCaption);
+    ASSERT_TRUE(error.window) << Windows();
+    EXPECT_EQ(error.text, kCrcText);
+    EXPECT_EQ(program_.Find(kPasswordCaption), nullptr) << "asked a second time";
+    ASSERT_TRUE(Answer(error.window, kOk));
+    ExpectExitCodeZero();
+}
+
+TEST_F(ArchivePassword, RightPasswordOpensTheArchive) {
+    LaunchLocked();
+    HWND prompt = Prompt();
+    ASSERT_TRUE(prompt) << Windows();
+    ASSERT_TRUE(SetControlText(prompt, kPasswordField, "open sesame"));
+    ASSERT_TRUE(Answer(prompt, kOk));
+    HWND main = MainDialog();
+    ASSERT_TRUE(main) << Windows();
+    ASSERT_TRUE(Press(main, kExtract));
+    AnswerDoneAndExit();
+    ExpectFile("inside.txt", contents_);
+}
+
+// --- Main dialog ----------------------------------------------------------------------------
+
+TEST_F(SelfExtractor, CommentIsShownUntilExtractReplacesItWithTheProgressArea) {
+    const std::string comment =
+        "Release notes\r\n"
+        "-------------\r\n"
+        "Everything in this archive lands beside the program.\r\n"
+        "Press Extract to begin.";
+    pack::ArchiveSpec spec;
+    auto tool = SampleData(40000, 6);
+    auto notes = SampleData(800, 7);
+    spec.entries.push_back(Entry("bin\\tool.dll", tool));
+    spec.entries.push_back(Entry("notes.txt", notes));
+    spec.comment = comment;
+    Launch(spec);
+    HWND main = MainDialog();
+    ASSERT_TRUE(main) << Windows();
+
+    HWND viewer = GetDlgItem(main, kCommentView);
+    ASSERT_TRUE(viewer);
+    EXPECT_TRUE(IsWindowVisible(viewer));
+    EXPECT_EQ(WindowText(viewer), comment);
+    for (int id : kProgressArea) EXPECT_FALSE(ControlVisible(main, id)) << id;
+    Shot("main_dialog_with_comment", main);
+
+    // Close outside a run asks too; No keeps everything as it was.
+    ASSERT_TRUE(Press(main, kClose));
+    Box cancel = WaitBox(kCancelCaption);
+    ASSERT_TRUE(cancel.window) << Windows();
+    EXPECT_EQ(cancel.text, kCancelText);
+    ASSERT_TRUE(Answer(cancel.window, kNo));
+    EXPECT_TRUE(IsWindow(main));
+    EXPECT_TRUE(IsWindow(GetDlgItem(main, kCommentView)));
+
+    ASSERT_TRUE(Press(main, kExtract));
+    Box done = WaitBox(kDoneCaption);
+    ASSERT_TRUE(done.window) << Windows();
+    EXPECT_EQ(GetDlgItem(main, kCommentView), nullptr);
+    for (int id : kProgressArea) {
+        EXPECT_TRUE(ControlVisible(main, id)) << id;
+        EXPECT_TRUE(ControlEnabled(main, id)) << id;
+    }
+    // The comment entry counts in the total but is neither extracted nor listed.
+    EXPECT_EQ(ControlText(main, kFilesDone), "Extracted files completed: 2 of 3");
+    EXPECT_EQ(ListItems(main, kFileList), (std::vector<std::string>{"bin\\tool.dll", "notes.txt"}));
+    ASSERT_TRUE(Answer(done.window, kNo));
+
+    // Close after the run, answered Yes, ends the program.
+    ASSERT_TRUE(Press(main, kClose));
+    cancel = WaitBox(kCancelCaption);
+    ASSERT_TRUE(cancel.window) << Windows();
+    ASSERT_TRUE(Answer(cancel.window, kYes));
+    ExpectExitCodeZero();
+
+    ExpectFile("bin\\tool.dll", tool);
+    ExpectFile("notes.txt", notes);
+    EXPECT_FALSE(fs::exists(folder_ / "$comments$"));
+}
+
+TEST_F(SelfExtractor, MissingDestinationIsCreatedOnlyAfterYes) {
+    pack::ArchiveSpec spec;
+    auto data = SampleData(12000, 8);
+    spec.entries.push_back(Entry("sub\\data.bin", data));
+    Launch(spec);
+    HWND main = MainDialog();
+    ASSERT_TRUE(main) << Windows();
+    fs::path target = folder_ / "new" / "deeper";
+    ASSERT_TRUE(SetControlText(main, kDestDir, target.string()));
+
+    ASSERT_TRUE(Press(main, kExtract));
+    Box ask = WaitBox(kErrorCaption);
+    ASSERT_TRUE(ask.window) << Windows();
+    EXPECT_EQ(ask.text, kCreateFolderText);
+    ASSERT_TRUE(Answer(ask.window, kNo));
+    EXPECT_FALSE(fs::exists(folder_ / "new"));
+    EXPECT_TRUE(ControlEnabled(main, kExtract));
+    EXPECT_EQ(program_.Find(kDoneCaption), nullptr);
+
+    ASSERT_TRUE(Press(main, kExtract));
+    ask = WaitBox(kErrorCaption);
+    ASSERT_TRUE(ask.window) << Windows();
+    EXPECT_EQ(ask.text, kCreateFolderText);
+    ASSERT_TRUE(Answer(ask.window, kYes));
+    AnswerDoneAndExit();
+    ExpectFile("new\\deeper\\sub\\data.bin", data);
+}
+
+TEST_F(SelfExtractor, RelativeDestinationLandsUnderTheProgramFolder) {
+    pack::ArchiveSpec spec;
+    auto data = SampleData(2000, 9);
+    spec.entries.push_back(Entry("file.txt", data));
+    Launch(spec);
+    HWND main = MainDialog();
+    ASSERT_TRUE(main) << Windows();
+    ASSERT_TRUE(SetControlText(main, kDestDir, "rel\\out"));
+    ASSERT_TRUE(Press(main, kExtract));
+    Box ask = WaitBox(kErrorCaption);
+    ASSERT_TRUE(ask.window) << Windows();
+    EXPECT_EQ(ask.text, kCreateFolderText);
+    ASSERT_TRUE(Answer(ask.window, kYes));
+    AnswerDoneAndExit();
+    ExpectFile("rel\\out\\file.txt", data);
+}
+
+// --- Extraction worker ----------------------------------------------------------------------
+
+TEST_F(SelfExtractor, OverwriteQuestionThenSecondRunWithOverwriteAll) {
+    pack::ArchiveSpec spec;
+    auto a = SampleData(3000, 10), b = SampleData(3000, 11), c = SampleData(3000, 12);
+    spec.entries.push_back(Entry("a.txt", a));
+    spec.entries.push_back(Entry("b.txt", b));
+    spec.entries.push_back(Entry("c.txt", c));
+    auto old = Bytes("old contents");
+    for (const char* name : {"a.txt", "b.txt", "c.txt"}) WriteAll(folder_ / name, old);
+    Launch(spec);
+    HWND main = MainDialog();
+    ASSERT_TRUE(main) << Windows();
+    const std::string dest = folder_.string() + "\\";
+
+    ASSERT_TRUE(Press(main, kExtract));
+    Box ask = WaitBox(kOverwriteCaption);
+    ASSERT_TRUE(ask.window) << Windows();
+    EXPECT_EQ(ask.text, "File " + dest + "a.txt exists already, ovewrite it?");
+    ASSERT_TRUE(Answer(ask.window, kYes));
+    ask = WaitBox(kOverwriteCaption);
+    ASSERT_TRUE(ask.window) << Windows();
+    EXPECT_EQ(ask.text, "File " + dest + "b.txt exists already, ovewrite it?");
+    ASSERT_TRUE(Answer(ask.window, kNo));
+    ask = WaitBox(kOverwriteCaption);
+    ASSERT_TRUE(ask.window) << Windows();
+    EXPECT_EQ(ask.text, "File " + dest + "c.txt exists already, ovewrite it?");
+    ASSERT_TRUE(Answer(ask.window, kCancel));
+
+    // Cancel in the question ends the walk but still asks whether to exit.
+    Box done = WaitBox(kDoneCaption);
+    ASSERT_TRUE(done.window) << Windows();
+    EXPECT_EQ(ListItems(main, kFileList), (std::vector<std::string>{"a.txt"}));
+    EXPECT_EQ(ControlText(main, kFilesDone), "Extracted files completed: 1 of 3");
+    ExpectFile("a.txt", a);
+    ExpectFile("b.txt", old);
+    ExpectFile("c.txt", old);
+    ASSERT_TRUE(Answer(done.window, kNo));
+
+    // A second run: the list and counts start again, and no question comes with the box checked.
+    SetChecked(main, kOverwrite, true);
+    ASSERT_TRUE(Press(main, kExtract));
+    done = WaitBox(kDoneCaption);
+    ASSERT_TRUE(done.window) << Windows();
+    EXPECT_EQ(program_.Find(kOverwriteCaption), nullptr);
+    EXPECT_EQ(ListItems(main, kFileList), (std::vector<std::string>{"a.txt", "b.txt", "c.txt"}));
+    EXPECT_EQ(ControlText(main, kFilesDone), "Extracted files completed: 3 of 3");
+    ASSERT_TRUE(Answer(done.window, kYes));
+    ExpectExitCodeZero();
+    ExpectFile("a.txt", a);
+    ExpectFile("b.txt", b);
+    ExpectFile("c.txt", c);
+}
+
+TEST_F(SelfExtractor, UnsafeEntryNamesAreRefusedWithABoxCaptionedByTheName) {
+    pack::ArchiveSpec spec;
+    auto good = SampleData(1000, 13);
+    spec.entries.push_back(Entry("..\\escaped.txt", SampleData(100, 14)));
+    spec.entries.push_back(Entry("\\rooted.txt", SampleData(100, 15)));
+    spec.entries.push_back(Entry("good.txt", good));
+    fs::path inner = folder_ / "dest";
+    fs::create_directories(inner);
+    Launch(spec);
+    HWND main = MainDialog();
+    ASSERT_TRUE(main) << Windows();
+    ASSERT_TRUE(SetControlText(main, kDestDir, inner.string()));
+    ASSERT_TRUE(Press(main, kExtract));
+    for (const char* name : {"..\\escaped.txt", "\\rooted.txt"}) {
+        Box refused = WaitBox(name);
+        ASSERT_TRUE(refused.window) << name << "; " << Windows();
+        EXPECT_FALSE(refused.text.empty());
+        ASSERT_TRUE(Answer(refused.window, kOk));
+    }
+    Box done = WaitBox(kDoneCaption);
+    ASSERT_TRUE(done.window) << Windows();
+    EXPECT_EQ(ListItems(main, kFileList), (std::vector<std::string>{"good.txt"}));
+    ASSERT_TRUE(Answer(done.window, kYes));
+    ExpectExitCodeZero();
+    ExpectFile("dest\\good.txt", good);
+    EXPECT_FALSE(fs::exists(folder_ / "escaped.txt"));
+    EXPECT_FALSE(fs::exists(folder_.root_path() / "rooted.txt"));
+}
+
+// --- Per-entry password ---------------------------------------------------------------------
+
+TEST_F(SelfExtractor, EntryPasswordPromptRefusesShortAndWrongAndKeepsTheRightOne) {
+    pack::ArchiveSpec spec;
+    auto plain = SampleData(2000, 16), first = SampleData(30000, 17),
+         second = SampleData(30000, 18), third = SampleData(500, 19);
+    spec.entries.push_back(Entry("plain.txt", plain));
+    spec.entries.push_back(Entry("secret1.txt", first));
+    spec.entries.back().password = "swordfish";
+    spec.entries.push_back(Entry("secret2.txt", second));
+    spec.entries.back().password = "swordfish";
+    spec.entries.push_back(Entry("secret3.txt", third));
+    spec.entries.back().password = "another one";
+    Launch(spec);
+    HWND main = MainDialog();
+    ASSERT_TRUE(main) << Windows();
+    ASSERT_TRUE(Press(main, kExtract));
+
+    HWND prompt = program_.WaitFor(kPasswordCaption, kDialogClass);
+    ASSERT_TRUE(prompt) << Windows();
+    EXPECT_EQ(ControlText(prompt, kPasswordText), kEntryPromptText);
+    EXPECT_EQ(ControlText(prompt, kPasswordField), "");
+    EXPECT_EQ(ControlText(main, kCurrentFile), "Current file: secret1.txt");
+    Shot("entry_password_prompt", prompt);
+
+    // Five characters are refused and the prompt stays.
+    ASSERT_TRUE(SetControlText(prompt, kPasswordField, "short"));
+    ASSERT_TRUE(Press(prompt, kOk));
+    Box tooShort = WaitBox(kErrorCaption);
+    ASSERT_TRUE(tooShort.window) << Windows();
+    EXPECT_EQ(tooShort.text, kShortPasswordText);
+    ASSERT_TRUE(Answer(tooShort.window, kOk));
+    EXPECT_TRUE(IsWindow(prompt));
+    EXPECT_EQ(ControlText(prompt, kPasswordField), "short");
+
+    // A wrong one brings the prompt back without a word.
+    ASSERT_TRUE(SetControlText(prompt, kPasswordField, "wrong password"));
+    ASSERT_TRUE(Answer(prompt, kOk));
+    HWND again = program_.WaitFor(kPasswordCaption, kDialogClass, prompt);
+    ASSERT_TRUE(again) << Windows();
+    EXPECT_EQ(program_.Find(kErrorCaption), nullptr);
+    EXPECT_EQ(ControlText(again, kPasswordText), kEntryPromptText);
+
+    // The right one, kept for the next prompts.
+    ASSERT_TRUE(SetControlText(again, kPasswordField, "swordfish"));
+    SetChecked(again, kReusePassword, true);
+    ASSERT_TRUE(Answer(again, kOk));
+
+    // secret2 is still asked for, with the kept password filled in and the box unchecked.
+    HWND next = program_.WaitFor(kPasswordCaption, kDialogClass, again);
+    ASSERT_TRUE(next) << Windows();
+    EXPECT_EQ(ControlText(main, kCurrentFile), "Current file: secret2.txt");
+    EXPECT_EQ(ControlText(next, kPasswordField), "swordfish");
+    EXPECT_FALSE(IsChecked(next, kReusePassword));
+    ASSERT_TRUE(Answer(next, kOk));
+
+    // secret3 has another password: the kept one is offered, the user cancels.
+    HWND last = program_.WaitFor(kPasswordCaption, kDialogClass, next);
+    ASSERT_TRUE(last) << Windows();
+    EXPECT_EQ(ControlText(main, kCurrentFile), "Current file: secret3.txt");
+    EXPECT_EQ(ControlText(last, kPasswordField), "swordfish");
+    ASSERT_TRUE(Answer(last, kCancel));
+
+    Box done = WaitBox(kDoneCaption);
+    ASSERT_TRUE(done.window) << Windows();
+    EXPECT_EQ(ListItems(main, kFileList),
+              (std::vector<std::string>{"plain.txt", "secret1.txt", "secret2.txt"}));
+    EXPECT_EQ(ControlText(main, kFilesDone), "Extracted files completed: 4 of 4");
+    ASSERT_TRUE(Answer(done.window, kYes));
+    ExpectExitCodeZero();
+    ExpectFile("plain.txt", plain);
+    ExpectFile("secret1.txt", first);
+    ExpectFile("secret2.txt", second);
+    // A declined prompt deletes nothing: the first attempt's empty file stays.
+    ExpectFile("secret3.txt", {});
+}
+
+// --- Close during a run ---------------------------------------------------------------------
+
+TEST_F(SelfExtractor, CloseDuringARunCancelsAndRemovesThePartialFile) {
+    pack::ArchiveSpec spec;
+    auto first = SampleData(4000, 20);
+    spec.entries.push_back(Entry("first.txt", first));
+    // Many small blocks: the run takes long enough to be caught, and a cancel is seen at the
+    // next block boundary.
+    pack::EntrySpec big = Entry("big.bin", SampleData(kBigEntryBytes, 21));
+    big.blockSize = 64 * 1024;
+    spec.entries.push_back(std::move(big));
+    spec.entries.push_back(Entry("after.txt", SampleData(100, 22)));
+    Launch(spec);
+    HWND main = MainDialog();
+    ASSERT_TRUE(main) << Windows();
+    ASSERT_TRUE(Press(main, kExtract));
+
+    ASSERT_TRUE(WaitUntil([&] {
+        return ControlText(main, kCurrentFile) == "Current file: big.bin" &&
+               ProgressPosition(main, kProgress) > 0;
+    })) << "big.bin never started; "
+        << Windows();
+    Shot("extraction_running", main);
+    ASSERT_TRUE(Press(main, kClose));
+    Box cancel = WaitBox(kCancelCaption);
+    ASSERT_TRUE(cancel.window) << Windows();
+    EXPECT_EQ(cancel.text, kCancelText);
+    ASSERT_LT(ProgressPosition(main, kProgress), 100) << "the run ended before Close: too fast";
+    ASSERT_TRUE(Press(cancel.window, kYes));
+
+    // No completion question comes; the program ends by itself.
+    bool askedDone = false;
+    ASSERT_TRUE(WaitUntil([&] {
+        askedDone = askedDone || program_.Find(kDoneCaption) != nullptr;
+        return !program_.Running();
+    })) << Windows();
+    EXPECT_FALSE(askedDone);
+    ExpectExitCodeZero();
+    ExpectFile("first.txt", first);
+    EXPECT_FALSE(fs::exists(folder_ / "big.bin")) << "partial file left behind";
+    EXPECT_FALSE(fs::exists(folder_ / "after.txt"));
+}
+
+}  // namespace
