@@ -1,0 +1,336 @@
+// The vorn tool's shared pieces: terminal questions and hidden input, the archive handle, the
+// directory listing, texts for statuses, times and attributes, and the progress bar.
+#include "tools/cli_support.h"
+
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+
+namespace tool {
+
+namespace {
+
+// 100 ns intervals between 1601-01-01 and 1970-01-01.
+constexpr uint64_t kUnixEpochAsFileTime = 116444736000000000ull;
+
+}  // namespace
+
+bool StdinIsTerminal() {
+    return isatty(STDIN_FILENO) == 1;
+}
+bool StderrIsTerminal() {
+    return isatty(STDERR_FILENO) == 1;
+}
+
+std::optional<std::string> ReadHiddenLine(const std::string& prompt) {
+    if (!StdinIsTerminal()) return std::nullopt;
+    std::fputs(prompt.c_str(), stderr);
+    std::fflush(stderr);
+    termios saved{};
+    bool restore = tcgetattr(STDIN_FILENO, &saved) == 0;
+    if (restore) {
+        termios quiet = saved;
+        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        quiet.c_lflag |= ECHONL;
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+    }
+    std::string line;
+    bool any = false;
+    for (;;) {
+        char c;
+        ssize_t n = read(STDIN_FILENO, &c, 1);
+        if (n <= 0) break;
+        any = true;
+        if (c == '\n' || c == '\r') break;
+        line.push_back(c);
+    }
+    if (restore) tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+    if (!any) {
+        std::fputc('\n', stderr);
+        return std::nullopt;
+    }
+    return line;
+}
+
+char AskChoice(const std::string& question) {
+    std::fputs(question.c_str(), stderr);
+    std::fflush(stderr);
+    std::string line;
+    bool any = false;
+    for (;;) {
+        char c;
+        ssize_t n = read(STDIN_FILENO, &c, 1);
+        if (n <= 0) break;
+        any = true;
+        if (c == '\n' || c == '\r') break;
+        line.push_back(c);
+    }
+    if (!any) return 0;
+    for (char c : line) {
+        if (c != ' ' && c != '\t') return static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+    }
+    return '\n';
+}
+
+std::optional<std::string> ReadPasswordFile(const std::string& path, std::string& error) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        error = "cannot read password file " + path + ": " + std::strerror(errno);
+        return std::nullopt;
+    }
+    std::string line;
+    std::getline(in, line);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return line;
+}
+
+uint32_t Archive::Open(const std::string& path, const char* password) {
+    Close();
+    return vorn_OpenStream(&handle_, path.c_str(), password, VORN_OPEN_READONLY);
+}
+
+void Archive::Close() {
+    if (handle_) vorn_CloseStream(handle_);
+    handle_ = nullptr;
+}
+
+bool OpenForCommand(Archive& archive, const std::string& path, std::optional<std::string>& password,
+                    bool quiet) {
+    (void)quiet;
+    uint32_t status = archive.Open(path, password ? password->c_str() : nullptr);
+    if (status == VORN_E_PASSWORD_NEEDED && !password) {
+        if (!StdinIsTerminal()) {
+            std::fprintf(stderr,
+                         "vorn: %s: the archive's names are protected by a password; give it with "
+                         "-p or --password-file\n",
+                         path.c_str());
+            return false;
+        }
+        std::optional<std::string> typed = ReadHiddenLine("Archive password: ");
+        if (!typed) {
+            std::fprintf(stderr, "vorn: %s: no password given\n", path.c_str());
+            return false;
+        }
+        password = *typed;
+        status = archive.Open(path, password->c_str());
+    }
+    if (status == VORN_SUCCESS) return true;
+    if (status == VORN_E_CRC && password) {
+        std::fprintf(stderr, "vorn: %s: wrong password\n", path.c_str());
+    } else if (status == VORN_E_NOT_FOUND) {
+        std::fprintf(stderr, "vorn: %s: cannot open: %s\n", path.c_str(),
+                     access(path.c_str(), R_OK) == 0 ? "no archive found in the file"
+                                                     : std::strerror(errno));
+    } else {
+        std::fprintf(stderr, "vorn: %s: %s\n", path.c_str(), StatusText(status).c_str());
+    }
+    return false;
+}
+
+bool ReadDirectory(Archive& archive, std::vector<VORN_FILEINFO>& entries) {
+    entries.clear();
+    uint64_t count = vorn_GetNumFiles(archive.handle());
+    for (uint64_t i = 0; i < count; ++i) {
+        VORN_FILEINFO info{};
+        uint32_t status = vorn_EnumerateFiles(archive.handle(), &info, i);
+        if (status != VORN_SUCCESS) {
+            std::fprintf(stderr, "vorn: cannot read entry %" PRIu64 " of %" PRIu64 ": %s\n", i,
+                         count, StatusText(status).c_str());
+            return false;
+        }
+        info.szName[sizeof info.szName - 1] = 0;
+        entries.push_back(info);
+    }
+    return true;
+}
+
+std::string StatusText(uint32_t status) {
+    const char* text = vorn_GetErrorString(static_cast<int>(status));
+    std::string result = text ? text : "Unknown <?>";
+    if (status > 12) result += " (status " + std::to_string(status) + ")";
+    return result;
+}
+
+std::string EntryFailureText(uint32_t status, bool encrypted, bool passwordGiven) {
+    if (encrypted && passwordGiven && status == VORN_E_CRC) return "wrong password";
+    if (encrypted && passwordGiven && status == VORN_E_CORRUPT) {
+        return "wrong password or damaged data (" + StatusText(status) + ")";
+    }
+    if (encrypted && status == VORN_E_PASSWORD_NEEDED) {
+        return "needs a password (" + StatusText(status) + ")";
+    }
+    return StatusText(status);
+}
+
+std::string FormatFileTime(uint64_t fileTime) {
+    if (fileTime == 0) return "-";
+    int64_t seconds, nanoseconds;
+    UnixFromFileTime(fileTime, seconds, nanoseconds);
+    time_t t = static_cast<time_t>(seconds);
+    tm local{};
+    if (!localtime_r(&t, &local)) return "-";
+    char text[64];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+    return text;
+}
+
+uint64_t FileTimeFromUnix(int64_t seconds, int64_t nanoseconds) {
+    int64_t ticks = seconds * 10000000 + nanoseconds / 100;
+    if (ticks < -static_cast<int64_t>(kUnixEpochAsFileTime)) return 0;
+    return kUnixEpochAsFileTime + static_cast<uint64_t>(ticks);
+}
+
+void UnixFromFileTime(uint64_t fileTime, int64_t& seconds, int64_t& nanoseconds) {
+    int64_t ticks = static_cast<int64_t>(fileTime - kUnixEpochAsFileTime);
+    seconds = ticks / 10000000;
+    int64_t rest = ticks % 10000000;
+    if (rest < 0) {
+        rest += 10000000;
+        --seconds;
+    }
+    nanoseconds = rest * 100;
+}
+
+std::string AttributeText(uint32_t attributes) {
+    std::string text;
+    text += (attributes & 0x01) ? 'R' : '.';
+    text += (attributes & 0x02) ? 'H' : '.';
+    text += (attributes & 0x04) ? 'S' : '.';
+    text += (attributes & 0x20) ? 'A' : '.';
+    text += (attributes & VORN_ATTR_ENCRYPTED) ? '*' : ' ';
+    return text;
+}
+
+std::string HumanBytes(uint64_t bytes) {
+    const char* units[] = {"B", "KiB", "MiB", "GiB", "TiB"};
+    double value = static_cast<double>(bytes);
+    int unit = 0;
+    while (value >= 1024.0 && unit < 4) {
+        value /= 1024.0;
+        ++unit;
+    }
+    char text[32];
+    if (unit == 0) {
+        std::snprintf(text, sizeof text, "%" PRIu64 " B", bytes);
+    } else {
+        std::snprintf(text, sizeof text, "%.1f %s", value, units[unit]);
+    }
+    return text;
+}
+
+std::string JsonString(const std::string& text) {
+    std::string out = "\"";
+    for (unsigned char c : text) {
+        switch (c) {
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            default:
+                if (c < 0x20 || c >= 0x7f) {
+                    // Names are 8-bit text of no declared code page: each byte stands for the
+                    // character of the same number, so every name survives the trip unchanged.
+                    char escape[8];
+                    std::snprintf(escape, sizeof escape, "\\u%04x", c);
+                    out += escape;
+                } else {
+                    out += static_cast<char>(c);
+                }
+        }
+    }
+    return out + "\"";
+}
+
+ProgressBar::ProgressBar(bool enabled, uint64_t totalBytes, std::string label)
+    : enabled_(enabled), total_(totalBytes), label_(std::move(label)) {
+    for (auto& p : partial_) p.store(0);
+    start_ = lastDraw_ = std::chrono::steady_clock::now();
+}
+
+ProgressBar::~ProgressBar() {
+    Finish();
+}
+
+void ProgressBar::Add(uint64_t bytes) {
+    done_.fetch_add(bytes);
+    Draw(false);
+}
+
+void ProgressBar::SetPartial(int slot, uint64_t bytes) {
+    if (slot < 0 || slot >= kSlots) return;
+    partial_[slot].store(bytes);
+    Draw(false);
+}
+
+void ProgressBar::Print(const std::string& line, FILE* stream) {
+    std::lock_guard<std::mutex> lock(drawLock_);
+    if (enabled_ && drawn_) {
+        std::fputs("\r\033[K", stderr);
+        std::fflush(stderr);
+    }
+    std::fputs(line.c_str(), stream);
+    std::fputc('\n', stream);
+    drawn_ = false;
+    std::fflush(stream);
+}
+
+void ProgressBar::Finish() {
+    if (!enabled_) return;
+    std::lock_guard<std::mutex> lock(drawLock_);
+    if (finished_) return;
+    finished_ = true;
+    if (drawn_) std::fputs("\r\033[K", stderr);
+    std::fflush(stderr);
+}
+
+void ProgressBar::Draw(bool force) {
+    if (!enabled_) return;
+    std::unique_lock<std::mutex> lock(drawLock_, std::try_to_lock);
+    if (!lock.owns_lock() || finished_) return;
+    auto now = std::chrono::steady_clock::now();
+    if (!force && drawn_ && now - lastDraw_ < std::chrono::milliseconds(100)) return;
+    lastDraw_ = now;
+    uint64_t done = done_.load();
+    for (auto& p : partial_) done += p.load();
+    if (done > total_) done = total_;
+    double seconds = std::chrono::duration<double>(now - start_).count();
+    double rate = seconds > 0.05 ? static_cast<double>(done) / seconds : 0.0;
+    double fraction = total_ ? static_cast<double>(done) / static_cast<double>(total_) : 1.0;
+    constexpr int kWidth = 24;
+    int filled = static_cast<int>(fraction * kWidth);
+    std::string bar(static_cast<size_t>(filled), '#');
+    bar.resize(kWidth, '-');
+    char eta[32] = "--:--";
+    if (rate > 0 && done < total_) {
+        auto left = static_cast<uint64_t>(static_cast<double>(total_ - done) / rate);
+        std::snprintf(eta, sizeof eta, "%02" PRIu64 ":%02" PRIu64, left / 60, left % 60);
+    } else if (done >= total_) {
+        std::snprintf(eta, sizeof eta, "00:00");
+    }
+    std::string line = "\r\033[K" + label_ + " [" + bar + "] " +
+                       std::to_string(static_cast<int>(fraction * 100)) + "% " + HumanBytes(done) +
+                       " of " + HumanBytes(total_) + ", " +
+                       HumanBytes(static_cast<uint64_t>(rate)) + "/s, " + eta + " left";
+    std::fputs(line.c_str(), stderr);
+    std::fflush(stderr);
+    drawn_ = true;
+}
+
+}  // namespace tool

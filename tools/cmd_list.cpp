@@ -1,0 +1,104 @@
+// "vorn list": the archive's entries with sizes, ratio, time, attributes and CRC, a total line and
+// the comment; or the same as JSON for scripts.
+#include <cinttypes>
+#include <cstdio>
+#include <vector>
+
+#include "tools/cli_support.h"
+#include "tools/commands.h"
+
+namespace tool {
+
+namespace {
+
+// Comments larger than this are not shown: they are text meant for a dialog.
+constexpr uint64_t kMaxCommentBytes = 16u << 20;
+
+std::string RatioText(uint64_t stored, uint64_t unpacked) {
+    if (unpacked == 0) return "-";
+    char text[16];
+    std::snprintf(text, sizeof text, "%.0f%%",
+                  100.0 * static_cast<double>(stored) / static_cast<double>(unpacked));
+    return text;
+}
+
+std::optional<std::string> ReadComment(Archive& archive,
+                                       const std::optional<std::string>& password) {
+    VORN_FILEINFO info{};
+    if (vorn_GetFileInfo(archive.handle(), &info, kCommentName) != VORN_SUCCESS)
+        return std::nullopt;
+    if (info.qwUnpackedSize > kMaxCommentBytes) return std::nullopt;
+    std::vector<unsigned char> buffer(static_cast<size_t>(info.qwUnpackedSize) + 1, 0);
+    uint32_t status = vorn_DecompressToPtr(archive.handle(), kCommentName, buffer.data(), nullptr,
+                                           password ? password->c_str() : nullptr);
+    if (status != VORN_SUCCESS) return std::nullopt;
+    std::string text(reinterpret_cast<const char*>(buffer.data()),
+                     static_cast<size_t>(info.qwUnpackedSize));
+    size_t nul = text.find('\0');
+    if (nul != std::string::npos) text.resize(nul);
+    return text;
+}
+
+}  // namespace
+
+int RunList(Options& options) {
+    if (options.operands.size() != 1) {
+        std::fprintf(stderr, "vorn list: give exactly one archive (see vorn list --help)\n");
+        return kExitUsage;
+    }
+    if (!ResolvePassword(options)) return kExitUsage;
+    const std::string& path = options.operands[0];
+    Archive archive;
+    if (!OpenForCommand(archive, path, options.password, options.quiet)) return kExitUsage;
+    std::vector<VORN_FILEINFO> entries;
+    if (!ReadDirectory(archive, entries)) return kExitUsage;
+    std::optional<std::string> comment = ReadComment(archive, options.password);
+
+    uint64_t totalUnpacked = 0, totalStored = 0, files = 0;
+    for (const VORN_FILEINFO& e : entries) {
+        if (std::string(e.szName) == kCommentName) continue;
+        totalUnpacked += e.qwUnpackedSize;
+        totalStored += e.qwStoredSize;
+        ++files;
+    }
+
+    if (options.json) {
+        std::printf("{\n  \"archive\": %s,\n  \"entries\": [", JsonString(path).c_str());
+        bool first = true;
+        for (const VORN_FILEINFO& e : entries) {
+            if (std::string(e.szName) == kCommentName) continue;
+            std::printf("%s\n    {\"name\": %s, \"size\": %" PRIu64 ", \"stored\": %" PRIu64
+                        ", \"time\": %s, \"fileTime\": %" PRIu64
+                        ", \"attributes\": %u"
+                        ", \"encrypted\": %s, \"crc\": \"%08x\"}",
+                        first ? "" : ",", JsonString(e.szName).c_str(), e.qwUnpackedSize,
+                        e.qwStoredSize, JsonString(FormatFileTime(e.qwFileTime)).c_str(),
+                        e.qwFileTime, e.dwAttributes & 0xffffu,
+                        (e.dwAttributes & VORN_ATTR_ENCRYPTED) ? "true" : "false", e.dwCRC);
+            first = false;
+        }
+        std::printf("\n  ],\n  \"files\": %" PRIu64 ",\n  \"size\": %" PRIu64
+                    ",\n  \"stored\": %" PRIu64 ",\n  \"comment\": %s\n}\n",
+                    files, totalUnpacked, totalStored,
+                    comment ? JsonString(*comment).c_str() : "null");
+        return kExitOk;
+    }
+
+    std::printf("%12s %12s %5s  %-19s  %-5s %-8s  %s\n", "Size", "Stored", "Ratio", "Modified",
+                "Attr", "CRC", "Name");
+    std::printf("------------ ------------ -----  -------------------  ----- --------  ----\n");
+    for (const VORN_FILEINFO& e : entries) {
+        if (std::string(e.szName) == kCommentName) continue;
+        std::printf("%12" PRIu64 " %12" PRIu64 " %5s  %-19s  %-5s %08x  %s\n", e.qwUnpackedSize,
+                    e.qwStoredSize, RatioText(e.qwStoredSize, e.qwUnpackedSize).c_str(),
+                    FormatFileTime(e.qwFileTime).c_str(), AttributeText(e.dwAttributes).c_str(),
+                    e.dwCRC, e.szName);
+    }
+    std::printf("------------ ------------ -----  -------------------  ----- --------  ----\n");
+    std::printf("%12" PRIu64 " %12" PRIu64 " %5s  %" PRIu64 " file%s\n", totalUnpacked, totalStored,
+                RatioText(totalStored, totalUnpacked).c_str(), files, files == 1 ? "" : "s");
+    if (comment) std::printf("\nComment:\n%s\n", comment->c_str());
+    return kExitOk;
+}
+
+}  // namespace tool
