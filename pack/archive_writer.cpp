@@ -34,10 +34,16 @@ void AppendEntryBlock(const uint8_t* data, uint32_t size, Method method,
                       const EncoderOptions& encoder, const char* password,
                       std::vector<uint8_t>& out) {
     const size_t start = out.size();
-    if (method == Method::Compressed) {
-        EncodeCompressedBlock(data, size, encoder, out);
-    } else {
-        EncodeStoredBlock(data, size, out);
+    switch (method) {
+        case Method::Compressed:
+            EncodeCompressedBlock(data, size, encoder, out);
+            break;
+        case Method::Best:
+            EncodeBestBlock(data, size, encoder, out);
+            break;
+        case Method::Stored:
+            EncodeStoredBlock(data, size, out);
+            break;
     }
     if (password != nullptr) {
         const size_t body = start + 4;

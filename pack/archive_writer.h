@@ -22,7 +22,9 @@ constexpr uint32_t kMaxBlockSize = 0x800000;  // 8 MiB of output per block
 constexpr const char* kCommentName = "$comments$";
 constexpr size_t kMaxNameBytes = 255;  // a name's bytes before its NUL
 
-enum class Method { Stored, Compressed };
+// Stored: raw blocks. Compressed: every block compressed. Best: each block compressed where that
+// takes fewer bytes than storing it, stored otherwise.
+enum class Method { Stored, Compressed, Best };
 
 struct EntrySpec {
     std::string name;            // "\" between levels, at most 255 bytes

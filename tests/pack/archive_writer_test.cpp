@@ -197,6 +197,54 @@ TEST(BlockSplitting, BlockSizesOutsideOneToEightMebibytesAreRefused) {
     EXPECT_THROW(pack::BuildArchive(spec), std::invalid_argument);
 }
 
+// ---- Compressed entries (the encoding itself is the compressor's; here only how blocks are used)
+
+std::vector<uint8_t> Repetitive(size_t size) {
+    std::vector<uint8_t> bytes(size);
+    for (size_t i = 0; i < size; ++i) bytes[i] = "abcabcabd"[i % 9];
+    return bytes;
+}
+
+TEST(CompressedEntry, EachBlockIsTheCompressorsBlockOfItsSlice) {
+    const auto data = Repetitive(3000);
+    const auto area = pack::EncodeEntryData(data, pack::Method::Compressed, 1000, {}, nullptr);
+    std::vector<uint8_t> expected;
+    for (size_t at = 0; at < data.size(); at += 1000) {
+        pack::EncodeCompressedBlock(data.data() + at, 1000, {}, expected);
+    }
+    EXPECT_EQ(area, expected);
+    EXPECT_EQ(GetU32(area, 0) & 7u, 1u);
+}
+
+TEST(CompressedEntry, BestStoresWhatDoesNotShrinkAndCompressesWhatDoes) {
+    const auto noise = Pattern(500);
+    const auto stored = pack::EncodeEntryData(noise, pack::Method::Stored, 500, {}, nullptr);
+    EXPECT_EQ(pack::EncodeEntryData(noise, pack::Method::Best, 500, {}, nullptr), stored);
+    const auto best =
+        pack::EncodeEntryData(Repetitive(5000), pack::Method::Best, 5000, {}, nullptr);
+    EXPECT_EQ(GetU32(best, 0) & 7u, 1u);
+    EXPECT_LT(best.size(), 5000u);
+}
+
+TEST(CompressedEntry, EncipheredCompressedBodiesDecipherToThePlainEncoding) {
+    const auto data = Repetitive(2000);
+    const auto plain = pack::EncodeEntryData(data, pack::Method::Compressed, 2000, {}, nullptr);
+    auto secret = pack::EncodeEntryData(data, pack::Method::Compressed, 2000, {}, "k");
+    ASSERT_EQ(secret.size(), plain.size());
+    EXPECT_EQ(GetU32(secret, 0), GetU32(plain, 0));
+    DecryptBuffer(secret.data() + 4, static_cast<uint32_t>(secret.size() - 4), "k");
+    EXPECT_EQ(secret, plain);
+}
+
+TEST(CompressedEntry, CommentMayBeCompressed) {
+    ArchiveSpec spec;
+    spec.comment = std::string(400, '=');
+    spec.commentMethod = pack::Method::Compressed;
+    const auto archive = pack::BuildArchive(spec);
+    EXPECT_EQ(GetU64(archive, kHeader + 16), 400u);
+    EXPECT_EQ(GetU32(archive, kHeader + kRecord) & 7u, 1u);
+}
+
 // ---- Enciphered entries
 
 TEST(EncipheredEntry, BodiesDecipherBackAndHeadersStayPlain) {
