@@ -24,15 +24,12 @@ constexpr uint64_t kInMemoryTestLimit = 256u << 20;
 
 std::atomic<unsigned> g_drainCounter{0};
 
-mode_t CurrentUmask() {
-    // Read once, before any worker runs: umask can only be read by setting it.
-    static const mode_t mask = [] {
-        mode_t old = umask(022);
-        umask(old);
-        return old;
-    }();
-    return mask;
-}
+// umask can only be read by setting it, so it is read once, before main and any worker.
+const mode_t g_umask = [] {
+    mode_t old = umask(022);
+    umask(old);
+    return old;
+}();
 
 uint32_t DecodeThroughPipe(void* handle, const VORN_FILEINFO& info, const char* password,
                            const std::string& scratchDir) {
@@ -109,7 +106,7 @@ uint32_t ExtractToPath(void* handle, const VORN_FILEINFO& info, const char* pass
         return VORN_E_INVALID_ARGUMENT;
     }
     // mkstemp makes the file private; an extracted file gets the usual permissions instead.
-    fchmod(fd, 0666 & ~CurrentUmask());
+    fchmod(fd, 0666 & ~g_umask);
     close(fd);
     temp = templ.data();
     uint32_t status =
