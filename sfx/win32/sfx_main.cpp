@@ -1,0 +1,245 @@
+// The Windows self-extractor: WinMain, the two dialog procedures and the worker thread. The
+// decisions live in sfx/core; this file only turns window messages into calls of them and their
+// requests into Win32 calls. The worker changes the dialog only through messages, which the main
+// thread carries out, so the main thread never blocks while a worker may still be sending.
+#include <windows.h>
+// windows.h first: the shell and common-control headers need its types.
+#include <commctrl.h>
+#include <shlobj.h>
+
+#include "sfx/core/sfx_core.h"
+
+HINSTANCE g_hInstance;
+HWND g_hMainDlg;
+HWND g_hCommentView;
+HFONT g_hCommentFont;
+
+namespace {
+
+// Sent by the worker to end the main dialog on the dialog's own thread.
+constexpr UINT WM_APP_END_DIALOG = WM_APP + 1;
+
+// Workers that have not yet left ExtractThread; the archive stays open until this is 0.
+volatile LONG g_workersRunning;
+
+INT_PTR CALLBACK MainDlgProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+INT_PTR CALLBACK PasswordDlgProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+
+class Win32Dialog : public sfx::MainDialog {
+  public:
+    explicit Win32Dialog(HWND window) : hwnd(window) {}
+
+    void SetItemText(int id, const char* text) override { SetDlgItemTextA(hwnd, id, text); }
+    void GetItemText(int id, char* out, size_t capacity) override {
+        out[0] = '\0';
+        GetDlgItemTextA(hwnd, id, out, static_cast<int>(capacity));
+    }
+    bool IsChecked(int id) override { return IsDlgButtonChecked(hwnd, id) == BST_CHECKED; }
+    void EnableItem(int id, bool enable) override {
+        EnableWindow(GetDlgItem(hwnd, id), enable ? TRUE : FALSE);
+    }
+    void ShowItem(int id, bool show) override {
+        ShowWindow(GetDlgItem(hwnd, id), show ? SW_SHOW : SW_HIDE);
+    }
+    void ListReset(int id) override { SendDlgItemMessageA(hwnd, id, LB_RESETCONTENT, 0, 0); }
+    void ListAdd(int id, const char* text) override {
+        SendDlgItemMessageA(hwnd, id, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text));
+    }
+    void SetProgressRange(int id, int low, int high) override {
+        SendDlgItemMessageA(hwnd, id, PBM_SETRANGE, 0, MAKELPARAM(low, high));
+    }
+    void SetProgressColour(int id, uint8_t red, uint8_t green, uint8_t blue) override {
+        SendDlgItemMessageA(hwnd, id, PBM_SETBARCOLOR, 0, RGB(red, green, blue));
+    }
+    void SetProgress(int id, int value) override {
+        SendDlgItemMessageA(hwnd, id, PBM_SETPOS, static_cast<WPARAM>(value), 0);
+    }
+    void End(intptr_t result) override {
+        if (hwnd == g_hMainDlg) {
+            // The worker may be the caller; EndDialog belongs to the dialog's thread.
+            SendMessageA(hwnd, WM_APP_END_DIALOG, static_cast<WPARAM>(result), 0);
+        } else {
+            EndDialog(hwnd, result);
+        }
+    }
+    int ShowMessage(const char* text, const char* caption, unsigned style) override {
+        return MessageBoxA(hwnd, text, caption, style);
+    }
+
+    bool CreateCommentView() override {
+        g_hCommentView = CreateWindowExA(
+            WS_EX_WINDOWEDGE, "EDIT", "",
+            WS_CHILD | WS_VISIBLE | WS_BORDER | WS_VSCROLL | WS_TABSTOP | ES_MULTILINE |
+                ES_AUTOVSCROLL | ES_READONLY,
+            24, 123, 288, 154, hwnd,
+            reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_COMMENT_VIEW)), g_hInstance, nullptr);
+        return g_hCommentView != nullptr;
+    }
+    bool SetCommentFont() override {
+        LOGFONTA font = {};
+        font.lfHeight = 14;
+        font.lfWeight = FW_NORMAL;
+        font.lfCharSet = ANSI_CHARSET;
+        font.lfOutPrecision = OUT_DEFAULT_PRECIS;
+        font.lfClipPrecision = CLIP_DEFAULT_PRECIS;
+        font.lfQuality = PROOF_QUALITY;
+        font.lfPitchAndFamily = 0;
+        lstrcpyA(font.lfFaceName, "Courier New");
+        g_hCommentFont = CreateFontIndirectA(&font);
+        if (g_hCommentFont == nullptr) return false;
+        SendMessageA(g_hCommentView, WM_SETFONT, reinterpret_cast<WPARAM>(g_hCommentFont), TRUE);
+        return true;
+    }
+    void SetCommentText(const char* text) override { SetWindowTextA(g_hCommentView, text); }
+    bool HasCommentView() override { return g_hCommentView != nullptr; }
+    void DestroyCommentView() override {
+        DestroyWindow(g_hCommentView);
+        g_hCommentView = nullptr;
+    }
+    bool HasCommentFont() override { return g_hCommentFont != nullptr; }
+    void ReleaseCommentFont() override {
+        DeleteObject(g_hCommentFont);
+        g_hCommentFont = nullptr;
+    }
+    bool BrowseForFolder(char* out, size_t capacity) override {
+        BROWSEINFOA browse = {};
+        browse.hwndOwner = hwnd;
+        browse.pidlRoot = nullptr;  // the desktop
+        browse.lpszTitle = "Select the folder to extract to";
+        browse.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE | BIF_UAHINT;
+        LPITEMIDLIST chosen = SHBrowseForFolderA(&browse);
+        if (chosen == nullptr) return false;
+        char path[MAX_PATH];
+        path[0] = '\0';
+        bool found = SHGetPathFromIDListA(chosen, path) != FALSE;
+        IMalloc* shellMalloc = nullptr;
+        if (SUCCEEDED(SHGetMalloc(&shellMalloc))) {
+            shellMalloc->Free(chosen);
+            shellMalloc->Release();
+        }
+        if (!found) return false;
+        if (lstrlenA(path) >= static_cast<int>(capacity)) {
+            MessageBoxA(hwnd, "The chosen folder's path is longer than 255 characters.", "Error",
+                        MB_OK | MB_ICONERROR);
+            return false;
+        }
+        lstrcpyA(out, path);
+        return true;
+    }
+    bool StartWorker() override;
+
+    HWND hwnd;
+};
+
+class Win32Platform : public sfx::Platform {
+  public:
+    sfx::PathStyle Style() override { return sfx::PathStyle::Windows; }
+    void GetOwnPath(char* out, size_t capacity) override {
+        DWORD length = GetModuleFileNameA(nullptr, out, static_cast<DWORD>(capacity));
+        // Older systems leave a cut path without its NUL.
+        out[length < capacity ? length : capacity - 1] = '\0';
+    }
+    int ShowMessage(const char* text, const char* caption, unsigned style) override {
+        return MessageBoxA(nullptr, text, caption, style);
+    }
+    intptr_t RunPasswordDialog(sfx::MainDialog* owner, char* buffer) override {
+        return DialogBoxParamA(g_hInstance, MAKEINTRESOURCEA(IDD_PASSWORD),
+                               owner != nullptr ? g_hMainDlg : nullptr, PasswordDlgProc,
+                               reinterpret_cast<LPARAM>(buffer));
+    }
+    void RunMainDialog() override {
+        DialogBoxParamA(g_hInstance, MAKEINTRESOURCEA(IDD_MAIN), nullptr, MainDlgProc, 0);
+    }
+    void WaitForWorker() override {
+        // Keeps answering messages: a worker may be inside a send to a control when it is asked
+        // to stop, and it leaves within one block of the entry in progress.
+        while (g_workersRunning > 0) {
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+            MSG message;
+            while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+                TranslateMessage(&message);
+                DispatchMessageA(&message);
+            }
+        }
+    }
+    bool PathExists(const char* path) override {
+        return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+    }
+    bool DirectoryExists(const char* path) override { return SetCurrentDirectoryA(path) != FALSE; }
+    bool CreateDirectoryLevel(const char* path) override {
+        return CreateDirectoryA(path, nullptr) != FALSE;
+    }
+    bool RemoveFile(const char* path) override { return DeleteFileA(path) != FALSE; }
+    bool IsLeadByte(unsigned char c) override { return IsDBCSLeadByte(c) != FALSE; }
+};
+
+Win32Platform g_platform;
+Win32Dialog g_mainDialog(nullptr);
+
+DWORD WINAPI ExtractThreadProc(LPVOID) {
+    sfx::ExtractThread(g_platform, g_mainDialog);
+    InterlockedDecrement(&g_workersRunning);
+    ExitThread(0);
+}
+
+bool Win32Dialog::StartWorker() {
+    InterlockedIncrement(&g_workersRunning);
+    HANDLE thread = CreateThread(nullptr, 0, ExtractThreadProc, nullptr, 0, nullptr);
+    if (thread == nullptr) {
+        InterlockedDecrement(&g_workersRunning);
+        return false;
+    }
+    CloseHandle(thread);
+    return true;
+}
+
+INT_PTR CALLBACK MainDlgProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM) {
+    switch (message) {
+        case WM_INITDIALOG:
+            g_hMainDlg = hwnd;
+            g_mainDialog.hwnd = hwnd;
+            sfx::MainDialogOpen(g_platform, g_mainDialog);
+            return TRUE;
+        case WM_COMMAND:
+            switch (LOWORD(wParam)) {
+                case IDC_EXTRACT:
+                    sfx::MainDialogExtract(g_platform, g_mainDialog);
+                    break;
+                case IDC_CLOSE:
+                    sfx::MainDialogClose(g_platform, g_mainDialog);
+                    break;
+                case IDC_BROWSE:
+                    sfx::MainDialogBrowse(g_platform, g_mainDialog);
+                    break;
+                default:
+                    break;
+            }
+            return TRUE;
+        case WM_APP_END_DIALOG:
+            EndDialog(hwnd, static_cast<INT_PTR>(wParam));
+            return TRUE;
+        default:
+            return FALSE;
+    }
+}
+
+INT_PTR CALLBACK PasswordDlgProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    Win32Dialog dialog(hwnd);
+    switch (message) {
+        case WM_INITDIALOG:
+            sfx::PasswordDialogInit(dialog, reinterpret_cast<char*>(lParam));
+            return TRUE;
+        case WM_COMMAND:
+            return sfx::PasswordDialogCommand(dialog, LOWORD(wParam)) ? TRUE : FALSE;
+        default:
+            return FALSE;
+    }
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int) {
+    g_hInstance = hInstance;
+    InitCommonControls();
+    return sfx::StartUp(g_platform);
+}
