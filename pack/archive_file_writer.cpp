@@ -4,6 +4,7 @@
 #include "pack/archive_file_writer.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <stdexcept>
 
 #include "crypto/crc32.h"
@@ -14,6 +15,14 @@ namespace pack {
 
 ArchiveFileWriter::~ArchiveFileWriter() {
     if (file_ != nullptr) std::fclose(file_);
+}
+
+void ArchiveFileWriter::Abandon() {
+    if (file_ == nullptr) return;
+    std::fclose(file_);
+    file_ = nullptr;
+    std::remove(path_.c_str());
+    Fail("the archive was abandoned");
 }
 
 bool ArchiveFileWriter::Fail(const std::string& message) {
@@ -113,6 +122,12 @@ bool ArchiveFileWriter::AddEntry(const std::string& name, const std::vector<uint
 bool ArchiveFileWriter::AddFile(const std::string& name, const std::string& sourcePath,
                                 const EntryOptions& options) {
     if (failed_) return false;
+    if (file_ == nullptr) return Fail("the writer is not open");
+    // Reading the archive into itself would chase its own growing end until the disk is full.
+    std::error_code ec;
+    if (std::filesystem::equivalent(sourcePath, path_, ec)) {
+        return Fail("cannot add the archive being written to itself: " + sourcePath);
+    }
     std::FILE* source = std::fopen(sourcePath.c_str(), "rb");
     if (source == nullptr) return Fail("cannot open " + sourcePath);
     const DataSource read = [&](uint8_t* buffer, uint32_t count) -> int64_t {

@@ -62,6 +62,10 @@ class ArchiveFileWriter {
                 const std::optional<std::string>& namesPassword = std::nullopt,
                 uint8_t paddingByte = 0, Method commentMethod = Method::Stored);
 
+    // Closes and removes an unfinished archive file, after a failure or a cancel; the writer
+    // then refuses further calls. Does nothing once Finish has closed the file.
+    void Abandon();
+
     const std::string& Error() const { return error_; }
     uint64_t EntryCount() const { return names_.size(); }
 

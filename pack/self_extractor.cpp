@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 #include "pack/archive_layout.h"
 #include "pack/archive_writer.h"
@@ -61,6 +62,13 @@ bool MakeSelfExtractor(const std::string& stubPath, const std::string& archivePa
     if (!StubIsUsable(stub)) {
         return Report(error, "the stub " + stubPath + " ends in bytes that would join the " +
                                  "archive's magic into a false signature");
+    }
+
+    // Creating the output truncates it: it must be neither input.
+    std::error_code ec;
+    if (std::filesystem::equivalent(outPath, archivePath, ec) ||
+        std::filesystem::equivalent(outPath, stubPath, ec)) {
+        return Report(error, "the output " + outPath + " is one of the input files");
     }
 
     std::FILE* archive = std::fopen(archivePath.c_str(), "rb");

@@ -211,6 +211,38 @@ TEST(StreamingWriterFailure, CallsBeforeOpenFail) {
     EXPECT_FALSE(writer.Finish());
 }
 
+TEST(StreamingWriterFailure, ArchiveCannotBeAddedToItself) {
+    const std::string out = TempPath("self.vorn");
+    ArchiveFileWriter writer;
+    ASSERT_TRUE(writer.Open(out));
+    EXPECT_FALSE(writer.AddFile("self", out, {}));
+    EXPECT_NE(writer.Error().find("itself"), std::string::npos) << writer.Error();
+    std::remove(out.c_str());
+}
+
+TEST(StreamingWriterFailure, AbandonRemovesTheUnfinishedFile) {
+    const std::string out = TempPath("abandoned.vorn");
+    ArchiveFileWriter writer;
+    ASSERT_TRUE(writer.Open(out));
+    ASSERT_TRUE(writer.AddEntry("a", Pattern(10), {}));
+    writer.Abandon();
+    std::vector<uint8_t> bytes;
+    EXPECT_FALSE(pack::ReadWholeFile(out, bytes));
+    EXPECT_FALSE(writer.Finish());
+}
+
+TEST(StreamingWriterFailure, AbandonAfterFinishKeepsTheArchive) {
+    const std::string out = TempPath("kept.vorn");
+    ArchiveFileWriter writer;
+    ASSERT_TRUE(writer.Open(out));
+    ASSERT_TRUE(writer.Finish());
+    writer.Abandon();
+    std::vector<uint8_t> bytes;
+    EXPECT_TRUE(pack::ReadWholeFile(out, bytes));
+    EXPECT_EQ(bytes, pack::BuildArchive(ArchiveSpec{}));
+    std::remove(out.c_str());
+}
+
 // ---- Stub as prefix
 
 TEST(StreamingWriterStub, StubBytesComeFirst) {

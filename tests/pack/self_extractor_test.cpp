@@ -129,6 +129,19 @@ TEST_F(SelfExtractorFiles, MissingInputsAreReported) {
     EXPECT_NE(error.find(archivePath), std::string::npos) << error;
 }
 
+TEST_F(SelfExtractorFiles, OutputNamingAnInputIsRefusedAndTheInputKept) {
+    const auto archive = SmallArchive();
+    ASSERT_TRUE(pack::WriteWholeFile(stubPath, Pattern(100)));
+    ASSERT_TRUE(pack::WriteWholeFile(archivePath, archive));
+    std::string error;
+    EXPECT_FALSE(pack::MakeSelfExtractor(stubPath, archivePath, archivePath, &error));
+    EXPECT_FALSE(error.empty());
+    std::vector<uint8_t> kept;
+    ASSERT_TRUE(pack::ReadWholeFile(archivePath, kept));
+    EXPECT_EQ(kept, archive);
+    EXPECT_FALSE(pack::MakeSelfExtractor(stubPath, archivePath, stubPath, &error));
+}
+
 #ifndef _WIN32
 TEST_F(SelfExtractorFiles, OutputTakesTheStubsPermissionBits) {
     ASSERT_TRUE(pack::WriteWholeFile(stubPath, Pattern(100)));
