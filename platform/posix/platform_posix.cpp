@@ -24,6 +24,14 @@ int FileOpen(const char* path, int flags, int permission) {
     mode_t mode = 0;
     if (permission & 0x100) mode |= S_IRUSR | S_IRGRP | S_IROTH;
     if (permission & 0x080) mode |= S_IWUSR | S_IWGRP | S_IWOTH;  // umask trims group and others
+    // A file without any write bit is read-only for everyone, as with the Windows attribute:
+    // root, which the kernel lets write anywhere, is refused here too.
+    struct stat st;
+    if ((flags & kOpenReadWrite) && stat(path, &st) == 0 && S_ISREG(st.st_mode) &&
+        (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
+        errno = EACCES;
+        return -1;
+    }
     int fd;
     do {
         fd = open(path, posixFlags, mode);
@@ -78,7 +86,9 @@ int64_t FileLength(int fd) {
     return static_cast<int64_t>(st.st_size);
 }
 
-int FileClose(int fd) { return close(fd); }
+int FileClose(int fd) {
+    return close(fd);
+}
 
 bool FreeSpaceOfFolder(const char* folder, uint64_t* bytes) {
     struct statvfs vfs;
@@ -117,8 +127,12 @@ CancelEvent* EventCreate() {
     return memory ? new (memory) CancelEvent : nullptr;
 }
 
-void EventSet(CancelEvent* event) { event->signalled.store(true, std::memory_order_release); }
-void EventReset(CancelEvent* event) { event->signalled.store(false, std::memory_order_release); }
+void EventSet(CancelEvent* event) {
+    event->signalled.store(true, std::memory_order_release);
+}
+void EventReset(CancelEvent* event) {
+    event->signalled.store(false, std::memory_order_release);
+}
 
 bool EventPollAndClear(CancelEvent* event) {
     return event->signalled.exchange(false, std::memory_order_acq_rel);

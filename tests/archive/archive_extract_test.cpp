@@ -1,0 +1,374 @@
+// The extraction calls: entries to files and to memory, stored and compressed, plain and
+// enciphered; what a failed call leaves behind; cancel, progress, free space and failed writes.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <thread>
+
+#include "archive/archive_handle.h"
+#include "archive_test_util.h"
+#include "codec/entry_run.h"
+#include "platform/platform.h"
+
+using namespace archive_test;
+
+namespace {
+
+const std::vector<uint8_t> kSmall = Bytes("a small stored entry");
+const std::vector<uint8_t> kLarge = SampleData(600000, 7);
+
+pack::ArchiveSpec Sample() {
+    pack::ArchiveSpec spec;
+    spec.entries.push_back(Entry("small.txt", kSmall));
+    pack::EntrySpec big = Entry("dir\\big.bin", kLarge);
+    big.method = pack::Method::Compressed;
+    big.blockSize = 100000;
+    spec.entries.push_back(big);
+    pack::EntrySpec storedBlocks = Entry("blocks.bin", SampleData(50000, 9));
+    storedBlocks.blockSize = 8192;
+    spec.entries.push_back(storedBlocks);
+    pack::EntrySpec secret = Entry("secret.bin", SampleData(40000, 11));
+    secret.method = pack::Method::Compressed;
+    secret.blockSize = 16384;
+    secret.password = "entry-password";
+    spec.entries.push_back(secret);
+    pack::EntrySpec storedSecret = Entry("secret.txt", Bytes("enciphered but stored"));
+    storedSecret.password = "entry-password";
+    spec.entries.push_back(storedSecret);
+    spec.entries.push_back(Entry("empty", {}));
+    pack::EntrySpec readOnly = Entry("readonly.txt", Bytes("keep me"));
+    readOnly.attributes = 0x21;
+    spec.entries.push_back(readOnly);
+    pack::EntrySpec emptyReadOnly = Entry("empty-ro", {});
+    emptyReadOnly.attributes = 0x21;
+    spec.entries.push_back(emptyReadOnly);
+    spec.comment = "comment text";
+    return spec;
+}
+
+struct Fixture : ::testing::Test {
+    TempFile archive{"x.vorn", pack::BuildArchive(Sample())};
+    Handle h;
+    void SetUp() override {
+        ASSERT_EQ(vorn_OpenStream(&h.h, archive.path.c_str(), nullptr, VORN_OPEN_READONLY),
+                  VORN_SUCCESS);
+    }
+    archive::ArchiveHandle* handle() { return static_cast<archive::ArchiveHandle*>(h.h); }
+
+    std::vector<uint8_t> ToMemory(const char* name, const char* password, uint32_t* status) {
+        VORN_FILEINFO info;
+        if (vorn_GetFileInfo(h.h, &info, name) != VORN_SUCCESS) info.qwUnpackedSize = 0;
+        std::vector<uint8_t> out(static_cast<size_t>(info.qwUnpackedSize) + 1, 0xEE);
+        *status = vorn_DecompressToPtr(h.h, name, out.data(), nullptr, password);
+        EXPECT_EQ(out.back(), 0xEE) << "nothing is written past the entry";
+        out.pop_back();
+        return out;
+    }
+};
+
+bool IsReadOnly(const std::string& path) {
+    auto perms = std::filesystem::status(path).permissions();
+    return (perms & std::filesystem::perms::owner_write) == std::filesystem::perms::none;
+}
+
+using Extraction = Fixture;
+
+TEST_F(Extraction, EntriesToFileMatchTheirData) {
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> data;
+    } cases[] = {{"small.txt", kSmall},
+                 {"dir\\big.bin", kLarge},
+                 {"blocks.bin", SampleData(50000, 9)},
+                 {"empty", {}},
+                 {"$comments$", Bytes("comment text")}};
+    for (const auto& c : cases) {
+        TempFile out("out.bin");
+        ASSERT_EQ(vorn_DecompressToFile(h.h, c.name, out.path.c_str(), nullptr, nullptr),
+                  VORN_SUCCESS)
+            << c.name;
+        EXPECT_EQ(ReadFile(out.path), c.data) << c.name;
+        EXPECT_FALSE(IsReadOnly(out.path));
+    }
+}
+
+TEST_F(Extraction, EntriesToMemoryMatchTheirData) {
+    uint32_t status;
+    EXPECT_EQ(ToMemory("small.txt", nullptr, &status), kSmall);
+    EXPECT_EQ(status, VORN_SUCCESS);
+    EXPECT_EQ(ToMemory("dir\\big.bin", nullptr, &status), kLarge);
+    EXPECT_EQ(status, VORN_SUCCESS);
+    EXPECT_EQ(ToMemory("blocks.bin", "unused password", &status), SampleData(50000, 9));
+    EXPECT_EQ(status, VORN_SUCCESS);
+    EXPECT_EQ(ToMemory("empty", nullptr, &status), std::vector<uint8_t>{});
+    EXPECT_EQ(status, VORN_SUCCESS);
+}
+
+TEST_F(Extraction, EncipheredEntryNeedsTheRightPassword) {
+    for (const char* name : {"secret.bin", "secret.txt"}) {
+        TempFile out("secret.out");
+        EXPECT_EQ(vorn_DecompressToFile(h.h, name, out.path.c_str(), nullptr, nullptr),
+                  VORN_E_PASSWORD_NEEDED);
+        EXPECT_TRUE(std::filesystem::exists(out.path));
+        EXPECT_EQ(std::filesystem::file_size(out.path), 0u);
+        uint32_t status;
+        ToMemory(name, nullptr, &status);
+        EXPECT_EQ(status, VORN_E_PASSWORD_NEEDED);
+
+        VORN_FILEINFO info;
+        ASSERT_EQ(vorn_GetFileInfo(h.h, &info, name), VORN_SUCCESS);
+        EXPECT_EQ(vorn_DecompressToFile(h.h, name, out.path.c_str(), nullptr, "entry-password"),
+                  VORN_SUCCESS);
+        EXPECT_EQ(ReadFile(out.path).size(), info.qwUnpackedSize);
+        std::vector<uint8_t> plain = ToMemory(name, "entry-password", &status);
+        EXPECT_EQ(status, VORN_SUCCESS);
+        EXPECT_EQ(plain, ReadFile(out.path));
+    }
+    // A wrong password shows as a CRC mismatch (a stored body has its length in the clear).
+    TempFile out("wrong.out");
+    EXPECT_EQ(vorn_DecompressToFile(h.h, "secret.txt", out.path.c_str(), nullptr, "wrong"),
+              VORN_E_CRC);
+    EXPECT_EQ(std::filesystem::file_size(out.path), 21u);  // the wrong bytes are written
+    EXPECT_NE(ReadFile(out.path), Bytes("enciphered but stored"));
+    uint32_t status;
+    ToMemory("secret.txt", "wrong", &status);
+    EXPECT_EQ(status, VORN_E_CRC);
+    ToMemory("secret.bin", "", &status);
+    EXPECT_TRUE(status == VORN_E_CRC || status == VORN_E_CORRUPT) << status;
+}
+
+TEST_F(Extraction, MissingNameLeavesAnEmptyFile) {
+    TempFile out("missing.out", Bytes("old contents"));
+    EXPECT_EQ(vorn_DecompressToFile(h.h, "no such entry", out.path.c_str(), nullptr, nullptr),
+              VORN_E_NOT_FOUND);
+    EXPECT_TRUE(std::filesystem::exists(out.path));
+    EXPECT_EQ(std::filesystem::file_size(out.path), 0u);
+    uint32_t status;
+    ToMemory("SMALL.TXT", nullptr, &status);
+    EXPECT_EQ(status, VORN_E_NOT_FOUND);
+}
+
+TEST_F(Extraction, OutputThatCannotBeCreatedIsInvalid) {
+    std::string folder = UniquePath("no-such-folder");
+    EXPECT_EQ(
+        vorn_DecompressToFile(h.h, "small.txt", (folder + "/x.txt").c_str(), nullptr, nullptr),
+        VORN_E_INVALID_ARGUMENT);
+    EXPECT_FALSE(std::filesystem::exists(folder));
+    EXPECT_EQ(
+        vorn_DecompressToFile(h.h, "small.txt", std::string(256, 'p').c_str(), nullptr, nullptr),
+        VORN_E_INVALID_ARGUMENT);
+}
+
+TEST_F(Extraction, ReadOnlyAttributeAppliedAndSecondExtractionRefused) {
+    for (const char* name : {"readonly.txt", "empty-ro"}) {
+        TempFile out("ro.out");
+        ASSERT_EQ(vorn_DecompressToFile(h.h, name, out.path.c_str(), nullptr, nullptr),
+                  VORN_SUCCESS);
+        EXPECT_TRUE(IsReadOnly(out.path));
+        std::vector<uint8_t> first = ReadFile(out.path);
+        EXPECT_EQ(vorn_DecompressToFile(h.h, name, out.path.c_str(), nullptr, nullptr),
+                  VORN_E_INVALID_ARGUMENT);
+        EXPECT_EQ(ReadFile(out.path), first);
+    }
+}
+
+TEST_F(Extraction, LockedArchiveExtractsLikeAnyOther) {
+    pack::ArchiveSpec spec = Sample();
+    spec.flags = pack::kFlagLocked;
+    TempFile locked("locked.vorn", pack::BuildArchive(spec));
+    Handle l;
+    ASSERT_EQ(vorn_OpenStream(&l.h, locked.path.c_str(), nullptr, VORN_OPEN_READWRITE),
+              VORN_SUCCESS);
+    std::vector<uint8_t> out(kLarge.size());
+    EXPECT_EQ(vorn_DecompressToPtr(l.h, "dir\\big.bin", out.data(), nullptr, nullptr),
+              VORN_SUCCESS);
+    EXPECT_EQ(out, kLarge);
+}
+
+TEST_F(Extraction, MemorySizeLimitAndLongName) {
+    pack::ArchiveSpec spec;
+    pack::EntrySpec huge = Entry("huge", Bytes("tiny"));
+    huge.unpackedSizeOverride = uint64_t{1} << 32;
+    pack::EntrySpec almost = Entry("almost", Bytes("tiny"));
+    almost.unpackedSizeOverride = (uint64_t{1} << 32) - 1;
+    spec.entries = {huge, almost};
+    TempFile file("sizes.vorn", pack::BuildArchive(spec));
+    Handle s;
+    ASSERT_EQ(vorn_OpenStream(&s.h, file.path.c_str(), nullptr, VORN_OPEN_READONLY), VORN_SUCCESS);
+    unsigned char buffer[16] = {};
+    EXPECT_EQ(vorn_DecompressToPtr(s.h, "huge", buffer, nullptr, nullptr), VORN_E_NO_MEMORY);
+    EXPECT_EQ(buffer[0], 0);
+    // Below 4 GiB the run goes on; the bytes are those of the entry.
+    EXPECT_EQ(vorn_DecompressToPtr(s.h, "almost", buffer, nullptr, nullptr), VORN_SUCCESS);
+    EXPECT_EQ(std::memcmp(buffer, "tiny", 4), 0);
+    EXPECT_EQ(vorn_DecompressToPtr(s.h, std::string(257, 'n').c_str(), buffer, nullptr, nullptr),
+              VORN_E_INVALID_ARGUMENT);
+    EXPECT_EQ(vorn_DecompressToPtr(s.h, std::string(256, 'n').c_str(), buffer, nullptr, nullptr),
+              VORN_E_NOT_FOUND);
+}
+
+void* g_handle = nullptr;
+std::vector<int> g_progress;
+size_t g_cancelAtCall = 0;
+
+void Record(int percent) {
+    g_progress.push_back(percent);
+    if (g_cancelAtCall != 0 && g_progress.size() == g_cancelAtCall) vorn_CancelOperation(g_handle);
+}
+
+TEST_F(Extraction, CancelBeforeTheCallHasNoEffect) {
+    ASSERT_EQ(vorn_CancelOperation(h.h), VORN_SUCCESS);
+    TempFile out("c.out");
+    EXPECT_EQ(vorn_DecompressToFile(h.h, "blocks.bin", out.path.c_str(), nullptr, nullptr),
+              VORN_SUCCESS);
+    ASSERT_EQ(vorn_CancelOperation(h.h), VORN_SUCCESS);
+    uint32_t status;
+    EXPECT_EQ(ToMemory("blocks.bin", nullptr, &status), SampleData(50000, 9));
+    EXPECT_EQ(status, VORN_SUCCESS);
+}
+
+TEST_F(Extraction, CancelDuringTheRunStopsAtTheNextBlock) {
+    g_handle = h.h;
+    g_progress.clear();
+    g_cancelAtCall = 2;  // while the second block is about to be read
+    TempFile out("cancel.out");
+    EXPECT_EQ(vorn_DecompressToFile(h.h, "blocks.bin", out.path.c_str(), Record, nullptr),
+              VORN_E_INVALID_ARGUMENT);
+    EXPECT_EQ(g_progress.size(), 2u);
+    std::vector<uint8_t> all = SampleData(50000, 9);
+    EXPECT_EQ(ReadFile(out.path), std::vector<uint8_t>(all.begin(), all.begin() + 8192));
+    EXPECT_FALSE(IsReadOnly(out.path));
+
+    g_progress.clear();
+    std::vector<uint8_t> buffer(kLarge.size());
+    EXPECT_EQ(vorn_DecompressToPtr(h.h, "dir\\big.bin", buffer.data(), Record, nullptr),
+              VORN_E_INVALID_ARGUMENT);
+    g_cancelAtCall = 0;
+    // The handle stays usable.
+    EXPECT_EQ(vorn_DecompressToPtr(h.h, "dir\\big.bin", buffer.data(), nullptr, nullptr),
+              VORN_SUCCESS);
+    EXPECT_EQ(buffer, kLarge);
+}
+
+TEST(ExtractionProgress, ReportsZeroEachBlockShareAndHundred) {
+    // Two stored blocks of 112 and 80 bytes: 116 and 84 bytes of the 200-byte data area.
+    pack::ArchiveSpec spec;
+    pack::EntrySpec e = Entry("p", SampleData(192, 3));
+    e.blockSize = 112;
+    spec.entries = {e, Entry("empty", {})};
+    TempFile file("p.vorn", pack::BuildArchive(spec));
+    Handle h;
+    ASSERT_EQ(vorn_OpenStream(&h.h, file.path.c_str(), nullptr, VORN_OPEN_READONLY), VORN_SUCCESS);
+    VORN_FILEINFO info;
+    ASSERT_EQ(vorn_GetFileInfo(h.h, &info, "p"), VORN_SUCCESS);
+    ASSERT_EQ(info.qwStoredSize, 200u);
+    g_cancelAtCall = 0;
+    g_progress.clear();
+    unsigned char out[192];
+    EXPECT_EQ(vorn_DecompressToPtr(h.h, "p", out, Record, nullptr), VORN_SUCCESS);
+    EXPECT_EQ(g_progress, (std::vector<int>{0, 57, 100}));
+    g_progress.clear();
+    TempFile empty("empty.out");
+    EXPECT_EQ(vorn_DecompressToFile(h.h, "empty", empty.path.c_str(), Record, nullptr),
+              VORN_SUCCESS);
+    EXPECT_EQ(g_progress, (std::vector<int>{100}));
+}
+
+uint64_t g_freeBytes = 0;
+bool g_freeQueryWorks = true;
+bool FakeFreeSpace(const char*, uint64_t* bytes) {
+    *bytes = g_freeBytes;
+    return g_freeQueryWorks;
+}
+
+TEST_F(Extraction, FreeSpaceEqualToTheSizeIsEnough) {
+    handle()->queryFreeSpace = FakeFreeSpace;
+    g_freeQueryWorks = true;
+    TempFile out("space.out");
+    g_freeBytes = kLarge.size() - 1;
+    EXPECT_EQ(vorn_DecompressToFile(h.h, "dir\\big.bin", out.path.c_str(), nullptr, nullptr),
+              VORN_E_DISK_FULL);
+    EXPECT_EQ(std::filesystem::file_size(out.path), 0u);
+    g_freeBytes = kLarge.size();
+    EXPECT_EQ(vorn_DecompressToFile(h.h, "dir\\big.bin", out.path.c_str(), nullptr, nullptr),
+              VORN_SUCCESS);
+    EXPECT_EQ(ReadFile(out.path), kLarge);
+    // A volume that cannot be asked is not refused.
+    g_freeQueryWorks = false;
+    g_freeBytes = 0;
+    EXPECT_EQ(vorn_DecompressToFile(h.h, "small.txt", out.path.c_str(), nullptr, nullptr),
+              VORN_SUCCESS);
+}
+
+TEST(OutputFolder, SplitsLikeTheWindowsRuntime) {
+    char folder[256];
+    archive::OutputFolderOf("C:\\dest\\sub\\file.txt", folder);
+    EXPECT_STREQ(folder, "C:\\dest\\sub\\");
+    archive::OutputFolderOf("C:file.txt", folder);
+    EXPECT_STREQ(folder, "C:");
+    archive::OutputFolderOf("/tmp/a/b", folder);
+    EXPECT_STREQ(folder, "/tmp/a/");
+    archive::OutputFolderOf("mixed\\dir/file", folder);
+    EXPECT_STREQ(folder, "mixed\\dir/");
+    archive::OutputFolderOf("file", folder);
+    EXPECT_STREQ(folder, "");
+}
+
+bool g_sinkCalls = 0;
+bool RefuseAfterFirst(void*, const uint8_t*, uint32_t) {
+    bool ok = !g_sinkCalls;
+    g_sinkCalls = true;
+    return ok;
+}
+
+TEST_F(Extraction, ShortWriteStopsTheRun) {
+    g_sinkCalls = false;
+    std::vector<uint8_t> staging(codec::BLOCK_BUFFER_SIZE);
+    EXPECT_EQ(
+        archive::DecodeEntry(handle(), "blocks.bin", staging.data(), RefuseAfterFirst, nullptr),
+        VORN_E_DISK_FULL);
+#ifndef _WIN32
+    // A device that is always full: the free-space check passes, the writes fail.
+    if (std::filesystem::exists("/dev/full")) {
+        EXPECT_EQ(vorn_DecompressToFile(h.h, "dir\\big.bin", "/dev/full", nullptr, nullptr),
+                  VORN_E_DISK_FULL);
+    }
+#endif
+}
+
+TEST(ExtractionThreads, SeparateHandlesExtractAtTheSameTime) {
+    TempFile file("mt.vorn", pack::BuildArchive(Sample()));
+    auto work = [&](bool* ok) {
+        Handle h;
+        *ok = vorn_OpenStream(&h.h, file.path.c_str(), nullptr, VORN_OPEN_READONLY) == 0;
+        std::vector<uint8_t> out(kLarge.size());
+        for (int i = 0; i < 6 && *ok; ++i) {
+            *ok = vorn_DecompressToPtr(h.h, "dir\\big.bin", out.data(), nullptr, nullptr) == 0 &&
+                  out == kLarge;
+        }
+    };
+    bool ok1 = false, ok2 = false;
+    std::thread t1(work, &ok1), t2(work, &ok2);
+    t1.join();
+    t2.join();
+    EXPECT_TRUE(ok1);
+    EXPECT_TRUE(ok2);
+}
+
+#ifndef _WIN32
+TEST(PlatformWrite, FileWithoutWriteBitsIsNotOpenedForWritingEvenByRoot) {
+    TempFile file("ro.txt", Bytes("x"));
+    std::filesystem::permissions(file.path, std::filesystem::perms::owner_read |
+                                                std::filesystem::perms::group_read |
+                                                std::filesystem::perms::others_read);
+    EXPECT_EQ(
+        platform::FileOpen(file.path.c_str(), platform::kOpenBinary | platform::kOpenReadWrite, 0),
+        -1);
+    int fd = platform::FileOpen(file.path.c_str(), platform::kOpenBinary, 0);
+    EXPECT_GE(fd, 0);
+    if (fd >= 0) platform::FileClose(fd);
+}
+#endif
+
+}  // namespace

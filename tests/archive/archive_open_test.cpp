@@ -1,0 +1,442 @@
+// Opening an archive: the scan for it inside a larger file, the header and the record walk, cut
+// and hostile files, the enciphered name table's password check, lock, close and status texts.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <climits>
+#include <cstring>
+#include <fstream>
+
+#include "archive/archive_handle.h"
+#include "archive_test_util.h"
+
+using namespace archive_test;
+
+namespace {
+
+pack::ArchiveSpec ThreeEntries() {
+    pack::ArchiveSpec spec;
+    spec.entries.push_back(Entry("one.txt", Bytes("first entry")));
+    spec.entries.push_back(Entry("dir\\two.bin", SampleData(300, 2)));
+    spec.entries.push_back(Entry("three", Bytes("x")));
+    return spec;
+}
+
+uint64_t BaseOf(void* handle) {
+    return static_cast<archive::ArchiveHandle*>(handle)->qwBaseOffset;
+}
+
+std::string NameAt(void* handle, uint64_t index) {
+    VORN_FILEINFO info;
+    uint32_t status = vorn_EnumerateFiles(handle, &info, index);
+    return status == VORN_SUCCESS ? std::string(info.szName) : "status " + std::to_string(status);
+}
+
+// Opens the archive built from spec with prefix before it; returns the status.
+uint32_t OpenWithPrefix(const std::vector<uint8_t>& prefix, uint64_t* base) {
+    pack::ArchiveSpec spec = ThreeEntries();
+    spec.prefix = prefix;
+    TempFile file("a.vorn", pack::BuildArchive(spec));
+    Handle h;
+    uint32_t status = vorn_OpenStream(&h.h, file.path.c_str(), nullptr, VORN_OPEN_READONLY);
+    if (status == VORN_SUCCESS) {
+        *base = BaseOf(h.h);
+        EXPECT_EQ(NameAt(h.h, 2), "three");
+    }
+    return status;
+}
+
+TEST(ArchiveScan, FindsMagicAtOffsetZero) {
+    uint64_t base = 99;
+    EXPECT_EQ(OpenWithPrefix({}, &base), VORN_SUCCESS);
+    EXPECT_EQ(base, 0u);
+}
+
+TEST(ArchiveScan, TriesEveryPositionHoldingV) {
+    // A "V" at every position of the 8-byte window, and runs of them, must not step past the
+    // archive's first byte.
+    for (size_t length = 1; length <= 24; ++length) {
+        for (size_t v = 0; v < length; ++v) {
+            std::vector<uint8_t> prefix(length, 'x');
+            prefix[v] = 'V';
+            uint64_t base = 0;
+            ASSERT_EQ(OpenWithPrefix(prefix, &base), VORN_SUCCESS) << length << " " << v;
+            EXPECT_EQ(base, length);
+        }
+        uint64_t base = 0;
+        ASSERT_EQ(OpenWithPrefix(std::vector<uint8_t>(length, 'V'), &base), VORN_SUCCESS);
+        EXPECT_EQ(base, length);
+    }
+}
+
+TEST(ArchiveScan, PassesOverMagicWithUnknownVersion) {
+    std::vector<uint8_t> prefix = Bytes("VORN....VORN....VORVVORN");
+    PutU32(prefix, 4, 0x8f000003);
+    PutU32(prefix, 12, 0x8f000000);
+    prefix.insert(prefix.end(), {0x02, 0x00, 0x00, 0x7f});  // version bytes in the wrong order
+    uint64_t base = 0;
+    ASSERT_EQ(OpenWithPrefix(prefix, &base), VORN_SUCCESS);
+    EXPECT_EQ(base, prefix.size());
+}
+
+TEST(ArchiveScan, StopsAtFirstArchiveEvenOfOlderFormat) {
+    pack::ArchiveSpec old;
+    old.version = pack::kVersionOld;
+    old.entryCountOverride = 7;
+    std::vector<uint8_t> prefix = pack::BuildArchive(old);
+    pack::ArchiveSpec spec = ThreeEntries();
+    spec.prefix = Bytes("pre");
+    spec.prefix.insert(spec.prefix.end(), prefix.begin(), prefix.end());
+    TempFile file("a.vorn", pack::BuildArchive(spec));
+    Handle h;
+    ASSERT_EQ(vorn_OpenStream(&h.h, file.path.c_str(), nullptr, VORN_OPEN_READONLY), VORN_SUCCESS);
+    EXPECT_EQ(BaseOf(h.h), 3u);
+    EXPECT_EQ(vorn_GetNumFiles(h.h), 7u);
+}
+
+TEST(ArchiveScan, FileWithoutArchiveIsCorrupt) {
+    std::vector<uint8_t> bytes(100000, 'V');
+    PutU32(bytes, 5000, 0x4E524F56);  // magic followed by "VVVV"
+    TempFile file("none.bin", bytes);
+    Handle h;
+    h.h = reinterpret_cast<void*>(1);
+    EXPECT_EQ(vorn_OpenStream(&h.h, file.path.c_str(), nullptr, VORN_OPEN_READONLY),
+              VORN_E_CORRUPT);
+    EXPECT_EQ(h.h, nullptr);
+}
+
+TEST(ArchiveScan, TinyFilesAreCorrupt) {
+    for (long size : {0L, 1L, 8L}) {
+        const std::string magic("VORN\x02\x00\x00\x8f", 8);
+        TempFile file("tiny.bin", std::vector<uint8_t>(magic.begin(), magic.begin() + size));
+        Handle h;
+        EXPECT_EQ(vorn_OpenStream(&h.h, file.path.c_str(), nullptr, VORN_OPEN_READONLY),
+                  VORN_E_CORRUPT)
+            << size;
+        EXPECT_EQ(h.h, nullptr);
+    }
+}
+
+TEST(ArchiveScan, HeaderCutShortIsCorrupt) {
+    std::vector<uint8_t> bytes = pack::BuildArchive(ThreeEntries());
+    bytes.resize(20);
+    TempFile file("cut.vorn", bytes);
+    Handle h;
+    EXPECT_EQ(vorn_OpenStream(&h.h, file.path.c_str(), nullptr, VORN_OPEN_READONLY),
+              VORN_E_CORRUPT);
+    EXPECT_EQ(h.h, nullptr);
+}
+
+TEST(ArchiveOpen, MissingFileIsNotFound) {
+    Handle h;
+    EXPECT_EQ(
+        vorn_OpenStream(&h.h, UniquePath("missing.vorn").c_str(), nullptr, VORN_OPEN_READONLY),
+        VORN_E_NOT_FOUND);
+    EXPECT_EQ(h.h, nullptr);
+}
+
+TEST(ArchiveOpen, ModeNeedsReadWriteOrReadOnlyAndRefusesFourAndEight) {
+    TempFile file("a.vorn", pack::BuildArchive(ThreeEntries()));
+    for (unsigned mode : {0u, 4u, 8u, 1u | 4u, 2u | 8u, 16u}) {
+        Handle h;
+        EXPECT_EQ(vorn_OpenStream(&h.h, file.path.c_str(), nullptr, mode), VORN_E_INVALID_ARGUMENT)
+            << mode;
+        EXPECT_EQ(h.h, nullptr);
+    }
+    for (unsigned mode : {1u, 2u, 3u}) {
+        Handle h;
+        EXPECT_EQ(vorn_OpenStream(&h.h, file.path.c_str(), nullptr, mode), VORN_SUCCESS) << mode;
+        EXPECT_EQ(vorn_GetNumFiles(h.h), 3u);
+    }
+}
+
+TEST(ArchiveOpen, OverlongPathOrPasswordIsInvalid) {
+    TempFile file("a.vorn", pack::BuildArchive(ThreeEntries()));
+    Handle h;
+    EXPECT_EQ(vorn_OpenStream(&h.h, std::string(256, 'p').c_str(), nullptr, VORN_OPEN_READONLY),
+              VORN_E_INVALID_ARGUMENT);
+    EXPECT_EQ(vorn_OpenStream(&h.h, std::string(255, 'p').c_str(), nullptr, VORN_OPEN_READONLY),
+              VORN_E_NOT_FOUND);
+    EXPECT_EQ(
+        vorn_OpenStream(&h.h, file.path.c_str(), std::string(260, 'w').c_str(), VORN_OPEN_READONLY),
+        VORN_E_INVALID_ARGUMENT);
+    EXPECT_EQ(h.h, nullptr);
+    EXPECT_EQ(
+        vorn_OpenStream(&h.h, file.path.c_str(), std::string(259, 'w').c_str(), VORN_OPEN_READONLY),
+        VORN_SUCCESS);
+    EXPECT_EQ(vorn_OpenStream(nullptr, file.path.c_str(), nullptr, VORN_OPEN_READONLY),
+              VORN_E_INVALID_ARGUMENT);
+}
+
+TEST(ArchiveOpen, OlderFormatOpensWithStoredCountAndFindsNothing) {
+    pack::ArchiveSpec spec = ThreeEntries();
+    spec.version = pack::kVersionOld;
+    TempFile file("old.vorn", pack::BuildArchive(spec));
+    Handle h;
+    ASSERT_EQ(vorn_OpenStream(&h.h, file.path.c_str(), nullptr, VORN_OPEN_READONLY), VORN_SUCCESS);
+    EXPECT_EQ(vorn_GetNumFiles(h.h), 3u);
+    VORN_FILEINFO info;
+    EXPECT_EQ(vorn_EnumerateFiles(h.h, &info, 0), VORN_E_NOT_FOUND);
+    EXPECT_EQ(vorn_EnumerateFiles(h.h, &info, 3), VORN_E_INVALID_ARGUMENT);
+    EXPECT_EQ(vorn_GetFileInfo(h.h, &info, "one.txt"), VORN_E_NOT_FOUND);
+    unsigned char buffer[64];
+    EXPECT_EQ(vorn_DecompressToPtr(h.h, "one.txt", buffer, nullptr, nullptr), VORN_E_NOT_FOUND);
+}
+
+TEST(ArchiveOpen, OlderFormatHeaderAloneKeepsAnyCount) {
+    pack::ArchiveSpec spec;
+    spec.version = pack::kVersionOld;
+    spec.entryCountOverride = UINT64_MAX;
+    std::vector<uint8_t> bytes = pack::BuildArchive(spec);
+    bytes.resize(24);
+    TempFile file("old.vorn", bytes);
+    Handle h;
+    ASSERT_EQ(vorn_OpenStream(&h.h, file.path.c_str(), nullptr, VORN_OPEN_READONLY), VORN_SUCCESS);
+    EXPECT_EQ(vorn_GetNumFiles(h.h), UINT64_MAX);
+    VORN_FILEINFO info;
+    EXPECT_EQ(vorn_EnumerateFiles(h.h, &info, 5), VORN_E_NOT_FOUND);
+}
+
+// Offsets of the records and the trailer, learnt by opening the intact archive.
+struct Layout {
+    std::vector<uint64_t> records;
+    uint64_t trailer = 0;
+};
+
+Layout LayoutOf(const std::vector<uint8_t>& bytes) {
+    TempFile file("layout.vorn", bytes);
+    Handle h;
+    Layout layout;
+    EXPECT_EQ(vorn_OpenStream(&h.h, file.path.c_str(), nullptr, VORN_OPEN_READONLY), VORN_SUCCESS);
+    if (!h.h) return layout;
+    auto* handle = static_cast<archive::ArchiveHandle*>(h.h);
+    layout.records.assign(handle->recordOffsets, handle->recordOffsets + handle->qwRecordCount);
+    layout.trailer = handle->qwTrailerOffset;
+    return layout;
+}
+
+TEST(ArchiveWalk, FileCutAnywhereBeforeNameTableIsCorrupt) {
+    std::vector<uint8_t> bytes = pack::BuildArchive(ThreeEntries());
+    Layout layout = LayoutOf(bytes);
+    ASSERT_EQ(layout.records.size(), 3u);
+    const uint64_t last = layout.records[2];
+    // Before the last record, inside it, inside its data, at the trailer, inside the trailer.
+    for (uint64_t cut : {last, last + 1, last + 39, last + 40, layout.trailer - 1, layout.trailer,
+                         layout.trailer + 5, layout.trailer + 11}) {
+        std::vector<uint8_t> shorter(bytes.begin(), bytes.begin() + static_cast<long>(cut));
+        TempFile file("cut.vorn", shorter);
+        Handle h;
+        EXPECT_EQ(vorn_OpenStream(&h.h, file.path.c_str(), nullptr, VORN_OPEN_READONLY),
+                  VORN_E_CORRUPT)
+            << cut;
+        EXPECT_EQ(h.h, nullptr);
+    }
+    // Trailer whole but no name table: opens, the names are missing.
+    std::vector<uint8_t> noNames(bytes.begin(),
+                                 bytes.begin() + static_cast<long>(layout.trailer + 12));
+    TempFile file("nonames.vorn", noNames);
+    Handle h;
+    ASSERT_EQ(vorn_OpenStream(&h.h, file.path.c_str(), nullptr, VORN_OPEN_READONLY), VORN_SUCCESS);
+    EXPECT_EQ(NameAt(h.h, 0), "status 4");
+}
+
+TEST(ArchiveWalk, StoredSizeReachingPastEndIsCorrupt) {
+    std::vector<uint8_t> bytes = pack::BuildArchive(ThreeEntries());
+    Layout layout = LayoutOf(bytes);
+    for (uint64_t stored :
+         {UINT64_MAX, UINT64_MAX - 40, uint64_t{1} << 63, static_cast<uint64_t>(bytes.size())}) {
+        std::vector<uint8_t> bad = bytes;
+        PutU64(bad, static_cast<size_t>(layout.records[1] + 8), stored);
+        TempFile file("past.vorn", bad);
+        Handle h;
+        EXPECT_EQ(vorn_OpenStream(&h.h, file.path.c_str(), nullptr, VORN_OPEN_READONLY),
+                  VORN_E_CORRUPT)
+            << stored;
+    }
+}
+
+TEST(ArchiveWalk, HostileEntryCountFailsAtOnce) {
+    for (uint64_t count : {UINT64_MAX, uint64_t{1} << 40, uint64_t{4}}) {
+        pack::ArchiveSpec spec = ThreeEntries();
+        spec.entryCountOverride = count;
+        TempFile file("hostile.vorn", pack::BuildArchive(spec));
+        auto start = std::chrono::steady_clock::now();
+        Handle h;
+        EXPECT_EQ(vorn_OpenStream(&h.h, file.path.c_str(), nullptr, VORN_OPEN_READONLY),
+                  VORN_E_CORRUPT)
+            << count;
+        EXPECT_EQ(h.h, nullptr);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    }
+}
+
+TEST(ArchiveWalk, EmptyArchiveOpens) {
+    TempFile file("empty.vorn", pack::BuildArchive(pack::ArchiveSpec{}));
+    Handle h;
+    ASSERT_EQ(vorn_OpenStream(&h.h, file.path.c_str(), nullptr, VORN_OPEN_READONLY), VORN_SUCCESS);
+    EXPECT_EQ(vorn_GetNumFiles(h.h), 0u);
+}
+
+pack::ArchiveSpec Enciphered() {
+    pack::ArchiveSpec spec = ThreeEntries();
+    spec.namesPassword = "names-secret";
+    return spec;
+}
+
+TEST(EncipheredNameTable, NoPasswordNeedsOneAndLeavesNoHandle) {
+    TempFile file("enc.vorn", pack::BuildArchive(Enciphered()));
+    Handle h;
+    h.h = reinterpret_cast<void*>(1);
+    EXPECT_EQ(vorn_OpenStream(&h.h, file.path.c_str(), nullptr, VORN_OPEN_READONLY),
+              VORN_E_PASSWORD_NEEDED);
+    EXPECT_EQ(h.h, nullptr);
+}
+
+TEST(EncipheredNameTable, WrongOrEmptyPasswordFailsTheCheck) {
+    TempFile file("enc.vorn", pack::BuildArchive(Enciphered()));
+    for (const char* password : {"names-secreT", "", "names-secret-"}) {
+        Handle h;
+        EXPECT_EQ(vorn_OpenStream(&h.h, file.path.c_str(), password, VORN_OPEN_READONLY),
+                  VORN_E_CRC)
+            << password;
+        EXPECT_EQ(h.h, nullptr);
+    }
+}
+
+TEST(EncipheredNameTable, RightPasswordFindsNamesByIndexAndByName) {
+    TempFile file("enc.vorn", pack::BuildArchive(Enciphered()));
+    Handle h;
+    ASSERT_EQ(vorn_OpenStream(&h.h, file.path.c_str(), "names-secret", VORN_OPEN_READONLY),
+              VORN_SUCCESS);
+    EXPECT_EQ(NameAt(h.h, 0), "one.txt");
+    EXPECT_EQ(NameAt(h.h, 1), "dir\\two.bin");
+    EXPECT_EQ(NameAt(h.h, 2), "three");
+    VORN_FILEINFO info;
+    ASSERT_EQ(vorn_GetFileInfo(h.h, &info, "dir\\two.bin"), VORN_SUCCESS);
+    EXPECT_EQ(info.qwUnpackedSize, 300u);
+    EXPECT_EQ(vorn_GetFileInfo(h.h, &info, "two.bin"), VORN_E_NAME_NOT_FOUND);
+}
+
+TEST(EncipheredNameTable, PlainTableOpensWhateverPasswordIsGiven) {
+    TempFile file("plain.vorn", pack::BuildArchive(ThreeEntries()));
+    for (const char* password : {"", "anything"}) {
+        Handle h;
+        ASSERT_EQ(vorn_OpenStream(&h.h, file.path.c_str(), password, VORN_OPEN_READONLY),
+                  VORN_SUCCESS);
+        EXPECT_EQ(NameAt(h.h, 1), "dir\\two.bin");
+    }
+}
+
+TEST(EncipheredNameTable, EmptyTableAcceptsAnyPassword) {
+    pack::ArchiveSpec spec;
+    spec.namesPassword = "x";
+    TempFile file("encempty.vorn", pack::BuildArchive(spec));
+    Handle h;
+    EXPECT_EQ(vorn_OpenStream(&h.h, file.path.c_str(), nullptr, VORN_OPEN_READONLY),
+              VORN_E_PASSWORD_NEEDED);
+    EXPECT_EQ(vorn_OpenStream(&h.h, file.path.c_str(), "other", VORN_OPEN_READONLY), VORN_SUCCESS);
+}
+
+TEST(ArchiveLock, SecondLockIsRefusedAndTheFlagReachesTheDisk) {
+    pack::ArchiveSpec spec = ThreeEntries();
+    spec.prefix = Bytes("stub bytes");
+    spec.reserved = 0xA5A5F00D;
+    TempFile file("lock.vorn", pack::BuildArchive(spec));
+    {
+        Handle h;
+        ASSERT_EQ(vorn_OpenStream(&h.h, file.path.c_str(), nullptr, VORN_OPEN_READWRITE),
+                  VORN_SUCCESS);
+        EXPECT_EQ(vorn_LockArchive(h.h), VORN_SUCCESS);
+        EXPECT_EQ(vorn_LockArchive(h.h), VORN_E_LOCKED);
+    }
+    std::vector<uint8_t> bytes = ReadFile(file.path);
+    EXPECT_EQ(GetU32(bytes, 10 + 16), pack::kFlagLocked);
+    EXPECT_EQ(GetU32(bytes, 10 + 20), 0xA5A5F00Du);
+    EXPECT_EQ(GetU32(bytes, 10 + 8), 3u);
+    Handle h;
+    ASSERT_EQ(vorn_OpenStream(&h.h, file.path.c_str(), nullptr, VORN_OPEN_READWRITE), VORN_SUCCESS);
+    EXPECT_EQ(vorn_LockArchive(h.h), VORN_E_LOCKED);
+    EXPECT_EQ(NameAt(h.h, 2), "three");  // a locked archive reads like any other
+}
+
+TEST(ArchiveLock, ArchiveLockedWhenWrittenRefusesTheFirstLock) {
+    pack::ArchiveSpec spec = ThreeEntries();
+    spec.flags = pack::kFlagLocked;
+    TempFile file("prelocked.vorn", pack::BuildArchive(spec));
+    Handle h;
+    ASSERT_EQ(vorn_OpenStream(&h.h, file.path.c_str(), nullptr, VORN_OPEN_READWRITE), VORN_SUCCESS);
+    EXPECT_EQ(vorn_LockArchive(h.h), VORN_E_LOCKED);
+}
+
+TEST(ArchiveLock, ReadOnlyOpenCannotLock) {
+    TempFile file("ro.vorn", pack::BuildArchive(ThreeEntries()));
+    std::vector<uint8_t> before = ReadFile(file.path);
+    Handle h;
+    ASSERT_EQ(vorn_OpenStream(&h.h, file.path.c_str(), nullptr, VORN_OPEN_READONLY), VORN_SUCCESS);
+    EXPECT_EQ(vorn_LockArchive(h.h), VORN_E_OPEN_MODE);
+    EXPECT_EQ(ReadFile(file.path), before);
+}
+
+TEST(ArchiveClose, NullHandleIsInvalid) {
+    EXPECT_EQ(vorn_CloseStream(nullptr), VORN_E_INVALID_ARGUMENT);
+}
+
+TEST(ArchiveCancel, CancelWithoutRunningExtractionSucceeds) {
+    TempFile file("a.vorn", pack::BuildArchive(ThreeEntries()));
+    Handle h;
+    ASSERT_EQ(vorn_OpenStream(&h.h, file.path.c_str(), nullptr, VORN_OPEN_READONLY), VORN_SUCCESS);
+    EXPECT_EQ(vorn_CancelOperation(h.h), VORN_SUCCESS);
+}
+
+TEST(StatusText, EveryCodeHasItsText) {
+    const char* texts[] = {
+        "Success",
+        "Unknown",
+        "Invalid argument passed",
+        "Archive is corrupt",
+        "Not found",
+        "Entry exists already",
+        "Out of disk space",
+        "Archive is opened in a mode preventing this operation",
+        "Archive has been locked preventing this operation",
+        "Decompressed file CRC does not match original",
+        "The selected operation requires a correct password",
+        "The selected operation failed to allocate enough memory",
+        "The open archive is an older archive format",
+    };
+    for (int code = 0; code <= 12; ++code) {
+        EXPECT_STREQ(vorn_GetErrorString(code), texts[code]) << code;
+    }
+    for (int code : {13, 64, -1, INT_MIN, INT_MAX}) {
+        EXPECT_STREQ(vorn_GetErrorString(code), "Unknown <?>") << code;
+    }
+}
+
+TEST(ArchiveScan, FindsArchiveBeyondFourGiBInSparseFile) {
+    pack::ArchiveSpec spec = ThreeEntries();
+    std::vector<uint8_t> archive = pack::BuildArchive(spec);
+    const uint64_t base = (uint64_t{4} << 30) + 12345;
+    TempFile file("sparse.vorn");
+    {
+        // The prefix is a hole: seek past it and write only the archive.
+        std::ofstream out(file.path, std::ios::binary);
+        ASSERT_TRUE(out);
+        out.seekp(static_cast<std::streamoff>(base));
+        out.write(reinterpret_cast<const char*>(archive.data()),
+                  static_cast<std::streamsize>(archive.size()));
+        ASSERT_TRUE(out.good());
+    }
+    Handle h;
+    ASSERT_EQ(vorn_OpenStream(&h.h, file.path.c_str(), nullptr, VORN_OPEN_READONLY), VORN_SUCCESS);
+    EXPECT_EQ(BaseOf(h.h), base);
+    EXPECT_EQ(vorn_GetNumFiles(h.h), 3u);
+    EXPECT_EQ(NameAt(h.h, 0), "one.txt");
+    EXPECT_EQ(NameAt(h.h, 2), "three");
+    VORN_FILEINFO info;
+    EXPECT_EQ(vorn_GetFileInfo(h.h, &info, "dir\\two.bin"), VORN_SUCCESS);
+    unsigned char data[300];
+    EXPECT_EQ(vorn_DecompressToPtr(h.h, "dir\\two.bin", data, nullptr, nullptr), VORN_SUCCESS);
+    EXPECT_EQ(std::vector<uint8_t>(data, data + 300), SampleData(300, 2));
+}
+
+}  // namespace
