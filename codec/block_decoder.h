@@ -1,0 +1,46 @@
+// The compressed block decoder: a context-predicting LZ scheme without distances. For every output
+// position the three bytes before it pick a bucket of the context table, which remembers up to
+// four earlier positions that followed the same context; a match names only a length and one of
+// those four slots. Flags, literals, lengths and slot selectors are coded with four code trees
+// built from the tables at the head of each block. Blocks stand alone: nothing carries over.
+#pragma once
+
+#include <cstdint>
+
+namespace codec {
+
+constexpr uint32_t CONTEXT_BUCKETS = 65536;
+constexpr uint32_t CONTEXT_SLOTS = 4;
+// Order-2 indices stay below this, and a bucket only receives positions while it is some token's
+// bucket, so the upper half of the table is never filled and never needs clearing or reading.
+constexpr uint32_t CONTEXT_FILLABLE_BUCKETS = 32768;
+
+// Positions, not copies, so a match copies straight inside the output area. Position 0 marks an
+// empty slot: positions are stored only from output offset 3 on.
+struct ContextBucket {
+    uint32_t position[CONTEXT_SLOTS];
+    uint32_t stamp[CONTEXT_SLOTS];
+};
+
+struct ContextTable {
+    ContextBucket buckets[CONTEXT_BUCKETS];
+};
+
+// The body must be readable for BODY_READ_SLACK bytes past bodyBytes (their contents do not matter
+// to a valid block): fields are loaded eight bytes at a time and bounds are checked per token.
+constexpr uint32_t BODY_READ_SLACK = 32;
+
+enum BlockStatus : uint32_t { kBlockOk = 0, kBlockCorrupt = 3, kBlockNoMemory = 11 };
+
+// Decodes one deciphered, padded body of bodyBytes bytes into out[0 .. outCapacity). On kBlockOk,
+// *produced is the number of bytes written. Every violation of the format's bounds (bit position
+// past the padded body, output beyond outCapacity, a match with no candidate, a match before
+// offset 3, a code longer than 25 bits, an escape beyond the 30-bit integer field) gives
+// kBlockCorrupt; the output area may then hold part of the block. table is scratch space owned by
+// the caller (one per decoding run, so runs on separate threads never share one). bitsUsed, when
+// given, receives the bits of header, tables and tokens read by a successful decode.
+uint32_t DecodeCompressedBlock(const uint8_t* body, uint32_t bodyBytes, ContextTable* table,
+                               uint8_t* out, uint32_t outCapacity, uint32_t* produced,
+                               uint32_t* bitsUsed = nullptr);
+
+}  // namespace codec

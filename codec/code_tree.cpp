@@ -1,0 +1,211 @@
+// Symbol tables and code trees of a compressed block: growing the tree by the lighter-side rule,
+// and turning it into the probe table that DecodeSymbol reads. The encoder shares this code, so
+// the two sides can never disagree about a code.
+#include "codec/code_tree.h"
+
+#include <cstdlib>
+
+namespace codec {
+
+bool SymbolTable::Create(int32_t n) {
+    entries = nullptr;
+    count = 0;
+    allocation = nullptr;
+    if (n < 0) return false;
+    size_t bytes = static_cast<size_t>(n) * sizeof(SymbolWeight) + 32;
+    allocation = malloc(bytes);
+    if (allocation == nullptr) return false;
+    uintptr_t aligned =
+        (reinterpret_cast<uintptr_t>(allocation) + 31) & ~static_cast<uintptr_t>(31);
+    entries = reinterpret_cast<SymbolWeight*>(aligned);
+    count = n;
+    for (int32_t i = 0; i < n; ++i) {
+        entries[i].weight = 0;
+        entries[i].symbol = static_cast<uint32_t>(i);
+    }
+    return true;
+}
+
+void SymbolTable::Release() {
+    free(allocation);
+    allocation = nullptr;
+    entries = nullptr;
+    count = 0;
+}
+
+namespace {
+
+int32_t NewLeaf(CodeTree* tree, uint32_t symbol, uint32_t weight) {
+    int32_t index = tree->nodeCount++;
+    CodeTreeNode& node = tree->nodes[index];
+    node.left = -1;
+    node.leftWeight = 0;
+    node.right = -1;
+    node.rightWeight = 0;
+    node.symbol = symbol;
+    node.weight = weight;
+    return index;
+}
+
+void FillEntries(CodeTree* tree, uint32_t code, uint32_t depth, const CodeDecodeEntry& entry) {
+    uint32_t copies = 1u << (tree->tableBits - depth);
+    for (uint32_t j = 0; j < copies; ++j) tree->table[code | (j << depth)] = entry;
+}
+
+void FillTable(CodeTree* tree, int32_t index, uint32_t depth, uint32_t code) {
+    const CodeTreeNode& node = tree->nodes[index];
+    CodeDecodeEntry entry = {};
+    if (node.IsLeaf()) {
+        entry.value = node.symbol;
+        entry.length = static_cast<uint8_t>(depth);
+        entry.kind = kCodeLeaf;
+        FillEntries(tree, code, depth, entry);
+        return;
+    }
+    if (depth == tree->tableBits) {
+        entry.value = static_cast<uint32_t>(index);
+        entry.length = static_cast<uint8_t>(depth);
+        entry.kind = kCodeSubtree;
+        tree->table[code] = entry;
+        return;
+    }
+    for (uint32_t bit = 0; bit < 2; ++bit) {
+        int32_t child = bit != 0 ? node.right : node.left;
+        uint32_t childCode = code | (bit << depth);
+        if (child < 0) {
+            entry.kind = kCodeMissing;
+            FillEntries(tree, childCode, depth + 1, entry);
+        } else {
+            FillTable(tree, child, depth + 1, childCode);
+        }
+    }
+}
+
+}  // namespace
+
+bool CodeTree::Insert(uint32_t symbol, uint32_t weight) {
+    if (weight == 0) return true;
+    int32_t index = 0;
+    uint32_t depth = 0;
+    for (;;) {
+        CodeTreeNode& p = nodes[index];
+        bool leftIsLighter = p.rightWeight > p.leftWeight;
+        int32_t next = leftIsLighter ? p.left : p.right;
+        if (next >= 0) {
+            if (leftIsLighter) {
+                p.leftWeight += weight;
+            } else {
+                p.rightWeight += weight;
+            }
+            index = next;
+            if (++depth > MAX_TREE_DEPTH) return false;
+            continue;
+        }
+        if (depth + 1 > MAX_TREE_DEPTH) return false;
+        int32_t other = leftIsLighter ? p.right : p.left;
+        if (other >= 0 || index == 0) {
+            int32_t leaf = NewLeaf(this, symbol, weight);
+            CodeTreeNode& parent = nodes[index];
+            if (leftIsLighter) {
+                parent.leftWeight += weight;
+                parent.left = leaf;
+            } else {
+                parent.rightWeight += weight;
+                parent.right = leaf;
+            }
+        } else {
+            // p is a leaf: it becomes internal over a copy of itself and the newcomer, the heavier
+            // on the right and, on equal weights, the newcomer on the left.
+            uint32_t oldWeight = p.weight;
+            int32_t copy = NewLeaf(this, p.symbol, oldWeight);
+            int32_t leaf = NewLeaf(this, symbol, weight);
+            CodeTreeNode& split = nodes[index];
+            if (weight > oldWeight) {
+                split.left = copy;
+                split.right = leaf;
+                split.leftWeight += oldWeight;
+                split.rightWeight += weight;
+            } else {
+                split.left = leaf;
+                split.right = copy;
+                split.leftWeight += weight;
+                split.rightWeight += oldWeight;
+            }
+            split.weight = 0;
+            split.symbol = INTERNAL_NODE_SYMBOL;
+        }
+        if (depth + 1 > maxDepth) maxDepth = depth + 1;
+        return true;
+    }
+}
+
+uint32_t CodeTree::Build(const SymbolTable& symbols) {
+    if (nodes == nullptr) {
+        int32_t used = 0;
+        for (int32_t i = 0; i < symbols.count; ++i) used += symbols.entries[i].weight != 0 ? 1 : 0;
+        nodeCapacity = 1 + 2 * used;
+        nodes = static_cast<CodeTreeNode*>(malloc(sizeof(CodeTreeNode) * nodeCapacity));
+        if (nodes == nullptr) return kTreeNoMemory;
+        nodeCount = 0;
+        maxDepth = 0;
+        NewLeaf(this, 0, 0);
+    }
+    for (int32_t i = 0; i < symbols.count; ++i) {
+        if (nodeCount + 2 > nodeCapacity && symbols.entries[i].weight != 0) return kTreeCorrupt;
+        if (!Insert(symbols.entries[i].symbol, symbols.entries[i].weight)) return kTreeCorrupt;
+    }
+    tableBits = maxDepth < DECODE_TABLE_BITS ? maxDepth : DECODE_TABLE_BITS;
+    free(table);
+    table = static_cast<CodeDecodeEntry*>(malloc(sizeof(CodeDecodeEntry) << tableBits));
+    if (table == nullptr) return kTreeNoMemory;
+    FillTable(this, 0, 0, 0);
+    return kTreeOk;
+}
+
+int64_t CodeTree::Lookup(uint32_t code, uint32_t maxLength) const {
+    if (nodes == nullptr) return -1;
+    int32_t index = 0;
+    uint32_t depth = 0;
+    for (;;) {
+        const CodeTreeNode& node = nodes[index];
+        if (node.IsLeaf()) return node.symbol;
+        if (depth >= maxLength || depth >= 32) return -1;
+        index = ((code >> depth) & 1) != 0 ? node.right : node.left;
+        if (index < 0) return -1;
+        ++depth;
+    }
+}
+
+void CodeTree::Destroy() {
+    free(nodes);
+    free(table);
+    nodes = nullptr;
+    table = nullptr;
+    nodeCount = 0;
+    nodeCapacity = 0;
+    maxDepth = 0;
+    tableBits = 0;
+}
+
+bool DecodeSymbolSlow(const CodeTree& tree, const CodeDecodeEntry& entry, uint64_t bits,
+                      uint32_t* bitPos, uint32_t* symbol) {
+    if (entry.kind != kCodeSubtree) return false;
+    uint32_t depth = tree.tableBits;
+    bits >>= depth;
+    int32_t index = static_cast<int32_t>(entry.value);
+    for (;;) {
+        const CodeTreeNode& node = tree.nodes[index];
+        if (node.IsLeaf()) {
+            *symbol = node.symbol;
+            *bitPos += depth;
+            return true;
+        }
+        if (depth >= MAX_CODE_LENGTH) return false;
+        index = (bits & 1) != 0 ? node.right : node.left;
+        if (index < 0) return false;
+        bits >>= 1;
+        ++depth;
+    }
+}
+
+}  // namespace codec

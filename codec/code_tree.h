@@ -1,0 +1,105 @@
+// Code trees: every compressed block carries weight tables from which the decoder grows one binary
+// tree per table, sending each symbol down the lighter side of the tree built so far. A symbol's
+// code is its path from the root (stream bit 0 = left). The exact insertion rules are part of the
+// stream format, so the encoder builds its trees with this same code. Decoding goes through a
+// table indexed by the next stream bits, built from the tree, with a walk for the long codes.
+#pragma once
+
+#include <cstdint>
+
+#include "codec/bit_reader.h"
+
+namespace codec {
+
+// Written into a leaf when a split turns it into an internal node; never returned by a decode.
+constexpr uint32_t INTERNAL_NODE_SYMBOL = 100000;
+
+// Codes longer than this cannot be read exactly by the 32-bit field reader the format was built
+// on, and valid blocks (whose weights are symbol counts) never produce them: reaching one is
+// treated as corrupt data.
+constexpr uint32_t MAX_CODE_LENGTH = 25;
+// A tree deeper than this can only come from weight sums that wrapped around; building one is
+// refused, which also bounds the cost of building a hostile table.
+constexpr uint32_t MAX_TREE_DEPTH = 64;
+// Bits resolved by one probe of the decode table; longer codes continue by walking the tree.
+constexpr uint32_t DECODE_TABLE_BITS = 11;
+
+struct SymbolWeight {
+    uint32_t weight;
+    uint32_t symbol;
+};
+
+struct SymbolTable {
+    SymbolWeight* entries;
+    int32_t count;
+    void* allocation;  // what malloc gave; entries is it rounded up to 32 bytes
+
+    // Entry i gets weight 0 and symbol i. False when memory is short (the table stays empty).
+    bool Create(int32_t n);
+    void Release();
+};
+
+struct CodeTreeNode {
+    int32_t left;  // index of the 0 branch in the tree's node array, -1 for none
+    uint32_t leftWeight;
+    int32_t right;  // the 1 branch
+    uint32_t rightWeight;
+    uint32_t symbol;
+    uint32_t weight;  // a leaf's own weight; 0 once the node is internal
+
+    bool IsLeaf() const { return left < 0 && right < 0; }
+};
+
+// One probe result: a symbol and its code length, a subtree to walk from, or a dead end.
+struct CodeDecodeEntry {
+    uint32_t value;  // the symbol, or the node to continue from
+    uint8_t length;  // bits consumed (the table's width for a subtree)
+    uint8_t kind;
+    uint16_t unused;
+};
+
+enum CodeDecodeKind : uint8_t { kCodeLeaf = 0, kCodeSubtree = 1, kCodeMissing = 2 };
+
+enum CodeTreeStatus : uint32_t { kTreeOk = 0, kTreeCorrupt = 3, kTreeNoMemory = 11 };
+
+// Nodes live in one array sized for the table (a tree of n symbols has at most 2n - 1 nodes); node
+// 0 is the root. Zero-initialise before Build.
+struct CodeTree {
+    CodeTreeNode* nodes;
+    int32_t nodeCount;
+    int32_t nodeCapacity;
+    uint32_t maxDepth;  // depth of the deepest leaf
+    CodeDecodeEntry* table;
+    uint32_t tableBits;
+
+    // Inserts the table's entries of nonzero weight in index order, then builds the decode table.
+    // kTreeCorrupt when the tree would grow deeper than MAX_TREE_DEPTH.
+    uint32_t Build(const SymbolTable& symbols);
+    // Sends (symbol, weight) down from the root; false when the path passes MAX_TREE_DEPTH.
+    bool Insert(uint32_t symbol, uint32_t weight);
+    // Walks at most maxLength steps along code's bits (bit 0 first) and returns the leaf's
+    // symbol, or -1 when no leaf is reached within maxLength steps or a branch is missing.
+    int64_t Lookup(uint32_t code, uint32_t maxLength) const;
+    void Destroy();
+};
+
+// Continues a decode whose first table probe landed on a subtree.
+bool DecodeSymbolSlow(const CodeTree& tree, const CodeDecodeEntry& entry, uint64_t bits,
+                      uint32_t* bitPos, uint32_t* symbol);
+
+// Decodes the next symbol at bitPos and advances bitPos by its code length. An empty tree gives
+// symbol 0 and consumes nothing. False (corrupt data) for a missing branch at the root of a
+// one-symbol tree or a code longer than MAX_CODE_LENGTH. Reads 8 bytes from byte bitPos / 8.
+inline bool DecodeSymbol(const CodeTree& tree, const uint8_t* base, uint32_t* bitPos,
+                         uint32_t* symbol) {
+    uint64_t bits = PeekBits(base, *bitPos);
+    const CodeDecodeEntry& entry = tree.table[bits & ((1u << tree.tableBits) - 1u)];
+    if (entry.kind == kCodeLeaf) {
+        *symbol = entry.value;
+        *bitPos += entry.length;
+        return true;
+    }
+    return DecodeSymbolSlow(tree, entry, bits, bitPos, symbol);
+}
+
+}  // namespace codec

@@ -1,0 +1,296 @@
+// Compressed blocks: the worked example, the context table's slots and stamps, the header fields,
+// and every way a corrupt body must end in status 3 without leaving its buffers.
+#include "codec/block_decoder.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "block_builder.h"
+
+namespace {
+
+using codec::ContextTable;
+using codec::DecodeCompressedBlock;
+using codec_test::BitWriter;
+using codec_test::CountTokens;
+using codec_test::EncodeBlock;
+using codec_test::Lit;
+using codec_test::Match;
+using codec_test::Token;
+
+struct Decoded {
+    uint32_t status;
+    std::string bytes;
+    uint32_t bits;
+};
+
+class BlockDecoderTest : public ::testing::Test {
+  protected:
+    BlockDecoderTest() : table_(static_cast<ContextTable*>(malloc(sizeof(ContextTable)))) {
+        // Garbage everywhere: the decoder must clear or never read what it relies on.
+        memset(table_, 0xA5, sizeof(ContextTable));
+    }
+    ~BlockDecoderTest() override { free(table_); }
+
+    Decoded Decode(const std::vector<uint8_t>& paddedBody, uint32_t capacity = 1 << 20) {
+        std::vector<uint8_t> out(capacity + 1, 0xEE);
+        uint32_t produced = 0, bits = 0;
+        uint32_t bodyBytes = static_cast<uint32_t>(paddedBody.size()) - codec::BODY_READ_SLACK;
+        uint32_t status = DecodeCompressedBlock(paddedBody.data(), bodyBytes, table_, out.data(),
+                                                capacity, &produced, &bits);
+        EXPECT_EQ(out[capacity], 0xEE) << "wrote past the output area";
+        return Decoded{status, std::string(out.begin(), out.begin() + produced), bits};
+    }
+
+    Decoded DecodeTokens(const std::vector<Token>& tokens, uint32_t literalWidth = 8,
+                         uint32_t capacity = 1 << 20) {
+        return Decode(EncodeBlock(tokens, CountTokens(tokens, literalWidth)).PaddedBody(),
+                      capacity);
+    }
+
+    ContextTable* table_;
+};
+
+std::vector<uint8_t> WorkedExampleBody() {
+    std::vector<uint8_t> body = {0x07, 0x00, 0x00, 0x02, 0x01, 0x00, 0x71, 0x00,
+                                 0x00, 0x11, 0x4E, 0xDC, 0x38, 0x01, 0xAE, 0x69};
+    body.resize(body.size() + codec::BODY_READ_SLACK, 0);
+    return body;
+}
+
+std::vector<Token> AbcTokens() {
+    return {Lit('a'), Lit('b'), Lit('c'), Lit('a'), Lit('b'), Lit('c'), Match(3, 0)};
+}
+
+TEST_F(BlockDecoderTest, WorkedExampleDecodesToAbcabcabcIn127Bits) {
+    Decoded d = Decode(WorkedExampleBody());
+    ASSERT_EQ(d.status, 0u);
+    EXPECT_EQ(d.bytes, "abcabcabc");
+    EXPECT_EQ(d.bits, 127u);
+}
+
+TEST_F(BlockDecoderTest, TestEncoderReproducesTheWorkedExampleBitForBit) {
+    BitWriter writer = EncodeBlock(AbcTokens(), CountTokens(AbcTokens(), 7));
+    EXPECT_EQ(writer.bitCount(), 127u);
+    EXPECT_EQ(writer.PaddedBody(), WorkedExampleBody());
+}
+
+uint32_t Order2(uint8_t y, uint8_t z) {
+    return ((y * 128u) ^ z) % 65536;
+}
+
+TEST_F(BlockDecoderTest, OverlappingMatchRepeatsBytesAndLeavesTheBucketStamped) {
+    Decoded d = DecodeTokens({Lit('a'), Lit('a'), Lit('a'), Lit('a'), Match(5, 0)});
+    ASSERT_EQ(d.status, 0u);
+    EXPECT_EQ(d.bytes, "aaaaaaaaa");
+    const codec::ContextBucket& bucket = table_->buckets[Order2('a', 'a')];
+    EXPECT_EQ(bucket.position[0], 3u);
+    EXPECT_EQ(bucket.stamp[0], 100u);
+    EXPECT_EQ(bucket.position[1], 4u);
+    EXPECT_EQ(bucket.stamp[1], 0u);
+    EXPECT_EQ(bucket.position[2], 0u);
+    EXPECT_EQ(bucket.position[3], 0u);
+}
+
+TEST_F(BlockDecoderTest, FreshPositionsKeepReplacingTheFirstUnprotectedSlot) {
+    // Context "ab" collects positions in one bucket; the match protects slot 0.
+    std::vector<Token> tokens = {Lit('x'), Lit('a'), Lit('b'),    Lit('1'),  // o=3: slot 0
+                                 Lit('a'), Lit('b'), Match(1, 0),            // o=6: slot 1
+                                 Lit('a'), Lit('b'), Lit('2')};              // o=9: slot 1 again
+    Decoded d = DecodeTokens(tokens);
+    ASSERT_EQ(d.status, 0u);
+    EXPECT_EQ(d.bytes, "xab1ab1ab2");
+    const codec::ContextBucket& bucket = table_->buckets[Order2('a', 'b')];
+    EXPECT_EQ(bucket.position[0], 3u);
+    EXPECT_EQ(bucket.stamp[0], 100u);
+    EXPECT_EQ(bucket.position[1], 9u);
+    EXPECT_EQ(bucket.stamp[1], 0u);
+    EXPECT_EQ(bucket.position[2], 0u);
+}
+
+TEST_F(BlockDecoderTest, OnceEverySlotIsProtectedTheOldestUseIsReplaced) {
+    // Four matches in context "bc" stamp slots 0..3 (100..103); the next position replaces slot 0.
+    std::vector<Token> tokens = {Lit('a'),    Lit('b'),    Lit('c'),    Lit('a'),
+                                 Lit('b'),    Lit('c'),    Match(3, 0), Match(3, 1),
+                                 Match(3, 2), Match(3, 3), Lit('z')};
+    Decoded d = DecodeTokens(tokens);
+    ASSERT_EQ(d.status, 0u);
+    EXPECT_EQ(d.bytes, "abcabcabcabcabcabcz");
+    const codec::ContextBucket& bucket = table_->buckets[Order2('b', 'c')];
+    EXPECT_EQ(bucket.position[0], 18u);
+    EXPECT_EQ(bucket.stamp[0], 0u);
+    EXPECT_EQ(bucket.position[1], 6u);
+    EXPECT_EQ(bucket.stamp[1], 101u);
+    EXPECT_EQ(bucket.position[2], 9u);
+    EXPECT_EQ(bucket.stamp[2], 102u);
+    EXPECT_EQ(bucket.position[3], 12u);
+    EXPECT_EQ(bucket.stamp[3], 103u);
+}
+
+TEST_F(BlockDecoderTest, ZeroTokensProduceNothing) {
+    Decoded d = DecodeTokens({});
+    EXPECT_EQ(d.status, 0u);
+    EXPECT_EQ(d.bytes, "");
+}
+
+TEST_F(BlockDecoderTest, FifthTokenReadsANewFlagSymbolAndEveryOtherMatchASelector) {
+    // Flag symbols 0, 12, 1; selector symbols 4 (slots 0 and 1) and 2 (slot 2).
+    std::vector<Token> tokens = {Lit('a'), Lit('b'),    Lit('c'),    Lit('a'),   Lit('b'),
+                                 Lit('c'), Match(3, 0), Match(3, 1), Match(2, 2)};
+    codec_test::BlockTables tables = CountTokens(tokens);
+    ASSERT_EQ(tables.flags.size(), 3u);
+    ASSERT_EQ(tables.selectors.size(), 2u);
+    Decoded d = DecodeTokens(tokens);
+    ASSERT_EQ(d.status, 0u);
+    EXPECT_EQ(d.bytes, "abcabcabcabcab");
+}
+
+TEST_F(BlockDecoderTest, LiteralWidthSevenAndZero) {
+    std::vector<Token> tokens = {Lit('h'), Lit('i'), Lit('!')};
+    EXPECT_EQ(DecodeTokens(tokens, 7).bytes, "hi!");
+    Decoded zero = DecodeTokens(tokens, 0);
+    ASSERT_EQ(zero.status, 0u);
+    EXPECT_EQ(zero.bytes, std::string(3, '\0'));
+}
+
+TEST_F(BlockDecoderTest, WideLiteralSymbolsKeepTheirLow8Bits) {
+    codec_test::BlockTables tables;
+    tables.literalWidth = 12;
+    tables.flags = {{0, 1}};
+    tables.literals = {{0x941, 1}, {0x342, 1}};
+    tables.selectors = {{0, 1}};
+    // Both literals share the first flag symbol; codes: 0x941 = "1", 0x342 = "0".
+    BitWriter writer = EncodeBlock({}, tables, 2);
+    writer.Put(1, 1);  // flag symbol 0
+    writer.Put(1, 1);
+    writer.Put(0, 1);
+    Decoded d = Decode(writer.PaddedBody());
+    ASSERT_EQ(d.status, 0u);
+    EXPECT_EQ(d.bytes, "AB");
+}
+
+TEST_F(BlockDecoderTest, EmptyLengthTableGivesLengthZeroMatchesThatStillUpdateTheContext) {
+    std::vector<Token> tokens = {Lit('a'), Lit('a'), Lit('a'), Lit('a'), Match(0, 0), Lit('b')};
+    codec_test::BlockTables tables = CountTokens(tokens);
+    tables.lengths.clear();
+    Decoded d = Decode(EncodeBlock(tokens, tables).PaddedBody());
+    ASSERT_EQ(d.status, 0u);
+    EXPECT_EQ(d.bytes, "aaaab");
+    const codec::ContextBucket& bucket = table_->buckets[Order2('a', 'a')];
+    EXPECT_EQ(bucket.stamp[0], 100u);  // the match raised slot 0
+    EXPECT_EQ(bucket.position[1], 4u);
+    // The literal after it sits at the same offset in the same context and replaces slot 1.
+    EXPECT_EQ(bucket.stamp[1], 0u);
+    EXPECT_EQ(bucket.position[2], 0u);
+}
+
+TEST_F(BlockDecoderTest, HighOrder3IndexFallsBackToTheOrder2Bucket) {
+    // Context (0x10, y, z) has an order-3 index of 32768 or more; the order-2 bucket of (y, z)
+    // was filled at offset 3 under another context.
+    std::vector<Token> tokens = {Lit('a'),  Lit('y'), Lit('z'), Lit('1'),
+                                 Lit(0x10), Lit('y'), Lit('z'), Match(1, 0)};
+    Decoded d = DecodeTokens(tokens);
+    ASSERT_EQ(d.status, 0u);
+    EXPECT_EQ(d.bytes, std::string("ayz1\x10yz1"));
+}
+
+TEST_F(BlockDecoderTest, MatchOnAnEmptySlotIsCorrupt) {
+    EXPECT_EQ(DecodeTokens({Lit('a'), Lit('a'), Lit('a'), Lit('a'), Match(2, 1)}).status, 3u);
+}
+
+TEST_F(BlockDecoderTest, MatchBeforeOffsetThreeIsCorrupt) {
+    EXPECT_EQ(DecodeTokens({Lit('a'), Match(1, 0)}).status, 3u);
+    EXPECT_EQ(DecodeTokens({Lit('a'), Lit('b'), Match(1, 0)}).status, 3u);
+}
+
+TEST_F(BlockDecoderTest, OutputBeyondTheAreaIsCorrupt) {
+    EXPECT_EQ(Decode(WorkedExampleBody(), 9).status, 0u);
+    EXPECT_EQ(Decode(WorkedExampleBody(), 8).status, 3u);
+    EXPECT_EQ(Decode(WorkedExampleBody(), 5).status, 3u);
+    EXPECT_EQ(Decode(WorkedExampleBody(), 0).status, 3u);
+}
+
+TEST_F(BlockDecoderTest, BitPositionPastThePaddedBodyIsCorrupt) {
+    std::vector<uint8_t> expected;
+    std::vector<Token> tokens = codec_test::RandomValidTokens(3, 400, 4, &expected);
+    BitWriter writer = EncodeBlock(tokens, CountTokens(tokens));
+    std::vector<uint8_t> full = writer.Body();
+    ASSERT_EQ(Decode(writer.PaddedBody()).status, 0u);
+    for (size_t cut = 16; cut < full.size(); cut += 16) {
+        std::vector<uint8_t> truncated(full.begin(), full.begin() + cut);
+        truncated.resize(cut + codec::BODY_READ_SLACK, 0);
+        EXPECT_EQ(Decode(truncated).status, 3u) << cut;
+    }
+}
+
+TEST_F(BlockDecoderTest, HugeTokenCountWithoutBitsEndsAtTheBodyEnd) {
+    // The largest token count over a body that runs out: must stop with 3, not run on.
+    std::vector<Token> tokens = {Lit('a'), Lit('b'), Lit('c')};
+    Decoded d = Decode(EncodeBlock(tokens, CountTokens(tokens), 0xFFFFFF).PaddedBody());
+    EXPECT_EQ(d.status, 3u);
+}
+
+TEST_F(BlockDecoderTest, EscapeBeyondTheLastGrowingFieldIsCorrupt) {
+    BitWriter writer;
+    writer.Put(1, 24);
+    writer.Put(0, 8);
+    writer.Put(0, 16);
+    writer.Put(0, 16);
+    writer.Put(0, 4);  // flag symbol 0, then a weight escaping every field
+    for (uint32_t width : {2u, 3u, 5u, 8u, 12u, 17u, 23u, 30u})
+        writer.Put((1ull << width) - 1, width);
+    writer.Put(0, 64);
+    EXPECT_EQ(Decode(writer.PaddedBody()).status, 3u);
+}
+
+TEST_F(BlockDecoderTest, RandomValidBlocksMatchTheReferenceModel) {
+    for (uint32_t seed = 1; seed <= 60; ++seed) {
+        std::vector<uint8_t> expected;
+        uint32_t alphabet = seed % 3 == 0 ? 256 - 'a' : 2 + seed % 7;
+        std::vector<Token> tokens =
+            codec_test::RandomValidTokens(seed, 50 + seed * 40, alphabet, &expected);
+        std::vector<uint8_t> body = EncodeBlock(tokens, CountTokens(tokens)).PaddedBody();
+        std::vector<uint8_t> reference;
+        ASSERT_TRUE(codec_test::ReferenceDecode(body, &reference, 1 << 20)) << seed;
+        ASSERT_EQ(reference, expected) << seed;
+        Decoded d = Decode(body);
+        ASSERT_EQ(d.status, 0u) << seed;
+        ASSERT_EQ(d.bytes, std::string(expected.begin(), expected.end())) << seed;
+    }
+}
+
+TEST_F(BlockDecoderTest, RandomDamageNeverLeavesTheBuffers) {
+    std::mt19937 random(11);
+    std::vector<uint8_t> expected;
+    std::vector<Token> tokens = codec_test::RandomValidTokens(5, 600, 5, &expected);
+    std::vector<uint8_t> clean = EncodeBlock(tokens, CountTokens(tokens)).PaddedBody();
+    for (int round = 0; round < 500; ++round) {
+        std::vector<uint8_t> body = clean;
+        size_t dataBytes = body.size() - codec::BODY_READ_SLACK;
+        for (int flips = 1 + round % 4; flips > 0; --flips) {
+            body[random() % dataBytes] ^= static_cast<uint8_t>(1u << (random() % 8));
+        }
+        uint32_t capacity = round % 2 ? static_cast<uint32_t>(expected.size()) : 1 << 16;
+        Decoded d = Decode(body, capacity);
+        EXPECT_TRUE(d.status == 0 || d.status == 3);
+        if (d.status == 0) {
+            std::vector<uint8_t> reference;
+            if (codec_test::ReferenceDecode(body, &reference, capacity)) {
+                EXPECT_EQ(d.bytes, std::string(reference.begin(), reference.end()));
+            }
+        }
+    }
+    for (int round = 0; round < 300; ++round) {
+        std::vector<uint8_t> body((1 + random() % 8) * 16 + codec::BODY_READ_SLACK);
+        for (uint8_t& b : body) b = static_cast<uint8_t>(random());
+        Decoded d = Decode(body, 4096);
+        EXPECT_TRUE(d.status == 0 || d.status == 3);
+    }
+}
+
+}  // namespace
