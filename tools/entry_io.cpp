@@ -137,7 +137,8 @@ bool MakeFolderLevels(const std::string& root, const std::string& relativeDir, s
     while (start < relativeDir.size()) {
         size_t end = relativeDir.find('/', start);
         if (end == std::string::npos) end = relativeDir.size();
-        path += "/" + relativeDir.substr(start, end - start);
+        path += '/';
+        path.append(relativeDir, start, end - start);
         start = end + 1;
         struct stat st;
         if (lstat(path.c_str(), &st) == 0) {
