@@ -8,10 +8,17 @@
 #if defined(__x86_64__) || defined(__i386__)
 #define VORN_CRC_CLMUL 1
 #include <cpuid.h>
-#include <emmintrin.h>
-#include <wmmintrin.h>
+#include <immintrin.h>
 #else
 #define VORN_CRC_CLMUL 0
+#endif
+
+// MinGW's compiler cannot align the stack for spilled 256-bit registers, so the wide kernel is left
+// out of Windows builds rather than trusted never to spill.
+#if defined(__x86_64__) && !defined(_WIN32)
+#define VORN_CRC_WIDE 1
+#else
+#define VORN_CRC_WIDE 0
 #endif
 
 namespace {
@@ -105,7 +112,8 @@ uint32_t Crc32::Update(const void* data, uint32_t length) {
         reg = Crc32UpdateBytes(table, reg, bytes, length);
 #if VORN_CRC_CLMUL
     } else if (length >= FOLD_MINIMUM && Crc32HasCarrylessMultiply()) {
-        reg = Crc32UpdateFolded(reg, bytes, length);
+        reg = Crc32HasWideCarrylessMultiply() ? Crc32UpdateFoldedWide(reg, bytes, length)
+                                              : Crc32UpdateFolded(reg, bytes, length);
 #endif
     } else {
         reg = Crc32UpdateSliced(reg, bytes, length);
@@ -184,6 +192,27 @@ VORN_CLMUL_TARGET inline __m128i Load(const unsigned char* p) {
     return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
 }
 
+// Folds the lanes into one, then the remaining whole lanes of input into it, and ends with the
+// tables.
+VORN_CLMUL_TARGET uint32_t FinishLanes(const __m128i* x, int lanes, const unsigned char* data,
+                                       size_t length) {
+    const __m128i foldOne = _mm_set_epi64x(int64_t(FOLD1_HIGH), int64_t(FOLD1_LOW));
+    __m128i folded = x[0];
+    for (int i = 1; i < lanes; ++i) folded = _mm_xor_si128(Fold(folded, foldOne), x[i]);
+    while (length >= 16) {
+        folded = _mm_xor_si128(Fold(folded, foldOne), Load(data));
+        data += 16;
+        length -= 16;
+    }
+
+    // The remaining lane is congruent to everything fed so far, so running it through the tables
+    // from a zero register finishes the reduction; the tail bytes follow it.
+    unsigned char lane[16];
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(lane), folded);
+    uint32_t reg = Crc32UpdateSliced(0, lane, sizeof lane);
+    return Crc32UpdateSliced(reg, data, length);
+}
+
 }  // namespace
 
 bool Crc32HasCarrylessMultiply() {
@@ -221,23 +250,94 @@ VORN_CLMUL_TARGET uint32_t Crc32UpdateFolded(uint32_t reg, const unsigned char* 
         length -= FOLD_MINIMUM;
     }
 
-    const __m128i foldOne = _mm_set_epi64x(int64_t(FOLD1_HIGH), int64_t(FOLD1_LOW));
-    __m128i folded = x[0];
+    return FinishLanes(x, FOLD_LANES, data, length);
+}
+
+#if VORN_CRC_WIDE
+
+namespace {
+
+// 256-bit registers, each two 16-byte lanes, folded by VPCLMULQDQ two lanes at a time.
+constexpr int WIDE_VECTORS = 4;
+constexpr size_t WIDE_STEP = 32 * WIDE_VECTORS;
+constexpr uint64_t WIDE_LOW = FoldConstant(int(WIDE_STEP) * 8 + 32);
+constexpr uint64_t WIDE_HIGH = FoldConstant(int(WIDE_STEP) * 8 - 32);
+
+int DetectWideCarrylessMultiply() {
+    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+    if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx)) return 0;
+    if (!(ecx & bit_OSXSAVE) || !(ecx & bit_AVX) || !(ecx & bit_PCLMUL)) return 0;
+    // The operating system must save the upper halves of the vector registers.
+    unsigned xcrLow = 0, xcrHigh = 0;
+    __asm__("xgetbv" : "=a"(xcrLow), "=d"(xcrHigh) : "c"(0));
+    if ((xcrLow & 6) != 6) return 0;
+    if (!__get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx)) return 0;
+    return (ebx & bit_AVX2) && (ecx & bit_VPCLMULQDQ) ? 1 : 0;
+}
+
+#define VORN_WIDE_TARGET __attribute__((target("avx2,pclmul,vpclmulqdq")))
+
+VORN_WIDE_TARGET inline __m256i LoadWide(const unsigned char* p) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+
+}  // namespace
+
+bool Crc32HasWideCarrylessMultiply() {
+    static int cached = -1;
+    int known = __atomic_load_n(&cached, __ATOMIC_RELAXED);
+    if (known < 0) {
+        known = DetectWideCarrylessMultiply();
+        __atomic_store_n(&cached, known, __ATOMIC_RELAXED);
+    }
+    return known != 0;
+}
+
+VORN_WIDE_TARGET uint32_t Crc32UpdateFoldedWide(uint32_t reg, const unsigned char* data,
+                                                size_t length) {
+    if (length < WIDE_STEP) return Crc32UpdateFolded(reg, data, length);
+
+    __m256i y[WIDE_VECTORS];
 #pragma GCC unroll 8
-    for (int i = 1; i < FOLD_LANES; ++i) folded = _mm_xor_si128(Fold(folded, foldOne), x[i]);
-    while (length >= 16) {
-        folded = _mm_xor_si128(Fold(folded, foldOne), Load(data));
-        data += 16;
-        length -= 16;
+    for (int i = 0; i < WIDE_VECTORS; ++i) y[i] = LoadWide(data + 32 * i);
+    y[0] = _mm256_xor_si256(y[0], _mm256_set_epi32(0, 0, 0, 0, 0, 0, 0, int(reg)));
+    data += WIDE_STEP;
+    length -= WIDE_STEP;
+
+    const __m256i k = _mm256_set_epi64x(int64_t(WIDE_HIGH), int64_t(WIDE_LOW), int64_t(WIDE_HIGH),
+                                        int64_t(WIDE_LOW));
+    while (length >= WIDE_STEP) {
+#pragma GCC unroll 8
+        for (int i = 0; i < WIDE_VECTORS; ++i) {
+            __m256i product = _mm256_xor_si256(_mm256_clmulepi64_epi128(y[i], k, 0x00),
+                                               _mm256_clmulepi64_epi128(y[i], k, 0x11));
+            y[i] = _mm256_xor_si256(product, LoadWide(data + 32 * i));
+        }
+        data += WIDE_STEP;
+        length -= WIDE_STEP;
     }
 
-    // The remaining lane is congruent to everything fed so far, so running it through the tables
-    // from a zero register finishes the reduction; the tail bytes follow it.
-    unsigned char lane[16];
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(lane), folded);
-    reg = Crc32UpdateSliced(0, lane, sizeof lane);
-    return Crc32UpdateSliced(reg, data, length);
+    // Back to 16-byte lanes in input order for the common ending.
+    __m128i x[2 * WIDE_VECTORS];
+#pragma GCC unroll 8
+    for (int i = 0; i < WIDE_VECTORS; ++i) {
+        x[2 * i] = _mm256_castsi256_si128(y[i]);
+        x[2 * i + 1] = _mm256_extracti128_si256(y[i], 1);
+    }
+    return FinishLanes(x, 2 * WIDE_VECTORS, data, length);
 }
+
+#else
+
+bool Crc32HasWideCarrylessMultiply() {
+    return false;
+}
+
+uint32_t Crc32UpdateFoldedWide(uint32_t reg, const unsigned char* data, size_t length) {
+    return Crc32UpdateFolded(reg, data, length);
+}
+
+#endif
 
 #else
 
@@ -246,6 +346,14 @@ bool Crc32HasCarrylessMultiply() {
 }
 
 uint32_t Crc32UpdateFolded(uint32_t reg, const unsigned char* data, size_t length) {
+    return Crc32UpdateSliced(reg, data, length);
+}
+
+bool Crc32HasWideCarrylessMultiply() {
+    return false;
+}
+
+uint32_t Crc32UpdateFoldedWide(uint32_t reg, const unsigned char* data, size_t length) {
     return Crc32UpdateSliced(reg, data, length);
 }
 

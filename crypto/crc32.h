@@ -26,3 +26,7 @@ uint32_t Crc32UpdateSliced(uint32_t reg, const unsigned char* data, size_t lengt
 // Carry-less multiplication (PCLMULQDQ) folding; call only when Crc32HasCarrylessMultiply().
 bool Crc32HasCarrylessMultiply();
 uint32_t Crc32UpdateFolded(uint32_t reg, const unsigned char* data, size_t length);
+// The same folding two lanes per instruction (VPCLMULQDQ on 256-bit registers); call only when
+// Crc32HasWideCarrylessMultiply(). Builds without it (Windows, 32-bit) answer false.
+bool Crc32HasWideCarrylessMultiply();
+uint32_t Crc32UpdateFoldedWide(uint32_t reg, const unsigned char* data, size_t length);

@@ -172,6 +172,11 @@ TEST_F(Crc32Kernels, FoldedMatchesDefinition) {
     CheckKernel(Crc32UpdateFolded);
 }
 
+TEST_F(Crc32Kernels, WideFoldedMatchesDefinition) {
+    if (!Crc32HasWideCarrylessMultiply()) GTEST_SKIP() << "no VPCLMULQDQ kernel for this CPU/build";
+    CheckKernel(Crc32UpdateFoldedWide);
+}
+
 TEST_F(Crc32Kernels, AllZeroAndAllOnesInputs) {
     // Runs of equal bytes exercise the reduction without the help of varied data.
     for (unsigned char fill : {0x00, 0xFF}) {
@@ -180,6 +185,9 @@ TEST_F(Crc32Kernels, AllZeroAndAllOnesInputs) {
         EXPECT_EQ(Crc32UpdateSliced(0xFFFFFFFF, data.data(), data.size()), expected);
         if (Crc32HasCarrylessMultiply()) {
             EXPECT_EQ(Crc32UpdateFolded(0xFFFFFFFF, data.data(), data.size()), expected);
+        }
+        if (Crc32HasWideCarrylessMultiply()) {
+            EXPECT_EQ(Crc32UpdateFoldedWide(0xFFFFFFFF, data.data(), data.size()), expected);
         }
     }
 }
