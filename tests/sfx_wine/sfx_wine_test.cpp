@@ -61,8 +61,10 @@ constexpr int kNo = IDNO;
 
 const int kProgressArea[] = {kProgress, kFileList, kCurrentFile, kFilesDone};
 
-// Big enough that the extraction of this one entry is still running when Close is pressed.
-constexpr size_t kBigEntryBytes = 48u << 20;
+// An entry big enough that its extraction is still running when Close is pressed, made of many
+// blocks so that the cancel is seen soon.
+constexpr size_t kBigBlockBytes = 1u << 20;
+constexpr int kBigBlockCopies = 48;
 
 std::vector<uint8_t> Bytes(const std::string& text) {
     return std::vector<uint8_t>(text.begin(), text.end());
@@ -90,6 +92,21 @@ pack::EntrySpec Entry(const std::string& name, std::vector<uint8_t> data,
     entry.name = name;
     entry.data = std::move(data);
     entry.method = method;
+    return entry;
+}
+
+// Blocks stand alone, so one encoded block repeated is a valid entry: it costs one block's
+// encoding to build and the decoder its whole size to work through.
+pack::EntrySpec RepeatedBlockEntry(const std::string& name, const std::vector<uint8_t>& block,
+                                   int copies) {
+    std::vector<uint8_t> encoded =
+        pack::EncodeEntryData(block, pack::Method::Compressed, uint32_t(block.size()), {}, nullptr);
+    pack::EntrySpec entry = Entry(name, {});
+    entry.rawStoredData.emplace();
+    for (int i = 0; i < copies; ++i) {
+        entry.data.insert(entry.data.end(), block.begin(), block.end());
+        entry.rawStoredData->insert(entry.rawStoredData->end(), encoded.begin(), encoded.end());
+    }
     return entry;
 }
 
@@ -578,11 +595,8 @@ TEST_F(SelfExtractor, CloseDuringARunCancelsAndRemovesThePartialFile) {
     pack::ArchiveSpec spec;
     auto first = SampleData(4000, 20);
     spec.entries.push_back(Entry("first.txt", first));
-    // Many small blocks: the run takes long enough to be caught, and a cancel is seen at the
-    // next block boundary.
-    pack::EntrySpec big = Entry("big.bin", SampleData(kBigEntryBytes, 21));
-    big.blockSize = 64 * 1024;
-    spec.entries.push_back(std::move(big));
+    spec.entries.push_back(
+        RepeatedBlockEntry("big.bin", SampleData(kBigBlockBytes, 21), kBigBlockCopies));
     spec.entries.push_back(Entry("after.txt", SampleData(100, 22)));
     Launch(spec);
     HWND main = MainDialog();
