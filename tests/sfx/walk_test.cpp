@@ -1,0 +1,333 @@
+// The extraction walk: the comment entry, directory levels, the overwrite question, the counters
+// and texts, the destination rule for unsafe and over-long names, enumeration errors, a second
+// run, and a Close during a run.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "sfx_fake.h"
+
+using namespace sfx_test;
+
+namespace {
+
+class Walk : public ::testing::Test {
+  protected:
+    void SetUp() override { ResetFrontEndState(); }
+    void TearDown() override {
+        if (sfx::g_hArchive) vorn_CloseStream(sfx::g_hArchive);
+        sfx::g_hArchive = nullptr;
+    }
+
+    // Opens the archive and the dialog with the destination C:\Out (existing), then runs one walk.
+    void Prepare(const pack::ArchiveSpec& spec, const std::string& destination = "C:\\Out") {
+        platform.InstallArchive(spec);
+        sfx::g_pPlatform = &platform;
+        ASSERT_EQ(platform.recorder.OpenStream(&sfx::g_hArchive, platform.ownPath.c_str(), nullptr,
+                                               VORN_OPEN_READONLY),
+                  VORN_SUCCESS);
+        strcpy(sfx::g_szExtractDir, destination.c_str());
+        fs::create_directories(platform.Host("C:\\Out"));
+        sfx::MainDialogOpen(platform, dialog());
+    }
+    void RunWalk() { sfx::ExtractThread(platform, dialog()); }
+    FakeDialog& dialog() { return platform.mainDialog; }
+    std::string Done() { return dialog().texts[IDC_FILES_DONE]; }
+    std::multiset<std::string> Listed() { return dialog().lists[IDC_FILE_LIST]; }
+
+    FakePlatform platform;
+};
+
+TEST_F(Walk, SkipsCommentCreatesLevelsAndCountsEveryEntryButTheComment) {
+    pack::ArchiveSpec spec;
+    spec.entries.push_back(Entry("top.txt", "top"));
+    spec.entries.push_back(Entry("a\\b\\c.txt", "deep"));
+    spec.comment = "a comment";
+    Prepare(spec);
+    platform.Answer({sfx::kAnswerNo});  // completion question
+    RunWalk();
+    EXPECT_EQ(ReadHostFile(platform.Host("C:\\Out\\top.txt")), "top");
+    EXPECT_EQ(ReadHostFile(platform.Host("C:\\Out\\a\\b\\c.txt")), "deep");
+    EXPECT_FALSE(fs::exists(platform.Host("C:\\Out\\$comments$")));
+    EXPECT_EQ(platform.createdLevels,
+              (std::vector<std::string>{"C:\\Out\\a\\", "C:\\Out\\a\\b\\"}));
+    EXPECT_EQ(Listed(), (std::multiset<std::string>{"top.txt", "a\\b\\c.txt"}));
+    EXPECT_EQ(Done(), "Extracted files completed: 2 of 3");
+    EXPECT_EQ(dialog().textHistory[IDC_CURRENT_FILE],
+              (std::vector<std::string>{"Current file: top.txt", "Current file: a\\b\\c.txt"}));
+    EXPECT_EQ(dialog().textHistory[IDC_FILES_DONE],
+              (std::vector<std::string>{
+                  "Extracted files completed: 0 of 3", "Extracted files completed: 1 of 3",
+                  "Extracted files completed: 1 of 3", "Extracted files completed: 2 of 3"}));
+    ASSERT_EQ(platform.boxes.size(), 1u);
+    EXPECT_EQ(platform.boxes[0].text, "Extraction Complete, Exit?");
+    EXPECT_EQ(platform.boxes[0].caption, "Done");
+    EXPECT_EQ(platform.boxes[0].style, sfx::kBoxYesNo | sfx::kBoxIconQuestion);
+    EXPECT_FALSE(dialog().ended.has_value());
+    EXPECT_TRUE(dialog().enabled[IDC_EXTRACT]);
+    EXPECT_TRUE(dialog().enabled[IDC_CLOSE]);
+    // The bar follows the entry and ends at 100.
+    ASSERT_FALSE(dialog().progress[IDC_PROGRESS].empty());
+    EXPECT_EQ(dialog().progress[IDC_PROGRESS].back(), 100);
+}
+
+TEST_F(Walk, CompletionAnsweredYesEndsTheDialogWithZero) {
+    pack::ArchiveSpec spec;
+    spec.entries.push_back(Entry("x.txt", "x"));
+    Prepare(spec);
+    platform.Answer({sfx::kAnswerYes});
+    RunWalk();
+    EXPECT_EQ(dialog().ended, std::optional<intptr_t>(0));
+}
+
+TEST_F(Walk, OnlyACommentWritesNothingAndStillAsksTheCompletionQuestion) {
+    pack::ArchiveSpec spec;
+    spec.comment = "only a comment";
+    Prepare(spec);
+    RunWalk();
+    EXPECT_EQ(dialog().textHistory.count(IDC_CURRENT_FILE), 0u);
+    EXPECT_EQ(dialog().textHistory.count(IDC_FILES_DONE), 0u);
+    EXPECT_TRUE(Listed().empty());
+    EXPECT_TRUE(fs::is_empty(platform.Host("C:\\Out")));
+    EXPECT_EQ(platform.BoxesWithCaption("Done").size(), 1u);
+}
+
+class Overwrite : public Walk {
+  protected:
+    void SetUp() override {
+        Walk::SetUp();
+        pack::ArchiveSpec spec;
+        spec.entries.push_back(Entry("a.txt", "new a"));
+        spec.entries.push_back(Entry("b.txt", "new b"));
+        Prepare(spec);
+        std::ofstream(platform.Host("C:\\Out\\a.txt")) << "old a";
+    }
+};
+
+TEST_F(Overwrite, NoSkipsTheEntryWithoutListingOrCountingIt) {
+    platform.Answer({sfx::kAnswerNo});
+    RunWalk();
+    auto asked = platform.BoxesWithCaption("Tarnwick Archiver SFX");
+    ASSERT_EQ(asked.size(), 1u);
+    EXPECT_EQ(asked[0].text, "File C:\\Out\\a.txt exists already, ovewrite it?");
+    EXPECT_EQ(asked[0].style, sfx::kBoxYesNoCancel | sfx::kBoxIconQuestion);
+    EXPECT_EQ(asked[0].owner, "main");
+    EXPECT_EQ(ReadHostFile(platform.Host("C:\\Out\\a.txt")), "old a");
+    EXPECT_EQ(ReadHostFile(platform.Host("C:\\Out\\b.txt")), "new b");
+    EXPECT_EQ(Listed(), (std::multiset<std::string>{"b.txt"}));
+    EXPECT_EQ(Done(), "Extracted files completed: 1 of 2");
+}
+
+TEST_F(Overwrite, YesReplacesTheFile) {
+    platform.Answer({sfx::kAnswerYes});
+    RunWalk();
+    EXPECT_EQ(ReadHostFile(platform.Host("C:\\Out\\a.txt")), "new a");
+    EXPECT_EQ(Listed(), (std::multiset<std::string>{"a.txt", "b.txt"}));
+}
+
+TEST_F(Overwrite, CancelEndsTheWalkButStillAsksTheCompletionQuestion) {
+    platform.Answer({sfx::kAnswerCancel});
+    RunWalk();
+    EXPECT_FALSE(fs::exists(platform.Host("C:\\Out\\b.txt")));
+    EXPECT_TRUE(Listed().empty());
+    EXPECT_EQ(platform.BoxesWithCaption("Done").size(), 1u);
+}
+
+TEST_F(Overwrite, CheckedBoxReplacesWithoutAQuestion) {
+    dialog().checked[IDC_OVERWRITE] = true;
+    RunWalk();
+    EXPECT_TRUE(platform.BoxesWithCaption("Tarnwick Archiver SFX").empty());
+    EXPECT_EQ(ReadHostFile(platform.Host("C:\\Out\\a.txt")), "new a");
+}
+
+TEST_F(Walk, DirectoryInTheWayIsAskedAboutThenFailsCountedNotListed) {
+    pack::ArchiveSpec spec;
+    spec.entries.push_back(Entry("dir", "data"));
+    Prepare(spec);
+    fs::create_directories(platform.Host("C:\\Out\\dir"));
+    platform.Answer({sfx::kAnswerYes});
+    RunWalk();
+    EXPECT_EQ(platform.BoxesWithCaption("Tarnwick Archiver SFX").size(), 1u);
+    EXPECT_EQ(platform.BoxesWithCaption("dir").size(), 1u);  // the failure, under the name
+    EXPECT_TRUE(Listed().empty());
+    EXPECT_EQ(Done(), "Extracted files completed: 1 of 1");
+}
+
+TEST_F(Walk, UnsafeNamesAreRefusedCountedNotListedAndNothingLeavesTheDestination) {
+    const std::vector<std::string> unsafe = {"..\\escape1.txt",      "a\\..\\..\\escape2.txt",
+                                             "\\escape3.txt",        "C:\\escape4.txt",
+                                             "D:escape5.txt",        "a/../../escape6.txt",
+                                             "/escape7.txt",         "..",
+                                             "ok\\.. \\escape8.txt", "CON",
+                                             "sub\\nul.txt"};
+    pack::ArchiveSpec spec;
+    for (const auto& name : unsafe) spec.entries.push_back(Entry(name, "bad"));
+    spec.entries.push_back(Entry("fine.txt", "good"));
+    Prepare(spec);
+    RunWalk();
+    for (const auto& name : unsafe) {
+        auto refused = platform.BoxesWithCaption(name);
+        ASSERT_EQ(refused.size(), 1u) << name;
+        EXPECT_NE(refused[0].text.find("would leave the destination folder"), std::string::npos);
+        EXPECT_EQ(refused[0].style, sfx::kBoxOk | sfx::kBoxIconError);
+    }
+    EXPECT_EQ(Listed(), (std::multiset<std::string>{"fine.txt"}));
+    EXPECT_EQ(Done(), "Extracted files completed: 12 of 12");
+    EXPECT_EQ(platform.recorder.extracts.size(), 1u);
+    // Nothing anywhere but the program's folder and the destination.
+    for (const auto& item : fs::recursive_directory_iterator(platform.root)) {
+        std::string p = item.path().string();
+        EXPECT_TRUE(p.find("escape") == std::string::npos) << p;
+    }
+}
+
+TEST_F(Walk, TooLongPathIsRefusedNamingTheEntryAndNeverCut) {
+    std::string longName = std::string(200, 'n') + ".txt";
+    std::string longer = std::string(240, 'm') + ".txt";  // "Current file: " would not fit
+    pack::ArchiveSpec spec;
+    spec.entries.push_back(Entry(longName, "long"));
+    spec.entries.push_back(Entry(longer, "longer"));
+    spec.entries.push_back(Entry("short.txt", "short"));
+    std::string destination = "C:\\Out\\" + std::string(40, 'd');
+    Prepare(spec, destination);
+    fs::create_directories(platform.Host(destination));
+    RunWalk();
+    for (const auto& name : {longName, longer}) {
+        auto refused = platform.BoxesWithCaption(name);
+        ASSERT_EQ(refused.size(), 1u);
+        EXPECT_NE(refused[0].text.find("longer than 255 characters"), std::string::npos);
+    }
+    EXPECT_EQ(Listed(), (std::multiset<std::string>{"short.txt"}));
+    EXPECT_EQ(Done(), "Extracted files completed: 3 of 3");
+    ASSERT_EQ(platform.recorder.extracts.size(), 1u);
+    for (const auto& item : fs::directory_iterator(platform.Host(destination))) {
+        EXPECT_EQ(item.path().filename(), "short.txt");
+    }
+}
+
+TEST_F(Walk, LongestPathWhoseMessagesFitIsExtracted) {
+    // "File " + path + " exists already, ovewrite it?" is the longest text built from an entry.
+    std::string destination = "C:\\Out\\";
+    size_t question = std::string("File  exists already, ovewrite it?").size();
+    std::string name(255 - question - destination.size(), 'f');
+    pack::ArchiveSpec spec;
+    spec.entries.push_back(Entry(name, "edge"));
+    spec.entries.push_back(Entry(name + "g", "over"));
+    Prepare(spec, destination);
+    RunWalk();
+    EXPECT_EQ(Listed(), (std::multiset<std::string>{name}));
+    EXPECT_EQ(platform.BoxesWithCaption(name + "g").size(), 1u);
+}
+
+TEST_F(Walk, EnumerationErrorIsReportedAndEndsTheWalk) {
+    pack::ArchiveSpec spec;
+    spec.entries.push_back(Entry("one.txt", "1"));
+    spec.entries.push_back(Entry("two.txt", "2"));
+    Prepare(spec);
+    platform.recorder.enumerateFailsWith = VORN_E_CORRUPT;
+    RunWalk();
+    auto reported = platform.BoxesWithCaption("Archive Enum Error");
+    ASSERT_EQ(reported.size(), 1u);
+    EXPECT_EQ(reported[0].text, "Archive is corrupt");
+    EXPECT_EQ(Listed(), (std::multiset<std::string>{"one.txt"}));
+    EXPECT_EQ(platform.BoxesWithCaption("Done").size(), 1u);
+}
+
+TEST_F(Walk, EveryEntryFailingEndsWithNOfN) {
+    pack::ArchiveSpec spec;
+    for (const char* name : {"p.txt", "q.txt"}) {
+        pack::EntrySpec e = Entry(name, "data");
+        e.crcOverride = 0x12345678;
+        spec.entries.push_back(e);
+    }
+    Prepare(spec);
+    RunWalk();
+    EXPECT_TRUE(Listed().empty());
+    EXPECT_EQ(Done(), "Extracted files completed: 2 of 2");
+    auto failed = platform.BoxesWithCaption("p.txt");
+    ASSERT_EQ(failed.size(), 1u);
+    EXPECT_EQ(failed[0].text, "Decompressed file CRC does not match original");
+    EXPECT_TRUE(platform.prompts.empty());
+}
+
+TEST_F(Walk, SecondRunEmptiesTheListAndCountsFromZero) {
+    pack::ArchiveSpec spec;
+    spec.entries.push_back(Entry("r.txt", "r"));
+    Prepare(spec);
+    dialog().checked[IDC_OVERWRITE] = true;
+    RunWalk();
+    dialog().lists[IDC_FILE_LIST].insert("left over");
+    dialog().textHistory.clear();
+    RunWalk();
+    EXPECT_EQ(Listed(), (std::multiset<std::string>{"r.txt"}));
+    EXPECT_EQ(dialog().textHistory[IDC_FILES_DONE].front(), "Extracted files completed: 0 of 1");
+}
+
+TEST_F(Walk, CloseDuringAnEntryStopsQuietlyAndRemovesThePartialFile) {
+    pack::ArchiveSpec spec;
+    pack::EntrySpec big = Entry("big.bin", std::string(300000, 'z'));
+    big.blockSize = 4096;  // many blocks, so the cancel lands inside the entry
+    spec.entries.push_back(big);
+    spec.entries.push_back(Entry("after.txt", "after"));
+    Prepare(spec);
+    // The user confirms Close while the first blocks are being written.
+    bool closed = false;
+    dialog().onProgress = [&](int value) {
+        if (value > 0 && !closed) {
+            closed = true;
+            platform.Answer({sfx::kAnswerYes});
+            sfx::MainDialogClose(platform, dialog());
+        }
+    };
+    RunWalk();
+    ASSERT_TRUE(closed);
+    EXPECT_EQ(dialog().ended, std::optional<intptr_t>(2));
+    ASSERT_EQ(platform.recorder.extracts.size(), 1u);
+    EXPECT_EQ(platform.recorder.extracts[0].status, VORN_E_INVALID_ARGUMENT);
+    // No report of the cancelled entry and no completion question while the dialog ends.
+    ASSERT_EQ(platform.boxes.size(), 1u);
+    EXPECT_EQ(platform.boxes[0].caption, "Cancel");
+    EXPECT_EQ(platform.removed, (std::vector<std::string>{"C:\\Out\\big.bin"}));
+    EXPECT_FALSE(fs::exists(platform.Host("C:\\Out\\big.bin")));
+    EXPECT_FALSE(fs::exists(platform.Host("C:\\Out\\after.txt")));
+    EXPECT_TRUE(Listed().empty());
+}
+
+TEST_F(Walk, CloseJustBeforeAnExtractionStartsIsNotLostInTheLibrary) {
+    pack::ArchiveSpec spec;
+    spec.entries.push_back(Entry("first.txt", "1"));
+    Prepare(spec);
+    // Confirmed after the walk's test of the flag, before the library's call resets its event.
+    sfx::g_bCancel = true;
+    EXPECT_NE(sfx::ExtractFile(platform, dialog(), "first.txt", "C:\\Out\\first.txt"), 0u);
+    EXPECT_TRUE(platform.recorder.extracts.empty());
+    EXPECT_TRUE(platform.boxes.empty());
+}
+
+TEST(WalkPosix, NamesWithBackslashesLandInNativeFolders) {
+    ResetFrontEndState();
+    FakePlatform platform;
+    platform.style = sfx::PathStyle::Posix;
+    platform.ownPath = (platform.root / "bin" / "pack").string();
+    pack::ArchiveSpec spec;
+    spec.entries.push_back(Entry("docs\\guide.txt", "guide"));
+    spec.entries.push_back(Entry("..\\out.txt", "bad"));
+    platform.InstallArchive(spec);
+    sfx::g_pPlatform = &platform;
+    ASSERT_EQ(platform.recorder.OpenStream(&sfx::g_hArchive, platform.ownPath.c_str(), nullptr,
+                                           VORN_OPEN_READONLY),
+              VORN_SUCCESS);
+    std::string destination = (platform.root / "dest").string();
+    strcpy(sfx::g_szExtractDir, destination.c_str());
+    sfx::MainDialogOpen(platform, platform.mainDialog);
+    platform.Answer({sfx::kAnswerYes, sfx::kAnswerOk, sfx::kAnswerNo});
+    sfx::MainDialogExtract(platform, platform.mainDialog);
+    EXPECT_EQ(ReadHostFile(platform.root / "dest" / "docs" / "guide.txt"), "guide");
+    EXPECT_FALSE(fs::exists(platform.root / "out.txt"));
+    EXPECT_EQ(platform.mainDialog.lists[IDC_FILE_LIST],
+              (std::multiset<std::string>{"docs\\guide.txt"}));
+    vorn_CloseStream(sfx::g_hArchive);
+    sfx::g_hArchive = nullptr;
+}
+
+}  // namespace
