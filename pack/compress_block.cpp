@@ -100,6 +100,7 @@ void EncodeTokens(const std::vector<Token>& tokens, std::vector<uint8_t>& out) {
     EnsureEntry(selectorTable);
 
     // Block header first, its bit length filled in once the stream is written.
+    out.reserve(out.size() + tokens.size() + tokens.size() / 4 + 4096);
     size_t headerAt = out.size();
     out.resize(out.size() + 4, 0);
     size_t bodyAt = out.size();
@@ -146,11 +147,15 @@ void EncodeTokens(const std::vector<Token>& tokens, std::vector<uint8_t>& out) {
 void EncodeCompressedBlock(const uint8_t* data, uint32_t size, const EncoderOptions& options,
                            std::vector<uint8_t>& out) {
     if (size > 0x800000) throw std::invalid_argument("block larger than 8 MiB");
-    std::vector<Token> tokens;
-    if (options.level <= 1) {
-        tokens = ParseGreedy(data, size, 2);
-    } else {
-        tokens = ParseGreedy(data, size, 2);
+    // Level 1 parses greedily. Higher levels price the tokens of the previous parse and weigh
+    // every choice by playing a few greedy tokens past it, over a longer stretch at level 3 and
+    // above, which also repeat the pricing once more.
+    std::vector<Token> tokens = ParseGreedy(data, size, 2);
+    if (options.level >= 2) {
+        uint32_t horizon = options.level >= 3 ? 12 : 4;
+        int passes = options.level >= 3 ? 2 : 1;
+        for (int pass = 0; pass < passes; ++pass)
+            tokens = ParseLookahead(data, size, TokenPrices::FromTokens(tokens, size), horizon);
     }
     EncodeTokens(tokens, out);
 }

@@ -4,6 +4,7 @@
 #include "pack/compress_parse.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "pack/compress_context.h"
 
@@ -11,11 +12,12 @@ namespace pack {
 
 std::vector<Token> ParseGreedy(const uint8_t* data, uint32_t size, uint32_t minLength) {
     std::vector<Token> tokens;
-    tokens.reserve(size / 4 + 16);
+    tokens.reserve(size / 2 + 16);
     ContextModel model;
     uint32_t o = 0;
     for (; o < size && o < 3; ++o) tokens.push_back({0, data[o]});
     while (o < size) {
+        if (o + 2 < size) model.Prefetch(data, o + 2);
         uint32_t index = model.BucketIndex(data, o);
         const ContextBucket& b = model.Bucket(index);
         uint32_t limit = std::min(size - o, kMaxMatchLength);
@@ -37,6 +39,234 @@ std::vector<Token> ParseGreedy(const uint8_t* data, uint32_t size, uint32_t minL
             tokens.push_back({0, data[o]});
             model.Update(index, o, -1);
             ++o;
+        }
+    }
+    return tokens;
+}
+
+}  // namespace pack
+
+namespace pack {
+namespace {
+
+// Bits an entropy coder would spend on an event of the given count out of total.
+float PriceOf(uint64_t count, uint64_t total) {
+    if (count == 0 || total == 0) return 0;
+    return static_cast<float>(std::log2(static_cast<double>(total) / static_cast<double>(count)));
+}
+
+}  // namespace
+
+TokenPrices TokenPrices::Default() {
+    TokenPrices p;
+    for (int b = 0; b < 256; ++b) p.literal[b] = (b >= 32 && b < 127) || b == '\n' ? 6.0f : 11.0f;
+    for (int b : {' ', 'e', 't', 'a', 'o', 'i', 'n', 's', 'r'}) p.literal[b] = 4.0f;
+    p.flagLiteral = 0.8f;
+    p.flagMatch = 1.2f;
+    for (float& s : p.selector) s = 1.0f;
+    p.length.assign(kMaxMatchLength + 1, 0);
+    for (uint32_t n = 1; n <= kMaxMatchLength; ++n)
+        p.length[n] = 2.0f + 1.5f * static_cast<float>(std::log2(static_cast<double>(n)));
+    p.bytePrice = 2.5f;
+    return p;
+}
+
+TokenPrices TokenPrices::FromTokens(const std::vector<Token>& tokens, uint32_t size) {
+    TokenPrices p;
+    uint64_t literals[256] = {}, slots[4] = {};
+    std::vector<uint64_t> lengths(kMaxMatchLength + 1, 0);
+    uint64_t literalTotal = 0, matchTotal = 0;
+    for (const Token& t : tokens) {
+        if (t.length == 0) {
+            ++literals[t.value];
+            ++literalTotal;
+        } else {
+            ++lengths[t.length];
+            ++slots[t.value];
+            ++matchTotal;
+        }
+    }
+    double bits = 0;
+    // Unseen symbols would need a table entry of their own: price them above the rarest seen.
+    for (int b = 0; b < 256; ++b) {
+        p.literal[b] =
+            literals[b] ? PriceOf(literals[b], literalTotal) : PriceOf(1, literalTotal + 1) + 8.0f;
+        bits += literals[b] * p.literal[b];
+    }
+    uint64_t tokenTotal = literalTotal + matchTotal;
+    p.flagLiteral = literalTotal ? std::max(0.05f, PriceOf(literalTotal, tokenTotal)) : 4.0f;
+    p.flagMatch = matchTotal ? std::max(0.05f, PriceOf(matchTotal, tokenTotal)) : 4.0f;
+    bits += literalTotal * p.flagLiteral + matchTotal * p.flagMatch;
+    for (int k = 0; k < 4; ++k) {
+        p.selector[k] = slots[k] ? PriceOf(slots[k], matchTotal) : PriceOf(1, matchTotal + 1) + 2;
+        bits += slots[k] * p.selector[k];
+    }
+    p.length.assign(kMaxMatchLength + 1, 0);
+    float unseen = PriceOf(1, matchTotal + 1) + 10.0f;
+    for (uint32_t n = 1; n <= kMaxMatchLength; ++n) {
+        p.length[n] = lengths[n] ? PriceOf(lengths[n], matchTotal) : unseen;
+        bits += lengths[n] * p.length[n];
+    }
+    p.bytePrice = size ? std::clamp(static_cast<float>(bits / size), 0.05f, 9.0f) : 2.5f;
+    return p;
+}
+
+namespace {
+
+struct Option {
+    uint32_t length;  // 0: a literal
+    int slot;
+    float price;
+};
+
+// Match lengths of the four slots of b at o (0 for empty slots).
+void SlotLengths(const ContextBucket& b, const uint8_t* data, uint32_t o, uint32_t limit,
+                 uint32_t lengths[4]) {
+    for (int k = 0; k < 4; ++k) {
+        lengths[k] = b.position[k] < 0
+                         ? 0
+                         : MatchLength(data, static_cast<uint32_t>(b.position[k]), o, limit);
+    }
+}
+
+}  // namespace
+
+}  // namespace pack
+
+namespace pack {
+namespace {
+
+// A few buckets changed on top of the table, for playing a parse forward without touching it.
+class ScratchTable {
+  public:
+    explicit ScratchTable(const ContextModel& model) : model_(model) {}
+
+    void Reset(uint32_t counter) {
+        count_ = 0;
+        counter_ = counter;
+    }
+    const ContextBucket& Get(uint32_t index) const {
+        for (int i = 0; i < count_; ++i)
+            if (index_[i] == index) return bucket_[i];
+        return model_.Bucket(index);
+    }
+    uint32_t BucketIndex(const uint8_t* data, uint32_t o) const {
+        uint32_t x = data[o - 3], y = data[o - 2], z = data[o - 1];
+        uint32_t order3 = ((x << 11) ^ (y << 7) ^ z) & 0xFFFF;
+        if (Get(order3).position[0] >= 0) return order3;
+        return ((y << 7) ^ z) & 0xFFFF;
+    }
+    // False when the scratch space is full.
+    bool Update(uint32_t index, uint32_t o, int slot) {
+        int i = 0;
+        while (i < count_ && index_[i] != index) ++i;
+        if (i == count_) {
+            if (count_ == kCapacity) return false;
+            index_[i] = index;
+            bucket_[i] = model_.Bucket(index);
+            ++count_;
+        }
+        ContextModel::Apply(bucket_[i], o, slot, counter_);
+        return true;
+    }
+
+  private:
+    static constexpr int kCapacity = 48;
+    const ContextModel& model_;
+    uint32_t index_[kCapacity];
+    ContextBucket bucket_[kCapacity];
+    int count_ = 0;
+    uint32_t counter_ = 100;
+};
+
+}  // namespace
+
+std::vector<Token> ParseLookahead(const uint8_t* data, uint32_t size, const TokenPrices& prices,
+                                  uint32_t horizon) {
+    constexpr uint32_t kMinLength = 2;
+    constexpr uint32_t kTakeAtOnce = 64;
+    const float lambda = prices.bytePrice;
+    std::vector<Token> tokens;
+    tokens.reserve(size / 2 + 16);
+    ContextModel model;
+    ScratchTable scratch(model);
+    uint32_t o = 0;
+    for (; o < size && o < 3; ++o) tokens.push_back({0, data[o]});
+
+    auto matchPrice = [&](uint32_t length, int slot) {
+        return prices.flagMatch + prices.length[length] + prices.selector[slot];
+    };
+    // Plays greedy tokens from p until the horizon; returns their price minus lambda per byte.
+    auto playGreedy = [&](uint32_t p, uint32_t end) -> float {
+        float score = 0;
+        int steps = 0;
+        while (p < end && steps < 16) {
+            uint32_t index = scratch.BucketIndex(data, p);
+            const ContextBucket& b = scratch.Get(index);
+            uint32_t lengths[4];
+            SlotLengths(b, data, p, std::min(size - p, kMaxMatchLength), lengths);
+            uint32_t best = 0;
+            int slot = -1;
+            for (int k = 0; k < 4; ++k)
+                if (lengths[k] > best) best = lengths[k], slot = k;
+            if (best >= kMinLength) {
+                score += matchPrice(best, slot) - lambda * best;
+                if (!scratch.Update(index, p, slot)) break;
+                p += best;
+            } else {
+                score += prices.flagLiteral + prices.literal[data[p]] - lambda;
+                if (!scratch.Update(index, p, -1)) break;
+                ++p;
+            }
+            ++steps;
+        }
+        return score;
+    };
+
+    while (o < size) {
+        if (o + 2 < size) model.Prefetch(data, o + 2);
+        uint32_t index = model.BucketIndex(data, o);
+        const ContextBucket& b = model.Bucket(index);
+        uint32_t limit = std::min(size - o, kMaxMatchLength);
+        uint32_t lengths[4];
+        SlotLengths(b, data, o, limit, lengths);
+        uint32_t longest = 0;
+        int longestSlot = -1;
+        for (int k = 0; k < 4; ++k)
+            if (lengths[k] > longest) longest = lengths[k], longestSlot = k;
+        Option chosen{0, -1, 0};
+        if (longest >= kTakeAtOnce) {
+            chosen = {longest, longestSlot, 0};
+        } else if (longest >= kMinLength) {
+            Option options[6];
+            int count = 0;
+            options[count++] = {0, -1, prices.flagLiteral + prices.literal[data[o]]};
+            for (int k = 0; k < 4; ++k) {
+                if (lengths[k] < kMinLength) continue;
+                options[count++] = {lengths[k], k, matchPrice(lengths[k], k)};
+            }
+            uint32_t end = std::min(size, o + longest + horizon);
+            float bestScore = 0;
+            for (int i = 0; i < count; ++i) {
+                const Option& a = options[i];
+                scratch.Reset(model.Counter());
+                scratch.Update(index, o, a.slot);
+                uint32_t advance = a.length ? a.length : 1;
+                float score = a.price - lambda * advance + playGreedy(o + advance, end);
+                if (i == 0 || score < bestScore) {
+                    bestScore = score;
+                    chosen = a;
+                }
+            }
+        }
+        if (chosen.length == 0) {
+            tokens.push_back({0, data[o]});
+            model.Update(index, o, -1);
+            ++o;
+        } else {
+            tokens.push_back({chosen.length, static_cast<uint8_t>(chosen.slot)});
+            model.Update(index, o, chosen.slot);
+            o += chosen.length;
         }
     }
     return tokens;

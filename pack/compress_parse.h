@@ -25,16 +25,17 @@ struct TokenPrices {
     float flagMatch;
     float selector[4];
     std::vector<float> length;  // indexed by length, up to kMaxMatchLength
+    float bytePrice;            // average bits per byte of the block, to weigh lengths
 
     // Rough prices for text before anything is known about the block.
     static TokenPrices Default();
     // Prices from the token statistics of an earlier parse of the same block.
-    static TokenPrices FromTokens(const std::vector<Token>& tokens);
-
-    float Length(uint32_t n) const;
+    static TokenPrices FromTokens(const std::vector<Token>& tokens, uint32_t size);
 };
 
-// Looks one and two tokens ahead with prices before committing to a token.
-std::vector<Token> ParsePriced(const uint8_t* data, uint32_t size, const TokenPrices& prices);
+// Weighs each choice at a token by playing greedy tokens up to horizon bytes past the longest
+// match, on a scratch copy of the buckets they touch.
+std::vector<Token> ParseLookahead(const uint8_t* data, uint32_t size, const TokenPrices& prices,
+                                  uint32_t horizon);
 
 }  // namespace pack
