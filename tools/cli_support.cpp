@@ -30,16 +30,17 @@ bool StderrIsTerminal() {
 
 std::optional<std::string> ReadHiddenLine(const std::string& prompt) {
     if (!StdinIsTerminal()) return std::nullopt;
-    std::fputs(prompt.c_str(), stderr);
-    std::fflush(stderr);
+    // Echo goes off before the prompt shows, so no answer typed after it is ever echoed.
     termios saved{};
     bool restore = tcgetattr(STDIN_FILENO, &saved) == 0;
     if (restore) {
         termios quiet = saved;
         quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
         quiet.c_lflag |= ECHONL;
-        tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+        tcsetattr(STDIN_FILENO, TCSANOW, &quiet);
     }
+    std::fputs(prompt.c_str(), stderr);
+    std::fflush(stderr);
     std::string line;
     bool any = false;
     for (;;) {
@@ -50,7 +51,7 @@ std::optional<std::string> ReadHiddenLine(const std::string& prompt) {
         if (c == '\n' || c == '\r') break;
         line.push_back(c);
     }
-    if (restore) tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+    if (restore) tcsetattr(STDIN_FILENO, TCSANOW, &saved);
     if (!any) {
         std::fputc('\n', stderr);
         return std::nullopt;

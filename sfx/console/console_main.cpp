@@ -39,16 +39,21 @@ bool StdoutIsTerminal() {
     return isatty(STDOUT_FILENO) == 1;
 }
 
-// One line from stdin without its line end; nullopt at end of input.
-std::optional<std::string> ReadLine(bool hidden) {
+void PromptLine(const std::string& text);
+
+// Shows the prompt and reads one line from stdin without its line end; nullopt at end of input.
+// Echo goes off before the prompt appears, so nothing typed in answer to it is ever shown, and
+// input typed ahead is kept, not flushed.
+std::optional<std::string> ReadLine(const std::string& prompt, bool hidden) {
     termios saved{};
     bool restore = hidden && tcgetattr(STDIN_FILENO, &saved) == 0;
     if (restore) {
         termios quiet = saved;
         quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
         quiet.c_lflag |= ECHONL;
-        tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+        tcsetattr(STDIN_FILENO, TCSANOW, &quiet);
     }
+    PromptLine(prompt);
     std::string line;
     bool any = false;
     for (;;) {
@@ -60,7 +65,7 @@ std::optional<std::string> ReadLine(bool hidden) {
         if (c == '\n' || c == '\r') break;
         line.push_back(c);
     }
-    if (restore) tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+    if (restore) tcsetattr(STDIN_FILENO, TCSANOW, &saved);
     if (!any) return std::nullopt;
     return line;
 }
@@ -112,6 +117,10 @@ class Terminal {
 
 Terminal g_terminal;
 
+void PromptLine(const std::string& text) {
+    g_terminal.Prompt(text);
+}
+
 // A yes/no(/cancel) question. Without a terminal the safe answer is given and said.
 int Ask(const char* text, const char* caption, unsigned style, int unattendedAnswer) {
     bool withCancel = (style & 0xF) == sfx::kBoxYesNoCancel;
@@ -124,9 +133,10 @@ int Ask(const char* text, const char* caption, unsigned style, int unattendedAns
         return unattendedAnswer;
     }
     for (;;) {
-        g_terminal.Prompt(std::string(caption) + ": " + text +
-                          (withCancel ? " [y]es, [n]o, [c]ancel: " : " [y/n]: "));
-        std::optional<std::string> answer = ReadLine(false);
+        std::optional<std::string> answer =
+            ReadLine(std::string(caption) + ": " + text +
+                         (withCancel ? " [y]es, [n]o, [c]ancel: " : " [y/n]: "),
+                     false);
         if (!answer) return withCancel ? sfx::kAnswerCancel : sfx::kAnswerNo;
         char c = answer->empty() ? 0 : static_cast<char>(std::tolower((*answer)[0]));
         if (c == 'y') return sfx::kAnswerYes;
@@ -187,6 +197,7 @@ class ConsoleMainDialog final : public sfx::MainDialog {
     void SetItemText(int id, const char* text) override {
         controls_.Set(id, text);
         if (id == IDC_CURRENT_FILE) {
+            percent_ = 0;
             const char* prefix = "Current file: ";
             current_ = std::strncmp(text, prefix, std::strlen(prefix)) == 0
                            ? text + std::strlen(prefix)
@@ -336,9 +347,10 @@ class ConsolePasswordDialog final : public sfx::Dialog {
             g_terminal.Line(stdout, controls_.Get(IDC_PASSWORD_TEXT) +
                                         (entryName.empty() ? "" : " (" + entryName + ")"));
             bool saved = !controls_.Get(IDC_PASSWORD).empty();
-            g_terminal.Prompt(saved ? "Password (Enter: the kept one, empty field: cancel): "
-                                    : "Password (Enter alone cancels): ");
-            std::optional<std::string> typed = ReadLine(true);
+            std::optional<std::string> typed =
+                ReadLine(saved ? "Password (Enter alone keeps what is filled in; Ctrl-D cancels): "
+                               : "Password (Enter alone cancels): ",
+                         true);
             if (!typed || (typed->empty() && !saved) || g_interrupted) {
                 sfx::PasswordDialogCommand(*this, sfx::kDialogCancelled);
                 break;
@@ -438,8 +450,8 @@ class ConsolePlatform final : public sfx::Platform {
             g_terminal.Line(stdout, std::string("Extracting to ") + field);
             return true;
         }
-        g_terminal.Prompt(std::string("Directory to extract files to [") + field + "]: ");
-        std::optional<std::string> typed = ReadLine(false);
+        std::optional<std::string> typed =
+            ReadLine(std::string("Directory to extract files to [") + field + "]: ", false);
         if (!typed || g_interrupted) return false;
         std::string destination = *typed;
         if (destination.rfind("~/", 0) == 0 || destination == "~") {

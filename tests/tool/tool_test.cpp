@@ -1,0 +1,381 @@
+// The vorn tool driven as a user drives it: real files in scratch folders, the built binary run
+// with arguments, its exit code, output and the files it leaves checked.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "pack/archive_writer.h"
+#include "process_support.h"
+
+namespace tooltest {
+namespace {
+
+const std::string kVorn = VORN_TOOL_PATH;
+
+RunResult Vorn(const std::vector<std::string>& args, const std::string& cwd = ".") {
+    return RunProgram(kVorn, args, cwd);
+}
+
+// A folder of files in nested folders, with one read-only file and an old modification time.
+fs::path MakeSampleTree(const ScratchFolder& scratch) {
+    fs::path root = scratch / "tree";
+    WriteFile(root / "readme.txt", "A small archive for the tests.\n");
+    WriteFile(root / "docs" / "guide.txt", SampleBytes(70000, 1));
+    WriteFile(root / "docs" / "deep" / "notes.bin", SampleBytes(5000, 2));
+    WriteFile(root / "empty.dat", "");
+    WriteFile(root / "locked.txt", "read only\n");
+    fs::permissions(root / "locked.txt",
+                    fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                    fs::perm_options::remove);
+    auto old = fs::file_time_type::clock::now() - std::chrono::hours(24 * 400);
+    fs::last_write_time(root / "docs" / "guide.txt", old);
+    return root;
+}
+
+TEST(ToolCommandLine, HelpVersionAndUsageErrorsHaveTheirExitCodes) {
+    RunResult help = Vorn({"--help"});
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_NE(help.out.find("extract"), std::string::npos);
+    RunResult commandHelp = Vorn({"extract", "--help"});
+    EXPECT_EQ(commandHelp.exitCode, 0);
+    EXPECT_NE(commandHelp.out.find("--overwrite"), std::string::npos);
+    RunResult version = Vorn({"--version"});
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_EQ(version.out.rfind("vorn ", 0), 0u);
+    EXPECT_EQ(Vorn({"frobnicate"}).exitCode, 2);
+    EXPECT_EQ(Vorn({"list"}).exitCode, 2);
+    EXPECT_EQ(Vorn({"x", "a.vorn", "--no-such-option"}).exitCode, 2);
+    EXPECT_EQ(Vorn({"list", "/nonexistent/archive.vorn"}).exitCode, 2);
+}
+
+TEST(ToolRoundTrip, PackThenListShowsEveryFileWithBackslashNamesAndTheComment) {
+    ScratchFolder scratch;
+    fs::path tree = MakeSampleTree(scratch);
+    fs::path archive = scratch / "sample.vorn";
+    RunResult pack =
+        Vorn({"pack", "-q", archive.string(), tree.string(), "--comment", "Comment line one"});
+    ASSERT_EQ(pack.exitCode, 0) << pack.err;
+    RunResult list = Vorn({"list", archive.string()});
+    ASSERT_EQ(list.exitCode, 0) << list.err;
+    EXPECT_NE(list.out.find("tree\\docs\\deep\\notes.bin"), std::string::npos) << list.out;
+    EXPECT_NE(list.out.find("tree\\readme.txt"), std::string::npos);
+    EXPECT_NE(list.out.find("R..A"), std::string::npos) << "read-only bit not kept";
+    EXPECT_NE(list.out.find("5 files"), std::string::npos) << list.out;
+    EXPECT_NE(list.out.find("Comment line one"), std::string::npos);
+    EXPECT_EQ(list.out.find("$comments$"), std::string::npos) << "the comment is not a file";
+
+    RunResult json = Vorn({"l", "--json", archive.string()});
+    ASSERT_EQ(json.exitCode, 0);
+    EXPECT_NE(json.out.find("\"name\": \"tree\\\\docs\\\\guide.txt\", \"size\": 70000"),
+              std::string::npos)
+        << json.out;
+    EXPECT_NE(json.out.find("\"comment\": \"Comment line one\""), std::string::npos);
+}
+
+TEST(ToolRoundTrip, ExtractGivesBackTheBytesTimesAndReadOnlyBit) {
+    ScratchFolder scratch;
+    fs::path tree = MakeSampleTree(scratch);
+    fs::path archive = scratch / "sample.vorn";
+    ASSERT_EQ(Vorn({"a", "-q", archive.string(), tree.string()}).exitCode, 0);
+    ASSERT_EQ(Vorn({"t", "-q", archive.string()}).exitCode, 0);
+    RunResult extract = Vorn({"x", "-q", archive.string(), "-o", (scratch / "out").string()});
+    ASSERT_EQ(extract.exitCode, 0) << extract.err;
+    EXPECT_EQ(TreeContents(scratch / "out" / "tree"), TreeContents(tree));
+    auto original = fs::last_write_time(tree / "docs" / "guide.txt");
+    auto restored = fs::last_write_time(scratch / "out" / "tree" / "docs" / "guide.txt");
+    EXPECT_LT(std::chrono::abs(original - restored), std::chrono::seconds(1));
+    auto perms = fs::status(scratch / "out" / "tree" / "locked.txt").permissions();
+    EXPECT_EQ(perms & fs::perms::owner_write, fs::perms::none);
+    auto writable = fs::status(scratch / "out" / "tree" / "readme.txt").permissions();
+    EXPECT_NE(writable & fs::perms::owner_write, fs::perms::none);
+}
+
+TEST(ToolRoundTrip, StoredArchivesAndSubsetsByPattern) {
+    ScratchFolder scratch;
+    fs::path tree = MakeSampleTree(scratch);
+    fs::path archive = scratch / "stored.vorn";
+    ASSERT_EQ(Vorn({"pack", "-q", "--store", archive.string(), tree.string()}).exitCode, 0);
+    RunResult extract = Vorn({"extract", "-q", archive.string(), "-o", (scratch / "out").string(),
+                              "tree/docs", "*.txt"});
+    ASSERT_EQ(extract.exitCode, 0) << extract.err;
+    EXPECT_TRUE(fs::exists(scratch / "out" / "tree" / "docs" / "deep" / "notes.bin"));
+    EXPECT_TRUE(fs::exists(scratch / "out" / "tree" / "readme.txt"));
+    EXPECT_FALSE(fs::exists(scratch / "out" / "tree" / "empty.dat"));
+    RunResult none = Vorn({"x", "-q", archive.string(), "-o", (scratch / "o2").string(), "nope"});
+    EXPECT_EQ(none.exitCode, 1);
+    EXPECT_NE(none.err.find("no entry matches nope"), std::string::npos);
+}
+
+TEST(ToolPasswords, EncipheredEntriesNeedTheRightPassword) {
+    ScratchFolder scratch;
+    fs::path tree = MakeSampleTree(scratch);
+    fs::path archive = scratch / "secret.vorn";
+    ASSERT_EQ(
+        Vorn({"pack", "-q", "--password", "opensesame", archive.string(), tree.string()}).exitCode,
+        0);
+    RunResult list = Vorn({"list", archive.string()});
+    ASSERT_EQ(list.exitCode, 0) << "plain names list without a password";
+    EXPECT_NE(list.out.find("...A*"), std::string::npos) << list.out;
+
+    RunResult none = Vorn({"x", "-q", archive.string(), "-o", (scratch / "none").string()});
+    EXPECT_EQ(none.exitCode, 1);
+    EXPECT_NE(none.err.find("needs a password"), std::string::npos) << none.err;
+    EXPECT_FALSE(fs::exists(scratch / "none" / "tree" / "readme.txt"));
+
+    RunResult wrong = Vorn(
+        {"x", "-q", "-p", "not-the-one", archive.string(), "-o", (scratch / "wrong").string()});
+    EXPECT_EQ(wrong.exitCode, 1);
+    EXPECT_NE(wrong.err.find("wrong password"), std::string::npos) << wrong.err;
+    EXPECT_FALSE(fs::exists(scratch / "wrong" / "tree" / "readme.txt"))
+        << "a wrongly deciphered file must not be left behind";
+
+    RunResult wrongTest = Vorn({"test", "-p", "not-the-one", archive.string()});
+    EXPECT_EQ(wrongTest.exitCode, 1);
+    EXPECT_NE(wrongTest.out.find("wrong password") + wrongTest.err.find("wrong password"),
+              2 * std::string::npos);
+
+    WriteFile(scratch / "pw.txt", "opensesame\n");
+    RunResult right = Vorn({"x", "-q", "--password-file", (scratch / "pw.txt").string(),
+                            archive.string(), "-o", (scratch / "right").string()});
+    ASSERT_EQ(right.exitCode, 0) << right.err;
+    EXPECT_EQ(TreeContents(scratch / "right" / "tree"), TreeContents(tree));
+}
+
+TEST(ToolPasswords, EncipheredNameTableIsRefusedWithoutOrWithAWrongPassword) {
+    ScratchFolder scratch;
+    fs::path tree = MakeSampleTree(scratch);
+    fs::path archive = scratch / "names.vorn";
+    ASSERT_EQ(
+        Vorn({"pack", "-q", "-p", "opensesame", "--encrypt-names", archive.string(), tree.string()})
+            .exitCode,
+        0);
+    RunResult none = Vorn({"list", archive.string()});
+    EXPECT_EQ(none.exitCode, 2);
+    EXPECT_NE(none.err.find("password"), std::string::npos);
+    RunResult wrong = Vorn({"list", "-p", "wrongpass", archive.string()});
+    EXPECT_EQ(wrong.exitCode, 2);
+    EXPECT_NE(wrong.err.find("wrong password"), std::string::npos) << wrong.err;
+    RunResult right = Vorn({"list", "-p", "opensesame", archive.string()});
+    EXPECT_EQ(right.exitCode, 0);
+    EXPECT_NE(right.out.find("tree\\readme.txt"), std::string::npos);
+    EXPECT_EQ(Vorn({"extract", "-q", "-p", "opensesame", archive.string(), "-o",
+                    (scratch / "out").string()})
+                  .exitCode,
+              0);
+    EXPECT_EQ(TreeContents(scratch / "out" / "tree"), TreeContents(tree));
+}
+
+TEST(ToolParallel, ParallelExtractionGivesTheSameBytesAsSerial) {
+    ScratchFolder scratch;
+    fs::path tree = scratch / "many";
+    for (int i = 0; i < 40; ++i) {
+        std::string folder = "d", leaf = "f";
+        folder += std::to_string(i % 5);
+        leaf += std::to_string(i);
+        leaf += ".bin";
+        WriteFile(tree / folder / leaf,
+                  SampleBytes(static_cast<size_t>(1000 + i * 7919), static_cast<uint32_t>(i)));
+    }
+    fs::path archive = scratch / "many.vorn";
+    ASSERT_EQ(Vorn({"pack", "-q", archive.string(), tree.string()}).exitCode, 0);
+    ASSERT_EQ(
+        Vorn({"x", "-q", "--jobs", "1", archive.string(), "-o", (scratch / "serial").string()})
+            .exitCode,
+        0);
+    ASSERT_EQ(Vorn({"x", "-q", "-j", "8", archive.string(), "-o", (scratch / "parallel").string()})
+                  .exitCode,
+              0);
+    auto serial = TreeContents(scratch / "serial" / "many");
+    EXPECT_EQ(serial.size(), 40u);
+    EXPECT_EQ(serial, TreeContents(tree));
+    EXPECT_EQ(serial, TreeContents(scratch / "parallel" / "many"));
+}
+
+TEST(ToolOverwrite, ExistingFilesFollowTheChosenPolicy) {
+    ScratchFolder scratch;
+    WriteFile(scratch / "src" / "a.txt", "new a");
+    WriteFile(scratch / "src" / "b.txt", "new b");
+    fs::path archive = scratch / "ab.vorn";
+    ASSERT_EQ(Vorn({"pack", "-q", archive.string(), (scratch / "src").string()}).exitCode, 0);
+    auto seed = [&](const std::string& dir) {
+        WriteFile(scratch / dir / "src" / "a.txt", "old a");
+    };
+
+    seed("unattended");
+    RunResult unattended =
+        Vorn({"x", "-q", archive.string(), "-o", (scratch / "unattended").string()});
+    EXPECT_EQ(unattended.exitCode, 1) << "a kept file without --skip-existing is reported";
+    EXPECT_NE(unattended.err.find("not overwritten"), std::string::npos);
+    EXPECT_EQ(ReadFile(scratch / "unattended" / "src" / "a.txt"), "old a");
+    EXPECT_EQ(ReadFile(scratch / "unattended" / "src" / "b.txt"), "new b");
+
+    seed("skip");
+    EXPECT_EQ(
+        Vorn({"x", "-q", "--skip-existing", archive.string(), "-o", (scratch / "skip").string()})
+            .exitCode,
+        0);
+    EXPECT_EQ(ReadFile(scratch / "skip" / "src" / "a.txt"), "old a");
+
+    seed("over");
+    EXPECT_EQ(Vorn({"x", "-q", "--overwrite", archive.string(), "-o", (scratch / "over").string()})
+                  .exitCode,
+              0);
+    EXPECT_EQ(ReadFile(scratch / "over" / "src" / "a.txt"), "new a");
+}
+
+TEST(ToolOverwrite, TheTerminalQuestionTakesYesNoAllAndQuit) {
+    ScratchFolder scratch;
+    for (const char* leaf : {"a.txt", "b.txt", "c.txt"}) {
+        WriteFile(scratch / "src" / leaf, std::string("new ") + leaf);
+    }
+    fs::path archive = scratch / "abc.vorn";
+    ASSERT_EQ(Vorn({"pack", "-q", archive.string(), (scratch / "src").string()}).exitCode, 0);
+    auto seed = [&](const std::string& dir) {
+        for (const char* leaf : {"a.txt", "b.txt", "c.txt"}) {
+            WriteFile(scratch / dir / "src" / leaf, std::string("old ") + leaf);
+        }
+    };
+    seed("yn");
+    RunResult yn =
+        RunOnTerminal(kVorn, {"x", "-q", archive.string(), "-o", (scratch / "yn").string()},
+                      {{"Overwrite?", "n"}, {"Overwrite?", "y"}, {"Overwrite?", "n"}});
+    EXPECT_EQ(yn.exitCode, 0) << yn.out;
+    EXPECT_EQ(ReadFile(scratch / "yn" / "src" / "a.txt"), "old a.txt");
+    EXPECT_EQ(ReadFile(scratch / "yn" / "src" / "b.txt"), "new b.txt");
+    EXPECT_EQ(ReadFile(scratch / "yn" / "src" / "c.txt"), "old c.txt");
+
+    seed("all");
+    RunResult all =
+        RunOnTerminal(kVorn, {"x", "-q", archive.string(), "-o", (scratch / "all").string()},
+                      {{"Overwrite?", "n"}, {"Overwrite?", "a"}});
+    EXPECT_EQ(all.exitCode, 0) << all.out;
+    EXPECT_EQ(ReadFile(scratch / "all" / "src" / "a.txt"), "old a.txt");
+    EXPECT_EQ(ReadFile(scratch / "all" / "src" / "c.txt"), "new c.txt");
+
+    seed("quit");
+    RunResult quit =
+        RunOnTerminal(kVorn, {"x", "-q", archive.string(), "-o", (scratch / "quit").string()},
+                      {{"Overwrite?", "q"}});
+    EXPECT_EQ(ReadFile(scratch / "quit" / "src" / "a.txt"), "old a.txt");
+    EXPECT_EQ(ReadFile(scratch / "quit" / "src" / "c.txt"), "old c.txt");
+}
+
+TEST(ToolSafety, HostileNamesAreRefusedAndNothingLandsOutsideTheDestination) {
+    ScratchFolder scratch;
+    pack::ArchiveSpec spec;
+    for (const char* name : {"..\\escape.txt", "\\rooted.txt", "C:\\drive.txt",
+                             "inner\\..\\..\\up.txt", "/slash.txt", "good\\kept.txt"}) {
+        pack::EntrySpec e;
+        e.name = name;
+        std::string text = std::string("payload of ") + name;
+        e.data.assign(text.begin(), text.end());
+        spec.entries.push_back(e);
+    }
+    fs::path archive = scratch / "hostile.vorn";
+    ASSERT_TRUE(pack::WriteWholeFile(archive.string(), pack::BuildArchive(spec)));
+    fs::path dest = scratch / "a" / "b" / "dest";
+    fs::create_directories(dest);
+    RunResult extract = Vorn({"x", archive.string(), "-o", dest.string()});
+    EXPECT_EQ(extract.exitCode, 1);
+    EXPECT_NE(extract.err.find("refused ..\\escape.txt"), std::string::npos) << extract.err;
+    EXPECT_NE(extract.err.find("refused C:\\drive.txt"), std::string::npos);
+    EXPECT_EQ(ReadFile(dest / "good" / "kept.txt"), "payload of good\\kept.txt");
+    // The only file anywhere in the scratch folder besides the archive is the good one.
+    std::vector<std::string> written;
+    for (auto& e : fs::recursive_directory_iterator(scratch.path())) {
+        if (e.is_regular_file() && e.path() != archive) written.push_back(e.path().string());
+    }
+    EXPECT_EQ(written, std::vector<std::string>{(dest / "good" / "kept.txt").string()});
+    EXPECT_FALSE(fs::exists("/rooted.txt"));
+    EXPECT_FALSE(fs::exists("/slash.txt"));
+}
+
+TEST(ToolSafety, PackRefusesNamesReadersWouldRefuseAndWritesNothing) {
+    ScratchFolder scratch;
+    std::string longLeaf(252, 'n');  // "long\" and 252 bytes: one more than a name holds
+    WriteFile(scratch / "long" / longLeaf, "x");
+    fs::path out = scratch / "long.vorn";
+    RunResult tooLong = Vorn({"pack", out.string(), (scratch / "long").string()});
+    EXPECT_EQ(tooLong.exitCode, 2);
+    EXPECT_NE(tooLong.err.find("at most 255"), std::string::npos) << tooLong.err;
+    EXPECT_FALSE(fs::exists(out));
+
+    WriteFile(scratch / "odd" / "back\\slash.txt", "x");
+    out = scratch / "odd.vorn";
+    RunResult backslash = Vorn({"pack", out.string(), (scratch / "odd").string()});
+    EXPECT_EQ(backslash.exitCode, 2);
+    EXPECT_NE(backslash.err.find("backslash"), std::string::npos);
+    EXPECT_FALSE(fs::exists(out));
+}
+
+TEST(ToolDamage, TruncatedArchiveAndCorruptEntryGetTheirExitCodes) {
+    ScratchFolder scratch;
+    pack::ArchiveSpec spec;
+    pack::EntrySpec good;
+    good.name = "good.txt";
+    std::string text = SampleBytes(3000, 9);
+    good.data.assign(text.begin(), text.end());
+    good.method = pack::Method::Compressed;
+    pack::EntrySpec bad = good;
+    bad.name = "bad.txt";
+    bad.crcOverride = 0x12345678;
+    spec.entries = {good, bad};
+    std::vector<uint8_t> bytes = pack::BuildArchive(spec);
+    fs::path corrupt = scratch / "corrupt.vorn";
+    ASSERT_TRUE(pack::WriteWholeFile(corrupt.string(), bytes));
+
+    RunResult test = Vorn({"test", corrupt.string()});
+    EXPECT_EQ(test.exitCode, 1);
+    EXPECT_NE(test.err.find("bad.txt: Decompressed file CRC does not match original"),
+              std::string::npos)
+        << test.err;
+    EXPECT_NE(test.out.find("OK      good.txt"), std::string::npos);
+    RunResult extract = Vorn({"x", "-q", corrupt.string(), "-o", (scratch / "out").string()});
+    EXPECT_EQ(extract.exitCode, 1);
+    EXPECT_TRUE(fs::exists(scratch / "out" / "good.txt"));
+    EXPECT_FALSE(fs::exists(scratch / "out" / "bad.txt"));
+
+    std::vector<uint8_t> cut(bytes.begin(), bytes.begin() + 24 + 40 + 10);
+    fs::path truncated = scratch / "truncated.vorn";
+    ASSERT_TRUE(pack::WriteWholeFile(truncated.string(), cut));
+    for (const char* command : {"list", "test", "extract"}) {
+        RunResult r = Vorn({command, truncated.string(), "-o", (scratch / "t").string()});
+        if (std::string(command) != "extract") r = Vorn({command, truncated.string()});
+        EXPECT_EQ(r.exitCode, 2) << command << ": " << r.err;
+        EXPECT_NE(r.err.find("Archive is corrupt"), std::string::npos) << r.err;
+    }
+}
+
+TEST(ToolSelfExtractor, WindowsSelfExtractorListsAndExtracts) {
+    fs::path tree = fs::path(kVorn).parent_path().parent_path();
+    fs::path stub = tree.parent_path() / "win32" / "sfx" / "vornsfx.exe";
+    if (!fs::exists(stub)) GTEST_SKIP() << "no win32 stub at " << stub;
+    ScratchFolder scratch;
+    fs::path src = MakeSampleTree(scratch);
+    fs::path exe = scratch / "setup.exe";
+    RunResult pack = Vorn(
+        {"pack", "-q", "--sfx", "windows", "--comment", "Windows", exe.string(), src.string()});
+    ASSERT_EQ(pack.exitCode, 0) << pack.err;
+    EXPECT_EQ(ReadFile(exe).substr(0, 2), "MZ");
+    RunResult list = Vorn({"list", exe.string()});
+    EXPECT_EQ(list.exitCode, 0);
+    EXPECT_NE(list.out.find("Windows"), std::string::npos);
+    ASSERT_EQ(Vorn({"x", "-q", exe.string(), "-o", (scratch / "out").string()}).exitCode, 0);
+    EXPECT_EQ(TreeContents(scratch / "out" / "tree"), TreeContents(src));
+}
+
+TEST(ToolSelfExtractor, MissingStubIsAClearError) {
+    ScratchFolder scratch;
+    WriteFile(scratch / "f.txt", "x");
+    RunResult r = Vorn({"pack", "--sfx-stub", (scratch / "no-stub").string(),
+                        (scratch / "o.run").string(), (scratch / "f.txt").string()});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_NE(r.err.find("no-stub"), std::string::npos);
+    EXPECT_FALSE(fs::exists(scratch / "o.run"));
+}
+
+}  // namespace
+}  // namespace tooltest
