@@ -265,7 +265,7 @@ int RunPack(Options& options, const std::string& selfPath) {
     writer.SetProgress([&bar](uint64_t done) { bar.SetPartial(0, done); });
 
     pack::EntryOptions entry;
-    entry.method = options.store ? pack::Method::Stored : pack::Method::Compressed;
+    entry.method = options.store ? pack::Method::Stored : pack::Method::Best;
     entry.encoder.level = options.level;
     entry.password = options.password;
     for (size_t i = 0; ok && i < files.size(); ++i) {
