@@ -84,47 +84,118 @@ uint32_t ReadTablesAndBuildTrees(const uint8_t* body, uint32_t* bitPos, uint32_t
     return status;
 }
 
+// The token loop reads through a 64-bit bit buffer: `bits` holds the next `count` stream bits,
+// low bit first, and `next` is the first byte not yet loaded. A refill tops it up to 56..63 bits
+// with one unaligned load; a token reads at most three codes of at most 25 bits, with one refill
+// at its start and one before a match's selector. The stream position is (next - body) * 8 - count.
+struct BitBuffer {
+    const uint8_t* next;
+    uint64_t bits;
+    uint32_t count;
+
+    void Refill() {
+        bits |= LoadLittle64(next) << count;
+        next += (63 - count) >> 3;
+        count |= 56;
+    }
+};
+
+inline bool DecodeNext(const CodeTree& tree, uint32_t mask, BitBuffer* in, uint32_t* symbol) {
+    CodeDecodeEntry entry = tree.table[in->bits & mask];
+    uint32_t length;
+    if (__builtin_expect((entry & CODE_ENTRY_KIND_MASK) == 0, 1)) {
+        *symbol = entry >> CODE_ENTRY_VALUE_SHIFT;
+        length = entry & CODE_ENTRY_LENGTH_MASK;
+    } else if (!WalkLongCode(tree, entry, in->bits, symbol, &length)) {
+        return false;
+    }
+    in->bits >>= length;
+    in->count -= length;
+    return true;
+}
+
 // The new position replaces the slot with the smallest stamp, the lowest-numbered on a tie: a
 // fresh position (stamp 0) is the first to go, a slot a match used recently is kept longest.
-inline void StorePosition(ContextBucket* bucket, uint32_t position) {
-    uint32_t slot = 0;
-    for (uint32_t j = 1; j < CONTEXT_SLOTS; ++j) {
-        if (bucket->stamp[j] < bucket->stamp[slot]) slot = j;
+inline void StorePosition(ContextTable* table, uint32_t index, uint32_t position) {
+    ContextBucket* bucket = &table->buckets[index];
+    if (!table->IsUsed(index)) {
+        table->used[index >> 6] |= uint64_t{1} << (index & 63);
+        bucket->position[0] = position;
+        bucket->position[1] = bucket->position[2] = bucket->position[3] = 0;
+        bucket->stamp[0] = bucket->stamp[1] = bucket->stamp[2] = bucket->stamp[3] = 0;
+        return;
     }
+    uint32_t s0 = bucket->stamp[0], s1 = bucket->stamp[1];
+    uint32_t s2 = bucket->stamp[2], s3 = bucket->stamp[3];
+    uint32_t lowSlot = s1 < s0 ? 1 : 0;
+    uint32_t lowStamp = s1 < s0 ? s1 : s0;
+    uint32_t highSlot = s3 < s2 ? 3 : 2;
+    uint32_t highStamp = s3 < s2 ? s3 : s2;
+    uint32_t slot = highStamp < lowStamp ? highSlot : lowSlot;
     bucket->position[slot] = position;
     bucket->stamp[slot] = 0;
+}
+
+// Copies length bytes from out[source] to out[o] as if one byte at a time in increasing order,
+// so a source fewer bytes back than the length repeats what it has just written. room is the
+// space left in the output area from o on (at least length).
+inline void CopyMatch(uint8_t* out, uint32_t o, uint32_t source, uint32_t length, uint32_t room) {
+    uint8_t* dst = out + o;
+    const uint8_t* src = out + source;
+    uint32_t distance = o - source;
+    if (distance >= 8 && room - length >= 8) {
+        // Whole 8-byte words; the last may write up to 7 bytes past the match, inside the area.
+        for (uint32_t i = 0; i < length; i += 8) memcpy(dst + i, src + i, 8);
+    } else if (distance == 1) {
+        memset(dst, *src, length);
+    } else {
+        for (uint32_t i = 0; i < length; ++i) dst[i] = src[i];
+    }
 }
 
 uint32_t DecodeTokens(const uint8_t* body, uint32_t bitPos, uint32_t bitLimit, uint32_t tokenCount,
                       const BlockCoding& coding, ContextTable* table, uint8_t* out,
                       uint32_t outCapacity, uint32_t* produced, uint32_t* bitsUsed) {
-    ContextBucket* buckets = table->buckets;
+    const CodeTree& flagTree = coding.flagTree;
+    const CodeTree& literalTree = coding.literalTree;
+    const CodeTree& lengthTree = coding.lengthTree;
+    const CodeTree& selectorTree = coding.selectorTree;
+    const uint32_t flagMask = (1u << flagTree.tableBits) - 1;
+    const uint32_t literalMask = (1u << literalTree.tableBits) - 1;
+    const uint32_t lengthMask = (1u << lengthTree.tableBits) - 1;
+    const uint32_t selectorMask = (1u << selectorTree.tableBits) - 1;
+
+    BitBuffer in;
+    in.next = body + (bitPos >> 3);
+    in.bits = 0;
+    in.count = 0;
+    in.Refill();
+    in.bits >>= bitPos & 7;
+    in.count -= bitPos & 7;
+
     uint32_t o = 0;
     uint32_t flagSymbol = 0;
     uint32_t flagIndex = 4;
     uint32_t selectorSymbol = 0;
     uint32_t selectorIndex = 4;
     uint32_t stampCounter = 100;
+    // The three bytes before o, oldest first.
+    uint32_t x = 0, y = 0, z = 0;
 
     for (uint32_t token = 0; token < tokenCount; ++token) {
-        // One token reads at most three codes of at most 25 bits each, well inside the slack.
-        if (bitPos > bitLimit) return kBlockCorrupt;
+        uint32_t position = static_cast<uint32_t>(in.next - body) * 8 - in.count;
+        if (position > bitLimit) return kBlockCorrupt;
+        in.Refill();
 
-        ContextBucket* bucket = nullptr;
+        uint32_t bucket = 0;
         if (o >= 3) {
-            uint32_t x = out[o - 3];
-            uint32_t y = out[o - 2];
-            uint32_t z = out[o - 1];
             uint32_t order2 = (y << 7) ^ z;
             uint32_t order3 = ((x << 11) ^ order2) & 0xFFFF;
-            bucket = &buckets[order2];
-            if (order3 < CONTEXT_FILLABLE_BUCKETS && buckets[order3].position[0] != 0) {
-                bucket = &buckets[order3];
-            }
+            bucket = order3 < CONTEXT_FILLABLE_BUCKETS && table->IsUsed(order3) ? order3 : order2;
         }
 
         if (flagIndex == 4) {
-            if (!DecodeSymbol(coding.flagTree, body, &bitPos, &flagSymbol)) return kBlockCorrupt;
+            if (!DecodeNext(flagTree, flagMask, &in, &flagSymbol)) return kBlockCorrupt;
             flagIndex = 0;
         }
         bool isMatch = ((flagSymbol >> flagIndex) & 1) != 0;
@@ -132,17 +203,23 @@ uint32_t DecodeTokens(const uint8_t* body, uint32_t bitPos, uint32_t bitLimit, u
 
         if (!isMatch) {
             uint32_t literal;
-            if (!DecodeSymbol(coding.literalTree, body, &bitPos, &literal)) return kBlockCorrupt;
+            if (!DecodeNext(literalTree, literalMask, &in, &literal)) return kBlockCorrupt;
             if (o >= outCapacity) return kBlockCorrupt;
-            if (bucket != nullptr) StorePosition(bucket, o);
-            out[o++] = static_cast<uint8_t>(literal);
+            literal &= 0xFF;
+            out[o] = static_cast<uint8_t>(literal);
+            if (o >= 3) StorePosition(table, bucket, o);
+            ++o;
+            x = y;
+            y = z;
+            z = literal;
             continue;
         }
 
         uint32_t length;
-        if (!DecodeSymbol(coding.lengthTree, body, &bitPos, &length)) return kBlockCorrupt;
+        if (!DecodeNext(lengthTree, lengthMask, &in, &length)) return kBlockCorrupt;
         if (selectorIndex == 4) {
-            if (!DecodeSymbol(coding.selectorTree, body, &bitPos, &selectorSymbol)) {
+            in.Refill();
+            if (!DecodeNext(selectorTree, selectorMask, &in, &selectorSymbol)) {
                 return kBlockCorrupt;
             }
             selectorIndex = 0;
@@ -150,28 +227,29 @@ uint32_t DecodeTokens(const uint8_t* body, uint32_t bitPos, uint32_t bitLimit, u
         uint32_t slot = (selectorSymbol >> selectorIndex) & 3;
         selectorIndex += 2;
 
-        // Before offset 3 a block has no context, hence no candidates.
-        if (bucket == nullptr) return kBlockCorrupt;
-        uint32_t source = bucket->position[slot];
-        bucket->stamp[slot] = stampCounter++;
-        StorePosition(bucket, o);
+        // Before offset 3 a block has no context; an unwritten bucket has no positions.
+        if (o < 3 || !table->IsUsed(bucket)) return kBlockCorrupt;
+        ContextBucket* candidates = &table->buckets[bucket];
+        uint32_t source = candidates->position[slot];
+        candidates->stamp[slot] = stampCounter++;
+        StorePosition(table, bucket, o);
 
         if (source == 0) return kBlockCorrupt;
         if (length > outCapacity - o) return kBlockCorrupt;
         if (length == 0) continue;
-        // A position equal to o comes from a length-0 match; copying from it would read bytes
-        // the block has not produced.
+        // Only a length-0 match stores a position equal to o, and then every length is 0; a
+        // source at or past o would read bytes the block has not produced.
         if (source >= o) return kBlockCorrupt;
-        // Byte by byte in increasing order: a source fewer bytes back than the length repeats the
-        // bytes just written.
-        uint8_t* dst = out + o;
-        const uint8_t* src = out + source;
-        for (uint32_t i = 0; i < length; ++i) dst[i] = src[i];
+        CopyMatch(out, o, source, length, outCapacity - o);
         o += length;
+        x = out[o - 3];
+        y = out[o - 2];
+        z = out[o - 1];
     }
-    if (bitPos > bitLimit) return kBlockCorrupt;
+    uint32_t position = static_cast<uint32_t>(in.next - body) * 8 - in.count;
+    if (position > bitLimit) return kBlockCorrupt;
     *produced = o;
-    *bitsUsed = bitPos;
+    *bitsUsed = position;
     return kBlockOk;
 }
 
@@ -187,7 +265,7 @@ uint32_t DecodeCompressedBlock(const uint8_t* body, uint32_t bodyBytes, ContextT
     if (limit64 > 0xFFFFFF00u) return kBlockCorrupt;
     uint32_t bitLimit = static_cast<uint32_t>(limit64);
 
-    memset(table->buckets, 0, sizeof(ContextBucket) * CONTEXT_FILLABLE_BUCKETS);
+    memset(table->used, 0, sizeof table->used);
 
     uint32_t bitPos = 0;
     uint32_t h0 = ReadBits(body, 0, 16);

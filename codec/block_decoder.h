@@ -22,8 +22,15 @@ struct ContextBucket {
     uint32_t stamp[CONTEXT_SLOTS];
 };
 
+// A bucket's first position always lands in slot 0 (all stamps are 0), and a filled slot is only
+// ever refilled, so "slot 0 holds a position" is the same as "the bucket has been written in this
+// block". The used bits record exactly that; a block clears those 4 KiB instead of the buckets,
+// and a bucket is initialised when it is first written. Buckets whose bit is clear hold garbage.
 struct ContextTable {
+    uint64_t used[CONTEXT_FILLABLE_BUCKETS / 64];
     ContextBucket buckets[CONTEXT_BUCKETS];
+
+    bool IsUsed(uint32_t bucket) const { return (used[bucket >> 6] >> (bucket & 63)) & 1; }
 };
 
 // The body must be readable for BODY_READ_SLACK bytes past bodyBytes (their contents do not matter

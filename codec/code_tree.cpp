@@ -47,34 +47,33 @@ int32_t NewLeaf(CodeTree* tree, uint32_t symbol, uint32_t weight) {
     return index;
 }
 
-void FillEntries(CodeTree* tree, uint32_t code, uint32_t depth, const CodeDecodeEntry& entry) {
+void FillEntries(CodeTree* tree, uint32_t code, uint32_t depth, CodeDecodeEntry entry) {
     uint32_t copies = 1u << (tree->tableBits - depth);
     for (uint32_t j = 0; j < copies; ++j) tree->table[code | (j << depth)] = entry;
 }
 
+CodeDecodeEntry MakeEntry(uint32_t kind, uint32_t value, uint32_t length) {
+    return (value << CODE_ENTRY_VALUE_SHIFT) | (kind << 5) | length;
+}
+
 void FillTable(CodeTree* tree, int32_t index, uint32_t depth, uint32_t code) {
     const CodeTreeNode& node = tree->nodes[index];
-    CodeDecodeEntry entry = {};
     if (node.IsLeaf()) {
-        entry.value = node.symbol;
-        entry.length = static_cast<uint8_t>(depth);
-        entry.kind = kCodeLeaf;
+        CodeDecodeEntry entry = node.symbol <= CODE_ENTRY_MAX_VALUE
+                                    ? MakeEntry(kCodeLeaf, node.symbol, depth)
+                                    : MakeEntry(kCodeWalk, static_cast<uint32_t>(index), depth);
         FillEntries(tree, code, depth, entry);
         return;
     }
     if (depth == tree->tableBits) {
-        entry.value = static_cast<uint32_t>(index);
-        entry.length = static_cast<uint8_t>(depth);
-        entry.kind = kCodeSubtree;
-        tree->table[code] = entry;
+        tree->table[code] = MakeEntry(kCodeWalk, static_cast<uint32_t>(index), depth);
         return;
     }
     for (uint32_t bit = 0; bit < 2; ++bit) {
         int32_t child = bit != 0 ? node.right : node.left;
         uint32_t childCode = code | (bit << depth);
         if (child < 0) {
-            entry.kind = kCodeMissing;
-            FillEntries(tree, childCode, depth + 1, entry);
+            FillEntries(tree, childCode, depth + 1, MakeEntry(kCodeMissing, 0, 0));
         } else {
             FillTable(tree, child, depth + 1, childCode);
         }
@@ -187,17 +186,17 @@ void CodeTree::Destroy() {
     tableBits = 0;
 }
 
-bool DecodeSymbolSlow(const CodeTree& tree, const CodeDecodeEntry& entry, uint64_t bits,
-                      uint32_t* bitPos, uint32_t* symbol) {
-    if (entry.kind != kCodeSubtree) return false;
-    uint32_t depth = tree.tableBits;
+bool WalkLongCode(const CodeTree& tree, CodeDecodeEntry entry, uint64_t bits, uint32_t* symbol,
+                  uint32_t* length) {
+    if ((entry & CODE_ENTRY_KIND_MASK) != (kCodeWalk << 5)) return false;
+    uint32_t depth = entry & CODE_ENTRY_LENGTH_MASK;
+    int32_t index = static_cast<int32_t>(entry >> CODE_ENTRY_VALUE_SHIFT);
     bits >>= depth;
-    int32_t index = static_cast<int32_t>(entry.value);
     for (;;) {
         const CodeTreeNode& node = tree.nodes[index];
         if (node.IsLeaf()) {
             *symbol = node.symbol;
-            *bitPos += depth;
+            *length = depth;
             return true;
         }
         if (depth >= MAX_CODE_LENGTH) return false;

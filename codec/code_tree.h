@@ -50,15 +50,17 @@ struct CodeTreeNode {
     bool IsLeaf() const { return left < 0 && right < 0; }
 };
 
-// One probe result: a symbol and its code length, a subtree to walk from, or a dead end.
-struct CodeDecodeEntry {
-    uint32_t value;  // the symbol, or the node to continue from
-    uint8_t length;  // bits consumed (the table's width for a subtree)
-    uint8_t kind;
-    uint16_t unused;
-};
+// One probe of the decode table is a 32-bit entry: bits 0-4 the code length, bits 5-6 the kind,
+// bits 8-31 the symbol (kCodeLeaf) or the node to walk on from (kCodeWalk; bits 0-4 then hold
+// that node's depth). Leaves whose symbol does not fit 24 bits are reached by a walk too.
+typedef uint32_t CodeDecodeEntry;
 
-enum CodeDecodeKind : uint8_t { kCodeLeaf = 0, kCodeSubtree = 1, kCodeMissing = 2 };
+enum CodeDecodeKind : uint32_t { kCodeLeaf = 0, kCodeWalk = 1, kCodeMissing = 2 };
+
+constexpr uint32_t CODE_ENTRY_LENGTH_MASK = 31;
+constexpr uint32_t CODE_ENTRY_KIND_MASK = 3u << 5;
+constexpr uint32_t CODE_ENTRY_VALUE_SHIFT = 8;
+constexpr uint32_t CODE_ENTRY_MAX_VALUE = (1u << 24) - 1;
 
 enum CodeTreeStatus : uint32_t { kTreeOk = 0, kTreeCorrupt = 3, kTreeNoMemory = 11 };
 
@@ -83,9 +85,11 @@ struct CodeTree {
     void Destroy();
 };
 
-// Continues a decode whose first table probe landed on a subtree.
-bool DecodeSymbolSlow(const CodeTree& tree, const CodeDecodeEntry& entry, uint64_t bits,
-                      uint32_t* bitPos, uint32_t* symbol);
+// Finishes a decode whose table probe gave a walk or a dead end. bits are the stream bits from
+// the code's first bit on (at least MAX_CODE_LENGTH of them). False for a missing branch or a
+// code longer than MAX_CODE_LENGTH.
+bool WalkLongCode(const CodeTree& tree, CodeDecodeEntry entry, uint64_t bits, uint32_t* symbol,
+                  uint32_t* length);
 
 // Decodes the next symbol at bitPos and advances bitPos by its code length. An empty tree gives
 // symbol 0 and consumes nothing. False (corrupt data) for a missing branch at the root of a
@@ -93,13 +97,16 @@ bool DecodeSymbolSlow(const CodeTree& tree, const CodeDecodeEntry& entry, uint64
 inline bool DecodeSymbol(const CodeTree& tree, const uint8_t* base, uint32_t* bitPos,
                          uint32_t* symbol) {
     uint64_t bits = PeekBits(base, *bitPos);
-    const CodeDecodeEntry& entry = tree.table[bits & ((1u << tree.tableBits) - 1u)];
-    if (entry.kind == kCodeLeaf) {
-        *symbol = entry.value;
-        *bitPos += entry.length;
-        return true;
+    CodeDecodeEntry entry = tree.table[bits & ((1u << tree.tableBits) - 1u)];
+    uint32_t length;
+    if ((entry & CODE_ENTRY_KIND_MASK) == 0) {
+        *symbol = entry >> CODE_ENTRY_VALUE_SHIFT;
+        length = entry & CODE_ENTRY_LENGTH_MASK;
+    } else if (!WalkLongCode(tree, entry, bits, symbol, &length)) {
+        return false;
     }
-    return DecodeSymbolSlow(tree, entry, bits, bitPos, symbol);
+    *bitPos += length;
+    return true;
 }
 
 }  // namespace codec
