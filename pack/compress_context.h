@@ -19,16 +19,27 @@ class ContextModel {
   public:
     static constexpr uint32_t kBuckets = 65536;
 
-    ContextModel() : buckets_(kBuckets) { Clear(); }
+    ContextModel() : buckets_(kBuckets) {
+        for (ContextBucket& b : buckets_) Empty(b);
+    }
 
+    // Empties the table for a new block. Small blocks touch few buckets, so only those are reset.
     void Clear() {
-        for (ContextBucket& b : buckets_) {
-            for (int k = 0; k < 4; ++k) {
-                b.position[k] = -1;
-                b.stamp[k] = 0;
-            }
+        if (touched_.size() < kBuckets / 8) {
+            for (uint32_t index : touched_) Empty(buckets_[index]);
+        } else {
+            for (ContextBucket& b : buckets_) Empty(b);
         }
+        touched_.clear();
         counter_ = 100;
+    }
+
+    // The table of the calling thread, emptied: blocks are parsed one at a time per thread, and
+    // reusing the table spares a 2 MiB allocation per block.
+    static ContextModel& ForThisThread() {
+        thread_local ContextModel model;
+        model.Clear();
+        return model;
     }
 
     // The bucket for the token at o (o at least 3): the order-3 bucket once it holds a position,
@@ -53,6 +64,8 @@ class ContextModel {
     // Records the token at o in its bucket: a match protects the slot it used with the next
     // stamp, then o replaces the slot with the smallest stamp (the lowest such slot).
     void Update(uint32_t index, uint32_t o, int matchedSlot) {
+        // Slot 0 is the first to fill and no slot ever empties again.
+        if (buckets_[index].position[0] < 0) touched_.push_back(index);
         Apply(buckets_[index], o, matchedSlot, counter_);
     }
 
@@ -71,7 +84,15 @@ class ContextModel {
     }
 
   private:
+    static void Empty(ContextBucket& b) {
+        for (int k = 0; k < 4; ++k) {
+            b.position[k] = -1;
+            b.stamp[k] = 0;
+        }
+    }
+
     std::vector<ContextBucket> buckets_;
+    std::vector<uint32_t> touched_;
     uint32_t counter_ = 100;
 };
 

@@ -13,7 +13,7 @@ namespace pack {
 std::vector<Token> ParseGreedy(const uint8_t* data, uint32_t size, uint32_t minLength) {
     std::vector<Token> tokens;
     tokens.reserve(size / 2 + 16);
-    ContextModel model;
+    ContextModel& model = ContextModel::ForThisThread();
     uint32_t o = 0;
     for (; o < size && o < 3; ++o) tokens.push_back({0, data[o]});
     while (o < size) {
@@ -57,20 +57,6 @@ float PriceOf(uint64_t count, uint64_t total) {
 
 }  // namespace
 
-TokenPrices TokenPrices::Default() {
-    TokenPrices p;
-    for (int b = 0; b < 256; ++b) p.literal[b] = (b >= 32 && b < 127) || b == '\n' ? 6.0f : 11.0f;
-    for (int b : {' ', 'e', 't', 'a', 'o', 'i', 'n', 's', 'r'}) p.literal[b] = 4.0f;
-    p.flagLiteral = 0.8f;
-    p.flagMatch = 1.2f;
-    for (float& s : p.selector) s = 1.0f;
-    p.length.assign(kMaxMatchLength + 1, 0);
-    for (uint32_t n = 1; n <= kMaxMatchLength; ++n)
-        p.length[n] = 2.0f + 1.5f * static_cast<float>(std::log2(static_cast<double>(n)));
-    p.bytePrice = 2.5f;
-    return p;
-}
-
 TokenPrices TokenPrices::FromTokens(const std::vector<Token>& tokens, uint32_t size) {
     TokenPrices p;
     uint64_t literals[256] = {}, slots[4] = {};
@@ -101,10 +87,11 @@ TokenPrices TokenPrices::FromTokens(const std::vector<Token>& tokens, uint32_t s
         p.selector[k] = slots[k] ? PriceOf(slots[k], matchTotal) : PriceOf(1, matchTotal + 1) + 2;
         bits += slots[k] * p.selector[k];
     }
-    p.length.assign(kMaxMatchLength + 1, 0);
     float unseen = PriceOf(1, matchTotal + 1) + 10.0f;
+    p.length.assign(kMaxMatchLength + 1, unseen);
     for (uint32_t n = 1; n <= kMaxMatchLength; ++n) {
-        p.length[n] = lengths[n] ? PriceOf(lengths[n], matchTotal) : unseen;
+        if (lengths[n] == 0) continue;
+        p.length[n] = PriceOf(lengths[n], matchTotal);
         bits += lengths[n] * p.length[n];
     }
     p.bytePrice = size ? std::clamp(static_cast<float>(bits / size), 0.05f, 9.0f) : 2.5f;
@@ -188,7 +175,7 @@ std::vector<Token> ParseLookahead(const uint8_t* data, uint32_t size, const Toke
     const float lambda = prices.bytePrice;
     std::vector<Token> tokens;
     tokens.reserve(size / 2 + 16);
-    ContextModel model;
+    ContextModel& model = ContextModel::ForThisThread();
     ScratchTable scratch(model);
     uint32_t o = 0;
     for (; o < size && o < 3; ++o) tokens.push_back({0, data[o]});

@@ -27,8 +27,6 @@ struct TokenPrices {
     std::vector<float> length;  // indexed by length, up to kMaxMatchLength
     float bytePrice;            // average bits per byte of the block, to weigh lengths
 
-    // Rough prices for text before anything is known about the block.
-    static TokenPrices Default();
     // Prices from the token statistics of an earlier parse of the same block.
     static TokenPrices FromTokens(const std::vector<Token>& tokens, uint32_t size);
 };

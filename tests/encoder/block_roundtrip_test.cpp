@@ -4,9 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <memory>
 #include <random>
 #include <string>
 
+#include "codec/block_decoder.h"
 #include "pack/archive_writer.h"
 #include "pack/block_encoder.h"
 #include "reference_decoder.h"
@@ -51,6 +53,21 @@ void ExpectRoundTrip(const std::vector<uint8_t>& data, int level) {
     size_t body = e.block.size() - 4;
     EXPECT_EQ(body % 16, 0u);
     EXPECT_EQ(body, ((e.bitLength + 7) / 8 + 15) / 16 * 16) << "body length from the header";
+
+    // The library's decoder, with the read slack it asks for after the body.
+    std::vector<uint8_t> padded(e.block.begin() + 4, e.block.end());
+    padded.resize(padded.size() + codec::BODY_READ_SLACK, 0xA5);
+    auto table = std::make_unique<codec::ContextTable>();
+    std::vector<uint8_t> decoded(data.size() + 64);
+    uint32_t produced = 0, bitsUsed = 0;
+    ASSERT_EQ(codec::DecodeCompressedBlock(
+                  padded.data(), static_cast<uint32_t>(e.block.size() - 4), table.get(),
+                  decoded.data(), static_cast<uint32_t>(decoded.size()), &produced, &bitsUsed),
+              codec::kBlockOk)
+        << "level " << level;
+    EXPECT_EQ(bitsUsed, e.bitLength) << "bits the library decoder read against the header";
+    ASSERT_EQ(produced, data.size());
+    EXPECT_TRUE(std::equal(data.begin(), data.end(), decoded.begin())) << "level " << level;
 
     std::optional<encoder_test::RefResult> r =
         encoder_test::RefDecodeBlock(e.block.data(), e.block.size());
@@ -167,14 +184,14 @@ TEST(BlockRoundTrip, SteepLiteralFrequenciesKeepCodesShort) {
     }
     std::mt19937 rng(7);
     std::shuffle(data.begin(), data.end(), rng);
-    data.resize(std::min<size_t>(data.size(), 3u << 20));
+    data.resize(std::min<size_t>(data.size(), 1u << 20));
     ExpectRoundTrip(data, 1);
     ExpectRoundTrip(data, 2);
 }
 
 TEST(BlockRoundTrip, FilesOfThisMachine) {
     for (const char* path : {"/usr/share/common-licenses/GPL-3", "/usr/include/stdio.h", "/bin/ls",
-                             "/usr/share/doc/bash/changelog.gz"}) {
+                             "/usr/share/doc/bash/CHANGES.gz"}) {
         std::vector<uint8_t> data = ReadFileBytes(path);
         if (data.empty()) continue;
         SCOPED_TRACE(path);
