@@ -151,6 +151,10 @@ int RunPack(Options& options, const std::string& selfPath) {
         return kExitUsage;
     }
     if (!ResolvePassword(options)) return kExitUsage;
+    if (!options.encryptOnly.empty() && !options.password) {
+        std::fprintf(stderr, "vorn pack: --encrypt-only needs a password (--password)\n");
+        return kExitUsage;
+    }
     if (options.encryptNames && !options.password) {
         std::fprintf(stderr, "vorn pack: --encrypt-names needs a password (--password)\n");
         return kExitUsage;
@@ -271,6 +275,14 @@ int RunPack(Options& options, const std::string& selfPath) {
     for (size_t i = 0; ok && i < files.size(); ++i) {
         entry.attributes = files[i].attributes;
         entry.fileTime = files[i].fileTime;
+        entry.password = options.password;
+        if (!options.encryptOnly.empty()) {
+            bool selected = false;
+            for (const std::string& pattern : options.encryptOnly) {
+                selected = selected || EntryMatchesPattern(files[i].name, pattern);
+            }
+            if (!selected) entry.password.reset();
+        }
         ok = writer.AddFile(files[i].name, files[i].path, entry);
     }
     if (ok) {

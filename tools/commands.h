@@ -23,6 +23,7 @@ struct Options {
     std::optional<std::string> comment;
     std::optional<std::string> commentFile;
     bool encryptNames = false;
+    std::vector<std::string> encryptOnly;  // with a password: encipher only matching entries
     bool store = false;
     std::optional<std::string> sfxKind;
     std::optional<std::string> sfxStub;

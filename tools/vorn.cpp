@@ -78,6 +78,7 @@ const char kPackHelp[] =
     "  -p, --password P        encipher the entries with this password\n"
     "  --password-file FILE    read the password from the first line of FILE\n"
     "  --encrypt-names         encipher the name table too (needs a password)\n"
+    "  --encrypt-only PATTERN  encipher only the entries matching PATTERN (repeatable)\n"
     "  --store                 store without compression\n"
     "  --level N               compression effort, 1 (fastest) and up (default 2)\n"
     "  --sfx KIND              write a self-extractor: windows, windows64 or linux\n"
@@ -194,6 +195,9 @@ int ParseOptions(Command command, int argc, char** argv, Options& options) {
             options.commentFile = v;
         } else if (arg == "--encrypt-names" && isPack) {
             options.encryptNames = true;
+        } else if (arg == "--encrypt-only" && isPack) {
+            if (!value(v)) return kExitUsage;
+            options.encryptOnly.push_back(v);
         } else if (arg == "--store" && isPack) {
             options.store = true;
         } else if (arg == "--level" && isPack) {
