@@ -6,6 +6,10 @@
 #include <filesystem>
 #include <thread>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include "archive/archive_handle.h"
 #include "archive_test_util.h"
 #include "codec/entry_run.h"
@@ -66,6 +70,15 @@ struct Fixture : ::testing::Test {
         return out;
     }
 };
+
+bool RunningUnderWine() {
+#ifdef _WIN32
+    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+#else
+    return false;
+#endif
+}
 
 bool IsReadOnly(const std::string& path) {
     auto perms = std::filesystem::status(path).permissions();
@@ -167,6 +180,9 @@ TEST_F(Extraction, ReadOnlyAttributeAppliedAndSecondExtractionRefused) {
                   VORN_SUCCESS);
         EXPECT_TRUE(IsReadOnly(out.path));
         std::vector<uint8_t> first = ReadFile(out.path);
+        // Wine keeps the attribute as missing write bits, which a process running as root
+        // writes through; Windows itself refuses the open.
+        if (RunningUnderWine()) continue;
         EXPECT_EQ(vorn_DecompressToFile(h.h, name, out.path.c_str(), nullptr, nullptr),
                   VORN_E_INVALID_ARGUMENT);
         EXPECT_EQ(ReadFile(out.path), first);
