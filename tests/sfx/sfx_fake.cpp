@@ -67,7 +67,7 @@ bool FakeDialog::StartWorker() {
 uint32_t RecordingArchive::OpenStream(void** handle, const char* path, const char* password,
                                       unsigned mode) {
     openPasswords.push_back(password ? std::optional<std::string>(password) : std::nullopt);
-    return vorn_OpenStream(handle, platform.Host(path).c_str(), password, mode);
+    return vorn_OpenStream(handle, platform.Host(path).string().c_str(), password, mode);
 }
 
 uint32_t RecordingArchive::CloseStream(void* handle) {
@@ -91,8 +91,8 @@ uint32_t RecordingArchive::DecompressToFile(void* handle, const char* name, cons
     call.name = name;
     call.path = path;
     if (password) call.password = password;
-    call.status =
-        vorn_DecompressToFile(handle, name, platform.Host(path).c_str(), progress, password);
+    call.status = vorn_DecompressToFile(handle, name, platform.Host(path).string().c_str(),
+                                        progress, password);
     if (afterExtract) afterExtract(call);
     extracts.push_back(call);
     return call.status;

@@ -206,6 +206,9 @@ TEST_F(Walk, TooLongPathIsRefusedNamingTheEntryAndNeverCut) {
 }
 
 TEST_F(Walk, LongestPathWhoseMessagesFitIsExtracted) {
+#ifdef _WIN32
+    GTEST_SKIP() << "the fake's host folder makes this path longer than Windows' own limit";
+#endif
     // "File " + path + " exists already, ovewrite it?" is the longest text built from an entry.
     std::string destination = "C:\\Out\\";
     size_t question = std::string("File  exists already, ovewrite it?").size();
@@ -304,6 +307,7 @@ TEST_F(Walk, CloseJustBeforeAnExtractionStartsIsNotLostInTheLibrary) {
     EXPECT_TRUE(platform.boxes.empty());
 }
 
+#ifndef _WIN32
 TEST(WalkPosix, NamesWithBackslashesLandInNativeFolders) {
     ResetFrontEndState();
     FakePlatform platform;
@@ -329,5 +333,6 @@ TEST(WalkPosix, NamesWithBackslashesLandInNativeFolders) {
     vorn_CloseStream(sfx::g_hArchive);
     sfx::g_hArchive = nullptr;
 }
+#endif
 
 }  // namespace
