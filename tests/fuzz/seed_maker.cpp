@@ -1,0 +1,232 @@
+// Writes the fuzz seed corpora: valid archives of every kind made by the writer, and the raw block
+// bodies, code tables and name tables the narrower targets take. Run at build time, so the seeds
+// always match the current writer and no binary corpus is kept in the repository.
+// Usage: fuzz_seed_maker <seed folder>; makes <seed folder>/<target>/<seed> for each target.
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "pack/archive_writer.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<uint8_t>;
+
+constexpr const char* kPassword = "secret";  // the password the archive target also tries
+
+Bytes Text(size_t size) {
+    static const char kWords[] =
+        "the quick brown fox jumps over the lazy dog while the archive keeps every name ";
+    Bytes out;
+    for (size_t i = 0; out.size() < size; ++i) out.push_back(kWords[i % (sizeof kWords - 1)]);
+    return out;
+}
+
+Bytes Noise(size_t size, uint32_t seed) {
+    Bytes out(size);
+    uint32_t x = seed * 2654435761u + 1;
+    for (auto& b : out) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        b = static_cast<uint8_t>(x);
+    }
+    return out;
+}
+
+Bytes Ramp(size_t size) {
+    Bytes out(size);
+    for (size_t i = 0; i < size; ++i) out[i] = static_cast<uint8_t>(i * 7 + (i >> 8));
+    return out;
+}
+
+pack::EntrySpec Entry(const std::string& name, Bytes data, pack::Method method,
+                      uint32_t blockSize = pack::kMaxBlockSize) {
+    pack::EntrySpec e;
+    e.name = name;
+    e.data = std::move(data);
+    e.method = method;
+    e.blockSize = blockSize;
+    e.fileTime = 0x01d9a1b2c3d4e5f6ull;
+    return e;
+}
+
+std::map<std::string, pack::ArchiveSpec> ArchiveKinds() {
+    using pack::Method;
+    std::map<std::string, pack::ArchiveSpec> kinds;
+    kinds["empty"] = {};
+    {
+        pack::ArchiveSpec s;
+        s.entries.push_back(Entry("readme.txt", Text(300), Method::Stored));
+        s.entries.push_back(Entry("empty.bin", {}, Method::Stored));
+        kinds["stored"] = s;
+    }
+    {
+        pack::ArchiveSpec s;
+        s.entries.push_back(Entry("docs\\text.txt", Text(3000), Method::Compressed));
+        s.entries.push_back(Entry("ramp.bin", Ramp(1500), Method::Compressed));
+        s.entries.push_back(
+            Entry("tiny", Bytes{'a', 'b', 'c', 'a', 'b', 'c', 'a'}, Method::Compressed));
+        kinds["compressed"] = s;
+    }
+    {
+        pack::ArchiveSpec s;
+        s.entries.push_back(Entry("multi.txt", Text(5000), Method::Compressed, 1024));
+        s.entries.push_back(Entry("mixed.bin", Noise(2048, 3), Method::Best, 512));
+        kinds["multi_block"] = s;
+    }
+    {
+        pack::ArchiveSpec s;
+        auto a = Entry("secret.txt", Text(800), Method::Compressed);
+        a.password = kPassword;
+        auto b = Entry("plain.txt", Text(100), Method::Stored);
+        auto c = Entry("secret_stored.bin", Noise(200, 5), Method::Stored);
+        c.password = kPassword;
+        s.entries = {a, b, c};
+        kinds["enciphered_entries"] = s;
+    }
+    {
+        pack::ArchiveSpec s;
+        s.namesPassword = kPassword;
+        auto a = Entry("dir\\sub\\hidden.txt", Text(400), Method::Compressed);
+        a.password = kPassword;
+        s.entries = {a, Entry("second.bin", Ramp(100), Method::Stored)};
+        kinds["enciphered_names"] = s;
+    }
+    {
+        pack::ArchiveSpec s;
+        s.entries.push_back(Entry("file.txt", Text(200), Method::Compressed));
+        s.comment = "Welcome.\r\nThis archive holds one file.\r\n";
+        s.commentMethod = Method::Compressed;
+        kinds["comment"] = s;
+    }
+    {
+        pack::ArchiveSpec s;
+        // A program image in front, with a false start: the magic under an unknown version.
+        s.prefix = Noise(700, 9);
+        const char fake[] = "MZ..VVVORN\x03\x00\x00\x8fVOR";
+        s.prefix.insert(s.prefix.begin() + 100, fake, fake + sizeof fake - 1);
+        s.entries.push_back(Entry("app.exe", Noise(300, 11), Method::Best));
+        kinds["prefix"] = s;
+    }
+    {
+        pack::ArchiveSpec s;
+        s.version = pack::kVersionOld;
+        s.entries.push_back(Entry("old.txt", Text(50), Method::Stored));
+        kinds["old_format"] = s;
+    }
+    {
+        pack::ArchiveSpec s;
+        s.flags = pack::kFlagLocked;
+        s.entries.push_back(Entry("locked.txt", Text(120), Method::Compressed));
+        kinds["locked"] = s;
+    }
+    {
+        pack::ArchiveSpec s;
+        // Names on unit boundaries, a duplicate name and a name of the longest allowed length.
+        s.entries.push_back(Entry("fifteen_bytes__", Bytes{1}, Method::Stored));
+        s.entries.push_back(Entry(std::string(255, 'n'), Bytes{2}, Method::Stored));
+        s.entries.push_back(Entry("fifteen_bytes__", Bytes{3}, Method::Stored));
+        s.paddingByte = 0;
+        kinds["names"] = s;
+    }
+    return kinds;
+}
+
+bool Write(const fs::path& path, const Bytes& bytes) {
+    if (!pack::WriteWholeFile(path.string(), bytes)) {
+        std::fprintf(stderr, "cannot write %s\n", path.string().c_str());
+        return false;
+    }
+    return true;
+}
+
+// fuzz_block inputs: u16 output size, then one compressed block's body.
+bool WriteBlockSeeds(const fs::path& dir) {
+    const std::vector<std::pair<std::string, Bytes>> samples = {
+        {"text", Text(4000)},
+        {"ramp", Ramp(3000)},
+        {"noise", Noise(600, 1)},
+        {"zeros", Bytes(5000, 0)},
+        {"short", Bytes{'x', 'y', 'z', 'x', 'y', 'z'}},
+    };
+    for (const auto& [name, data] : samples) {
+        Bytes area = pack::EncodeEntryData(data, pack::Method::Compressed,
+                                           static_cast<uint32_t>(data.size()), {}, nullptr);
+        Bytes seed = {static_cast<uint8_t>(data.size()), static_cast<uint8_t>(data.size() >> 8)};
+        seed.insert(seed.end(), area.begin() + 4, area.end());  // the block header is not body
+        if (!Write(dir / name, seed)) return false;
+    }
+    return true;
+}
+
+// fuzz_code_tree inputs: u16 count, count pairs of u32 weight and u32 symbol, then stream bits.
+bool WriteCodeTreeSeeds(const fs::path& dir) {
+    const std::vector<std::pair<std::string, Bytes>> samples = {
+        {"text", Text(2000)},
+        {"ramp", Ramp(700)},
+        {"noise", Noise(900, 2)},
+        {"one", Bytes(40, 'a')},
+    };
+    for (const auto& [name, data] : samples) {
+        uint32_t counts[256] = {};
+        for (uint8_t b : data) ++counts[b];
+        Bytes seed(2);
+        uint16_t n = 0;
+        for (uint32_t symbol = 0; symbol < 256; ++symbol) {
+            if (counts[symbol] == 0) continue;
+            for (uint32_t v : {counts[symbol], symbol}) {
+                for (int i = 0; i < 4; ++i) seed.push_back(static_cast<uint8_t>(v >> (8 * i)));
+            }
+            ++n;
+        }
+        seed[0] = static_cast<uint8_t>(n);
+        seed[1] = static_cast<uint8_t>(n >> 8);
+        Bytes stream = Noise(64, n);
+        seed.insert(seed.end(), stream.begin(), stream.end());
+        if (!Write(dir / name, seed)) return false;
+    }
+    return true;
+}
+
+// fuzz_names inputs: u8 enciphered flag, u8 entry count, then the name table's text.
+bool WriteNameSeeds(const fs::path& dir) {
+    auto make = [](uint8_t flags, uint8_t count, const std::string& text) {
+        Bytes seed = {flags, count};
+        seed.insert(seed.end(), text.begin(), text.end());
+        return seed;
+    };
+    using namespace std::string_literals;
+    return Write(dir / "plain", make(0, 3, "a.txt\0dir\\b.txt\0$comments$\0"s)) &&
+           Write(dir / "enciphered", make(1, 2, "first\0second_name_on_a_unit\0"s)) &&
+           Write(dir / "duplicates", make(0, 4, "x\0y\0x\0\0"s)) &&
+           Write(dir / "boundary", make(0, 2, "fifteen_bytes__\0sixteen_bytes___\0"s)) &&
+           Write(dir / "long", make(1, 2, std::string(300, 'L') + "\0short\0"s)) &&
+           Write(dir / "beyond_count", make(0, 1, "one\0two\0three\0"s)) &&
+           Write(dir / "no_nul", make(0, 2, std::string(40, 'q')));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s <seed folder>\n", argv[0]);
+        return 2;
+    }
+    const fs::path root = argv[1];
+    for (const char* target : {"fuzz_archive", "fuzz_block", "fuzz_code_tree", "fuzz_names"}) {
+        fs::create_directories(root / target);
+    }
+    for (const auto& [name, spec] : ArchiveKinds()) {
+        if (!Write(root / "fuzz_archive" / name, pack::BuildArchive(spec))) return 1;
+    }
+    if (!WriteBlockSeeds(root / "fuzz_block") || !WriteCodeTreeSeeds(root / "fuzz_code_tree") ||
+        !WriteNameSeeds(root / "fuzz_names")) {
+        return 1;
+    }
+    return 0;
+}
