@@ -240,6 +240,13 @@ bool ControlEnabled(HWND dialog, int id) {
     return control && IsWindowEnabled(control);
 }
 
+HWND FocusedControl(HWND window) {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    DWORD thread = GetWindowThreadProcessId(window, nullptr);
+    return GetGUIThreadInfo(thread, &info) ? info.hwndFocus : nullptr;
+}
+
 bool Press(HWND dialog, int id, DWORD ms) {
     HWND button = GetDlgItem(dialog, id);
     if (!button) return false;

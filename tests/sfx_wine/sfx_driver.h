@@ -70,6 +70,8 @@ bool IsChecked(HWND dialog, int id);
 void SetChecked(HWND dialog, int id, bool checked);
 bool ControlVisible(HWND dialog, int id);
 bool ControlEnabled(HWND dialog, int id);
+// The control that has the keyboard focus in the thread that owns window.
+HWND FocusedControl(HWND window);
 
 // Presses a button: waits until it and its dialog take input, then posts the click. Posted, not
 // sent: a sent click would wait until the box it opens is closed again.

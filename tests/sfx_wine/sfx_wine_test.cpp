@@ -44,6 +44,7 @@ constexpr char kCancelText[] = "Are you sure you wish to cancel extraction?";
 constexpr int kExtract = 1;
 constexpr int kClose = 2;
 constexpr int kDestDir = 1000;
+constexpr int kBrowse = 1002;
 constexpr int kOverwrite = 1003;
 constexpr int kProgress = 1004;
 constexpr int kFileList = 1005;
@@ -232,6 +233,7 @@ TEST_F(SelfExtractor, ArchiveWithoutCommentOpensIdleWithProgramFolderAsDestinati
     ASSERT_TRUE(main) << Windows();
 
     EXPECT_EQ(program_.Find(kPasswordCaption), nullptr);
+    EXPECT_EQ(FocusedControl(main), GetDlgItem(main, kExtract));
     EXPECT_EQ(ControlText(main, kDestDir), folder_.string() + "\\");
     for (int id : kProgressArea) {
         EXPECT_TRUE(ControlVisible(main, id)) << id;
@@ -415,6 +417,43 @@ TEST_F(SelfExtractor, CommentIsShownUntilExtractReplacesItWithTheProgressArea) {
     ExpectFile("bin\\tool.dll", tool);
     ExpectFile("notes.txt", notes);
     EXPECT_FALSE(fs::exists(folder_ / "$comments$"));
+}
+
+TEST_F(SelfExtractor, CancelledFolderBrowserLeavesTheDestination) {
+    pack::ArchiveSpec spec;
+    spec.entries.push_back(Entry("file.txt", SampleData(100, 26)));
+    Launch(spec);
+    HWND main = MainDialog();
+    ASSERT_TRUE(main) << Windows();
+    ASSERT_TRUE(SetControlText(main, kDestDir, "C:\\kept"));
+    ASSERT_TRUE(Press(main, kBrowse));
+    HWND browser = nullptr;
+    ASSERT_TRUE(WaitUntil([&] {
+        for (const auto& caption : program_.WindowCaptions()) {
+            if (caption != kMainCaption) browser = program_.Find(caption, kDialogClass);
+        }
+        return browser != nullptr;
+    })) << Windows();
+    ASSERT_TRUE(Answer(browser, kCancel));
+    EXPECT_EQ(ControlText(main, kDestDir), "C:\\kept");
+}
+
+TEST_F(SelfExtractor, DriveRootDestinationTakesTheEntriesDirectly) {
+    const fs::path landing = "C:\\vorn_sfx_root_test";
+    std::error_code ignored;
+    fs::remove_all(landing, ignored);
+    pack::ArchiveSpec spec;
+    auto data = SampleData(700, 27);
+    spec.entries.push_back(Entry("vorn_sfx_root_test\\inner\\file.txt", data));
+    Launch(spec);
+    HWND main = MainDialog();
+    ASSERT_TRUE(main) << Windows();
+    ASSERT_TRUE(SetControlText(main, kDestDir, "C:\\"));
+    ASSERT_TRUE(Press(main, kExtract));
+    AnswerDoneAndExit();
+    EXPECT_EQ(program_.Find(kErrorCaption), nullptr);
+    EXPECT_TRUE(ReadAll(landing / "inner" / "file.txt") == data);
+    fs::remove_all(landing, ignored);
 }
 
 TEST_F(SelfExtractor, MissingDestinationIsCreatedOnlyAfterYes) {
@@ -630,6 +669,8 @@ TEST_F(SelfExtractor, EntryPasswordPromptRefusesShortAndWrongAndKeepsTheRightOne
     ASSERT_TRUE(prompt) << Windows();
     EXPECT_EQ(ControlText(prompt, kPasswordText), kEntryPromptText);
     EXPECT_EQ(ControlText(prompt, kPasswordField), "");
+    EXPECT_FALSE(IsChecked(prompt, kReusePassword));
+    EXPECT_EQ(FocusedControl(prompt), GetDlgItem(prompt, kPasswordField));
     EXPECT_EQ(ControlText(main, kCurrentFile), "Current file: secret1.txt");
     Shot("entry_password_prompt", prompt);
 
