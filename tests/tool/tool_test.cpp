@@ -145,6 +145,31 @@ TEST(ToolPasswords, EncipheredEntriesNeedTheRightPassword) {
     EXPECT_EQ(TreeContents(scratch / "right" / "tree"), TreeContents(tree));
 }
 
+TEST(ToolPasswords, EncryptOnlyEnciphersJustTheMatchingEntries) {
+    ScratchFolder scratch;
+    fs::path tree = MakeSampleTree(scratch);
+    fs::path archive = scratch / "some.vorn";
+    ASSERT_EQ(Vorn({"pack", "-q", "-p", "opensesame", "--encrypt-only", "tree/docs/*",
+                    archive.string(), tree.string()})
+                  .exitCode,
+              0);
+    RunResult json = Vorn({"list", "--json", archive.string()});
+    EXPECT_NE(json.out.find("guide.txt\", \"size\": 70000, \"stored\""), std::string::npos);
+    size_t guide = json.out.find("guide.txt");
+    size_t readme = json.out.find("readme.txt");
+    ASSERT_NE(guide, std::string::npos);
+    ASSERT_NE(readme, std::string::npos);
+    EXPECT_NE(json.out.find("\"encrypted\": true", guide), std::string::npos);
+    EXPECT_EQ(
+        json.out.substr(readme, json.out.find('}', readme) - readme).find("\"encrypted\": true"),
+        std::string::npos)
+        << "an entry outside the pattern was enciphered";
+    RunResult partial = Vorn({"x", "-q", archive.string(), "-o", (scratch / "out").string()});
+    EXPECT_EQ(partial.exitCode, 1);
+    EXPECT_EQ(ReadFile(scratch / "out" / "tree" / "readme.txt"), ReadFile(tree / "readme.txt"));
+    EXPECT_FALSE(fs::exists(scratch / "out" / "tree" / "docs" / "guide.txt"));
+}
+
 TEST(ToolPasswords, EncipheredNameTableIsRefusedWithoutOrWithAWrongPassword) {
     ScratchFolder scratch;
     fs::path tree = MakeSampleTree(scratch);
@@ -193,6 +218,21 @@ TEST(ToolParallel, ParallelExtractionGivesTheSameBytesAsSerial) {
     EXPECT_EQ(serial.size(), 40u);
     EXPECT_EQ(serial, TreeContents(tree));
     EXPECT_EQ(serial, TreeContents(scratch / "parallel" / "many"));
+}
+
+TEST(ToolParallel, FilesLargerThanOneBlockRoundTrip) {
+    ScratchFolder scratch;
+    // 9 MiB plus a little: two blocks of input, stored so the test stays quick.
+    WriteFile(scratch / "big" / "large.bin", SampleBytes((9u << 20) + 12345, 77));
+    WriteFile(scratch / "big" / "small.txt", "small");
+    fs::path archive = scratch / "big.vorn";
+    ASSERT_EQ(
+        Vorn({"pack", "-q", "--store", archive.string(), (scratch / "big").string()}).exitCode, 0);
+    EXPECT_EQ(Vorn({"test", "-q", archive.string()}).exitCode, 0);
+    ASSERT_EQ(
+        Vorn({"x", "-q", "-j", "2", archive.string(), "-o", (scratch / "out").string()}).exitCode,
+        0);
+    EXPECT_TRUE(TreeContents(scratch / "out" / "big") == TreeContents(scratch / "big"));
 }
 
 TEST(ToolOverwrite, ExistingFilesFollowTheChosenPolicy) {
