@@ -262,6 +262,7 @@ TEST_F(SelfExtractor, ArchiveWithoutCommentOpensIdleWithProgramFolderAsDestinati
     EXPECT_EQ(ControlText(main, kCurrentFile), "Current file: empty.dat");
     EXPECT_EQ(ControlText(main, kFilesDone), "Extracted files completed: 3 of 3");
     EXPECT_EQ(ProgressPosition(main, kProgress), 100);
+    Shot("extraction_complete", done.window);
     ASSERT_TRUE(Answer(done.window, kYes));
     ExpectExitCodeZero();
 
@@ -619,10 +620,14 @@ TEST_F(SelfExtractor, FolderInTheWayOfAnEntryIsAskedAboutThenReported) {
 }
 
 TEST_F(SelfExtractor, UnsafeEntryNamesAreRefusedWithABoxCaptionedByTheName) {
+    const std::vector<std::string> unsafe = {"..\\escaped.txt", "\\rooted.txt",
+                                             "C:\\vorn_sfx_drive.txt", "a\\..\\..\\up.txt",
+                                             "/slashed.txt"};
     pack::ArchiveSpec spec;
+    for (size_t i = 0; i < unsafe.size(); ++i) {
+        spec.entries.push_back(Entry(unsafe[i], SampleData(100, 14 + uint32_t(i))));
+    }
     auto good = SampleData(1000, 13);
-    spec.entries.push_back(Entry("..\\escaped.txt", SampleData(100, 14)));
-    spec.entries.push_back(Entry("\\rooted.txt", SampleData(100, 15)));
     spec.entries.push_back(Entry("good.txt", good));
     fs::path inner = folder_ / "dest";
     fs::create_directories(inner);
@@ -631,7 +636,7 @@ TEST_F(SelfExtractor, UnsafeEntryNamesAreRefusedWithABoxCaptionedByTheName) {
     ASSERT_TRUE(main) << Windows();
     ASSERT_TRUE(SetControlText(main, kDestDir, inner.string()));
     ASSERT_TRUE(Press(main, kExtract));
-    for (const char* name : {"..\\escaped.txt", "\\rooted.txt"}) {
+    for (const auto& name : unsafe) {
         Box refused = WaitBox(name);
         ASSERT_TRUE(refused.window) << name << "; " << Windows();
         EXPECT_FALSE(refused.text.empty());
@@ -644,7 +649,12 @@ TEST_F(SelfExtractor, UnsafeEntryNamesAreRefusedWithABoxCaptionedByTheName) {
     ExpectExitCodeZero();
     ExpectFile("dest\\good.txt", good);
     EXPECT_FALSE(fs::exists(folder_ / "escaped.txt"));
+    EXPECT_FALSE(fs::exists(folder_ / "up.txt"));
     EXPECT_FALSE(fs::exists(folder_.root_path() / "rooted.txt"));
+    EXPECT_FALSE(fs::exists(folder_.root_path() / "slashed.txt"));
+    EXPECT_FALSE(fs::exists("C:\\vorn_sfx_drive.txt"));
+    // Only the good entry reached the destination.
+    EXPECT_EQ(std::distance(fs::recursive_directory_iterator(inner), {}), 1);
 }
 
 // --- Per-entry password ---------------------------------------------------------------------
