@@ -162,9 +162,9 @@ class SelfExtractor : public ::testing::Test {
     }
 
     // Writes stub and archive as the program file and starts it.
-    void Launch(pack::ArchiveSpec spec, const std::string& exeName = "setup.exe") {
+    void Launch(pack::ArchiveSpec spec, const fs::path& exe = {}) {
         spec.prefix = Stub();
-        exe_ = (folder_ / exeName).string();
+        exe_ = exe.empty() ? (folder_ / "setup.exe").string() : exe.string();
         WriteAll(exe_, pack::BuildArchive(spec));
         ASSERT_TRUE(program_.Start(exe_)) << "cannot start " << exe_;
     }
@@ -269,6 +269,19 @@ TEST_F(SelfExtractor, ArchiveWithoutCommentOpensIdleWithProgramFolderAsDestinati
     ExpectFile("readme.txt", readme);
     ExpectFile("a\\b\\c.txt", nested);
     ExpectFile("empty.dat", empty);
+}
+
+TEST_F(SelfExtractor, ProgramInADriveRootOffersTheRootAsDestination) {
+    const fs::path exe = "C:\\vorn_sfx_root_test.exe";
+    pack::ArchiveSpec spec;
+    spec.entries.push_back(Entry("file.txt", SampleData(100, 28)));
+    Launch(spec, exe);
+    HWND main = MainDialog();
+    EXPECT_TRUE(main) << Windows();
+    EXPECT_EQ(ControlText(main, kDestDir), "C:\\");
+    program_.Kill();
+    std::error_code ignored;
+    fs::remove(exe, ignored);
 }
 
 TEST_F(SelfExtractor, CorruptArchiveShowsOneErrorBoxAndNoMainDialog) {
@@ -571,6 +584,24 @@ TEST_F(SelfExtractor, ArchiveWithNoEntriesFinishesAtOnceWithoutTouchingTheLines)
     EXPECT_EQ(std::distance(fs::directory_iterator(folder_), fs::directory_iterator()), 1);
 }
 
+TEST_F(SelfExtractor, CommentOnlyArchiveWritesNothing) {
+    pack::ArchiveSpec spec;
+    spec.comment = "Nothing but these words.";
+    Launch(spec);
+    HWND main = MainDialog();
+    ASSERT_TRUE(main) << Windows();
+    EXPECT_EQ(WindowText(GetDlgItem(main, kCommentView)), "Nothing but these words.");
+    ASSERT_TRUE(Press(main, kExtract));
+    Box done = WaitBox(kDoneCaption);
+    ASSERT_TRUE(done.window) << Windows();
+    EXPECT_TRUE(ListItems(main, kFileList).empty());
+    EXPECT_EQ(ControlText(main, kCurrentFile), "Current File:");
+    EXPECT_EQ(ControlText(main, kFilesDone), "Extracted files completed:");
+    ASSERT_TRUE(Answer(done.window, kYes));
+    ExpectExitCodeZero();
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder_), fs::directory_iterator()), 1);
+}
+
 TEST_F(SelfExtractor, DamagedEntryIsReportedUnderItsNameAndTheWalkGoesOn) {
     pack::ArchiveSpec spec;
     auto bad = SampleData(5000, 23), good = SampleData(5000, 24);
@@ -697,7 +728,7 @@ TEST_F(SelfExtractor, EntryPasswordPromptRefusesShortAndWrongAndKeepsTheRightOne
     // A wrong one brings the prompt back without a word.
     ASSERT_TRUE(SetControlText(prompt, kPasswordField, "wrong password"));
     ASSERT_TRUE(Answer(prompt, kOk));
-    HWND again = program_.WaitFor(kPasswordCaption, kDialogClass, prompt);
+    HWND again = program_.WaitFor(kPasswordCaption, kDialogClass);
     ASSERT_TRUE(again) << Windows();
     EXPECT_EQ(program_.Find(kErrorCaption), nullptr);
     EXPECT_EQ(ControlText(again, kPasswordText), kEntryPromptText);
@@ -708,7 +739,7 @@ TEST_F(SelfExtractor, EntryPasswordPromptRefusesShortAndWrongAndKeepsTheRightOne
     ASSERT_TRUE(Answer(again, kOk));
 
     // secret2 is still asked for, with the kept password filled in and the box unchecked.
-    HWND next = program_.WaitFor(kPasswordCaption, kDialogClass, again);
+    HWND next = program_.WaitFor(kPasswordCaption, kDialogClass);
     ASSERT_TRUE(next) << Windows();
     EXPECT_EQ(ControlText(main, kCurrentFile), "Current file: secret2.txt");
     EXPECT_EQ(ControlText(next, kPasswordField), "swordfish");
@@ -716,7 +747,7 @@ TEST_F(SelfExtractor, EntryPasswordPromptRefusesShortAndWrongAndKeepsTheRightOne
     ASSERT_TRUE(Answer(next, kOk));
 
     // secret3 has another password: the kept one is offered, the user cancels.
-    HWND last = program_.WaitFor(kPasswordCaption, kDialogClass, next);
+    HWND last = program_.WaitFor(kPasswordCaption, kDialogClass);
     ASSERT_TRUE(last) << Windows();
     EXPECT_EQ(ControlText(main, kCurrentFile), "Current file: secret3.txt");
     EXPECT_EQ(ControlText(last, kPasswordField), "swordfish");
