@@ -114,26 +114,43 @@ inline bool DecodeNext(const CodeTree& tree, uint32_t mask, BitBuffer* in, uint3
     return true;
 }
 
-// The new position replaces the slot with the smallest stamp, the lowest-numbered on a tie: a
-// fresh position (stamp 0) is the first to go, a slot a match used recently is kept longest.
-inline void StorePosition(ContextTable* table, uint32_t index, uint32_t position) {
-    ContextBucket* bucket = &table->buckets[index];
-    if (!table->IsUsed(index)) {
-        table->used[index >> 6] |= uint64_t{1} << (index & 63);
-        bucket->position[0] = position;
-        bucket->position[1] = bucket->position[2] = bucket->position[3] = 0;
-        bucket->stamp[0] = bucket->stamp[1] = bucket->stamp[2] = bucket->stamp[3] = 0;
+constexpr uint32_t SLOT_STAMPED_SHIFT = 4;
+
+inline void StorePosition(ContextTable* table, uint32_t bucket, uint32_t position) {
+    uint32_t* positions = table->position[bucket];
+    if (!table->IsUsed(bucket)) {
+        table->used[bucket >> 6] |= uint64_t{1} << (bucket & 63);
+        table->slotState[bucket] = 0;
+        positions[0] = position;
+        positions[1] = positions[2] = positions[3] = 0;
         return;
     }
-    uint32_t s0 = bucket->stamp[0], s1 = bucket->stamp[1];
-    uint32_t s2 = bucket->stamp[2], s3 = bucket->stamp[3];
+    uint32_t state = table->slotState[bucket];
+    uint32_t slot = state & 3;
+    positions[slot] = position;
+    table->slotState[bucket] = static_cast<uint8_t>(state & ~(1u << (SLOT_STAMPED_SHIFT + slot)));
+}
+
+// A match raises the stamp of the slot it used, which may move the replacement slot: the slot
+// with the smallest stamp, the lowest-numbered on a tie. The new position then goes there with
+// stamp 0, which leaves that slot the choice for the next position.
+inline void StoreAfterMatch(ContextTable* table, uint32_t bucket, uint32_t usedSlot,
+                            uint32_t stampValue, uint32_t position) {
+    uint32_t* stamps = table->stamp[bucket];
+    uint32_t stamped = (table->slotState[bucket] >> SLOT_STAMPED_SHIFT) | (1u << usedSlot);
+    stamps[usedSlot] = stampValue;
+    uint32_t s0 = (stamped & 1) ? stamps[0] : 0;
+    uint32_t s1 = (stamped & 2) ? stamps[1] : 0;
+    uint32_t s2 = (stamped & 4) ? stamps[2] : 0;
+    uint32_t s3 = (stamped & 8) ? stamps[3] : 0;
     uint32_t lowSlot = s1 < s0 ? 1 : 0;
     uint32_t lowStamp = s1 < s0 ? s1 : s0;
     uint32_t highSlot = s3 < s2 ? 3 : 2;
     uint32_t highStamp = s3 < s2 ? s3 : s2;
     uint32_t slot = highStamp < lowStamp ? highSlot : lowSlot;
-    bucket->position[slot] = position;
-    bucket->stamp[slot] = 0;
+    stamped &= ~(1u << slot);
+    table->slotState[bucket] = static_cast<uint8_t>(slot | (stamped << SLOT_STAMPED_SHIFT));
+    table->position[bucket][slot] = position;
 }
 
 // Copies length bytes from out[source] to out[o] as if one byte at a time in increasing order,
@@ -229,10 +246,8 @@ uint32_t DecodeTokens(const uint8_t* body, uint32_t bitPos, uint32_t bitLimit, u
 
         // Before offset 3 a block has no context; an unwritten bucket has no positions.
         if (o < 3 || !table->IsUsed(bucket)) return kBlockCorrupt;
-        ContextBucket* candidates = &table->buckets[bucket];
-        uint32_t source = candidates->position[slot];
-        candidates->stamp[slot] = stampCounter++;
-        StorePosition(table, bucket, o);
+        uint32_t source = table->position[bucket][slot];
+        StoreAfterMatch(table, bucket, slot, stampCounter++, o);
 
         if (source == 0) return kBlockCorrupt;
         if (length > outCapacity - o) return kBlockCorrupt;

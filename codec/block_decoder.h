@@ -15,22 +15,35 @@ constexpr uint32_t CONTEXT_SLOTS = 4;
 // bucket, so the upper half of the table is never filled and never needs clearing or reading.
 constexpr uint32_t CONTEXT_FILLABLE_BUCKETS = 32768;
 
-// Positions, not copies, so a match copies straight inside the output area. Position 0 marks an
-// empty slot: positions are stored only from output offset 3 on.
-struct ContextBucket {
-    uint32_t position[CONTEXT_SLOTS];
-    uint32_t stamp[CONTEXT_SLOTS];
-};
-
-// A bucket's first position always lands in slot 0 (all stamps are 0), and a filled slot is only
-// ever refilled, so "slot 0 holds a position" is the same as "the bucket has been written in this
-// block". The used bits record exactly that; a block clears those 4 KiB instead of the buckets,
-// and a bucket is initialised when it is first written. Buckets whose bit is clear hold garbage.
+// Each bucket has four slots, each a position and a stamp. Positions, not copies, so a match
+// copies straight inside the output area. Position 0 marks an empty slot: positions are stored
+// only from output offset 3 on.
+//
+// Every token stores a position, so the layout keeps that store cheap:
+// - A bucket's first position always lands in slot 0 (all stamps are 0) and a filled slot is only
+//   ever refilled, so "slot 0 holds a position" is the same as "the bucket has been written in
+//   this block". The used bits record that; a block clears those 4 KiB instead of the table, and
+//   a bucket is initialised when it is first written. Buckets whose bit is clear hold garbage.
+// - slotState[b] holds, in bits 0-1, the slot the next position of bucket b goes to (smallest
+//   stamp, lowest number on a tie), and in bits 4-7 which slots have a nonzero stamp; a stamp
+//   whose bit is clear reads as 0. Storing a position in the chosen slot leaves it the choice, so
+//   only a match changes it, and a literal writes its position without reading the bucket.
+// - Positions and stamps are separate arrays: literals touch only the 16-byte position rows.
 struct ContextTable {
     uint64_t used[CONTEXT_FILLABLE_BUCKETS / 64];
-    ContextBucket buckets[CONTEXT_BUCKETS];
+    uint8_t slotState[CONTEXT_FILLABLE_BUCKETS];
+    uint32_t position[CONTEXT_BUCKETS][CONTEXT_SLOTS];
+    uint32_t stamp[CONTEXT_BUCKETS][CONTEXT_SLOTS];
 
     bool IsUsed(uint32_t bucket) const { return (used[bucket >> 6] >> (bucket & 63)) & 1; }
+    // The slot as the format defines it (empty: position 0, stamp 0).
+    uint32_t SlotPosition(uint32_t bucket, uint32_t slot) const {
+        return IsUsed(bucket) ? position[bucket][slot] : 0;
+    }
+    uint32_t SlotStamp(uint32_t bucket, uint32_t slot) const {
+        bool set = IsUsed(bucket) && ((slotState[bucket] >> (4 + slot)) & 1) != 0;
+        return set ? stamp[bucket][slot] : 0;
+    }
 };
 
 // The body must be readable for BODY_READ_SLACK bytes past bodyBytes (their contents do not matter

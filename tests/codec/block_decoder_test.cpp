@@ -88,13 +88,13 @@ TEST_F(BlockDecoderTest, OverlappingMatchRepeatsBytesAndLeavesTheBucketStamped) 
     Decoded d = DecodeTokens({Lit('a'), Lit('a'), Lit('a'), Lit('a'), Match(5, 0)});
     ASSERT_EQ(d.status, 0u);
     EXPECT_EQ(d.bytes, "aaaaaaaaa");
-    const codec::ContextBucket& bucket = table_->buckets[Order2('a', 'a')];
-    EXPECT_EQ(bucket.position[0], 3u);
-    EXPECT_EQ(bucket.stamp[0], 100u);
-    EXPECT_EQ(bucket.position[1], 4u);
-    EXPECT_EQ(bucket.stamp[1], 0u);
-    EXPECT_EQ(bucket.position[2], 0u);
-    EXPECT_EQ(bucket.position[3], 0u);
+    const uint32_t bucket = Order2('a', 'a');
+    EXPECT_EQ(table_->SlotPosition(bucket, 0), 3u);
+    EXPECT_EQ(table_->SlotStamp(bucket, 0), 100u);
+    EXPECT_EQ(table_->SlotPosition(bucket, 1), 4u);
+    EXPECT_EQ(table_->SlotStamp(bucket, 1), 0u);
+    EXPECT_EQ(table_->SlotPosition(bucket, 2), 0u);
+    EXPECT_EQ(table_->SlotPosition(bucket, 3), 0u);
 }
 
 TEST_F(BlockDecoderTest, FreshPositionsKeepReplacingTheFirstUnprotectedSlot) {
@@ -105,12 +105,12 @@ TEST_F(BlockDecoderTest, FreshPositionsKeepReplacingTheFirstUnprotectedSlot) {
     Decoded d = DecodeTokens(tokens);
     ASSERT_EQ(d.status, 0u);
     EXPECT_EQ(d.bytes, "xab1ab1ab2");
-    const codec::ContextBucket& bucket = table_->buckets[Order2('a', 'b')];
-    EXPECT_EQ(bucket.position[0], 3u);
-    EXPECT_EQ(bucket.stamp[0], 100u);
-    EXPECT_EQ(bucket.position[1], 9u);
-    EXPECT_EQ(bucket.stamp[1], 0u);
-    EXPECT_EQ(bucket.position[2], 0u);
+    const uint32_t bucket = Order2('a', 'b');
+    EXPECT_EQ(table_->SlotPosition(bucket, 0), 3u);
+    EXPECT_EQ(table_->SlotStamp(bucket, 0), 100u);
+    EXPECT_EQ(table_->SlotPosition(bucket, 1), 9u);
+    EXPECT_EQ(table_->SlotStamp(bucket, 1), 0u);
+    EXPECT_EQ(table_->SlotPosition(bucket, 2), 0u);
 }
 
 TEST_F(BlockDecoderTest, OnceEverySlotIsProtectedTheOldestUseIsReplaced) {
@@ -121,15 +121,15 @@ TEST_F(BlockDecoderTest, OnceEverySlotIsProtectedTheOldestUseIsReplaced) {
     Decoded d = DecodeTokens(tokens);
     ASSERT_EQ(d.status, 0u);
     EXPECT_EQ(d.bytes, "abcabcabcabcabcabcz");
-    const codec::ContextBucket& bucket = table_->buckets[Order2('b', 'c')];
-    EXPECT_EQ(bucket.position[0], 18u);
-    EXPECT_EQ(bucket.stamp[0], 0u);
-    EXPECT_EQ(bucket.position[1], 6u);
-    EXPECT_EQ(bucket.stamp[1], 101u);
-    EXPECT_EQ(bucket.position[2], 9u);
-    EXPECT_EQ(bucket.stamp[2], 102u);
-    EXPECT_EQ(bucket.position[3], 12u);
-    EXPECT_EQ(bucket.stamp[3], 103u);
+    const uint32_t bucket = Order2('b', 'c');
+    EXPECT_EQ(table_->SlotPosition(bucket, 0), 18u);
+    EXPECT_EQ(table_->SlotStamp(bucket, 0), 0u);
+    EXPECT_EQ(table_->SlotPosition(bucket, 1), 6u);
+    EXPECT_EQ(table_->SlotStamp(bucket, 1), 101u);
+    EXPECT_EQ(table_->SlotPosition(bucket, 2), 9u);
+    EXPECT_EQ(table_->SlotStamp(bucket, 2), 102u);
+    EXPECT_EQ(table_->SlotPosition(bucket, 3), 12u);
+    EXPECT_EQ(table_->SlotStamp(bucket, 3), 103u);
 }
 
 TEST_F(BlockDecoderTest, ZeroTokensProduceNothing) {
@@ -181,12 +181,12 @@ TEST_F(BlockDecoderTest, EmptyLengthTableGivesLengthZeroMatchesThatStillUpdateTh
     Decoded d = Decode(EncodeBlock(tokens, tables).PaddedBody());
     ASSERT_EQ(d.status, 0u);
     EXPECT_EQ(d.bytes, "aaaab");
-    const codec::ContextBucket& bucket = table_->buckets[Order2('a', 'a')];
-    EXPECT_EQ(bucket.stamp[0], 100u);  // the match raised slot 0
-    EXPECT_EQ(bucket.position[1], 4u);
+    const uint32_t bucket = Order2('a', 'a');
+    EXPECT_EQ(table_->SlotStamp(bucket, 0), 100u);  // the match raised slot 0
+    EXPECT_EQ(table_->SlotPosition(bucket, 1), 4u);
     // The literal after it sits at the same offset in the same context and replaces slot 1.
-    EXPECT_EQ(bucket.stamp[1], 0u);
-    EXPECT_EQ(bucket.position[2], 0u);
+    EXPECT_EQ(table_->SlotStamp(bucket, 1), 0u);
+    EXPECT_EQ(table_->SlotPosition(bucket, 2), 0u);
 }
 
 TEST_F(BlockDecoderTest, HighOrder3IndexFallsBackToTheOrder2Bucket) {
