@@ -3,6 +3,7 @@
 #include "tools/cli_support.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -12,12 +13,36 @@
 #include <ctime>
 #include <fstream>
 
+#include "pack/self_extractor.h"
+
 namespace tool {
 
 namespace {
 
 // 100 ns intervals between 1601-01-01 and 1970-01-01.
 constexpr uint64_t kUnixEpochAsFileTime = 116444736000000000ull;
+
+// Whether the file holds the archive signature anywhere, read in slices so any size will do.
+bool HoldsArchiveSignature(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    std::vector<uint8_t> window;
+    std::vector<char> slice(1 << 20);
+    while (in) {
+        in.read(slice.data(), static_cast<std::streamsize>(slice.size()));
+        window.insert(window.end(), slice.begin(), slice.begin() + in.gcount());
+        if (pack::FindArchiveSignature(window)) return true;
+        // Keep the last 7 bytes: a signature may straddle two slices.
+        if (window.size() > 7) window.erase(window.begin(), window.end() - 7);
+    }
+    return false;
+}
+
+std::atomic<bool> g_interrupted{false};
+
+void OnInterrupt(int) {
+    g_interrupted.store(true);
+}
 
 }  // namespace
 
@@ -128,10 +153,25 @@ bool OpenForCommand(Archive& archive, const std::string& path, std::optional<std
         std::fprintf(stderr, "vorn: %s: cannot open: %s\n", path.c_str(),
                      access(path.c_str(), R_OK) == 0 ? "no archive found in the file"
                                                      : std::strerror(errno));
+    } else if (status == VORN_E_CORRUPT && !HoldsArchiveSignature(path)) {
+        std::fprintf(stderr, "vorn: %s: not a VORN archive (no archive found in the file)\n",
+                     path.c_str());
     } else {
         std::fprintf(stderr, "vorn: %s: %s\n", path.c_str(), StatusText(status).c_str());
     }
     return false;
+}
+
+void CatchInterrupt() {
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+bool Interrupted() {
+    return g_interrupted.load();
 }
 
 bool ReadDirectory(Archive& archive, std::vector<VORN_FILEINFO>& entries) {

@@ -26,6 +26,11 @@ constexpr const char* kCommentName = "$comments$";
 bool StdinIsTerminal();
 bool StderrIsTerminal();
 
+// Ctrl-C and SIGTERM set a flag instead of ending the process, so that a command can cancel the
+// running extraction and remove its unfinished files.
+void CatchInterrupt();
+bool Interrupted();
+
 // Reads one line from the controlling terminal with echo off; nullopt when there is no terminal
 // or the input ended.
 std::optional<std::string> ReadHiddenLine(const std::string& prompt);

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -201,12 +202,33 @@ int RunExtract(Options& options) {
     jobs = std::min<unsigned>(jobs, ProgressBar::kSlots);
     jobs = std::max<unsigned>(1, std::min<unsigned>(jobs, static_cast<unsigned>(plan.size())));
 
+    // Ctrl-C cancels the entries in progress (their unfinished files are removed) and starts
+    // no more; a watcher passes it to the library, which stops within one block.
+    CatchInterrupt();
+    std::mutex handlesLock;
+    std::vector<void*> handles;
+    std::atomic<bool> workersDone{false};
+    std::thread watcher([&] {
+        while (!workersDone.load()) {
+            if (Interrupted()) {
+                std::lock_guard<std::mutex> lock(handlesLock);
+                for (void* h : handles) vorn_CancelOperation(h);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    });
+
     std::atomic<size_t> next{0};
     auto worker = [&](int slot) {
         Archive own;
         uint32_t openStatus =
             own.Open(archivePath, archivePassword ? archivePassword->c_str() : nullptr);
+        if (openStatus == VORN_SUCCESS) {
+            std::lock_guard<std::mutex> lock(handlesLock);
+            handles.push_back(own.handle());
+        }
         for (;;) {
+            if (Interrupted()) break;
             size_t i = next.fetch_add(1);
             if (i >= plan.size()) break;
             PlannedEntry& e = plan[i];
@@ -234,6 +256,8 @@ int RunExtract(Options& options) {
                 bar.Print(std::string("extracted ") + e.info.szName, stdout);
             }
         }
+        std::lock_guard<std::mutex> lock(handlesLock);
+        handles.erase(std::remove(handles.begin(), handles.end(), own.handle()), handles.end());
     };
     if (jobs == 1) {
         worker(0);
@@ -242,7 +266,13 @@ int RunExtract(Options& options) {
         for (unsigned j = 0; j < jobs; ++j) threads.emplace_back(worker, static_cast<int>(j));
         for (auto& t : threads) t.join();
     }
+    workersDone.store(true);
+    watcher.join();
     bar.Finish();
+    if (Interrupted()) {
+        std::fprintf(stderr, "vorn: interrupted; unfinished files removed\n");
+        return kExitEntriesFailed;
+    }
 
     uint64_t extracted = 0;
     for (PlannedEntry& e : plan) {

@@ -1,6 +1,7 @@
 // "vorn pack": makes an archive, or a self-extractor, from files and folders. Every name is
 // checked before anything is written, so a refused name leaves no half-made archive behind; the
 // archive is written beside its final name and renamed into place only when complete.
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -26,6 +27,14 @@ namespace tool {
 namespace {
 
 constexpr size_t kMaxNameBytes = 255;
+
+// The unfinished archive, removed when the user interrupts the packing.
+char g_partialPath[4096];
+
+void RemovePartialAndExit(int) {
+    if (g_partialPath[0]) unlink(g_partialPath);
+    _exit(130);
+}
 
 struct SourceFile {
     std::string path;  // on disk
@@ -261,6 +270,11 @@ int RunPack(Options& options, const std::string& selfPath) {
     }
 
     std::string temp = outPath + ".partial-" + std::to_string(getpid());
+    if (temp.size() < sizeof g_partialPath) {
+        std::memcpy(g_partialPath, temp.c_str(), temp.size() + 1);
+        signal(SIGINT, RemovePartialAndExit);
+        signal(SIGTERM, RemovePartialAndExit);
+    }
     pack::ArchiveFileWriter writer;
     bool ok = stub ? writer.OpenWithStub(temp, *stub) : writer.Open(temp);
     uint64_t total = 0;

@@ -138,7 +138,11 @@ int ParseOptions(Command command, int argc, char** argv, Options& options) {
         }
         std::string inlineValue;
         bool hasInline = false;
-        if (arg.rfind("--", 0) == 0) {
+        if (arg.size() > 2 && arg[1] != '-' && std::strchr("ojp", arg[1])) {
+            inlineValue = arg.substr(2);  // "-j4", "-oDIR"
+            arg = arg.substr(0, 2);
+            hasInline = true;
+        } else if (arg.rfind("--", 0) == 0) {
             size_t eq = arg.find('=');
             if (eq != std::string::npos) {
                 inlineValue = arg.substr(eq + 1);
