@@ -17,6 +17,8 @@ namespace {
 
 constexpr uint32_t kBlockCompressed = 1;
 constexpr uint64_t kMaxBitLength = (uint64_t{1} << 29) - 1;
+// Bytes of a block's start that level 2 parses greedily to price its tokens.
+constexpr uint32_t kPriceSample = 256u << 10;
 
 // The last group of flags or selectors may be partial; its unused bits are free, so it takes the
 // value of the most frequent full group that agrees on the bits in use.
@@ -147,15 +149,25 @@ void EncodeTokens(const std::vector<Token>& tokens, std::vector<uint8_t>& out) {
 void EncodeCompressedBlock(const uint8_t* data, uint32_t size, const EncoderOptions& options,
                            std::vector<uint8_t>& out) {
     if (size > 0x800000) throw std::invalid_argument("block larger than 8 MiB");
-    // Level 1 parses greedily. Higher levels price the tokens of the previous parse and weigh
-    // every choice by playing a few greedy tokens past it, over a longer stretch at level 3 and
-    // above, which also repeat the pricing once more.
-    std::vector<Token> tokens = ParseGreedy(data, size, 2);
-    if (options.level >= 2) {
-        uint32_t horizon = options.level >= 3 ? 12 : 4;
-        int passes = options.level >= 3 ? 2 : 1;
-        for (int pass = 0; pass < passes; ++pass)
-            tokens = ParseLookahead(data, size, TokenPrices::FromTokens(tokens, size), horizon);
+    // Level 1 parses greedily. Higher levels price tokens from an earlier greedy parse and weigh
+    // every choice by playing a few greedy tokens past it: a choice changes which positions the
+    // buckets keep, so its worth shows only in the tokens after it.
+    std::vector<Token> tokens;
+    if (options.level <= 1) {
+        tokens = ParseGreedy(data, size, 2);
+    } else if (options.level == 2) {
+        // Prices from a greedy parse of the block's start are close enough for the whole block
+        // and spare most of a pass.
+        uint32_t sample = std::min(size, kPriceSample);
+        TokenPrices prices = TokenPrices::FromTokens(ParseGreedy(data, sample, 2), sample);
+        tokens = ParseLookahead(data, size, prices, LookaheadOptions{4, 0});
+    } else {
+        // Slower: prices from whole parses, repeated, and matches tried shorter too.
+        tokens = ParseGreedy(data, size, 2);
+        for (int pass = 0; pass < 2; ++pass) {
+            tokens = ParseLookahead(data, size, TokenPrices::FromTokens(tokens, size),
+                                    LookaheadOptions{8, 2});
+        }
     }
     EncodeTokens(tokens, out);
 }

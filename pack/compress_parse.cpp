@@ -169,9 +169,10 @@ class ScratchTable {
 }  // namespace
 
 std::vector<Token> ParseLookahead(const uint8_t* data, uint32_t size, const TokenPrices& prices,
-                                  uint32_t horizon) {
+                                  const LookaheadOptions& options) {
     constexpr uint32_t kMinLength = 2;
     constexpr uint32_t kTakeAtOnce = 64;
+    const uint32_t horizon = options.horizon;
     const float lambda = prices.bytePrice;
     std::vector<Token> tokens;
     tokens.reserve(size / 2 + 16);
@@ -219,23 +220,30 @@ std::vector<Token> ParseLookahead(const uint8_t* data, uint32_t size, const Toke
         SlotLengths(b, data, o, limit, lengths);
         uint32_t longest = 0;
         int longestSlot = -1;
-        for (int k = 0; k < 4; ++k)
+        for (int k = 0; k < 4; ++k) {
             if (lengths[k] > longest) longest = lengths[k], longestSlot = k;
+            // The playouts start where each match ends: load those buckets meanwhile.
+            if (lengths[k] >= kMinLength && o + lengths[k] < size)
+                model.Prefetch(data, o + lengths[k]);
+        }
         Option chosen{0, -1, 0};
         if (longest >= kTakeAtOnce) {
             chosen = {longest, longestSlot, 0};
         } else if (longest >= kMinLength) {
-            Option options[6];
+            Option choices[1 + 4 * (1 + kMaxShorter)];
             int count = 0;
-            options[count++] = {0, -1, prices.flagLiteral + prices.literal[data[o]]};
+            choices[count++] = {0, -1, prices.flagLiteral + prices.literal[data[o]]};
             for (int k = 0; k < 4; ++k) {
-                if (lengths[k] < kMinLength) continue;
-                options[count++] = {lengths[k], k, matchPrice(lengths[k], k)};
+                for (uint32_t cut = 0; cut <= options.shorter && cut <= kMaxShorter; ++cut) {
+                    if (lengths[k] < kMinLength + cut) break;
+                    uint32_t n = lengths[k] - cut;
+                    choices[count++] = {n, k, matchPrice(n, k)};
+                }
             }
             uint32_t end = std::min(size, o + longest + horizon);
             float bestScore = 0;
             for (int i = 0; i < count; ++i) {
-                const Option& a = options[i];
+                const Option& a = choices[i];
                 scratch.Reset(model.Counter());
                 scratch.Update(index, o, a.slot);
                 uint32_t advance = a.length ? a.length : 1;

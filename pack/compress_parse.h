@@ -31,9 +31,16 @@ struct TokenPrices {
     static TokenPrices FromTokens(const std::vector<Token>& tokens, uint32_t size);
 };
 
-// Weighs each choice at a token by playing greedy tokens up to horizon bytes past the longest
-// match, on a scratch copy of the buckets they touch.
+constexpr uint32_t kMaxShorter = 3;
+
+struct LookaheadOptions {
+    uint32_t horizon = 4;  // bytes played past the longest match
+    uint32_t shorter = 0;  // also try each match cut by 1 to this many bytes (kMaxShorter)
+};
+
+// Weighs each choice at a token (a literal, each slot's match) by playing greedy tokens up to a
+// horizon past the longest match, on a scratch copy of the buckets they touch.
 std::vector<Token> ParseLookahead(const uint8_t* data, uint32_t size, const TokenPrices& prices,
-                                  uint32_t horizon);
+                                  const LookaheadOptions& options);
 
 }  // namespace pack
