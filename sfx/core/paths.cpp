@@ -119,9 +119,19 @@ int EnsureDirectory(Platform& platform, Dialog& owner, char* path, bool ask) {
         ++length;
     }
 
+    // A network share (\\server\share\) is a root like a drive's: its levels are never tested
+    // or created.
+    size_t first = 0;
+    if (style == PathStyle::Windows && path[0] == '\\' && path[1] == '\\') {
+        int separators = 0;
+        for (first = 2; first < length && separators < 2; ++first) {
+            if (path[first] == '\\') ++separators;
+        }
+    }
+
     bool agreed = false;
     char level[kTextBytes];
-    for (size_t i = 0; i < length; ++i) {
+    for (size_t i = first; i < length; ++i) {
         if (style == PathStyle::Windows && path[i] == ':') {
             ++i;  // the drive's root is never tested or created
             continue;

@@ -92,8 +92,20 @@ TEST(EnsureDirectoryRule, DriveRootIsNeverTestedAndExistingLevelsPassSilently) {
     char path[256] = "C:\\Have\\This\\New";
     EXPECT_EQ(sfx::EnsureDirectory(platform, owner, path, false), 1);
     EXPECT_STREQ(path, "C:\\Have\\This\\New\\");
+    EXPECT_EQ(platform.probedLevels, (std::vector<std::string>{"C:\\Have\\", "C:\\Have\\This\\",
+                                                               "C:\\Have\\This\\New\\"}));
     EXPECT_EQ(platform.createdLevels, (std::vector<std::string>{"C:\\Have\\This\\New\\"}));
     EXPECT_TRUE(platform.boxes.empty());
+}
+
+TEST(EnsureDirectoryRule, NetworkShareIsARootLikeADrive) {
+    FakePlatform platform;
+    FakeDialog owner(platform, "main");
+    fs::create_directories(platform.Host("\\\\server\\share"));
+    char path[256] = "\\\\server\\share\\out";
+    EXPECT_EQ(sfx::EnsureDirectory(platform, owner, path, false), 1);
+    EXPECT_EQ(platform.probedLevels, (std::vector<std::string>{"\\\\server\\share\\out\\"}));
+    EXPECT_EQ(platform.createdLevels, (std::vector<std::string>{"\\\\server\\share\\out\\"}));
 }
 
 TEST(EnsureDirectoryRule, LevelThatCannotBeMadeIsReported) {

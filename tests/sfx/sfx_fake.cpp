@@ -204,6 +204,7 @@ bool FakePlatform::PathExists(const char* path) {
 }
 
 bool FakePlatform::DirectoryExists(const char* path) {
+    probedLevels.push_back(path);
     return fs::is_directory(Host(path));
 }
 

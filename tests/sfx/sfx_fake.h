@@ -181,6 +181,7 @@ class FakePlatform final : public sfx::Platform {
     std::vector<Box> boxes;
     std::deque<PromptAction> promptScript;
     std::vector<Prompt> prompts;
+    std::vector<std::string> probedLevels;
     std::vector<std::string> createdLevels;
     std::vector<std::string> removed;
     std::function<void(FakeDialog&)> onMainDialog;  // what the user does in the main dialog
