@@ -100,8 +100,9 @@ struct BitBuffer {
     }
 };
 
-inline bool DecodeNext(const CodeTree& tree, uint32_t mask, BitBuffer* in, uint32_t* symbol) {
-    CodeDecodeEntry entry = tree.table[in->bits & mask];
+// Trees always have a table of DECODE_TABLE_BITS, so the mask is a constant.
+inline bool DecodeNext(const CodeTree& tree, BitBuffer* in, uint32_t* symbol) {
+    CodeDecodeEntry entry = tree.table[in->bits & ((1u << DECODE_TABLE_BITS) - 1)];
     uint32_t length;
     if (__builtin_expect((entry & CODE_ENTRY_KIND_MASK) == 0, 1)) {
         *symbol = entry >> CODE_ENTRY_VALUE_SHIFT;
@@ -170,17 +171,13 @@ inline void CopyMatch(uint8_t* out, uint32_t o, uint32_t source, uint32_t length
     }
 }
 
-uint32_t DecodeTokens(const uint8_t* body, uint32_t bitPos, uint32_t bitLimit, uint32_t tokenCount,
-                      const BlockCoding& coding, ContextTable* table, uint8_t* out,
-                      uint32_t outCapacity, uint32_t* produced, uint32_t* bitsUsed) {
+uint32_t DecodeTokens(const uint8_t* body, uint32_t bodyBytes, uint32_t bitPos, uint32_t bitLimit,
+                      uint32_t tokenCount, const BlockCoding& coding, ContextTable* table,
+                      uint8_t* out, uint32_t outCapacity, uint32_t* produced, uint32_t* bitsUsed) {
     const CodeTree& flagTree = coding.flagTree;
     const CodeTree& literalTree = coding.literalTree;
     const CodeTree& lengthTree = coding.lengthTree;
     const CodeTree& selectorTree = coding.selectorTree;
-    const uint32_t flagMask = (1u << flagTree.tableBits) - 1;
-    const uint32_t literalMask = (1u << literalTree.tableBits) - 1;
-    const uint32_t lengthMask = (1u << lengthTree.tableBits) - 1;
-    const uint32_t selectorMask = (1u << selectorTree.tableBits) - 1;
 
     BitBuffer in;
     in.next = body + (bitPos >> 3);
@@ -189,60 +186,60 @@ uint32_t DecodeTokens(const uint8_t* body, uint32_t bitPos, uint32_t bitLimit, u
     in.Refill();
     in.bits >>= bitPos & 7;
     in.count -= bitPos & 7;
+    // A token refills at most twice, each time loading 8 bytes after advancing up to 7, so from
+    // this limit its loads stay inside the slack. Past it the stream position is already beyond
+    // the padded body, which the final check would report anyway: stopping early changes nothing.
+    const uint8_t* const refillLimit = body + bodyBytes + 8;
+    static_assert(BODY_READ_SLACK >= 8 + 7 + 8, "read slack too small for a token's refills");
 
     uint32_t o = 0;
-    uint32_t flagSymbol = 0;
-    uint32_t flagIndex = 4;
-    uint32_t selectorSymbol = 0;
-    uint32_t selectorIndex = 4;
+    // Flag and selector symbols carry a marker bit above their 4 bits; once the marker is all that
+    // is left, every flag (1 bit) or selector (2 bits) of the symbol has been used.
+    uint32_t flags = 1;
+    uint32_t selectors = 1;
     uint32_t stampCounter = 100;
-    // The three bytes before o, oldest first.
-    uint32_t x = 0, y = 0, z = 0;
+    // The three bytes before o, the oldest in bits 16-23.
+    uint32_t history = 0;
 
     for (uint32_t token = 0; token < tokenCount; ++token) {
-        uint32_t position = static_cast<uint32_t>(in.next - body) * 8 - in.count;
-        if (position > bitLimit) return kBlockCorrupt;
+        if (in.next > refillLimit) return kBlockCorrupt;
         in.Refill();
 
         uint32_t bucket = 0;
         if (o >= 3) {
-            uint32_t order2 = (y << 7) ^ z;
-            uint32_t order3 = ((x << 11) ^ order2) & 0xFFFF;
+            uint32_t order2 = ((history >> 1) & 0x7F80) ^ (history & 0xFF);
+            uint32_t order3 = ((history >> 5) & 0xF800) ^ order2;
             bucket = order3 < CONTEXT_FILLABLE_BUCKETS && table->IsUsed(order3) ? order3 : order2;
         }
 
-        if (flagIndex == 4) {
-            if (!DecodeNext(flagTree, flagMask, &in, &flagSymbol)) return kBlockCorrupt;
-            flagIndex = 0;
+        if (flags == 1) {
+            if (!DecodeNext(flagTree, &in, &flags)) return kBlockCorrupt;
+            flags |= 0x10;
         }
-        bool isMatch = ((flagSymbol >> flagIndex) & 1) != 0;
-        ++flagIndex;
+        uint32_t isMatch = flags & 1;
+        flags >>= 1;
 
-        if (!isMatch) {
+        if (isMatch == 0) {
             uint32_t literal;
-            if (!DecodeNext(literalTree, literalMask, &in, &literal)) return kBlockCorrupt;
+            if (!DecodeNext(literalTree, &in, &literal)) return kBlockCorrupt;
             if (o >= outCapacity) return kBlockCorrupt;
             literal &= 0xFF;
             out[o] = static_cast<uint8_t>(literal);
             if (o >= 3) StorePosition(table, bucket, o);
             ++o;
-            x = y;
-            y = z;
-            z = literal;
+            history = (history << 8) | literal;
             continue;
         }
 
         uint32_t length;
-        if (!DecodeNext(lengthTree, lengthMask, &in, &length)) return kBlockCorrupt;
-        if (selectorIndex == 4) {
+        if (!DecodeNext(lengthTree, &in, &length)) return kBlockCorrupt;
+        if (selectors == 1) {
             in.Refill();
-            if (!DecodeNext(selectorTree, selectorMask, &in, &selectorSymbol)) {
-                return kBlockCorrupt;
-            }
-            selectorIndex = 0;
+            if (!DecodeNext(selectorTree, &in, &selectors)) return kBlockCorrupt;
+            selectors |= 0x10;
         }
-        uint32_t slot = (selectorSymbol >> selectorIndex) & 3;
-        selectorIndex += 2;
+        uint32_t slot = selectors & 3;
+        selectors >>= 2;
 
         // Before offset 3 a block has no context; an unwritten bucket has no positions.
         if (o < 3 || !table->IsUsed(bucket)) return kBlockCorrupt;
@@ -257,9 +254,7 @@ uint32_t DecodeTokens(const uint8_t* body, uint32_t bitPos, uint32_t bitLimit, u
         if (source >= o) return kBlockCorrupt;
         CopyMatch(out, o, source, length, outCapacity - o);
         o += length;
-        x = out[o - 3];
-        y = out[o - 2];
-        z = out[o - 1];
+        history = (uint32_t{out[o - 3]} << 16) | (uint32_t{out[o - 2]} << 8) | out[o - 1];
     }
     uint32_t position = static_cast<uint32_t>(in.next - body) * 8 - in.count;
     if (position > bitLimit) return kBlockCorrupt;
@@ -304,8 +299,8 @@ uint32_t DecodeCompressedBlock(const uint8_t* body, uint32_t bodyBytes, ContextT
                                 literalWidth, selectorEntries, &coding);
     bitsRead = bitPos;
     if (status == kBlockOk && tokenCount != 0) {
-        status = DecodeTokens(body, bitPos, bitLimit, tokenCount, coding, table, out, outCapacity,
-                              produced, &bitsRead);
+        status = DecodeTokens(body, bodyBytes, bitPos, bitLimit, tokenCount, coding, table, out,
+                              outCapacity, produced, &bitsRead);
     }
     coding.Release();
     if (status == kBlockOk && bitsUsed != nullptr) *bitsUsed = bitsRead;

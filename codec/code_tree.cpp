@@ -153,7 +153,8 @@ uint32_t CodeTree::Build(const SymbolTable& symbols) {
         if (nodeCount + 2 > nodeCapacity && symbols.entries[i].weight != 0) return kTreeCorrupt;
         if (!Insert(symbols.entries[i].symbol, symbols.entries[i].weight)) return kTreeCorrupt;
     }
-    tableBits = maxDepth < DECODE_TABLE_BITS ? maxDepth : DECODE_TABLE_BITS;
+    // A fixed width lets the block decoder mask with a constant; short trees repeat their entries.
+    tableBits = DECODE_TABLE_BITS;
     free(table);
     table = static_cast<CodeDecodeEntry*>(malloc(sizeof(CodeDecodeEntry) << tableBits));
     if (table == nullptr) return kTreeNoMemory;
