@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <numeric>
 #include <queue>
+#include <stdexcept>
 
 #include "pack/compress_bits.h"
 
@@ -238,6 +239,7 @@ CodeTable BuildCodeTable(const std::vector<uint64_t>& counts,
         for (uint32_t s : used) entries.push_back({s, 1});
         consider(std::move(entries));
     }
+    if (best.entries.empty()) throw std::logic_error("no code table within the length limit");
     return best;
 }
 

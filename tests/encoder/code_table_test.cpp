@@ -115,6 +115,16 @@ TEST(CodeTableChoice, SkewedTextLikeCountsCostCloseToEntropy) {
     EXPECT_LT(coded, entropy * 1.03);
 }
 
+TEST(CodeTableChoice, FullLengthTableStaysDecodable) {
+    // As many distinct match lengths as the length table can hold, with steep counts.
+    std::vector<uint64_t> counts(65536, 0);
+    for (uint32_t s = 1; s < 65536; ++s) counts[s] = 1 + (uint64_t{1} << 30) / (uint64_t{s} * s);
+    CodeTable t = BuildCodeTable(counts, [](uint32_t) { return 17u; });
+    EXPECT_EQ(t.entries.size(), 65535u);
+    EXPECT_LE(t.maxLength, kMaxCodeLength);
+    EXPECT_TRUE(IsCompletePrefixCode(t));
+}
+
 TEST(CodeTableChoice, OnlyUsedSymbolsEnterTheTable) {
     std::vector<uint64_t> counts(300, 0);
     counts[3] = 5;
