@@ -100,15 +100,23 @@ struct BitBuffer {
     }
 };
 
-// Trees always have a table of DECODE_TABLE_BITS, so the mask is a constant.
-inline bool DecodeNext(const CodeTree& tree, BitBuffer* in, uint32_t* symbol) {
-    CodeDecodeEntry entry = tree.table[in->bits & ((1u << DECODE_TABLE_BITS) - 1)];
+// Trees always have a table of DECODE_TABLE_BITS, so the mask is a constant. The probe table is
+// passed on its own so that the caller keeps its pointer in a register (byte stores to the output
+// could alias anything reached through the tree), and the rare walk works on temporaries so that
+// the symbol's variable never has its address taken.
+inline bool DecodeNext(const CodeDecodeEntry* entries, const CodeTree& tree, BitBuffer* in,
+                       uint32_t* symbol) {
+    CodeDecodeEntry entry = entries[in->bits & ((1u << DECODE_TABLE_BITS) - 1)];
     uint32_t length;
     if (__builtin_expect((entry & CODE_ENTRY_KIND_MASK) == 0, 1)) {
         *symbol = entry >> CODE_ENTRY_VALUE_SHIFT;
         length = entry & CODE_ENTRY_LENGTH_MASK;
-    } else if (!WalkLongCode(tree, entry, in->bits, symbol, &length)) {
-        return false;
+    } else {
+        uint32_t walked = 0;
+        uint32_t walkedLength = 0;
+        if (!WalkLongCode(tree, entry, in->bits, &walked, &walkedLength)) return false;
+        *symbol = walked;
+        length = walkedLength;
     }
     in->bits >>= length;
     in->count -= length;
@@ -178,6 +186,10 @@ uint32_t DecodeTokens(const uint8_t* body, uint32_t bodyBytes, uint32_t bitPos, 
     const CodeTree& literalTree = coding.literalTree;
     const CodeTree& lengthTree = coding.lengthTree;
     const CodeTree& selectorTree = coding.selectorTree;
+    const CodeDecodeEntry* const flagTable = flagTree.table;
+    const CodeDecodeEntry* const literalTable = literalTree.table;
+    const CodeDecodeEntry* const lengthTable = lengthTree.table;
+    const CodeDecodeEntry* const selectorTable = selectorTree.table;
 
     BitBuffer in;
     in.next = body + (bitPos >> 3);
@@ -213,7 +225,7 @@ uint32_t DecodeTokens(const uint8_t* body, uint32_t bodyBytes, uint32_t bitPos, 
         }
 
         if (flags == 1) {
-            if (!DecodeNext(flagTree, &in, &flags)) return kBlockCorrupt;
+            if (!DecodeNext(flagTable, flagTree, &in, &flags)) return kBlockCorrupt;
             flags |= 0x10;
         }
         uint32_t isMatch = flags & 1;
@@ -221,7 +233,7 @@ uint32_t DecodeTokens(const uint8_t* body, uint32_t bodyBytes, uint32_t bitPos, 
 
         if (isMatch == 0) {
             uint32_t literal;
-            if (!DecodeNext(literalTree, &in, &literal)) return kBlockCorrupt;
+            if (!DecodeNext(literalTable, literalTree, &in, &literal)) return kBlockCorrupt;
             if (o >= outCapacity) return kBlockCorrupt;
             literal &= 0xFF;
             out[o] = static_cast<uint8_t>(literal);
@@ -232,10 +244,10 @@ uint32_t DecodeTokens(const uint8_t* body, uint32_t bodyBytes, uint32_t bitPos, 
         }
 
         uint32_t length;
-        if (!DecodeNext(lengthTree, &in, &length)) return kBlockCorrupt;
+        if (!DecodeNext(lengthTable, lengthTree, &in, &length)) return kBlockCorrupt;
         if (selectors == 1) {
             in.Refill();
-            if (!DecodeNext(selectorTree, &in, &selectors)) return kBlockCorrupt;
+            if (!DecodeNext(selectorTable, selectorTree, &in, &selectors)) return kBlockCorrupt;
             selectors |= 0x10;
         }
         uint32_t slot = selectors & 3;
