@@ -240,6 +240,13 @@ bool ControlEnabled(HWND dialog, int id) {
     return control && IsWindowEnabled(control);
 }
 
+RECT ClientRect(HWND child) {
+    RECT rect{};
+    GetWindowRect(child, &rect);
+    MapWindowPoints(HWND_DESKTOP, GetParent(child), reinterpret_cast<POINT*>(&rect), 2);
+    return rect;
+}
+
 HWND FocusedControl(HWND window) {
     GUITHREADINFO info{};
     info.cbSize = sizeof info;

@@ -70,6 +70,8 @@ bool IsChecked(HWND dialog, int id);
 void SetChecked(HWND dialog, int id, bool checked);
 bool ControlVisible(HWND dialog, int id);
 bool ControlEnabled(HWND dialog, int id);
+// A child window's rectangle in its parent's client coordinates.
+RECT ClientRect(HWND child);
 // The control that has the keyboard focus in the thread that owns window.
 HWND FocusedControl(HWND window);
 

@@ -396,6 +396,13 @@ TEST_F(SelfExtractor, CommentIsShownUntilExtractReplacesItWithTheProgressArea) {
     ASSERT_TRUE(viewer);
     EXPECT_TRUE(IsWindowVisible(viewer));
     EXPECT_EQ(WindowText(viewer), comment);
+    RECT place = ClientRect(viewer);
+    EXPECT_EQ(place.left, 24);
+    EXPECT_EQ(place.top, 123);
+    EXPECT_EQ(place.right - place.left, 288);
+    EXPECT_EQ(place.bottom - place.top, 154);
+    EXPECT_TRUE(GetWindowLongA(viewer, GWL_STYLE) & ES_READONLY);
+    EXPECT_TRUE(GetWindowLongA(viewer, GWL_STYLE) & ES_MULTILINE);
     for (int id : kProgressArea) EXPECT_FALSE(ControlVisible(main, id)) << id;
     Shot("main_dialog_with_comment", main);
 
