@@ -22,7 +22,7 @@ std::vector<uint8_t> ReadFileBytes(const std::string& path) {
 // Writes the archive, then extracts every entry to memory and compares it with its data.
 void ExpectEntriesExtract(const ArchiveSpec& spec, const char* password = nullptr) {
     std::string path = (std::filesystem::temp_directory_path() /
-                        ("vorn_encoder_" + std::to_string(::getpid()) + "_" +
+                        ("vorn_encoder_" + std::to_string(std::random_device{}()) + "_" +
                          ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".bin"))
                            .string();
     ASSERT_TRUE(WriteWholeFile(path, BuildArchive(spec)));
