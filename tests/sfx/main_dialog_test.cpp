@@ -75,6 +75,16 @@ TEST_F(MainDialogTest, FontFailureIsReportedAndTheCommentStillShown) {
     EXPECT_EQ(dialog().commentText, "note");
 }
 
+TEST_F(MainDialogTest, CommentClaimingGigabytesIsNotShown) {
+    pack::ArchiveSpec spec = TwoFiles();
+    pack::EntrySpec comment = Entry("$comments$", "short text");
+    comment.unpackedSizeOverride = 5ull << 30;  // more than the low 32 bits can say
+    spec.entries.push_back(comment);
+    Open(spec);
+    EXPECT_FALSE(dialog().commentView);
+    for (int id : kProgressArea) EXPECT_EQ(dialog().shown.count(id), 0u) << id;
+}
+
 TEST_F(MainDialogTest, ExtractRemovesTheCommentForGoodAndStartsTheWorker) {
     pack::ArchiveSpec spec = TwoFiles();
     spec.comment = "note";
