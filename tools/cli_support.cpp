@@ -248,6 +248,15 @@ std::string AttributeText(uint32_t attributes) {
     return text;
 }
 
+std::string Shown(const std::string& name) {
+    std::string shown = name;
+    for (char& c : shown) {
+        unsigned char u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7f) c = '?';
+    }
+    return shown;
+}
+
 std::string HumanBytes(uint64_t bytes) {
     const char* units[] = {"B", "KiB", "MiB", "GiB", "TiB"};
     double value = static_cast<double>(bytes);

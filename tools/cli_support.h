@@ -80,6 +80,10 @@ void UnixFromFileTime(uint64_t fileTime, int64_t& seconds, int64_t& nanoseconds)
 // "RHSA" letters with "." for each absent one, then "*" for an enciphered entry (" " otherwise).
 std::string AttributeText(uint32_t attributes);
 
+// An entry name as shown on a terminal: control bytes become "?", so a hostile name cannot send
+// escape sequences to the user's terminal.
+std::string Shown(const std::string& name);
+
 std::string HumanBytes(uint64_t bytes);
 std::string JsonString(const std::string& text);
 

@@ -117,7 +117,7 @@ int RunExtract(Options& options) {
         PlannedEntry entry{info, {}, {}, false, VORN_SUCCESS, {}};
         std::string reason;
         if (!EntryNameToRelativePath(name, entry.relative, reason)) {
-            std::fprintf(stderr, "vorn: refused %s: %s; nothing written\n", name.c_str(),
+            std::fprintf(stderr, "vorn: refused %s: %s; nothing written\n", Shown(name).c_str(),
                          reason.c_str());
             ++failed;
             continue;
@@ -128,8 +128,8 @@ int RunExtract(Options& options) {
         struct stat st;
         bool exists = earlier != planned.end() || lstat(entry.target.c_str(), &st) == 0;
         if (exists && earlier == planned.end() && S_ISDIR(st.st_mode)) {
-            std::fprintf(stderr, "vorn: %s: a folder of that name exists at %s\n", name.c_str(),
-                         entry.target.c_str());
+            std::fprintf(stderr, "vorn: %s: a folder of that name exists at %s\n",
+                         Shown(name).c_str(), Shown(entry.target).c_str());
             ++failed;
             continue;
         }
@@ -167,7 +167,7 @@ int RunExtract(Options& options) {
             }
             if (quit) break;
             if (!overwrite) {
-                if (!options.quiet) std::printf("skipped %s\n", name.c_str());
+                if (!options.quiet) std::printf("skipped %s\n", Shown(name).c_str());
                 ++skipped;
                 continue;
             }
@@ -253,7 +253,7 @@ int RunExtract(Options& options) {
             }
             bar.Add(e.info.qwUnpackedSize);
             if (e.status == VORN_SUCCESS && !options.quiet) {
-                bar.Print(std::string("extracted ") + e.info.szName, stdout);
+                bar.Print("extracted " + Shown(e.info.szName), stdout);
             }
         }
         std::lock_guard<std::mutex> lock(handlesLock);
@@ -280,14 +280,14 @@ int RunExtract(Options& options) {
         // On a terminal a wrong or missing password gets another chance, entry by entry.
         while (e.status != VORN_SUCCESS && e.error.empty() && interactive &&
                IsPasswordFailure(e.status, encrypted)) {
-            std::fprintf(stderr, "%s: %s\n", e.info.szName,
+            std::fprintf(stderr, "%s: %s\n", Shown(e.info.szName).c_str(),
                          EntryFailureText(e.status, encrypted, entryPassword != nullptr).c_str());
             std::optional<std::string> again =
-                ReadHiddenLine(std::string("Password for ") + e.info.szName + " (empty to skip): ");
+                ReadHiddenLine("Password for " + Shown(e.info.szName) + " (empty to skip): ");
             if (!again || again->empty()) break;
             e.status = ExtractToPath(archive.handle(), e.info, again->c_str(), e.target, e.error);
             if (e.status == VORN_SUCCESS) {
-                if (!options.quiet) std::printf("extracted %s\n", e.info.szName);
+                if (!options.quiet) std::printf("extracted %s\n", Shown(e.info.szName).c_str());
                 options.password = *again;  // named in the messages about later entries
                 entryPassword = options.password->c_str();
             }
@@ -301,7 +301,7 @@ int RunExtract(Options& options) {
                           : (encrypted && e.status == VORN_E_PASSWORD_NEEDED && !entryPassword)
                               ? "needs a password (give -p or --password-file)"
                               : EntryFailureText(e.status, encrypted, entryPassword != nullptr);
-        std::fprintf(stderr, "vorn: %s: %s\n", e.info.szName, why.c_str());
+        std::fprintf(stderr, "vorn: %s: %s\n", Shown(e.info.szName).c_str(), why.c_str());
     }
 
     if (!options.quiet) {

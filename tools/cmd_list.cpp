@@ -92,12 +92,20 @@ int RunList(Options& options) {
         std::printf("%12" PRIu64 " %12" PRIu64 " %5s  %-19s  %-5s %08x  %s\n", e.qwUnpackedSize,
                     e.qwStoredSize, RatioText(e.qwStoredSize, e.qwUnpackedSize).c_str(),
                     FormatFileTime(e.qwFileTime).c_str(), AttributeText(e.dwAttributes).c_str(),
-                    e.dwCRC, e.szName);
+                    e.dwCRC, Shown(e.szName).c_str());
     }
     std::printf("------------ ------------ -----  -------------------  ----- --------  ----\n");
     std::printf("%12" PRIu64 " %12" PRIu64 " %5s  %" PRIu64 " file%s\n", totalUnpacked, totalStored,
                 RatioText(totalStored, totalUnpacked).c_str(), files, files == 1 ? "" : "s");
-    if (comment) std::printf("\nComment:\n%s\n", comment->c_str());
+    if (comment) {
+        // Line ends and tabs are the comment's own; other control bytes are not shown.
+        std::string text = *comment;
+        for (char& c : text) {
+            unsigned char u = static_cast<unsigned char>(c);
+            if ((u < 0x20 && c != '\n' && c != '\r' && c != '\t') || u == 0x7f) c = '?';
+        }
+        std::printf("\nComment:\n%s\n", text.c_str());
+    }
     return kExitOk;
 }
 

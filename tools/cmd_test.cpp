@@ -70,10 +70,10 @@ int RunTest(Options& options) {
         }
         bar.Add(e.qwUnpackedSize);
         if (status == VORN_SUCCESS) {
-            if (!options.quiet) bar.Print(std::string("OK      ") + e.szName, stdout);
+            if (!options.quiet) bar.Print("OK      " + Shown(e.szName), stdout);
         } else {
             ++failed;
-            bar.Print(std::string("FAILED  ") + e.szName + ": " +
+            bar.Print("FAILED  " + Shown(e.szName) + ": " +
                       EntryFailureText(status, encrypted, options.password.has_value()));
         }
     }

@@ -334,6 +334,24 @@ TEST(ToolSafety, HostileNamesAreRefusedAndNothingLandsOutsideTheDestination) {
     EXPECT_FALSE(fs::exists("/slash.txt"));
 }
 
+TEST(ToolSafety, ControlBytesInNamesAndCommentsNeverReachTheTerminal) {
+    ScratchFolder scratch;
+    pack::ArchiveSpec spec;
+    pack::EntrySpec e;
+    e.name = "evil\x1b]0;title\x07name.txt";
+    e.data = {'x'};
+    spec.entries.push_back(e);
+    spec.comment = "line one\n\x1b[2Jline two";
+    fs::path archive = scratch / "escape.vorn";
+    ASSERT_TRUE(pack::WriteWholeFile(archive.string(), pack::BuildArchive(spec)));
+    RunResult list = Vorn({"list", archive.string()});
+    ASSERT_EQ(list.exitCode, 0) << list.err;
+    EXPECT_EQ(list.out.find('\x1b'), std::string::npos);
+    EXPECT_EQ(list.out.find('\x07'), std::string::npos);
+    EXPECT_NE(list.out.find("evil?]0;title?name.txt"), std::string::npos) << list.out;
+    EXPECT_NE(list.out.find("line one\n?[2Jline two"), std::string::npos);
+}
+
 TEST(ToolSafety, PackRefusesNamesReadersWouldRefuseAndWritesNothing) {
     ScratchFolder scratch;
     std::string longLeaf(252, 'n');  // "long\" and 252 bytes: one more than a name holds
