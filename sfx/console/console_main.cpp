@@ -70,6 +70,17 @@ std::optional<std::string> ReadLine(const std::string& prompt, bool hidden) {
     return line;
 }
 
+// Texts from the archive (names, the comment) may hold control bytes; shown raw they could drive
+// the terminal. Line ends and tabs stay, every other control byte shows as "?".
+std::string Printable(const std::string& text) {
+    std::string shown = text;
+    for (char& c : shown) {
+        unsigned char u = static_cast<unsigned char>(c);
+        if ((u < 0x20 && c != '\n' && c != '\t') || u == 0x7f) c = '?';
+    }
+    return shown;
+}
+
 // Everything written to the terminal goes through here, so the progress line can be cleared
 // before a message and redrawn after it.
 class Terminal {
@@ -77,13 +88,13 @@ class Terminal {
     void Line(FILE* stream, const std::string& text) {
         std::lock_guard<std::mutex> lock(lock_);
         ClearBar();
-        std::fprintf(stream, "%s\n", text.c_str());
+        std::fprintf(stream, "%s\n", Printable(text).c_str());
         std::fflush(stream);
     }
     void Prompt(const std::string& text) {
         std::lock_guard<std::mutex> lock(lock_);
         ClearBar();
-        std::fputs(text.c_str(), stdout);
+        std::fputs(Printable(text).c_str(), stdout);
         std::fflush(stdout);
     }
     void Bar(int percent, const std::string& current, const std::string& count) {
@@ -94,7 +105,7 @@ class Terminal {
         std::string bar(static_cast<size_t>(filled), '#');
         bar.resize(kWidth, '-');
         std::string line = "[" + bar + "] " + std::to_string(percent) + "%  " + count;
-        if (!current.empty()) line += "  " + current;
+        if (!current.empty()) line += "  " + Printable(current);
         if (line.size() > 150) line.resize(150);
         std::printf("\r\033[K%s", line.c_str());
         std::fflush(stdout);
@@ -249,7 +260,10 @@ class ConsoleMainDialog final : public sfx::MainDialog {
         return true;
     }
     void SetCommentText(const char* text) override {
-        std::string comment = text;
+        std::string comment;
+        for (const char* c = text; *c; ++c) {
+            if (!(c[0] == '\r' && c[1] == '\n')) comment += *c;  // Windows line ends
+        }
         while (!comment.empty() && (comment.back() == '\n' || comment.back() == '\r')) {
             comment.pop_back();
         }
