@@ -80,7 +80,7 @@ const char kPackHelp[] =
     "  --encrypt-names         encipher the name table too (needs a password)\n"
     "  --encrypt-only PATTERN  encipher only the entries matching PATTERN (repeatable)\n"
     "  --store                 store without compression\n"
-    "  --level N               compression effort, 1 (fastest) and up (default 2)\n"
+    "  --level N               compression effort: 1 fastest, 2 (default), 3 smallest\n"
     "  --sfx KIND              write a self-extractor: windows, windows64 or linux\n"
     "  --sfx-stub PATH         write a self-extractor with this stub program\n"
     "                          (stubs are looked up in $VORN_STUB_DIR, then in the build trees)\n"
@@ -206,8 +206,8 @@ int ParseOptions(Command command, int argc, char** argv, Options& options) {
             options.store = true;
         } else if (arg == "--level" && isPack) {
             if (!value(v)) return kExitUsage;
-            if (!ParseCount(v, options.level) || options.level > 9) {
-                std::fprintf(stderr, "vorn: --level takes a number from 1 to 9\n");
+            if (!ParseCount(v, options.level) || options.level > 3) {
+                std::fprintf(stderr, "vorn: --level takes 1, 2 or 3\n");
                 return kExitUsage;
             }
         } else if (arg == "--sfx" && isPack) {
