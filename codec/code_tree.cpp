@@ -1,6 +1,6 @@
 // Symbol tables and code trees of a compressed block: growing the tree by the lighter-side rule,
-// and turning it into the probe table that DecodeSymbol reads. The encoder shares this code, so
-// the two sides can never disagree about a code.
+// and turning it into the probe table that DecodeSymbol and the block decoder read. Nodes come
+// from one array per tree; a hostile table can neither exhaust it nor grow the tree without bound.
 #include "codec/code_tree.h"
 
 #include <cstdlib>

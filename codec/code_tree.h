@@ -1,8 +1,8 @@
 // Code trees: every compressed block carries weight tables from which the decoder grows one binary
 // tree per table, sending each symbol down the lighter side of the tree built so far. A symbol's
 // code is its path from the root (stream bit 0 = left). The exact insertion rules are part of the
-// stream format, so the encoder builds its trees with this same code. Decoding goes through a
-// table indexed by the next stream bits, built from the tree, with a walk for the long codes.
+// stream format: a stream decodes only with exactly these trees. Decoding goes through a table
+// indexed by the next stream bits, built from the tree, with a walk for the long codes.
 #pragma once
 
 #include <cstdint>
@@ -15,13 +15,15 @@ namespace codec {
 constexpr uint32_t INTERNAL_NODE_SYMBOL = 100000;
 
 // Codes longer than this cannot be read exactly by the 32-bit field reader the format was built
-// on, and valid blocks (whose weights are symbol counts) never produce them: reaching one is
-// treated as corrupt data.
+// on. Each level down the lighter side at least halves the weight below, so a code of 26 bits
+// needs a table total of 2^25, more than the symbol counts of a block's at most 2^24 tokens can
+// reach: reaching such a code is treated as corrupt data.
 constexpr uint32_t MAX_CODE_LENGTH = 25;
 // A tree deeper than this can only come from weight sums that wrapped around; building one is
 // refused, which also bounds the cost of building a hostile table.
 constexpr uint32_t MAX_TREE_DEPTH = 64;
-// Bits resolved by one probe of the decode table; longer codes continue by walking the tree.
+// Bits resolved by one probe of the decode table, the same for every tree; longer codes continue
+// by walking the tree.
 constexpr uint32_t DECODE_TABLE_BITS = 11;
 
 struct SymbolWeight {
