@@ -160,7 +160,7 @@ void EncodeCompressedBlock(const uint8_t* data, uint32_t size, const EncoderOpti
         // and spare most of a pass.
         uint32_t sample = std::min(size, kPriceSample);
         TokenPrices prices = TokenPrices::FromTokens(ParseGreedy(data, sample, 2), sample);
-        tokens = ParseLookahead(data, size, prices, LookaheadOptions{4, 0});
+        tokens = ParseLookahead(data, size, prices, LookaheadOptions{1, 1});
     } else {
         // Slower: prices from whole parses, repeated, and matches tried shorter too.
         tokens = ParseGreedy(data, size, 2);
