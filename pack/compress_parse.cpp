@@ -44,9 +44,6 @@ std::vector<Token> ParseGreedy(const uint8_t* data, uint32_t size, uint32_t minL
     return tokens;
 }
 
-}  // namespace pack
-
-namespace pack {
 namespace {
 
 // Bits an entropy coder would spend on an event of the given count out of total.
@@ -118,9 +115,6 @@ void SlotLengths(const ContextBucket& b, const uint8_t* data, uint32_t o, uint32
 
 }  // namespace
 
-}  // namespace pack
-
-namespace pack {
 namespace {
 
 // A few buckets changed on top of the table, for playing a parse forward without touching it.
