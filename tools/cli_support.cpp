@@ -355,6 +355,8 @@ void ProgressBar::Draw(bool force) {
     std::unique_lock<std::mutex> lock(drawLock_, std::try_to_lock);
     if (!lock.owns_lock() || finished_) return;
     auto now = std::chrono::steady_clock::now();
+    // Short work shows no bar at all; long work gets one within half a second.
+    if (!force && now - start_ < std::chrono::milliseconds(500)) return;
     if (!force && drawn_ && now - lastDraw_ < std::chrono::milliseconds(100)) return;
     lastDraw_ = now;
     uint64_t done = done_.load();
