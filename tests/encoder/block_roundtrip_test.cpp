@@ -165,6 +165,35 @@ TEST(BlockRoundTrip, SevenBitLiteralsUseSevenBitSymbols) {
     ExpectRoundTripAllLevels(high);
 }
 
+TEST(BlockRoundTrip, ManySmallMixedInputs) {
+    // Pieces of runs, copies of earlier bytes and noise, in sizes around the first few tokens
+    // and the flag and selector group boundaries.
+    std::mt19937 rng(2024);
+    for (int round = 0; round < 300; ++round) {
+        size_t size = round < 40 ? static_cast<size_t>(round) : rng() % 3000;
+        std::vector<uint8_t> data;
+        while (data.size() < size) {
+            switch (rng() % 3) {
+                case 0:
+                    data.insert(data.end(), rng() % 20 + 1, static_cast<uint8_t>(rng() % 4));
+                    break;
+                case 1:
+                    if (!data.empty()) {
+                        size_t from = rng() % data.size();
+                        size_t n = std::min<size_t>(rng() % 40 + 1, data.size() - from);
+                        for (size_t i = 0; i < n; ++i) data.push_back(data[from + i]);
+                    }
+                    break;
+                default:
+                    data.push_back(static_cast<uint8_t>(rng()));
+            }
+        }
+        data.resize(size);
+        SCOPED_TRACE(round);
+        ExpectRoundTrip(data, 1 + round % 3);
+    }
+}
+
 TEST(BlockRoundTrip, AllByteValues) {
     std::vector<uint8_t> data;
     for (int r = 0; r < 50; ++r)
