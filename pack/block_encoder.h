@@ -11,7 +11,9 @@ struct EncoderOptions {
     int level = 2;  // 1 = greedy longest match; higher levels search harder
 };
 
-// Appends one compressed block of data[0 .. size) to out. size is at most 8 MiB.
+// Appends one compressed block of data[0 .. size) to out. size is at most 8 MiB. Throws
+// std::length_error, appending nothing, when the body would exceed the reader's 8 MiB buffer
+// (incompressible data close to 8 MiB); EncodeBestBlock stores such data instead.
 void EncodeCompressedBlock(const uint8_t* data, uint32_t size, const EncoderOptions& options,
                            std::vector<uint8_t>& out);
 

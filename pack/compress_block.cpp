@@ -17,6 +17,8 @@ namespace {
 
 constexpr uint32_t kBlockCompressed = 1;
 constexpr uint64_t kMaxBitLength = (uint64_t{1} << 29) - 1;
+// A block's output and a block's body are both bounded by the reader's 8 MiB buffer.
+constexpr uint32_t kMaxBlockOutput = 0x800000;
 // Bytes of a block's start that level 2 parses greedily to price its tokens.
 constexpr uint32_t kPriceSample = 256u << 10;
 
@@ -146,9 +148,12 @@ void EncodeTokens(const std::vector<Token>& tokens, std::vector<uint8_t>& out) {
     for (int i = 0; i < 4; ++i) out[headerAt + i] = static_cast<uint8_t>(header >> (8 * i));
 }
 
-void EncodeCompressedBlock(const uint8_t* data, uint32_t size, const EncoderOptions& options,
-                           std::vector<uint8_t>& out) {
-    if (size > 0x800000) throw std::invalid_argument("block larger than 8 MiB");
+namespace {
+
+// The compressed block of data, whatever its size.
+void EncodeCompressed(const uint8_t* data, uint32_t size, const EncoderOptions& options,
+                      std::vector<uint8_t>& out) {
+    if (size > kMaxBlockOutput) throw std::invalid_argument("block larger than 8 MiB");
     // Level 1 parses greedily. Higher levels price tokens from an earlier greedy parse and weigh
     // every choice by playing a few greedy tokens past it: a choice changes which positions the
     // buckets keep, so its worth shows only in the tokens after it.
@@ -172,10 +177,24 @@ void EncodeCompressedBlock(const uint8_t* data, uint32_t size, const EncoderOpti
     EncodeTokens(tokens, out);
 }
 
+}  // namespace
+
+void EncodeCompressedBlock(const uint8_t* data, uint32_t size, const EncoderOptions& options,
+                           std::vector<uint8_t>& out) {
+    size_t start = out.size();
+    EncodeCompressed(data, size, options, out);
+    // Nearly 8 MiB of incompressible data codes to a body larger than the reader's 8 MiB
+    // buffer: such a block could be written but never read back.
+    if (out.size() - start - 4 > kMaxBlockOutput) {
+        out.resize(start);
+        throw std::length_error("compressed body larger than 8 MiB; store this block instead");
+    }
+}
+
 void EncodeBestBlock(const uint8_t* data, uint32_t size, const EncoderOptions& options,
                      std::vector<uint8_t>& out) {
     std::vector<uint8_t> compressed;
-    EncodeCompressedBlock(data, size, options, compressed);
+    EncodeCompressed(data, size, options, compressed);
     uint64_t storedBytes = 4 + ((uint64_t{size} + 15) & ~uint64_t{15});
     if (compressed.size() < storedBytes) {
         out.insert(out.end(), compressed.begin(), compressed.end());

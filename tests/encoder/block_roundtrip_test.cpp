@@ -6,6 +6,7 @@
 #include <fstream>
 #include <memory>
 #include <random>
+#include <stdexcept>
 #include <string>
 
 #include "codec/block_decoder.h"
@@ -258,6 +259,17 @@ TEST(BestBlock, TextIsCompressed) {
     EncodeBestBlock(data.data(), static_cast<uint32_t>(data.size()), EncoderOptions{}, out);
     EXPECT_EQ(out[0] & 7, 1);
     EXPECT_LT(out.size(), data.size() / 2);
+}
+
+TEST(CompressedBlock, RefusesABodyBeyondTheReadBuffer) {
+    std::mt19937 rng(13);
+    std::vector<uint8_t> data(kMaxBlockSize);
+    for (uint8_t& b : data) b = static_cast<uint8_t>(rng());
+    std::vector<uint8_t> out = {1, 2, 3};
+    EXPECT_THROW(EncodeCompressedBlock(data.data(), static_cast<uint32_t>(data.size()),
+                                       EncoderOptions{1}, out),
+                 std::length_error);
+    EXPECT_EQ(out.size(), 3u) << "nothing appended";
 }
 
 TEST(BestBlock, FullSizeRandomBlockStaysWithinTheReadBuffer) {
