@@ -13,9 +13,14 @@
 
 namespace archive {
 
-constexpr uint32_t kMagic = 0x4E524F56;  // "VORN", first byte lowest
-constexpr uint32_t kVersionCurrent = 0x8f000002;
-constexpr uint32_t kVersionOld = 0x8f000001;
+// Enumerators, not variables: they never get storage, so an unoptimised build cannot lay the magic
+// and a version word side by side in the program, where the scan of a self-extractor would take
+// them for the start of its archive.
+enum ArchiveSignature : uint32_t {
+    kMagic = 0x4E524F56,  // "VORN", first byte lowest
+    kVersionCurrent = 0x8f000002,
+    kVersionOld = 0x8f000001,
+};
 constexpr uint32_t kFlagLocked = 2;
 
 constexpr uint32_t kHeaderSize = 24;
