@@ -26,7 +26,9 @@ std::vector<Token> ParseGreedy(const uint8_t* data, uint32_t size, uint32_t minL
         for (int k = 0; k < 4; ++k) {
             if (b.position[k] < 0) continue;
             uint32_t n = MatchLength(data, static_cast<uint32_t>(b.position[k]), o, limit);
-            if (n > bestLength) {
+            // Between equal matches, the slot a match used last: it stays protected.
+            if (n > bestLength ||
+                (n == bestLength && bestSlot >= 0 && b.stamp[k] > b.stamp[bestSlot])) {
                 bestLength = n;
                 bestSlot = k;
             }
@@ -190,7 +192,9 @@ std::vector<Token> ParseLookahead(const uint8_t* data, uint32_t size, const Toke
             uint32_t best = 0;
             int slot = -1;
             for (int k = 0; k < 4; ++k)
-                if (lengths[k] > best) best = lengths[k], slot = k;
+                if (lengths[k] > best ||
+                    (lengths[k] == best && slot >= 0 && b.stamp[k] > b.stamp[slot]))
+                    best = lengths[k], slot = k;
             if (best >= kMinLength) {
                 score += matchPrice(best, slot) - lambda * best;
                 if (!scratch.Update(index, p, slot)) break;
