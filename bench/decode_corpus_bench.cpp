@@ -4,7 +4,9 @@
 // default level); the archive library extracts it into memory that is overwritten by the next
 // iteration, so the figure covers reading, decoding and the CRC check but no file system. After
 // the timed runs a table gives each file's MB/s of output for both, their ratio and the aggregate
-// (all bytes over the summed per-file times, as one pass over the corpus would take).
+// (all bytes over the summed per-file times, as one pass over the corpus would take). The table
+// uses CPU time: both sides are single-threaded, and on a machine shared with other work the wall
+// clock mostly measures the waits for a core.
 //
 // The corpus folder comes from VORN_CORPUS (default ./corpus, as made by the shared
 // make-corpus.sh); VORN_LEVEL picks the encoder level (default 2, the packer's default).
@@ -72,7 +74,7 @@ void BM_Inflate(benchmark::State& state, const CorpusFile* file) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * file->data.size()));
 }
 
-// Keeps the seconds per iteration of every benchmark (the median when repeated) for the table.
+// Keeps the CPU seconds per iteration of every benchmark (the median when repeated) for the table.
 class Collector : public benchmark::ConsoleReporter {
   public:
     void ReportRuns(const std::vector<Run>& runs) override {
@@ -82,7 +84,7 @@ class Collector : public benchmark::ConsoleReporter {
             bool single = run.run_type == Run::RT_Iteration && run.repetitions <= 1;
             if (median || single) {
                 seconds[run.run_name.function_name] =
-                    run.real_accumulated_time / static_cast<double>(run.iterations);
+                    run.cpu_accumulated_time / static_cast<double>(run.iterations);
             }
         }
         ConsoleReporter::ReportRuns(runs);

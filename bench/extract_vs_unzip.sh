@@ -32,27 +32,31 @@ bytes=$(cd "$CORPUS" && cat "${files[@]}" | wc -c)
 echo "corpus: ${#files[@]} files, $bytes bytes; vorn archive $(stat -c %s "$WORK/corpus.vorn") bytes," \
     "zip -6 $(stat -c %s "$WORK/corpus.zip") bytes"
 
-# Seconds of one command, wall clock.
+# "wall cpu" seconds of one command: elapsed, and user plus system time of all its threads.
 seconds() {
-    local start end
-    start=$(date +%s.%N)
-    "$@" >/dev/null
-    end=$(date +%s.%N)
-    echo "$end - $start" | bc -l
+    /usr/bin/time -f '%e %U %S' -o "$WORK/time.txt" "$@" >/dev/null
+    awk '{ printf "%s %.2f\n", $1, $2 + $3 }' "$WORK/time.txt"
 }
 
 median() {
     sort -g | awk '{ v[NR] = $1 } END { if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
 }
 
+load=$(cut -d' ' -f1-3 /proc/loadavg)
 # Runs alternate between the tools so that a burst of load from elsewhere hits both alike.
 vorn_times=()
 unzip_times=()
+vorn_cpu=()
+unzip_cpu=()
 for run in $(seq "$RUNS"); do
     rm -rf "$WORK/out-vorn" "$WORK/out-unzip"
     sync
-    vorn_times+=("$(seconds "$VORN" extract -q -o "$WORK/out-vorn" "$WORK/corpus.vorn")")
-    unzip_times+=("$(seconds unzip -q -d "$WORK/out-unzip" "$WORK/corpus.zip")")
+    read -r wall cpu < <(seconds "$VORN" extract -q -o "$WORK/out-vorn" "$WORK/corpus.vorn")
+    vorn_times+=("$wall")
+    vorn_cpu+=("$cpu")
+    read -r wall cpu < <(seconds unzip -q -d "$WORK/out-unzip" "$WORK/corpus.zip")
+    unzip_times+=("$wall")
+    unzip_cpu+=("$cpu")
 done
 cmp -s <(cd "$WORK/out-vorn" && cat "${files[@]}" | sha256sum) <(cd "$CORPUS" && cat "${files[@]}" | sha256sum) ||
     { echo "vorn extract did not give back the corpus" >&2; exit 1; }
@@ -60,11 +64,15 @@ rm -rf "$WORK/out-vorn" "$WORK/out-unzip"
 
 vorn_median=$(printf '%s\n' "${vorn_times[@]}" | median)
 unzip_median=$(printf '%s\n' "${unzip_times[@]}" | median)
-printf 'vorn extract (default jobs, %s cores): runs %s s, median %.3f s, %.0f MB/s\n' "$(nproc)" \
-    "$(printf '%.3f ' "${vorn_times[@]}")" "$vorn_median" "$(echo "$bytes / $vorn_median / 1000000" | bc -l)"
-printf 'unzip -q:                              runs %s s, median %.3f s, %.0f MB/s\n' \
-    "$(printf '%.3f ' "${unzip_times[@]}")" "$unzip_median" "$(echo "$bytes / $unzip_median / 1000000" | bc -l)"
-printf 'ratio (unzip time / vorn time): %.2f\n' "$(echo "$unzip_median / $vorn_median" | bc -l)"
+vorn_cpu_median=$(printf '%s\n' "${vorn_cpu[@]}" | median)
+unzip_cpu_median=$(printf '%s\n' "${unzip_cpu[@]}" | median)
+echo "load average before the runs: $load"
+printf 'vorn extract (default jobs, %s cores): wall %s s, median %.3f s, %.0f MB/s; CPU median %.2f s\n' \
+    "$(nproc)" "${vorn_times[*]}" "$vorn_median" "$(echo "$bytes / $vorn_median / 1000000" | bc -l)" "$vorn_cpu_median"
+printf 'unzip -q:                              wall %s s, median %.3f s, %.0f MB/s; CPU median %.2f s\n' \
+    "${unzip_times[*]}" "$unzip_median" "$(echo "$bytes / $unzip_median / 1000000" | bc -l)" "$unzip_cpu_median"
+printf 'ratio (unzip wall time / vorn wall time): %.2f\n' "$(echo "$unzip_median / $vorn_median" | bc -l)"
+printf 'ratio of CPU time (unzip / vorn, all threads): %.2f\n' "$(echo "$unzip_cpu_median / $vorn_cpu_median" | bc -l)"
 
 # Peak resident set of the whole process; the per-thread figure is what a second decoding thread
 # adds, and the process's base is the rest.

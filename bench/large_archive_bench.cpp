@@ -151,12 +151,17 @@ void BM_ExtractAllToFiles(benchmark::State& state) {
 }  // namespace
 
 BENCHMARK(BM_OpenEnumerate)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_ExtractAllToMemory)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+// One pass of 100,000 extractions already takes seconds; more passes would add minutes.
+BENCHMARK(BM_ExtractAllToMemory)
+    ->Arg(10000)
+    ->Arg(100000)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
 BENCHMARK(BM_ExtractAllToFiles)
     ->Arg(10000)
     ->Arg(100000)
     ->Unit(benchmark::kMillisecond)
-    ->Iterations(3);
+    ->Iterations(1);
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
