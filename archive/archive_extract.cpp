@@ -1,5 +1,6 @@
 // The extraction calls: an entry to a new file (created first, free space checked, written block
-// by block through WriteToOutput, attributes applied on success) or into the caller's memory.
+// by block through WriteToOutput from the handle's staging area, attributes applied on success)
+// or into the caller's memory.
 // Both hand the decoding to the codec's run, which reads the entry's data area through the
 // handle's descriptor and polls the handle's cancel event between blocks.
 #include <cstring>
@@ -86,7 +87,6 @@ uint32_t vorn_DecompressToFile(void* handle, const char* name, const char* path,
 
     uint32_t status = VORN_SUCCESS;
     VORN_FILEINFO info;
-    void* staging = nullptr;
     if (vorn_GetFileInfo(h, &info, name) != VORN_SUCCESS) {
         status = VORN_E_NOT_FOUND;
     } else if ((info.dwAttributes & VORN_ATTR_ENCRYPTED) && !password) {
@@ -100,11 +100,13 @@ uint32_t vorn_DecompressToFile(void* handle, const char* name, const char* path,
         // A volume that cannot be asked is not refused: the writes themselves will tell.
         if (h->queryFreeSpace(folder, &available) && info.qwUnpackedSize > available) {
             status = VORN_E_DISK_FULL;
-        } else if (!(staging = platform::PageAlloc(codec::BLOCK_BUFFER_SIZE))) {
-            status = VORN_E_NO_MEMORY;
         } else {
-            status = archive::DecodeEntry(h, name, static_cast<uint8_t*>(staging),
-                                          archive::WriteToOutput, progress);
+            if (!h->staging) {
+                h->staging = static_cast<uint8_t*>(platform::PageAlloc(codec::BLOCK_BUFFER_SIZE));
+            }
+            status = h->staging ? archive::DecodeEntry(h, name, h->staging, archive::WriteToOutput,
+                                                       progress)
+                                : VORN_E_NO_MEMORY;
         }
         h->pszOperationPassword = nullptr;
     }
@@ -112,7 +114,6 @@ uint32_t vorn_DecompressToFile(void* handle, const char* name, const char* path,
     if (platform::FileClose(fd) != 0 && status == VORN_SUCCESS) status = VORN_E_DISK_FULL;
     h->outputFd = -1;
     if (status == VORN_SUCCESS) platform::SetAttributes(path, info.dwAttributes & 0x3f);
-    if (staging) platform::PageFree(staging, codec::BLOCK_BUFFER_SIZE);
     return status;
 }
 

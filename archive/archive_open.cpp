@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "archive/archive_handle.h"
+#include "codec/entry_run.h"
 #include "crypto/blowfish.h"
 #include "crypto/crc32.h"
 
@@ -294,6 +295,7 @@ void ReleaseHandle(ArchiveHandle* h) {
     std::free(h->nameStarts);
     std::free(h->nameLengths);
     std::free(h->nameHash);
+    if (h->staging) platform::PageFree(h->staging, codec::BLOCK_BUFFER_SIZE);
     std::free(h);
 }
 
