@@ -123,21 +123,22 @@ inline bool DecodeNext(const CodeDecodeEntry* entries, const CodeTree& tree, Bit
     return true;
 }
 
-constexpr uint32_t SLOT_STAMPED_SHIFT = 4;
-
-inline void StorePosition(ContextTable* table, uint32_t bucket, uint32_t position) {
+// The next slot's stamp is always 0, so a literal's position goes there without reading or
+// writing any stamp.
+inline void StorePosition(ContextTable* table, uint32_t bucket, bool bucketUsed,
+                          uint32_t position) {
     uint32_t* positions = table->position[bucket];
-    if (!table->IsUsed(bucket)) {
+    if (__builtin_expect(!bucketUsed, 0)) {
         table->used[bucket >> 6] |= uint64_t{1} << (bucket & 63);
-        table->slotState[bucket] = 0;
         positions[0] = position;
         positions[1] = positions[2] = positions[3] = 0;
+        uint32_t* stamps = table->stamp[bucket];
+        stamps[0] = stamps[1] = stamps[2] = stamps[3] = 0;
         return;
     }
-    uint32_t state = table->slotState[bucket];
-    uint32_t slot = state & 3;
-    positions[slot] = position;
-    table->slotState[bucket] = static_cast<uint8_t>(state & ~(1u << (SLOT_STAMPED_SHIFT + slot)));
+    // Slot 0 holding the next-slot bits means the next slot is 0 exactly when they are 0, so a
+    // store into slot 0 writes them back unchanged.
+    positions[positions[0] >> NEXT_SLOT_SHIFT] = position;
 }
 
 // A match raises the stamp of the slot it used, which may move the replacement slot: the slot
@@ -146,20 +147,20 @@ inline void StorePosition(ContextTable* table, uint32_t bucket, uint32_t positio
 inline void StoreAfterMatch(ContextTable* table, uint32_t bucket, uint32_t usedSlot,
                             uint32_t stampValue, uint32_t position) {
     uint32_t* stamps = table->stamp[bucket];
-    uint32_t stamped = (table->slotState[bucket] >> SLOT_STAMPED_SHIFT) | (1u << usedSlot);
     stamps[usedSlot] = stampValue;
-    uint32_t s0 = (stamped & 1) ? stamps[0] : 0;
-    uint32_t s1 = (stamped & 2) ? stamps[1] : 0;
-    uint32_t s2 = (stamped & 4) ? stamps[2] : 0;
-    uint32_t s3 = (stamped & 8) ? stamps[3] : 0;
+    uint32_t s0 = stamps[0];
+    uint32_t s1 = stamps[1];
+    uint32_t s2 = stamps[2];
+    uint32_t s3 = stamps[3];
     uint32_t lowSlot = s1 < s0 ? 1 : 0;
     uint32_t lowStamp = s1 < s0 ? s1 : s0;
     uint32_t highSlot = s3 < s2 ? 3 : 2;
     uint32_t highStamp = s3 < s2 ? s3 : s2;
     uint32_t slot = highStamp < lowStamp ? highSlot : lowSlot;
-    stamped &= ~(1u << slot);
-    table->slotState[bucket] = static_cast<uint8_t>(slot | (stamped << SLOT_STAMPED_SHIFT));
-    table->position[bucket][slot] = position;
+    stamps[slot] = 0;
+    uint32_t* positions = table->position[bucket];
+    positions[slot] = position;
+    positions[0] = (positions[0] & POSITION_MASK) | (slot << NEXT_SLOT_SHIFT);
 }
 
 // Copies length bytes from out[source] to out[o] as if one byte at a time in increasing order,
@@ -212,17 +213,40 @@ uint32_t DecodeTokens(const uint8_t* body, uint32_t bodyBytes, uint32_t bitPos, 
     uint32_t stampCounter = 100;
     // The three bytes before o, the oldest in bits 16-23.
     uint32_t history = 0;
+    uint32_t token = 0;
 
-    for (uint32_t token = 0; token < tokenCount; ++token) {
+    // The first three bytes have no context: only literals can produce them, and they store no
+    // position. Splitting them off keeps the "o >= 3" tests out of the main loop.
+    for (; token < tokenCount && o < 3; ++token) {
+        if (in.next > refillLimit) return kBlockCorrupt;
+        in.Refill();
+        if (flags == 1) {
+            if (!DecodeNext(flagTable, flagTree, &in, &flags)) return kBlockCorrupt;
+            flags |= 0x10;
+        }
+        uint32_t isMatch = flags & 1;
+        flags >>= 1;
+        if (isMatch != 0) return kBlockCorrupt;
+        uint32_t literal;
+        if (!DecodeNext(literalTable, literalTree, &in, &literal)) return kBlockCorrupt;
+        if (o >= outCapacity) return kBlockCorrupt;
+        literal &= 0xFF;
+        out[o++] = static_cast<uint8_t>(literal);
+        history = (history << 8) | literal;
+    }
+
+    for (; token < tokenCount; ++token) {
         if (in.next > refillLimit) return kBlockCorrupt;
         in.Refill();
 
-        uint32_t bucket = 0;
-        if (o >= 3) {
-            uint32_t order2 = ((history >> 1) & 0x7F80) ^ (history & 0xFF);
-            uint32_t order3 = ((history >> 5) & 0xF800) ^ order2;
-            bucket = order3 < CONTEXT_FILLABLE_BUCKETS && table->IsUsed(order3) ? order3 : order2;
-        }
+        // The used bits cover the whole index range, so an order-3 index that can never have been
+        // filled simply reads as unused.
+        uint32_t order2 = ((history >> 1) & 0x7F80) ^ (history & 0xFF);
+        uint32_t order3 = ((history >> 5) & 0xF800) ^ order2;
+        bool used3 = table->IsUsed(order3);
+        bool used2 = table->IsUsed(order2);
+        uint32_t bucket = used3 ? order3 : order2;
+        bool bucketUsed = used3 || used2;
 
         if (flags == 1) {
             if (!DecodeNext(flagTable, flagTree, &in, &flags)) return kBlockCorrupt;
@@ -237,7 +261,7 @@ uint32_t DecodeTokens(const uint8_t* body, uint32_t bodyBytes, uint32_t bitPos, 
             if (o >= outCapacity) return kBlockCorrupt;
             literal &= 0xFF;
             out[o] = static_cast<uint8_t>(literal);
-            if (o >= 3) StorePosition(table, bucket, o);
+            StorePosition(table, bucket, bucketUsed, o);
             ++o;
             history = (history << 8) | literal;
             continue;
@@ -253,9 +277,9 @@ uint32_t DecodeTokens(const uint8_t* body, uint32_t bodyBytes, uint32_t bitPos, 
         uint32_t slot = selectors & 3;
         selectors >>= 2;
 
-        // Before offset 3 a block has no context; an unwritten bucket has no positions.
-        if (o < 3 || !table->IsUsed(bucket)) return kBlockCorrupt;
-        uint32_t source = table->position[bucket][slot];
+        // An unwritten bucket has no positions.
+        if (!bucketUsed) return kBlockCorrupt;
+        uint32_t source = table->position[bucket][slot] & POSITION_MASK;
         StoreAfterMatch(table, bucket, slot, stampCounter++, o);
 
         if (source == 0) return kBlockCorrupt;
@@ -266,7 +290,9 @@ uint32_t DecodeTokens(const uint8_t* body, uint32_t bodyBytes, uint32_t bitPos, 
         if (source >= o) return kBlockCorrupt;
         CopyMatch(out, o, source, length, outCapacity - o);
         o += length;
-        history = (uint32_t{out[o - 3]} << 16) | (uint32_t{out[o - 2]} << 8) | out[o - 1];
+        // o is at least 4 here; the byte before the context lands in bits 24-31, which the
+        // hashes never look at.
+        history = __builtin_bswap32(LoadLittle32(out + o - 4));
     }
     uint32_t position = static_cast<uint32_t>(in.next - body) * 8 - in.count;
     if (position > bitLimit) return kBlockCorrupt;
@@ -288,6 +314,8 @@ uint32_t DecodeCompressedBlock(const uint8_t* body, uint32_t bodyBytes, ContextT
     uint32_t bitLimit = static_cast<uint32_t>(limit64);
 
     memset(table->used, 0, sizeof table->used);
+    // Positions share their word with the next-slot bits; no valid block comes near this size.
+    if (outCapacity > POSITION_MASK) outCapacity = POSITION_MASK;
 
     uint32_t bitPos = 0;
     uint32_t h0 = ReadBits(body, 0, 16);

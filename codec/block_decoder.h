@@ -22,27 +22,29 @@ constexpr uint32_t CONTEXT_FILLABLE_BUCKETS = 32768;
 // Every token stores a position, so the layout keeps that store cheap:
 // - A bucket's first position always lands in slot 0 (all stamps are 0) and a filled slot is only
 //   ever refilled, so "slot 0 holds a position" is the same as "the bucket has been written in
-//   this block". The used bits record that; a block clears those 4 KiB instead of the table, and
+//   this block". The used bits record that; a block clears those 8 KiB instead of the table, and
 //   a bucket is initialised when it is first written. Buckets whose bit is clear hold garbage.
-// - slotState[b] holds, in bits 0-1, the slot the next position of bucket b goes to (smallest
-//   stamp, lowest number on a tie), and in bits 4-7 which slots have a nonzero stamp; a stamp
-//   whose bit is clear reads as 0. Storing a position in the chosen slot leaves it the choice, so
-//   only a match changes it, and a literal writes its position without reading the bucket.
+//   The bits cover every index, so testing an order-3 index needs no range check first.
+// - The slot the next position of a bucket goes to (smallest stamp, lowest number on a tie) rides
+//   in the top bits of slot 0's position word; outputs stay far below 2^30 bytes. Storing a
+//   position in that slot leaves it the choice, because the slot's stamp is 0, so only a match
+//   moves it, and a literal stores its position touching nothing but the bucket's position row.
 // - Positions and stamps are separate arrays: literals touch only the 16-byte position rows.
+constexpr uint32_t NEXT_SLOT_SHIFT = 30;
+constexpr uint32_t POSITION_MASK = (1u << NEXT_SLOT_SHIFT) - 1;
+
 struct ContextTable {
-    uint64_t used[CONTEXT_FILLABLE_BUCKETS / 64];
-    uint8_t slotState[CONTEXT_FILLABLE_BUCKETS];
-    uint32_t position[CONTEXT_BUCKETS][CONTEXT_SLOTS];
-    uint32_t stamp[CONTEXT_BUCKETS][CONTEXT_SLOTS];
+    uint64_t used[CONTEXT_BUCKETS / 64];
+    uint32_t position[CONTEXT_FILLABLE_BUCKETS][CONTEXT_SLOTS];
+    uint32_t stamp[CONTEXT_FILLABLE_BUCKETS][CONTEXT_SLOTS];
 
     bool IsUsed(uint32_t bucket) const { return (used[bucket >> 6] >> (bucket & 63)) & 1; }
     // The slot as the format defines it (empty: position 0, stamp 0).
     uint32_t SlotPosition(uint32_t bucket, uint32_t slot) const {
-        return IsUsed(bucket) ? position[bucket][slot] : 0;
+        return IsUsed(bucket) ? position[bucket][slot] & POSITION_MASK : 0;
     }
     uint32_t SlotStamp(uint32_t bucket, uint32_t slot) const {
-        bool set = IsUsed(bucket) && ((slotState[bucket] >> (4 + slot)) & 1) != 0;
-        return set ? stamp[bucket][slot] : 0;
+        return IsUsed(bucket) ? stamp[bucket][slot] : 0;
     }
 };
 
