@@ -235,7 +235,7 @@ uint32_t DecodeTokens(const uint8_t* body, uint32_t bodyBytes, uint32_t bitPos, 
         history = (history << 8) | literal;
     }
 
-    for (; token < tokenCount; ++token) {
+    for (uint32_t left = tokenCount - token; left != 0; --left) {
         if (in.next > refillLimit) return kBlockCorrupt;
         in.Refill();
 
