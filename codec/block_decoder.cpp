@@ -250,6 +250,35 @@ uint32_t DecodeTokens(const uint8_t* body, uint32_t bodyBytes, uint32_t bitPos, 
 
         if (flags == 1) {
             if (!DecodeNext(flagTable, flagTree, &in, &flags)) return kBlockCorrupt;
+            if (flags == 0 && left >= 4 && outCapacity - o >= 4) {
+                // Four literals in a row, the commonest group: no flag tests, no output bound
+                // per byte, and a refill only when fewer bits are left than a code can take.
+                for (uint32_t i = 0;;) {
+                    uint32_t literal;
+                    if (!DecodeNext(literalTable, literalTree, &in, &literal)) {
+                        return kBlockCorrupt;
+                    }
+                    literal &= 0xFF;
+                    out[o] = static_cast<uint8_t>(literal);
+                    StorePosition(table, bucket, bucketUsed, o);
+                    ++o;
+                    history = (history << 8) | literal;
+                    if (++i == 4) break;
+                    if (in.count < MAX_CODE_LENGTH) {
+                        if (in.next > refillLimit) return kBlockCorrupt;
+                        in.Refill();
+                    }
+                    order2 = ((history >> 1) & 0x7F80) ^ (history & 0xFF);
+                    order3 = ((history >> 5) & 0xF800) ^ order2;
+                    used3 = table->IsUsed(order3);
+                    used2 = table->IsUsed(order2);
+                    bucket = used3 ? order3 : order2;
+                    bucketUsed = used3 || used2;
+                }
+                left -= 3;
+                flags = 1;
+                continue;
+            }
             flags |= 0x10;
         }
         uint32_t isMatch = flags & 1;
