@@ -29,6 +29,8 @@ struct ChunkReader {
 };
 
 bool ChunkInit(ChunkReader* r, int fd, uint64_t length, size_t capacity) {
+    // A small file needs no more buffer than its own length.
+    if (capacity > length && length >= 8) capacity = static_cast<size_t>(length);
     r->fd = fd;
     r->length = length;
     r->buffer = static_cast<uint8_t*>(std::malloc(capacity));
