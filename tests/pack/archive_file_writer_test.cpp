@@ -19,7 +19,9 @@ using pack::ArchiveSpec;
 using pack::EntrySpec;
 
 std::string TempPath(const std::string& name) {
-    return ::testing::TempDir() + "pack_fw_" + name;
+    // The test's own name keeps tests that run side by side off each other's files.
+    const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    return ::testing::TempDir() + "pack_fw_" + (test ? std::string(test->name()) + "_" : "") + name;
 }
 
 std::vector<uint8_t> ReadBack(const std::string& path) {

@@ -515,7 +515,9 @@ TEST_F(BrokenForms, NamesEncryptedByteWithAPlainTable) {
 // ---- Writing files
 
 TEST(WriteWholeFile, WritesTheBytesAndReportsFailure) {
-    const std::string path = ::testing::TempDir() + "pack_write_whole_file.bin";
+    const std::string path = ::testing::TempDir() + "pack_write_whole_file_" +
+                             ::testing::UnitTest::GetInstance()->current_test_info()->name() +
+                             ".bin";
     const auto bytes = Pattern(5000);
     ASSERT_TRUE(pack::WriteWholeFile(path, bytes));
     std::FILE* file = std::fopen(path.c_str(), "rb");

@@ -22,7 +22,9 @@ const std::vector<uint8_t> kCurrent = {'V', 'O', 'R', 'N', 2, 0, 0, 0x8f};
 const std::vector<uint8_t> kOld = {'V', 'O', 'R', 'N', 1, 0, 0, 0x8f};
 
 std::string TempPath(const std::string& name) {
-    return ::testing::TempDir() + "pack_sx_" + name;
+    // The test's own name keeps tests that run side by side off each other's files.
+    const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    return ::testing::TempDir() + "pack_sx_" + (test ? std::string(test->name()) + "_" : "") + name;
 }
 
 std::vector<uint8_t> With(std::vector<uint8_t> bytes, size_t at, const std::vector<uint8_t>& put) {
