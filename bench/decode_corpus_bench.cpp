@@ -140,7 +140,7 @@ int main(int argc, char** argv) {
     }
     std::sort(paths.begin(), paths.end());
 
-    pack::ArchiveSpec spec;
+    pack::ArchiveSpec archiveSpec;
     for (const auto& path : paths) {
         CorpusFile file;
         file.name = path.filename().string();
@@ -157,18 +157,18 @@ int main(int argc, char** argv) {
         entry.data = file.data;
         entry.method = pack::Method::Best;
         entry.encoder.level = level;
-        spec.entries.push_back(std::move(entry));
+        archiveSpec.entries.push_back(std::move(entry));
         Corpus().push_back(std::move(file));
     }
     std::filesystem::path archive =
         std::filesystem::temp_directory_path() /
         ("vorn-decode-corpus-" + std::to_string(static_cast<long>(getpid())) + ".vorn");
     ArchivePath() = archive.string();
-    if (!pack::WriteWholeFile(ArchivePath(), pack::BuildArchive(spec))) {
+    if (!pack::WriteWholeFile(ArchivePath(), pack::BuildArchive(archiveSpec))) {
         std::fprintf(stderr, "cannot write %s\n", ArchivePath().c_str());
         return 1;
     }
-    spec.entries.clear();
+    archiveSpec.entries.clear();
 
     // A benchmark of a wrong extraction measures nothing: every entry must come back first.
     void* handle = nullptr;

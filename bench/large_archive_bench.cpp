@@ -52,8 +52,8 @@ const BuiltArchive& ArchiveOf(size_t count) {
     auto found = built.find(count);
     if (found != built.end()) return found->second;
     BuiltArchive& archive = built[count];
-    pack::ArchiveSpec spec;
-    spec.entries.reserve(count);
+    pack::ArchiveSpec archiveSpec;
+    archiveSpec.entries.reserve(count);
     for (size_t i = 0; i < count; ++i) {
         pack::EntrySpec entry;
         char name[32];
@@ -63,11 +63,11 @@ const BuiltArchive& ArchiveOf(size_t count) {
         entry.method = pack::Method::Best;
         archive.largest = std::max(archive.largest, entry.data.size());
         archive.names.push_back(entry.name);
-        spec.entries.push_back(std::move(entry));
+        archiveSpec.entries.push_back(std::move(entry));
     }
     std::filesystem::create_directories(ScratchFolder());
     archive.path = (ScratchFolder() / ("entries-" + std::to_string(count) + ".vorn")).string();
-    if (!pack::WriteWholeFile(archive.path, pack::BuildArchive(spec))) {
+    if (!pack::WriteWholeFile(archive.path, pack::BuildArchive(archiveSpec))) {
         std::fprintf(stderr, "cannot write %s\n", archive.path.c_str());
         std::exit(1);
     }

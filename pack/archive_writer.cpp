@@ -1,5 +1,5 @@
 // The in-memory archive builder: header, each entry's record and data area, the name-table trailer
-// and the name table, in file order after any prefix. The override fields of the specification
+// and the name table, in file order after any prefix. The override fields of ArchiveSpec
 // replace single values after they are computed, so a broken form differs from the sound archive
 // in that value only.
 #include "pack/archive_writer.h"
@@ -64,14 +64,14 @@ std::vector<uint8_t> EncodeEntryData(const std::vector<uint8_t>& data, Method me
     return out;
 }
 
-std::vector<uint8_t> BuildArchive(const ArchiveSpec& spec) {
+std::vector<uint8_t> BuildArchive(const ArchiveSpec& archiveSpec) {
     std::vector<const EntrySpec*> entries;
-    for (const EntrySpec& entry : spec.entries) entries.push_back(&entry);
+    for (const EntrySpec& entry : archiveSpec.entries) entries.push_back(&entry);
     EntrySpec commentEntry;
-    if (spec.comment) {
+    if (archiveSpec.comment) {
         commentEntry.name = kCommentName;
-        commentEntry.data.assign(spec.comment->begin(), spec.comment->end());
-        commentEntry.method = spec.commentMethod;
+        commentEntry.data.assign(archiveSpec.comment->begin(), archiveSpec.comment->end());
+        commentEntry.method = archiveSpec.commentMethod;
         entries.push_back(&commentEntry);
     }
 
@@ -82,13 +82,13 @@ std::vector<uint8_t> BuildArchive(const ArchiveSpec& spec) {
         names.push_back(entry->name);
     }
 
-    std::vector<uint8_t> out = spec.prefix;
+    std::vector<uint8_t> out = archiveSpec.prefix;
 
     ArchiveHeader header;
-    header.version = spec.version;
-    header.entryCount = spec.entryCountOverride.value_or(entries.size());
-    header.flags = spec.flags;
-    header.reserved = spec.reserved;
+    header.version = archiveSpec.version;
+    header.entryCount = archiveSpec.entryCountOverride.value_or(entries.size());
+    header.flags = archiveSpec.flags;
+    header.reserved = archiveSpec.reserved;
     AppendHeader(header, out);
 
     for (const EntrySpec* entry : entries) {
@@ -109,12 +109,13 @@ std::vector<uint8_t> BuildArchive(const ArchiveSpec& spec) {
     }
 
     uint32_t namesLength = 0;
-    std::vector<uint8_t> table = BuildPlainNameTable(names, spec.paddingByte, namesLength);
+    std::vector<uint8_t> table = BuildPlainNameTable(names, archiveSpec.paddingByte, namesLength);
     NameTableTrailer trailer;
-    trailer.namesCrc = spec.namesCrcOverride.value_or(CrcOf(table.data(), namesLength));
-    trailer.namesLength = spec.namesLengthOverride.value_or(namesLength);
-    trailer.namesEncrypted = spec.namesEncryptedOverride.value_or(spec.namesPassword ? 1 : 0);
-    if (spec.namesPassword) EncipherNameTable(table, *spec.namesPassword);
+    trailer.namesCrc = archiveSpec.namesCrcOverride.value_or(CrcOf(table.data(), namesLength));
+    trailer.namesLength = archiveSpec.namesLengthOverride.value_or(namesLength);
+    trailer.namesEncrypted =
+        archiveSpec.namesEncryptedOverride.value_or(archiveSpec.namesPassword ? 1 : 0);
+    if (archiveSpec.namesPassword) EncipherNameTable(table, *archiveSpec.namesPassword);
     AppendTrailer(trailer, out);
     out.insert(out.end(), table.begin(), table.end());
     return out;

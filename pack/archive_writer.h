@@ -66,7 +66,7 @@ struct ArchiveSpec {
 // format cannot carry: a name longer than kMaxNameBytes or holding a NUL byte, a blockSize of 0
 // or above kMaxBlockSize. Everything else, the broken forms included, is written as asked.
 // Truncated archives are the returned vector cut short; a false magic is a prefix holding it.
-std::vector<uint8_t> BuildArchive(const ArchiveSpec& spec);
+std::vector<uint8_t> BuildArchive(const ArchiveSpec& archiveSpec);
 
 // Encodes one entry's data area: its blocks, enciphered when password is given (null: plain).
 // Data of 0 bytes has no blocks at all. Throws std::invalid_argument for a bad blockSize.

@@ -12,13 +12,13 @@ namespace {
 
 // Entries whose unpacked sizes and file times tell them apart.
 pack::ArchiveSpec NamedEntries(const std::vector<std::string>& names) {
-    pack::ArchiveSpec spec;
+    pack::ArchiveSpec archiveSpec;
     for (size_t i = 0; i < names.size(); ++i) {
         pack::EntrySpec e = Entry(names[i], SampleData(10 + i, static_cast<uint32_t>(i)));
         e.fileTime = 0x01D9000000000000ull + i;
-        spec.entries.push_back(e);
+        archiveSpec.entries.push_back(e);
     }
-    return spec;
+    return archiveSpec;
 }
 
 // Where the plain name table starts in a built archive.
@@ -75,15 +75,15 @@ TEST(Enumeration, EmptyArchiveHasNoIndexAndNoNames) {
 }
 
 TEST(Enumeration, FileInfoCarriesTheRecord) {
-    pack::ArchiveSpec spec;
+    pack::ArchiveSpec archiveSpec;
     pack::EntrySpec plain = Entry("plain", Bytes("hello"));
     plain.attributes = 0x0020;
     plain.fileTime = 0x0123456789ABCDEFull;
     pack::EntrySpec secret = Entry("secret", Bytes("hidden"));
     secret.attributes = 0x0021;
     secret.password = "entry-pw";
-    spec.entries = {plain, secret};
-    Opened a(pack::BuildArchive(spec));
+    archiveSpec.entries = {plain, secret};
+    Opened a(pack::BuildArchive(archiveSpec));
     VORN_FILEINFO info;
     ASSERT_EQ(vorn_EnumerateFiles(a.h.h, &info, 0), VORN_SUCCESS);
     EXPECT_EQ(info.dwAttributes, 0x20u);
@@ -98,9 +98,9 @@ TEST(Enumeration, FileInfoCarriesTheRecord) {
 }
 
 TEST(Lookup, MissingNameAndLetterCaseGive64) {
-    pack::ArchiveSpec spec = NamedEntries({"readme.txt"});
-    spec.comment = "the comment";
-    Opened a(pack::BuildArchive(spec));
+    pack::ArchiveSpec archiveSpec = NamedEntries({"readme.txt"});
+    archiveSpec.comment = "the comment";
+    Opened a(pack::BuildArchive(archiveSpec));
     VORN_FILEINFO info;
     EXPECT_EQ(vorn_GetFileInfo(a.h.h, &info, "$COMMENTS$"), VORN_E_NAME_NOT_FOUND);
     EXPECT_STREQ(vorn_GetErrorString(VORN_E_NAME_NOT_FOUND), "Unknown <?>");
@@ -113,8 +113,8 @@ TEST(Lookup, MissingNameAndLetterCaseGive64) {
 }
 
 TEST(Lookup, FirstEntryCarryingANameWins) {
-    pack::ArchiveSpec spec = NamedEntries({"x", "dup", "y", "dup"});
-    Opened a(pack::BuildArchive(spec));
+    pack::ArchiveSpec archiveSpec = NamedEntries({"x", "dup", "y", "dup"});
+    Opened a(pack::BuildArchive(archiveSpec));
     VORN_FILEINFO info;
     ASSERT_EQ(vorn_GetFileInfo(a.h.h, &info, "dup"), VORN_SUCCESS);
     EXPECT_EQ(info.qwUnpackedSize, 11u);
@@ -125,10 +125,10 @@ TEST(Lookup, FirstEntryCarryingANameWins) {
 
 // Every name found by index and by name, whatever its place among the 16-byte units.
 void ExpectAllNamesFound(const std::vector<std::string>& names, const char* password) {
-    pack::ArchiveSpec spec = NamedEntries(names);
-    if (password) spec.namesPassword = password;
-    spec.paddingByte = 0xFF;
-    Opened a(pack::BuildArchive(spec), password);
+    pack::ArchiveSpec archiveSpec = NamedEntries(names);
+    if (password) archiveSpec.namesPassword = password;
+    archiveSpec.paddingByte = 0xFF;
+    Opened a(pack::BuildArchive(archiveSpec), password);
     ASSERT_NE(a.h.h, nullptr);
     for (size_t i = 0; i < names.size(); ++i) {
         VORN_FILEINFO info;
@@ -166,9 +166,9 @@ TEST(NameTable, ManyNamesAllFound) {
 
 TEST(NameTable, PaddingChangesNoLookupOfARealEntry) {
     for (uint8_t padding : {0x00, 0xFF, 0x41}) {
-        pack::ArchiveSpec spec = NamedEntries({"A", "b"});
-        spec.paddingByte = padding;
-        Opened a(pack::BuildArchive(spec));
+        pack::ArchiveSpec archiveSpec = NamedEntries({"A", "b"});
+        archiveSpec.paddingByte = padding;
+        Opened a(pack::BuildArchive(archiveSpec));
         VORN_FILEINFO info;
         ASSERT_EQ(vorn_GetFileInfo(a.h.h, &info, "A"), VORN_SUCCESS);
         EXPECT_EQ(info.qwUnpackedSize, 10u);
@@ -182,18 +182,18 @@ TEST(NameTable, PaddingChangesNoLookupOfARealEntry) {
 TEST(NameTable, NameInPaddingHasNoRecordBehindIt) {
     // With NUL padding the empty name is found past the last entry; the walk then runs into
     // the trailer and the end of the file without a whole record.
-    pack::ArchiveSpec spec = NamedEntries({"a", "b"});
-    spec.paddingByte = 0;
-    Opened a(pack::BuildArchive(spec));
+    pack::ArchiveSpec archiveSpec = NamedEntries({"a", "b"});
+    archiveSpec.paddingByte = 0;
+    Opened a(pack::BuildArchive(archiveSpec));
     VORN_FILEINFO info;
     EXPECT_EQ(vorn_GetFileInfo(a.h.h, &info, ""), VORN_E_UNKNOWN);
 }
 
 TEST(NameTable, MissingNamesGiveNotFoundAfterMovingTheCursor) {
     std::vector<std::string> names = {"aa", "bb", "cc"};
-    pack::ArchiveSpec spec = NamedEntries(names);
-    spec.paddingByte = 0xFF;
-    std::vector<uint8_t> bytes = pack::BuildArchive(spec);
+    pack::ArchiveSpec archiveSpec = NamedEntries(names);
+    archiveSpec.paddingByte = 0xFF;
+    std::vector<uint8_t> bytes = pack::BuildArchive(archiveSpec);
     size_t table = NameTableStart(bytes, names);
     ASSERT_EQ(bytes[table + 2], 0);
     bytes[table + 2] = 'x';  // "aaxbb", "cc", and no third name
@@ -213,9 +213,9 @@ TEST(NameTable, MissingNamesGiveNotFoundAfterMovingTheCursor) {
 
 TEST(NameTable, RunLongerThanANameMatchesNothing) {
     std::vector<std::string> names = {std::string(200, 'a'), std::string(200, 'b'), "c"};
-    pack::ArchiveSpec spec = NamedEntries(names);
-    spec.paddingByte = 0xFF;
-    std::vector<uint8_t> bytes = pack::BuildArchive(spec);
+    pack::ArchiveSpec archiveSpec = NamedEntries(names);
+    archiveSpec.paddingByte = 0xFF;
+    std::vector<uint8_t> bytes = pack::BuildArchive(archiveSpec);
     size_t table = NameTableStart(bytes, names);
     bytes[table + 200] = 'a';  // one run of 401 bytes
     Opened a(bytes);
@@ -233,9 +233,9 @@ TEST(NameTable, RunLongerThanANameMatchesNothing) {
 }
 
 TEST(NameTable, HugeTableWithoutNulsStaysWithinWhatWasRead) {
-    pack::ArchiveSpec spec = NamedEntries({"only"});
-    spec.paddingByte = 'z';
-    std::vector<uint8_t> bytes = pack::BuildArchive(spec);
+    pack::ArchiveSpec archiveSpec = NamedEntries({"only"});
+    archiveSpec.paddingByte = 'z';
+    std::vector<uint8_t> bytes = pack::BuildArchive(archiveSpec);
     bytes.insert(bytes.end(), size_t{10} << 20, 'z');
     Opened a(bytes);
     ASSERT_NE(a.h.h, nullptr);
@@ -249,8 +249,8 @@ TEST(NameTable, HugeTableWithoutNulsStaysWithinWhatWasRead) {
 
 TEST(NameTable, PartialLastUnitIsNotPartOfTheTable) {
     std::vector<std::string> names = {"0123456789abcde"};  // exactly one unit
-    pack::ArchiveSpec spec = NamedEntries(names);
-    std::vector<uint8_t> bytes = pack::BuildArchive(spec);
+    pack::ArchiveSpec archiveSpec = NamedEntries(names);
+    std::vector<uint8_t> bytes = pack::BuildArchive(archiveSpec);
     bytes.insert(bytes.end(), {'n', 'a', 'm', 0});  // 4 bytes: no whole unit
     Opened a(bytes);
     EXPECT_EQ(a.handle()->namesSize, 16u);

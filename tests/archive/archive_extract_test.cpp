@@ -23,32 +23,32 @@ const std::vector<uint8_t> kSmall = Bytes("a small stored entry");
 const std::vector<uint8_t> kLarge = SampleData(600000, 7);
 
 pack::ArchiveSpec Sample() {
-    pack::ArchiveSpec spec;
-    spec.entries.push_back(Entry("small.txt", kSmall));
+    pack::ArchiveSpec archiveSpec;
+    archiveSpec.entries.push_back(Entry("small.txt", kSmall));
     pack::EntrySpec big = Entry("dir\\big.bin", kLarge);
     big.method = pack::Method::Compressed;
     big.blockSize = 100000;
-    spec.entries.push_back(big);
+    archiveSpec.entries.push_back(big);
     pack::EntrySpec storedBlocks = Entry("blocks.bin", SampleData(50000, 9));
     storedBlocks.blockSize = 8192;
-    spec.entries.push_back(storedBlocks);
+    archiveSpec.entries.push_back(storedBlocks);
     pack::EntrySpec secret = Entry("secret.bin", SampleData(40000, 11));
     secret.method = pack::Method::Compressed;
     secret.blockSize = 16384;
     secret.password = "entry-password";
-    spec.entries.push_back(secret);
+    archiveSpec.entries.push_back(secret);
     pack::EntrySpec storedSecret = Entry("secret.txt", Bytes("enciphered but stored"));
     storedSecret.password = "entry-password";
-    spec.entries.push_back(storedSecret);
-    spec.entries.push_back(Entry("empty", {}));
+    archiveSpec.entries.push_back(storedSecret);
+    archiveSpec.entries.push_back(Entry("empty", {}));
     pack::EntrySpec readOnly = Entry("readonly.txt", Bytes("keep me"));
     readOnly.attributes = 0x21;
-    spec.entries.push_back(readOnly);
+    archiveSpec.entries.push_back(readOnly);
     pack::EntrySpec emptyReadOnly = Entry("empty-ro", {});
     emptyReadOnly.attributes = 0x21;
-    spec.entries.push_back(emptyReadOnly);
-    spec.comment = "comment text";
-    return spec;
+    archiveSpec.entries.push_back(emptyReadOnly);
+    archiveSpec.comment = "comment text";
+    return archiveSpec;
 }
 
 struct Fixture : ::testing::Test {
@@ -190,9 +190,9 @@ TEST_F(Extraction, ReadOnlyAttributeAppliedAndSecondExtractionRefused) {
 }
 
 TEST_F(Extraction, LockedArchiveExtractsLikeAnyOther) {
-    pack::ArchiveSpec spec = Sample();
-    spec.flags = pack::kFlagLocked;
-    TempFile locked("locked.vorn", pack::BuildArchive(spec));
+    pack::ArchiveSpec archiveSpec = Sample();
+    archiveSpec.flags = pack::kFlagLocked;
+    TempFile locked("locked.vorn", pack::BuildArchive(archiveSpec));
     Handle l;
     ASSERT_EQ(vorn_OpenStream(&l.h, locked.path.c_str(), nullptr, VORN_OPEN_READWRITE),
               VORN_SUCCESS);
@@ -203,13 +203,13 @@ TEST_F(Extraction, LockedArchiveExtractsLikeAnyOther) {
 }
 
 TEST_F(Extraction, MemorySizeLimitAndLongName) {
-    pack::ArchiveSpec spec;
+    pack::ArchiveSpec archiveSpec;
     pack::EntrySpec huge = Entry("huge", Bytes("tiny"));
     huge.unpackedSizeOverride = uint64_t{1} << 32;
     pack::EntrySpec almost = Entry("almost", Bytes("tiny"));
     almost.unpackedSizeOverride = (uint64_t{1} << 32) - 1;
-    spec.entries = {huge, almost};
-    TempFile file("sizes.vorn", pack::BuildArchive(spec));
+    archiveSpec.entries = {huge, almost};
+    TempFile file("sizes.vorn", pack::BuildArchive(archiveSpec));
     Handle s;
     ASSERT_EQ(vorn_OpenStream(&s.h, file.path.c_str(), nullptr, VORN_OPEN_READONLY), VORN_SUCCESS);
     unsigned char buffer[16] = {};
@@ -269,11 +269,11 @@ TEST_F(Extraction, CancelDuringTheRunStopsAtTheNextBlock) {
 
 TEST(ExtractionProgress, ReportsZeroEachBlockShareAndHundred) {
     // Two stored blocks of 112 and 80 bytes: 116 and 84 bytes of the 200-byte data area.
-    pack::ArchiveSpec spec;
+    pack::ArchiveSpec archiveSpec;
     pack::EntrySpec e = Entry("p", SampleData(192, 3));
     e.blockSize = 112;
-    spec.entries = {e, Entry("empty", {})};
-    TempFile file("p.vorn", pack::BuildArchive(spec));
+    archiveSpec.entries = {e, Entry("empty", {})};
+    TempFile file("p.vorn", pack::BuildArchive(archiveSpec));
     Handle h;
     ASSERT_EQ(vorn_OpenStream(&h.h, file.path.c_str(), nullptr, VORN_OPEN_READONLY), VORN_SUCCESS);
     VORN_FILEINFO info;

@@ -15,11 +15,11 @@ using namespace archive_test;
 namespace {
 
 pack::ArchiveSpec ThreeEntries() {
-    pack::ArchiveSpec spec;
-    spec.entries.push_back(Entry("one.txt", Bytes("first entry")));
-    spec.entries.push_back(Entry("dir\\two.bin", SampleData(300, 2)));
-    spec.entries.push_back(Entry("three", Bytes("x")));
-    return spec;
+    pack::ArchiveSpec archiveSpec;
+    archiveSpec.entries.push_back(Entry("one.txt", Bytes("first entry")));
+    archiveSpec.entries.push_back(Entry("dir\\two.bin", SampleData(300, 2)));
+    archiveSpec.entries.push_back(Entry("three", Bytes("x")));
+    return archiveSpec;
 }
 
 uint64_t BaseOf(void* handle) {
@@ -32,11 +32,11 @@ std::string NameAt(void* handle, uint64_t index) {
     return status == VORN_SUCCESS ? std::string(info.szName) : "status " + std::to_string(status);
 }
 
-// Opens the archive built from spec with prefix before it; returns the status.
+// Opens the archive built from archiveSpec with prefix before it; returns the status.
 uint32_t OpenWithPrefix(const std::vector<uint8_t>& prefix, uint64_t* base) {
-    pack::ArchiveSpec spec = ThreeEntries();
-    spec.prefix = prefix;
-    TempFile file("a.vorn", pack::BuildArchive(spec));
+    pack::ArchiveSpec archiveSpec = ThreeEntries();
+    archiveSpec.prefix = prefix;
+    TempFile file("a.vorn", pack::BuildArchive(archiveSpec));
     Handle h;
     uint32_t status = vorn_OpenStream(&h.h, file.path.c_str(), nullptr, VORN_OPEN_READONLY);
     if (status == VORN_SUCCESS) {
@@ -84,10 +84,10 @@ TEST(ArchiveScan, StopsAtFirstArchiveEvenOfOlderFormat) {
     old.version = pack::kVersionOld;
     old.entryCountOverride = 7;
     std::vector<uint8_t> prefix = pack::BuildArchive(old);
-    pack::ArchiveSpec spec = ThreeEntries();
-    spec.prefix = Bytes("pre");
-    spec.prefix.insert(spec.prefix.end(), prefix.begin(), prefix.end());
-    TempFile file("a.vorn", pack::BuildArchive(spec));
+    pack::ArchiveSpec archiveSpec = ThreeEntries();
+    archiveSpec.prefix = Bytes("pre");
+    archiveSpec.prefix.insert(archiveSpec.prefix.end(), prefix.begin(), prefix.end());
+    TempFile file("a.vorn", pack::BuildArchive(archiveSpec));
     Handle h;
     ASSERT_EQ(vorn_OpenStream(&h.h, file.path.c_str(), nullptr, VORN_OPEN_READONLY), VORN_SUCCESS);
     EXPECT_EQ(BaseOf(h.h), 3u);
@@ -169,9 +169,9 @@ TEST(ArchiveOpen, OverlongPathOrPasswordIsInvalid) {
 }
 
 TEST(ArchiveOpen, OlderFormatOpensWithStoredCountAndFindsNothing) {
-    pack::ArchiveSpec spec = ThreeEntries();
-    spec.version = pack::kVersionOld;
-    TempFile file("old.vorn", pack::BuildArchive(spec));
+    pack::ArchiveSpec archiveSpec = ThreeEntries();
+    archiveSpec.version = pack::kVersionOld;
+    TempFile file("old.vorn", pack::BuildArchive(archiveSpec));
     Handle h;
     ASSERT_EQ(vorn_OpenStream(&h.h, file.path.c_str(), nullptr, VORN_OPEN_READONLY), VORN_SUCCESS);
     EXPECT_EQ(vorn_GetNumFiles(h.h), 3u);
@@ -184,10 +184,10 @@ TEST(ArchiveOpen, OlderFormatOpensWithStoredCountAndFindsNothing) {
 }
 
 TEST(ArchiveOpen, OlderFormatHeaderAloneKeepsAnyCount) {
-    pack::ArchiveSpec spec;
-    spec.version = pack::kVersionOld;
-    spec.entryCountOverride = UINT64_MAX;
-    std::vector<uint8_t> bytes = pack::BuildArchive(spec);
+    pack::ArchiveSpec archiveSpec;
+    archiveSpec.version = pack::kVersionOld;
+    archiveSpec.entryCountOverride = UINT64_MAX;
+    std::vector<uint8_t> bytes = pack::BuildArchive(archiveSpec);
     bytes.resize(24);
     TempFile file("old.vorn", bytes);
     Handle h;
@@ -257,9 +257,9 @@ TEST(ArchiveWalk, StoredSizeReachingPastEndIsCorrupt) {
 
 TEST(ArchiveWalk, HostileEntryCountFailsAtOnce) {
     for (uint64_t count : {UINT64_MAX, uint64_t{1} << 40, uint64_t{4}}) {
-        pack::ArchiveSpec spec = ThreeEntries();
-        spec.entryCountOverride = count;
-        TempFile file("hostile.vorn", pack::BuildArchive(spec));
+        pack::ArchiveSpec archiveSpec = ThreeEntries();
+        archiveSpec.entryCountOverride = count;
+        TempFile file("hostile.vorn", pack::BuildArchive(archiveSpec));
         auto start = std::chrono::steady_clock::now();
         Handle h;
         EXPECT_EQ(vorn_OpenStream(&h.h, file.path.c_str(), nullptr, VORN_OPEN_READONLY),
@@ -278,9 +278,9 @@ TEST(ArchiveWalk, EmptyArchiveOpens) {
 }
 
 pack::ArchiveSpec Enciphered() {
-    pack::ArchiveSpec spec = ThreeEntries();
-    spec.namesPassword = "names-secret";
-    return spec;
+    pack::ArchiveSpec archiveSpec = ThreeEntries();
+    archiveSpec.namesPassword = "names-secret";
+    return archiveSpec;
 }
 
 TEST(EncipheredNameTable, NoPasswordNeedsOneAndLeavesNoHandle) {
@@ -328,9 +328,9 @@ TEST(EncipheredNameTable, PlainTableOpensWhateverPasswordIsGiven) {
 }
 
 TEST(EncipheredNameTable, EmptyTableAcceptsAnyPassword) {
-    pack::ArchiveSpec spec;
-    spec.namesPassword = "x";
-    TempFile file("encempty.vorn", pack::BuildArchive(spec));
+    pack::ArchiveSpec archiveSpec;
+    archiveSpec.namesPassword = "x";
+    TempFile file("encempty.vorn", pack::BuildArchive(archiveSpec));
     Handle h;
     EXPECT_EQ(vorn_OpenStream(&h.h, file.path.c_str(), nullptr, VORN_OPEN_READONLY),
               VORN_E_PASSWORD_NEEDED);
@@ -338,10 +338,10 @@ TEST(EncipheredNameTable, EmptyTableAcceptsAnyPassword) {
 }
 
 TEST(ArchiveLock, SecondLockIsRefusedAndTheFlagReachesTheDisk) {
-    pack::ArchiveSpec spec = ThreeEntries();
-    spec.prefix = Bytes("stub bytes");
-    spec.reserved = 0xA5A5F00D;
-    TempFile file("lock.vorn", pack::BuildArchive(spec));
+    pack::ArchiveSpec archiveSpec = ThreeEntries();
+    archiveSpec.prefix = Bytes("stub bytes");
+    archiveSpec.reserved = 0xA5A5F00D;
+    TempFile file("lock.vorn", pack::BuildArchive(archiveSpec));
     {
         Handle h;
         ASSERT_EQ(vorn_OpenStream(&h.h, file.path.c_str(), nullptr, VORN_OPEN_READWRITE),
@@ -360,9 +360,9 @@ TEST(ArchiveLock, SecondLockIsRefusedAndTheFlagReachesTheDisk) {
 }
 
 TEST(ArchiveLock, ArchiveLockedWhenWrittenRefusesTheFirstLock) {
-    pack::ArchiveSpec spec = ThreeEntries();
-    spec.flags = pack::kFlagLocked;
-    TempFile file("prelocked.vorn", pack::BuildArchive(spec));
+    pack::ArchiveSpec archiveSpec = ThreeEntries();
+    archiveSpec.flags = pack::kFlagLocked;
+    TempFile file("prelocked.vorn", pack::BuildArchive(archiveSpec));
     Handle h;
     ASSERT_EQ(vorn_OpenStream(&h.h, file.path.c_str(), nullptr, VORN_OPEN_READWRITE), VORN_SUCCESS);
     EXPECT_EQ(vorn_LockArchive(h.h), VORN_E_LOCKED);
@@ -413,8 +413,8 @@ TEST(StatusText, EveryCodeHasItsText) {
 }
 
 TEST(ArchiveScan, FindsArchiveBeyondFourGiBInSparseFile) {
-    pack::ArchiveSpec spec = ThreeEntries();
-    std::vector<uint8_t> archive = pack::BuildArchive(spec);
+    pack::ArchiveSpec archiveSpec = ThreeEntries();
+    std::vector<uint8_t> archive = pack::BuildArchive(archiveSpec);
     const uint64_t base = (uint64_t{4} << 30) + 12345;
     TempFile file("sparse.vorn");
     {

@@ -20,15 +20,15 @@ std::vector<uint8_t> ReadFileBytes(const std::string& path) {
 }
 
 // Writes the archive, then extracts every entry to memory and compares it with its data.
-void ExpectEntriesExtract(const ArchiveSpec& spec, const char* password = nullptr) {
+void ExpectEntriesExtract(const ArchiveSpec& archiveSpec, const char* password = nullptr) {
     std::string path = (std::filesystem::temp_directory_path() /
                         ("vorn_encoder_" + std::to_string(std::random_device{}()) + "_" +
                          ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".bin"))
                            .string();
-    ASSERT_TRUE(WriteWholeFile(path, BuildArchive(spec)));
+    ASSERT_TRUE(WriteWholeFile(path, BuildArchive(archiveSpec)));
     void* handle = nullptr;
     ASSERT_EQ(vorn_OpenStream(&handle, path.c_str(), nullptr, VORN_OPEN_READONLY), VORN_SUCCESS);
-    for (const EntrySpec& e : spec.entries) {
+    for (const EntrySpec& e : archiveSpec.entries) {
         std::vector<uint8_t> buffer(e.data.size() + 1, 0xEE);
         EXPECT_EQ(vorn_DecompressToPtr(handle, e.name.c_str(), buffer.data(), nullptr, password),
                   VORN_SUCCESS)
@@ -54,23 +54,24 @@ EntrySpec Compressed(const std::string& name, std::vector<uint8_t> data, int lev
 TEST(CompressedEntries, ExtractAtEveryLevel) {
     std::vector<uint8_t> text = ReadFileBytes("/usr/share/common-licenses/GPL-3");
     ASSERT_FALSE(text.empty());
-    ArchiveSpec spec;
+    ArchiveSpec archiveSpec;
     for (int level : {1, 2, 3})
-        spec.entries.push_back(Compressed("gpl" + std::to_string(level) + ".txt", text, level));
-    spec.entries.push_back(Compressed("one.bin", {42}, 2));
-    ExpectEntriesExtract(spec);
+        archiveSpec.entries.push_back(
+            Compressed("gpl" + std::to_string(level) + ".txt", text, level));
+    archiveSpec.entries.push_back(Compressed("one.bin", {42}, 2));
+    ExpectEntriesExtract(archiveSpec);
 }
 
 TEST(CompressedEntries, SmallBlocksSplitTheDataAnywhere) {
     std::vector<uint8_t> header = ReadFileBytes("/usr/include/stdio.h");
     ASSERT_FALSE(header.empty());
-    ArchiveSpec spec;
-    spec.entries.push_back(Compressed("stdio.h", header, 2, 1000));
+    ArchiveSpec archiveSpec;
+    archiveSpec.entries.push_back(Compressed("stdio.h", header, 2, 1000));
     std::vector<uint8_t> head(header.begin(),
                               header.begin() + std::min<size_t>(header.size(), 3000));
-    spec.entries.push_back(Compressed("stdio-odd.h", head, 1, 7));
-    spec.entries.push_back(Compressed("stdio-odd2.h", head, 2, 3));
-    ExpectEntriesExtract(spec);
+    archiveSpec.entries.push_back(Compressed("stdio-odd.h", head, 1, 7));
+    archiveSpec.entries.push_back(Compressed("stdio-odd2.h", head, 2, 3));
+    ExpectEntriesExtract(archiveSpec);
 }
 
 TEST(CompressedEntries, BestChoiceStoresRandomAndCompressesText) {
@@ -78,22 +79,22 @@ TEST(CompressedEntries, BestChoiceStoresRandomAndCompressesText) {
     std::vector<uint8_t> noise(70000);
     for (uint8_t& b : noise) b = static_cast<uint8_t>(rng());
     std::vector<uint8_t> binary = ReadFileBytes("/bin/ls");
-    ArchiveSpec spec;
+    ArchiveSpec archiveSpec;
     EntrySpec a = Compressed("noise.bin", noise, 2, 30000);
     a.method = Method::Best;
     EntrySpec b = Compressed("ls", binary, 2);
     b.method = Method::Best;
-    spec.entries = {a, b};
-    ExpectEntriesExtract(spec);
+    archiveSpec.entries = {a, b};
+    ExpectEntriesExtract(archiveSpec);
 }
 
 TEST(CompressedEntries, EncipheredCompressedBlocks) {
     std::vector<uint8_t> text = ReadFileBytes("/usr/share/common-licenses/GPL-3");
-    ArchiveSpec spec;
+    ArchiveSpec archiveSpec;
     EntrySpec e = Compressed("secret.txt", text, 2, 5000);
     e.password = "open sesame";
-    spec.entries.push_back(e);
-    ExpectEntriesExtract(spec, "open sesame");
+    archiveSpec.entries.push_back(e);
+    ExpectEntriesExtract(archiveSpec, "open sesame");
 }
 
 }  // namespace

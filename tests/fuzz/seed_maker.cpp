@@ -221,8 +221,8 @@ int main(int argc, char** argv) {
     for (const char* target : {"fuzz_archive", "fuzz_block", "fuzz_code_tree", "fuzz_names"}) {
         fs::create_directories(root / target);
     }
-    for (const auto& [name, spec] : ArchiveKinds()) {
-        if (!Write(root / "fuzz_archive" / name, pack::BuildArchive(spec))) return 1;
+    for (const auto& [name, archiveSpec] : ArchiveKinds()) {
+        if (!Write(root / "fuzz_archive" / name, pack::BuildArchive(archiveSpec))) return 1;
     }
     if (!WriteBlockSeeds(root / "fuzz_block") || !WriteCodeTreeSeeds(root / "fuzz_code_tree") ||
         !WriteNameSeeds(root / "fuzz_names")) {

@@ -20,13 +20,13 @@ using archive_test::TempFile;
 // first entry, as the lookup does, so a buffer sized by vorn_GetFileInfo is never overrun; the
 // archive fuzzer first sized its buffer by the enumerated (second) entry and overran the other.
 TEST(DuplicateNames, ExtractionByNameWritesOnlyTheSizeTheLookupReported) {
-    pack::ArchiveSpec spec;
+    pack::ArchiveSpec archiveSpec;
     pack::EntrySpec first = archive_test::Entry("same.txt", archive_test::Bytes("0123456789"));
     pack::EntrySpec second = archive_test::Entry("same.txt", archive_test::SampleData(100, 7));
     first.method = pack::Method::Compressed;
     second.method = pack::Method::Compressed;
-    spec.entries = {first, second};
-    TempFile file("dup.vorn", pack::BuildArchive(spec));
+    archiveSpec.entries = {first, second};
+    TempFile file("dup.vorn", pack::BuildArchive(archiveSpec));
 
     Handle h;
     ASSERT_EQ(vorn_OpenStream(&h.h, file.path.c_str(), nullptr, VORN_OPEN_READONLY), VORN_SUCCESS);

@@ -37,16 +37,16 @@ EntrySpec Entry(const std::string& name, std::vector<uint8_t> data) {
     return entry;
 }
 
-// Writes spec's entries through the streaming writer, entry specifications as they are.
-std::vector<uint8_t> StreamSpec(const ArchiveSpec& spec, const std::string& name) {
+// Writes archiveSpec's entries through the streaming writer, entries as they are.
+std::vector<uint8_t> StreamSpec(const ArchiveSpec& archiveSpec, const std::string& name) {
     const std::string path = TempPath(name);
     ArchiveFileWriter writer;
-    EXPECT_TRUE(writer.Open(path, spec.prefix, spec.flags)) << writer.Error();
-    for (const EntrySpec& entry : spec.entries) {
+    EXPECT_TRUE(writer.Open(path, archiveSpec.prefix, archiveSpec.flags)) << writer.Error();
+    for (const EntrySpec& entry : archiveSpec.entries) {
         EXPECT_TRUE(writer.AddEntry(entry)) << writer.Error();
     }
-    EXPECT_TRUE(
-        writer.Finish(spec.comment, spec.namesPassword, spec.paddingByte, spec.commentMethod))
+    EXPECT_TRUE(writer.Finish(archiveSpec.comment, archiveSpec.namesPassword,
+                              archiveSpec.paddingByte, archiveSpec.commentMethod))
         << writer.Error();
     auto bytes = ReadBack(path);
     std::remove(path.c_str());
@@ -54,9 +54,9 @@ std::vector<uint8_t> StreamSpec(const ArchiveSpec& spec, const std::string& name
 }
 
 ArchiveSpec MixedSpec() {
-    ArchiveSpec spec;
-    spec.prefix = Pattern(777, 9);
-    spec.flags = pack::kFlagLocked;
+    ArchiveSpec archiveSpec;
+    archiveSpec.prefix = Pattern(777, 9);
+    archiveSpec.flags = pack::kFlagLocked;
     EntrySpec empty = Entry("empty", {});
     EntrySpec odd = Entry("dir\\odd.bin", Pattern(134, 2));
     odd.attributes = 0x01;
@@ -66,18 +66,18 @@ ArchiveSpec MixedSpec() {
     EntrySpec secret = Entry("secret.bin", Pattern(300, 4));
     secret.blockSize = 128;
     secret.password = "entry password";
-    spec.entries = {empty, odd, split, secret};
-    spec.comment = "A comment\r\nof two lines";
-    spec.namesPassword = "names";
-    spec.paddingByte = 0xC3;
-    return spec;
+    archiveSpec.entries = {empty, odd, split, secret};
+    archiveSpec.comment = "A comment\r\nof two lines";
+    archiveSpec.namesPassword = "names";
+    archiveSpec.paddingByte = 0xC3;
+    return archiveSpec;
 }
 
 // ---- Same bytes as the in-memory builder
 
 TEST(StreamingWriter, EntriesFromMemoryGiveBuildArchiveBytes) {
-    const ArchiveSpec spec = MixedSpec();
-    EXPECT_EQ(StreamSpec(spec, "mixed.bin"), pack::BuildArchive(spec));
+    const ArchiveSpec archiveSpec = MixedSpec();
+    EXPECT_EQ(StreamSpec(archiveSpec, "mixed.bin"), pack::BuildArchive(archiveSpec));
 }
 
 TEST(StreamingWriter, EmptyArchiveGivesBuildArchiveBytes) {
@@ -85,15 +85,15 @@ TEST(StreamingWriter, EmptyArchiveGivesBuildArchiveBytes) {
 }
 
 TEST(StreamingWriter, BrokenFormsOfEntriesAreWrittenAlike) {
-    ArchiveSpec spec;
+    ArchiveSpec archiveSpec;
     EntrySpec wrongCrc = Entry("crc", Pattern(40));
     wrongCrc.crcOverride = 0x01020304;
     wrongCrc.unpackedSizeOverride = 99;
     EntrySpec raw = Entry("raw", Pattern(40, 5));
     raw.rawStoredData = std::vector<uint8_t>{0x0F, 0, 0, 0, 9, 9};
     raw.storedSizeOverride = 1ull << 33;
-    spec.entries = {wrongCrc, raw, Entry("after", Pattern(3))};
-    EXPECT_EQ(StreamSpec(spec, "broken.bin"), pack::BuildArchive(spec));
+    archiveSpec.entries = {wrongCrc, raw, Entry("after", Pattern(3))};
+    EXPECT_EQ(StreamSpec(archiveSpec, "broken.bin"), pack::BuildArchive(archiveSpec));
 }
 
 TEST(StreamingWriter, FilesReadBlockByBlockGiveBuildArchiveBytes) {
@@ -120,14 +120,14 @@ TEST(StreamingWriter, FilesReadBlockByBlockGiveBuildArchiveBytes) {
     ASSERT_TRUE(writer.Finish("note")) << writer.Error();
     EXPECT_EQ(writer.EntryCount(), 4u);
 
-    ArchiveSpec spec;
+    ArchiveSpec archiveSpec;
     EntrySpec smallEntry = Entry("small", small);
     smallEntry.blockSize = 1024;
     smallEntry.password = "pw";
     smallEntry.fileTime = 42;
-    spec.entries = {Entry("big", big), smallEntry, Entry("empty", {})};
-    spec.comment = "note";
-    EXPECT_EQ(ReadBack(out), pack::BuildArchive(spec));
+    archiveSpec.entries = {Entry("big", big), smallEntry, Entry("empty", {})};
+    archiveSpec.comment = "note";
+    EXPECT_EQ(ReadBack(out), pack::BuildArchive(archiveSpec));
     for (const auto& path : {bigPath, smallPath, emptyPath, out}) std::remove(path.c_str());
 }
 
@@ -256,10 +256,10 @@ TEST(StreamingWriterStub, StubBytesComeFirst) {
     ASSERT_TRUE(writer.OpenWithStub(out, stubPath)) << writer.Error();
     ASSERT_TRUE(writer.AddEntry("a", Pattern(10), {}));
     ASSERT_TRUE(writer.Finish());
-    ArchiveSpec spec;
-    spec.prefix = stub;
-    spec.entries = {Entry("a", Pattern(10))};
-    EXPECT_EQ(ReadBack(out), pack::BuildArchive(spec));
+    ArchiveSpec archiveSpec;
+    archiveSpec.prefix = stub;
+    archiveSpec.entries = {Entry("a", Pattern(10))};
+    EXPECT_EQ(ReadBack(out), pack::BuildArchive(archiveSpec));
     std::remove(stubPath.c_str());
     std::remove(out.c_str());
 }

@@ -45,11 +45,11 @@ TEST(TestCrcOracle, GivesTheStandardCheckValue) {
 // ---- Header
 
 TEST(ArchiveHeader, CarriesMagicVersionCountFlagsAndReserved) {
-    ArchiveSpec spec;
-    spec.flags = pack::kFlagLocked;
-    spec.reserved = 0x11223344;
-    spec.entries = {Entry("a", Bytes("x")), Entry("b", Bytes("y"))};
-    const auto archive = pack::BuildArchive(spec);
+    ArchiveSpec archiveSpec;
+    archiveSpec.flags = pack::kFlagLocked;
+    archiveSpec.reserved = 0x11223344;
+    archiveSpec.entries = {Entry("a", Bytes("x")), Entry("b", Bytes("y"))};
+    const auto archive = pack::BuildArchive(archiveSpec);
     EXPECT_EQ(Slice(archive, 0, 4), Bytes("VORN"));
     EXPECT_EQ(GetU32(archive, 0), pack::kMagic);
     EXPECT_EQ(GetU32(archive, 4), 0x8f000002u);
@@ -59,9 +59,9 @@ TEST(ArchiveHeader, CarriesMagicVersionCountFlagsAndReserved) {
 }
 
 TEST(ArchiveHeader, OlderVersionWordIsWrittenAsGiven) {
-    ArchiveSpec spec;
-    spec.version = pack::kVersionOld;
-    const auto archive = pack::BuildArchive(spec);
+    ArchiveSpec archiveSpec;
+    archiveSpec.version = pack::kVersionOld;
+    const auto archive = pack::BuildArchive(archiveSpec);
     EXPECT_EQ(GetU32(archive, 4), 0x8f000001u);
 }
 
@@ -79,9 +79,9 @@ TEST(EntryRecord, FieldsSitAtTheirOffsets) {
     EntrySpec entry = Entry("hello.txt", Bytes("hello"));
     entry.attributes = 0x21;
     entry.fileTime = 0x01D2C3B4A5968778ull;
-    ArchiveSpec spec;
-    spec.entries = {entry};
-    const auto archive = pack::BuildArchive(spec);
+    ArchiveSpec archiveSpec;
+    archiveSpec.entries = {entry};
+    const auto archive = pack::BuildArchive(archiveSpec);
     const size_t rec = kHeader;
     EXPECT_EQ(archive[rec + 0], 0);
     EXPECT_EQ(archive[rec + 1], 0);  // not enciphered
@@ -95,9 +95,10 @@ TEST(EntryRecord, FieldsSitAtTheirOffsets) {
 }
 
 TEST(EntryRecord, EachRecordFollowsThePreviousDataArea) {
-    ArchiveSpec spec;
-    spec.entries = {Entry("one", Pattern(134)), Entry("two", Pattern(17, 2)), Entry("three", {})};
-    const auto archive = pack::BuildArchive(spec);
+    ArchiveSpec archiveSpec;
+    archiveSpec.entries = {Entry("one", Pattern(134)), Entry("two", Pattern(17, 2)),
+                           Entry("three", {})};
+    const auto archive = pack::BuildArchive(archiveSpec);
     const size_t first = kHeader;
     const size_t second = first + kRecord + 148;
     const size_t third = second + kRecord + 36;
@@ -111,9 +112,9 @@ TEST(EntryRecord, EachRecordFollowsThePreviousDataArea) {
 }
 
 TEST(EntryRecord, EmptyEntryHasNoBlocks) {
-    ArchiveSpec spec;
-    spec.entries = {Entry("empty", {})};
-    const auto archive = pack::BuildArchive(spec);
+    ArchiveSpec archiveSpec;
+    archiveSpec.entries = {Entry("empty", {})};
+    const auto archive = pack::BuildArchive(archiveSpec);
     EXPECT_EQ(GetU64(archive, kHeader + 8), 0u);
     EXPECT_TRUE(pack::EncodeEntryData({}, pack::Method::Stored, 16, {}, nullptr).empty());
     // The trailer follows the record at once.
@@ -192,9 +193,9 @@ TEST(BlockSplitting, BlockSizesOutsideOneToEightMebibytesAreRefused) {
                  std::invalid_argument);
     EntrySpec entry = Entry("x", Pattern(10));
     entry.blockSize = 0;
-    ArchiveSpec spec;
-    spec.entries = {entry};
-    EXPECT_THROW(pack::BuildArchive(spec), std::invalid_argument);
+    ArchiveSpec archiveSpec;
+    archiveSpec.entries = {entry};
+    EXPECT_THROW(pack::BuildArchive(archiveSpec), std::invalid_argument);
 }
 
 // ---- Compressed entries (the encoding itself is the compressor's; here only how blocks are used)
@@ -237,10 +238,10 @@ TEST(CompressedEntry, EncipheredCompressedBodiesDecipherToThePlainEncoding) {
 }
 
 TEST(CompressedEntry, CommentMayBeCompressed) {
-    ArchiveSpec spec;
-    spec.comment = std::string(400, '=');
-    spec.commentMethod = pack::Method::Compressed;
-    const auto archive = pack::BuildArchive(spec);
+    ArchiveSpec archiveSpec;
+    archiveSpec.comment = std::string(400, '=');
+    archiveSpec.commentMethod = pack::Method::Compressed;
+    const auto archive = pack::BuildArchive(archiveSpec);
     EXPECT_EQ(GetU64(archive, kHeader + 16), 400u);
     EXPECT_EQ(GetU32(archive, kHeader + kRecord) & 7u, 1u);
 }
@@ -267,9 +268,9 @@ TEST(EncipheredEntry, BodiesDecipherBackAndHeadersStayPlain) {
 TEST(EncipheredEntry, RecordIsMarkedAndCrcCoversThePlainData) {
     EntrySpec entry = Entry("secret.bin", Pattern(50));
     entry.password = "";  // the empty password still enciphers
-    ArchiveSpec spec;
-    spec.entries = {entry, Entry("plain.bin", Pattern(5))};
-    const auto archive = pack::BuildArchive(spec);
+    ArchiveSpec archiveSpec;
+    archiveSpec.entries = {entry, Entry("plain.bin", Pattern(5))};
+    const auto archive = pack::BuildArchive(archiveSpec);
     EXPECT_EQ(archive[kHeader + 1], 1);
     EXPECT_EQ(GetU32(archive, kHeader + 32), BitwiseCrc32(Pattern(50)));
     auto body = Slice(archive, kHeader + kRecord + 4, 64);
@@ -282,10 +283,10 @@ TEST(EncipheredEntry, RecordIsMarkedAndCrcCoversThePlainData) {
 // ---- Name table
 
 TEST(NameTable, NamesAreNulTerminatedAndPaddedWithThePaddingByte) {
-    ArchiveSpec spec;
-    spec.entries = {Entry("a", Bytes("1")), Entry("dir\\b.txt", Bytes("2"))};
-    spec.paddingByte = 0xAB;
-    const auto archive = pack::BuildArchive(spec);
+    ArchiveSpec archiveSpec;
+    archiveSpec.entries = {Entry("a", Bytes("1")), Entry("dir\\b.txt", Bytes("2"))};
+    archiveSpec.paddingByte = 0xAB;
+    const auto archive = pack::BuildArchive(archiveSpec);
     const size_t trailer = TrailerOffset(archive, 0, 2);
     const std::vector<uint8_t> names = {'a', 0, 'd', 'i', 'r', '\\', 'b', '.', 't', 'x', 't', 0};
     ASSERT_EQ(archive.size(), trailer + kTrailer + 16);
@@ -299,9 +300,10 @@ TEST(NameTable, NamesAreNulTerminatedAndPaddedWithThePaddingByte) {
 }
 
 TEST(NameTable, LengthThatIsAMultipleOfSixteenGetsNoPadding) {
-    ArchiveSpec spec;
-    spec.entries = {Entry(std::string(15, 'n'), Bytes("1")), Entry(std::string(31, 'm'), {})};
-    const auto archive = pack::BuildArchive(spec);
+    ArchiveSpec archiveSpec;
+    archiveSpec.entries = {Entry(std::string(15, 'n'), Bytes("1")),
+                           Entry(std::string(31, 'm'), {})};
+    const auto archive = pack::BuildArchive(archiveSpec);
     const size_t trailer = TrailerOffset(archive, 0, 2);
     EXPECT_EQ(GetU32(archive, trailer + 8), 48u);
     EXPECT_EQ(archive.size(), trailer + kTrailer + 48);
@@ -309,13 +311,13 @@ TEST(NameTable, LengthThatIsAMultipleOfSixteenGetsNoPadding) {
 }
 
 TEST(NameTable, EncipheredUnitsDecipherToThePlainTable) {
-    ArchiveSpec spec;
-    spec.entries = {Entry("first", Bytes("1")), Entry("second\\name.txt", Bytes("2")),
-                    Entry("third", Bytes("3"))};
-    spec.paddingByte = 0x5A;
-    const auto plainArchive = pack::BuildArchive(spec);
-    spec.namesPassword = "names key";
-    const auto archive = pack::BuildArchive(spec);
+    ArchiveSpec archiveSpec;
+    archiveSpec.entries = {Entry("first", Bytes("1")), Entry("second\\name.txt", Bytes("2")),
+                           Entry("third", Bytes("3"))};
+    archiveSpec.paddingByte = 0x5A;
+    const auto plainArchive = pack::BuildArchive(archiveSpec);
+    archiveSpec.namesPassword = "names key";
+    const auto archive = pack::BuildArchive(archiveSpec);
     ASSERT_EQ(archive.size(), plainArchive.size());
     const size_t trailer = TrailerOffset(archive, 0, 3);
     EXPECT_EQ(archive[trailer + 1], 1);
@@ -338,43 +340,43 @@ TEST(NameTable, EncipheredUnitsDecipherToThePlainTable) {
 }
 
 TEST(NameTable, EncipheredEmptyTableHasNoUnits) {
-    ArchiveSpec spec;
-    spec.namesPassword = "x";
-    const auto archive = pack::BuildArchive(spec);
+    ArchiveSpec archiveSpec;
+    archiveSpec.namesPassword = "x";
+    const auto archive = pack::BuildArchive(archiveSpec);
     ASSERT_EQ(archive.size(), kHeader + kTrailer);
     EXPECT_EQ(archive[kHeader + 1], 1);
     EXPECT_EQ(GetU32(archive, kHeader + 4), 0u);
 }
 
 TEST(NameTable, NamesOfUpTo255BytesAreAcceptedAndLongerRefused) {
-    ArchiveSpec spec;
-    spec.entries = {Entry(std::string(255, 'x'), Bytes("1"))};
-    const auto archive = pack::BuildArchive(spec);
+    ArchiveSpec archiveSpec;
+    archiveSpec.entries = {Entry(std::string(255, 'x'), Bytes("1"))};
+    const auto archive = pack::BuildArchive(archiveSpec);
     EXPECT_EQ(GetU32(archive, TrailerOffset(archive, 0, 1) + 8), 256u);
-    spec.entries = {Entry(std::string(256, 'x'), Bytes("1"))};
-    EXPECT_THROW(pack::BuildArchive(spec), std::invalid_argument);
+    archiveSpec.entries = {Entry(std::string(256, 'x'), Bytes("1"))};
+    EXPECT_THROW(pack::BuildArchive(archiveSpec), std::invalid_argument);
 }
 
 TEST(NameTable, NamesHoldingANulAreRefused) {
-    ArchiveSpec spec;
-    spec.entries = {Entry(std::string("a\0b", 3), Bytes("1"))};
-    EXPECT_THROW(pack::BuildArchive(spec), std::invalid_argument);
+    ArchiveSpec archiveSpec;
+    archiveSpec.entries = {Entry(std::string("a\0b", 3), Bytes("1"))};
+    EXPECT_THROW(pack::BuildArchive(archiveSpec), std::invalid_argument);
 }
 
 TEST(NameTable, CommentNameIsCheckedToo) {
-    ArchiveSpec spec;
-    spec.comment = std::string(1000, 'c');  // a long text is fine, only names are bounded
-    EXPECT_NO_THROW(pack::BuildArchive(spec));
+    ArchiveSpec archiveSpec;
+    archiveSpec.comment = std::string(1000, 'c');  // a long text is fine, only names are bounded
+    EXPECT_NO_THROW(pack::BuildArchive(archiveSpec));
 }
 
 // ---- Comment entry
 
 TEST(CommentEntry, IsAFinalPlainEntryHoldingTheTextWithoutNul) {
-    ArchiveSpec spec;
-    spec.entries = {Entry("file", Bytes("data"))};
-    spec.comment = "Read me first.";
-    spec.namesPassword = "k";
-    const auto archive = pack::BuildArchive(spec);
+    ArchiveSpec archiveSpec;
+    archiveSpec.entries = {Entry("file", Bytes("data"))};
+    archiveSpec.comment = "Read me first.";
+    archiveSpec.namesPassword = "k";
+    const auto archive = pack::BuildArchive(archiveSpec);
     EXPECT_EQ(GetU64(archive, 8), 2u);
     const size_t rec = kHeader + kRecord + 20;
     EXPECT_EQ(archive[rec + 1], 0);  // readable without a password
@@ -393,9 +395,9 @@ TEST(CommentEntry, IsAFinalPlainEntryHoldingTheTextWithoutNul) {
 }
 
 TEST(CommentEntry, EmptyCommentIsAnEmptyEntry) {
-    ArchiveSpec spec;
-    spec.comment = "";
-    const auto archive = pack::BuildArchive(spec);
+    ArchiveSpec archiveSpec;
+    archiveSpec.comment = "";
+    const auto archive = pack::BuildArchive(archiveSpec);
     EXPECT_EQ(GetU64(archive, 8), 1u);
     EXPECT_EQ(GetU64(archive, kHeader + 8), 0u);
 }
@@ -407,12 +409,12 @@ TEST(Prefix, ArchiveStartsRightAfterThePrefixBytes) {
     // A false magic: "VORN" with an unknown version word.
     const std::vector<uint8_t> falseMagic = {'V', 'O', 'R', 'N', 3, 0, 0, 0x8f};
     std::copy(falseMagic.begin(), falseMagic.end(), prefix.begin() + 100);
-    ArchiveSpec spec;
-    spec.prefix = prefix;
-    spec.entries = {Entry("a", Bytes("abc"))};
-    const auto archive = pack::BuildArchive(spec);
+    ArchiveSpec archiveSpec;
+    archiveSpec.prefix = prefix;
+    archiveSpec.entries = {Entry("a", Bytes("abc"))};
+    const auto archive = pack::BuildArchive(archiveSpec);
     const auto bare = [&] {
-        ArchiveSpec noPrefix = spec;
+        ArchiveSpec noPrefix = archiveSpec;
         noPrefix.prefix.clear();
         return pack::BuildArchive(noPrefix);
     }();
@@ -442,35 +444,35 @@ bool AllWithin(const std::vector<size_t>& offsets, size_t from, size_t count) {
 class BrokenForms : public ::testing::Test {
   protected:
     BrokenForms() {
-        spec.entries = {Entry("first", Pattern(30)), Entry("second", Pattern(70, 3))};
-        sound = pack::BuildArchive(spec);
+        archiveSpec.entries = {Entry("first", Pattern(30)), Entry("second", Pattern(70, 3))};
+        sound = pack::BuildArchive(archiveSpec);
         trailer = TrailerOffset(sound, 0, 2);
     }
-    ArchiveSpec spec;
+    ArchiveSpec archiveSpec;
     std::vector<uint8_t> sound;
     size_t trailer = 0;
     const size_t second = kHeader + kRecord + 36;
 };
 
 TEST_F(BrokenForms, WrongCrcChangesOnlyTheRecordCrc) {
-    spec.entries[1].crcOverride = 0xDEADBEEF;
-    const auto broken = pack::BuildArchive(spec);
+    archiveSpec.entries[1].crcOverride = 0xDEADBEEF;
+    const auto broken = pack::BuildArchive(archiveSpec);
     ASSERT_EQ(broken.size(), sound.size());
     EXPECT_TRUE(AllWithin(Differences(sound, broken), second + 32, 4));
     EXPECT_EQ(GetU32(broken, second + 32), 0xDEADBEEFu);
 }
 
 TEST_F(BrokenForms, LyingUnpackedSizeChangesOnlyThatField) {
-    spec.entries[0].unpackedSizeOverride = 1ull << 40;
-    const auto broken = pack::BuildArchive(spec);
+    archiveSpec.entries[0].unpackedSizeOverride = 1ull << 40;
+    const auto broken = pack::BuildArchive(archiveSpec);
     ASSERT_EQ(broken.size(), sound.size());
     EXPECT_TRUE(AllWithin(Differences(sound, broken), kHeader + 16, 8));
     EXPECT_EQ(GetU64(broken, kHeader + 16), 1ull << 40);
 }
 
 TEST_F(BrokenForms, LyingStoredSizeKeepsTheRealDataArea) {
-    spec.entries[0].storedSizeOverride = 0xFFFFFFFFFFull;
-    const auto broken = pack::BuildArchive(spec);
+    archiveSpec.entries[0].storedSizeOverride = 0xFFFFFFFFFFull;
+    const auto broken = pack::BuildArchive(archiveSpec);
     ASSERT_EQ(broken.size(), sound.size());
     EXPECT_TRUE(AllWithin(Differences(sound, broken), kHeader + 8, 8));
     EXPECT_EQ(GetU64(broken, kHeader + 8), 0xFFFFFFFFFFull);
@@ -478,8 +480,8 @@ TEST_F(BrokenForms, LyingStoredSizeKeepsTheRealDataArea) {
 
 TEST_F(BrokenForms, RawDataAreaReplacesTheBlocks) {
     const std::vector<uint8_t> raw = {0x07, 0, 0, 0, 1, 2, 3};  // block type 7
-    spec.entries[0].rawStoredData = raw;
-    const auto broken = pack::BuildArchive(spec);
+    archiveSpec.entries[0].rawStoredData = raw;
+    const auto broken = pack::BuildArchive(archiveSpec);
     EXPECT_EQ(GetU64(broken, kHeader + 8), raw.size());
     EXPECT_EQ(GetU64(broken, kHeader + 16), 30u);
     EXPECT_EQ(GetU32(broken, kHeader + 32), BitwiseCrc32(Pattern(30)));
@@ -488,17 +490,17 @@ TEST_F(BrokenForms, RawDataAreaReplacesTheBlocks) {
 }
 
 TEST_F(BrokenForms, EntryCountClaimChangesOnlyTheHeaderCount) {
-    spec.entryCountOverride = 1000000;
-    const auto broken = pack::BuildArchive(spec);
+    archiveSpec.entryCountOverride = 1000000;
+    const auto broken = pack::BuildArchive(archiveSpec);
     ASSERT_EQ(broken.size(), sound.size());
     EXPECT_TRUE(AllWithin(Differences(sound, broken), 8, 8));
     EXPECT_EQ(GetU64(broken, 8), 1000000u);
 }
 
 TEST_F(BrokenForms, NamesCrcAndLengthOverridesChangeOnlyTheTrailer) {
-    spec.namesCrcOverride = 0x12345678;
-    spec.namesLengthOverride = 3;
-    const auto broken = pack::BuildArchive(spec);
+    archiveSpec.namesCrcOverride = 0x12345678;
+    archiveSpec.namesLengthOverride = 3;
+    const auto broken = pack::BuildArchive(archiveSpec);
     ASSERT_EQ(broken.size(), sound.size());
     EXPECT_TRUE(AllWithin(Differences(sound, broken), trailer + 4, 8));
     EXPECT_EQ(GetU32(broken, trailer + 4), 0x12345678u);
@@ -506,8 +508,8 @@ TEST_F(BrokenForms, NamesCrcAndLengthOverridesChangeOnlyTheTrailer) {
 }
 
 TEST_F(BrokenForms, NamesEncryptedByteWithAPlainTable) {
-    spec.namesEncryptedOverride = 1;
-    const auto broken = pack::BuildArchive(spec);
+    archiveSpec.namesEncryptedOverride = 1;
+    const auto broken = pack::BuildArchive(archiveSpec);
     ASSERT_EQ(broken.size(), sound.size());
     EXPECT_EQ(Differences(sound, broken), std::vector<size_t>{trailer + 1});
 }

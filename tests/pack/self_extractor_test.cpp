@@ -33,12 +33,12 @@ std::vector<uint8_t> With(std::vector<uint8_t> bytes, size_t at, const std::vect
 }
 
 std::vector<uint8_t> SmallArchive() {
-    pack::ArchiveSpec spec;
+    pack::ArchiveSpec archiveSpec;
     pack::EntrySpec entry;
     entry.name = "readme.txt";
     entry.data = Bytes("hello");
-    spec.entries = {entry};
-    return pack::BuildArchive(spec);
+    archiveSpec.entries = {entry};
+    return pack::BuildArchive(archiveSpec);
 }
 
 // ---- Finding the signature

@@ -17,8 +17,8 @@ class MainDialogTest : public ::testing::Test {
     void SetUp() override { ResetFrontEndState(); }
 
     // Opens the installed archive the way start-up does and opens the dialog.
-    void Open(const pack::ArchiveSpec& spec) {
-        platform.InstallArchive(spec);
+    void Open(const pack::ArchiveSpec& archiveSpec) {
+        platform.InstallArchive(archiveSpec);
         sfx::g_pPlatform = &platform;
         ASSERT_EQ(platform.recorder.OpenStream(&sfx::g_hArchive, platform.ownPath.c_str(), nullptr,
                                                VORN_OPEN_READONLY),
@@ -36,10 +36,10 @@ class MainDialogTest : public ::testing::Test {
 };
 
 pack::ArchiveSpec TwoFiles() {
-    pack::ArchiveSpec spec;
-    spec.entries.push_back(Entry("a.txt", "alpha"));
-    spec.entries.push_back(Entry("sub\\b.txt", "beta"));
-    return spec;
+    pack::ArchiveSpec archiveSpec;
+    archiveSpec.entries.push_back(Entry("a.txt", "alpha"));
+    archiveSpec.entries.push_back(Entry("sub\\b.txt", "beta"));
+    return archiveSpec;
 }
 
 TEST_F(MainDialogTest, WithoutCommentTheProgressAreaStaysVisible) {
@@ -53,9 +53,9 @@ TEST_F(MainDialogTest, WithoutCommentTheProgressAreaStaysVisible) {
 }
 
 TEST_F(MainDialogTest, CommentIsShownOverTheHiddenProgressArea) {
-    pack::ArchiveSpec spec = TwoFiles();
-    spec.comment = "Read me first.\r\nSecond line.";
-    Open(spec);
+    pack::ArchiveSpec archiveSpec = TwoFiles();
+    archiveSpec.comment = "Read me first.\r\nSecond line.";
+    Open(archiveSpec);
     EXPECT_TRUE(dialog().commentView);
     EXPECT_TRUE(dialog().commentFont);
     EXPECT_EQ(dialog().commentText, "Read me first.\r\nSecond line.");
@@ -64,10 +64,10 @@ TEST_F(MainDialogTest, CommentIsShownOverTheHiddenProgressArea) {
 }
 
 TEST_F(MainDialogTest, FontFailureIsReportedAndTheCommentStillShown) {
-    pack::ArchiveSpec spec = TwoFiles();
-    spec.comment = "note";
+    pack::ArchiveSpec archiveSpec = TwoFiles();
+    archiveSpec.comment = "note";
     dialog().fontFails = true;
-    Open(spec);
+    Open(archiveSpec);
     ASSERT_EQ(platform.boxes.size(), 1u);
     EXPECT_EQ(platform.boxes[0].text, "Courier New");
     EXPECT_EQ(platform.boxes[0].caption, "Font failure");
@@ -76,19 +76,19 @@ TEST_F(MainDialogTest, FontFailureIsReportedAndTheCommentStillShown) {
 }
 
 TEST_F(MainDialogTest, CommentClaimingGigabytesIsNotShown) {
-    pack::ArchiveSpec spec = TwoFiles();
+    pack::ArchiveSpec archiveSpec = TwoFiles();
     pack::EntrySpec comment = Entry("$comments$", "short text");
     comment.unpackedSizeOverride = 5ull << 30;  // more than the low 32 bits can say
-    spec.entries.push_back(comment);
-    Open(spec);
+    archiveSpec.entries.push_back(comment);
+    Open(archiveSpec);
     EXPECT_FALSE(dialog().commentView);
     for (int id : kProgressArea) EXPECT_EQ(dialog().shown.count(id), 0u) << id;
 }
 
 TEST_F(MainDialogTest, ExtractRemovesTheCommentForGoodAndStartsTheWorker) {
-    pack::ArchiveSpec spec = TwoFiles();
-    spec.comment = "note";
-    Open(spec);
+    pack::ArchiveSpec archiveSpec = TwoFiles();
+    archiveSpec.comment = "note";
+    Open(archiveSpec);
     fs::create_directories(platform.Host("C:\\Out"));
     dialog().runWorkerAtOnce = false;
     sfx::g_bCancel = true;
@@ -158,9 +158,9 @@ TEST_F(MainDialogTest, CloseAnsweredNoKeepsTheDialogOpen) {
 }
 
 TEST_F(MainDialogTest, CloseAnsweredYesCancelsAndEndsWithTwo) {
-    pack::ArchiveSpec spec = TwoFiles();
-    spec.comment = "note";
-    Open(spec);
+    pack::ArchiveSpec archiveSpec = TwoFiles();
+    archiveSpec.comment = "note";
+    Open(archiveSpec);
     platform.Answer({sfx::kAnswerYes});
     sfx::MainDialogClose(platform, dialog());
     EXPECT_EQ(dialog().ended, std::optional<intptr_t>(2));

@@ -15,13 +15,13 @@ class PasswordLoop : public ::testing::Test {
   protected:
     void SetUp() override {
         ResetFrontEndState();
-        pack::ArchiveSpec spec;
+        pack::ArchiveSpec archiveSpec;
         for (const char* name : {"one.txt", "two.txt"}) {
             pack::EntrySpec e = Entry(name, std::string("secret ") + name);
             e.password = kPassword;
-            spec.entries.push_back(e);
+            archiveSpec.entries.push_back(e);
         }
-        platform.InstallArchive(spec);
+        platform.InstallArchive(archiveSpec);
         sfx::g_pPlatform = &platform;
         ASSERT_EQ(platform.recorder.OpenStream(&sfx::g_hArchive, platform.ownPath.c_str(), nullptr,
                                                VORN_OPEN_READONLY),

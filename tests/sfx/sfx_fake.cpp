@@ -133,10 +133,10 @@ fs::path FakePlatform::Host(const std::string& path) const {
     return host;
 }
 
-void FakePlatform::InstallArchive(const pack::ArchiveSpec& spec) {
+void FakePlatform::InstallArchive(const pack::ArchiveSpec& archiveSpec) {
     fs::path own = Host(ownPath);
     fs::create_directories(own.parent_path());
-    ASSERT_TRUE(pack::WriteWholeFile(own.string(), pack::BuildArchive(spec)));
+    ASSERT_TRUE(pack::WriteWholeFile(own.string(), pack::BuildArchive(archiveSpec)));
 }
 
 void FakePlatform::GetOwnPath(char* out, size_t capacity) {

@@ -164,7 +164,7 @@ class FakePlatform final : public sfx::Platform {
     // The host path behind a path of the decisions: "X:\a\b" lies at root/X/a/b.
     fs::path Host(const std::string& path) const;
     // Writes an archive as the program's own file.
-    void InstallArchive(const pack::ArchiveSpec& spec);
+    void InstallArchive(const pack::ArchiveSpec& archiveSpec);
     // Answers for the next message boxes, in order; when they run out every box gets fallback.
     void Answer(std::initializer_list<int> answers) {
         for (int a : answers) answers_.push_back(a);

@@ -18,16 +18,16 @@ class StartUp : public ::testing::Test {
 };
 
 pack::ArchiveSpec PlainArchive() {
-    pack::ArchiveSpec spec;
-    spec.prefix = Bytes(std::string(300, 'x'));
-    spec.entries.push_back(Entry("readme.txt", "hello"));
-    return spec;
+    pack::ArchiveSpec archiveSpec;
+    archiveSpec.prefix = Bytes(std::string(300, 'x'));
+    archiveSpec.entries.push_back(Entry("readme.txt", "hello"));
+    return archiveSpec;
 }
 
 pack::ArchiveSpec EncipheredNames() {
-    pack::ArchiveSpec spec = PlainArchive();
-    spec.namesPassword = "opensesame";
-    return spec;
+    pack::ArchiveSpec archiveSpec = PlainArchive();
+    archiveSpec.namesPassword = "opensesame";
+    return archiveSpec;
 }
 
 TEST_F(StartUp, ArchiveWithoutPasswordOpensWithoutPromptAndShowsOwnFolder) {

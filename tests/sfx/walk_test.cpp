@@ -20,8 +20,8 @@ class Walk : public ::testing::Test {
     }
 
     // Opens the archive and the dialog with the destination C:\Out (existing), then runs one walk.
-    void Prepare(const pack::ArchiveSpec& spec, const std::string& destination = "C:\\Out") {
-        platform.InstallArchive(spec);
+    void Prepare(const pack::ArchiveSpec& archiveSpec, const std::string& destination = "C:\\Out") {
+        platform.InstallArchive(archiveSpec);
         sfx::g_pPlatform = &platform;
         ASSERT_EQ(platform.recorder.OpenStream(&sfx::g_hArchive, platform.ownPath.c_str(), nullptr,
                                                VORN_OPEN_READONLY),
@@ -39,11 +39,11 @@ class Walk : public ::testing::Test {
 };
 
 TEST_F(Walk, SkipsCommentCreatesLevelsAndCountsEveryEntryButTheComment) {
-    pack::ArchiveSpec spec;
-    spec.entries.push_back(Entry("top.txt", "top"));
-    spec.entries.push_back(Entry("a\\b\\c.txt", "deep"));
-    spec.comment = "a comment";
-    Prepare(spec);
+    pack::ArchiveSpec archiveSpec;
+    archiveSpec.entries.push_back(Entry("top.txt", "top"));
+    archiveSpec.entries.push_back(Entry("a\\b\\c.txt", "deep"));
+    archiveSpec.comment = "a comment";
+    Prepare(archiveSpec);
     platform.Answer({sfx::kAnswerNo});  // completion question
     RunWalk();
     EXPECT_EQ(ReadHostFile(platform.Host("C:\\Out\\top.txt")), "top");
@@ -72,18 +72,18 @@ TEST_F(Walk, SkipsCommentCreatesLevelsAndCountsEveryEntryButTheComment) {
 }
 
 TEST_F(Walk, CompletionAnsweredYesEndsTheDialogWithZero) {
-    pack::ArchiveSpec spec;
-    spec.entries.push_back(Entry("x.txt", "x"));
-    Prepare(spec);
+    pack::ArchiveSpec archiveSpec;
+    archiveSpec.entries.push_back(Entry("x.txt", "x"));
+    Prepare(archiveSpec);
     platform.Answer({sfx::kAnswerYes});
     RunWalk();
     EXPECT_EQ(dialog().ended, std::optional<intptr_t>(0));
 }
 
 TEST_F(Walk, OnlyACommentWritesNothingAndStillAsksTheCompletionQuestion) {
-    pack::ArchiveSpec spec;
-    spec.comment = "only a comment";
-    Prepare(spec);
+    pack::ArchiveSpec archiveSpec;
+    archiveSpec.comment = "only a comment";
+    Prepare(archiveSpec);
     RunWalk();
     EXPECT_EQ(dialog().textHistory.count(IDC_CURRENT_FILE), 0u);
     EXPECT_EQ(dialog().textHistory.count(IDC_FILES_DONE), 0u);
@@ -96,10 +96,10 @@ class Overwrite : public Walk {
   protected:
     void SetUp() override {
         Walk::SetUp();
-        pack::ArchiveSpec spec;
-        spec.entries.push_back(Entry("a.txt", "new a"));
-        spec.entries.push_back(Entry("b.txt", "new b"));
-        Prepare(spec);
+        pack::ArchiveSpec archiveSpec;
+        archiveSpec.entries.push_back(Entry("a.txt", "new a"));
+        archiveSpec.entries.push_back(Entry("b.txt", "new b"));
+        Prepare(archiveSpec);
         std::ofstream(platform.Host("C:\\Out\\a.txt")) << "old a";
     }
 };
@@ -141,9 +141,9 @@ TEST_F(Overwrite, CheckedBoxReplacesWithoutAQuestion) {
 }
 
 TEST_F(Walk, DirectoryInTheWayIsAskedAboutThenFailsCountedNotListed) {
-    pack::ArchiveSpec spec;
-    spec.entries.push_back(Entry("dir", "data"));
-    Prepare(spec);
+    pack::ArchiveSpec archiveSpec;
+    archiveSpec.entries.push_back(Entry("dir", "data"));
+    Prepare(archiveSpec);
     fs::create_directories(platform.Host("C:\\Out\\dir"));
     platform.Answer({sfx::kAnswerYes});
     RunWalk();
@@ -160,10 +160,10 @@ TEST_F(Walk, UnsafeNamesAreRefusedCountedNotListedAndNothingLeavesTheDestination
                                              "/escape7.txt",         "..",
                                              "ok\\.. \\escape8.txt", "CON",
                                              "sub\\nul.txt"};
-    pack::ArchiveSpec spec;
-    for (const auto& name : unsafe) spec.entries.push_back(Entry(name, "bad"));
-    spec.entries.push_back(Entry("fine.txt", "good"));
-    Prepare(spec);
+    pack::ArchiveSpec archiveSpec;
+    for (const auto& name : unsafe) archiveSpec.entries.push_back(Entry(name, "bad"));
+    archiveSpec.entries.push_back(Entry("fine.txt", "good"));
+    Prepare(archiveSpec);
     RunWalk();
     for (const auto& name : unsafe) {
         auto refused = platform.BoxesWithCaption(name);
@@ -184,12 +184,12 @@ TEST_F(Walk, UnsafeNamesAreRefusedCountedNotListedAndNothingLeavesTheDestination
 TEST_F(Walk, TooLongPathIsRefusedNamingTheEntryAndNeverCut) {
     std::string longName = std::string(200, 'n') + ".txt";
     std::string longer = std::string(240, 'm') + ".txt";  // "Current file: " would not fit
-    pack::ArchiveSpec spec;
-    spec.entries.push_back(Entry(longName, "long"));
-    spec.entries.push_back(Entry(longer, "longer"));
-    spec.entries.push_back(Entry("short.txt", "short"));
+    pack::ArchiveSpec archiveSpec;
+    archiveSpec.entries.push_back(Entry(longName, "long"));
+    archiveSpec.entries.push_back(Entry(longer, "longer"));
+    archiveSpec.entries.push_back(Entry("short.txt", "short"));
     std::string destination = "C:\\Out\\" + std::string(40, 'd');
-    Prepare(spec, destination);
+    Prepare(archiveSpec, destination);
     fs::create_directories(platform.Host(destination));
     RunWalk();
     for (const auto& name : {longName, longer}) {
@@ -213,20 +213,20 @@ TEST_F(Walk, LongestPathWhoseMessagesFitIsExtracted) {
     std::string destination = "C:\\Out\\";
     size_t question = std::string("File  exists already, ovewrite it?").size();
     std::string name(255 - question - destination.size(), 'f');
-    pack::ArchiveSpec spec;
-    spec.entries.push_back(Entry(name, "edge"));
-    spec.entries.push_back(Entry(name + "g", "over"));
-    Prepare(spec, destination);
+    pack::ArchiveSpec archiveSpec;
+    archiveSpec.entries.push_back(Entry(name, "edge"));
+    archiveSpec.entries.push_back(Entry(name + "g", "over"));
+    Prepare(archiveSpec, destination);
     RunWalk();
     EXPECT_EQ(Listed(), (std::multiset<std::string>{name}));
     EXPECT_EQ(platform.BoxesWithCaption(name + "g").size(), 1u);
 }
 
 TEST_F(Walk, EnumerationErrorIsReportedAndEndsTheWalk) {
-    pack::ArchiveSpec spec;
-    spec.entries.push_back(Entry("one.txt", "1"));
-    spec.entries.push_back(Entry("two.txt", "2"));
-    Prepare(spec);
+    pack::ArchiveSpec archiveSpec;
+    archiveSpec.entries.push_back(Entry("one.txt", "1"));
+    archiveSpec.entries.push_back(Entry("two.txt", "2"));
+    Prepare(archiveSpec);
     platform.recorder.enumerateFailsWith = VORN_E_CORRUPT;
     RunWalk();
     auto reported = platform.BoxesWithCaption("Archive Enum Error");
@@ -237,13 +237,13 @@ TEST_F(Walk, EnumerationErrorIsReportedAndEndsTheWalk) {
 }
 
 TEST_F(Walk, EveryEntryFailingEndsWithNOfN) {
-    pack::ArchiveSpec spec;
+    pack::ArchiveSpec archiveSpec;
     for (const char* name : {"p.txt", "q.txt"}) {
         pack::EntrySpec e = Entry(name, "data");
         e.crcOverride = 0x12345678;
-        spec.entries.push_back(e);
+        archiveSpec.entries.push_back(e);
     }
-    Prepare(spec);
+    Prepare(archiveSpec);
     RunWalk();
     EXPECT_TRUE(Listed().empty());
     EXPECT_EQ(Done(), "Extracted files completed: 2 of 2");
@@ -254,9 +254,9 @@ TEST_F(Walk, EveryEntryFailingEndsWithNOfN) {
 }
 
 TEST_F(Walk, SecondRunEmptiesTheListAndCountsFromZero) {
-    pack::ArchiveSpec spec;
-    spec.entries.push_back(Entry("r.txt", "r"));
-    Prepare(spec);
+    pack::ArchiveSpec archiveSpec;
+    archiveSpec.entries.push_back(Entry("r.txt", "r"));
+    Prepare(archiveSpec);
     dialog().checked[IDC_OVERWRITE] = true;
     RunWalk();
     dialog().lists[IDC_FILE_LIST].insert("left over");
@@ -267,12 +267,12 @@ TEST_F(Walk, SecondRunEmptiesTheListAndCountsFromZero) {
 }
 
 TEST_F(Walk, CloseDuringAnEntryStopsQuietlyAndRemovesThePartialFile) {
-    pack::ArchiveSpec spec;
+    pack::ArchiveSpec archiveSpec;
     pack::EntrySpec big = Entry("big.bin", std::string(300000, 'z'));
     big.blockSize = 4096;  // many blocks, so the cancel lands inside the entry
-    spec.entries.push_back(big);
-    spec.entries.push_back(Entry("after.txt", "after"));
-    Prepare(spec);
+    archiveSpec.entries.push_back(big);
+    archiveSpec.entries.push_back(Entry("after.txt", "after"));
+    Prepare(archiveSpec);
     // The user confirms Close while the first blocks are being written.
     bool closed = false;
     dialog().onProgress = [&](int value) {
@@ -297,9 +297,9 @@ TEST_F(Walk, CloseDuringAnEntryStopsQuietlyAndRemovesThePartialFile) {
 }
 
 TEST_F(Walk, CloseJustBeforeAnExtractionStartsIsNotLostInTheLibrary) {
-    pack::ArchiveSpec spec;
-    spec.entries.push_back(Entry("first.txt", "1"));
-    Prepare(spec);
+    pack::ArchiveSpec archiveSpec;
+    archiveSpec.entries.push_back(Entry("first.txt", "1"));
+    Prepare(archiveSpec);
     // Confirmed after the walk's test of the flag, before the library's call resets its event.
     sfx::g_bCancel = true;
     EXPECT_NE(sfx::ExtractFile(platform, dialog(), "first.txt", "C:\\Out\\first.txt"), 0u);
@@ -313,10 +313,10 @@ TEST(WalkPosix, NamesWithBackslashesLandInNativeFolders) {
     FakePlatform platform;
     platform.style = sfx::PathStyle::Posix;
     platform.ownPath = (platform.root / "bin" / "pack").string();
-    pack::ArchiveSpec spec;
-    spec.entries.push_back(Entry("docs\\guide.txt", "guide"));
-    spec.entries.push_back(Entry("..\\out.txt", "bad"));
-    platform.InstallArchive(spec);
+    pack::ArchiveSpec archiveSpec;
+    archiveSpec.entries.push_back(Entry("docs\\guide.txt", "guide"));
+    archiveSpec.entries.push_back(Entry("..\\out.txt", "bad"));
+    platform.InstallArchive(archiveSpec);
     sfx::g_pPlatform = &platform;
     ASSERT_EQ(platform.recorder.OpenStream(&sfx::g_hArchive, platform.ownPath.c_str(), nullptr,
                                            VORN_OPEN_READONLY),

@@ -162,10 +162,10 @@ class SelfExtractor : public ::testing::Test {
     }
 
     // Writes stub and archive as the program file and starts it.
-    void Launch(pack::ArchiveSpec spec, const fs::path& exe = {}) {
-        spec.prefix = Stub();
+    void Launch(pack::ArchiveSpec archiveSpec, const fs::path& exe = {}) {
+        archiveSpec.prefix = Stub();
         exe_ = exe.empty() ? (folder_ / "setup.exe").string() : exe.string();
-        WriteAll(exe_, pack::BuildArchive(spec));
+        WriteAll(exe_, pack::BuildArchive(archiveSpec));
         ASSERT_TRUE(program_.Start(exe_)) << "cannot start " << exe_;
     }
 
@@ -221,14 +221,14 @@ class SelfExtractor : public ::testing::Test {
 // --- Start-up -------------------------------------------------------------------------------
 
 TEST_F(SelfExtractor, ArchiveWithoutCommentOpensIdleWithProgramFolderAsDestination) {
-    pack::ArchiveSpec spec;
+    pack::ArchiveSpec archiveSpec;
     auto readme = SampleData(3000, 1);
     auto nested = SampleData(70000, 2);
     auto empty = std::vector<uint8_t>();
-    spec.entries.push_back(Entry("readme.txt", readme));
-    spec.entries.push_back(Entry("a\\b\\c.txt", nested));
-    spec.entries.push_back(Entry("empty.dat", empty, pack::Method::Stored));
-    Launch(spec);
+    archiveSpec.entries.push_back(Entry("readme.txt", readme));
+    archiveSpec.entries.push_back(Entry("a\\b\\c.txt", nested));
+    archiveSpec.entries.push_back(Entry("empty.dat", empty, pack::Method::Stored));
+    Launch(archiveSpec);
     HWND main = MainDialog();
     ASSERT_TRUE(main) << Windows();
 
@@ -273,9 +273,9 @@ TEST_F(SelfExtractor, ArchiveWithoutCommentOpensIdleWithProgramFolderAsDestinati
 
 TEST_F(SelfExtractor, ProgramInADriveRootOffersTheRootAsDestination) {
     const fs::path exe = "C:\\vorn_sfx_root_test.exe";
-    pack::ArchiveSpec spec;
-    spec.entries.push_back(Entry("file.txt", SampleData(100, 28)));
-    Launch(spec, exe);
+    pack::ArchiveSpec archiveSpec;
+    archiveSpec.entries.push_back(Entry("file.txt", SampleData(100, 28)));
+    Launch(archiveSpec, exe);
     HWND main = MainDialog();
     EXPECT_TRUE(main) << Windows();
     EXPECT_EQ(ControlText(main, kDestDir), "C:\\");
@@ -285,11 +285,11 @@ TEST_F(SelfExtractor, ProgramInADriveRootOffersTheRootAsDestination) {
 }
 
 TEST_F(SelfExtractor, CorruptArchiveShowsOneErrorBoxAndNoMainDialog) {
-    pack::ArchiveSpec spec;
-    spec.entries.push_back(Entry("one.txt", SampleData(500, 3)));
-    spec.entries.push_back(Entry("two.txt", SampleData(500, 4)));
-    spec.entryCountOverride = 7;  // the records run out long before the seventh
-    Launch(spec);
+    pack::ArchiveSpec archiveSpec;
+    archiveSpec.entries.push_back(Entry("one.txt", SampleData(500, 3)));
+    archiveSpec.entries.push_back(Entry("two.txt", SampleData(500, 4)));
+    archiveSpec.entryCountOverride = 7;  // the records run out long before the seventh
+    Launch(archiveSpec);
     Box error = WaitBox(kOpenErrorCaption);
     ASSERT_TRUE(error.window) << Windows();
     EXPECT_EQ(error.text, kCorruptText);
@@ -302,10 +302,10 @@ TEST_F(SelfExtractor, CorruptArchiveShowsOneErrorBoxAndNoMainDialog) {
 class ArchivePassword : public SelfExtractor {
   protected:
     void LaunchLocked() {
-        pack::ArchiveSpec spec;
-        spec.entries.push_back(Entry("inside.txt", contents_));
-        spec.namesPassword = "open sesame";
-        Launch(spec);
+        pack::ArchiveSpec archiveSpec;
+        archiveSpec.entries.push_back(Entry("inside.txt", contents_));
+        archiveSpec.namesPassword = "open sesame";
+        Launch(archiveSpec);
     }
     // Waits for the start-up prompt and checks it asks for the archive's password.
     HWND Prompt() {
@@ -359,10 +359,10 @@ TEST_F(ArchivePassword, RightPasswordOpensTheArchive) {
 }
 
 TEST_F(ArchivePassword, LongPasswordReachesTheLibraryAsItsFirst127Characters) {
-    pack::ArchiveSpec spec;
-    spec.entries.push_back(Entry("inside.txt", contents_));
-    spec.namesPassword = std::string(127, 'k');
-    Launch(spec);
+    pack::ArchiveSpec archiveSpec;
+    archiveSpec.entries.push_back(Entry("inside.txt", contents_));
+    archiveSpec.namesPassword = std::string(127, 'k');
+    Launch(archiveSpec);
     HWND prompt = Prompt();
     ASSERT_TRUE(prompt) << Windows();
     ASSERT_TRUE(SetControlText(prompt, kPasswordField, std::string(127, 'k') + "beyond"));
@@ -382,13 +382,13 @@ TEST_F(SelfExtractor, CommentIsShownUntilExtractReplacesItWithTheProgressArea) {
         "-------------\r\n"
         "Everything in this archive lands beside the program.\r\n"
         "Press Extract to begin.";
-    pack::ArchiveSpec spec;
+    pack::ArchiveSpec archiveSpec;
     auto tool = SampleData(40000, 6);
     auto notes = SampleData(800, 7);
-    spec.entries.push_back(Entry("bin\\tool.dll", tool));
-    spec.entries.push_back(Entry("notes.txt", notes));
-    spec.comment = comment;
-    Launch(spec);
+    archiveSpec.entries.push_back(Entry("bin\\tool.dll", tool));
+    archiveSpec.entries.push_back(Entry("notes.txt", notes));
+    archiveSpec.comment = comment;
+    Launch(archiveSpec);
     HWND main = MainDialog();
     ASSERT_TRUE(main) << Windows();
 
@@ -441,9 +441,9 @@ TEST_F(SelfExtractor, CommentIsShownUntilExtractReplacesItWithTheProgressArea) {
 }
 
 TEST_F(SelfExtractor, CancelledFolderBrowserLeavesTheDestination) {
-    pack::ArchiveSpec spec;
-    spec.entries.push_back(Entry("file.txt", SampleData(100, 26)));
-    Launch(spec);
+    pack::ArchiveSpec archiveSpec;
+    archiveSpec.entries.push_back(Entry("file.txt", SampleData(100, 26)));
+    Launch(archiveSpec);
     HWND main = MainDialog();
     ASSERT_TRUE(main) << Windows();
     ASSERT_TRUE(SetControlText(main, kDestDir, "C:\\kept"));
@@ -463,10 +463,10 @@ TEST_F(SelfExtractor, DriveRootDestinationTakesTheEntriesDirectly) {
     const fs::path landing = "C:\\vorn_sfx_root_test";
     std::error_code ignored;
     fs::remove_all(landing, ignored);
-    pack::ArchiveSpec spec;
+    pack::ArchiveSpec archiveSpec;
     auto data = SampleData(700, 27);
-    spec.entries.push_back(Entry("vorn_sfx_root_test\\inner\\file.txt", data));
-    Launch(spec);
+    archiveSpec.entries.push_back(Entry("vorn_sfx_root_test\\inner\\file.txt", data));
+    Launch(archiveSpec);
     HWND main = MainDialog();
     ASSERT_TRUE(main) << Windows();
     ASSERT_TRUE(SetControlText(main, kDestDir, "C:\\"));
@@ -478,10 +478,10 @@ TEST_F(SelfExtractor, DriveRootDestinationTakesTheEntriesDirectly) {
 }
 
 TEST_F(SelfExtractor, MissingDestinationIsCreatedOnlyAfterYes) {
-    pack::ArchiveSpec spec;
+    pack::ArchiveSpec archiveSpec;
     auto data = SampleData(12000, 8);
-    spec.entries.push_back(Entry("sub\\data.bin", data));
-    Launch(spec);
+    archiveSpec.entries.push_back(Entry("sub\\data.bin", data));
+    Launch(archiveSpec);
     HWND main = MainDialog();
     ASSERT_TRUE(main) << Windows();
     fs::path target = folder_ / "new" / "deeper";
@@ -506,10 +506,10 @@ TEST_F(SelfExtractor, MissingDestinationIsCreatedOnlyAfterYes) {
 }
 
 TEST_F(SelfExtractor, RelativeDestinationLandsUnderTheProgramFolder) {
-    pack::ArchiveSpec spec;
+    pack::ArchiveSpec archiveSpec;
     auto data = SampleData(2000, 9);
-    spec.entries.push_back(Entry("file.txt", data));
-    Launch(spec);
+    archiveSpec.entries.push_back(Entry("file.txt", data));
+    Launch(archiveSpec);
     HWND main = MainDialog();
     ASSERT_TRUE(main) << Windows();
     ASSERT_TRUE(SetControlText(main, kDestDir, "rel\\out"));
@@ -525,14 +525,14 @@ TEST_F(SelfExtractor, RelativeDestinationLandsUnderTheProgramFolder) {
 // --- Extraction worker ----------------------------------------------------------------------
 
 TEST_F(SelfExtractor, OverwriteQuestionThenSecondRunWithOverwriteAll) {
-    pack::ArchiveSpec spec;
+    pack::ArchiveSpec archiveSpec;
     auto a = SampleData(3000, 10), b = SampleData(3000, 11), c = SampleData(3000, 12);
-    spec.entries.push_back(Entry("a.txt", a));
-    spec.entries.push_back(Entry("b.txt", b));
-    spec.entries.push_back(Entry("c.txt", c));
+    archiveSpec.entries.push_back(Entry("a.txt", a));
+    archiveSpec.entries.push_back(Entry("b.txt", b));
+    archiveSpec.entries.push_back(Entry("c.txt", c));
     auto old = Bytes("old contents");
     for (const char* name : {"a.txt", "b.txt", "c.txt"}) WriteAll(folder_ / name, old);
-    Launch(spec);
+    Launch(archiveSpec);
     HWND main = MainDialog();
     ASSERT_TRUE(main) << Windows();
     const std::string dest = folder_.string() + "\\";
@@ -592,9 +592,9 @@ TEST_F(SelfExtractor, ArchiveWithNoEntriesFinishesAtOnceWithoutTouchingTheLines)
 }
 
 TEST_F(SelfExtractor, CommentOnlyArchiveWritesNothing) {
-    pack::ArchiveSpec spec;
-    spec.comment = "Nothing but these words.";
-    Launch(spec);
+    pack::ArchiveSpec archiveSpec;
+    archiveSpec.comment = "Nothing but these words.";
+    Launch(archiveSpec);
     HWND main = MainDialog();
     ASSERT_TRUE(main) << Windows();
     EXPECT_EQ(WindowText(GetDlgItem(main, kCommentView)), "Nothing but these words.");
@@ -610,12 +610,12 @@ TEST_F(SelfExtractor, CommentOnlyArchiveWritesNothing) {
 }
 
 TEST_F(SelfExtractor, DamagedEntryIsReportedUnderItsNameAndTheWalkGoesOn) {
-    pack::ArchiveSpec spec;
+    pack::ArchiveSpec archiveSpec;
     auto bad = SampleData(5000, 23), good = SampleData(5000, 24);
-    spec.entries.push_back(Entry("bad.txt", bad));
-    spec.entries.back().crcOverride = 0x12345678;
-    spec.entries.push_back(Entry("good.txt", good));
-    Launch(spec);
+    archiveSpec.entries.push_back(Entry("bad.txt", bad));
+    archiveSpec.entries.back().crcOverride = 0x12345678;
+    archiveSpec.entries.push_back(Entry("good.txt", good));
+    Launch(archiveSpec);
     HWND main = MainDialog();
     ASSERT_TRUE(main) << Windows();
     ASSERT_TRUE(Press(main, kExtract));
@@ -633,10 +633,10 @@ TEST_F(SelfExtractor, DamagedEntryIsReportedUnderItsNameAndTheWalkGoesOn) {
 }
 
 TEST_F(SelfExtractor, FolderInTheWayOfAnEntryIsAskedAboutThenReported) {
-    pack::ArchiveSpec spec;
-    spec.entries.push_back(Entry("clash.txt", SampleData(300, 25)));
+    pack::ArchiveSpec archiveSpec;
+    archiveSpec.entries.push_back(Entry("clash.txt", SampleData(300, 25)));
     fs::create_directories(folder_ / "clash.txt");
-    Launch(spec);
+    Launch(archiveSpec);
     HWND main = MainDialog();
     ASSERT_TRUE(main) << Windows();
     ASSERT_TRUE(Press(main, kExtract));
@@ -661,15 +661,15 @@ TEST_F(SelfExtractor, UnsafeEntryNamesAreRefusedWithABoxCaptionedByTheName) {
     const std::vector<std::string> unsafe = {"..\\escaped.txt", "\\rooted.txt",
                                              "C:\\vorn_sfx_drive.txt", "a\\..\\..\\up.txt",
                                              "/slashed.txt"};
-    pack::ArchiveSpec spec;
+    pack::ArchiveSpec archiveSpec;
     for (size_t i = 0; i < unsafe.size(); ++i) {
-        spec.entries.push_back(Entry(unsafe[i], SampleData(100, 14 + uint32_t(i))));
+        archiveSpec.entries.push_back(Entry(unsafe[i], SampleData(100, 14 + uint32_t(i))));
     }
     auto good = SampleData(1000, 13);
-    spec.entries.push_back(Entry("good.txt", good));
+    archiveSpec.entries.push_back(Entry("good.txt", good));
     fs::path inner = folder_ / "dest";
     fs::create_directories(inner);
-    Launch(spec);
+    Launch(archiveSpec);
     HWND main = MainDialog();
     ASSERT_TRUE(main) << Windows();
     ASSERT_TRUE(SetControlText(main, kDestDir, inner.string()));
@@ -698,17 +698,17 @@ TEST_F(SelfExtractor, UnsafeEntryNamesAreRefusedWithABoxCaptionedByTheName) {
 // --- Per-entry password ---------------------------------------------------------------------
 
 TEST_F(SelfExtractor, EntryPasswordPromptRefusesShortAndWrongAndKeepsTheRightOne) {
-    pack::ArchiveSpec spec;
+    pack::ArchiveSpec archiveSpec;
     auto plain = SampleData(2000, 16), first = SampleData(30000, 17),
          second = SampleData(30000, 18), third = SampleData(500, 19);
-    spec.entries.push_back(Entry("plain.txt", plain));
-    spec.entries.push_back(Entry("secret1.txt", first));
-    spec.entries.back().password = "swordfish";
-    spec.entries.push_back(Entry("secret2.txt", second));
-    spec.entries.back().password = "swordfish";
-    spec.entries.push_back(Entry("secret3.txt", third));
-    spec.entries.back().password = "another one";
-    Launch(spec);
+    archiveSpec.entries.push_back(Entry("plain.txt", plain));
+    archiveSpec.entries.push_back(Entry("secret1.txt", first));
+    archiveSpec.entries.back().password = "swordfish";
+    archiveSpec.entries.push_back(Entry("secret2.txt", second));
+    archiveSpec.entries.back().password = "swordfish";
+    archiveSpec.entries.push_back(Entry("secret3.txt", third));
+    archiveSpec.entries.back().password = "another one";
+    Launch(archiveSpec);
     HWND main = MainDialog();
     ASSERT_TRUE(main) << Windows();
     ASSERT_TRUE(Press(main, kExtract));
@@ -777,13 +777,13 @@ TEST_F(SelfExtractor, EntryPasswordPromptRefusesShortAndWrongAndKeepsTheRightOne
 // --- Close during a run ---------------------------------------------------------------------
 
 TEST_F(SelfExtractor, CloseDuringARunCancelsAndRemovesThePartialFile) {
-    pack::ArchiveSpec spec;
+    pack::ArchiveSpec archiveSpec;
     auto first = SampleData(4000, 20);
-    spec.entries.push_back(Entry("first.txt", first));
-    spec.entries.push_back(
+    archiveSpec.entries.push_back(Entry("first.txt", first));
+    archiveSpec.entries.push_back(
         RepeatedBlockEntry("big.bin", SampleData(kBigBlockBytes, 21), kBigBlockCopies));
-    spec.entries.push_back(Entry("after.txt", SampleData(100, 22)));
-    Launch(spec);
+    archiveSpec.entries.push_back(Entry("after.txt", SampleData(100, 22)));
+    Launch(archiveSpec);
     HWND main = MainDialog();
     ASSERT_TRUE(main) << Windows();
     ASSERT_TRUE(Press(main, kExtract));

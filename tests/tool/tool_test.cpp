@@ -306,17 +306,17 @@ TEST(ToolOverwrite, TheTerminalQuestionTakesYesNoAllAndQuit) {
 
 TEST(ToolSafety, HostileNamesAreRefusedAndNothingLandsOutsideTheDestination) {
     ScratchFolder scratch;
-    pack::ArchiveSpec spec;
+    pack::ArchiveSpec archiveSpec;
     for (const char* name : {"..\\escape.txt", "\\rooted.txt", "C:\\drive.txt",
                              "inner\\..\\..\\up.txt", "/slash.txt", "good\\kept.txt"}) {
         pack::EntrySpec e;
         e.name = name;
         std::string text = std::string("payload of ") + name;
         e.data.assign(text.begin(), text.end());
-        spec.entries.push_back(e);
+        archiveSpec.entries.push_back(e);
     }
     fs::path archive = scratch / "hostile.vorn";
-    ASSERT_TRUE(pack::WriteWholeFile(archive.string(), pack::BuildArchive(spec)));
+    ASSERT_TRUE(pack::WriteWholeFile(archive.string(), pack::BuildArchive(archiveSpec)));
     fs::path dest = scratch / "a" / "b" / "dest";
     fs::create_directories(dest);
     RunResult extract = Vorn({"x", archive.string(), "-o", dest.string()});
@@ -336,14 +336,14 @@ TEST(ToolSafety, HostileNamesAreRefusedAndNothingLandsOutsideTheDestination) {
 
 TEST(ToolSafety, ControlBytesInNamesAndCommentsNeverReachTheTerminal) {
     ScratchFolder scratch;
-    pack::ArchiveSpec spec;
+    pack::ArchiveSpec archiveSpec;
     pack::EntrySpec e;
     e.name = "evil\x1b]0;title\x07name.txt";
     e.data = {'x'};
-    spec.entries.push_back(e);
-    spec.comment = "line one\n\x1b[2Jline two";
+    archiveSpec.entries.push_back(e);
+    archiveSpec.comment = "line one\n\x1b[2Jline two";
     fs::path archive = scratch / "escape.vorn";
-    ASSERT_TRUE(pack::WriteWholeFile(archive.string(), pack::BuildArchive(spec)));
+    ASSERT_TRUE(pack::WriteWholeFile(archive.string(), pack::BuildArchive(archiveSpec)));
     RunResult list = Vorn({"list", archive.string()});
     ASSERT_EQ(list.exitCode, 0) << list.err;
     EXPECT_EQ(list.out.find('\x1b'), std::string::npos);
@@ -372,7 +372,7 @@ TEST(ToolSafety, PackRefusesNamesReadersWouldRefuseAndWritesNothing) {
 
 TEST(ToolDamage, TruncatedArchiveAndCorruptEntryGetTheirExitCodes) {
     ScratchFolder scratch;
-    pack::ArchiveSpec spec;
+    pack::ArchiveSpec archiveSpec;
     pack::EntrySpec good;
     good.name = "good.txt";
     std::string text = SampleBytes(3000, 9);
@@ -381,8 +381,8 @@ TEST(ToolDamage, TruncatedArchiveAndCorruptEntryGetTheirExitCodes) {
     pack::EntrySpec bad = good;
     bad.name = "bad.txt";
     bad.crcOverride = 0x12345678;
-    spec.entries = {good, bad};
-    std::vector<uint8_t> bytes = pack::BuildArchive(spec);
+    archiveSpec.entries = {good, bad};
+    std::vector<uint8_t> bytes = pack::BuildArchive(archiveSpec);
     fs::path corrupt = scratch / "corrupt.vorn";
     ASSERT_TRUE(pack::WriteWholeFile(corrupt.string(), bytes));
 
