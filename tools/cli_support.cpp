@@ -44,6 +44,21 @@ void OnInterrupt(int) {
     g_interrupted.store(true);
 }
 
+// One line from standard input, read byte by byte so nothing beyond it is consumed; false when
+// standard input ended before any byte came.
+bool ReadInputLine(std::string& line) {
+    bool any = false;
+    for (;;) {
+        char c;
+        ssize_t n = read(STDIN_FILENO, &c, 1);
+        if (n <= 0) break;
+        any = true;
+        if (c == '\n' || c == '\r') break;
+        line.push_back(c);
+    }
+    return any;
+}
+
 }  // namespace
 
 bool StdinIsTerminal() {
@@ -67,15 +82,7 @@ std::optional<std::string> ReadHiddenLine(const std::string& prompt) {
     std::fputs(prompt.c_str(), stderr);
     std::fflush(stderr);
     std::string line;
-    bool any = false;
-    for (;;) {
-        char c;
-        ssize_t n = read(STDIN_FILENO, &c, 1);
-        if (n <= 0) break;
-        any = true;
-        if (c == '\n' || c == '\r') break;
-        line.push_back(c);
-    }
+    bool any = ReadInputLine(line);
     if (restore) tcsetattr(STDIN_FILENO, TCSANOW, &saved);
     if (!any) {
         std::fputc('\n', stderr);
@@ -88,15 +95,7 @@ char AskChoice(const std::string& question) {
     std::fputs(question.c_str(), stderr);
     std::fflush(stderr);
     std::string line;
-    bool any = false;
-    for (;;) {
-        char c;
-        ssize_t n = read(STDIN_FILENO, &c, 1);
-        if (n <= 0) break;
-        any = true;
-        if (c == '\n' || c == '\r') break;
-        line.push_back(c);
-    }
+    bool any = ReadInputLine(line);
     if (!any) return 0;
     for (char c : line) {
         if (c != ' ' && c != '\t') return static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
