@@ -23,7 +23,7 @@ constexpr const char* kCommentName = "$comments$";
 constexpr size_t kMaxNameBytes = 255;  // a name's bytes before its NUL
 
 // Stored: raw blocks. Compressed: every block compressed. Best: each block compressed where that
-// takes fewer bytes than storing it, stored otherwise.
+// saves at least a sixteenth of the stored block, stored otherwise (EncodeBestBlock).
 enum class Method { Stored, Compressed, Best };
 
 struct EntrySpec {

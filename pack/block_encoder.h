@@ -17,11 +17,24 @@ struct EncoderOptions {
 void EncodeCompressedBlock(const uint8_t* data, uint32_t size, const EncoderOptions& options,
                            std::vector<uint8_t>& out);
 
-// Appends whichever of the compressed and the stored block of data[0 .. size) takes fewer bytes,
-// the stored one on a tie, so incompressible data never grows beyond the stored block's framing
-// and a compressed body never exceeds the decoder's 8 MiB read buffer. size is at most 8 MiB.
+// Appends the compressed block of data[0 .. size) when it is worthwhile (see
+// CompressionIsWorthwhile), the stored block otherwise. Incompressible data therefore never grows
+// beyond the stored block's framing, a compressed body never exceeds the decoder's 8 MiB read
+// buffer, and data that compresses by only a few percent (already compressed files) stays stored
+// and decodes at copy speed. size is at most 8 MiB.
 void EncodeBestBlock(const uint8_t* data, uint32_t size, const EncoderOptions& options,
                      std::vector<uint8_t>& out);
+
+// A compressed block is written only when it is at least this fraction (1/16) of the stored
+// block smaller than the stored block.
+constexpr uint64_t kWorthwhileSavingDivisor = 16;
+
+// Bytes of the stored block of size data bytes: header and body padded to 16 bytes.
+uint64_t StoredBlockBytes(uint32_t size);
+
+// Whether a compressed block of compressedBytes (header and padded body) is chosen over the
+// stored block of storedBytes: it must save at least storedBytes / 16, rounded down.
+bool CompressionIsWorthwhile(uint64_t compressedBytes, uint64_t storedBytes);
 
 // Appends one stored block of data[0 .. size) to out. size is below 2^29.
 void EncodeStoredBlock(const uint8_t* data, uint32_t size, std::vector<uint8_t>& out);

@@ -179,6 +179,17 @@ void EncodeCompressed(const uint8_t* data, uint32_t size, const EncoderOptions& 
 
 }  // namespace
 
+uint64_t StoredBlockBytes(uint32_t size) {
+    return 4 + ((uint64_t{size} + 15) & ~uint64_t{15});
+}
+
+bool CompressionIsWorthwhile(uint64_t compressedBytes, uint64_t storedBytes) {
+    // A stored block decodes at the speed of a copy; a compressed one that saves little is
+    // nearly all literals, which decode several times slower than inflate does. A few percent
+    // of space is not worth that, so the compressed block must save a sixteenth.
+    return compressedBytes <= storedBytes - storedBytes / kWorthwhileSavingDivisor;
+}
+
 void EncodeCompressedBlock(const uint8_t* data, uint32_t size, const EncoderOptions& options,
                            std::vector<uint8_t>& out) {
     size_t start = out.size();
@@ -195,8 +206,7 @@ void EncodeBestBlock(const uint8_t* data, uint32_t size, const EncoderOptions& o
                      std::vector<uint8_t>& out) {
     std::vector<uint8_t> compressed;
     EncodeCompressed(data, size, options, compressed);
-    uint64_t storedBytes = 4 + ((uint64_t{size} + 15) & ~uint64_t{15});
-    if (compressed.size() < storedBytes) {
+    if (CompressionIsWorthwhile(compressed.size(), StoredBlockBytes(size))) {
         out.insert(out.end(), compressed.begin(), compressed.end());
     } else {
         EncodeStoredBlock(data, size, out);
