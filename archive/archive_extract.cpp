@@ -45,6 +45,8 @@ uint32_t DecodeEntry(ArchiveHandle* h, const char* name, uint8_t* destination, E
     uint64_t recordOffset = 0;
     if (FindEntryByName(h, name, &info, &recordOffset) != VORN_SUCCESS) return VORN_E_NOT_FOUND;
     const uint64_t dataStart = recordOffset + kRecordSize;
+    // Mapped by the first run that gets this far, before anything of the data area is read.
+    if (!codec::MapRunMemory(&h->runMemory)) return VORN_E_NO_MEMORY;
     if (platform::FileSeek(h->archiveFd, dataStart) != static_cast<int64_t>(dataStart)) {
         return VORN_E_CORRUPT;
     }
@@ -62,6 +64,8 @@ uint32_t DecodeEntry(ArchiveHandle* h, const char* name, uint8_t* destination, E
     run.sink = sink;
     run.sinkContext = h;
     run.progress = progress;
+    run.readBuffer = h->runMemory.readBuffer;
+    run.contextTable = h->runMemory.contextTable;
     return codec::DecodeEntry(input, run);
 }
 

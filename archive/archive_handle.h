@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "archive/vorn.h"
+#include "codec/entry_run.h"
 #include "platform/platform.h"
 
 namespace archive {
@@ -99,6 +100,10 @@ struct ArchiveHandle {
     // afresh for every entry it costs a page fault per page each time, two thousand for every
     // 8 MiB entry.
     uint8_t* staging;
+    // The decoding runs' read buffer and context table, kept the same way: a run of a small entry
+    // otherwise spends most of its time faulting in fresh pages of the table. Calls on a handle
+    // come from one thread at a time, so its runs never overlap.
+    codec::RunMemory runMemory;
 };
 
 // Sink of a file extraction: receives one block's output; false when not all of it was stored.

@@ -298,6 +298,7 @@ void ReleaseHandle(ArchiveHandle* h) {
     std::free(h->nameLengths);
     std::free(h->nameHash);
     if (h->staging) platform::PageFree(h->staging, codec::BLOCK_BUFFER_SIZE);
+    codec::UnmapRunMemory(&h->runMemory);
     std::free(h);
 }
 

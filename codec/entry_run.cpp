@@ -1,6 +1,7 @@
 // The entry decoding run: block framing, body reads into one 8 MiB buffer per run, deciphering,
 // decoding, checksumming and delivery, with progress and a cancel poll at every block boundary.
-// Each run owns its read buffer and its context table, so runs on separate handles can overlap.
+// A run works in a read buffer and a context table that are its own or lent by a caller that keeps
+// them between runs; either way no two overlapping runs share them.
 #include "codec/entry_run.h"
 
 #include <cstring>
@@ -18,7 +19,6 @@ namespace {
 constexpr uint32_t BLOCK_STORED = 0;
 constexpr uint32_t BLOCK_COMPRESSED = 1;
 constexpr uint32_t BLOCK_HEADER_BYTES = 4;
-constexpr size_t READ_BUFFER_BYTES = BLOCK_BUFFER_SIZE + BODY_READ_SLACK;
 
 // Reads exactly count bytes unless the data area ends or fails first.
 bool ReadExactly(const EntryInput& input, void* buffer, uint32_t count) {
@@ -33,25 +33,53 @@ bool ReadExactly(const EntryInput& input, void* buffer, uint32_t count) {
     return true;
 }
 
-struct RunMemory {
-    uint8_t* readBuffer = nullptr;
-    ContextTable* contextTable = nullptr;
-
-    ~RunMemory() {
-        if (readBuffer != nullptr) platform::PageFree(readBuffer, READ_BUFFER_BYTES);
-        if (contextTable != nullptr) platform::PageFree(contextTable, sizeof(ContextTable));
-    }
+// What a run mapped for itself, unmapped on every return; memory the caller lent is not in it.
+struct OwnedMemory : RunMemory {
+    OwnedMemory() : RunMemory{nullptr, nullptr} {}
+    ~OwnedMemory() { UnmapRunMemory(this); }
 };
 
 }  // namespace
 
+bool MapRunMemory(RunMemory* memory) {
+    if (memory->readBuffer == nullptr) {
+        memory->readBuffer = static_cast<uint8_t*>(platform::PageAlloc(RUN_READ_BUFFER_BYTES));
+        if (memory->readBuffer == nullptr) return false;
+    }
+    if (memory->contextTable == nullptr) {
+        memory->contextTable =
+            static_cast<ContextTable*>(platform::PageAlloc(sizeof(ContextTable)));
+        if (memory->contextTable == nullptr) return false;
+    }
+    return true;
+}
+
+void UnmapRunMemory(RunMemory* memory) {
+    if (memory->readBuffer != nullptr)
+        platform::PageFree(memory->readBuffer, RUN_READ_BUFFER_BYTES);
+    if (memory->contextTable != nullptr) {
+        platform::PageFree(memory->contextTable, sizeof(ContextTable));
+    }
+    memory->readBuffer = nullptr;
+    memory->contextTable = nullptr;
+}
+
 uint32_t DecodeEntry(const EntryInput& input, const EntryRun& run) {
     Crc32 crc;
-    RunMemory memory;
-    memory.readBuffer = static_cast<uint8_t*>(platform::PageAlloc(READ_BUFFER_BYTES));
-    if (memory.readBuffer == nullptr) return kRunNoMemory;
-    memory.contextTable = static_cast<ContextTable*>(platform::PageAlloc(sizeof(ContextTable)));
-    if (memory.contextTable == nullptr) return kRunNoMemory;
+    // Only what the caller did not lend is mapped here, and only that is unmapped on return.
+    OwnedMemory owned;
+    uint8_t* readBuffer = run.readBuffer;
+    if (readBuffer == nullptr) {
+        owned.readBuffer = static_cast<uint8_t*>(platform::PageAlloc(RUN_READ_BUFFER_BYTES));
+        if (owned.readBuffer == nullptr) return kRunNoMemory;
+        readBuffer = owned.readBuffer;
+    }
+    ContextTable* contextTable = run.contextTable;
+    if (contextTable == nullptr) {
+        owned.contextTable = static_cast<ContextTable*>(platform::PageAlloc(sizeof(ContextTable)));
+        if (owned.contextTable == nullptr) return kRunNoMemory;
+        contextTable = owned.contextTable;
+    }
 
     const bool fileMode = run.sink != nullptr;
     const bool decipher = run.encrypted && run.password != nullptr;
@@ -82,7 +110,7 @@ uint32_t DecodeEntry(const EntryInput& input, const EntryRun& run) {
         if (length == 0 || bodyBytes > BLOCK_BUFFER_SIZE) return kRunCorrupt;
         consumed += BLOCK_HEADER_BYTES + bodyBytes;
 
-        uint8_t* body = memory.readBuffer;
+        uint8_t* body = readBuffer;
         if (!ReadExactly(input, body, bodyBytes)) return kRunCorrupt;
         memset(body + bodyBytes, 0, BODY_READ_SLACK);
         if (decipher) DecryptBuffer(body, bodyBytes, run.password);
@@ -98,8 +126,8 @@ uint32_t DecodeEntry(const EntryInput& input, const EntryRun& run) {
             }
             uint32_t capacity =
                 room < BLOCK_BUFFER_SIZE ? static_cast<uint32_t>(room) : BLOCK_BUFFER_SIZE;
-            uint32_t status = DecodeCompressedBlock(body, bodyBytes, memory.contextTable, out,
-                                                    capacity, &outputBytes);
+            uint32_t status =
+                DecodeCompressedBlock(body, bodyBytes, contextTable, out, capacity, &outputBytes);
             if (status != kBlockOk) return status;
             output = out;
         } else {
