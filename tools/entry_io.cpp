@@ -23,13 +23,30 @@ thread_local ProgressTarget* t_progress = nullptr;
 constexpr uint64_t kInMemoryTestLimit = 256u << 20;
 
 std::atomic<unsigned> g_drainCounter{0};
+std::atomic<uint64_t> g_tempCounter{0};
 
-// umask can only be read by setting it, so it is read once, before main and any worker.
-const mode_t g_umask = [] {
-    mode_t old = umask(022);
-    umask(old);
-    return old;
-}();
+// Tries of different names before giving up on a folder where every name tried exists.
+constexpr int kTempNameTries = 64;
+
+// Creates an empty temporary file beside path, named ".<leaf>.vorn-<pid>-<n>", with the usual
+// permissions of a new file (umask applies); returns its name, or an empty string with error
+// set. O_EXCL and O_NOFOLLOW make the open fail rather than reuse or follow anything that
+// already stands at the name, so no other file can be written through it.
+std::string CreateTempBeside(const std::string& dir, const std::string& leaf, std::string& error) {
+    const std::string stem =
+        dir + "/." + leaf.substr(0, 200) + ".vorn-" + std::to_string(getpid()) + "-";
+    for (int attempt = 0; attempt < kTempNameTries; ++attempt) {
+        std::string name = stem + std::to_string(g_tempCounter.fetch_add(1));
+        int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            close(fd);
+            return name;
+        }
+        if (errno != EEXIST) break;
+    }
+    error = "cannot create a file in " + dir + ": " + std::strerror(errno);
+    return {};
+}
 
 uint32_t DecodeThroughPipe(void* handle, const VORN_FILEINFO& info, const char* password,
                            const std::string& scratchDir) {
@@ -97,18 +114,8 @@ uint32_t ExtractToPath(void* handle, const VORN_FILEINFO& info, const char* pass
     size_t slash = path.rfind('/');
     std::string dir = slash == std::string::npos ? "." : path.substr(0, slash);
     std::string leaf = slash == std::string::npos ? path : path.substr(slash + 1);
-    std::string temp = dir + "/." + leaf.substr(0, 200) + ".vorn-XXXXXX";
-    std::vector<char> templ(temp.begin(), temp.end());
-    templ.push_back(0);
-    int fd = mkstemp(templ.data());
-    if (fd < 0) {
-        error = "cannot create a file in " + dir + ": " + std::strerror(errno);
-        return VORN_E_INVALID_ARGUMENT;
-    }
-    // mkstemp makes the file private; an extracted file gets the usual permissions instead.
-    fchmod(fd, 0666 & ~g_umask);
-    close(fd);
-    temp = templ.data();
+    const std::string temp = CreateTempBeside(dir, leaf, error);
+    if (temp.empty()) return VORN_E_INVALID_ARGUMENT;
     uint32_t status =
         vorn_DecompressToFile(handle, info.szName, temp.c_str(), ReportEntryProgress, password);
     if (status != VORN_SUCCESS) {

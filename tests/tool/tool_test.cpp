@@ -94,6 +94,33 @@ TEST(ToolRoundTrip, ExtractGivesBackTheBytesTimesAndReadOnlyBit) {
     EXPECT_NE(writable & fs::perms::owner_write, fs::perms::none);
 }
 
+// Files are written under a temporary name and renamed when their CRC checked out.
+TEST(ToolRoundTrip, ExtractedFilesGetTheUsualPermissionsAndNoTemporaryFileRemains) {
+    ScratchFolder scratch;
+    fs::path tree = MakeSampleTree(scratch);
+    fs::path archive = scratch / "sample.vorn";
+    ASSERT_EQ(Vorn({"a", "-q", "-p", "secret", "--encrypt-only", "tree/docs/*", archive.string(),
+                    tree.string()})
+                  .exitCode,
+              0);
+    const mode_t mask = umask(022);
+    umask(mask);
+    for (const char* jobs : {"1", "2"}) {
+        fs::path out = scratch / (std::string("out") + jobs);
+        // No password: the enciphered entries fail, the others are written.
+        RunResult run = Vorn({"x", "-q", "-j", jobs, archive.string(), "-o", out.string()});
+        EXPECT_EQ(run.exitCode, 1) << run.err;
+        struct stat st;
+        ASSERT_EQ(stat((out / "tree" / "readme.txt").c_str(), &st), 0) << jobs;
+        EXPECT_EQ(st.st_mode & 0777, 0666 & ~mask) << jobs;
+        EXPECT_FALSE(fs::exists(out / "tree" / "docs" / "guide.txt")) << jobs;
+        for (const auto& item : fs::recursive_directory_iterator(out)) {
+            EXPECT_EQ(item.path().filename().string().find(".vorn-"), std::string::npos)
+                << "left behind: " << item.path();
+        }
+    }
+}
+
 TEST(ToolRoundTrip, StoredArchivesAndSubsetsByPattern) {
     ScratchFolder scratch;
     fs::path tree = MakeSampleTree(scratch);
