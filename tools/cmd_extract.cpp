@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -18,6 +19,7 @@
 #include "tools/commands.h"
 #include "tools/entry_io.h"
 #include "tools/entry_path.h"
+#include "tools/extract_schedule.h"
 
 namespace tool {
 
@@ -202,36 +204,60 @@ int RunExtract(Options& options) {
     jobs = std::min<unsigned>(jobs, ProgressBar::kSlots);
     jobs = std::max<unsigned>(1, std::min<unsigned>(jobs, static_cast<unsigned>(plan.size())));
 
+    // Workers share one queue. With several, the costliest entries go first, so that no large
+    // entry starts last and keeps one worker busy while the others have nothing left; one
+    // worker keeps the directory order, which its listing then follows.
+    std::vector<size_t> queue(plan.size());
+    if (jobs > 1) {
+        std::vector<uint64_t> work(plan.size());
+        for (size_t i = 0; i < plan.size(); ++i) {
+            work[i] =
+                EstimatedExtractionWork(plan[i].info.qwUnpackedSize, plan[i].info.qwStoredSize);
+        }
+        queue = CostliestFirst(work);
+    } else {
+        for (size_t i = 0; i < plan.size(); ++i) queue[i] = i;
+    }
+
     // Ctrl-C cancels the entries in progress (their unfinished files are removed) and starts
-    // no more; a watcher passes it to the library, which stops within one block.
+    // no more; a watcher passes it to the library, which stops within one block. The watcher
+    // is woken as soon as the workers are done, so it never holds up the end of the command.
     CatchInterrupt();
     std::mutex handlesLock;
     std::vector<void*> handles;
-    std::atomic<bool> workersDone{false};
+    bool workersDone = false;  // under handlesLock
+    std::condition_variable workersDoneSignal;
     std::thread watcher([&] {
-        while (!workersDone.load()) {
+        std::unique_lock<std::mutex> lock(handlesLock);
+        while (!workersDone) {
             if (Interrupted()) {
-                std::lock_guard<std::mutex> lock(handlesLock);
                 for (void* h : handles) vorn_CancelOperation(h);
             }
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            workersDoneSignal.wait_for(lock, std::chrono::milliseconds(50));
         }
     });
 
     std::atomic<size_t> next{0};
     auto worker = [&](int slot) {
+        // The first worker uses the handle the plan was made with; opening an archive scans
+        // and walks it, which only the other workers need to do again for their own handles.
         Archive own;
-        uint32_t openStatus =
-            own.Open(archivePath, archivePassword ? archivePassword->c_str() : nullptr);
+        void* handle = archive.handle();
+        uint32_t openStatus = VORN_SUCCESS;
+        if (slot != 0) {
+            openStatus =
+                own.Open(archivePath, archivePassword ? archivePassword->c_str() : nullptr);
+            handle = own.handle();
+        }
         if (openStatus == VORN_SUCCESS) {
             std::lock_guard<std::mutex> lock(handlesLock);
-            handles.push_back(own.handle());
+            handles.push_back(handle);
         }
         for (;;) {
             if (Interrupted()) break;
-            size_t i = next.fetch_add(1);
-            if (i >= plan.size()) break;
-            PlannedEntry& e = plan[i];
+            size_t q = next.fetch_add(1);
+            if (q >= queue.size()) break;
+            PlannedEntry& e = plan[queue[q]];
             if (openStatus != VORN_SUCCESS) {
                 e.status = openStatus;
                 continue;
@@ -249,7 +275,7 @@ int RunExtract(Options& options) {
             ProgressTarget target{&bar, slot, e.info.qwUnpackedSize};
             {
                 ScopedProgress scope(&target);
-                e.status = ExtractToPath(own.handle(), e.info, entryPassword, e.target, e.error);
+                e.status = ExtractToPath(handle, e.info, entryPassword, e.target, e.error);
             }
             bar.Add(e.info.qwUnpackedSize);
             if (e.status == VORN_SUCCESS && !options.quiet) {
@@ -257,7 +283,7 @@ int RunExtract(Options& options) {
             }
         }
         std::lock_guard<std::mutex> lock(handlesLock);
-        handles.erase(std::remove(handles.begin(), handles.end(), own.handle()), handles.end());
+        handles.erase(std::remove(handles.begin(), handles.end(), handle), handles.end());
     };
     if (jobs == 1) {
         worker(0);
@@ -266,7 +292,11 @@ int RunExtract(Options& options) {
         for (unsigned j = 0; j < jobs; ++j) threads.emplace_back(worker, static_cast<int>(j));
         for (auto& t : threads) t.join();
     }
-    workersDone.store(true);
+    {
+        std::lock_guard<std::mutex> lock(handlesLock);
+        workersDone = true;
+    }
+    workersDoneSignal.notify_one();
     watcher.join();
     bar.Finish();
     if (Interrupted()) {
