@@ -42,14 +42,14 @@ bool WriteToOutput(void* handle, const uint8_t* bytes, uint32_t count) {
 uint32_t DecodeEntry(ArchiveHandle* h, const char* name, uint8_t* destination, EntrySink sink,
                      ProgressCallback progress) {
     VORN_FILEINFO info;
-    uint64_t recordOffset = 0;
-    if (FindEntryByName(h, name, &info, &recordOffset) != VORN_SUCCESS) return VORN_E_NOT_FOUND;
-    const uint64_t dataStart = recordOffset + kRecordSize;
+    if (FindEntryByName(h, name, &info, nullptr) != VORN_SUCCESS) return VORN_E_NOT_FOUND;
+    return DecodeFoundEntry(h, info, destination, sink, progress);
+}
+
+uint32_t DecodeFoundEntry(ArchiveHandle* h, const VORN_FILEINFO& info, uint8_t* destination,
+                          EntrySink sink, ProgressCallback progress) {
     // Mapped by the first run that gets this far, before anything of the data area is read.
     if (!codec::MapRunMemory(&h->runMemory)) return VORN_E_NO_MEMORY;
-    if (platform::FileSeek(h->archiveFd, dataStart) != static_cast<int64_t>(dataStart)) {
-        return VORN_E_CORRUPT;
-    }
     codec::EntryInput input;
     input.context = h;
     input.read = ReadEntryData;
@@ -91,7 +91,7 @@ uint32_t vorn_DecompressToFile(void* handle, const char* name, const char* path,
 
     uint32_t status = VORN_SUCCESS;
     VORN_FILEINFO info;
-    if (vorn_GetFileInfo(h, &info, name) != VORN_SUCCESS) {
+    if (archive::FindEntryByName(h, name, &info, nullptr) != VORN_SUCCESS) {
         status = VORN_E_NOT_FOUND;
     } else if ((info.dwAttributes & VORN_ATTR_ENCRYPTED) && !password) {
         status = VORN_E_PASSWORD_NEEDED;
@@ -108,8 +108,8 @@ uint32_t vorn_DecompressToFile(void* handle, const char* name, const char* path,
             if (!h->staging) {
                 h->staging = static_cast<uint8_t*>(platform::PageAlloc(codec::BLOCK_BUFFER_SIZE));
             }
-            status = h->staging ? archive::DecodeEntry(h, name, h->staging, archive::WriteToOutput,
-                                                       progress)
+            status = h->staging ? archive::DecodeFoundEntry(h, info, h->staging,
+                                                            archive::WriteToOutput, progress)
                                 : VORN_E_NO_MEMORY;
         }
         h->pszOperationPassword = nullptr;
@@ -128,13 +128,15 @@ uint32_t vorn_DecompressToPtr(void* handle, const char* name, unsigned char* buf
     // Checked before the lookup: no name that long is in any table, and 2 is this case's answer.
     if (std::strlen(name) > 256) return VORN_E_INVALID_ARGUMENT;
     VORN_FILEINFO info;
-    if (vorn_GetFileInfo(h, &info, name) != VORN_SUCCESS) return VORN_E_NOT_FOUND;
+    if (archive::FindEntryByName(h, name, &info, nullptr) != VORN_SUCCESS) {
+        return VORN_E_NOT_FOUND;
+    }
     if (info.qwUnpackedSize >> 32) return VORN_E_NO_MEMORY;
     if ((info.dwAttributes & VORN_ATTR_ENCRYPTED) && !password) return VORN_E_PASSWORD_NEEDED;
     if (!buffer && info.qwUnpackedSize > 0) return VORN_E_INVALID_ARGUMENT;
     h->pszOperationPassword = password;
     platform::EventReset(h->cancelEvent);
-    uint32_t status = archive::DecodeEntry(h, name, buffer, nullptr, progress);
+    uint32_t status = archive::DecodeFoundEntry(h, info, buffer, nullptr, progress);
     h->pszOperationPassword = nullptr;
     return status;
 }

@@ -115,13 +115,18 @@ void FillFileInfo(const EntryRecord& record, VORN_FILEINFO* info);
 
 // Whether the name table holds name, and at which index (the first one that carries it).
 bool FindNameIndex(ArchiveHandle* h, const char* name, uint64_t* index);
-// Statuses of vorn_GetFileInfo; on success fills info and *recordOffset when given.
+// Statuses of vorn_GetFileInfo; on success fills info and *recordOffset when given, and leaves
+// the archive descriptor just past the record, where the entry's data area starts.
 uint32_t FindEntryByName(ArchiveHandle* h, const char* name, VORN_FILEINFO* info,
                          uint64_t* recordOffset);
 
 // One entry's decoding run; sink null means memory mode with destination the caller's buffer.
 uint32_t DecodeEntry(ArchiveHandle* h, const char* name, uint8_t* destination, EntrySink sink,
                      ProgressCallback progress);
+// The run of an entry that FindEntryByName has just found (info as it filled it): the lookup left
+// the descriptor at the data area, so an extraction call looks the entry up once, not twice.
+uint32_t DecodeFoundEntry(ArchiveHandle* h, const VORN_FILEINFO& info, uint8_t* destination,
+                          EntrySink sink, ProgressCallback progress);
 bool WriteToOutput(void* handle, const uint8_t* bytes, uint32_t count);
 
 // The output file's folder as the Windows runtime's path splitting gives it: drive ("X:") and

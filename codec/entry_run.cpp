@@ -19,17 +19,21 @@ namespace {
 constexpr uint32_t BLOCK_STORED = 0;
 constexpr uint32_t BLOCK_COMPRESSED = 1;
 constexpr uint32_t BLOCK_HEADER_BYTES = 4;
+// The next block's header is read into the slack behind a body.
+static_assert(BODY_READ_SLACK >= BLOCK_HEADER_BYTES, "no room for the next block's header");
 
-// Reads exactly count bytes unless the data area ends or fails first.
-bool ReadExactly(const EntryInput& input, void* buffer, uint32_t count) {
+// Reads at least need and at most count bytes into buffer; false when the data area ends or fails
+// first. *got receives the bytes read.
+bool ReadAtLeast(const EntryInput& input, void* buffer, uint32_t need, uint32_t count,
+                 uint32_t* got) {
     uint8_t* at = static_cast<uint8_t*>(buffer);
     uint32_t done = 0;
-    while (done < count) {
-        int64_t got = input.read(input.context, at + done, count - done);
-        if (got <= 0) return false;
-        if (static_cast<uint64_t>(got) > count - done) return false;
-        done += static_cast<uint32_t>(got);
+    while (done < need) {
+        int64_t n = input.read(input.context, at + done, count - done);
+        if (n <= 0 || static_cast<uint64_t>(n) > count - done) return false;
+        done += static_cast<uint32_t>(n);
     }
+    *got = done;
     return true;
 }
 
@@ -86,9 +90,14 @@ uint32_t DecodeEntry(const EntryInput& input, const EntryRun& run) {
     uint64_t consumed = 0;
     uint64_t delivered = 0;  // memory mode: bytes written to the caller's buffer
 
+    // A block's body is read together with the header of the block after it, one read per block
+    // rather than two; headerHeld counts the header bytes that came that way.
+    uint8_t header[BLOCK_HEADER_BYTES];
+    uint32_t headerHeld = 0;
     while (consumed < run.storedSize) {
-        uint8_t header[BLOCK_HEADER_BYTES];
-        if (!ReadExactly(input, header, BLOCK_HEADER_BYTES)) return kRunCorrupt;
+        uint32_t got;
+        uint32_t missing = BLOCK_HEADER_BYTES - headerHeld;
+        if (!ReadAtLeast(input, header + headerHeld, missing, missing, &got)) return kRunCorrupt;
         if (run.progress != nullptr) {
             double share = static_cast<double>(consumed) / static_cast<double>(run.storedSize);
             run.progress(static_cast<int>(share * 100));
@@ -111,7 +120,10 @@ uint32_t DecodeEntry(const EntryInput& input, const EntryRun& run) {
         consumed += BLOCK_HEADER_BYTES + bodyBytes;
 
         uint8_t* body = readBuffer;
-        if (!ReadExactly(input, body, bodyBytes)) return kRunCorrupt;
+        uint32_t readAhead = consumed < run.storedSize ? BLOCK_HEADER_BYTES : 0;
+        if (!ReadAtLeast(input, body, bodyBytes, bodyBytes + readAhead, &got)) return kRunCorrupt;
+        headerHeld = got - bodyBytes;
+        memcpy(header, body + bodyBytes, headerHeld);
         memset(body + bodyBytes, 0, BODY_READ_SLACK);
         if (decipher) DecryptBuffer(body, bodyBytes, run.password);
 

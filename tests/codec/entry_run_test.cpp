@@ -57,11 +57,15 @@ struct FakeArchive {
     std::string sunk;
     int sinkCalls = 0;
     int failSinkAtCall = -1;
+    int reads = 0;
+    uint32_t largestRead = UINT32_MAX;  // a read returns at most this many bytes
 
     static int64_t Read(void* context, void* buffer, uint32_t count) {
         FakeArchive* self = static_cast<FakeArchive*>(context);
+        ++self->reads;
         size_t left = self->area.size() - self->offset;
         size_t n = count < left ? count : left;
+        if (n > self->largestRead) n = self->largestRead;
         memcpy(buffer, self->area.data() + self->offset, n);
         self->offset += n;
         self->bytesRead += n;
@@ -355,6 +359,131 @@ TEST_F(EntryRunTest, EncipheredBodiesAreDecipheredOnlyForEncryptedEntries) {
     run.password = "secret";
     EXPECT_EQ(RunToSink(run), 0u);
     EXPECT_EQ(archive_.sunk, all);
+}
+
+TEST_F(EntryRunTest, EachBlockIsOneReadThatBringsTheNextBlocksHeader) {
+    AddStoredPadded(&archive_.area, "one");
+    AddCompressed(&archive_.area,
+                  {codec_test::Lit('t'), codec_test::Lit('w'), codec_test::Lit('o')});
+    AddStoredPadded(&archive_.area, "three");
+    EXPECT_EQ(RunToSink(BaseRun(BitwiseCrc32("onetwothree"))), 0u);
+    EXPECT_EQ(archive_.sunk, "onetwothree");
+    EXPECT_EQ(archive_.reads, 4) << "the first header, then one read per block";
+    EXPECT_EQ(archive_.bytesRead, archive_.area.size()) << "nothing past the data area";
+}
+
+TEST_F(EntryRunTest, HeadersSplitOverShortReadsStillFrameTheBlocks) {
+    std::vector<uint8_t> expected;
+    std::vector<codec_test::Token> tokens = codec_test::RandomValidTokens(5, 300, 4, &expected);
+    AddStoredPadded(&archive_.area, "abcdefghijklmnopq");
+    AddCompressed(&archive_.area, tokens);
+    AddStoredPadded(&archive_.area, "z");
+    std::string all = "abcdefghijklmnopq" + std::string(expected.begin(), expected.end()) + "z";
+    for (uint32_t largest : {1u, 3u, 5u, 18u}) {
+        archive_.offset = 0;
+        archive_.sunk.clear();
+        archive_.largestRead = largest;
+        EXPECT_EQ(RunToSink(BaseRun(BitwiseCrc32(all))), 0u) << largest;
+        EXPECT_EQ(archive_.sunk, all) << largest;
+    }
+}
+
+// Memory a caller lends to successive runs holds whatever the run before left in it.
+class LentMemoryTest : public EntryRunTest {
+  protected:
+    void SetUp() override {
+        EntryRunTest::SetUp();
+        ASSERT_TRUE(codec::MapRunMemory(&memory_));
+        Scribble(0x5A);
+    }
+    void TearDown() override {
+        codec::UnmapRunMemory(&memory_);
+        EXPECT_EQ(memory_.readBuffer, nullptr);
+        EXPECT_EQ(memory_.contextTable, nullptr);
+    }
+    void Scribble(uint8_t seed) {
+        uint8_t* table = reinterpret_cast<uint8_t*>(memory_.contextTable);
+        for (size_t i = 0; i < sizeof(codec::ContextTable); ++i) table[i] = seed ^ (i * 131 >> 3);
+        memset(memory_.readBuffer, seed, codec::RUN_READ_BUFFER_BYTES);
+    }
+    EntryRun Lent(uint32_t crc) {
+        EntryRun run = BaseRun(crc);
+        run.readBuffer = memory_.readBuffer;
+        run.contextTable = memory_.contextTable;
+        return run;
+    }
+    // A three-block entry whose middle block matches against its own first bytes.
+    std::string ThreeBlocks(uint32_t seed) {
+        std::vector<uint8_t> expected;
+        std::vector<codec_test::Token> tokens =
+            codec_test::RandomValidTokens(seed, 800, 6, &expected);
+        archive_ = FakeArchive();
+        AddCompressed(&archive_.area, tokens);
+        AddStoredPadded(&archive_.area, "between");
+        AddCompressed(&archive_.area, tokens);
+        std::string block(expected.begin(), expected.end());
+        return block + "between" + block;
+    }
+    codec::RunMemory memory_ = {nullptr, nullptr};
+};
+
+TEST_F(LentMemoryTest, RunsInScribbledMemoryAndLeavesItMapped) {
+    std::string all = ThreeBlocks(31);
+    RunResult r = RunToMemory(Lent(BitwiseCrc32(all)), all.size());
+    EXPECT_EQ(r.status, 0u);
+    EXPECT_EQ(r.output, all);
+    // The bodies went through the lent buffer, which is still there to be written.
+    EXPECT_NE(memory_.readBuffer[0], 0x5A);
+    memory_.readBuffer[codec::RUN_READ_BUFFER_BYTES - 1] = 1;
+}
+
+TEST_F(LentMemoryTest, RunAfterAFailedRunDecodesAsIfFirst) {
+    std::string good = ThreeBlocks(32);
+    std::vector<uint8_t> goodArea = archive_.area;
+
+    // A block that fails halfway, when the caller's buffer ends inside it, after a block that
+    // filled the table.
+    archive_ = FakeArchive();
+    std::vector<uint8_t> first, second;
+    AddCompressed(&archive_.area, codec_test::RandomValidTokens(33, 900, 6, &first));
+    AddCompressed(&archive_.area, codec_test::RandomValidTokens(34, 400, 6, &second));
+    EXPECT_EQ(RunToMemory(Lent(0), first.size() + second.size() / 2).status, 3u);
+
+    archive_ = FakeArchive();
+    archive_.area = goodArea;
+    RunResult r = RunToMemory(Lent(BitwiseCrc32(good)), good.size());
+    EXPECT_EQ(r.status, 0u);
+    EXPECT_EQ(r.output, good);
+}
+
+TEST_F(LentMemoryTest, CancelledAndWronglyDecipheredRunsLeaveNothingBehind) {
+    std::string good = ThreeBlocks(35);
+    std::vector<uint8_t> plain = archive_.area;
+    archive_.pollsBeforeCancel = 2;
+    EXPECT_EQ(RunToMemory(Lent(BitwiseCrc32(good)), good.size()).status, 2u);
+
+    // The same blocks enciphered: a wrong password fills buffer and table with noise first.
+    std::vector<uint8_t> sealed = plain;
+    for (size_t at = 0; at < sealed.size();) {
+        uint32_t word = codec::LoadLittle32(&sealed[at]);
+        uint32_t body = (word & 7) == 1 ? codec::RoundUp16(codec::BitsToBytes(word >> 3))
+                                        : codec::RoundUp16(word >> 3);
+        EncryptBuffer(&sealed[at + 4], body, "right");
+        at += 4 + body;
+    }
+    EntryRun run = Lent(BitwiseCrc32(good));
+    run.encrypted = true;
+    run.password = "wrong";
+    archive_ = FakeArchive();
+    archive_.area = sealed;
+    EXPECT_NE(RunToMemory(run, good.size()).status, 0u);
+
+    run.password = "right";
+    archive_ = FakeArchive();
+    archive_.area = sealed;
+    RunResult r = RunToMemory(run, good.size());
+    EXPECT_EQ(r.status, 0u);
+    EXPECT_EQ(r.output, good);
 }
 
 }  // namespace
