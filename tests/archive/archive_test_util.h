@@ -102,5 +102,9 @@ inline uint32_t GetU32(const std::vector<uint8_t>& bytes, size_t at) {
     for (int i = 3; i >= 0; --i) v = (v << 8) | bytes[at + i];
     return v;
 }
+// The stored size of the 40-byte record at record.
+inline uint64_t LoadStoredSize(const std::vector<uint8_t>& bytes, size_t record) {
+    return GetU32(bytes, record + 8) | (uint64_t{GetU32(bytes, record + 12)} << 32);
+}
 
 }  // namespace archive_test
