@@ -59,8 +59,9 @@ bool MapRunMemory(RunMemory* memory) {
 }
 
 void UnmapRunMemory(RunMemory* memory) {
-    if (memory->readBuffer != nullptr)
+    if (memory->readBuffer != nullptr) {
         platform::PageFree(memory->readBuffer, RUN_READ_BUFFER_BYTES);
+    }
     if (memory->contextTable != nullptr) {
         platform::PageFree(memory->contextTable, sizeof(ContextTable));
     }
