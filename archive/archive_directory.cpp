@@ -9,11 +9,19 @@
 
 namespace archive {
 
-bool ReadRecord(ArchiveHandle* h, uint64_t offset, EntryRecord* record) {
-    uint8_t bytes[kRecordSize];
+bool ReadRecord(ArchiveHandle* h, uint64_t offset, EntryRecord* record, DataAhead* ahead) {
+    uint8_t bytes[kRecordSize + sizeof ahead->bytes];
+    uint32_t wanted = ahead ? sizeof bytes : kRecordSize;
     if (platform::FileSeek(h->archiveFd, offset) != static_cast<int64_t>(offset)) return false;
-    if (platform::FileRead(h->archiveFd, bytes, kRecordSize) != kRecordSize) return false;
+    int64_t got = platform::FileRead(h->archiveFd, bytes, wanted);
+    if (got < static_cast<int64_t>(kRecordSize) || got > static_cast<int64_t>(wanted)) {
+        return false;
+    }
     DecodeRecord(bytes, record);
+    if (ahead) {
+        ahead->count = static_cast<uint32_t>(got) - kRecordSize;
+        std::memcpy(ahead->bytes, bytes + kRecordSize, ahead->count);
+    }
     return true;
 }
 
@@ -62,7 +70,8 @@ bool FindNameIndex(ArchiveHandle* h, const char* name, uint64_t* index) {
 }
 
 uint32_t FindEntryByName(ArchiveHandle* h, const char* name, VORN_FILEINFO* info,
-                         uint64_t* recordOffset) {
+                         uint64_t* recordOffset, DataAhead* ahead) {
+    if (ahead) ahead->count = 0;
     if (h->header.qwEntryCount == 0 || h->header.dwVersion != kVersionCurrent) {
         return VORN_E_NOT_FOUND;
     }
@@ -72,13 +81,13 @@ uint32_t FindEntryByName(ArchiveHandle* h, const char* name, VORN_FILEINFO* info
     uint64_t offset;
     if (index < h->qwRecordCount) {
         offset = h->recordOffsets[index];
-        if (!ReadRecord(h, offset, &record)) return VORN_E_UNKNOWN;
+        if (!ReadRecord(h, offset, &record, ahead)) return VORN_E_UNKNOWN;
     } else {
         // A name found beyond the entry count: a walk from the first record goes on over the
         // trailer and the name table as if they were records, until the file ends.
         offset = h->qwTrailerOffset;
         for (uint64_t k = h->qwRecordCount;; ++k) {
-            if (!ReadRecord(h, offset, &record)) return VORN_E_UNKNOWN;
+            if (!ReadRecord(h, offset, &record, ahead)) return VORN_E_UNKNOWN;
             if (k == index) break;
             uint64_t dataStart = offset + kRecordSize;
             if (dataStart > h->qwFileLength || record.qwStoredSize > h->qwFileLength - dataStart) {

@@ -11,14 +11,27 @@
 namespace archive {
 namespace {
 
+// What a run reads from: the archive descriptor, after the data bytes its lookup read ahead.
+struct RunSource {
+    ArchiveHandle* h;
+    DataAhead ahead;
+    uint32_t aheadUsed;
+};
+
 int64_t ReadEntryData(void* context, void* buffer, uint32_t count) {
-    auto* h = static_cast<ArchiveHandle*>(context);
-    return platform::FileRead(h->archiveFd, buffer, count);
+    auto* source = static_cast<RunSource*>(context);
+    if (source->aheadUsed < source->ahead.count) {
+        uint32_t n = source->ahead.count - source->aheadUsed;
+        if (n > count) n = count;
+        std::memcpy(buffer, source->ahead.bytes + source->aheadUsed, n);
+        source->aheadUsed += n;
+        return n;
+    }
+    return platform::FileRead(source->h->archiveFd, buffer, count);
 }
 
 bool PollCancel(void* context) {
-    auto* h = static_cast<ArchiveHandle*>(context);
-    return platform::EventPollAndClear(h->cancelEvent);
+    return platform::EventPollAndClear(static_cast<RunSource*>(context)->h->cancelEvent);
 }
 
 }  // namespace
@@ -42,16 +55,18 @@ bool WriteToOutput(void* handle, const uint8_t* bytes, uint32_t count) {
 uint32_t DecodeEntry(ArchiveHandle* h, const char* name, uint8_t* destination, EntrySink sink,
                      ProgressCallback progress) {
     VORN_FILEINFO info;
-    if (FindEntryByName(h, name, &info, nullptr) != VORN_SUCCESS) return VORN_E_NOT_FOUND;
-    return DecodeFoundEntry(h, info, destination, sink, progress);
+    DataAhead ahead;
+    if (FindEntryByName(h, name, &info, nullptr, &ahead) != VORN_SUCCESS) return VORN_E_NOT_FOUND;
+    return DecodeFoundEntry(h, info, ahead, destination, sink, progress);
 }
 
-uint32_t DecodeFoundEntry(ArchiveHandle* h, const VORN_FILEINFO& info, uint8_t* destination,
-                          EntrySink sink, ProgressCallback progress) {
-    // Mapped by the first run that gets this far, before anything of the data area is read.
+uint32_t DecodeFoundEntry(ArchiveHandle* h, const VORN_FILEINFO& info, const DataAhead& ahead,
+                          uint8_t* destination, EntrySink sink, ProgressCallback progress) {
+    // Mapped by the first run that gets this far, before more of the data area is read.
     if (!codec::MapRunMemory(&h->runMemory)) return VORN_E_NO_MEMORY;
+    RunSource source = {h, ahead, 0};
     codec::EntryInput input;
-    input.context = h;
+    input.context = &source;
     input.read = ReadEntryData;
     input.pollCancel = PollCancel;
     codec::EntryRun run;
@@ -91,7 +106,8 @@ uint32_t vorn_DecompressToFile(void* handle, const char* name, const char* path,
 
     uint32_t status = VORN_SUCCESS;
     VORN_FILEINFO info;
-    if (archive::FindEntryByName(h, name, &info, nullptr) != VORN_SUCCESS) {
+    archive::DataAhead ahead;
+    if (archive::FindEntryByName(h, name, &info, nullptr, &ahead) != VORN_SUCCESS) {
         status = VORN_E_NOT_FOUND;
     } else if ((info.dwAttributes & VORN_ATTR_ENCRYPTED) && !password) {
         status = VORN_E_PASSWORD_NEEDED;
@@ -108,7 +124,7 @@ uint32_t vorn_DecompressToFile(void* handle, const char* name, const char* path,
             if (!h->staging) {
                 h->staging = static_cast<uint8_t*>(platform::PageAlloc(codec::BLOCK_BUFFER_SIZE));
             }
-            status = h->staging ? archive::DecodeFoundEntry(h, info, h->staging,
+            status = h->staging ? archive::DecodeFoundEntry(h, info, ahead, h->staging,
                                                             archive::WriteToOutput, progress)
                                 : VORN_E_NO_MEMORY;
         }
@@ -128,7 +144,8 @@ uint32_t vorn_DecompressToPtr(void* handle, const char* name, unsigned char* buf
     // Checked before the lookup: no name that long is in any table, and 2 is this case's answer.
     if (std::strlen(name) > 256) return VORN_E_INVALID_ARGUMENT;
     VORN_FILEINFO info;
-    if (archive::FindEntryByName(h, name, &info, nullptr) != VORN_SUCCESS) {
+    archive::DataAhead ahead;
+    if (archive::FindEntryByName(h, name, &info, nullptr, &ahead) != VORN_SUCCESS) {
         return VORN_E_NOT_FOUND;
     }
     if (info.qwUnpackedSize >> 32) return VORN_E_NO_MEMORY;
@@ -136,7 +153,7 @@ uint32_t vorn_DecompressToPtr(void* handle, const char* name, unsigned char* buf
     if (!buffer && info.qwUnpackedSize > 0) return VORN_E_INVALID_ARGUMENT;
     h->pszOperationPassword = password;
     platform::EventReset(h->cancelEvent);
-    uint32_t status = archive::DecodeFoundEntry(h, info, buffer, nullptr, progress);
+    uint32_t status = archive::DecodeFoundEntry(h, info, ahead, buffer, nullptr, progress);
     h->pszOperationPassword = nullptr;
     return status;
 }

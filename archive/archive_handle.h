@@ -109,24 +109,33 @@ struct ArchiveHandle {
 // Sink of a file extraction: receives one block's output; false when not all of it was stored.
 typedef bool (*EntrySink)(void* handle, const uint8_t* bytes, uint32_t count);
 
-// Reads the record at offset into *record; false when fewer than 40 bytes are there.
-bool ReadRecord(ArchiveHandle* h, uint64_t offset, EntryRecord* record);
+// The first bytes of an entry's data area, read together with its record by a lookup that is
+// about to extract it: an entry's first block header costs no read of its own.
+struct DataAhead {
+    uint8_t bytes[4];
+    uint32_t count;
+};
+
+// Reads the record at offset into *record; false when fewer than 40 bytes are there. With ahead,
+// up to 4 bytes after the record are read too and kept there.
+bool ReadRecord(ArchiveHandle* h, uint64_t offset, EntryRecord* record, DataAhead* ahead = nullptr);
 void FillFileInfo(const EntryRecord& record, VORN_FILEINFO* info);
 
 // Whether the name table holds name, and at which index (the first one that carries it).
 bool FindNameIndex(ArchiveHandle* h, const char* name, uint64_t* index);
 // Statuses of vorn_GetFileInfo; on success fills info and *recordOffset when given, and leaves
-// the archive descriptor just past the record, where the entry's data area starts.
+// the archive descriptor just past the record, where the entry's data area starts, or, with
+// ahead, just past the data bytes kept there.
 uint32_t FindEntryByName(ArchiveHandle* h, const char* name, VORN_FILEINFO* info,
-                         uint64_t* recordOffset);
+                         uint64_t* recordOffset, DataAhead* ahead = nullptr);
 
 // One entry's decoding run; sink null means memory mode with destination the caller's buffer.
 uint32_t DecodeEntry(ArchiveHandle* h, const char* name, uint8_t* destination, EntrySink sink,
                      ProgressCallback progress);
-// The run of an entry that FindEntryByName has just found (info as it filled it): the lookup left
-// the descriptor at the data area, so an extraction call looks the entry up once, not twice.
-uint32_t DecodeFoundEntry(ArchiveHandle* h, const VORN_FILEINFO& info, uint8_t* destination,
-                          EntrySink sink, ProgressCallback progress);
+// The run of an entry that FindEntryByName has just found (info and ahead as it filled them): the
+// lookup left the descriptor in the data area, so an extraction call looks the entry up once.
+uint32_t DecodeFoundEntry(ArchiveHandle* h, const VORN_FILEINFO& info, const DataAhead& ahead,
+                          uint8_t* destination, EntrySink sink, ProgressCallback progress);
 bool WriteToOutput(void* handle, const uint8_t* bytes, uint32_t count);
 
 // The output file's folder as the Windows runtime's path splitting gives it: drive ("X:") and
