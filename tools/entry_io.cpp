@@ -4,9 +4,11 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -23,29 +25,36 @@ thread_local ProgressTarget* t_progress = nullptr;
 constexpr uint64_t kInMemoryTestLimit = 256u << 20;
 
 std::atomic<unsigned> g_drainCounter{0};
-std::atomic<uint64_t> g_tempCounter{0};
+// The library takes paths of at most this many bytes.
+constexpr size_t kLibraryPathLimit = 255;
 
-// Tries of different names before giving up on a folder where every name tried exists.
-constexpr int kTempNameTries = 64;
-
-// Creates an empty temporary file beside path, named ".<leaf>.vorn-<pid>-<n>", with the usual
-// permissions of a new file (umask applies); returns its name, or an empty string with error
-// set. O_EXCL and O_NOFOLLOW make the open fail rather than reuse or follow anything that
-// already stands at the name, so no other file can be written through it.
-std::string CreateTempBeside(const std::string& dir, const std::string& leaf, std::string& error) {
-    const std::string stem =
-        dir + "/." + leaf.substr(0, 200) + ".vorn-" + std::to_string(getpid()) + "-";
-    for (int attempt = 0; attempt < kTempNameTries; ++attempt) {
-        std::string name = stem + std::to_string(g_tempCounter.fetch_add(1));
-        int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-        if (fd >= 0) {
-            close(fd);
-            return name;
-        }
-        if (errno != EEXIST) break;
+// A name for the temporary file beside the target: "." and as much of the target's name as fits,
+// then ".vorn-" and 72 random bits. The library creates the file under it as it opens it.
+// Nothing can stand at a name nobody can guess, and a file created by that open is never
+// truncated; opening an existing file with O_TRUNC would make ext4 write it back on close, at a
+// cost far beyond that of small files. Empty when the system has no random bytes to give.
+std::string TempNameBeside(const std::string& dir, const std::string& leaf) {
+    unsigned char bits[9];
+    size_t got = 0;
+    while (got < sizeof bits) {
+        ssize_t n = getrandom(bits + got, sizeof bits - got, 0);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return {};
+        got += static_cast<size_t>(n);
     }
-    error = "cannot create a file in " + dir + ": " + std::strerror(errno);
-    return {};
+    static const char kDigits[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
+    std::string suffix = ".vorn-";
+    for (size_t i = 0; i < sizeof bits; i += 3) {
+        uint32_t group = (uint32_t{bits[i]} << 16) | (uint32_t{bits[i + 1]} << 8) | bits[i + 2];
+        for (int shift = 18; shift >= 0; shift -= 6) suffix += kDigits[(group >> shift) & 63];
+    }
+    // The name of the target only makes the file recognisable; it gives way to the library's
+    // path limit first.
+    size_t fixed = dir.size() + 2 + suffix.size();
+    size_t keep = std::min<size_t>(leaf.size(), 200);
+    keep = fixed >= kLibraryPathLimit ? 0 : std::min(keep, kLibraryPathLimit - fixed);
+    return dir + "/." + leaf.substr(0, keep) + suffix;
 }
 
 uint32_t DecodeThroughPipe(void* handle, const VORN_FILEINFO& info, const char* password,
@@ -114,12 +123,27 @@ uint32_t ExtractToPath(void* handle, const VORN_FILEINFO& info, const char* pass
     size_t slash = path.rfind('/');
     std::string dir = slash == std::string::npos ? "." : path.substr(0, slash);
     std::string leaf = slash == std::string::npos ? path : path.substr(slash + 1);
-    const std::string temp = CreateTempBeside(dir, leaf, error);
-    if (temp.empty()) return VORN_E_INVALID_ARGUMENT;
+    const std::string temp = TempNameBeside(dir, leaf);
+    if (temp.empty()) {
+        error = std::string("cannot name a temporary file: ") + std::strerror(errno);
+        return VORN_E_INVALID_ARGUMENT;
+    }
+    if (temp.size() > kLibraryPathLimit) {
+        error = "cannot extract into " + dir + ": the path is longer than the " +
+                std::to_string(kLibraryPathLimit) + " bytes the library takes";
+        return VORN_E_INVALID_ARGUMENT;
+    }
     uint32_t status =
         vorn_DecompressToFile(handle, info.szName, temp.c_str(), ReportEntryProgress, password);
     if (status != VORN_SUCCESS) {
-        unlink(temp.c_str());
+        if (unlink(temp.c_str()) != 0 && errno == ENOENT && status == VORN_E_INVALID_ARGUMENT) {
+            // The library creates the file before anything else; status 2 and no file means
+            // that creating it failed, and the folder tells why.
+            error = "cannot create a file in " + dir;
+            if (access(dir.c_str(), W_OK | X_OK) != 0) {
+                error += std::string(": ") + std::strerror(errno);
+            }
+        }
         return status;
     }
     if (info.qwFileTime != 0) {

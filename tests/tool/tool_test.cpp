@@ -121,6 +121,42 @@ TEST(ToolRoundTrip, ExtractedFilesGetTheUsualPermissionsAndNoTemporaryFileRemain
     }
 }
 
+// A folder below base whose path is exactly length bytes long, in levels of at most 100 bytes.
+fs::path FolderOfLength(const fs::path& base, size_t length) {
+    std::string path = base.string();
+    while (path.size() < length) {
+        size_t room = length - path.size() - 1;  // after the "/"
+        size_t part = std::min<size_t>(room, 100);
+        if (room - part == 1) --part;  // never leave room for a "/" alone
+        path += '/' + std::string(part, 'd');
+    }
+    return path;
+}
+
+// The library takes paths of at most 255 bytes. The temporary file's name ("/." + the entry's
+// name + ".vorn-" + 12 random characters) gives way to that limit; a folder too deep for even
+// the shortest name is a clear error, not a bad argument.
+TEST(ToolRoundTrip, DeepDestinationsUpToTheLibrarysPathLimit) {
+    ScratchFolder scratch;
+    WriteFile(scratch / "src" / "a.txt", "deep\n");
+    fs::path archive = scratch / "a.vorn";
+    ASSERT_EQ(Vorn({"pack", "-q", archive.string(), (scratch / "src").string()}).exitCode, 0);
+    ASSERT_LT(scratch.path().string().size(), 150u);
+
+    // 233 + 20 leaves two of the 255 bytes for the entry's name, which is cut to fit.
+    fs::path fits = FolderOfLength(scratch / "fits", 233 - 4);
+    RunResult ok = Vorn({"x", "-q", archive.string(), "-o", fits.string()});
+    EXPECT_EQ(ok.exitCode, 0) << ok.err;
+    EXPECT_EQ(ReadFile(fits / "src" / "a.txt"), "deep\n");
+
+    // 236 + 20 is one byte too many.
+    fs::path deep = FolderOfLength(scratch / "deep", 236 - 4);
+    RunResult refused = Vorn({"x", "-q", archive.string(), "-o", deep.string()});
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_NE(refused.err.find("longer than the 255 bytes"), std::string::npos) << refused.err;
+    EXPECT_TRUE(fs::is_empty(deep / "src"));
+}
+
 TEST(ToolRoundTrip, StoredArchivesAndSubsetsByPattern) {
     ScratchFolder scratch;
     fs::path tree = MakeSampleTree(scratch);
