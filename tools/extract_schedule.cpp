@@ -8,9 +8,10 @@ namespace tool {
 
 namespace {
 
-// Decoding one compressed byte takes about as long as writing this many output bytes, as
-// measured on whole-corpus extractions.
-constexpr uint64_t kCompressedByteWeight = 4;
+// Decoding one compressed byte takes about as long as writing and checksumming this many output
+// bytes: single-entry extractions of a corpus of text, binaries and compressed files cost about
+// 2.3 ms per MB of output and 23 ms per MB of compressed input.
+constexpr uint64_t kCompressedByteWeight = 10;
 
 }  // namespace
 

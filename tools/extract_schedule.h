@@ -11,7 +11,7 @@ namespace tool {
 
 // The relative work of extracting an entry, from the sizes its record gives. Writing and
 // checksumming cost about the same per output byte for every entry, but a compressed byte
-// decodes token by token and costs several times an output byte; a stored entry (no smaller
+// decodes token by token and costs about ten times an output byte; a stored entry (no smaller
 // than its output) is only copied.
 uint64_t EstimatedExtractionWork(uint64_t unpackedSize, uint64_t storedSize);
 
