@@ -1,13 +1,13 @@
 // The platform layer: descriptor I/O with 64-bit positions, attributes, page memory and the
 // cancel event, on whichever platform the tests were built for.
+#include "platform/platform.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <string>
-
-#include "platform/platform.h"
 
 namespace {
 
@@ -83,14 +83,23 @@ TEST(PlatformSpace, FreeSpaceOfTempFolderIsKnown) {
     EXPECT_GT(bytes, 0u);
 }
 
-TEST(PlatformMemory, PageAllocGivesWritableZeroedArea) {
-    const size_t size = 8u << 20;
-    auto* area = static_cast<unsigned char*>(platform::PageAlloc(size));
-    ASSERT_NE(area, nullptr);
-    EXPECT_EQ(area[0], 0);
-    EXPECT_EQ(area[size - 1], 0);
-    area[size - 1] = 7;
-    platform::PageFree(area, size);
+TEST(PlatformMemory, PageAllocGivesWritableZeroedAreaOfEverySize) {
+    // Below a huge page, exactly a huge page, and the read buffer's odd size past 8 MiB: each is
+    // zeroed and writable from its first to its last byte, and areas given back are mapped anew.
+    const size_t sizes[] = {4096, 100000, size_t{2} << 20, (size_t{8} << 20) + 32};
+    for (int round = 0; round < 3; ++round) {
+        for (size_t size : sizes) {
+            auto* area = static_cast<unsigned char*>(platform::PageAlloc(size));
+            ASSERT_NE(area, nullptr) << size;
+            EXPECT_EQ(area[0], 0) << size;
+            EXPECT_EQ(area[size / 2], 0) << size;
+            EXPECT_EQ(area[size - 1], 0) << size;
+            area[0] = 1;
+            area[size - 1] = 7;
+            EXPECT_EQ(area[size - 1], 7);
+            platform::PageFree(area, size);
+        }
+    }
 }
 
 TEST(PlatformEvent, PollConsumesSignalAndResetDiscardsIt) {
