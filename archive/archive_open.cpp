@@ -14,7 +14,10 @@
 namespace archive {
 namespace {
 
-constexpr size_t kScanChunk = 4u << 20;   // the scan crosses a whole program image
+constexpr size_t kScanChunk = 4u << 20;  // the scan crosses a whole program image
+// A bare archive starts at offset 0 and a self-extractor's archive after a stub of some tens of
+// KiB: a first read of this size finds most archives without filling the whole scan buffer.
+constexpr size_t kScanFirstChunk = 128u << 10;
 constexpr size_t kWalkChunk = 16u << 10;  // records of small entries share one read
 constexpr uint32_t kReadPiece = 1u << 30;
 
@@ -74,13 +77,20 @@ bool IsArchiveStart(const uint8_t* p) {
 uint32_t ScanForArchive(int fd, uint64_t length, uint64_t* base) {
     if (length <= 8) return VORN_E_CORRUPT;
     ChunkReader reader;
-    if (!ChunkInit(&reader, fd, length, kScanChunk)) return VORN_E_NO_MEMORY;
+    if (!ChunkInit(&reader, fd, length, kScanFirstChunk)) return VORN_E_NO_MEMORY;
     const uint64_t limit = length - 8;
     uint64_t p = 0;
     uint32_t status = VORN_E_CORRUPT;
+    bool grown = false;
     while (p < limit) {
+        if (p != 0 && !grown) {
+            // Past the first chunk: the rest of a program image goes in large reads.
+            ChunkFree(&reader);
+            if (!ChunkInit(&reader, fd, length, kScanChunk)) return VORN_E_NO_MEMORY;
+            grown = true;
+        }
         uint64_t avail = length - p;
-        if (avail > kScanChunk) avail = kScanChunk;
+        if (avail > reader.capacity) avail = reader.capacity;
         const uint8_t* chunk = ChunkAt(&reader, p, static_cast<size_t>(avail));
         if (!chunk) break;
         uint64_t last = p + avail - 8;  // last window that lies wholly in the chunk

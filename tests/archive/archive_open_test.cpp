@@ -69,6 +69,23 @@ TEST(ArchiveScan, TriesEveryPositionHoldingV) {
     }
 }
 
+TEST(ArchiveScan, FindsArchiveStraddlingTheScanReads) {
+    // The scan reads a small first chunk, then large ones, each overlapping the last by less than
+    // a window: an archive starting just before, across or just after either boundary is found
+    // at its exact offset. The prefix is "V"-laden so that every window is examined.
+    const size_t firstChunk = 128u << 10;
+    const size_t laterChunk = 4u << 20;
+    const size_t second = firstChunk - 7;  // where the second read starts
+    for (size_t edge : {firstChunk, second + laterChunk}) {
+        for (size_t length = edge - 10; length <= edge + 2; ++length) {
+            std::vector<uint8_t> prefix(length, 'V');
+            uint64_t base = 0;
+            ASSERT_EQ(OpenWithPrefix(prefix, &base), VORN_SUCCESS) << length;
+            EXPECT_EQ(base, length);
+        }
+    }
+}
+
 TEST(ArchiveScan, PassesOverMagicWithUnknownVersion) {
     std::vector<uint8_t> prefix = Bytes("VORN....VORN....VORVVORN");
     PutU32(prefix, 4, 0x8f000003);
