@@ -4,6 +4,7 @@
 #include "codec/code_tree.h"
 
 #include <cstdlib>
+#include <cstring>
 
 namespace codec {
 
@@ -158,7 +159,16 @@ uint32_t CodeTree::Build(const SymbolTable& symbols) {
     free(table);
     table = static_cast<CodeDecodeEntry*>(malloc(sizeof(CodeDecodeEntry) << tableBits));
     if (table == nullptr) return kTreeNoMemory;
+    // A tree shallower than the table fills only the entries its depth distinguishes, then
+    // doubles them into place: the small trees of every block (flags, selectors, the literals of
+    // a short entry) would otherwise cost thousands of scattered stores each.
+    uint32_t fullBits = tableBits;
+    if (maxDepth < fullBits) tableBits = maxDepth;
     FillTable(this, 0, 0, 0);
+    for (uint32_t filled = 1u << tableBits; filled < (1u << fullBits); filled *= 2) {
+        memcpy(table + filled, table, filled * sizeof(CodeDecodeEntry));
+    }
+    tableBits = fullBits;
     return kTreeOk;
 }
 
