@@ -123,6 +123,27 @@ inline bool DecodeNext(const CodeDecodeEntry* entries, const CodeTree& tree, Bit
     return true;
 }
 
+// Flag and selector symbols each serve several tokens, so whether a token needs a new one follows
+// the data and a branch on it mispredicts often. The table is probed every time and the symbol
+// taken with selects; only a long code, which is rare, walks the tree. Without need, *symbol and
+// the bits stay as they are.
+inline bool DecodeIfNeeded(bool need, const CodeDecodeEntry* entries, const CodeTree& tree,
+                           BitBuffer* in, uint32_t* symbol) {
+    CodeDecodeEntry entry = entries[in->bits & ((1u << DECODE_TABLE_BITS) - 1)];
+    uint32_t value = entry >> CODE_ENTRY_VALUE_SHIFT;
+    uint32_t length = entry & CODE_ENTRY_LENGTH_MASK;
+    if (__builtin_expect((entry & CODE_ENTRY_KIND_MASK) != 0, 0) && need) {
+        uint32_t walked = 0;
+        if (!WalkLongCode(tree, entry, in->bits, &walked, &length)) return false;
+        value = walked;
+    }
+    *symbol = need ? value : *symbol;
+    length = need ? length : 0;
+    in->bits >>= length;
+    in->count -= length;
+    return true;
+}
+
 // The next slot's stamp is always 0, so a literal's position goes there without reading or
 // writing any stamp.
 inline void StorePosition(ContextTable* table, uint32_t bucket, bool bucketUsed,
@@ -152,11 +173,13 @@ inline void StoreAfterMatch(ContextTable* table, uint32_t bucket, uint32_t usedS
     uint32_t s1 = stamps[1];
     uint32_t s2 = stamps[2];
     uint32_t s3 = stamps[3];
-    uint32_t lowSlot = s1 < s0 ? 1 : 0;
-    uint32_t lowStamp = s1 < s0 ? s1 : s0;
-    uint32_t highSlot = s3 < s2 ? 3 : 2;
-    uint32_t highStamp = s3 < s2 ? s3 : s2;
-    uint32_t slot = highStamp < lowStamp ? highSlot : lowSlot;
+    // Computed without branches: which slot wins follows the data and would mispredict often.
+    uint32_t lowPick = s1 < s0;
+    uint32_t lowStamp = lowPick ? s1 : s0;
+    uint32_t highPick = s3 < s2;
+    uint32_t highStamp = highPick ? s3 : s2;
+    uint32_t upper = highStamp < lowStamp;
+    uint32_t slot = (upper << 1) | (upper ? highPick : lowPick);
     stamps[slot] = 0;
     uint32_t* positions = table->position[bucket];
     positions[slot] = position;
@@ -170,9 +193,13 @@ inline void CopyMatch(uint8_t* out, uint32_t o, uint32_t source, uint32_t length
     uint8_t* dst = out + o;
     const uint8_t* src = out + source;
     uint32_t distance = o - source;
-    if (distance >= 8 && room - length >= 8) {
-        // Whole 8-byte words; the last may write up to 7 bytes past the match, inside the area.
-        for (uint32_t i = 0; i < length; i += 8) memcpy(dst + i, src + i, 8);
+    if (distance >= 8 && room >= 16 && room - length >= 8) {
+        // Whole 8-byte words, at least two whatever the length: most matches are short, and a
+        // loop whose trip count follows the data mispredicts. The words may write up to 15 bytes
+        // past the match, inside the area.
+        memcpy(dst, src, 8);
+        memcpy(dst + 8, src + 8, 8);
+        for (uint32_t i = 16; i < length; i += 8) memcpy(dst + i, src + i, 8);
     } else if (distance == 1) {
         memset(dst, *src, length);
     } else {
@@ -248,9 +275,13 @@ uint32_t DecodeTokens(const uint8_t* body, uint32_t bodyBytes, uint32_t bitPos, 
         uint32_t bucket = used3 ? order3 : order2;
         bool bucketUsed = used3 || used2;
 
-        if (flags == 1) {
-            if (!DecodeNext(flagTable, flagTree, &in, &flags)) return kBlockCorrupt;
-            if (flags == 0 && left >= 4 && outCapacity - o >= 4) {
+        {
+            bool need = flags == 1;
+            uint32_t fresh = 0;
+            if (!DecodeIfNeeded(need, flagTable, flagTree, &in, &fresh)) return kBlockCorrupt;
+            // After a shift the marker sits below bit 4, so 0x10 is a new symbol of 0.
+            flags = need ? fresh | 0x10 : flags;
+            if (flags == 0x10 && left >= 4 && outCapacity - o >= 4) {
                 // Four literals in a row, the commonest group: no flag tests, no output bound
                 // per byte, and a refill only when fewer bits are left than a code can take.
                 for (uint32_t i = 0;;) {
@@ -279,7 +310,6 @@ uint32_t DecodeTokens(const uint8_t* body, uint32_t bodyBytes, uint32_t bitPos, 
                 flags = 1;
                 continue;
             }
-            flags |= 0x10;
         }
         uint32_t isMatch = flags & 1;
         flags >>= 1;
@@ -298,10 +328,14 @@ uint32_t DecodeTokens(const uint8_t* body, uint32_t bodyBytes, uint32_t bitPos, 
 
         uint32_t length;
         if (!DecodeNext(lengthTable, lengthTree, &in, &length)) return kBlockCorrupt;
-        if (selectors == 1) {
-            in.Refill();
-            if (!DecodeNext(selectorTable, selectorTree, &in, &selectors)) return kBlockCorrupt;
-            selectors |= 0x10;
+        in.Refill();
+        {
+            bool need = selectors == 1;
+            uint32_t fresh = 0;
+            if (!DecodeIfNeeded(need, selectorTable, selectorTree, &in, &fresh)) {
+                return kBlockCorrupt;
+            }
+            selectors = need ? fresh | 0x10 : selectors;
         }
         uint32_t slot = selectors & 3;
         selectors >>= 2;

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-
 #include <cstdlib>
 #include <memory>
 #include <random>
@@ -153,6 +152,45 @@ TEST_F(BlockDecoderTest, FifthTokenReadsANewFlagSymbolAndEveryOtherMatchASelecto
     Decoded d = DecodeTokens(tokens);
     ASSERT_EQ(d.status, 0u);
     EXPECT_EQ(d.bytes, "abcabcabcabcab");
+}
+
+// Flag and selector symbols are probed for every token, needed or not; a code longer than the
+// probe table must still be walked exactly when a new symbol is due. All sixteen symbols with
+// weights halving from one to the next, the commonest symbols last, make each newcomer split the
+// last leaf: the codes in use get lengths of up to 15 bits.
+TEST_F(BlockDecoderTest, FlagAndSelectorCodesLongerThanTheProbeTable) {
+    std::vector<uint8_t> expected;
+    std::vector<Token> tokens = codec_test::RandomValidTokens(7, 3000, 4, &expected);
+    codec_test::BlockTables tables = CountTokens(tokens);
+    auto starve = [](std::vector<codec_test::SymbolCount>* counts) {
+        std::vector<codec_test::SymbolCount> used = *counts;
+        std::sort(used.begin(), used.end(),
+                  [](const auto& a, const auto& b) { return a.weight < b.weight; });
+        std::vector<uint32_t> order;
+        for (uint32_t symbol = 0; symbol < 16; ++symbol) {
+            auto isUsed = [symbol](const auto& entry) { return entry.symbol == symbol; };
+            if (std::none_of(used.begin(), used.end(), isUsed)) order.push_back(symbol);
+        }
+        for (const auto& entry : used) order.push_back(entry.symbol);
+        counts->clear();
+        for (size_t i = 0; i < order.size(); ++i) {
+            counts->push_back({order[i], 1u << (order.size() - 1 - i)});
+        }
+    };
+    starve(&tables.flags);
+    starve(&tables.selectors);
+    codec::CodeTree flagTree = codec_test::BuildTree(tables.flags);
+    codec::CodeTree selectorTree = codec_test::BuildTree(tables.selectors);
+    EXPECT_GT(codec_test::CodeOf(flagTree, tables.flags.back().symbol).length,
+              static_cast<int32_t>(codec::DECODE_TABLE_BITS));
+    EXPECT_GT(codec_test::CodeOf(selectorTree, tables.selectors.back().symbol).length,
+              static_cast<int32_t>(codec::DECODE_TABLE_BITS));
+    flagTree.Destroy();
+    selectorTree.Destroy();
+
+    Decoded d = Decode(EncodeBlock(tokens, tables).PaddedBody());
+    ASSERT_EQ(d.status, 0u);
+    EXPECT_EQ(d.bytes, std::string(expected.begin(), expected.end()));
 }
 
 TEST_F(BlockDecoderTest, LiteralWidthSevenAndZero) {
