@@ -44,17 +44,25 @@ std::string TempNameBeside(const std::string& dir, const std::string& leaf) {
     }
     static const char kDigits[] =
         "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
-    std::string suffix = ".vorn-";
+    std::string random;
     for (size_t i = 0; i < sizeof bits; i += 3) {
         uint32_t group = (uint32_t{bits[i]} << 16) | (uint32_t{bits[i + 1]} << 8) | bits[i + 2];
-        for (int shift = 18; shift >= 0; shift -= 6) suffix += kDigits[(group >> shift) & 63];
+        for (int shift = 18; shift >= 0; shift -= 6) random += kDigits[(group >> shift) & 63];
     }
     // The name of the target only makes the file recognisable; it gives way to the library's
-    // path limit first.
+    // path limit first, then the ".vorn-" mark, then random characters down to eight (48 bits),
+    // so that a target whose own path fits gets a temporary file in all but the deepest folders.
+    const std::string suffix = ".vorn-" + random;
     size_t fixed = dir.size() + 2 + suffix.size();
-    size_t keep = std::min<size_t>(leaf.size(), 200);
-    keep = fixed >= kLibraryPathLimit ? 0 : std::min(keep, kLibraryPathLimit - fixed);
-    return dir + "/." + leaf.substr(0, keep) + suffix;
+    if (fixed <= kLibraryPathLimit) {
+        size_t keep = std::min({leaf.size(), size_t{200}, kLibraryPathLimit - fixed});
+        return dir + "/." + leaf.substr(0, keep) + suffix;
+    }
+    size_t room = kLibraryPathLimit - std::min(kLibraryPathLimit, dir.size() + 2);
+    constexpr size_t kFewestRandomCharacters = 8;
+    // Too deep even for that: the whole name, which the caller reports as too long.
+    if (room < kFewestRandomCharacters) return dir + "/." + random;
+    return dir + "/." + random.substr(0, std::min(room, random.size()));
 }
 
 uint32_t DecodeThroughPipe(void* handle, const VORN_FILEINFO& info, const char* password,

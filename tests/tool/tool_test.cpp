@@ -134,8 +134,9 @@ fs::path FolderOfLength(const fs::path& base, size_t length) {
 }
 
 // The library takes paths of at most 255 bytes. The temporary file's name ("/." + the entry's
-// name + ".vorn-" + 12 random characters) gives way to that limit; a folder too deep for even
-// the shortest name is a clear error, not a bad argument.
+// name + ".vorn-" + 12 random characters) gives way to that limit, first the entry's name, then
+// the mark, then random characters down to eight; a folder too deep for even that is a clear
+// error, not a bad argument.
 TEST(ToolRoundTrip, DeepDestinationsUpToTheLibrarysPathLimit) {
     ScratchFolder scratch;
     WriteFile(scratch / "src" / "a.txt", "deep\n");
@@ -143,14 +144,21 @@ TEST(ToolRoundTrip, DeepDestinationsUpToTheLibrarysPathLimit) {
     ASSERT_EQ(Vorn({"pack", "-q", archive.string(), (scratch / "src").string()}).exitCode, 0);
     ASSERT_LT(scratch.path().string().size(), 150u);
 
-    // 233 + 20 leaves two of the 255 bytes for the entry's name, which is cut to fit.
-    fs::path fits = FolderOfLength(scratch / "fits", 233 - 4);
-    RunResult ok = Vorn({"x", "-q", archive.string(), "-o", fits.string()});
-    EXPECT_EQ(ok.exitCode, 0) << ok.err;
-    EXPECT_EQ(ReadFile(fits / "src" / "a.txt"), "deep\n");
+    // The folder of the entry is the given folder plus "/src", 4 bytes. 233 + 20 leaves two of
+    // the 255 bytes for the entry's name, which is cut to fit; at 236 the mark goes; 245 + "/."
+    // leaves room for exactly eight random characters.
+    for (size_t depth : {233u, 236u, 245u}) {
+        fs::path fits = FolderOfLength(scratch / ("fits" + std::to_string(depth)), depth - 4);
+        ASSERT_EQ((fits / "src").string().size(), depth);
+        RunResult ok = Vorn({"x", "-q", archive.string(), "-o", fits.string()});
+        EXPECT_EQ(ok.exitCode, 0) << depth << ": " << ok.err;
+        EXPECT_EQ(ReadFile(fits / "src" / "a.txt"), "deep\n") << depth;
+        EXPECT_EQ(std::distance(fs::directory_iterator(fits / "src"), fs::directory_iterator()), 1)
+            << depth << ": the temporary file stayed behind";
+    }
 
-    // 236 + 20 is one byte too many.
-    fs::path deep = FolderOfLength(scratch / "deep", 236 - 4);
+    // 246 + "/." leaves room for seven: too few to be unguessable.
+    fs::path deep = FolderOfLength(scratch / "deep", 246 - 4);
     RunResult refused = Vorn({"x", "-q", archive.string(), "-o", deep.string()});
     EXPECT_EQ(refused.exitCode, 1);
     EXPECT_NE(refused.err.find("longer than the 255 bytes"), std::string::npos) << refused.err;
