@@ -103,30 +103,12 @@ struct BitBuffer {
 // Trees always have a table of DECODE_TABLE_BITS, so the mask is a constant. The probe table is
 // passed on its own so that the caller keeps its pointer in a register (byte stores to the output
 // could alias anything reached through the tree), and the rare walk works on temporaries so that
-// the symbol's variable never has its address taken.
-inline bool DecodeNext(const CodeDecodeEntry* entries, const CodeTree& tree, BitBuffer* in,
-                       uint32_t* symbol) {
-    CodeDecodeEntry entry = entries[in->bits & ((1u << DECODE_TABLE_BITS) - 1)];
-    uint32_t length;
-    if (__builtin_expect((entry & CODE_ENTRY_KIND_MASK) == 0, 1)) {
-        *symbol = entry >> CODE_ENTRY_VALUE_SHIFT;
-        length = entry & CODE_ENTRY_LENGTH_MASK;
-    } else {
-        uint32_t walked = 0;
-        uint32_t walkedLength = 0;
-        if (!WalkLongCode(tree, entry, in->bits, &walked, &walkedLength)) return false;
-        *symbol = walked;
-        length = walkedLength;
-    }
-    in->bits >>= length;
-    in->count -= length;
-    return true;
-}
-
+// no variable of the loop has its address taken.
+//
 // Flag and selector symbols each serve several tokens, so whether a token needs a new one follows
-// the data and a branch on it mispredicts often. The table is probed every time and the symbol
-// taken with selects; only a long code, which is rare, walks the tree. Without need, *symbol and
-// the bits stay as they are.
+// the data and a branch on it mispredicts often. Those are decoded with need computed per token:
+// the table is probed every time and the symbol taken with selects; only a long code, which is
+// rare, walks the tree. Without need, *symbol and the bits stay as they are.
 inline bool DecodeIfNeeded(bool need, const CodeDecodeEntry* entries, const CodeTree& tree,
                            BitBuffer* in, uint32_t* symbol) {
     CodeDecodeEntry entry = entries[in->bits & ((1u << DECODE_TABLE_BITS) - 1)];
@@ -134,14 +116,21 @@ inline bool DecodeIfNeeded(bool need, const CodeDecodeEntry* entries, const Code
     uint32_t length = entry & CODE_ENTRY_LENGTH_MASK;
     if (__builtin_expect((entry & CODE_ENTRY_KIND_MASK) != 0, 0) && need) {
         uint32_t walked = 0;
-        if (!WalkLongCode(tree, entry, in->bits, &walked, &length)) return false;
+        uint32_t walkedLength = 0;
+        if (!WalkLongCode(tree, entry, in->bits, &walked, &walkedLength)) return false;
         value = walked;
+        length = walkedLength;
     }
     *symbol = need ? value : *symbol;
     length = need ? length : 0;
     in->bits >>= length;
     in->count -= length;
     return true;
+}
+
+inline bool DecodeNext(const CodeDecodeEntry* entries, const CodeTree& tree, BitBuffer* in,
+                       uint32_t* symbol) {
+    return DecodeIfNeeded(true, entries, tree, in, symbol);
 }
 
 // The next slot's stamp is always 0, so a literal's position goes there without reading or
