@@ -19,6 +19,18 @@ void ShowProgressArea(MainDialog& dialog, bool show) {
     for (int id : kProgressArea) dialog.ShowItem(id, show);
 }
 
+// The comment as the system's calls read it; as stored when no memory can be had for that.
+void ShowComment(Platform& platform, MainDialog& dialog, const char* stored) {
+    size_t length = platform.SystemText(stored, nullptr, 0);
+    char* text = static_cast<char*>(malloc(length + 1));
+    if (text != nullptr && platform.SystemText(stored, text, length + 1) == length) {
+        dialog.SetCommentText(text);
+    } else {
+        dialog.SetCommentText(stored);
+    }
+    free(text);
+}
+
 }  // namespace
 
 void MainDialogOpen(Platform& platform, MainDialog& dialog) {
@@ -48,7 +60,7 @@ void MainDialogOpen(Platform& platform, MainDialog& dialog) {
     if (!dialog.SetCommentFont()) {
         dialog.ShowMessage("Courier New", "Font failure", kBoxOk | kBoxIconError);
     }
-    dialog.SetCommentText(reinterpret_cast<const char*>(buffer));
+    ShowComment(platform, dialog, reinterpret_cast<const char*>(buffer));
     free(buffer);
 }
 

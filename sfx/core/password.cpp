@@ -50,8 +50,10 @@ bool PasswordDialogCommand(Dialog& dialog, int command) {
     return false;
 }
 
-uint32_t ExtractFile(Platform& platform, MainDialog& dialog, const char* name, const char* path) {
+uint32_t ExtractFile(Platform& platform, MainDialog& dialog, const char* name, const char* path,
+                     const char* shownName) {
     ArchiveApi& archive = *platform.archive;
+    if (shownName == nullptr) shownName = name;
     // The library resets its cancel event when a call starts, so a Close confirmed just before
     // this point would be lost inside the call.
     if (g_bCancel) return VORN_E_INVALID_ARGUMENT;
@@ -78,7 +80,7 @@ uint32_t ExtractFile(Platform& platform, MainDialog& dialog, const char* name, c
         platform.RemoveFile(path);
         return status;
     }
-    dialog.ShowMessage(archive.GetErrorString(status), name, kBoxOk | kBoxIconError);
+    dialog.ShowMessage(archive.GetErrorString(status), shownName, kBoxOk | kBoxIconError);
     return status;
 }
 

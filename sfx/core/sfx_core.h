@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "archive/vorn.h"
 #include "sfx/core/control_ids.h"
@@ -151,6 +152,15 @@ class Platform {
         (void)c;
         return false;
     }
+    // An archive's text (an entry name, the comment) as the system's 8-bit calls must be given
+    // it. Writes it with its NUL into out when it fits capacity, and returns its length either
+    // way. By default the stored bytes unchanged; where those calls read UTF-8, the Windows stub
+    // reads a text that is not UTF-8 in the system's own code page.
+    virtual size_t SystemText(const char* text, char* out, size_t capacity) {
+        size_t length = strlen(text);
+        if (length < capacity) memcpy(out, text, length + 1);
+        return length;
+    }
 
     ArchiveApi* archive = &RealArchive();
 
@@ -159,7 +169,8 @@ class Platform {
 };
 
 // Front-end state shared by start-up, the main dialog, the worker and the password prompts.
-extern char g_szExtractDir[kTextBytes];  // built-in default destination; empty as built
+// The built-in default destination: empty as built, filled in by the packer.
+extern char (&g_szExtractDir)[kTextBytes];
 extern void* g_hArchive;
 extern std::atomic<bool> g_bCancel;
 extern uint64_t g_qwFileCount;
@@ -187,8 +198,10 @@ void MainDialogBrowse(Platform& platform, MainDialog& dialog);
 void ExtractThread(Platform& platform, MainDialog& dialog);
 
 // One entry with its password loop: 0 extracted, otherwise not (1 prompt cancelled, or the status
-// already shown to the user).
-uint32_t ExtractFile(Platform& platform, MainDialog& dialog, const char* name, const char* path);
+// already shown to the user). name is the entry's name as stored, which the library looks up;
+// shownName, the same name as the system shows it (null: name), captions its error box.
+uint32_t ExtractFile(Platform& platform, MainDialog& dialog, const char* name, const char* path,
+                     const char* shownName = nullptr);
 
 // The progress callback handed to the library.
 void UpdateProgressBar(int value);

@@ -26,18 +26,23 @@ WalkStep ExtractEntry(Platform& platform, MainDialog& dialog, const VORN_FILEINF
     char field[kTextBytes];
     dialog.GetItemText(IDC_DEST_DIR, field, sizeof field);
     field[kTextBytes - 1] = '\0';
+    // The name as the system spells it names the file and shows in every text; the stored one
+    // is what the library looks up.
+    char name[kTextBytes];
+    bool nameFits = platform.SystemText(info.szName, name, sizeof name) < sizeof name;
+    if (!nameFits) CopyText(name, sizeof name, info.szName);
     char destination[kTextBytes];
     char path[kTextBytes];
     EntryPathVerdict verdict = EntryPathVerdict::TooLong;
-    if (ResolveDestination(platform, field, destination)) {
-        verdict = BuildEntryPath(style, destination, info.szName, path);
+    if (nameFits && ResolveDestination(platform, field, destination)) {
+        verdict = BuildEntryPath(style, destination, name, path);
     }
     if (verdict != EntryPathVerdict::Fits) {
         const char* why =
             verdict == EntryPathVerdict::LeavesDestination
                 ? "This entry's path would leave the destination folder; it is not extracted."
                 : "This entry's path is longer than 255 characters; it is not extracted.";
-        dialog.ShowMessage(why, info.szName, kBoxOk | kBoxIconError);
+        dialog.ShowMessage(why, name, kBoxOk | kBoxIconError);
         ++g_qwFilesDone;
         ShowFilesDone(dialog);
         return WalkStep::Next;
@@ -49,7 +54,7 @@ WalkStep ExtractEntry(Platform& platform, MainDialog& dialog, const VORN_FILEINF
 
     // BuildEntryPath has checked that both messages fit.
     CopyText(scratch, sizeof scratch, "Current file: ");
-    AppendText(scratch, sizeof scratch, info.szName);
+    AppendText(scratch, sizeof scratch, name);
     dialog.SetItemText(IDC_CURRENT_FILE, scratch);
     ShowFilesDone(dialog);
 
@@ -65,8 +70,8 @@ WalkStep ExtractEntry(Platform& platform, MainDialog& dialog, const VORN_FILEINF
         if (answer != kAnswerYes) return WalkStep::Leave;
     }
 
-    if (ExtractFile(platform, dialog, info.szName, path) == 0) {
-        dialog.ListAdd(IDC_FILE_LIST, info.szName);
+    if (ExtractFile(platform, dialog, info.szName, path, name) == 0) {
+        dialog.ListAdd(IDC_FILE_LIST, name);
     }
     ++g_qwFilesDone;
     ShowFilesDone(dialog);

@@ -7,6 +7,9 @@
 #include <commctrl.h>
 #include <shlobj.h>
 
+#include <cstdlib>
+
+#include "format/utf8.h"
 #include "sfx/core/sfx_core.h"
 
 HINSTANCE g_hInstance;
@@ -90,7 +93,7 @@ class Win32Dialog : public sfx::MainDialog {
         SendMessageA(g_hCommentView, WM_SETFONT, reinterpret_cast<WPARAM>(g_hCommentFont), TRUE);
         return true;
     }
-    void SetCommentText(const char* text) override { SetWindowTextA(g_hCommentView, text); }
+    void SetCommentText(const char* text) override;
     bool HasCommentView() override { return g_hCommentView != nullptr; }
     void DestroyCommentView() override {
         DestroyWindow(g_hCommentView);
@@ -171,7 +174,67 @@ class Win32Platform : public sfx::Platform {
     }
     bool RemoveFile(const char* path) override { return DeleteFileA(path) != FALSE; }
     bool IsLeadByte(unsigned char c) override { return IsDBCSLeadByte(c) != FALSE; }
+    size_t SystemText(const char* text, char* out, size_t capacity) override;
 };
+
+// The system's own 8-bit code page, which the manifest's UTF-8 setting does not change. A locale
+// without one (0) leaves UTF-8, so the bytes that are not come out as replacement characters.
+UINT SystemCodePage() {
+    char digits[8] = {};
+    GetLocaleInfoA(LOCALE_SYSTEM_DEFAULT, LOCALE_IDEFAULTANSICODEPAGE, digits, sizeof digits);
+    UINT codePage = 0;
+    for (const char* c = digits; *c >= '0' && *c <= '9'; ++c) codePage = codePage * 10 + (*c - '0');
+    return codePage != 0 ? codePage : CP_UTF8;
+}
+
+// Archives store names as UTF-8, but older writers on Windows stored them in the system's code
+// page, which the 8-bit calls read correctly only while they do not read UTF-8. So where they do,
+// a text that is not UTF-8 is read in that code page and handed over as UTF-8.
+size_t Win32Platform::SystemText(const char* text, char* out, size_t capacity) {
+    int length = lstrlenA(text);
+    if (GetACP() != CP_UTF8 || format::IsValidUtf8(text, static_cast<size_t>(length))) {
+        return Platform::SystemText(text, out, capacity);
+    }
+    UINT codePage = SystemCodePage();
+    int wideLength = MultiByteToWideChar(codePage, 0, text, length, nullptr, 0);
+    auto* wide = static_cast<wchar_t*>(malloc(sizeof(wchar_t) * (wideLength > 0 ? wideLength : 1)));
+    int bytes = 0;
+    if (wide != nullptr && wideLength > 0) {
+        MultiByteToWideChar(codePage, 0, text, length, wide, wideLength);
+        bytes = WideCharToMultiByte(CP_UTF8, 0, wide, wideLength, nullptr, 0, nullptr, nullptr);
+        if (bytes > 0 && static_cast<size_t>(bytes) < capacity) {
+            WideCharToMultiByte(CP_UTF8, 0, wide, wideLength, out, bytes, nullptr, nullptr);
+            out[bytes] = '\0';
+        }
+    }
+    free(wide);
+    if (bytes <= 0) return Platform::SystemText(text, out, capacity);
+    return static_cast<size_t>(bytes);
+}
+
+// A multi-line edit control breaks lines only at CR LF; comments written on other systems end
+// their lines in LF alone, which the viewer would run together into one line.
+void Win32Dialog::SetCommentText(const char* text) {
+    size_t length = 0;
+    size_t bareLineEnds = 0;
+    for (; text[length] != '\0'; ++length) {
+        if (text[length] == '\n' && (length == 0 || text[length - 1] != '\r')) ++bareLineEnds;
+    }
+    char* shown =
+        bareLineEnds == 0 ? nullptr : static_cast<char*>(malloc(length + bareLineEnds + 1));
+    if (shown == nullptr) {
+        SetWindowTextA(g_hCommentView, text);
+        return;
+    }
+    char* out = shown;
+    for (size_t i = 0; i < length; ++i) {
+        if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) *out++ = '\r';
+        *out++ = text[i];
+    }
+    *out = '\0';
+    SetWindowTextA(g_hCommentView, shown);
+    free(shown);
+}
 
 Win32Platform g_platform;
 Win32Dialog g_mainDialog(nullptr);

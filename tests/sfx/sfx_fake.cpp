@@ -220,6 +220,13 @@ bool FakePlatform::RemoveFile(const char* path) {
     return fs::remove(Host(path), error);
 }
 
+size_t FakePlatform::SystemText(const char* text, char* out, size_t capacity) {
+    auto it = systemTexts.find(text);
+    if (it == systemTexts.end()) return sfx::Platform::SystemText(text, out, capacity);
+    if (it->second.size() < capacity) memcpy(out, it->second.c_str(), it->second.size() + 1);
+    return it->second.size();
+}
+
 void ResetFrontEndState() {
     memset(sfx::g_szExtractDir, 0, sizeof sfx::g_szExtractDir);
     memcpy(sfx::g_szExtractDir + 1, "???", 3);

@@ -160,6 +160,7 @@ class FakePlatform final : public sfx::Platform {
     bool CreateDirectoryLevel(const char* path) override;
     bool RemoveFile(const char* path) override;
     bool IsLeadByte(unsigned char c) override { return leadBytes.count(c) != 0; }
+    size_t SystemText(const char* text, char* out, size_t capacity) override;
 
     // The host path behind a path of the decisions: "X:\a\b" lies at root/X/a/b.
     fs::path Host(const std::string& path) const;
@@ -176,6 +177,8 @@ class FakePlatform final : public sfx::Platform {
     fs::path root;
     std::string ownPath = "C:\\Tools\\pack.exe";
     std::set<unsigned char> leadBytes;
+    // Stored texts the system spells otherwise, as the Windows stub reads code-page names.
+    std::map<std::string, std::string> systemTexts;
     RecordingArchive recorder{*this};
     FakeDialog mainDialog{*this, "main"};
     std::vector<Box> boxes;

@@ -71,6 +71,29 @@ TEST_F(Walk, SkipsCommentCreatesLevelsAndCountsEveryEntryButTheComment) {
     EXPECT_EQ(dialog().progress[IDC_PROGRESS].back(), 100);
 }
 
+TEST_F(Walk, NamesAreSpelledForTheSystemButLookedUpAsStored) {
+    // A code-page name that the system spells in two bytes, and one that grows past the limit.
+    const std::string stored = "caf\xe9.txt";
+    const std::string longStored = std::string(200, 'n') + "\xe9";
+    pack::ArchiveSpec archiveSpec;
+    archiveSpec.entries.push_back(Entry(stored, "coffee"));
+    archiveSpec.entries.push_back(Entry(longStored, "long"));
+    Prepare(archiveSpec);
+    platform.systemTexts[stored] = "caf\xc3\xa9.txt";
+    platform.systemTexts[longStored] = std::string(256, 'n');
+    platform.Answer({sfx::kAnswerOk, sfx::kAnswerNo});
+    RunWalk();
+    EXPECT_EQ(ReadHostFile(platform.Host("C:\\Out\\caf\xc3\xa9.txt")), "coffee");
+    ASSERT_EQ(platform.recorder.extracts.size(), 1u);
+    EXPECT_EQ(platform.recorder.extracts[0].name, stored);
+    EXPECT_EQ(Listed(), (std::multiset<std::string>{"caf\xc3\xa9.txt"}));
+    EXPECT_EQ(dialog().textHistory[IDC_CURRENT_FILE],
+              (std::vector<std::string>{"Current file: caf\xc3\xa9.txt"}));
+    std::vector<Box> refused = platform.BoxesWithCaption(longStored);
+    ASSERT_EQ(refused.size(), 1u);
+    EXPECT_NE(refused[0].text.find("longer than 255"), std::string::npos);
+}
+
 TEST_F(Walk, CompletionAnsweredYesEndsTheDialogWithZero) {
     pack::ArchiveSpec archiveSpec;
     archiveSpec.entries.push_back(Entry("x.txt", "x"));
