@@ -77,12 +77,17 @@ bool ArchiveFileWriter::Open(const std::string& path, const std::vector<uint8_t>
 }
 
 bool ArchiveFileWriter::OpenWithStub(const std::string& path, const std::string& stubPath,
-                                     uint32_t flags) {
+                                     uint32_t flags,
+                                     const std::optional<std::string>& builtInDestination) {
     std::vector<uint8_t> stub;
     if (!ReadWholeFile(stubPath, stub)) return Fail("cannot read the stub " + stubPath);
     if (const auto at = FindArchiveSignature(stub)) {
         return Fail("the stub " + stubPath + " holds an archive signature at offset " +
                     std::to_string(*at) + "; a reader would take it for the archive");
+    }
+    std::string error;
+    if (builtInDestination && !SetBuiltInDestination(stub, *builtInDestination, &error)) {
+        return Fail(stubPath + ": " + error);
     }
     return Open(path, stub, flags);
 }

@@ -44,7 +44,9 @@ class ArchiveFileWriter {
     bool Open(const std::string& path, const std::vector<uint8_t>& prefix = {}, uint32_t flags = 0);
     // Like Open, with a program image copied from stubPath as the prefix. The image must not
     // hold the archive signature (see FindArchiveSignature), else a reader would stop there.
-    bool OpenWithStub(const std::string& path, const std::string& stubPath, uint32_t flags = 0);
+    // With builtInDestination, the copy's built-in default destination is set to it.
+    bool OpenWithStub(const std::string& path, const std::string& stubPath, uint32_t flags = 0,
+                      const std::optional<std::string>& builtInDestination = std::nullopt);
 
     void SetProgress(WriteProgress progress) { progress_ = std::move(progress); }
 

@@ -22,6 +22,20 @@ inline std::optional<size_t> FindArchiveSignature(const std::vector<uint8_t>& by
 // archive appended to it.
 bool StubIsUsable(const std::vector<uint8_t>& stub);
 
+// Why text cannot be a self-extractor's built-in destination (longer than 255 bytes, a control
+// character, not UTF-8), or empty when it can.
+std::string BuiltInDestinationProblem(const std::string& text);
+
+// Writes text into the built-in destination field of a stub's image (see
+// format/builtin_destination.h). False, with a message in *error, when the text cannot be one or
+// the image does not hold the field's marker exactly once.
+bool SetBuiltInDestination(std::vector<uint8_t>& image, const std::string& text,
+                           std::string* error);
+
+// The built-in destination of the self-extractor or stub at path, read from the part before its
+// archive: nullopt when that part holds no such field, an empty text when the field is empty.
+std::optional<std::string> ReadBuiltInDestination(const std::string& path);
+
 // Writes outPath as the stub's bytes followed by the archive file's bytes, copying the archive in
 // slices so that it need not fit in memory. Fails (false, with a message in *error when error is
 // not null) when a file cannot be read or written, the stub is not usable, or the archive file

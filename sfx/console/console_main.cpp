@@ -386,6 +386,13 @@ class ConsolePasswordDialog final : public sfx::Dialog {
     intptr_t result_ = sfx::kDialogCancelled;
 };
 
+// "~" and "~/..." as the shell reads them.
+std::string WithHome(const std::string& folder) {
+    if (folder != "~" && folder.rfind("~/", 0) != 0) return folder;
+    const char* home = std::getenv("HOME");
+    return home ? home + folder.substr(1) : folder;
+}
+
 class ConsolePlatform final : public sfx::Platform {
   public:
     sfx::PathStyle Style() override { return sfx::PathStyle::Posix; }
@@ -460,26 +467,39 @@ class ConsolePlatform final : public sfx::Platform {
     bool AskSettings() {
         char field[sfx::kTextBytes];
         dialog_.GetItemText(IDC_DEST_DIR, field, sizeof field);
+        // The default may be a publisher's built-in folder, which can name the user's home.
+        std::string proposed = WithHome(field);
         if (!StdinIsTerminal()) {
-            g_terminal.Line(stdout, std::string("Extracting to ") + field);
-            return true;
+            g_terminal.Line(stdout, "Extracting to " + proposed);
+            return SetDestination(proposed);
         }
-        std::optional<std::string> typed =
-            ReadLine(std::string("Directory to extract files to [") + field + "]: ", false);
-        if (!typed || g_interrupted) return false;
-        std::string destination = *typed;
-        if (destination.rfind("~/", 0) == 0 || destination == "~") {
-            if (const char* home = std::getenv("HOME")) destination = home + destination.substr(1);
+        for (;;) {
+            std::optional<std::string> typed =
+                ReadLine("Directory to extract files to [" + proposed + "]: ", false);
+            if (!typed || g_interrupted) return false;
+            std::string destination = typed->empty() ? proposed : WithHome(*typed);
+            if (!typed->empty() && destination[0] != '/') {
+                // Typed on a terminal, a relative folder means one below the current folder.
+                char cwd[PATH_MAX];
+                if (getcwd(cwd, sizeof cwd)) destination = std::string(cwd) + "/" + destination;
+            }
+            if (SetDestination(destination)) break;
         }
-        if (!destination.empty() && destination[0] != '/') {
-            // Typed on a terminal, a relative folder means one below the current folder.
-            char cwd[PATH_MAX];
-            if (getcwd(cwd, sizeof cwd)) destination = std::string(cwd) + "/" + destination;
-        }
-        if (!destination.empty()) dialog_.SetItemText(IDC_DEST_DIR, destination.c_str());
         int overwrite =
             Ask("Overwrite files automatically?", "Options", sfx::kBoxYesNo, sfx::kAnswerNo);
         dialog_.Check(IDC_OVERWRITE, overwrite == sfx::kAnswerYes);
+        return true;
+    }
+
+    // The destination field holds 255 bytes; a longer folder is refused, never cut.
+    bool SetDestination(const std::string& destination) {
+        if (destination.size() > sfx::kMaxTextLength) {
+            g_terminal.Line(stderr,
+                            "Error: the destination folder's path is longer than 255 "
+                            "characters.");
+            return false;
+        }
+        dialog_.SetItemText(IDC_DEST_DIR, destination.c_str());
         return true;
     }
 

@@ -3,13 +3,26 @@
 // worker uses the archive any more.
 #include <cstring>
 
+#include "format/builtin_destination.h"
 #include "sfx/core/sfx_core.h"
 
 namespace sfx {
 
-// Built into the program: empty, then three question marks, so that the field can be found and
-// filled in the image without moving anything.
-char g_szExtractDir[kTextBytes] = "\0???";
+namespace {
+
+// The default destination as built into the program, behind the marker by which the packer finds
+// it in the image and fills it in without moving anything. One object, so the two stay adjacent.
+struct BuiltInDestination {
+    char marker[format::kBuiltInDestinationMarkerBytes];
+    char text[kTextBytes];
+};
+static_assert(format::kBuiltInDestinationBytes == kTextBytes);
+
+BuiltInDestination g_builtInDestination = {VORN_BUILTIN_DESTINATION_MARKER, "\0???"};
+
+}  // namespace
+
+char (&g_szExtractDir)[kTextBytes] = g_builtInDestination.text;
 void* g_hArchive = nullptr;
 std::atomic<bool> g_bCancel{false};
 uint64_t g_qwFileCount = 0;

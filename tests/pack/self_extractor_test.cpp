@@ -12,6 +12,7 @@
 #endif
 
 #include "byte_reading.h"
+#include "format/builtin_destination.h"
 #include "pack/archive_writer.h"
 
 namespace {
@@ -155,5 +156,72 @@ TEST_F(SelfExtractorFiles, OutputTakesTheStubsPermissionBits) {
     EXPECT_EQ(info.st_mode & 0777, 0750u);
 }
 #endif
+
+// ---- The built-in destination
+
+const std::string kMarker(VORN_BUILTIN_DESTINATION_MARKER, format::kBuiltInDestinationMarkerBytes);
+
+// A stand-in image: some code, the marker with its empty field as the stub has it, more code.
+std::vector<uint8_t> StubImage() {
+    std::vector<uint8_t> image = Pattern(1000);
+    std::string field(format::kBuiltInDestinationBytes, '\0');
+    field.replace(1, 3, "???");
+    const std::string inside = kMarker + field;
+    image.insert(image.begin() + 400, inside.begin(), inside.end());
+    return image;
+}
+
+std::string FieldOf(const std::vector<uint8_t>& image) {
+    return std::string(image.begin() + 400 + static_cast<std::ptrdiff_t>(kMarker.size()),
+                       image.begin() + 400 + static_cast<std::ptrdiff_t>(kMarker.size()) +
+                           static_cast<std::ptrdiff_t>(format::kBuiltInDestinationBytes));
+}
+
+TEST(BuiltInDestination, IsWrittenIntoTheFieldAndReadBackFromTheSelfExtractor) {
+    for (const std::string& text : {std::string("C:\\Program Files\\Sample"),
+                                    std::string("~/Έγγραφα/サンプル"), std::string(255, 'd')}) {
+        std::vector<uint8_t> image = StubImage();
+        std::string error;
+        ASSERT_TRUE(pack::SetBuiltInDestination(image, text, &error)) << error;
+        std::string expected =
+            text + std::string(format::kBuiltInDestinationBytes - text.size(), '\0');
+        EXPECT_EQ(FieldOf(image), expected);
+        const std::vector<uint8_t> archive = SmallArchive();
+        image.insert(image.end(), archive.begin(), archive.end());
+        ASSERT_TRUE(pack::WriteWholeFile(TempPath("sfx"), image));
+        EXPECT_EQ(pack::ReadBuiltInDestination(TempPath("sfx")), std::optional<std::string>(text));
+    }
+    // As built, the field reads as empty; a bare archive has none.
+    ASSERT_TRUE(pack::WriteWholeFile(TempPath("stub"), StubImage()));
+    EXPECT_EQ(pack::ReadBuiltInDestination(TempPath("stub")), std::optional<std::string>(""));
+    ASSERT_TRUE(pack::WriteWholeFile(TempPath("bare"), SmallArchive()));
+    EXPECT_EQ(pack::ReadBuiltInDestination(TempPath("bare")), std::nullopt);
+}
+
+TEST(BuiltInDestination, BadTextsAndImagesAreRefusedAndLeaveTheImage) {
+    std::vector<uint8_t> twice = StubImage();
+    twice.insert(twice.begin() + 10, kMarker.begin(), kMarker.end());
+    std::vector<uint8_t> cut = StubImage();
+    cut.resize(400 + kMarker.size() + 100);
+    const struct {
+        std::vector<uint8_t> image;
+        std::string text;
+        const char* why;
+    } cases[] = {
+        {StubImage(), std::string(256, 'd'), "at most 255"},
+        {StubImage(), "C:\\with\ttab", "control character"},
+        {StubImage(), "C:\\caf\xe9", "not valid UTF-8"},
+        {Pattern(1000), "C:\\Out", "no field"},
+        {cut, "C:\\Out", "no field"},
+        {twice, "C:\\Out", "more than once"},
+    };
+    for (const auto& c : cases) {
+        std::vector<uint8_t> image = c.image;
+        std::string error;
+        EXPECT_FALSE(pack::SetBuiltInDestination(image, c.text, &error)) << c.why;
+        EXPECT_NE(error.find(c.why), std::string::npos) << error;
+        EXPECT_EQ(image, c.image) << c.why;
+    }
+}
 
 }  // namespace

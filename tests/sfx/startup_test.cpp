@@ -5,6 +5,7 @@
 #include <cstring>
 #include <fstream>
 
+#include "format/builtin_destination.h"
 #include "sfx_fake.h"
 
 using namespace sfx_test;
@@ -50,6 +51,13 @@ TEST_F(StartUp, ProgramInDriveRootDefaultsToTheRoot) {
     platform.InstallArchive(PlainArchive());
     sfx::StartUp(platform);
     EXPECT_EQ(platform.mainDialog.texts[IDC_DEST_DIR], "C:\\");
+}
+
+TEST_F(StartUp, BuiltInDestinationLiesRightBehindItsMarker) {
+    // The packer finds the field by the marker in front of it.
+    const char* marker = sfx::g_szExtractDir - format::kBuiltInDestinationMarkerBytes;
+    EXPECT_EQ(
+        memcmp(marker, VORN_BUILTIN_DESTINATION_MARKER, format::kBuiltInDestinationMarkerBytes), 0);
 }
 
 TEST_F(StartUp, NonEmptyBuiltInDestinationIsShownUnchanged) {

@@ -47,6 +47,19 @@ TEST(ConsoleSelfExtractor, ShowsTheCommentAndExtractsWhereTheUserSays) {
     EXPECT_NE(run.out.find("2 of 3"), std::string::npos) << "count includes the comment entry";
 }
 
+TEST(ConsoleSelfExtractor, BuiltInDestinationIsTheDefaultAnswer) {
+    ScratchFolder scratch;
+    fs::path preset = scratch / "preset folder";
+    fs::path sfx = MakeSfx(scratch, {"--default-dir", preset.string()});
+    RunResult run = RunOnTerminal(sfx.string(), {},
+                                  {{"Directory to extract files to [" + preset.string() + "]", ""},
+                                   {"Overwrite files automatically?", "n"},
+                                   {"create now?", "y"},
+                                   {"Extraction Complete, Exit?", "y"}});
+    EXPECT_EQ(run.exitCode, 0) << run.out;
+    EXPECT_TRUE(TreeContents(preset / "src") == TreeContents(scratch / "src")) << run.out;
+}
+
 TEST(ConsoleSelfExtractor, PasswordIsTypedWithoutEchoAndShortOnesAreRefused) {
     ScratchFolder scratch;
     fs::path sfx = MakeSfx(scratch, {"--password", "hunter22"});
