@@ -13,6 +13,7 @@
 #include <ctime>
 #include <fstream>
 
+#include "format/utf8.h"
 #include "pack/self_extractor.h"
 
 namespace tool {
@@ -248,10 +249,22 @@ std::string AttributeText(uint32_t attributes) {
 }
 
 std::string Shown(const std::string& name) {
-    std::string shown = name;
-    for (char& c : shown) {
-        unsigned char u = static_cast<unsigned char>(c);
-        if (u < 0x20 || u == 0x7f) c = '?';
+    std::string shown;
+    const auto* bytes = reinterpret_cast<const uint8_t*>(name.data());
+    for (size_t at = 0; at < name.size();) {
+        size_t length = format::Utf8SequenceLength(bytes + at, name.size() - at);
+        if (length == 0) {
+            // Not UTF-8, so no terminal shows it as it was meant: the byte's value instead.
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\x%02X", bytes[at]);
+            shown += escape;
+            ++at;
+            continue;
+        }
+        uint32_t code = format::Utf8CodePoint(bytes + at, length);
+        bool control = code < 0x20 || (code >= 0x7f && code < 0xa0);
+        shown += control ? std::string("?") : name.substr(at, length);
+        at += length;
     }
     return shown;
 }
@@ -273,35 +286,56 @@ std::string HumanBytes(uint64_t bytes) {
     return text;
 }
 
+namespace {
+
+void AppendJsonAscii(std::string& out, unsigned char c) {
+    switch (c) {
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        default:
+            if (c < 0x20 || c == 0x7f) {
+                char escape[8];
+                std::snprintf(escape, sizeof escape, "\\u%04x", c);
+                out += escape;
+            } else {
+                out += static_cast<char>(c);
+            }
+    }
+}
+
+}  // namespace
+
 std::string JsonString(const std::string& text) {
+    // Names are UTF-8 and pass as they are. A byte that is not part of a UTF-8 sequence (a name
+    // an older writer stored in a Windows code page) becomes the character of the same number, its
+    // Latin-1 reading, so the output is always valid UTF-8.
     std::string out = "\"";
-    for (unsigned char c : text) {
-        switch (c) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            default:
-                if (c < 0x20 || c >= 0x7f) {
-                    // Names are 8-bit text of no declared code page: each byte stands for the
-                    // character of the same number, so every name survives the trip unchanged.
-                    char escape[8];
-                    std::snprintf(escape, sizeof escape, "\\u%04x", c);
-                    out += escape;
-                } else {
-                    out += static_cast<char>(c);
-                }
+    const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+    for (size_t at = 0; at < text.size();) {
+        size_t length = format::Utf8SequenceLength(bytes + at, text.size() - at);
+        if (length == 0) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\u%04x", bytes[at]);
+            out += escape;
+            ++at;
+        } else if (length == 1) {
+            AppendJsonAscii(out, bytes[at++]);
+        } else {
+            out.append(text, at, length);
+            at += length;
         }
     }
     return out + "\"";

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "pack/self_extractor.h"
 #include "tools/cli_support.h"
 #include "tools/commands.h"
 
@@ -53,6 +54,8 @@ int RunList(Options& options) {
     std::vector<VORN_FILEINFO> entries;
     if (!ReadDirectory(archive, entries)) return kExitUsage;
     std::optional<std::string> comment = ReadComment(archive, options.password);
+    std::optional<std::string> destination = pack::ReadBuiltInDestination(path);
+    if (destination && destination->empty()) destination.reset();
 
     uint64_t totalUnpacked = 0, totalStored = 0, files = 0;
     for (const VORN_FILEINFO& e : entries) {
@@ -78,8 +81,9 @@ int RunList(Options& options) {
             first = false;
         }
         std::printf("\n  ],\n  \"files\": %" PRIu64 ",\n  \"size\": %" PRIu64
-                    ",\n  \"stored\": %" PRIu64 ",\n  \"comment\": %s\n}\n",
+                    ",\n  \"stored\": %" PRIu64 ",\n  \"defaultDir\": %s,\n  \"comment\": %s\n}\n",
                     files, totalUnpacked, totalStored,
+                    destination ? JsonString(*destination).c_str() : "null",
                     comment ? JsonString(*comment).c_str() : "null");
         return kExitOk;
     }
@@ -97,6 +101,7 @@ int RunList(Options& options) {
     std::printf("------------ ------------ -----  -------------------  ----- --------  ----\n");
     std::printf("%12" PRIu64 " %12" PRIu64 " %5s  %" PRIu64 " file%s\n", totalUnpacked, totalStored,
                 RatioText(totalStored, totalUnpacked).c_str(), files, files == 1 ? "" : "s");
+    if (destination) std::printf("\nExtracts by default to: %s\n", Shown(*destination).c_str());
     if (comment) {
         // Line ends and tabs are the comment's own; other control bytes are not shown.
         std::string text = *comment;

@@ -15,7 +15,9 @@
 #include <sstream>
 #include <vector>
 
+#include "format/utf8.h"
 #include "pack/archive_file_writer.h"
+#include "pack/self_extractor.h"
 #include "tools/cli_support.h"
 #include "tools/commands.h"
 #include "tools/entry_path.h"
@@ -173,6 +175,17 @@ int RunPack(Options& options, const std::string& selfPath) {
         std::fprintf(stderr, "vorn pack: --sfx takes windows, windows64 or linux\n");
         return kExitUsage;
     }
+    if (options.defaultDir) {
+        if (!options.sfxKind && !options.sfxStub) {
+            std::fprintf(stderr, "vorn pack: --default-dir is for self-extractors (--sfx)\n");
+            return kExitUsage;
+        }
+        std::string problem = pack::BuiltInDestinationProblem(*options.defaultDir);
+        if (!problem.empty()) {
+            std::fprintf(stderr, "vorn pack: --default-dir: %s\n", problem.c_str());
+            return kExitUsage;
+        }
+    }
     std::optional<std::string> comment = options.comment;
     if (options.commentFile) {
         std::string text;
@@ -243,6 +256,12 @@ int RunPack(Options& options, const std::string& selfPath) {
             std::fprintf(stderr, "vorn pack: %s: name of %zu bytes; at most %zu fit\n",
                          f.path.c_str(), f.name.size(), kMaxNameBytes);
             refused = true;
+        } else if (!format::IsValidUtf8(f.name.data(), f.name.size())) {
+            std::fprintf(stderr,
+                         "vorn pack: %s: the name is not valid UTF-8, which archives store names "
+                         "as; rename the file\n",
+                         Shown(f.path).c_str());
+            refused = true;
         } else if (f.backslashInName) {
             std::fprintf(stderr,
                          "vorn pack: %s: the name holds a backslash, which readers take for a "
@@ -276,7 +295,7 @@ int RunPack(Options& options, const std::string& selfPath) {
         signal(SIGTERM, RemovePartialAndExit);
     }
     pack::ArchiveFileWriter writer;
-    bool ok = stub ? writer.OpenWithStub(temp, *stub) : writer.Open(temp);
+    bool ok = stub ? writer.OpenWithStub(temp, *stub, 0, options.defaultDir) : writer.Open(temp);
     uint64_t total = 0;
     for (const SourceFile& f : files) total += f.size;
     ProgressBar bar(!options.quiet && StderrIsTerminal(), total, "Packing");

@@ -27,6 +27,7 @@ struct Options {
     bool store = false;
     std::optional<std::string> sfxKind;
     std::optional<std::string> sfxStub;
+    std::optional<std::string> defaultDir;  // the self-extractor's built-in destination
     int level = 2;
 };
 

@@ -71,7 +71,7 @@ const char kPackHelp[] =
     "\n"
     "Writes the files, and the folders with everything below them, into the archive OUT. A\n"
     "folder is stored under its own name (\"docs\" gives docs\\...; \".\" stores its contents).\n"
-    "Modification times and the read-only bit are kept.\n"
+    "Modification times and the read-only bit are kept. Names are stored as UTF-8.\n"
     "\n"
     "  --comment TEXT          the archive's comment\n"
     "  --comment-file FILE     the comment from a file\n"
@@ -84,6 +84,8 @@ const char kPackHelp[] =
     "  --sfx KIND              write a self-extractor: windows, windows64 or linux\n"
     "  --sfx-stub PATH         write a self-extractor with this stub program\n"
     "                          (stubs are looked up in $VORN_STUB_DIR, then in the build trees)\n"
+    "  --default-dir TEXT      the folder the self-extractor proposes (at most 255 bytes);\n"
+    "                          without it, the folder the self-extractor lies in\n"
     "  -q, --quiet             no progress and no summary\n";
 
 void PrintVersion() {
@@ -216,6 +218,9 @@ int ParseOptions(Command command, int argc, char** argv, Options& options) {
         } else if (arg == "--sfx-stub" && isPack) {
             if (!value(v)) return kExitUsage;
             options.sfxStub = v;
+        } else if (arg == "--default-dir" && isPack) {
+            if (!value(v)) return kExitUsage;
+            options.defaultDir = v;
         } else {
             std::fprintf(stderr, "vorn: unknown option %s for this command (see vorn %s --help)\n",
                          arg.c_str(), argv[1]);

@@ -441,6 +441,45 @@ TEST(ToolSafety, PackRefusesNamesReadersWouldRefuseAndWritesNothing) {
     EXPECT_FALSE(fs::exists(out));
 }
 
+TEST(ToolNames, Utf8NamesKeepTheirLettersAndOtherBytesAreRefusedOrEscaped) {
+    ScratchFolder scratch;
+    const std::vector<std::string> names = {"café.txt", "Ελληνικά/σημειώσεις.txt",
+                                            "Кириллица/файл.txt", "日本語/資料.txt"};
+    for (const auto& name : names) WriteFile(scratch / "src" / name, name);
+    fs::path archive = scratch / "names.vorn";
+    ASSERT_EQ(Vorn({"pack", "-q", archive.string(), (scratch / "src").string()}).exitCode, 0);
+    RunResult list = Vorn({"list", archive.string()});
+    RunResult json = Vorn({"list", "--json", archive.string()});
+    for (const char* shown :
+         {"src\\café.txt", "src\\Ελληνικά\\σημειώσεις.txt", "src\\日本語\\資料.txt"}) {
+        EXPECT_NE(list.out.find(shown), std::string::npos) << list.out;
+    }
+    EXPECT_NE(json.out.find("\"src\\\\Кириллица\\\\файл.txt\""), std::string::npos) << json.out;
+    ASSERT_EQ(Vorn({"x", "-q", archive.string(), "-o", (scratch / "out").string()}).exitCode, 0);
+    EXPECT_EQ(TreeContents(scratch / "out" / "src"), TreeContents(scratch / "src"));
+
+    // A name in a Windows code page: pack refuses it, and the tool shows one an older writer
+    // stored.
+    WriteFile(scratch / "latin1" / "caf\xe9.txt", "x");
+    RunResult refused =
+        Vorn({"pack", (scratch / "l.vorn").string(), (scratch / "latin1").string()});
+    EXPECT_EQ(refused.exitCode, 2);
+    EXPECT_NE(refused.err.find("latin1/caf\\xE9.txt: the name is not valid UTF-8"),
+              std::string::npos)
+        << refused.err;
+    EXPECT_FALSE(fs::exists(scratch / "l.vorn"));
+    pack::ArchiveSpec older;
+    pack::EntrySpec entry;
+    entry.name = "caf\xe9 \xc3.txt";
+    older.entries.push_back(entry);
+    ASSERT_TRUE(pack::WriteWholeFile((scratch / "old.vorn").string(), pack::BuildArchive(older)));
+    EXPECT_NE(Vorn({"list", (scratch / "old.vorn").string()}).out.find("caf\\xE9 \\xC3.txt"),
+              std::string::npos);
+    EXPECT_NE(Vorn({"list", "--json", (scratch / "old.vorn").string()})
+                  .out.find("\"caf\\u00e9 \\u00c3.txt\""),
+              std::string::npos);
+}
+
 TEST(ToolDamage, TruncatedArchiveAndCorruptEntryGetTheirExitCodes) {
     ScratchFolder scratch;
     pack::ArchiveSpec archiveSpec;
@@ -479,14 +518,19 @@ TEST(ToolDamage, TruncatedArchiveAndCorruptEntryGetTheirExitCodes) {
     }
 }
 
-TEST(ToolSelfExtractor, WindowsSelfExtractorListsAndExtracts) {
-    // The tool looks in $VORN_STUB_DIR first, then in the win32 build beside its own.
+// Where the tool finds the Windows stub: $VORN_STUB_DIR first, then the win32 build beside its own.
+fs::path WindowsStub() {
     fs::path tree = fs::path(kVorn).parent_path().parent_path();
     fs::path stub = tree.parent_path() / "win32" / "sfx" / "vornsfx.exe";
     const char* stubDir = std::getenv("VORN_STUB_DIR");
     if (stubDir && fs::exists(fs::path(stubDir) / "vornsfx.exe")) {
         stub = fs::path(stubDir) / "vornsfx.exe";
     }
+    return stub;
+}
+
+TEST(ToolSelfExtractor, WindowsSelfExtractorListsAndExtracts) {
+    fs::path stub = WindowsStub();
     if (!fs::exists(stub)) GTEST_SKIP() << "no win32 stub at " << stub;
     ScratchFolder scratch;
     fs::path src = MakeSampleTree(scratch);
@@ -510,6 +554,91 @@ TEST(ToolSelfExtractor, MissingStubIsAClearError) {
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_NE(r.err.find("no-stub"), std::string::npos);
     EXPECT_FALSE(fs::exists(scratch / "o.run"));
+}
+
+TEST(ToolSelfExtractor, DefaultDirIsWrittenIntoTheCopyOfTheStubAndListed) {
+    ScratchFolder scratch;
+    WriteFile(scratch / "f.txt", "x");
+    fs::path sfx = scratch / "setup.run";
+    RunResult pack = Vorn({"pack", "-q", "--sfx", "linux", "--default-dir", "/opt/Sample Ünïcode",
+                           sfx.string(), (scratch / "f.txt").string()});
+    ASSERT_EQ(pack.exitCode, 0) << pack.err;
+    EXPECT_NE(Vorn({"list", sfx.string()}).out.find("Extracts by default to: /opt/Sample Ünïcode"),
+              std::string::npos);
+    EXPECT_NE(
+        Vorn({"list", "--json", sfx.string()}).out.find("\"defaultDir\": \"/opt/Sample Ünïcode\""),
+        std::string::npos);
+    RunResult plain = Vorn({"pack", "-q", "--sfx", "linux", (scratch / "plain.run").string(),
+                            (scratch / "f.txt").string()});
+    ASSERT_EQ(plain.exitCode, 0) << plain.err;
+    EXPECT_EQ(Vorn({"list", (scratch / "plain.run").string()}).out.find("Extracts by default"),
+              std::string::npos);
+
+    const struct {
+        std::vector<std::string> args;
+        const char* why;
+    } refused[] = {
+        {{"--sfx", "linux", "--default-dir", std::string(256, 'd')}, "at most 255"},
+        {{"--sfx", "linux", "--default-dir", "C:\\a\nb"}, "control character"},
+        {{"--default-dir", "C:\\Out"}, "for self-extractors"},
+    };
+    for (const auto& r : refused) {
+        std::vector<std::string> args = {"pack"};
+        args.insert(args.end(), r.args.begin(), r.args.end());
+        args.push_back((scratch / "bad.run").string());
+        args.push_back((scratch / "f.txt").string());
+        RunResult run = Vorn(args);
+        EXPECT_EQ(run.exitCode, 2) << r.why;
+        EXPECT_NE(run.err.find(r.why), std::string::npos) << run.err;
+        EXPECT_FALSE(fs::exists(scratch / "bad.run"));
+    }
+}
+
+// A publisher signs the self-extractor after packing; the certificate table then follows the
+// archive, and the archive must read as before.
+TEST(ToolSelfExtractor, SignedSelfExtractorStillListsTestsAndExtracts) {
+    fs::path stub = WindowsStub();
+    if (!fs::exists(stub)) GTEST_SKIP() << "no win32 stub at " << stub;
+    ScratchFolder scratch;
+    fs::path src = MakeSampleTree(scratch);
+    RunResult cert = RunProgram(
+        "/usr/bin/openssl",
+        {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=VORN test", "-days", "1",
+         "-keyout", (scratch / "key.pem").string(), "-out", (scratch / "cert.pem").string()});
+    ASSERT_EQ(cert.exitCode, 0) << cert.err;
+    const std::vector<std::vector<std::string>> kinds = {{}, {"-p", "signing1", "--encrypt-names"}};
+    for (const auto& extra : kinds) {
+        fs::path exe = scratch / "setup.exe";
+        fs::path signedExe = scratch / "setup-signed.exe";
+        fs::remove(signedExe);
+        std::vector<std::string> args = {"pack",    "-q",         "--sfx",
+                                         "windows", exe.string(), src.string()};
+        args.insert(args.begin() + 2, extra.begin(), extra.end());
+        ASSERT_EQ(Vorn(args).exitCode, 0);
+        RunResult sign = RunProgram("/usr/bin/osslsigncode",
+                                    {"sign", "-certs", (scratch / "cert.pem").string(), "-key",
+                                     (scratch / "key.pem").string(), "-n", "VORN test", "-in",
+                                     exe.string(), "-out", signedExe.string()});
+        ASSERT_EQ(sign.exitCode, 0) << sign.out << sign.err;
+        RunResult verify =
+            RunProgram("/usr/bin/osslsigncode",
+                       {"verify", "-CAfile", (scratch / "cert.pem").string(), signedExe.string()});
+        EXPECT_EQ(verify.exitCode, 0) << verify.out << verify.err;
+        EXPECT_GT(fs::file_size(signedExe), fs::file_size(exe));
+
+        std::vector<std::string> password(extra.begin(), extra.begin() + (extra.empty() ? 0 : 2));
+        auto command = [&](std::vector<std::string> words) {
+            words.insert(words.begin() + 1, password.begin(), password.end());
+            return Vorn(words);
+        };
+        RunResult list = command({"list", signedExe.string()});
+        EXPECT_EQ(list.exitCode, 0) << list.err;
+        EXPECT_NE(list.out.find("5 files"), std::string::npos) << list.out;
+        EXPECT_EQ(command({"test", "-q", signedExe.string()}).exitCode, 0);
+        fs::path out = scratch / ("out" + std::to_string(password.size()));
+        ASSERT_EQ(command({"x", "-q", signedExe.string(), "-o", out.string()}).exitCode, 0);
+        EXPECT_EQ(TreeContents(out / "tree"), TreeContents(src));
+    }
 }
 
 }  // namespace
