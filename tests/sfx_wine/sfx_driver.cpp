@@ -4,6 +4,7 @@
 #include <commctrl.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -14,22 +15,27 @@ constexpr char kDesktopName[] = "vorn_sfx_tests";
 constexpr DWORD kPollMs = 20;
 constexpr UINT kMessageTimeoutMs = 5000;
 
+}  // namespace
+
+// Texts cross as UTF-8 both ways, whatever this program's own code page is.
 std::string Narrow(const wchar_t* text) {
-    int bytes = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    int bytes = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
     if (bytes <= 1) return std::string();
     std::string out(static_cast<size_t>(bytes), '\0');
-    WideCharToMultiByte(CP_ACP, 0, text, -1, out.data(), bytes, nullptr, nullptr);
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), bytes, nullptr, nullptr);
     out.resize(static_cast<size_t>(bytes - 1));
     return out;
 }
 
 std::wstring Widen(const std::string& text) {
-    int chars = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
+    int chars = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
     std::wstring out(static_cast<size_t>(chars > 0 ? chars : 1), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, out.data(), chars);
+    MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, out.data(), chars);
     out.resize(out.size() - 1);
     return out;
 }
+
+namespace {
 
 // Cross-process messages go through the wide forms: Wine marshals their text buffers between
 // processes, which the 8-bit list box messages do not get.
@@ -263,19 +269,11 @@ bool Press(HWND dialog, int id, DWORD ms) {
     return PostMessageA(button, BM_CLICK, 0, 0) != 0;
 }
 
-bool Screenshot(const std::string& unixDir, const std::string& name, HWND settle) {
-    // A sent message returns once the window's thread has reached its message loop; painting
-    // follows when its queue runs dry, for which there is nothing to wait on from outside.
-    if (settle) Send(settle, WM_NULL, 0, 0, nullptr);
-    Sleep(300);
-    std::string finalPath = unixDir + "/" + name + ".png";
-    std::string partPath = unixDir + "/" + name + ".part.png";
-    DeleteFileA(WindowsPathFromUnix(finalPath).c_str());
-    CreateDirectoryA(WindowsPathFromUnix(unixDir).c_str(), nullptr);
-    // Wine starts Unix programs by their path. The picture is renamed once complete, so its
-    // appearance under the final name says that ImageMagick is done with it.
-    std::string commandLine = "/bin/sh -c \"import -window root '" + partPath + "' && mv '" +
-                              partPath + "' '" + finalPath + "'\"";
+namespace {
+
+bool StartUnixShell(const std::string& script) {
+    // Wine starts Unix programs by their path.
+    std::string commandLine = "/bin/sh -c \"" + script + "\"";
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
@@ -285,9 +283,57 @@ bool Screenshot(const std::string& unixDir, const std::string& name, HWND settle
     }
     if (info.hProcess) CloseHandle(info.hProcess);
     if (info.hThread) CloseHandle(info.hThread);
-    std::string finalWindows = WindowsPathFromUnix(finalPath);
+    return true;
+}
+
+// Waits for a file that a Unix command writes under a temporary name and renames once complete.
+bool WaitForUnixFile(const std::string& unixPath, DWORD ms) {
+    std::string windowsPath = WindowsPathFromUnix(unixPath);
     return WaitUntil(
-        [&] { return GetFileAttributesA(finalWindows.c_str()) != INVALID_FILE_ATTRIBUTES; }, 10000);
+        [&] { return GetFileAttributesA(windowsPath.c_str()) != INVALID_FILE_ATTRIBUTES; }, ms);
+}
+
+}  // namespace
+
+int RunUnix(const std::string& command, const std::string& unixDir, std::string* output, DWORD ms) {
+    // The exit status of a Unix program does not come back through Wine: the shell writes it.
+    const std::string log = unixDir + "/unix-command.log";
+    const std::string status = unixDir + "/unix-command.status";
+    DeleteFileA(WindowsPathFromUnix(status).c_str());
+    if (!StartUnixShell("cd '" + unixDir + "' && (" + command + ") >'" + log +
+                        "' 2>&1; echo $? >'" + status + ".part' && mv '" + status + ".part' '" +
+                        status + "'")) {
+        return -1;
+    }
+    if (!WaitForUnixFile(status, ms)) return -1;
+    auto read = [](const std::string& unixPath) {
+        std::string text;
+        if (FILE* file = std::fopen(WindowsPathFromUnix(unixPath).c_str(), "rb")) {
+            char buffer[4096];
+            size_t got;
+            while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, got);
+            std::fclose(file);
+        }
+        return text;
+    };
+    if (output) *output = read(log);
+    return std::atoi(read(status).c_str());
+}
+
+bool Screenshot(const std::string& unixDir, const std::string& name, HWND settle) {
+    // A sent message returns once the window's thread has reached its message loop; painting
+    // follows when its queue runs dry, for which there is nothing to wait on from outside.
+    if (settle) Send(settle, WM_NULL, 0, 0, nullptr);
+    Sleep(300);
+    std::string finalPath = unixDir + "/" + name + ".png";
+    std::string partPath = unixDir + "/" + name + ".part.png";
+    DeleteFileA(WindowsPathFromUnix(finalPath).c_str());
+    CreateDirectoryA(WindowsPathFromUnix(unixDir).c_str(), nullptr);
+    // The picture is renamed once complete, so its appearance under the final name says that
+    // ImageMagick is done with it.
+    return StartUnixShell("import -window root '" + partPath + "' && mv '" + partPath + "' '" +
+                          finalPath + "'") &&
+           WaitForUnixFile(finalPath, 10000);
 }
 
 }  // namespace sfxtest

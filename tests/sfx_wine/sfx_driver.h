@@ -79,6 +79,16 @@ HWND FocusedControl(HWND window);
 // sent: a sent click would wait until the box it opens is closed again.
 bool Press(HWND dialog, int id, DWORD ms = kWaitMs);
 
+// UTF-8 and the system's wide texts.
+std::string Narrow(const wchar_t* text);
+std::wstring Widen(const std::string& text);
+
+// Runs a shell command on the Unix side in the folder unixDir and waits up to ms for it to end.
+// Returns its exit status (-1 when it could not be run or did not end in time), with what it
+// printed in *output when given.
+int RunUnix(const std::string& command, const std::string& unixDir, std::string* output = nullptr,
+            DWORD ms = 60000);
+
 // Saves a picture of the whole screen as dir/name.png (dir a Unix path) once the given window's
 // thread has gone idle and painted; false when it could not be made in time.
 bool Screenshot(const std::string& unixDir, const std::string& name, HWND settle);

@@ -3,6 +3,7 @@
 // checks what landed on disk byte for byte.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "pack/archive_writer.h"
+#include "pack/self_extractor.h"
 #include "sfx_driver.h"
 
 namespace {
@@ -122,6 +124,11 @@ void WriteAll(const fs::path& path, const std::vector<uint8_t>& bytes) {
     out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
 }
 
+// A path from UTF-8 text, whatever this program's own code page is.
+fs::path Utf8Path(const std::string& text) {
+    return fs::path(std::u8string(text.begin(), text.end()));
+}
+
 std::string Join(const std::vector<std::string>& items) {
     std::string out;
     for (const auto& item : items) out += (out.empty() ? "" : " | ") + item;
@@ -141,7 +148,8 @@ class SelfExtractor : public ::testing::Test {
         ASSERT_TRUE(EnterTestDesktop()) << "cannot make the test desktop";
         ASSERT_FALSE(Stub().empty()) << "cannot read the stub " << VORN_SFX_STUB;
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        folder_ = fs::path(WindowsPathFromUnix(VORN_SFX_TEST_DIR)) / "work" / info->name();
+        unixFolder_ = std::string(VORN_SFX_TEST_DIR) + "/work/" + info->name();
+        folder_ = fs::path(WindowsPathFromUnix(unixFolder_));
         std::error_code ignored;
         fs::remove_all(folder_, ignored);
         fs::create_directories(folder_);
@@ -161,11 +169,18 @@ class SelfExtractor : public ::testing::Test {
         return stub;
     }
 
-    // Writes stub and archive as the program file and starts it.
-    void Launch(pack::ArchiveSpec archiveSpec, const fs::path& exe = {}) {
-        archiveSpec.prefix = Stub();
+    // Writes stub (the built one unless given) and archive as the program file.
+    void Write(pack::ArchiveSpec archiveSpec, const fs::path& exe = {},
+               const std::vector<uint8_t>& stub = Stub()) {
+        archiveSpec.prefix = stub;
         exe_ = exe.empty() ? (folder_ / "setup.exe").string() : exe.string();
         WriteAll(exe_, pack::BuildArchive(archiveSpec));
+    }
+
+    // Writes the program file and starts it.
+    void Launch(pack::ArchiveSpec archiveSpec, const fs::path& exe = {},
+                const std::vector<uint8_t>& stub = Stub()) {
+        Write(std::move(archiveSpec), exe, stub);
         ASSERT_TRUE(program_.Start(exe_)) << "cannot start " << exe_;
     }
 
@@ -206,14 +221,15 @@ class SelfExtractor : public ::testing::Test {
     }
 
     void ExpectFile(const std::string& relative, const std::vector<uint8_t>& bytes) {
-        fs::path path = folder_ / relative;
-        ASSERT_TRUE(fs::is_regular_file(path)) << path.string() << " missing";
+        fs::path path = folder_ / Utf8Path(relative);
+        ASSERT_TRUE(fs::is_regular_file(path)) << relative << " missing";
         std::vector<uint8_t> got = ReadAll(path);
         EXPECT_EQ(got.size(), bytes.size()) << relative;
         EXPECT_TRUE(got == bytes) << relative << " differs";
     }
 
     fs::path folder_;
+    std::string unixFolder_;  // the same folder as the Unix side names it
     std::string exe_;
     Program program_;
 };
@@ -269,6 +285,77 @@ TEST_F(SelfExtractor, ArchiveWithoutCommentOpensIdleWithProgramFolderAsDestinati
     ExpectFile("readme.txt", readme);
     ExpectFile("a\\b\\c.txt", nested);
     ExpectFile("empty.dat", empty);
+}
+
+// The picture in the README: the sample as a user finds it in a downloads folder.
+TEST_F(SelfExtractor, SampleInADownloadsFolderProposesThatFolderAndShowsItsComment) {
+    const fs::path downloads = "C:\\users\\Public\\Downloads";
+    fs::create_directories(downloads);
+    std::vector<uint8_t> comment =
+        ReadAll(WindowsPathFromUnix(VORN_SOURCE_DIR) + "\\examples\\sample-comment.txt");
+    ASSERT_FALSE(comment.empty());
+    pack::ArchiveSpec archiveSpec;
+    archiveSpec.entries.push_back(Entry("sample\\README.txt", SampleData(900, 29)));
+    archiveSpec.comment = std::string(comment.begin(), comment.end());
+    Launch(archiveSpec, downloads / "sample-setup.exe");
+    HWND main = MainDialog();
+    ASSERT_TRUE(main) << Windows();
+    EXPECT_EQ(ControlText(main, kDestDir), "C:\\users\\Public\\Downloads\\");
+    // Written on Linux, the comment's lines end in LF; the viewer breaks lines at CR LF only.
+    std::string shown;
+    for (uint8_t c : comment) shown += c == '\n' ? "\r\n" : std::string(1, char(c));
+    EXPECT_EQ(WindowText(GetDlgItem(main, kCommentView)), shown);
+    Shot("readme_main_dialog", main);
+    program_.Kill();
+    std::error_code ignored;
+    fs::remove(downloads / "sample-setup.exe", ignored);
+}
+
+TEST_F(SelfExtractor, BuiltInDestinationIsProposedAndExtractedInto) {
+    const std::string preset = folder_.string() + "\\Preset Ünïcode";
+    std::vector<uint8_t> stub = Stub();
+    std::string error;
+    ASSERT_TRUE(pack::SetBuiltInDestination(stub, preset, &error)) << error;
+    pack::ArchiveSpec archiveSpec;
+    auto data = SampleData(3000, 30);
+    archiveSpec.entries.push_back(Entry("inner\\file.txt", data));
+    Launch(archiveSpec, {}, stub);
+    HWND main = MainDialog();
+    ASSERT_TRUE(main) << Windows();
+    EXPECT_EQ(ControlText(main, kDestDir), preset);
+    ASSERT_TRUE(Press(main, kExtract));
+    Box ask = WaitBox(kErrorCaption);
+    ASSERT_TRUE(ask.window) << Windows();
+    EXPECT_EQ(ask.text, kCreateFolderText);
+    ASSERT_TRUE(Answer(ask.window, kYes));
+    AnswerDoneAndExit();
+    ExpectFile("Preset Ünïcode\\inner\\file.txt", data);
+}
+
+// Signed after packing, the program carries the signature's certificate table after its archive.
+TEST_F(SelfExtractor, SignedSelfExtractorVerifiesAndExtracts) {
+    pack::ArchiveSpec archiveSpec;
+    auto data = SampleData(20000, 31);
+    archiveSpec.entries.push_back(Entry("signed\\data.txt", data));
+    archiveSpec.comment = "Signed by its publisher.";
+    Write(archiveSpec, folder_ / "unsigned.exe");
+    std::string output;
+    int status = RunUnix(
+        "openssl req -x509 -newkey rsa:2048 -nodes -subj '/CN=VORN test' -days 1 "
+        "-keyout key.pem -out cert.pem && "
+        "osslsigncode sign -certs cert.pem -key key.pem -n 'VORN test' -in unsigned.exe "
+        "-out setup.exe && osslsigncode verify -CAfile cert.pem setup.exe",
+        unixFolder_, &output);
+    ASSERT_EQ(status, 0) << output;
+    EXPECT_NE(output.find("Signature verification: ok"), std::string::npos) << output;
+    exe_ = (folder_ / "setup.exe").string();
+    ASSERT_TRUE(program_.Start(exe_));
+    HWND main = MainDialog();
+    ASSERT_TRUE(main) << Windows();
+    EXPECT_EQ(WindowText(GetDlgItem(main, kCommentView)), "Signed by its publisher.");
+    ASSERT_TRUE(Press(main, kExtract));
+    AnswerDoneAndExit();
+    ExpectFile("signed\\data.txt", data);
 }
 
 TEST_F(SelfExtractor, ProgramInADriveRootOffersTheRootAsDestination) {
@@ -693,6 +780,58 @@ TEST_F(SelfExtractor, UnsafeEntryNamesAreRefusedWithABoxCaptionedByTheName) {
     EXPECT_FALSE(fs::exists("C:\\vorn_sfx_drive.txt"));
     // Only the good entry reached the destination.
     EXPECT_EQ(std::distance(fs::recursive_directory_iterator(inner), {}), 1);
+}
+
+// --- Names ----------------------------------------------------------------------------------
+
+TEST_F(SelfExtractor, Utf8NamesKeepTheirLettersOnDiskInTheListAndTheCurrentFileLine) {
+    const std::vector<std::string> names = {"café.txt", "Ελληνικά\\σημειώσεις.txt",
+                                            "Кириллица\\Документы\\файл.txt", "日本語\\資料.txt"};
+    pack::ArchiveSpec archiveSpec;
+    std::vector<std::vector<uint8_t>> contents;
+    for (size_t i = 0; i < names.size(); ++i) {
+        contents.push_back(SampleData(2000 + 100 * i, 40 + uint32_t(i)));
+        archiveSpec.entries.push_back(Entry(names[i], contents.back()));
+    }
+    Launch(archiveSpec);
+    HWND main = MainDialog();
+    ASSERT_TRUE(main) << Windows();
+    ASSERT_TRUE(Press(main, kExtract));
+    Box done = WaitBox(kDoneCaption);
+    ASSERT_TRUE(done.window) << Windows();
+    EXPECT_EQ(program_.Find(kErrorCaption), nullptr);
+    std::vector<std::string> sorted = ListItems(main, kFileList);
+    std::sort(sorted.begin(), sorted.end());
+    std::vector<std::string> expected = names;
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(sorted, expected);
+    EXPECT_EQ(ControlText(main, kCurrentFile), "Current file: " + names.back());
+    Shot("unicode_names", done.window);
+    ASSERT_TRUE(Answer(done.window, kYes));
+    ExpectExitCodeZero();
+    for (size_t i = 0; i < names.size(); ++i) ExpectFile(names[i], contents[i]);
+}
+
+// An older writer on Windows stored names in the system's code page; they are read in it.
+TEST_F(SelfExtractor, CodePageNameIsReadInTheSystemCodePage) {
+    char digits[8] = {};
+    GetLocaleInfoA(LOCALE_SYSTEM_DEFAULT, LOCALE_IDEFAULTANSICODEPAGE, digits, sizeof digits);
+    wchar_t letter[2] = {};
+    ASSERT_EQ(MultiByteToWideChar(std::atoi(digits), 0, "\xe9", 1, letter, 1), 1) << digits;
+    const std::string shown = "caf" + Narrow(letter) + ".txt";
+    pack::ArchiveSpec archiveSpec;
+    auto data = SampleData(500, 45);
+    archiveSpec.entries.push_back(Entry("caf\xe9.txt", data));
+    Launch(archiveSpec);
+    HWND main = MainDialog();
+    ASSERT_TRUE(main) << Windows();
+    ASSERT_TRUE(Press(main, kExtract));
+    Box done = WaitBox(kDoneCaption);
+    ASSERT_TRUE(done.window) << Windows();
+    EXPECT_EQ(ListItems(main, kFileList), std::vector<std::string>{shown});
+    ASSERT_TRUE(Answer(done.window, kYes));
+    ExpectExitCodeZero();
+    ExpectFile(shown, data);
 }
 
 // --- Per-entry password ---------------------------------------------------------------------
