@@ -12,6 +12,8 @@ namespace codec {
 
 namespace {
 
+using format::Status;
+
 struct BlockCoding {
     SymbolTable flags;
     SymbolTable literals;
@@ -35,52 +37,50 @@ struct BlockCoding {
 };
 
 // Symbols of fixed width, or (symbolBits == 0 with growingSymbols) growing-width integers.
-uint32_t ReadSymbolTable(const uint8_t* body, uint32_t* bitPos, uint32_t bitLimit,
-                         SymbolTable* table, int32_t entries, uint32_t symbolBits,
-                         bool growingSymbols) {
+Status ReadSymbolTable(const uint8_t* body, uint32_t* bitPos, uint32_t bitLimit, SymbolTable* table,
+                       int32_t entries, uint32_t symbolBits, bool growingSymbols) {
     for (int32_t i = 0; i < entries; ++i) {
-        if (*bitPos > bitLimit) return kBlockCorrupt;
+        if (*bitPos > bitLimit) return Status::Corrupt;
         uint32_t symbol;
         if (growingSymbols) {
             symbol = ReadGrowingInt(body, bitPos);
-            if (symbol == 0 || *bitPos > bitLimit) return kBlockCorrupt;
+            if (symbol == 0 || *bitPos > bitLimit) return Status::Corrupt;
         } else {
             symbol = ReadBits(body, *bitPos, symbolBits);
             *bitPos += symbolBits;
         }
         uint32_t weight = ReadGrowingInt(body, bitPos);
-        if (weight == 0) return kBlockCorrupt;
+        if (weight == 0) return Status::Corrupt;
         table->entries[i].symbol = symbol;
         table->entries[i].weight = weight;
     }
-    return *bitPos > bitLimit ? kBlockCorrupt : kBlockOk;
+    return *bitPos > bitLimit ? Status::Corrupt : Status::Ok;
 }
 
-uint32_t ReadTablesAndBuildTrees(const uint8_t* body, uint32_t* bitPos, uint32_t bitLimit,
-                                 int32_t literalEntries, int32_t lengthEntries, int32_t flagEntries,
-                                 uint32_t literalWidth, int32_t selectorEntries,
-                                 BlockCoding* coding) {
+Status ReadTablesAndBuildTrees(const uint8_t* body, uint32_t* bitPos, uint32_t bitLimit,
+                               int32_t literalEntries, int32_t lengthEntries, int32_t flagEntries,
+                               uint32_t literalWidth, int32_t selectorEntries,
+                               BlockCoding* coding) {
     if (!coding->flags.Create(16) || !coding->selectors.Create(16) ||
         !coding->literals.Create(256) || !coding->lengths.Create(lengthEntries)) {
-        return kBlockNoMemory;
+        return Status::NoMemory;
     }
-    uint32_t status =
-        ReadSymbolTable(body, bitPos, bitLimit, &coding->flags, flagEntries, 4, false);
-    if (status == kBlockOk) {
+    Status status = ReadSymbolTable(body, bitPos, bitLimit, &coding->flags, flagEntries, 4, false);
+    if (status == Status::Ok) {
         status = ReadSymbolTable(body, bitPos, bitLimit, &coding->literals, literalEntries,
                                  literalWidth, false);
     }
-    if (status == kBlockOk) {
+    if (status == Status::Ok) {
         status = ReadSymbolTable(body, bitPos, bitLimit, &coding->lengths, lengthEntries, 0, true);
     }
-    if (status == kBlockOk) {
+    if (status == Status::Ok) {
         status =
             ReadSymbolTable(body, bitPos, bitLimit, &coding->selectors, selectorEntries, 4, false);
     }
-    if (status == kBlockOk) status = coding->flagTree.Build(coding->flags);
-    if (status == kBlockOk) status = coding->literalTree.Build(coding->literals);
-    if (status == kBlockOk) status = coding->lengthTree.Build(coding->lengths);
-    if (status == kBlockOk) status = coding->selectorTree.Build(coding->selectors);
+    if (status == Status::Ok) status = coding->flagTree.Build(coding->flags);
+    if (status == Status::Ok) status = coding->literalTree.Build(coding->literals);
+    if (status == Status::Ok) status = coding->lengthTree.Build(coding->lengths);
+    if (status == Status::Ok) status = coding->selectorTree.Build(coding->selectors);
     return status;
 }
 
@@ -94,7 +94,7 @@ struct BitBuffer {
     uint32_t count;
 
     void Refill() {
-        bits |= LoadLittle64(next) << count;
+        bits |= format::LoadLE64(next) << count;
         next += (63 - count) >> 3;
         count |= 56;
     }
@@ -151,24 +151,13 @@ inline void StorePosition(ContextTable* table, uint32_t bucket, bool bucketUsed,
     positions[positions[0] >> NEXT_SLOT_SHIFT] = position;
 }
 
-// A match raises the stamp of the slot it used, which may move the replacement slot: the slot
-// with the smallest stamp, the lowest-numbered on a tie. The new position then goes there with
-// stamp 0, which leaves that slot the choice for the next position.
+// A match raises the stamp of the slot it used, which may move the replacement slot. The new
+// position then goes there with stamp 0, which leaves that slot the choice for the next position.
 inline void StoreAfterMatch(ContextTable* table, uint32_t bucket, uint32_t usedSlot,
                             uint32_t stampValue, uint32_t position) {
     uint32_t* stamps = table->stamp[bucket];
     stamps[usedSlot] = stampValue;
-    uint32_t s0 = stamps[0];
-    uint32_t s1 = stamps[1];
-    uint32_t s2 = stamps[2];
-    uint32_t s3 = stamps[3];
-    // Computed without branches: which slot wins follows the data and would mispredict often.
-    uint32_t lowPick = s1 < s0;
-    uint32_t lowStamp = lowPick ? s1 : s0;
-    uint32_t highPick = s3 < s2;
-    uint32_t highStamp = highPick ? s3 : s2;
-    uint32_t upper = highStamp < lowStamp;
-    uint32_t slot = (upper << 1) | (upper ? highPick : lowPick);
+    uint32_t slot = ReplacementSlot(stamps[0], stamps[1], stamps[2], stamps[3]);
     stamps[slot] = 0;
     uint32_t* positions = table->position[bucket];
     positions[slot] = position;
@@ -196,18 +185,55 @@ inline void CopyMatch(uint8_t* out, uint32_t o, uint32_t source, uint32_t length
     }
 }
 
-uint32_t DecodeTokens(const uint8_t* body, uint32_t bodyBytes, uint32_t bitPos, uint32_t bitLimit,
-                      uint32_t tokenCount, const BlockCoding& coding, ContextTable* table,
-                      uint8_t* out, uint32_t outCapacity, uint32_t* produced, uint32_t* bitsUsed) {
-    const CodeTree& flagTree = coding.flagTree;
-    const CodeTree& literalTree = coding.literalTree;
-    const CodeTree& lengthTree = coding.lengthTree;
-    const CodeTree& selectorTree = coding.selectorTree;
-    const CodeDecodeEntry* const flagTable = flagTree.table;
-    const CodeDecodeEntry* const literalTable = literalTree.table;
-    const CodeDecodeEntry* const lengthTable = lengthTree.table;
-    const CodeDecodeEntry* const selectorTable = selectorTree.table;
+// The bucket a token at the position after history uses, and whether it has been written in this
+// block. The used bits cover the whole index range, so an order-3 index that can never have been
+// filled simply reads as unused.
+struct BucketChoice {
+    uint32_t bucket;
+    bool used;
+};
 
+inline BucketChoice ChooseBucket(const ContextTable* table, uint32_t history) {
+    uint32_t order2 = Order2Bucket(history);
+    uint32_t order3 = Order3Bucket(history);
+    bool used3 = table->IsUsed(order3);
+    bool used2 = table->IsUsed(order2);
+    return BucketChoice{used3 ? order3 : order2, used3 || used2};
+}
+
+// Everything the token loop reads through: the four trees and their probe tables, kept apart so
+// that the loop holds the table pointers in registers (byte stores to the output could alias
+// anything reached through a tree).
+struct TokenCodes {
+    const CodeTree& flagTree;
+    const CodeTree& literalTree;
+    const CodeTree& lengthTree;
+    const CodeTree& selectorTree;
+    const CodeDecodeEntry* flagTable;
+    const CodeDecodeEntry* literalTable;
+    const CodeDecodeEntry* lengthTable;
+    const CodeDecodeEntry* selectorTable;
+};
+
+// The loop's state: the output position, the flag and selector symbols in use (each carries a
+// marker bit above its 4 bits; once the marker is all that is left, every flag (1 bit) or selector
+// (2 bits) of the symbol has been used), the next match's stamp and the three bytes before o (the
+// oldest in bits 16-23). Passed to inline helpers by reference and never stored, so it stays in
+// registers.
+struct TokenState {
+    uint32_t o;
+    uint32_t flags;
+    uint32_t selectors;
+    uint32_t stampCounter;
+    uint32_t history;
+};
+
+// A token refills at most twice, each time loading 8 bytes after advancing up to 7, so from the
+// refill limit its loads stay inside the slack. Past it the stream position is already beyond the
+// padded body, which the final check would report anyway: stopping early changes nothing.
+static_assert(BODY_READ_SLACK >= 8 + 7 + 8, "read slack too small for a token's refills");
+
+inline BitBuffer BitBufferAt(const uint8_t* body, uint32_t bitPos) {
     BitBuffer in;
     in.next = body + (bitPos >> 3);
     in.bits = 0;
@@ -215,167 +241,169 @@ uint32_t DecodeTokens(const uint8_t* body, uint32_t bodyBytes, uint32_t bitPos, 
     in.Refill();
     in.bits >>= bitPos & 7;
     in.count -= bitPos & 7;
-    // A token refills at most twice, each time loading 8 bytes after advancing up to 7, so from
-    // this limit its loads stay inside the slack. Past it the stream position is already beyond
-    // the padded body, which the final check would report anyway: stopping early changes nothing.
-    const uint8_t* const refillLimit = body + bodyBytes + 8;
-    static_assert(BODY_READ_SLACK >= 8 + 7 + 8, "read slack too small for a token's refills");
+    return in;
+}
 
-    uint32_t o = 0;
-    // Flag and selector symbols carry a marker bit above their 4 bits; once the marker is all that
-    // is left, every flag (1 bit) or selector (2 bits) of the symbol has been used.
-    uint32_t flags = 1;
-    uint32_t selectors = 1;
-    uint32_t stampCounter = 100;
-    // The three bytes before o, the oldest in bits 16-23.
-    uint32_t history = 0;
+// The first three bytes have no context: only literals can produce them, and they store no
+// position. Splitting them off keeps the "o >= 3" tests out of the main loop. Returns the tokens
+// consumed, or -1 for corrupt data.
+__attribute__((always_inline)) inline int64_t DecodeOpeningLiterals(
+    const TokenCodes& codes, BitBuffer& in, const uint8_t* refillLimit, uint32_t tokenCount,
+    uint8_t* out, uint32_t outCapacity, TokenState& state) {
     uint32_t token = 0;
-
-    // The first three bytes have no context: only literals can produce them, and they store no
-    // position. Splitting them off keeps the "o >= 3" tests out of the main loop.
-    for (; token < tokenCount && o < 3; ++token) {
-        if (in.next > refillLimit) return kBlockCorrupt;
+    for (; token < tokenCount && state.o < 3; ++token) {
+        if (in.next > refillLimit) return -1;
         in.Refill();
-        if (flags == 1) {
-            if (!DecodeNext(flagTable, flagTree, &in, &flags)) return kBlockCorrupt;
-            flags |= 0x10;
+        if (state.flags == 1) {
+            if (!DecodeNext(codes.flagTable, codes.flagTree, &in, &state.flags)) return -1;
+            state.flags |= 0x10;
         }
-        uint32_t isMatch = flags & 1;
-        flags >>= 1;
-        if (isMatch != 0) return kBlockCorrupt;
+        uint32_t isMatch = state.flags & 1;
+        state.flags >>= 1;
+        if (isMatch != 0) return -1;
         uint32_t literal;
-        if (!DecodeNext(literalTable, literalTree, &in, &literal)) return kBlockCorrupt;
-        if (o >= outCapacity) return kBlockCorrupt;
+        if (!DecodeNext(codes.literalTable, codes.literalTree, &in, &literal)) return -1;
+        if (state.o >= outCapacity) return -1;
         literal &= 0xFF;
-        out[o++] = static_cast<uint8_t>(literal);
-        history = (history << 8) | literal;
+        out[state.o++] = static_cast<uint8_t>(literal);
+        state.history = (state.history << 8) | literal;
     }
+    return token;
+}
 
-    for (uint32_t left = tokenCount - token; left != 0; --left) {
-        if (in.next > refillLimit) return kBlockCorrupt;
-        in.Refill();
-
-        // The used bits cover the whole index range, so an order-3 index that can never have been
-        // filled simply reads as unused.
-        uint32_t order2 = ((history >> 1) & 0x7F80) ^ (history & 0xFF);
-        uint32_t order3 = ((history >> 5) & 0xF800) ^ order2;
-        bool used3 = table->IsUsed(order3);
-        bool used2 = table->IsUsed(order2);
-        uint32_t bucket = used3 ? order3 : order2;
-        bool bucketUsed = used3 || used2;
-
-        {
-            bool need = flags == 1;
-            uint32_t fresh = 0;
-            if (!DecodeIfNeeded(need, flagTable, flagTree, &in, &fresh)) return kBlockCorrupt;
-            // After a shift the marker sits below bit 4, so 0x10 is a new symbol of 0.
-            flags = need ? fresh | 0x10 : flags;
-            if (flags == 0x10 && left >= 4 && outCapacity - o >= 4) {
-                // Four literals in a row, the commonest group: no flag tests, no output bound
-                // per byte, and a refill only when fewer bits are left than a code can take.
-                for (uint32_t i = 0;;) {
-                    uint32_t literal;
-                    if (!DecodeNext(literalTable, literalTree, &in, &literal)) {
-                        return kBlockCorrupt;
-                    }
-                    literal &= 0xFF;
-                    out[o] = static_cast<uint8_t>(literal);
-                    StorePosition(table, bucket, bucketUsed, o);
-                    ++o;
-                    history = (history << 8) | literal;
-                    if (++i == 4) break;
-                    if (in.count < MAX_CODE_LENGTH) {
-                        if (in.next > refillLimit) return kBlockCorrupt;
-                        in.Refill();
-                    }
-                    order2 = ((history >> 1) & 0x7F80) ^ (history & 0xFF);
-                    order3 = ((history >> 5) & 0xF800) ^ order2;
-                    used3 = table->IsUsed(order3);
-                    used2 = table->IsUsed(order2);
-                    bucket = used3 ? order3 : order2;
-                    bucketUsed = used3 || used2;
-                }
-                left -= 3;
-                flags = 1;
-                continue;
-            }
+// Four literals in a row, the commonest group: no flag tests, no output bound per byte, and a
+// refill only when fewer bits are left than a code can take. The caller has checked that four
+// tokens remain and that four bytes fit; choice is the first literal's bucket.
+__attribute__((always_inline)) inline bool DecodeFourLiterals(
+    const TokenCodes& codes, BitBuffer& in, const uint8_t* refillLimit, ContextTable* table,
+    BucketChoice choice, uint8_t* out, TokenState& state) {
+    for (uint32_t i = 0;;) {
+        uint32_t literal;
+        if (!DecodeNext(codes.literalTable, codes.literalTree, &in, &literal)) return false;
+        literal &= 0xFF;
+        out[state.o] = static_cast<uint8_t>(literal);
+        StorePosition(table, choice.bucket, choice.used, state.o);
+        ++state.o;
+        state.history = (state.history << 8) | literal;
+        if (++i == 4) return true;
+        if (in.count < MAX_CODE_LENGTH) {
+            if (in.next > refillLimit) return false;
+            in.Refill();
         }
-        uint32_t isMatch = flags & 1;
-        flags >>= 1;
+        choice = ChooseBucket(table, state.history);
+    }
+}
+
+Status DecodeTokens(const uint8_t* body, uint32_t bodyBytes, uint32_t bitPos, uint32_t bitLimit,
+                    uint32_t tokenCount, const BlockCoding& coding, ContextTable* table,
+                    uint8_t* out, uint32_t outCapacity, uint32_t* produced, uint32_t* bitsUsed) {
+    const TokenCodes codes{coding.flagTree,         coding.literalTree,
+                           coding.lengthTree,       coding.selectorTree,
+                           coding.flagTree.table,   coding.literalTree.table,
+                           coding.lengthTree.table, coding.selectorTree.table};
+    BitBuffer in = BitBufferAt(body, bitPos);
+    const uint8_t* const refillLimit = body + bodyBytes + 8;
+    TokenState state{0, 1, 1, FIRST_MATCH_STAMP, 0};
+
+    int64_t opening =
+        DecodeOpeningLiterals(codes, in, refillLimit, tokenCount, out, outCapacity, state);
+    if (opening < 0) return Status::Corrupt;
+
+    for (uint32_t left = tokenCount - static_cast<uint32_t>(opening); left != 0; --left) {
+        if (in.next > refillLimit) return Status::Corrupt;
+        in.Refill();
+        BucketChoice choice = ChooseBucket(table, state.history);
+
+        bool needFlags = state.flags == 1;
+        uint32_t freshFlags = 0;
+        if (!DecodeIfNeeded(needFlags, codes.flagTable, codes.flagTree, &in, &freshFlags)) {
+            return Status::Corrupt;
+        }
+        // After a shift the marker sits below bit 4, so 0x10 is a new symbol of 0.
+        state.flags = needFlags ? freshFlags | 0x10 : state.flags;
+        if (state.flags == 0x10 && left >= 4 && outCapacity - state.o >= 4) {
+            if (!DecodeFourLiterals(codes, in, refillLimit, table, choice, out, state)) {
+                return Status::Corrupt;
+            }
+            left -= 3;
+            state.flags = 1;
+            continue;
+        }
+        uint32_t isMatch = state.flags & 1;
+        state.flags >>= 1;
 
         if (isMatch == 0) {
             uint32_t literal;
-            if (!DecodeNext(literalTable, literalTree, &in, &literal)) return kBlockCorrupt;
-            if (o >= outCapacity) return kBlockCorrupt;
+            if (!DecodeNext(codes.literalTable, codes.literalTree, &in, &literal)) {
+                return Status::Corrupt;
+            }
+            if (state.o >= outCapacity) return Status::Corrupt;
             literal &= 0xFF;
-            out[o] = static_cast<uint8_t>(literal);
-            StorePosition(table, bucket, bucketUsed, o);
-            ++o;
-            history = (history << 8) | literal;
+            out[state.o] = static_cast<uint8_t>(literal);
+            StorePosition(table, choice.bucket, choice.used, state.o);
+            ++state.o;
+            state.history = (state.history << 8) | literal;
             continue;
         }
 
         uint32_t length;
-        if (!DecodeNext(lengthTable, lengthTree, &in, &length)) return kBlockCorrupt;
+        if (!DecodeNext(codes.lengthTable, codes.lengthTree, &in, &length)) return Status::Corrupt;
         in.Refill();
-        {
-            bool need = selectors == 1;
-            uint32_t fresh = 0;
-            if (!DecodeIfNeeded(need, selectorTable, selectorTree, &in, &fresh)) {
-                return kBlockCorrupt;
-            }
-            selectors = need ? fresh | 0x10 : selectors;
+        bool needSelectors = state.selectors == 1;
+        uint32_t freshSelectors = 0;
+        if (!DecodeIfNeeded(needSelectors, codes.selectorTable, codes.selectorTree, &in,
+                            &freshSelectors)) {
+            return Status::Corrupt;
         }
-        uint32_t slot = selectors & 3;
-        selectors >>= 2;
+        state.selectors = needSelectors ? freshSelectors | 0x10 : state.selectors;
+        uint32_t slot = state.selectors & 3;
+        state.selectors >>= 2;
 
         // An unwritten bucket has no positions.
-        if (!bucketUsed) return kBlockCorrupt;
-        uint32_t source = table->position[bucket][slot] & POSITION_MASK;
-        StoreAfterMatch(table, bucket, slot, stampCounter++, o);
+        if (!choice.used) return Status::Corrupt;
+        uint32_t source = table->position[choice.bucket][slot] & POSITION_MASK;
+        StoreAfterMatch(table, choice.bucket, slot, state.stampCounter++, state.o);
 
-        if (source == 0) return kBlockCorrupt;
-        if (length > outCapacity - o) return kBlockCorrupt;
+        if (source == 0) return Status::Corrupt;
+        if (length > outCapacity - state.o) return Status::Corrupt;
         if (length == 0) continue;
         // Only a length-0 match stores a position equal to o, and then every length is 0; a
         // source at or past o would read bytes the block has not produced.
-        if (source >= o) return kBlockCorrupt;
-        CopyMatch(out, o, source, length, outCapacity - o);
-        o += length;
+        if (source >= state.o) return Status::Corrupt;
+        CopyMatch(out, state.o, source, length, outCapacity - state.o);
+        state.o += length;
         // o is at least 4 here; the byte before the context lands in bits 24-31, which the
         // hashes never look at.
-        history = __builtin_bswap32(LoadLittle32(out + o - 4));
+        state.history = __builtin_bswap32(format::LoadLE32(out + state.o - 4));
     }
     uint32_t position = static_cast<uint32_t>(in.next - body) * 8 - in.count;
-    if (position > bitLimit) return kBlockCorrupt;
-    *produced = o;
+    if (position > bitLimit) return Status::Corrupt;
+    *produced = state.o;
     *bitsUsed = position;
-    return kBlockOk;
+    return Status::Ok;
 }
 
 }  // namespace
 
-uint32_t DecodeCompressedBlock(const uint8_t* body, uint32_t bodyBytes, ContextTable* table,
-                               uint8_t* out, uint32_t outCapacity, uint32_t* produced,
-                               uint32_t* bitsUsed) {
+Status DecodeCompressedBlock(const uint8_t* body, uint32_t bodyBytes, ContextTable* table,
+                             uint8_t* out, uint32_t outCapacity, uint32_t* produced,
+                             uint32_t* bitsUsed) {
     *produced = 0;
-    uint32_t bitsRead = 0;
     // Bits beyond the padded body are never stream bits; the limit keeps reads inside the slack.
     uint64_t limit64 = static_cast<uint64_t>(bodyBytes) * 8;
-    if (limit64 > 0xFFFFFF00u) return kBlockCorrupt;
+    if (limit64 > 0xFFFFFF00u) return Status::Corrupt;
     uint32_t bitLimit = static_cast<uint32_t>(limit64);
 
     memset(table->used, 0, sizeof table->used);
     // Positions share their word with the next-slot bits; no valid block comes near this size.
     if (outCapacity > POSITION_MASK) outCapacity = POSITION_MASK;
 
-    uint32_t bitPos = 0;
     uint32_t h0 = ReadBits(body, 0, 16);
     uint32_t h1 = ReadBits(body, 16, 16);
     uint32_t h2 = ReadBits(body, 32, 16);
     uint32_t h3 = ReadBits(body, 48, 16);
-    bitPos = 64;
-    if (bitPos > bitLimit) return kBlockCorrupt;
+    uint32_t bitPos = 64;
+    if (bitPos > bitLimit) return Status::Corrupt;
 
     uint32_t tokenCount = h0 | ((h1 & 0xFF) << 16);
     int32_t literalEntries = static_cast<int32_t>(h1 >> 8) + 1;
@@ -386,16 +414,15 @@ uint32_t DecodeCompressedBlock(const uint8_t* body, uint32_t bodyBytes, ContextT
 
     BlockCoding coding;
     memset(&coding, 0, sizeof coding);
-    uint32_t status =
-        ReadTablesAndBuildTrees(body, &bitPos, bitLimit, literalEntries, lengthEntries, flagEntries,
-                                literalWidth, selectorEntries, &coding);
-    bitsRead = bitPos;
-    if (status == kBlockOk && tokenCount != 0) {
+    Status status = ReadTablesAndBuildTrees(body, &bitPos, bitLimit, literalEntries, lengthEntries,
+                                            flagEntries, literalWidth, selectorEntries, &coding);
+    uint32_t bitsRead = bitPos;
+    if (status == Status::Ok && tokenCount != 0) {
         status = DecodeTokens(body, bodyBytes, bitPos, bitLimit, tokenCount, coding, table, out,
                               outCapacity, produced, &bitsRead);
     }
     coding.Release();
-    if (status == kBlockOk && bitsUsed != nullptr) *bitsUsed = bitsRead;
+    if (status == Status::Ok && bitsUsed != nullptr) *bitsUsed = bitsRead;
     return status;
 }
 

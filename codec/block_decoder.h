@@ -7,13 +7,10 @@
 
 #include <cstdint>
 
-namespace codec {
+#include "codec/context_rules.h"
+#include "format/status.h"
 
-constexpr uint32_t CONTEXT_BUCKETS = 65536;
-constexpr uint32_t CONTEXT_SLOTS = 4;
-// Order-2 indices stay below this, and a bucket only receives positions while it is some token's
-// bucket, so the upper half of the table is never filled and never needs clearing or reading.
-constexpr uint32_t CONTEXT_FILLABLE_BUCKETS = 32768;
+namespace codec {
 
 // Each bucket has four slots, each a position and a stamp. Positions, not copies, so a match
 // copies straight inside the output area. Position 0 marks an empty slot: positions are stored
@@ -52,17 +49,16 @@ struct ContextTable {
 // to a valid block): fields are loaded eight bytes at a time and bounds are checked per token.
 constexpr uint32_t BODY_READ_SLACK = 32;
 
-enum BlockStatus : uint32_t { kBlockOk = 0, kBlockCorrupt = 3, kBlockNoMemory = 11 };
-
-// Decodes one deciphered, padded body of bodyBytes bytes into out[0 .. outCapacity). On kBlockOk,
+// Decodes one deciphered, padded body of bodyBytes bytes into out[0 .. outCapacity). On Ok,
 // *produced is the number of bytes written. Every violation of the format's bounds (bit position
 // past the padded body, output beyond outCapacity, a match with no candidate, a match before
-// offset 3, a code longer than 25 bits, an escape beyond the 30-bit integer field) gives
-// kBlockCorrupt; the output area may then hold part of the block. table is scratch space owned by
-// the caller (one per decoding run, so runs on separate threads never share one). bitsUsed, when
-// given, receives the bits of header, tables and tokens read by a successful decode.
-uint32_t DecodeCompressedBlock(const uint8_t* body, uint32_t bodyBytes, ContextTable* table,
-                               uint8_t* out, uint32_t outCapacity, uint32_t* produced,
-                               uint32_t* bitsUsed = nullptr);
+// offset 3, a code longer than 25 bits, an escape beyond the 30-bit integer field) gives Corrupt;
+// the output area may then hold part of the block. out is a scratch area: whole-word copies may
+// write up to 15 bytes past the last byte produced, inside outCapacity. table is scratch space
+// owned by the caller (one per decoding run, so runs on separate threads never share one).
+// bitsUsed, when given, receives the bits of header, tables and tokens read by a successful decode.
+format::Status DecodeCompressedBlock(const uint8_t* body, uint32_t bodyBytes, ContextTable* table,
+                                     uint8_t* out, uint32_t outCapacity, uint32_t* produced,
+                                     uint32_t* bitsUsed = nullptr);
 
 }  // namespace codec

@@ -139,26 +139,36 @@ bool CodeTree::Insert(uint32_t symbol, uint32_t weight) {
     }
 }
 
-uint32_t CodeTree::Build(const SymbolTable& symbols) {
+format::Status CodeTree::Grow(const SymbolTable& symbols) {
     if (nodes == nullptr) {
         int32_t used = 0;
         for (int32_t i = 0; i < symbols.count; ++i) used += symbols.entries[i].weight != 0 ? 1 : 0;
         nodeCapacity = 1 + 2 * used;
         nodes = static_cast<CodeTreeNode*>(malloc(sizeof(CodeTreeNode) * nodeCapacity));
-        if (nodes == nullptr) return kTreeNoMemory;
+        if (nodes == nullptr) return format::Status::NoMemory;
         nodeCount = 0;
         maxDepth = 0;
         NewLeaf(this, 0, 0);
     }
     for (int32_t i = 0; i < symbols.count; ++i) {
-        if (nodeCount + 2 > nodeCapacity && symbols.entries[i].weight != 0) return kTreeCorrupt;
-        if (!Insert(symbols.entries[i].symbol, symbols.entries[i].weight)) return kTreeCorrupt;
+        if (nodeCount + 2 > nodeCapacity && symbols.entries[i].weight != 0) {
+            return format::Status::Corrupt;
+        }
+        if (!Insert(symbols.entries[i].symbol, symbols.entries[i].weight)) {
+            return format::Status::Corrupt;
+        }
     }
+    return format::Status::Ok;
+}
+
+format::Status CodeTree::Build(const SymbolTable& symbols) {
+    format::Status grown = Grow(symbols);
+    if (grown != format::Status::Ok) return grown;
     // A fixed width lets the block decoder mask with a constant; short trees repeat their entries.
     tableBits = DECODE_TABLE_BITS;
     free(table);
     table = static_cast<CodeDecodeEntry*>(malloc(sizeof(CodeDecodeEntry) << tableBits));
-    if (table == nullptr) return kTreeNoMemory;
+    if (table == nullptr) return format::Status::NoMemory;
     // A tree shallower than the table fills only the entries its depth distinguishes, then
     // doubles them into place: the small trees of every block (flags, selectors, the literals of
     // a short entry) would otherwise cost thousands of scattered stores each.
@@ -169,21 +179,7 @@ uint32_t CodeTree::Build(const SymbolTable& symbols) {
         memcpy(table + filled, table, filled * sizeof(CodeDecodeEntry));
     }
     tableBits = fullBits;
-    return kTreeOk;
-}
-
-int64_t CodeTree::Lookup(uint32_t code, uint32_t maxLength) const {
-    if (nodes == nullptr) return -1;
-    int32_t index = 0;
-    uint32_t depth = 0;
-    for (;;) {
-        const CodeTreeNode& node = nodes[index];
-        if (node.IsLeaf()) return node.symbol;
-        if (depth >= maxLength || depth >= 32) return -1;
-        index = ((code >> depth) & 1) != 0 ? node.right : node.left;
-        if (index < 0) return -1;
-        ++depth;
-    }
+    return format::Status::Ok;
 }
 
 void CodeTree::Destroy() {

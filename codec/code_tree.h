@@ -8,17 +8,18 @@
 #include <cstdint>
 
 #include "codec/bit_reader.h"
+#include "format/block.h"
+#include "format/status.h"
 
 namespace codec {
 
 // Written into a leaf when a split turns it into an internal node; never returned by a decode.
 constexpr uint32_t INTERNAL_NODE_SYMBOL = 100000;
 
-// Codes longer than this cannot be read exactly by the 32-bit field reader the format was built
-// on. Each level down the lighter side at least halves the weight below, so a code of 26 bits
-// needs a table total of 2^25, more than the symbol counts of a block's at most 2^24 tokens can
-// reach: reaching such a code is treated as corrupt data.
-constexpr uint32_t MAX_CODE_LENGTH = 25;
+// Reaching a code longer than format::MAX_CODE_LENGTH is treated as corrupt data: it cannot be read
+// exactly by the 32-bit field reader the format was built on, and needs a table total beyond what
+// the symbol counts of a block's at most 2^24 tokens can reach.
+using format::MAX_CODE_LENGTH;
 // A tree deeper than this can only come from weight sums that wrapped around; building one is
 // refused, which also bounds the cost of building a hostile table.
 constexpr uint32_t MAX_TREE_DEPTH = 64;
@@ -64,8 +65,6 @@ constexpr uint32_t CODE_ENTRY_KIND_MASK = 3u << 5;
 constexpr uint32_t CODE_ENTRY_VALUE_SHIFT = 8;
 constexpr uint32_t CODE_ENTRY_MAX_VALUE = (1u << 24) - 1;
 
-enum CodeTreeStatus : uint32_t { kTreeOk = 0, kTreeCorrupt = 3, kTreeNoMemory = 11 };
-
 // Nodes live in one array sized for the table (a tree of n symbols has at most 2n - 1 nodes); node
 // 0 is the root. Zero-initialise before Build.
 struct CodeTree {
@@ -76,14 +75,14 @@ struct CodeTree {
     CodeDecodeEntry* table;
     uint32_t tableBits;
 
-    // Inserts the table's entries of nonzero weight in index order, then builds the decode table.
-    // kTreeCorrupt when the tree would grow deeper than MAX_TREE_DEPTH.
-    uint32_t Build(const SymbolTable& symbols);
+    // Grows the tree, then builds the decode table. Corrupt when the tree would grow deeper than
+    // MAX_TREE_DEPTH.
+    format::Status Build(const SymbolTable& symbols);
+    // Inserts the table's entries of nonzero weight in index order: the tree alone, as the writer
+    // replays it to learn the codes a table gives. Corrupt as for Build.
+    format::Status Grow(const SymbolTable& symbols);
     // Sends (symbol, weight) down from the root; false when the path passes MAX_TREE_DEPTH.
     bool Insert(uint32_t symbol, uint32_t weight);
-    // Walks at most maxLength steps along code's bits (bit 0 first) and returns the leaf's
-    // symbol, or -1 when no leaf is reached within maxLength steps or a branch is missing.
-    int64_t Lookup(uint32_t code, uint32_t maxLength) const;
     void Destroy();
 };
 

@@ -8,24 +8,14 @@
 #include <cstdint>
 
 #include "codec/block_decoder.h"
+#include "format/block.h"
+#include "format/status.h"
 
 namespace codec {
 
-// Size of the run's read buffer and of a file extraction's staging area; bounds a block body and
-// a compressed block's output.
-constexpr uint32_t BLOCK_BUFFER_SIZE = 0x800000;
+using format::BLOCK_BUFFER_SIZE;
 // The read buffer also holds the slack the block decoder may read past a body.
 constexpr size_t RUN_READ_BUFFER_BYTES = BLOCK_BUFFER_SIZE + BODY_READ_SLACK;
-
-// The run's results are the library's status codes.
-enum RunStatus : uint32_t {
-    kRunOk = 0,
-    kRunCancelled = 2,
-    kRunCorrupt = 3,
-    kRunDiskFull = 6,
-    kRunCrcMismatch = 9,
-    kRunNoMemory = 11,
-};
 
 struct EntryInput {
     void* context;
@@ -36,42 +26,52 @@ struct EntryInput {
     bool (*pollCancel)(void* context);
 };
 
-// Receives one block's output; returns false when the bytes could not all be written.
-typedef bool (*BlockSink)(void* context, const uint8_t* bytes, uint32_t count);
-
-struct EntryRun {
-    uint64_t storedSize;       // length of the data area
-    uint32_t crc;              // CRC-32 the decoded data must have
-    bool encrypted;            // the record's encrypted byte is set
-    const char* password;      // operation password, may be null
-    uint8_t* destination;      // memory mode: the caller's buffer; file mode: the staging area
-    uint64_t destinationSize;  // memory mode: the entry's unpacked size; file mode: staging size
-    BlockSink sink;            // null: memory mode
-    void* sinkContext;
-    void (*progress)(int percent);  // may be null
-    // Working memory the caller keeps from run to run (see RunMemory); either may be null, and
-    // the run then maps its own and unmaps it when it returns. Fresh pages cost a fault each on
-    // first touch, which for a small entry outweighs its whole decoding.
-    uint8_t* readBuffer;  // RUN_READ_BUFFER_BYTES
-    ContextTable* contextTable;
+// Receives one block's output; returns false when the bytes could not all be taken.
+struct BlockSink {
+    bool (*take)(void* context, const uint8_t* bytes, uint32_t count);
+    void* context;
 };
 
-// The read buffer and context table of runs that follow one another on one thread. Nothing of
-// one run's contents matters to the next: every body is read before it is used, and every block
-// starts the context table afresh.
+// Receives a whole percentage of the data area read, before each block and 100 at the end.
+struct ProgressReport {
+    void (*report)(void* context, int percent);
+    void* context;
+};
+
+// The read buffer, context table and staging area of runs that follow one another on one thread.
+// Nothing of one run's contents matters to the next: every body is read before it is used, every
+// block starts the context table afresh and fills its staging output before delivering it.
 struct RunMemory {
-    uint8_t* readBuffer;
-    ContextTable* contextTable;
+    uint8_t* readBuffer;         // RUN_READ_BUFFER_BYTES
+    ContextTable* contextTable;  // sizeof(ContextTable)
+    uint8_t* staging;            // BLOCK_BUFFER_SIZE: where compressed blocks are decoded
+};
+
+struct EntryRun {
+    uint64_t storedSize;   // length of the data area
+    uint32_t crc;          // CRC-32 the decoded data must have
+    bool encrypted;        // the record's encrypted byte is set
+    const char* password;  // operation password, may be null
+    // Memory mode (sink.take null): the caller's buffer of destinationSize bytes (the entry's
+    // unpacked size), which receives exactly the decoded bytes and nothing past them.
+    uint8_t* destination;
+    uint64_t destinationSize;
+    BlockSink sink;           // sink mode: every block's output, in order
+    ProgressReport progress;  // report may be null
+    // Working memory the caller keeps from run to run; whichever part is null, the run maps for
+    // itself and unmaps when it returns. Fresh pages cost a fault each on first touch, which for
+    // a small entry outweighs its whole decoding.
+    RunMemory memory;
 };
 
 // Maps whichever part is still missing; false when one cannot be mapped (what was mapped stays
 // for UnmapRunMemory to release).
 bool MapRunMemory(RunMemory* memory);
-// Releases both parts and leaves them null.
+// Releases every part and leaves them null.
 void UnmapRunMemory(RunMemory* memory);
 
-// Returns kRunOk, kRunCancelled, kRunCorrupt, kRunDiskFull (sink refused bytes), kRunCrcMismatch
-// or kRunNoMemory (read buffer or context table unavailable; nothing has been read then).
-uint32_t DecodeEntry(const EntryInput& input, const EntryRun& run);
+// Ok, Cancelled, Corrupt, DiskFull (the sink refused bytes), CrcMismatch, or NoMemory (working
+// memory unavailable; nothing has been read then).
+format::Status DecodeEntry(const EntryInput& input, const EntryRun& run);
 
 }  // namespace codec

@@ -9,10 +9,10 @@
 
 namespace {
 
-using codec::BitsToBytes;
 using codec::ReadBits;
 using codec::ReadGrowingInt;
-using codec::RoundUp16;
+using format::BitsToBytes;
+using format::RoundUp16;
 
 // Stream bits in stream order, packed as the format lays them out, with room for the read-ahead.
 std::vector<uint8_t> Stream(const std::vector<int>& bits) {

@@ -37,7 +37,7 @@ void BitWriter::PutGrowingInt(uint32_t value) {
 
 std::vector<uint8_t> BitWriter::Body() const {
     std::vector<uint8_t> body = bytes_;
-    body.resize(codec::RoundUp16(static_cast<uint32_t>(body.size())), 0);
+    body.resize(format::RoundUp16(static_cast<uint32_t>(body.size())), 0);
     return body;
 }
 
@@ -117,7 +117,7 @@ codec::CodeTree BuildTree(const std::vector<SymbolCount>& entries) {
         table.entries[i].weight = entries[i].weight;
     }
     codec::CodeTree tree = {};
-    if (tree.Build(table) != codec::kTreeOk) abort();
+    if (tree.Build(table) != format::Status::Ok) abort();
     table.Release();
     return tree;
 }
@@ -259,10 +259,24 @@ std::vector<Token> RandomValidTokens(uint32_t seed, uint32_t count, uint32_t alp
     return tokens;
 }
 
+// The leaf that at most maxLength steps along code's bits (bit 0 first) reach, walked node by node
+// with none of the decoder's tables; -1 when there is none.
+int64_t WalkToLeaf(const codec::CodeTree& tree, uint32_t code, uint32_t maxLength) {
+    if (tree.nodes == nullptr) return -1;
+    int32_t index = 0;
+    for (uint32_t depth = 0;; ++depth) {
+        const codec::CodeTreeNode& node = tree.nodes[index];
+        if (node.IsLeaf()) return node.symbol;
+        if (depth >= maxLength || depth >= 32) return -1;
+        index = ((code >> depth) & 1) != 0 ? node.right : node.left;
+        if (index < 0) return -1;
+    }
+}
+
 uint32_t ProbeSymbol(const codec::CodeTree& tree, const uint8_t* base, uint32_t* bitPos, bool* ok) {
     for (uint32_t length = 0; length <= 31; ++length) {
         uint32_t code = codec::ReadBits(base, *bitPos, length);
-        int64_t result = tree.Lookup(code, length);
+        int64_t result = WalkToLeaf(tree, code, length);
         if (result >= 0) {
             *bitPos += length;
             return static_cast<uint32_t>(result);
@@ -290,7 +304,7 @@ codec::CodeTree ReadTable(const uint8_t* base, uint32_t* bitPos, uint32_t entrie
         if (table.entries[i].weight == 0) *ok = false;
     }
     codec::CodeTree tree = {};
-    if (*ok && tree.Build(table) != codec::kTreeOk) *ok = false;
+    if (*ok && tree.Build(table) != format::Status::Ok) *ok = false;
     table.Release();
     return tree;
 }

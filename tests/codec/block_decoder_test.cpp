@@ -25,7 +25,7 @@ using codec_test::Match;
 using codec_test::Token;
 
 struct Decoded {
-    uint32_t status;
+    format::Status status;
     std::string bytes;
     uint32_t bits;
 };
@@ -42,8 +42,8 @@ class BlockDecoderTest : public ::testing::Test {
         std::vector<uint8_t> out(capacity + 1, 0xEE);
         uint32_t produced = 0, bits = 0;
         uint32_t bodyBytes = static_cast<uint32_t>(paddedBody.size()) - codec::BODY_READ_SLACK;
-        uint32_t status = DecodeCompressedBlock(paddedBody.data(), bodyBytes, table_, out.data(),
-                                                capacity, &produced, &bits);
+        format::Status status = DecodeCompressedBlock(paddedBody.data(), bodyBytes, table_,
+                                                      out.data(), capacity, &produced, &bits);
         EXPECT_EQ(out[capacity], 0xEE) << "wrote past the output area";
         return Decoded{status, std::string(out.begin(), out.begin() + produced), bits};
     }
@@ -73,7 +73,7 @@ std::vector<Token> AbcTokens() {
 
 TEST_F(BlockDecoderTest, WorkedExampleDecodesToAbcabcabcIn127Bits) {
     Decoded d = Decode(WorkedExampleBody());
-    ASSERT_EQ(d.status, 0u);
+    ASSERT_EQ(d.status, format::Status::Ok);
     EXPECT_EQ(d.bytes, "abcabcabc");
     EXPECT_EQ(d.bits, 127u);
 }
@@ -90,7 +90,7 @@ uint32_t Order2(uint8_t y, uint8_t z) {
 
 TEST_F(BlockDecoderTest, OverlappingMatchRepeatsBytesAndLeavesTheBucketStamped) {
     Decoded d = DecodeTokens({Lit('a'), Lit('a'), Lit('a'), Lit('a'), Match(5, 0)});
-    ASSERT_EQ(d.status, 0u);
+    ASSERT_EQ(d.status, format::Status::Ok);
     EXPECT_EQ(d.bytes, "aaaaaaaaa");
     const uint32_t bucket = Order2('a', 'a');
     EXPECT_EQ(table_->SlotPosition(bucket, 0), 3u);
@@ -107,7 +107,7 @@ TEST_F(BlockDecoderTest, FreshPositionsKeepReplacingTheFirstUnprotectedSlot) {
                                  Lit('a'), Lit('b'), Match(1, 0),            // o=6: slot 1
                                  Lit('a'), Lit('b'), Lit('2')};              // o=9: slot 1 again
     Decoded d = DecodeTokens(tokens);
-    ASSERT_EQ(d.status, 0u);
+    ASSERT_EQ(d.status, format::Status::Ok);
     EXPECT_EQ(d.bytes, "xab1ab1ab2");
     const uint32_t bucket = Order2('a', 'b');
     EXPECT_EQ(table_->SlotPosition(bucket, 0), 3u);
@@ -123,7 +123,7 @@ TEST_F(BlockDecoderTest, OnceEverySlotIsProtectedTheOldestUseIsReplaced) {
                                  Lit('b'),    Lit('c'),    Match(3, 0), Match(3, 1),
                                  Match(3, 2), Match(3, 3), Lit('z')};
     Decoded d = DecodeTokens(tokens);
-    ASSERT_EQ(d.status, 0u);
+    ASSERT_EQ(d.status, format::Status::Ok);
     EXPECT_EQ(d.bytes, "abcabcabcabcabcabcz");
     const uint32_t bucket = Order2('b', 'c');
     EXPECT_EQ(table_->SlotPosition(bucket, 0), 18u);
@@ -138,7 +138,7 @@ TEST_F(BlockDecoderTest, OnceEverySlotIsProtectedTheOldestUseIsReplaced) {
 
 TEST_F(BlockDecoderTest, ZeroTokensProduceNothing) {
     Decoded d = DecodeTokens({});
-    EXPECT_EQ(d.status, 0u);
+    EXPECT_EQ(d.status, format::Status::Ok);
     EXPECT_EQ(d.bytes, "");
 }
 
@@ -150,7 +150,7 @@ TEST_F(BlockDecoderTest, FifthTokenReadsANewFlagSymbolAndEveryOtherMatchASelecto
     ASSERT_EQ(tables.flags.size(), 3u);
     ASSERT_EQ(tables.selectors.size(), 2u);
     Decoded d = DecodeTokens(tokens);
-    ASSERT_EQ(d.status, 0u);
+    ASSERT_EQ(d.status, format::Status::Ok);
     EXPECT_EQ(d.bytes, "abcabcabcabcab");
 }
 
@@ -189,7 +189,7 @@ TEST_F(BlockDecoderTest, FlagAndSelectorCodesLongerThanTheProbeTable) {
     selectorTree.Destroy();
 
     Decoded d = Decode(EncodeBlock(tokens, tables).PaddedBody());
-    ASSERT_EQ(d.status, 0u);
+    ASSERT_EQ(d.status, format::Status::Ok);
     EXPECT_EQ(d.bytes, std::string(expected.begin(), expected.end()));
 }
 
@@ -197,7 +197,7 @@ TEST_F(BlockDecoderTest, LiteralWidthSevenAndZero) {
     std::vector<Token> tokens = {Lit('h'), Lit('i'), Lit('!')};
     EXPECT_EQ(DecodeTokens(tokens, 7).bytes, "hi!");
     Decoded zero = DecodeTokens(tokens, 0);
-    ASSERT_EQ(zero.status, 0u);
+    ASSERT_EQ(zero.status, format::Status::Ok);
     EXPECT_EQ(zero.bytes, std::string(3, '\0'));
 }
 
@@ -213,7 +213,7 @@ TEST_F(BlockDecoderTest, WideLiteralSymbolsKeepTheirLow8Bits) {
     writer.Put(1, 1);
     writer.Put(0, 1);
     Decoded d = Decode(writer.PaddedBody());
-    ASSERT_EQ(d.status, 0u);
+    ASSERT_EQ(d.status, format::Status::Ok);
     EXPECT_EQ(d.bytes, "AB");
 }
 
@@ -222,7 +222,7 @@ TEST_F(BlockDecoderTest, EmptyLengthTableGivesLengthZeroMatchesThatStillUpdateTh
     codec_test::BlockTables tables = CountTokens(tokens);
     tables.lengths.clear();
     Decoded d = Decode(EncodeBlock(tokens, tables).PaddedBody());
-    ASSERT_EQ(d.status, 0u);
+    ASSERT_EQ(d.status, format::Status::Ok);
     EXPECT_EQ(d.bytes, "aaaab");
     const uint32_t bucket = Order2('a', 'a');
     EXPECT_EQ(table_->SlotStamp(bucket, 0), 100u);  // the match raised slot 0
@@ -238,24 +238,25 @@ TEST_F(BlockDecoderTest, HighOrder3IndexFallsBackToTheOrder2Bucket) {
     std::vector<Token> tokens = {Lit('a'),  Lit('y'), Lit('z'), Lit('1'),
                                  Lit(0x10), Lit('y'), Lit('z'), Match(1, 0)};
     Decoded d = DecodeTokens(tokens);
-    ASSERT_EQ(d.status, 0u);
+    ASSERT_EQ(d.status, format::Status::Ok);
     EXPECT_EQ(d.bytes, std::string("ayz1\x10yz1"));
 }
 
 TEST_F(BlockDecoderTest, MatchOnAnEmptySlotIsCorrupt) {
-    EXPECT_EQ(DecodeTokens({Lit('a'), Lit('a'), Lit('a'), Lit('a'), Match(2, 1)}).status, 3u);
+    EXPECT_EQ(DecodeTokens({Lit('a'), Lit('a'), Lit('a'), Lit('a'), Match(2, 1)}).status,
+              format::Status::Corrupt);
 }
 
 TEST_F(BlockDecoderTest, MatchBeforeOffsetThreeIsCorrupt) {
-    EXPECT_EQ(DecodeTokens({Lit('a'), Match(1, 0)}).status, 3u);
-    EXPECT_EQ(DecodeTokens({Lit('a'), Lit('b'), Match(1, 0)}).status, 3u);
+    EXPECT_EQ(DecodeTokens({Lit('a'), Match(1, 0)}).status, format::Status::Corrupt);
+    EXPECT_EQ(DecodeTokens({Lit('a'), Lit('b'), Match(1, 0)}).status, format::Status::Corrupt);
 }
 
 TEST_F(BlockDecoderTest, OutputBeyondTheAreaIsCorrupt) {
-    EXPECT_EQ(Decode(WorkedExampleBody(), 9).status, 0u);
-    EXPECT_EQ(Decode(WorkedExampleBody(), 8).status, 3u);
-    EXPECT_EQ(Decode(WorkedExampleBody(), 5).status, 3u);
-    EXPECT_EQ(Decode(WorkedExampleBody(), 0).status, 3u);
+    EXPECT_EQ(Decode(WorkedExampleBody(), 9).status, format::Status::Ok);
+    EXPECT_EQ(Decode(WorkedExampleBody(), 8).status, format::Status::Corrupt);
+    EXPECT_EQ(Decode(WorkedExampleBody(), 5).status, format::Status::Corrupt);
+    EXPECT_EQ(Decode(WorkedExampleBody(), 0).status, format::Status::Corrupt);
 }
 
 TEST_F(BlockDecoderTest, BitPositionPastThePaddedBodyIsCorrupt) {
@@ -263,11 +264,11 @@ TEST_F(BlockDecoderTest, BitPositionPastThePaddedBodyIsCorrupt) {
     std::vector<Token> tokens = codec_test::RandomValidTokens(3, 400, 4, &expected);
     BitWriter writer = EncodeBlock(tokens, CountTokens(tokens));
     std::vector<uint8_t> full = writer.Body();
-    ASSERT_EQ(Decode(writer.PaddedBody()).status, 0u);
+    ASSERT_EQ(Decode(writer.PaddedBody()).status, format::Status::Ok);
     for (size_t cut = 16; cut < full.size(); cut += 16) {
         std::vector<uint8_t> truncated(full.begin(), full.begin() + cut);
         truncated.resize(cut + codec::BODY_READ_SLACK, 0);
-        EXPECT_EQ(Decode(truncated).status, 3u) << cut;
+        EXPECT_EQ(Decode(truncated).status, format::Status::Corrupt) << cut;
     }
 }
 
@@ -275,7 +276,7 @@ TEST_F(BlockDecoderTest, HugeTokenCountWithoutBitsEndsAtTheBodyEnd) {
     // The largest token count over a body that runs out: must stop with 3, not run on.
     std::vector<Token> tokens = {Lit('a'), Lit('b'), Lit('c')};
     Decoded d = Decode(EncodeBlock(tokens, CountTokens(tokens), 0xFFFFFF).PaddedBody());
-    EXPECT_EQ(d.status, 3u);
+    EXPECT_EQ(d.status, format::Status::Corrupt);
 }
 
 TEST_F(BlockDecoderTest, EscapeBeyondTheLastGrowingFieldIsCorrupt) {
@@ -288,7 +289,7 @@ TEST_F(BlockDecoderTest, EscapeBeyondTheLastGrowingFieldIsCorrupt) {
     for (uint32_t width : {2u, 3u, 5u, 8u, 12u, 17u, 23u, 30u})
         writer.Put((1ull << width) - 1, width);
     writer.Put(0, 64);
-    EXPECT_EQ(Decode(writer.PaddedBody()).status, 3u);
+    EXPECT_EQ(Decode(writer.PaddedBody()).status, format::Status::Corrupt);
 }
 
 TEST_F(BlockDecoderTest, RandomValidBlocksMatchTheReferenceModel) {
@@ -302,7 +303,7 @@ TEST_F(BlockDecoderTest, RandomValidBlocksMatchTheReferenceModel) {
         ASSERT_TRUE(codec_test::ReferenceDecode(body, &reference, 1 << 20)) << seed;
         ASSERT_EQ(reference, expected) << seed;
         Decoded d = Decode(body);
-        ASSERT_EQ(d.status, 0u) << seed;
+        ASSERT_EQ(d.status, format::Status::Ok) << seed;
         ASSERT_EQ(d.bytes, std::string(expected.begin(), expected.end())) << seed;
     }
 }
@@ -320,8 +321,8 @@ TEST_F(BlockDecoderTest, RandomDamageNeverLeavesTheBuffers) {
         }
         uint32_t capacity = round % 2 ? static_cast<uint32_t>(expected.size()) : 1 << 16;
         Decoded d = Decode(body, capacity);
-        EXPECT_TRUE(d.status == 0 || d.status == 3);
-        if (d.status == 0) {
+        EXPECT_TRUE(d.status == format::Status::Ok || d.status == format::Status::Corrupt);
+        if (d.status == format::Status::Ok) {
             std::vector<uint8_t> reference;
             if (codec_test::ReferenceDecode(body, &reference, capacity)) {
                 EXPECT_EQ(d.bytes, std::string(reference.begin(), reference.end()));
@@ -332,7 +333,7 @@ TEST_F(BlockDecoderTest, RandomDamageNeverLeavesTheBuffers) {
         std::vector<uint8_t> body((1 + random() % 8) * 16 + codec::BODY_READ_SLACK);
         for (uint8_t& b : body) b = static_cast<uint8_t>(random());
         Decoded d = Decode(body, 4096);
-        EXPECT_TRUE(d.status == 0 || d.status == 3);
+        EXPECT_TRUE(d.status == format::Status::Ok || d.status == format::Status::Corrupt);
     }
 }
 

@@ -17,6 +17,7 @@ namespace {
 using codec::DecodeEntry;
 using codec::EntryInput;
 using codec::EntryRun;
+using format::Status;
 
 uint32_t BitwiseCrc32(const std::string& data) {
     uint32_t reg = 0xFFFFFFFF;
@@ -83,34 +84,27 @@ struct FakeArchive {
     }
 };
 
-FakeArchive* g_progressTarget = nullptr;
-void RecordProgress(int percent) {
-    g_progressTarget->progress.push_back(percent);
+void RecordProgress(void* context, int percent) {
+    static_cast<FakeArchive*>(context)->progress.push_back(percent);
 }
 
 struct RunResult {
-    uint32_t status;
+    Status status;
     std::string output;
 };
 
 class EntryRunTest : public ::testing::Test {
   protected:
-    void SetUp() override { g_progressTarget = &archive_; }
-
     EntryRun BaseRun(uint32_t crc) {
         EntryRun run = {};
         run.storedSize = archive_.area.size();
         run.crc = crc;
-        run.progress = RecordProgress;
+        run.progress = codec::ProgressReport{RecordProgress, &archive_};
         return run;
     }
 
-    uint32_t RunToSink(EntryRun run) {
-        staging_.assign(codec::BLOCK_BUFFER_SIZE, 0);
-        run.destination = staging_.data();
-        run.destinationSize = staging_.size();
-        run.sink = FakeArchive::Sink;
-        run.sinkContext = &archive_;
+    Status RunToSink(EntryRun run) {
+        run.sink = codec::BlockSink{FakeArchive::Sink, &archive_};
         return DecodeEntry(Input(), run);
     }
 
@@ -118,7 +112,7 @@ class EntryRunTest : public ::testing::Test {
         std::vector<uint8_t> buffer(unpackedSize + 1, 0xEE);
         run.destination = buffer.data();
         run.destinationSize = unpackedSize;
-        uint32_t status = DecodeEntry(Input(), run);
+        Status status = DecodeEntry(Input(), run);
         EXPECT_EQ(buffer[unpackedSize], 0xEE) << "wrote past the caller's buffer";
         return RunResult{status, std::string(buffer.begin(), buffer.begin() + unpackedSize)};
     }
@@ -126,7 +120,6 @@ class EntryRunTest : public ::testing::Test {
     EntryInput Input() { return EntryInput{&archive_, FakeArchive::Read, FakeArchive::Poll}; }
 
     FakeArchive archive_;
-    std::vector<uint8_t> staging_;
 };
 
 std::string Bytes(size_t n, char seed) {
@@ -139,7 +132,7 @@ TEST_F(EntryRunTest, Stored134ByteBlockUses148BytesAndDecodes) {
     std::string data = Bytes(134, 'A');
     AddStoredPadded(&archive_.area, data);
     ASSERT_EQ(archive_.area.size(), 148u);
-    EXPECT_EQ(RunToSink(BaseRun(BitwiseCrc32(data))), 0u);
+    EXPECT_EQ(RunToSink(BaseRun(BitwiseCrc32(data))), Status::Ok);
     EXPECT_EQ(archive_.sunk, data);
     EXPECT_EQ(archive_.progress, (std::vector<int>{0, 100}));
     EXPECT_EQ(archive_.bytesRead, 148u);
@@ -149,7 +142,7 @@ TEST_F(EntryRunTest, ProgressReportsEachBlocksShareThenHundred) {
     AddStoredPadded(&archive_.area, Bytes(134, 'a'));  // 148 bytes
     AddStoredPadded(&archive_.area, Bytes(20, 'b'));   // 36 bytes
     std::string all = Bytes(134, 'a') + Bytes(20, 'b');
-    EXPECT_EQ(RunToSink(BaseRun(BitwiseCrc32(all))), 0u);
+    EXPECT_EQ(RunToSink(BaseRun(BitwiseCrc32(all))), Status::Ok);
     EXPECT_EQ(archive_.progress, (std::vector<int>{0, 148 * 100 / 184, 100}));
     EXPECT_EQ(archive_.sunk, all);
 }
@@ -163,17 +156,17 @@ TEST_F(EntryRunTest, PercentageIsTruncatedAfterDivisionAndMultiplication) {
 }
 
 TEST_F(EntryRunTest, EmptyEntryReportsOnlyHundredAndChecksTheCrcOfNothing) {
-    EXPECT_EQ(RunToSink(BaseRun(0)), 0u);
+    EXPECT_EQ(RunToSink(BaseRun(0)), Status::Ok);
     EXPECT_EQ(archive_.progress, (std::vector<int>{100}));
     EXPECT_EQ(archive_.polls, 0);
     archive_.progress.clear();
-    EXPECT_EQ(RunToSink(BaseRun(5)), 9u);
+    EXPECT_EQ(RunToSink(BaseRun(5)), Status::CrcMismatch);
     EXPECT_EQ(archive_.progress, (std::vector<int>{100}));
 }
 
 TEST_F(EntryRunTest, CrcMismatchReportsHundredThenNine) {
     AddStoredPadded(&archive_.area, "hello");
-    EXPECT_EQ(RunToSink(BaseRun(BitwiseCrc32("hellO"))), 9u);
+    EXPECT_EQ(RunToSink(BaseRun(BitwiseCrc32("hellO"))), Status::CrcMismatch);
     EXPECT_EQ(archive_.progress.back(), 100);
     EXPECT_EQ(archive_.sunk, "hello");
 }
@@ -183,7 +176,7 @@ TEST_F(EntryRunTest, InvalidBlockTypesAreCorrupt) {
         archive_ = FakeArchive();
         PutHeader(&archive_.area, type, 16);
         archive_.area.resize(archive_.area.size() + 16, 0);
-        EXPECT_EQ(RunToSink(BaseRun(0)), 3u) << type;
+        EXPECT_EQ(RunToSink(BaseRun(0)), Status::Corrupt) << type;
         EXPECT_EQ(archive_.progress, (std::vector<int>{0})) << type;
     }
 }
@@ -191,31 +184,31 @@ TEST_F(EntryRunTest, InvalidBlockTypesAreCorrupt) {
 TEST_F(EntryRunTest, ZeroLengthBlockIsCorrupt) {
     PutHeader(&archive_.area, 0, 0);
     archive_.area.resize(20, 0);
-    EXPECT_EQ(RunToSink(BaseRun(0)), 3u);
+    EXPECT_EQ(RunToSink(BaseRun(0)), Status::Corrupt);
     archive_ = FakeArchive();
     PutHeader(&archive_.area, 1, 0);
     archive_.area.resize(20, 0);
-    EXPECT_EQ(RunToSink(BaseRun(0)), 3u);
+    EXPECT_EQ(RunToSink(BaseRun(0)), Status::Corrupt);
 }
 
 TEST_F(EntryRunTest, ShortHeaderOrBodyIsCorrupt) {
     AddStoredPadded(&archive_.area, Bytes(40, 'a'));
     EntryRun run = BaseRun(0);
     run.storedSize += 10;  // claims more blocks than the area holds
-    EXPECT_EQ(RunToSink(run), 3u);
+    EXPECT_EQ(RunToSink(run), Status::Corrupt);
 
     archive_ = FakeArchive();
     AddStoredPadded(&archive_.area, Bytes(40, 'a'));
     archive_.area.push_back(0x08);  // two bytes of a header
     archive_.area.push_back(0x00);
-    EXPECT_EQ(RunToSink(BaseRun(0)), 3u);
+    EXPECT_EQ(RunToSink(BaseRun(0)), Status::Corrupt);
 
     archive_ = FakeArchive();
     AddStoredPadded(&archive_.area, Bytes(40, 'a'));
     archive_.area.resize(archive_.area.size() - 5);
     EntryRun whole = BaseRun(0);
     whole.storedSize += 5;
-    EXPECT_EQ(RunToSink(whole), 3u);
+    EXPECT_EQ(RunToSink(whole), Status::Corrupt);
     EXPECT_EQ(archive_.sunk, "");
 }
 
@@ -224,20 +217,20 @@ TEST_F(EntryRunTest, BodiesBeyondTheReadBufferAreRefusedBeforeReading) {
     archive_.area.resize(64, 0);
     EntryRun run = BaseRun(0);
     run.storedSize = 0x1000000;
-    EXPECT_EQ(RunToSink(run), 3u);
+    EXPECT_EQ(RunToSink(run), Status::Corrupt);
     EXPECT_EQ(archive_.bytesRead, 4u);
 
     archive_ = FakeArchive();
     PutHeader(&archive_.area, 1, (codec::BLOCK_BUFFER_SIZE + 16) * 8);
     archive_.area.resize(64, 0);
-    EXPECT_EQ(RunToSink(run), 3u);
+    EXPECT_EQ(RunToSink(run), Status::Corrupt);
     EXPECT_EQ(archive_.bytesRead, 4u);
 }
 
 TEST_F(EntryRunTest, LargestStoredBodyFits) {
     std::string data(codec::BLOCK_BUFFER_SIZE, 'z');
     AddStoredPadded(&archive_.area, data);
-    EXPECT_EQ(RunToSink(BaseRun(BitwiseCrc32(data))), 0u);
+    EXPECT_EQ(RunToSink(BaseRun(BitwiseCrc32(data))), Status::Ok);
     EXPECT_EQ(archive_.sunk.size(), data.size());
 }
 
@@ -248,7 +241,7 @@ TEST_F(EntryRunTest, CancelStopsAtTheNextBlockBoundary) {
         AddStoredPadded(&archive_.area, "two");
         AddStoredPadded(&archive_.area, "three");
         archive_.pollsBeforeCancel = k;
-        EXPECT_EQ(RunToSink(BaseRun(0)), 2u) << k;
+        EXPECT_EQ(RunToSink(BaseRun(0)), Status::Cancelled) << k;
         EXPECT_EQ(archive_.sunk, std::string("onetwothree").substr(0, k == 0 ? 0 : k == 1 ? 3 : 6));
         EXPECT_NE(archive_.progress.back(), 100);
         EXPECT_EQ(archive_.bytesRead, 20u * k + 4) << "the body after the cancel is not read";
@@ -258,14 +251,14 @@ TEST_F(EntryRunTest, CancelStopsAtTheNextBlockBoundary) {
 TEST_F(EntryRunTest, CancelDuringTheLastBlockLetsTheRunFinish) {
     AddStoredPadded(&archive_.area, "only");
     archive_.pollsBeforeCancel = 1;  // would be seen at a following boundary; there is none
-    EXPECT_EQ(RunToSink(BaseRun(BitwiseCrc32("only"))), 0u);
+    EXPECT_EQ(RunToSink(BaseRun(BitwiseCrc32("only"))), Status::Ok);
 }
 
 TEST_F(EntryRunTest, SinkFailureStopsTheRunWithSix) {
     AddStoredPadded(&archive_.area, "one");
     AddStoredPadded(&archive_.area, "two");
     archive_.failSinkAtCall = 0;
-    EXPECT_EQ(RunToSink(BaseRun(BitwiseCrc32("onetwo"))), 6u);
+    EXPECT_EQ(RunToSink(BaseRun(BitwiseCrc32("onetwo"))), Status::DiskFull);
     EXPECT_EQ(archive_.polls, 1);
 }
 
@@ -278,7 +271,7 @@ TEST_F(EntryRunTest, CompressedAndStoredBlocksMixInMemoryMode) {
     std::string block(expected.begin(), expected.end());
     std::string all = block + "tail" + block;
     RunResult r = RunToMemory(BaseRun(BitwiseCrc32(all)), all.size());
-    EXPECT_EQ(r.status, 0u);
+    EXPECT_EQ(r.status, Status::Ok);
     EXPECT_EQ(r.output, all);
 }
 
@@ -287,7 +280,7 @@ TEST_F(EntryRunTest, CompressedBlocksReachTheSinkOneCallEach) {
                                    codec_test::Lit('a'), codec_test::Match(5, 0)});
     AddCompressed(&archive_.area, {});  // produces nothing: no sink call
     AddCompressed(&archive_.area, {codec_test::Lit('z')});
-    EXPECT_EQ(RunToSink(BaseRun(BitwiseCrc32("aaaaaaaaaz"))), 0u);
+    EXPECT_EQ(RunToSink(BaseRun(BitwiseCrc32("aaaaaaaaaz"))), Status::Ok);
     EXPECT_EQ(archive_.sunk, "aaaaaaaaaz");
     EXPECT_EQ(archive_.sinkCalls, 2);
 }
@@ -297,26 +290,26 @@ TEST_F(EntryRunTest, WorkedExampleBlockFromItsHeaderWord) {
                              0x71, 0x00, 0x00, 0x11, 0x4E, 0xDC, 0x38, 0x01, 0xAE, 0x69};
     archive_.area.assign(block, block + sizeof block);
     RunResult r = RunToMemory(BaseRun(BitwiseCrc32("abcabcabc")), 9);
-    EXPECT_EQ(r.status, 0u);
+    EXPECT_EQ(r.status, Status::Ok);
     EXPECT_EQ(r.output, "abcabcabc");
 }
 
 TEST_F(EntryRunTest, OutputBeyondTheCallersBufferIsCorrupt) {
     AddStoredPadded(&archive_.area, "0123456789");
-    EXPECT_EQ(RunToMemory(BaseRun(0), 9).status, 3u);
+    EXPECT_EQ(RunToMemory(BaseRun(0), 9).status, Status::Corrupt);
 
     archive_ = FakeArchive();
     std::vector<uint8_t> expected;
     std::vector<codec_test::Token> tokens = codec_test::RandomValidTokens(4, 200, 3, &expected);
     AddCompressed(&archive_.area, tokens);
     AddCompressed(&archive_.area, tokens);
-    EXPECT_EQ(RunToMemory(BaseRun(0), expected.size() * 2 - 1).status, 3u);
+    EXPECT_EQ(RunToMemory(BaseRun(0), expected.size() * 2 - 1).status, Status::Corrupt);
 }
 
 TEST_F(EntryRunTest, CorruptCompressedBlockDeliversNothingOfIt) {
     AddStoredPadded(&archive_.area, "kept");
     AddCompressed(&archive_.area, {codec_test::Lit('a'), codec_test::Match(1, 0)});
-    EXPECT_EQ(RunToSink(BaseRun(0)), 3u);
+    EXPECT_EQ(RunToSink(BaseRun(0)), Status::Corrupt);
     EXPECT_EQ(archive_.sunk, "kept");
 }
 
@@ -332,10 +325,10 @@ TEST_F(EntryRunTest, EncipheredBodiesAreDecipheredOnlyForEncryptedEntries) {
     std::vector<uint8_t> sealed = plain;
     size_t at = 0;
     while (at < sealed.size()) {
-        uint32_t word = codec::LoadLittle32(&sealed[at]);
+        uint32_t word = format::LoadLE32(&sealed[at]);
         uint32_t length = word >> 3;
-        uint32_t body = (word & 7) == 1 ? codec::RoundUp16(codec::BitsToBytes(length))
-                                        : codec::RoundUp16(length);
+        uint32_t body = (word & 7) == 1 ? format::RoundUp16(format::BitsToBytes(length))
+                                        : format::RoundUp16(length);
         EncryptBuffer(&sealed[at + 4], body, "secret");
         at += 4 + body;
     }
@@ -344,20 +337,20 @@ TEST_F(EntryRunTest, EncipheredBodiesAreDecipheredOnlyForEncryptedEntries) {
     EntryRun run = BaseRun(BitwiseCrc32(all));
     run.encrypted = true;
     run.password = "secret";
-    EXPECT_EQ(RunToSink(run), 0u);
+    EXPECT_EQ(RunToSink(run), Status::Ok);
     EXPECT_EQ(archive_.sunk, all);
 
     archive_ = FakeArchive();
     archive_.area = sealed;
     run.password = "wrong";
-    uint32_t status = RunToSink(run);
-    EXPECT_TRUE(status == 3 || status == 9) << status;
+    Status status = RunToSink(run);
+    EXPECT_TRUE(status == Status::Corrupt || status == Status::CrcMismatch);
 
     archive_ = FakeArchive();
     archive_.area = plain;
     run.encrypted = false;
     run.password = "secret";
-    EXPECT_EQ(RunToSink(run), 0u);
+    EXPECT_EQ(RunToSink(run), Status::Ok);
     EXPECT_EQ(archive_.sunk, all);
 }
 
@@ -366,7 +359,7 @@ TEST_F(EntryRunTest, EachBlockIsOneReadThatBringsTheNextBlocksHeader) {
     AddCompressed(&archive_.area,
                   {codec_test::Lit('t'), codec_test::Lit('w'), codec_test::Lit('o')});
     AddStoredPadded(&archive_.area, "three");
-    EXPECT_EQ(RunToSink(BaseRun(BitwiseCrc32("onetwothree"))), 0u);
+    EXPECT_EQ(RunToSink(BaseRun(BitwiseCrc32("onetwothree"))), Status::Ok);
     EXPECT_EQ(archive_.sunk, "onetwothree");
     EXPECT_EQ(archive_.reads, 4) << "the first header, then one read per block";
     EXPECT_EQ(archive_.bytesRead, archive_.area.size()) << "nothing past the data area";
@@ -383,7 +376,7 @@ TEST_F(EntryRunTest, HeadersSplitOverShortReadsStillFrameTheBlocks) {
         archive_.offset = 0;
         archive_.sunk.clear();
         archive_.largestRead = largest;
-        EXPECT_EQ(RunToSink(BaseRun(BitwiseCrc32(all))), 0u) << largest;
+        EXPECT_EQ(RunToSink(BaseRun(BitwiseCrc32(all))), Status::Ok) << largest;
         EXPECT_EQ(archive_.sunk, all) << largest;
     }
 }
@@ -408,8 +401,7 @@ class LentMemoryTest : public EntryRunTest {
     }
     EntryRun Lent(uint32_t crc) {
         EntryRun run = BaseRun(crc);
-        run.readBuffer = memory_.readBuffer;
-        run.contextTable = memory_.contextTable;
+        run.memory = memory_;
         return run;
     }
     // A three-block entry whose middle block matches against its own first bytes.
@@ -424,13 +416,13 @@ class LentMemoryTest : public EntryRunTest {
         std::string block(expected.begin(), expected.end());
         return block + "between" + block;
     }
-    codec::RunMemory memory_ = {nullptr, nullptr};
+    codec::RunMemory memory_ = {nullptr, nullptr, nullptr};
 };
 
 TEST_F(LentMemoryTest, RunsInScribbledMemoryAndLeavesItMapped) {
     std::string all = ThreeBlocks(31);
     RunResult r = RunToMemory(Lent(BitwiseCrc32(all)), all.size());
-    EXPECT_EQ(r.status, 0u);
+    EXPECT_EQ(r.status, Status::Ok);
     EXPECT_EQ(r.output, all);
     // The bodies went through the lent buffer, which is still there to be written.
     EXPECT_NE(memory_.readBuffer[0], 0x5A);
@@ -447,12 +439,12 @@ TEST_F(LentMemoryTest, RunAfterAFailedRunDecodesAsIfFirst) {
     std::vector<uint8_t> first, second;
     AddCompressed(&archive_.area, codec_test::RandomValidTokens(33, 900, 6, &first));
     AddCompressed(&archive_.area, codec_test::RandomValidTokens(34, 400, 6, &second));
-    EXPECT_EQ(RunToMemory(Lent(0), first.size() + second.size() / 2).status, 3u);
+    EXPECT_EQ(RunToMemory(Lent(0), first.size() + second.size() / 2).status, Status::Corrupt);
 
     archive_ = FakeArchive();
     archive_.area = goodArea;
     RunResult r = RunToMemory(Lent(BitwiseCrc32(good)), good.size());
-    EXPECT_EQ(r.status, 0u);
+    EXPECT_EQ(r.status, Status::Ok);
     EXPECT_EQ(r.output, good);
 }
 
@@ -460,14 +452,14 @@ TEST_F(LentMemoryTest, CancelledAndWronglyDecipheredRunsLeaveNothingBehind) {
     std::string good = ThreeBlocks(35);
     std::vector<uint8_t> plain = archive_.area;
     archive_.pollsBeforeCancel = 2;
-    EXPECT_EQ(RunToMemory(Lent(BitwiseCrc32(good)), good.size()).status, 2u);
+    EXPECT_EQ(RunToMemory(Lent(BitwiseCrc32(good)), good.size()).status, Status::Cancelled);
 
     // The same blocks enciphered: a wrong password fills buffer and table with noise first.
     std::vector<uint8_t> sealed = plain;
     for (size_t at = 0; at < sealed.size();) {
-        uint32_t word = codec::LoadLittle32(&sealed[at]);
-        uint32_t body = (word & 7) == 1 ? codec::RoundUp16(codec::BitsToBytes(word >> 3))
-                                        : codec::RoundUp16(word >> 3);
+        uint32_t word = format::LoadLE32(&sealed[at]);
+        uint32_t body = (word & 7) == 1 ? format::RoundUp16(format::BitsToBytes(word >> 3))
+                                        : format::RoundUp16(word >> 3);
         EncryptBuffer(&sealed[at + 4], body, "right");
         at += 4 + body;
     }
@@ -476,13 +468,13 @@ TEST_F(LentMemoryTest, CancelledAndWronglyDecipheredRunsLeaveNothingBehind) {
     run.password = "wrong";
     archive_ = FakeArchive();
     archive_.area = sealed;
-    EXPECT_NE(RunToMemory(run, good.size()).status, 0u);
+    EXPECT_NE(RunToMemory(run, good.size()).status, Status::Ok);
 
     run.password = "right";
     archive_ = FakeArchive();
     archive_.area = sealed;
     RunResult r = RunToMemory(run, good.size());
-    EXPECT_EQ(r.status, 0u);
+    EXPECT_EQ(r.status, Status::Ok);
     EXPECT_EQ(r.output, good);
 }
 

@@ -1,0 +1,58 @@
+// Entry data is a run of blocks, each a 4-byte header and a body padded to 16 bytes. This is the
+// framing both the codec and the writer use, with the limits that bound a block.
+#pragma once
+
+#include <cstdint>
+
+#include "format/byte_order.h"
+
+namespace format {
+
+// Size of a reader's read buffer and of a file extraction's staging area; bounds a block's body
+// and a block's output, and so the input a writer puts into one block.
+constexpr uint32_t BLOCK_BUFFER_SIZE = 0x800000;
+
+constexpr uint32_t kBlockHeaderBytes = 4;
+enum BlockType : uint32_t { kBlockStored = 0, kBlockCompressed = 1 };
+// The header keeps the length in the 29 bits above the 3-bit type.
+constexpr uint32_t kMaxBlockLength = (1u << 29) - 1;
+
+// The longest code a compressed block may use: each level down the lighter side of a code tree
+// at least halves the weight below, so a longer code needs more tokens than a block can hold.
+constexpr uint32_t MAX_CODE_LENGTH = 25;
+
+// The widths of the fields of a growing-width integer, the code of table weights and of
+// match-length symbols: an all-ones field escapes to the next width, and the value is the sum of
+// the escaped fields plus the last field plus 1.
+constexpr uint32_t kGrowingIntWidths[] = {2, 3, 5, 8, 12, 17, 23, 30};
+
+inline uint32_t BitsToBytes(uint32_t bits) {
+    return (bits >> 3) + ((bits & 7) != 0 ? 1u : 0u);
+}
+
+// Unsigned 32-bit arithmetic throughout: values within 15 of 2^32 wrap to 0.
+inline uint32_t RoundUp16(uint32_t bytes) {
+    return (bytes + 15u) & ~15u;
+}
+
+struct BlockHeader {
+    uint32_t type;    // kBlockStored, kBlockCompressed, or an invalid 2 to 7
+    uint32_t length;  // data bytes of a stored block, bits of a compressed block's stream
+};
+
+inline BlockHeader DecodeBlockHeader(const uint8_t* bytes) {
+    uint32_t word = LoadLE32(bytes);
+    return BlockHeader{word & 7, word >> 3};
+}
+
+inline void EncodeBlockHeader(const BlockHeader& header, uint8_t* out) {
+    StoreLE32(out, (header.length << 3) | header.type);
+}
+
+// The bytes the body of a valid block's header occupies.
+inline uint32_t BodyBytes(const BlockHeader& header) {
+    return header.type == kBlockStored ? RoundUp16(header.length)
+                                       : RoundUp16(BitsToBytes(header.length));
+}
+
+}  // namespace format
