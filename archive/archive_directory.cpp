@@ -6,38 +6,39 @@
 #include <cstring>
 
 #include "archive/archive_handle.h"
+#include "archive/extraction.h"
 
 namespace archive {
 
-bool ReadRecord(ArchiveHandle* h, uint64_t offset, EntryRecord* record, DataAhead* ahead) {
-    uint8_t bytes[kRecordSize + sizeof ahead->bytes];
-    uint32_t wanted = ahead ? sizeof bytes : kRecordSize;
+bool ReadRecord(ArchiveHandle* h, uint64_t offset, format::EntryRecord* record, DataAhead* ahead) {
+    uint8_t bytes[format::kRecordBytes + sizeof ahead->bytes];
+    uint32_t wanted = ahead ? sizeof bytes : format::kRecordBytes;
     if (platform::FileSeek(h->archiveFd, offset) != static_cast<int64_t>(offset)) return false;
     int64_t got = platform::FileRead(h->archiveFd, bytes, wanted);
-    if (got < static_cast<int64_t>(kRecordSize) || got > static_cast<int64_t>(wanted)) {
+    if (got < static_cast<int64_t>(format::kRecordBytes) || got > static_cast<int64_t>(wanted)) {
         return false;
     }
-    DecodeRecord(bytes, record);
+    *record = format::DecodeRecord(bytes);
     if (ahead) {
-        ahead->count = static_cast<uint32_t>(got) - kRecordSize;
-        std::memcpy(ahead->bytes, bytes + kRecordSize, ahead->count);
+        ahead->count = static_cast<uint32_t>(got) - format::kRecordBytes;
+        std::memcpy(ahead->bytes, bytes + format::kRecordBytes, ahead->count);
     }
     return true;
 }
 
-void FillFileInfo(const EntryRecord& record, VORN_FILEINFO* info) {
-    info->dwAttributes = record.wAttributes;
-    if (record.bEncrypted) info->dwAttributes |= VORN_ATTR_ENCRYPTED;
-    info->dwCRC = record.dwCrc;
-    info->qwStoredSize = record.qwStoredSize;
-    info->qwUnpackedSize = record.qwUnpackedSize;
-    info->qwFileTime = record.qwFileTime;
+void FillFileInfo(const format::EntryRecord& record, VORN_FILEINFO* info) {
+    info->dwAttributes = record.attributes;
+    if (record.encrypted) info->dwAttributes |= VORN_ATTR_ENCRYPTED;
+    info->dwCRC = record.crc;
+    info->qwStoredSize = record.storedSize;
+    info->qwUnpackedSize = record.unpackedSize;
+    info->qwFileTime = record.fileTime;
 }
 
 bool FindNameIndex(ArchiveHandle* h, const char* name, uint64_t* index) {
     size_t length = 0;
-    while (length <= kMaxNameBytes && name[length] != '\0') ++length;
-    if (length > kMaxNameBytes) return false;  // no collected run of the table is that long
+    while (length <= format::kMaxNameBytes && name[length] != '\0') ++length;
+    if (length > format::kMaxNameBytes) return false;  // no collected run of the table is that long
     const auto* wanted = reinterpret_cast<const uint8_t*>(name);
     if (h->nameHash) {
         size_t slot = static_cast<size_t>(HashName(wanted, length)) & h->hashMask;
@@ -53,7 +54,7 @@ bool FindNameIndex(ArchiveHandle* h, const char* name, uint64_t* index) {
     }
     // Past the indexed names lie only padding and names beyond the entry count; a search goes
     // through them too, counting every NUL.
-    uint64_t i = h->qwIndexedNames;
+    uint64_t i = h->indexedNames;
     size_t pos = h->tailStart;
     while (pos < h->namesSize) {
         const void* hit = std::memchr(h->names + pos, 0, h->namesSize - pos);
@@ -69,31 +70,31 @@ bool FindNameIndex(ArchiveHandle* h, const char* name, uint64_t* index) {
     return false;
 }
 
-uint32_t FindEntryByName(ArchiveHandle* h, const char* name, VORN_FILEINFO* info,
-                         uint64_t* recordOffset, DataAhead* ahead) {
+Status FindEntryByName(ArchiveHandle* h, const char* name, VORN_FILEINFO* info,
+                       uint64_t* recordOffset, DataAhead* ahead) {
     if (ahead) ahead->count = 0;
-    if (h->header.qwEntryCount == 0 || h->header.dwVersion != kVersionCurrent) {
-        return VORN_E_NOT_FOUND;
+    if (h->header.entryCount == 0 || h->header.version != format::kVersionCurrent) {
+        return Status::NotFound;
     }
     uint64_t index = 0;
-    if (!FindNameIndex(h, name, &index)) return VORN_E_NAME_NOT_FOUND;
-    EntryRecord record;
+    if (!FindNameIndex(h, name, &index)) return Status::NameNotFound;
+    format::EntryRecord record;
     uint64_t offset;
-    if (index < h->qwRecordCount) {
+    if (index < h->recordCount) {
         offset = h->recordOffsets[index];
-        if (!ReadRecord(h, offset, &record, ahead)) return VORN_E_UNKNOWN;
+        if (!ReadRecord(h, offset, &record, ahead)) return Status::RecordsEnded;
     } else {
         // A name found beyond the entry count: a walk from the first record goes on over the
         // trailer and the name table as if they were records, until the file ends.
-        offset = h->qwTrailerOffset;
-        for (uint64_t k = h->qwRecordCount;; ++k) {
-            if (!ReadRecord(h, offset, &record, ahead)) return VORN_E_UNKNOWN;
+        offset = h->trailerOffset;
+        for (uint64_t k = h->recordCount;; ++k) {
+            if (!ReadRecord(h, offset, &record, ahead)) return Status::RecordsEnded;
             if (k == index) break;
-            uint64_t dataStart = offset + kRecordSize;
-            if (dataStart > h->qwFileLength || record.qwStoredSize > h->qwFileLength - dataStart) {
-                return VORN_E_UNKNOWN;
+            uint64_t dataStart = offset + format::kRecordBytes;
+            if (dataStart > h->fileLength || record.storedSize > h->fileLength - dataStart) {
+                return Status::RecordsEnded;
             }
-            offset = dataStart + record.qwStoredSize;
+            offset = dataStart + record.storedSize;
         }
     }
     if (info) {
@@ -101,8 +102,33 @@ uint32_t FindEntryByName(ArchiveHandle* h, const char* name, VORN_FILEINFO* info
         std::memcpy(info->szName, name, std::strlen(name) + 1);
     }
     if (recordOffset) *recordOffset = offset;
-    return VORN_SUCCESS;
+    return Status::Ok;
 }
+
+namespace {
+
+Status EnumerateEntry(ArchiveHandle* h, VORN_FILEINFO* info, uint64_t index) {
+    if (!h || !info) return Status::InvalidArgument;
+    if (index >= h->header.entryCount) return Status::InvalidArgument;
+    if (h->header.version != format::kVersionCurrent) return Status::NotFound;
+    if (index >= h->recordCount) return Status::RecordsEnded;
+    format::EntryRecord record;
+    uint64_t offset = h->recordOffsets[index];
+    if (!ReadRecord(h, offset, &record)) return Status::RecordsEnded;
+    // The cursor names the record after this one, as a sequential walk would leave it.
+    h->nextEntryOffset = offset + format::kRecordBytes + record.storedSize;
+    h->nextEntryIndex = index + 1;
+    FillFileInfo(record, info);
+    if (index >= h->indexedNames) return Status::NotFound;  // the table ends before its NUL
+    size_t i = static_cast<size_t>(index);
+    uint16_t length = h->nameLengths[i];
+    if (length > format::kMaxNameBytes) return Status::NotFound;  // no NUL within 256 bytes
+    std::memcpy(info->szName, h->names + h->nameStarts[i], length);
+    info->szName[length] = '\0';
+    return Status::Ok;
+}
+
+}  // namespace
 
 }  // namespace archive
 
@@ -111,31 +137,14 @@ using archive::ArchiveHandle;
 extern "C" {
 
 uint32_t vorn_EnumerateFiles(void* handle, VORN_FILEINFO* info, uint64_t index) {
-    auto* h = static_cast<ArchiveHandle*>(handle);
-    if (!h || !info) return VORN_E_INVALID_ARGUMENT;
-    if (index >= h->header.qwEntryCount) return VORN_E_INVALID_ARGUMENT;
-    if (h->header.dwVersion != archive::kVersionCurrent) return VORN_E_NOT_FOUND;
-    if (index >= h->qwRecordCount) return VORN_E_UNKNOWN;
-    archive::EntryRecord record;
-    uint64_t offset = h->recordOffsets[index];
-    if (!archive::ReadRecord(h, offset, &record)) return VORN_E_UNKNOWN;
-    // The cursor names the record after this one, as a sequential walk would leave it.
-    h->qwNextEntryOffset = offset + archive::kRecordSize + record.qwStoredSize;
-    h->qwNextEntryIndex = index + 1;
-    archive::FillFileInfo(record, info);
-    if (index >= h->qwIndexedNames) return VORN_E_NOT_FOUND;  // the table ends before its NUL
-    size_t i = static_cast<size_t>(index);
-    uint16_t length = h->nameLengths[i];
-    if (length > archive::kMaxNameBytes) return VORN_E_NOT_FOUND;  // no NUL within 256 bytes
-    std::memcpy(info->szName, h->names + h->nameStarts[i], length);
-    info->szName[length] = '\0';
-    return VORN_SUCCESS;
+    return archive::PublicCode(
+        archive::EnumerateEntry(static_cast<ArchiveHandle*>(handle), info, index));
 }
 
 uint32_t vorn_GetFileInfo(void* handle, VORN_FILEINFO* info, const char* name) {
     auto* h = static_cast<ArchiveHandle*>(handle);
     if (!h || !name) return VORN_E_INVALID_ARGUMENT;
-    return archive::FindEntryByName(h, name, info, nullptr);
+    return archive::PublicCode(archive::FindEntryByName(h, name, info, nullptr));
 }
 
 }  // extern "C"

@@ -1,11 +1,12 @@
 // The extraction calls: an entry to a new file (created first, free space checked, written block
-// by block through WriteToOutput from the handle's staging area, attributes applied on success)
-// or into the caller's memory.
-// Both hand the decoding to the codec's run, which reads the entry's data area through the
-// handle's descriptor and polls the handle's cancel event between blocks.
+// by block through WriteToOutput from the handle's staging area, attributes applied on success),
+// into the caller's memory, or into a caller's sink. All hand the decoding to the codec's run,
+// which reads the entry's data area through the handle's descriptor and polls the handle's cancel
+// event between blocks.
 #include <cstring>
 
 #include "archive/archive_handle.h"
+#include "archive/extraction.h"
 #include "codec/entry_run.h"
 
 namespace archive {
@@ -34,6 +35,56 @@ bool PollCancel(void* context) {
     return platform::EventPollAndClear(static_cast<RunSource*>(context)->h->cancelEvent);
 }
 
+// The lookup every extraction starts with; a failed lookup of any kind reads as "not found".
+Status LookUpForExtraction(ArchiveHandle* h, const char* name, const char* password,
+                           VORN_FILEINFO* info, DataAhead* ahead) {
+    if (FindEntryByName(h, name, info, nullptr, ahead) != Status::Ok) return Status::NotFound;
+    if ((info->dwAttributes & VORN_ATTR_ENCRYPTED) && !password) return Status::PasswordNeeded;
+    return Status::Ok;
+}
+
+// Runs the decoding with password as the operation password; a cancel signalled before the call
+// is discarded.
+Status DecodeWithPassword(ArchiveHandle* h, const VORN_FILEINFO& info, const DataAhead& ahead,
+                          const char* password, uint8_t* destination, codec::BlockSink sink,
+                          codec::ProgressReport progress) {
+    h->operationPassword = password;
+    platform::EventReset(h->cancelEvent);
+    Status status = DecodeFoundEntry(h, info, ahead, destination, sink, progress);
+    h->operationPassword = nullptr;
+    return status;
+}
+
+// The part of a file extraction between creating the output and closing it.
+Status DecodeIntoOutput(ArchiveHandle* h, const char* name, const char* path, const char* password,
+                        codec::ProgressReport progress, VORN_FILEINFO* info) {
+    DataAhead ahead;
+    Status status = LookUpForExtraction(h, name, password, info, &ahead);
+    if (status != Status::Ok) return status;
+    char folder[kMaxPath];
+    OutputFolderOf(path, folder);
+    uint64_t available = 0;
+    // A volume that cannot be asked is not refused: the writes themselves will tell.
+    if (h->queryFreeSpace(folder, &available) && info->qwUnpackedSize > available) {
+        return Status::DiskFull;
+    }
+    return DecodeWithPassword(h, *info, ahead, password, nullptr,
+                              codec::BlockSink{WriteToOutput, h}, progress);
+}
+
+// The C API's progress callback, carried as a run's progress report.
+struct PlainProgress {
+    ProgressCallback callback;
+};
+
+void ReportPlainProgress(void* context, int percent) {
+    static_cast<PlainProgress*>(context)->callback(percent);
+}
+
+codec::ProgressReport ReportTo(PlainProgress* plain) {
+    return codec::ProgressReport{plain->callback ? ReportPlainProgress : nullptr, plain};
+}
+
 }  // namespace
 
 void OutputFolderOf(const char* path, char* folder) {
@@ -52,18 +103,11 @@ bool WriteToOutput(void* handle, const uint8_t* bytes, uint32_t count) {
     return platform::FileWrite(h->outputFd, bytes, count) == static_cast<int64_t>(count);
 }
 
-uint32_t DecodeEntry(ArchiveHandle* h, const char* name, uint8_t* destination, EntrySink sink,
-                     ProgressCallback progress) {
-    VORN_FILEINFO info;
-    DataAhead ahead;
-    if (FindEntryByName(h, name, &info, nullptr, &ahead) != VORN_SUCCESS) return VORN_E_NOT_FOUND;
-    return DecodeFoundEntry(h, info, ahead, destination, sink, progress);
-}
-
-uint32_t DecodeFoundEntry(ArchiveHandle* h, const VORN_FILEINFO& info, const DataAhead& ahead,
-                          uint8_t* destination, EntrySink sink, ProgressCallback progress) {
+Status DecodeFoundEntry(ArchiveHandle* h, const VORN_FILEINFO& info, const DataAhead& ahead,
+                        uint8_t* destination, codec::BlockSink sink,
+                        codec::ProgressReport progress) {
     // Mapped by the first run that gets this far, before more of the data area is read.
-    if (!codec::MapRunMemory(&h->runMemory)) return VORN_E_NO_MEMORY;
+    if (!codec::MapRunMemory(&h->runMemory)) return Status::NoMemory;
     RunSource source = {h, ahead, 0};
     codec::EntryInput input;
     input.context = &source;
@@ -73,68 +117,60 @@ uint32_t DecodeFoundEntry(ArchiveHandle* h, const VORN_FILEINFO& info, const Dat
     run.storedSize = info.qwStoredSize;
     run.crc = info.dwCRC;
     run.encrypted = (info.dwAttributes & VORN_ATTR_ENCRYPTED) != 0;
-    run.password = h->pszOperationPassword;
+    run.password = h->operationPassword;
     run.destination = destination;
-    run.destinationSize = sink ? codec::BLOCK_BUFFER_SIZE : info.qwUnpackedSize;
+    run.destinationSize = sink.take ? 0 : info.qwUnpackedSize;
     run.sink = sink;
-    run.sinkContext = h;
     run.progress = progress;
-    run.readBuffer = h->runMemory.readBuffer;
-    run.contextTable = h->runMemory.contextTable;
+    run.memory = h->runMemory;
     return codec::DecodeEntry(input, run);
 }
 
-}  // namespace archive
-
-using archive::ArchiveHandle;
-
-extern "C" {
-
-uint32_t vorn_DecompressToFile(void* handle, const char* name, const char* path,
-                               ProgressCallback progress, const char* password) {
+Status ExtractToFile(void* handle, const char* name, const char* path, const char* password,
+                     codec::ProgressReport progress) {
     auto* h = static_cast<ArchiveHandle*>(handle);
-    if (!h || !name || !path || std::strlen(path) >= archive::kMaxPath) {
-        return VORN_E_INVALID_ARGUMENT;
-    }
+    if (!h || !name || !path || std::strlen(path) >= kMaxPath) return Status::InvalidArgument;
     int fd =
         platform::FileOpen(path,
                            platform::kOpenBinary | platform::kOpenTruncate | platform::kOpenCreate |
                                platform::kOpenSequential | platform::kOpenReadWrite,
                            platform::kPermReadWrite);
-    if (fd < 0) return VORN_E_INVALID_ARGUMENT;
+    if (fd < 0) return Status::OutputNotCreated;
     h->outputFd = fd;
-
-    uint32_t status = VORN_SUCCESS;
     VORN_FILEINFO info;
-    archive::DataAhead ahead;
-    if (archive::FindEntryByName(h, name, &info, nullptr, &ahead) != VORN_SUCCESS) {
-        status = VORN_E_NOT_FOUND;
-    } else if ((info.dwAttributes & VORN_ATTR_ENCRYPTED) && !password) {
-        status = VORN_E_PASSWORD_NEEDED;
-    } else {
-        h->pszOperationPassword = password;
-        platform::EventReset(h->cancelEvent);
-        char folder[archive::kMaxPath];
-        archive::OutputFolderOf(path, folder);
-        uint64_t available = 0;
-        // A volume that cannot be asked is not refused: the writes themselves will tell.
-        if (h->queryFreeSpace(folder, &available) && info.qwUnpackedSize > available) {
-            status = VORN_E_DISK_FULL;
-        } else {
-            if (!h->staging) {
-                h->staging = static_cast<uint8_t*>(platform::PageAlloc(codec::BLOCK_BUFFER_SIZE));
-            }
-            status = h->staging ? archive::DecodeFoundEntry(h, info, ahead, h->staging,
-                                                            archive::WriteToOutput, progress)
-                                : VORN_E_NO_MEMORY;
-        }
-        h->pszOperationPassword = nullptr;
-    }
+    Status status = DecodeIntoOutput(h, name, path, password, progress, &info);
     // A close that fails may have lost written bytes: that is no success either.
-    if (platform::FileClose(fd) != 0 && status == VORN_SUCCESS) status = VORN_E_DISK_FULL;
+    if (platform::FileClose(fd) != 0 && status == Status::Ok) status = Status::DiskFull;
     h->outputFd = -1;
-    if (status == VORN_SUCCESS) platform::SetAttributes(path, info.dwAttributes & 0x3f);
+    if (status == Status::Ok) {
+        platform::SetAttributes(path, info.dwAttributes & format::kRecordAttributeMask);
+    }
     return status;
+}
+
+Status ExtractToSink(void* handle, const char* name, const char* password, codec::BlockSink sink,
+                     codec::ProgressReport progress) {
+    auto* h = static_cast<ArchiveHandle*>(handle);
+    if (!h || !name || !sink.take) return Status::InvalidArgument;
+    VORN_FILEINFO info;
+    DataAhead ahead;
+    Status status = LookUpForExtraction(h, name, password, &info, &ahead);
+    if (status != Status::Ok) return status;
+    return DecodeWithPassword(h, info, ahead, password, nullptr, sink, progress);
+}
+
+}  // namespace archive
+
+using archive::ArchiveHandle;
+using archive::Status;
+
+extern "C" {
+
+uint32_t vorn_DecompressToFile(void* handle, const char* name, const char* path,
+                               ProgressCallback progress, const char* password) {
+    archive::PlainProgress plain{progress};
+    return archive::PublicCode(
+        archive::ExtractToFile(handle, name, path, password, archive::ReportTo(&plain)));
 }
 
 uint32_t vorn_DecompressToPtr(void* handle, const char* name, unsigned char* buffer,
@@ -145,17 +181,16 @@ uint32_t vorn_DecompressToPtr(void* handle, const char* name, unsigned char* buf
     if (std::strlen(name) > 256) return VORN_E_INVALID_ARGUMENT;
     VORN_FILEINFO info;
     archive::DataAhead ahead;
-    if (archive::FindEntryByName(h, name, &info, nullptr, &ahead) != VORN_SUCCESS) {
+    if (archive::FindEntryByName(h, name, &info, nullptr, &ahead) != Status::Ok) {
         return VORN_E_NOT_FOUND;
     }
     if (info.qwUnpackedSize >> 32) return VORN_E_NO_MEMORY;
     if ((info.dwAttributes & VORN_ATTR_ENCRYPTED) && !password) return VORN_E_PASSWORD_NEEDED;
     if (!buffer && info.qwUnpackedSize > 0) return VORN_E_INVALID_ARGUMENT;
-    h->pszOperationPassword = password;
-    platform::EventReset(h->cancelEvent);
-    uint32_t status = archive::DecodeFoundEntry(h, info, ahead, buffer, nullptr, progress);
-    h->pszOperationPassword = nullptr;
-    return status;
+    archive::PlainProgress plain{progress};
+    return archive::PublicCode(archive::DecodeWithPassword(h, info, ahead, password, buffer,
+                                                           codec::BlockSink{nullptr, nullptr},
+                                                           archive::ReportTo(&plain)));
 }
 
 }  // extern "C"

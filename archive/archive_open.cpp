@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "archive/archive_handle.h"
+#include "archive/extraction.h"
 #include "codec/entry_run.h"
 #include "crypto/blowfish.h"
 #include "crypto/crc32.h"
@@ -65,28 +66,21 @@ const uint8_t* ChunkAt(ChunkReader* r, uint64_t offset, size_t count) {
     return r->buffer;
 }
 
-bool IsArchiveStart(const uint8_t* p) {
-    if (LoadU32(p) != kMagic) return false;
-    uint32_t version = LoadU32(p + 4);
-    return version == kVersionCurrent || version == kVersionOld;
-}
-
 // The lowest offset below length - 8 where the magic and a known version word stand. Stepping an
 // 8-byte window to the next "V" tries every offset that holds one, and the magic begins with
 // "V", so searching each chunk for "V" finds the same offset with far fewer reads.
-uint32_t ScanForArchive(int fd, uint64_t length, uint64_t* base) {
-    if (length <= 8) return VORN_E_CORRUPT;
+Status ScanForArchive(int fd, uint64_t length, uint64_t* base) {
+    if (length <= 8) return Status::Corrupt;
     ChunkReader reader;
-    if (!ChunkInit(&reader, fd, length, kScanFirstChunk)) return VORN_E_NO_MEMORY;
+    if (!ChunkInit(&reader, fd, length, kScanFirstChunk)) return Status::NoMemory;
     const uint64_t limit = length - 8;
     uint64_t p = 0;
-    uint32_t status = VORN_E_CORRUPT;
     bool grown = false;
     while (p < limit) {
         if (p != 0 && !grown) {
             // Past the first chunk: the rest of a program image goes in large reads.
             ChunkFree(&reader);
-            if (!ChunkInit(&reader, fd, length, kScanChunk)) return VORN_E_NO_MEMORY;
+            if (!ChunkInit(&reader, fd, length, kScanChunk)) return Status::NoMemory;
             grown = true;
         }
         uint64_t avail = length - p;
@@ -101,21 +95,21 @@ uint32_t ScanForArchive(int fd, uint64_t length, uint64_t* base) {
             const void* hit = std::memchr(at, 'V', static_cast<size_t>(end - at));
             if (!hit) break;
             at = static_cast<const uint8_t*>(hit);
-            if (IsArchiveStart(at)) {
+            if (format::IsArchiveSignature(at)) {
                 *base = p + static_cast<uint64_t>(at - chunk);
                 ChunkFree(&reader);
-                return VORN_SUCCESS;
+                return Status::Ok;
             }
             ++at;
         }
         p = last + 1;
     }
     ChunkFree(&reader);
-    return status;
+    return Status::Corrupt;
 }
 
 bool AppendOffset(ArchiveHandle* h, uint64_t* capacity, uint64_t offset) {
-    if (h->qwRecordCount == *capacity) {
+    if (h->recordCount == *capacity) {
         uint64_t grown = *capacity ? *capacity * 2 : 256;
         if (grown > SIZE_MAX / sizeof(uint64_t)) return false;
         void* more = std::realloc(h->recordOffsets, static_cast<size_t>(grown) * sizeof(uint64_t));
@@ -123,35 +117,35 @@ bool AppendOffset(ArchiveHandle* h, uint64_t* capacity, uint64_t offset) {
         h->recordOffsets = static_cast<uint64_t*>(more);
         *capacity = grown;
     }
-    h->recordOffsets[h->qwRecordCount++] = offset;
+    h->recordOffsets[h->recordCount++] = offset;
     return true;
 }
 
 // Walks every record from base + 24 to the trailer, keeping each record's offset.
-uint32_t WalkRecords(ArchiveHandle* h, uint64_t* trailerOffset) {
-    const uint64_t length = h->qwFileLength;
-    uint64_t pos = h->qwBaseOffset + kHeaderSize;
-    const uint64_t count = h->header.qwEntryCount;
+Status WalkRecords(ArchiveHandle* h, uint64_t* trailerOffset) {
+    const uint64_t length = h->fileLength;
+    uint64_t pos = h->baseOffset + format::kHeaderBytes;
+    const uint64_t count = h->header.entryCount;
     // Every record takes 40 bytes: a count the file cannot hold fails before any reading.
-    if (count > (length - pos) / kRecordSize) return VORN_E_CORRUPT;
+    if (count > (length - pos) / format::kRecordBytes) return Status::Corrupt;
     ChunkReader reader;
-    if (!ChunkInit(&reader, h->archiveFd, length, kWalkChunk)) return VORN_E_NO_MEMORY;
+    if (!ChunkInit(&reader, h->archiveFd, length, kWalkChunk)) return Status::NoMemory;
     uint64_t capacity = 0;
-    uint32_t status = VORN_SUCCESS;
+    Status status = Status::Ok;
     for (uint64_t i = 0; i < count; ++i) {
-        const uint8_t* bytes = ChunkAt(&reader, pos, kRecordSize);
+        const uint8_t* bytes = ChunkAt(&reader, pos, format::kRecordBytes);
         if (!bytes) {
-            status = VORN_E_CORRUPT;
+            status = Status::Corrupt;
             break;
         }
         if (!AppendOffset(h, &capacity, pos)) {
-            status = VORN_E_NO_MEMORY;
+            status = Status::NoMemory;
             break;
         }
-        uint64_t stored = LoadU64(bytes + 8);
-        uint64_t dataStart = pos + kRecordSize;
+        uint64_t stored = format::DecodeRecord(bytes).storedSize;
+        uint64_t dataStart = pos + format::kRecordBytes;
         if (stored > length - dataStart) {
-            status = VORN_E_CORRUPT;
+            status = Status::Corrupt;
             break;
         }
         pos = dataStart + stored;
@@ -161,40 +155,40 @@ uint32_t WalkRecords(ArchiveHandle* h, uint64_t* trailerOffset) {
     return status;
 }
 
-uint32_t ReadExactly(int fd, uint64_t offset, uint8_t* buffer, size_t count) {
-    if (platform::FileSeek(fd, offset) != static_cast<int64_t>(offset)) return VORN_E_CORRUPT;
+Status ReadExactly(int fd, uint64_t offset, uint8_t* buffer, size_t count) {
+    if (platform::FileSeek(fd, offset) != static_cast<int64_t>(offset)) return Status::Corrupt;
     while (count > 0) {
         uint32_t piece = count > kReadPiece ? kReadPiece : static_cast<uint32_t>(count);
         if (platform::FileRead(fd, buffer, piece) != static_cast<int64_t>(piece)) {
-            return VORN_E_CORRUPT;
+            return Status::Corrupt;
         }
         buffer += piece;
         count -= piece;
     }
-    return VORN_SUCCESS;
+    return Status::Ok;
 }
 
 // Deciphers the name table unit by unit and checks its first names-length bytes against the
 // trailer's CRC: the password check of an enciphered table.
 bool DecipherAndCheckNames(ArchiveHandle* h) {
     BlowfishContext ctx;
-    BlowfishSetPassword(&ctx, h->szArchivePassword);
+    BlowfishSetPassword(&ctx, h->archivePassword);
     Crc32 crc;
-    const uint64_t namesLength = h->trailer.dwNamesLength;
-    for (size_t at = 0; at < h->namesSize; at += kNameUnit) {
+    const uint64_t namesLength = h->trailer.namesLength;
+    for (size_t at = 0; at < h->namesSize; at += format::kNameUnitBytes) {
         DecryptNameUnit(&ctx, h->names + at);
         if (at < namesLength) {
             uint64_t take = namesLength - at;
-            if (take > kNameUnit) take = kNameUnit;
+            if (take > format::kNameUnitBytes) take = format::kNameUnitBytes;
             crc.Update(h->names + at, static_cast<uint32_t>(take));
         }
     }
-    return crc.Value() == h->trailer.dwNamesCrc;
+    return crc.Value() == h->trailer.namesCrc;
 }
 
 // Indexes the names below the entry count whose NUL lies inside the table, and hashes each one
 // of at most 255 bytes to its first index: longer runs match no name.
-uint32_t IndexNames(ArchiveHandle* h) {
+Status IndexNames(ArchiveHandle* h) {
     uint64_t nuls = 0;
     const uint8_t* end = h->names + h->namesSize;
     for (const uint8_t* p = h->names; p < end; ++nuls) {
@@ -202,26 +196,27 @@ uint32_t IndexNames(ArchiveHandle* h) {
         if (!hit) break;
         p = static_cast<const uint8_t*>(hit) + 1;
     }
-    uint64_t indexed = nuls < h->header.qwEntryCount ? nuls : h->header.qwEntryCount;
-    if (indexed == 0) return VORN_SUCCESS;
-    if (indexed > SIZE_MAX / 4 / sizeof(uint64_t)) return VORN_E_NO_MEMORY;
+    uint64_t indexed = nuls < h->header.entryCount ? nuls : h->header.entryCount;
+    if (indexed == 0) return Status::Ok;
+    if (indexed > SIZE_MAX / 4 / sizeof(uint64_t)) return Status::NoMemory;
     const size_t n = static_cast<size_t>(indexed);
     h->nameStarts = static_cast<size_t*>(std::malloc(n * sizeof(size_t)));
     h->nameLengths = static_cast<uint16_t*>(std::malloc(n * sizeof(uint16_t)));
     size_t slots = 16;
     while (slots < n * 2) slots *= 2;
     h->nameHash = static_cast<uint64_t*>(std::calloc(slots, sizeof(uint64_t)));
-    if (!h->nameStarts || !h->nameLengths || !h->nameHash) return VORN_E_NO_MEMORY;
+    if (!h->nameStarts || !h->nameLengths || !h->nameHash) return Status::NoMemory;
     h->hashMask = slots - 1;
-    h->qwIndexedNames = indexed;
+    h->indexedNames = indexed;
     size_t start = 0;
     for (size_t i = 0; i < n; ++i) {
         const uint8_t* name = h->names + start;
         size_t length = static_cast<size_t>(
             static_cast<const uint8_t*>(std::memchr(name, 0, h->namesSize - start)) - name);
         h->nameStarts[i] = start;
-        h->nameLengths[i] = length > kMaxNameBytes ? kLongName : static_cast<uint16_t>(length);
-        if (length <= kMaxNameBytes) {
+        h->nameLengths[i] =
+            length > format::kMaxNameBytes ? kLongName : static_cast<uint16_t>(length);
+        if (length <= format::kMaxNameBytes) {
             size_t slot = static_cast<size_t>(HashName(name, length)) & h->hashMask;
             bool seen = false;
             while (h->nameHash[slot] != 0) {
@@ -238,64 +233,56 @@ uint32_t IndexNames(ArchiveHandle* h) {
         start += length + 1;
     }
     h->tailStart = start;
-    return VORN_SUCCESS;
+    return Status::Ok;
 }
 
 // Reads the whole 16-byte units of the name area once, deciphering an enciphered table after
 // its password check.
-uint32_t LoadNames(ArchiveHandle* h, bool passwordGiven) {
-    uint64_t area = h->qwFileLength - h->qwTrailerOffset - kTrailerSize;
-    uint64_t size = area - area % kNameUnit;
-    if (size > SIZE_MAX) return VORN_E_NO_MEMORY;
+Status LoadNames(ArchiveHandle* h, bool passwordGiven) {
+    uint64_t area = h->fileLength - h->trailerOffset - format::kTrailerBytes;
+    uint64_t size = area - area % format::kNameUnitBytes;
+    if (size > SIZE_MAX) return Status::NoMemory;
     if (size > 0) {
         h->names = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(size)));
-        if (!h->names) return VORN_E_NO_MEMORY;
-        uint32_t status = ReadExactly(h->archiveFd, h->qwTrailerOffset + kTrailerSize, h->names,
-                                      static_cast<size_t>(size));
-        if (status != VORN_SUCCESS) return status;
+        if (!h->names) return Status::NoMemory;
+        Status status = ReadExactly(h->archiveFd, h->trailerOffset + format::kTrailerBytes,
+                                    h->names, static_cast<size_t>(size));
+        if (status != Status::Ok) return status;
     }
     h->namesSize = static_cast<size_t>(size);
-    if (h->trailer.bNamesEncrypted) {
-        if (!passwordGiven) return VORN_E_PASSWORD_NEEDED;
-        if (!DecipherAndCheckNames(h)) return VORN_E_CRC;
+    if (h->trailer.namesEncrypted) {
+        if (!passwordGiven) return Status::PasswordNeeded;
+        if (!DecipherAndCheckNames(h)) return Status::CrcMismatch;
     }
     return IndexNames(h);
 }
 
-uint32_t ReadArchive(ArchiveHandle* h, bool passwordGiven) {
+Status ReadArchive(ArchiveHandle* h, bool passwordGiven) {
     int64_t length = platform::FileLength(h->archiveFd);
-    if (length < 0) return VORN_E_CORRUPT;
-    h->qwFileLength = static_cast<uint64_t>(length);
-    uint32_t status = ScanForArchive(h->archiveFd, h->qwFileLength, &h->qwBaseOffset);
-    if (status != VORN_SUCCESS) return status;
+    if (length < 0) return Status::Corrupt;
+    h->fileLength = static_cast<uint64_t>(length);
+    Status status = ScanForArchive(h->archiveFd, h->fileLength, &h->baseOffset);
+    if (status != Status::Ok) return status;
 
-    uint8_t bytes[kHeaderSize];
-    if (h->qwFileLength - h->qwBaseOffset < kHeaderSize) return VORN_E_CORRUPT;
-    status = ReadExactly(h->archiveFd, h->qwBaseOffset, bytes, kHeaderSize);
-    if (status != VORN_SUCCESS) return status;
-    h->header.dwMagic = LoadU32(bytes);
-    h->header.dwVersion = LoadU32(bytes + 4);
-    h->header.qwEntryCount = LoadU64(bytes + 8);
-    h->header.dwFlags = LoadU32(bytes + 16);
-    h->header.dwReserved = LoadU32(bytes + 20);
+    uint8_t bytes[format::kHeaderBytes];
+    if (h->fileLength - h->baseOffset < format::kHeaderBytes) return Status::Corrupt;
+    status = ReadExactly(h->archiveFd, h->baseOffset, bytes, format::kHeaderBytes);
+    if (status != Status::Ok) return status;
+    h->header = format::DecodeHeader(bytes);
     // An older-format archive is only recognised: nothing beyond its header is read.
-    if (h->header.dwVersion != kVersionCurrent) return VORN_SUCCESS;
+    if (h->header.version != format::kVersionCurrent) return Status::Ok;
 
     uint64_t trailerOffset = 0;
     status = WalkRecords(h, &trailerOffset);
-    if (status != VORN_SUCCESS) return status;
-    if (trailerOffset > h->qwFileLength || h->qwFileLength - trailerOffset < kTrailerSize) {
-        return VORN_E_CORRUPT;
+    if (status != Status::Ok) return status;
+    if (trailerOffset > h->fileLength || h->fileLength - trailerOffset < format::kTrailerBytes) {
+        return Status::Corrupt;
     }
-    h->qwTrailerOffset = trailerOffset;
-    uint8_t trailer[kTrailerSize];
-    status = ReadExactly(h->archiveFd, trailerOffset, trailer, kTrailerSize);
-    if (status != VORN_SUCCESS) return status;
-    h->trailer.bReserved = trailer[0];
-    h->trailer.bNamesEncrypted = trailer[1];
-    h->trailer.wReserved = LoadU16(trailer + 2);
-    h->trailer.dwNamesCrc = LoadU32(trailer + 4);
-    h->trailer.dwNamesLength = LoadU32(trailer + 8);
+    h->trailerOffset = trailerOffset;
+    uint8_t trailer[format::kTrailerBytes];
+    status = ReadExactly(h->archiveFd, trailerOffset, trailer, format::kTrailerBytes);
+    if (status != Status::Ok) return status;
+    h->trailer = format::DecodeTrailer(trailer);
     return LoadNames(h, passwordGiven);
 }
 
@@ -307,7 +294,6 @@ void ReleaseHandle(ArchiveHandle* h) {
     std::free(h->nameStarts);
     std::free(h->nameLengths);
     std::free(h->nameHash);
-    if (h->staging) platform::PageFree(h->staging, codec::BLOCK_BUFFER_SIZE);
     codec::UnmapRunMemory(&h->runMemory);
     std::free(h);
 }
@@ -328,6 +314,68 @@ const char* const kStatusTexts[] = {
     "The open archive is an older archive format",
 };
 
+Status OpenArchive(void** handle, const char* path, const char* password, unsigned int mode) {
+    if (!handle) return Status::InvalidArgument;
+    *handle = nullptr;
+    if (!path || std::strlen(path) >= kMaxPath) return Status::InvalidArgument;
+    if (password && std::strlen(password) >= kMaxPassword) return Status::InvalidArgument;
+    // Modes 4 and 8 would go on without an open file; nothing supplies one, so they are refused.
+    if (mode & (4u | 8u)) return Status::InvalidArgument;
+    int flags = platform::kOpenBinary | platform::kOpenSequential;
+    if (mode & VORN_OPEN_READWRITE) {
+        flags |= platform::kOpenReadWrite;
+    } else if (mode & VORN_OPEN_READONLY) {
+        flags |= platform::kOpenReadOnly;
+    } else {
+        return Status::InvalidArgument;
+    }
+
+    auto* h = static_cast<ArchiveHandle*>(std::calloc(1, sizeof(ArchiveHandle)));
+    if (!h) return Status::NoMemory;
+    if (password) std::strcpy(h->archivePassword, password);
+    h->archiveFd = -1;
+    h->outputFd = -1;
+    h->openMode = mode;
+    h->nextEntryOffset = UINT64_MAX;
+    h->nextEntryIndex = UINT64_MAX;
+    h->queryFreeSpace = platform::FreeSpaceOfFolder;
+
+    h->archiveFd = platform::FileOpen(path, flags, 0);
+    if (h->archiveFd < 0) {
+        ReleaseHandle(h);
+        return Status::NotFound;
+    }
+    Status status = ReadArchive(h, password != nullptr);
+    if (status == Status::Ok) {
+        h->cancelEvent = platform::EventCreate();
+        if (!h->cancelEvent) status = Status::NoMemory;
+    }
+    if (status != Status::Ok) {
+        ReleaseHandle(h);
+        return status;
+    }
+    *handle = h;
+    return Status::Ok;
+}
+
+Status LockArchive(ArchiveHandle* h) {
+    if (!h) return Status::InvalidArgument;
+    if (h->header.flags & format::kFlagLocked) return Status::Locked;
+    // A read-only open cannot write the header; saying so beats reporting a lock that is not on
+    // the disk.
+    if (!(h->openMode & VORN_OPEN_READWRITE)) return Status::OpenMode;
+    format::ArchiveHeader locked = h->header;
+    locked.flags |= format::kFlagLocked;
+    uint8_t bytes[format::kHeaderBytes];
+    format::EncodeHeader(locked, bytes);
+    if (platform::FileSeek(h->archiveFd, h->baseOffset) != static_cast<int64_t>(h->baseOffset) ||
+        platform::FileWrite(h->archiveFd, bytes, format::kHeaderBytes) != format::kHeaderBytes) {
+        return Status::OpenMode;
+    }
+    h->header = locked;
+    return Status::Ok;
+}
+
 }  // namespace
 }  // namespace archive
 
@@ -336,50 +384,7 @@ using archive::ArchiveHandle;
 extern "C" {
 
 uint32_t vorn_OpenStream(void** handle, const char* path, const char* password, unsigned int mode) {
-    if (!handle) return VORN_E_INVALID_ARGUMENT;
-    *handle = nullptr;
-    if (!path || std::strlen(path) >= archive::kMaxPath) return VORN_E_INVALID_ARGUMENT;
-    if (password && std::strlen(password) >= archive::kMaxPassword) {
-        return VORN_E_INVALID_ARGUMENT;
-    }
-    // Modes 4 and 8 would go on without an open file; nothing supplies one, so they are refused.
-    if (mode & (4u | 8u)) return VORN_E_INVALID_ARGUMENT;
-    int flags = platform::kOpenBinary | platform::kOpenSequential;
-    if (mode & VORN_OPEN_READWRITE) {
-        flags |= platform::kOpenReadWrite;
-    } else if (mode & VORN_OPEN_READONLY) {
-        flags |= platform::kOpenReadOnly;
-    } else {
-        return VORN_E_INVALID_ARGUMENT;
-    }
-
-    auto* h = static_cast<ArchiveHandle*>(std::calloc(1, sizeof(ArchiveHandle)));
-    if (!h) return VORN_E_NO_MEMORY;
-    std::strcpy(h->szPath, path);
-    if (password) std::strcpy(h->szArchivePassword, password);
-    h->archiveFd = -1;
-    h->outputFd = -1;
-    h->dwOpenMode = mode;
-    h->qwNextEntryOffset = UINT64_MAX;
-    h->qwNextEntryIndex = UINT64_MAX;
-    h->queryFreeSpace = platform::FreeSpaceOfFolder;
-
-    h->archiveFd = platform::FileOpen(path, flags, 0);
-    if (h->archiveFd < 0) {
-        archive::ReleaseHandle(h);
-        return VORN_E_NOT_FOUND;
-    }
-    uint32_t status = archive::ReadArchive(h, password != nullptr);
-    if (status == VORN_SUCCESS) {
-        h->cancelEvent = platform::EventCreate();
-        if (!h->cancelEvent) status = VORN_E_NO_MEMORY;
-    }
-    if (status != VORN_SUCCESS) {
-        archive::ReleaseHandle(h);
-        return status;
-    }
-    *handle = h;
-    return VORN_SUCCESS;
+    return archive::PublicCode(archive::OpenArchive(handle, path, password, mode));
 }
 
 uint32_t vorn_CloseStream(void* handle) {
@@ -390,25 +395,7 @@ uint32_t vorn_CloseStream(void* handle) {
 }
 
 uint32_t vorn_LockArchive(void* handle) {
-    auto* h = static_cast<ArchiveHandle*>(handle);
-    if (!h) return VORN_E_INVALID_ARGUMENT;
-    if (h->header.dwFlags & archive::kFlagLocked) return VORN_E_LOCKED;
-    // A read-only open cannot write the header; saying so beats reporting a lock that is not on
-    // the disk.
-    if (!(h->dwOpenMode & VORN_OPEN_READWRITE)) return VORN_E_OPEN_MODE;
-    uint8_t bytes[archive::kHeaderSize];
-    archive::StoreU32(bytes, h->header.dwMagic);
-    archive::StoreU32(bytes + 4, h->header.dwVersion);
-    archive::StoreU64(bytes + 8, h->header.qwEntryCount);
-    archive::StoreU32(bytes + 16, h->header.dwFlags | archive::kFlagLocked);
-    archive::StoreU32(bytes + 20, h->header.dwReserved);
-    if (platform::FileSeek(h->archiveFd, h->qwBaseOffset) !=
-            static_cast<int64_t>(h->qwBaseOffset) ||
-        platform::FileWrite(h->archiveFd, bytes, archive::kHeaderSize) != archive::kHeaderSize) {
-        return VORN_E_OPEN_MODE;
-    }
-    h->header.dwFlags |= archive::kFlagLocked;
-    return VORN_SUCCESS;
+    return archive::PublicCode(archive::LockArchive(static_cast<ArchiveHandle*>(handle)));
 }
 
 uint32_t vorn_CancelOperation(void* handle) {
@@ -420,7 +407,7 @@ uint32_t vorn_CancelOperation(void* handle) {
 
 uint64_t vorn_GetNumFiles(void* handle) {
     auto* h = static_cast<ArchiveHandle*>(handle);
-    return h ? h->header.qwEntryCount : 0;
+    return h ? h->header.entryCount : 0;
 }
 
 const char* vorn_GetErrorString(int code) {

@@ -11,10 +11,10 @@ using namespace archive_test;
 namespace {
 
 // Entries whose unpacked sizes and file times tell them apart.
-pack::ArchiveSpec NamedEntries(const std::vector<std::string>& names) {
-    pack::ArchiveSpec archiveSpec;
+vorntest::TestArchive NamedEntries(const std::vector<std::string>& names) {
+    vorntest::TestArchive archiveSpec;
     for (size_t i = 0; i < names.size(); ++i) {
-        pack::EntrySpec e = Entry(names[i], SampleData(10 + i, static_cast<uint32_t>(i)));
+        vorntest::TestEntry e = Entry(names[i], SampleData(10 + i, static_cast<uint32_t>(i)));
         e.fileTime = 0x01D9000000000000ull + i;
         archiveSpec.entries.push_back(e);
     }
@@ -41,7 +41,7 @@ struct Opened {
 
 TEST(Enumeration, SequentialRepeatedAndSmallerIndicesGiveTheSameEntries) {
     std::vector<std::string> names = {"a", "bb", "dir\\ccc", "d", "$comments$"};
-    Opened a(pack::BuildArchive(NamedEntries(names)));
+    Opened a(vorntest::BuildTestArchive(NamedEntries(names)));
     ASSERT_NE(a.h.h, nullptr);
     std::vector<VORN_FILEINFO> first(names.size());
     for (uint64_t i = 0; i < names.size(); ++i) {
@@ -50,8 +50,8 @@ TEST(Enumeration, SequentialRepeatedAndSmallerIndicesGiveTheSameEntries) {
         EXPECT_EQ(first[i].qwUnpackedSize, 10 + i);
         EXPECT_EQ(first[i].qwFileTime, 0x01D9000000000000ull + i);
         // The cursor names the next record, where the entry's data ends.
-        EXPECT_EQ(a.handle()->qwNextEntryIndex, i + 1);
-        EXPECT_EQ(a.handle()->qwNextEntryOffset,
+        EXPECT_EQ(a.handle()->nextEntryIndex, i + 1);
+        EXPECT_EQ(a.handle()->nextEntryOffset,
                   a.handle()->recordOffsets[i] + 40 + first[i].qwStoredSize);
     }
     for (uint64_t i : {2u, 2u, 0u, 4u, 1u, 3u}) {
@@ -67,7 +67,7 @@ TEST(Enumeration, SequentialRepeatedAndSmallerIndicesGiveTheSameEntries) {
 }
 
 TEST(Enumeration, EmptyArchiveHasNoIndexAndNoNames) {
-    Opened a(pack::BuildArchive(pack::ArchiveSpec{}));
+    Opened a(vorntest::BuildTestArchive(vorntest::TestArchive{}));
     VORN_FILEINFO info;
     EXPECT_EQ(vorn_EnumerateFiles(a.h.h, &info, 0), VORN_E_INVALID_ARGUMENT);
     EXPECT_EQ(vorn_GetFileInfo(a.h.h, &info, ""), VORN_E_NOT_FOUND);
@@ -75,15 +75,15 @@ TEST(Enumeration, EmptyArchiveHasNoIndexAndNoNames) {
 }
 
 TEST(Enumeration, FileInfoCarriesTheRecord) {
-    pack::ArchiveSpec archiveSpec;
-    pack::EntrySpec plain = Entry("plain", Bytes("hello"));
+    vorntest::TestArchive archiveSpec;
+    vorntest::TestEntry plain = Entry("plain", Bytes("hello"));
     plain.attributes = 0x0020;
     plain.fileTime = 0x0123456789ABCDEFull;
-    pack::EntrySpec secret = Entry("secret", Bytes("hidden"));
+    vorntest::TestEntry secret = Entry("secret", Bytes("hidden"));
     secret.attributes = 0x0021;
     secret.password = "entry-pw";
     archiveSpec.entries = {plain, secret};
-    Opened a(pack::BuildArchive(archiveSpec));
+    Opened a(vorntest::BuildTestArchive(archiveSpec));
     VORN_FILEINFO info;
     ASSERT_EQ(vorn_EnumerateFiles(a.h.h, &info, 0), VORN_SUCCESS);
     EXPECT_EQ(info.dwAttributes, 0x20u);
@@ -98,9 +98,9 @@ TEST(Enumeration, FileInfoCarriesTheRecord) {
 }
 
 TEST(Lookup, MissingNameAndLetterCaseGive64) {
-    pack::ArchiveSpec archiveSpec = NamedEntries({"readme.txt"});
+    vorntest::TestArchive archiveSpec = NamedEntries({"readme.txt"});
     archiveSpec.comment = "the comment";
-    Opened a(pack::BuildArchive(archiveSpec));
+    Opened a(vorntest::BuildTestArchive(archiveSpec));
     VORN_FILEINFO info;
     EXPECT_EQ(vorn_GetFileInfo(a.h.h, &info, "$COMMENTS$"), VORN_E_NAME_NOT_FOUND);
     EXPECT_STREQ(vorn_GetErrorString(VORN_E_NAME_NOT_FOUND), "Unknown <?>");
@@ -113,8 +113,8 @@ TEST(Lookup, MissingNameAndLetterCaseGive64) {
 }
 
 TEST(Lookup, FirstEntryCarryingANameWins) {
-    pack::ArchiveSpec archiveSpec = NamedEntries({"x", "dup", "y", "dup"});
-    Opened a(pack::BuildArchive(archiveSpec));
+    vorntest::TestArchive archiveSpec = NamedEntries({"x", "dup", "y", "dup"});
+    Opened a(vorntest::BuildTestArchive(archiveSpec));
     VORN_FILEINFO info;
     ASSERT_EQ(vorn_GetFileInfo(a.h.h, &info, "dup"), VORN_SUCCESS);
     EXPECT_EQ(info.qwUnpackedSize, 11u);
@@ -125,10 +125,10 @@ TEST(Lookup, FirstEntryCarryingANameWins) {
 
 // Every name found by index and by name, whatever its place among the 16-byte units.
 void ExpectAllNamesFound(const std::vector<std::string>& names, const char* password) {
-    pack::ArchiveSpec archiveSpec = NamedEntries(names);
+    vorntest::TestArchive archiveSpec = NamedEntries(names);
     if (password) archiveSpec.namesPassword = password;
     archiveSpec.paddingByte = 0xFF;
-    Opened a(pack::BuildArchive(archiveSpec), password);
+    Opened a(vorntest::BuildTestArchive(archiveSpec), password);
     ASSERT_NE(a.h.h, nullptr);
     for (size_t i = 0; i < names.size(); ++i) {
         VORN_FILEINFO info;
@@ -166,9 +166,9 @@ TEST(NameTable, ManyNamesAllFound) {
 
 TEST(NameTable, PaddingChangesNoLookupOfARealEntry) {
     for (uint8_t padding : {0x00, 0xFF, 0x41}) {
-        pack::ArchiveSpec archiveSpec = NamedEntries({"A", "b"});
+        vorntest::TestArchive archiveSpec = NamedEntries({"A", "b"});
         archiveSpec.paddingByte = padding;
-        Opened a(pack::BuildArchive(archiveSpec));
+        Opened a(vorntest::BuildTestArchive(archiveSpec));
         VORN_FILEINFO info;
         ASSERT_EQ(vorn_GetFileInfo(a.h.h, &info, "A"), VORN_SUCCESS);
         EXPECT_EQ(info.qwUnpackedSize, 10u);
@@ -182,18 +182,18 @@ TEST(NameTable, PaddingChangesNoLookupOfARealEntry) {
 TEST(NameTable, NameInPaddingHasNoRecordBehindIt) {
     // With NUL padding the empty name is found past the last entry; the walk then runs into
     // the trailer and the end of the file without a whole record.
-    pack::ArchiveSpec archiveSpec = NamedEntries({"a", "b"});
+    vorntest::TestArchive archiveSpec = NamedEntries({"a", "b"});
     archiveSpec.paddingByte = 0;
-    Opened a(pack::BuildArchive(archiveSpec));
+    Opened a(vorntest::BuildTestArchive(archiveSpec));
     VORN_FILEINFO info;
     EXPECT_EQ(vorn_GetFileInfo(a.h.h, &info, ""), VORN_E_UNKNOWN);
 }
 
 TEST(NameTable, MissingNamesGiveNotFoundAfterMovingTheCursor) {
     std::vector<std::string> names = {"aa", "bb", "cc"};
-    pack::ArchiveSpec archiveSpec = NamedEntries(names);
+    vorntest::TestArchive archiveSpec = NamedEntries(names);
     archiveSpec.paddingByte = 0xFF;
-    std::vector<uint8_t> bytes = pack::BuildArchive(archiveSpec);
+    std::vector<uint8_t> bytes = vorntest::BuildTestArchive(archiveSpec);
     size_t table = NameTableStart(bytes, names);
     ASSERT_EQ(bytes[table + 2], 0);
     bytes[table + 2] = 'x';  // "aaxbb", "cc", and no third name
@@ -204,7 +204,7 @@ TEST(NameTable, MissingNamesGiveNotFoundAfterMovingTheCursor) {
     ASSERT_EQ(vorn_EnumerateFiles(a.h.h, &info, 1), VORN_SUCCESS);
     EXPECT_STREQ(info.szName, "cc");
     EXPECT_EQ(vorn_EnumerateFiles(a.h.h, &info, 2), VORN_E_NOT_FOUND);
-    EXPECT_EQ(a.handle()->qwNextEntryIndex, 3u);
+    EXPECT_EQ(a.handle()->nextEntryIndex, 3u);
     EXPECT_EQ(info.qwUnpackedSize, 12u);  // filled from the record before the name failed
     EXPECT_EQ(vorn_GetFileInfo(a.h.h, &info, "bb"), VORN_E_NAME_NOT_FOUND);
     ASSERT_EQ(vorn_GetFileInfo(a.h.h, &info, "cc"), VORN_SUCCESS);
@@ -213,9 +213,9 @@ TEST(NameTable, MissingNamesGiveNotFoundAfterMovingTheCursor) {
 
 TEST(NameTable, RunLongerThanANameMatchesNothing) {
     std::vector<std::string> names = {std::string(200, 'a'), std::string(200, 'b'), "c"};
-    pack::ArchiveSpec archiveSpec = NamedEntries(names);
+    vorntest::TestArchive archiveSpec = NamedEntries(names);
     archiveSpec.paddingByte = 0xFF;
-    std::vector<uint8_t> bytes = pack::BuildArchive(archiveSpec);
+    std::vector<uint8_t> bytes = vorntest::BuildTestArchive(archiveSpec);
     size_t table = NameTableStart(bytes, names);
     bytes[table + 200] = 'a';  // one run of 401 bytes
     Opened a(bytes);
@@ -233,14 +233,14 @@ TEST(NameTable, RunLongerThanANameMatchesNothing) {
 }
 
 TEST(NameTable, HugeTableWithoutNulsStaysWithinWhatWasRead) {
-    pack::ArchiveSpec archiveSpec = NamedEntries({"only"});
+    vorntest::TestArchive archiveSpec = NamedEntries({"only"});
     archiveSpec.paddingByte = 'z';
-    std::vector<uint8_t> bytes = pack::BuildArchive(archiveSpec);
+    std::vector<uint8_t> bytes = vorntest::BuildTestArchive(archiveSpec);
     bytes.insert(bytes.end(), size_t{10} << 20, 'z');
     Opened a(bytes);
     ASSERT_NE(a.h.h, nullptr);
     EXPECT_LE(a.handle()->namesSize, bytes.size());
-    EXPECT_EQ(a.handle()->qwIndexedNames, 1u);
+    EXPECT_EQ(a.handle()->indexedNames, 1u);
     VORN_FILEINFO info;
     ASSERT_EQ(vorn_EnumerateFiles(a.h.h, &info, 0), VORN_SUCCESS);
     EXPECT_STREQ(info.szName, "only");
@@ -249,8 +249,8 @@ TEST(NameTable, HugeTableWithoutNulsStaysWithinWhatWasRead) {
 
 TEST(NameTable, PartialLastUnitIsNotPartOfTheTable) {
     std::vector<std::string> names = {"0123456789abcde"};  // exactly one unit
-    pack::ArchiveSpec archiveSpec = NamedEntries(names);
-    std::vector<uint8_t> bytes = pack::BuildArchive(archiveSpec);
+    vorntest::TestArchive archiveSpec = NamedEntries(names);
+    std::vector<uint8_t> bytes = vorntest::BuildTestArchive(archiveSpec);
     bytes.insert(bytes.end(), {'n', 'a', 'm', 0});  // 4 bytes: no whole unit
     Opened a(bytes);
     EXPECT_EQ(a.handle()->namesSize, 16u);

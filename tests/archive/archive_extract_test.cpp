@@ -16,6 +16,7 @@
 #endif
 
 #include "archive/archive_handle.h"
+#include "archive/extraction.h"
 #include "archive_test_util.h"
 #include "codec/entry_run.h"
 #include "platform/platform.h"
@@ -27,29 +28,29 @@ namespace {
 const std::vector<uint8_t> kSmall = Bytes("a small stored entry");
 const std::vector<uint8_t> kLarge = SampleData(600000, 7);
 
-pack::ArchiveSpec Sample() {
-    pack::ArchiveSpec archiveSpec;
+vorntest::TestArchive Sample() {
+    vorntest::TestArchive archiveSpec;
     archiveSpec.entries.push_back(Entry("small.txt", kSmall));
-    pack::EntrySpec big = Entry("dir\\big.bin", kLarge);
+    vorntest::TestEntry big = Entry("dir\\big.bin", kLarge);
     big.method = pack::Method::Compressed;
     big.blockSize = 100000;
     archiveSpec.entries.push_back(big);
-    pack::EntrySpec storedBlocks = Entry("blocks.bin", SampleData(50000, 9));
+    vorntest::TestEntry storedBlocks = Entry("blocks.bin", SampleData(50000, 9));
     storedBlocks.blockSize = 8192;
     archiveSpec.entries.push_back(storedBlocks);
-    pack::EntrySpec secret = Entry("secret.bin", SampleData(40000, 11));
+    vorntest::TestEntry secret = Entry("secret.bin", SampleData(40000, 11));
     secret.method = pack::Method::Compressed;
     secret.blockSize = 16384;
     secret.password = "entry-password";
     archiveSpec.entries.push_back(secret);
-    pack::EntrySpec storedSecret = Entry("secret.txt", Bytes("enciphered but stored"));
+    vorntest::TestEntry storedSecret = Entry("secret.txt", Bytes("enciphered but stored"));
     storedSecret.password = "entry-password";
     archiveSpec.entries.push_back(storedSecret);
     archiveSpec.entries.push_back(Entry("empty", {}));
-    pack::EntrySpec readOnly = Entry("readonly.txt", Bytes("keep me"));
+    vorntest::TestEntry readOnly = Entry("readonly.txt", Bytes("keep me"));
     readOnly.attributes = 0x21;
     archiveSpec.entries.push_back(readOnly);
-    pack::EntrySpec emptyReadOnly = Entry("empty-ro", {});
+    vorntest::TestEntry emptyReadOnly = Entry("empty-ro", {});
     emptyReadOnly.attributes = 0x21;
     archiveSpec.entries.push_back(emptyReadOnly);
     archiveSpec.comment = "comment text";
@@ -57,7 +58,7 @@ pack::ArchiveSpec Sample() {
 }
 
 struct Fixture : ::testing::Test {
-    TempFile archive{"x.vorn", pack::BuildArchive(Sample())};
+    TempFile archive{"x.vorn", vorntest::BuildTestArchive(Sample())};
     Handle h;
     void SetUp() override {
         ASSERT_EQ(vorn_OpenStream(&h.h, archive.path.c_str(), nullptr, VORN_OPEN_READONLY),
@@ -195,9 +196,9 @@ TEST_F(Extraction, ReadOnlyAttributeAppliedAndSecondExtractionRefused) {
 }
 
 TEST_F(Extraction, LockedArchiveExtractsLikeAnyOther) {
-    pack::ArchiveSpec archiveSpec = Sample();
-    archiveSpec.flags = pack::kFlagLocked;
-    TempFile locked("locked.vorn", pack::BuildArchive(archiveSpec));
+    vorntest::TestArchive archiveSpec = Sample();
+    archiveSpec.flags = format::kFlagLocked;
+    TempFile locked("locked.vorn", vorntest::BuildTestArchive(archiveSpec));
     Handle l;
     ASSERT_EQ(vorn_OpenStream(&l.h, locked.path.c_str(), nullptr, VORN_OPEN_READWRITE),
               VORN_SUCCESS);
@@ -208,13 +209,13 @@ TEST_F(Extraction, LockedArchiveExtractsLikeAnyOther) {
 }
 
 TEST_F(Extraction, MemorySizeLimitAndLongName) {
-    pack::ArchiveSpec archiveSpec;
-    pack::EntrySpec huge = Entry("huge", Bytes("tiny"));
+    vorntest::TestArchive archiveSpec;
+    vorntest::TestEntry huge = Entry("huge", Bytes("tiny"));
     huge.unpackedSizeOverride = uint64_t{1} << 32;
-    pack::EntrySpec almost = Entry("almost", Bytes("tiny"));
+    vorntest::TestEntry almost = Entry("almost", Bytes("tiny"));
     almost.unpackedSizeOverride = (uint64_t{1} << 32) - 1;
     archiveSpec.entries = {huge, almost};
-    TempFile file("sizes.vorn", pack::BuildArchive(archiveSpec));
+    TempFile file("sizes.vorn", vorntest::BuildTestArchive(archiveSpec));
     Handle s;
     ASSERT_EQ(vorn_OpenStream(&s.h, file.path.c_str(), nullptr, VORN_OPEN_READONLY), VORN_SUCCESS);
     unsigned char buffer[16] = {};
@@ -274,11 +275,11 @@ TEST_F(Extraction, CancelDuringTheRunStopsAtTheNextBlock) {
 
 TEST(ExtractionProgress, ReportsZeroEachBlockShareAndHundred) {
     // Two stored blocks of 112 and 80 bytes: 116 and 84 bytes of the 200-byte data area.
-    pack::ArchiveSpec archiveSpec;
-    pack::EntrySpec e = Entry("p", SampleData(192, 3));
+    vorntest::TestArchive archiveSpec;
+    vorntest::TestEntry e = Entry("p", SampleData(192, 3));
     e.blockSize = 112;
     archiveSpec.entries = {e, Entry("empty", {})};
-    TempFile file("p.vorn", pack::BuildArchive(archiveSpec));
+    TempFile file("p.vorn", vorntest::BuildTestArchive(archiveSpec));
     Handle h;
     ASSERT_EQ(vorn_OpenStream(&h.h, file.path.c_str(), nullptr, VORN_OPEN_READONLY), VORN_SUCCESS);
     VORN_FILEINFO info;
@@ -336,19 +337,17 @@ TEST(OutputFolder, SplitsLikeTheWindowsRuntime) {
     EXPECT_STREQ(folder, "");
 }
 
-bool g_sinkCalls = 0;
-bool RefuseAfterFirst(void*, const uint8_t*, uint32_t) {
-    bool ok = !g_sinkCalls;
-    g_sinkCalls = true;
-    return ok;
+bool RefuseAfterFirst(void* context, const uint8_t*, uint32_t) {
+    int& calls = *static_cast<int*>(context);
+    return calls++ == 0;
 }
 
 TEST_F(Extraction, ShortWriteStopsTheRun) {
-    g_sinkCalls = false;
-    std::vector<uint8_t> staging(codec::BLOCK_BUFFER_SIZE);
-    EXPECT_EQ(
-        archive::DecodeEntry(handle(), "blocks.bin", staging.data(), RefuseAfterFirst, nullptr),
-        VORN_E_DISK_FULL);
+    int calls = 0;
+    EXPECT_EQ(archive::ExtractToSink(handle(), "blocks.bin", nullptr,
+                                     codec::BlockSink{RefuseAfterFirst, &calls}, {}),
+              format::Status::DiskFull);
+    EXPECT_EQ(calls, 2);
 #ifndef _WIN32
     // A device that is always full: the free-space check passes, the writes fail.
     if (std::filesystem::exists("/dev/full")) {
@@ -359,7 +358,7 @@ TEST_F(Extraction, ShortWriteStopsTheRun) {
 }
 
 TEST(ExtractionThreads, SeparateHandlesExtractAtTheSameTime) {
-    TempFile file("mt.vorn", pack::BuildArchive(Sample()));
+    TempFile file("mt.vorn", vorntest::BuildTestArchive(Sample()));
     auto work = [&](bool* ok) {
         Handle h;
         *ok = vorn_OpenStream(&h.h, file.path.c_str(), nullptr, VORN_OPEN_READONLY) == 0;
@@ -399,22 +398,22 @@ const std::vector<uint8_t> kHidden = SampleData(120000, 22);
 
 // Flips bytes in the middle of the first block body of entry index of a built archive.
 void DamageEntry(std::vector<uint8_t>& bytes, size_t index) {
-    size_t at = archive::kHeaderSize;
-    for (size_t i = 0; i < index; ++i) at += archive::kRecordSize + LoadStoredSize(bytes, at);
-    size_t body = at + archive::kRecordSize + 4;
+    size_t at = format::kHeaderBytes;
+    for (size_t i = 0; i < index; ++i) at += format::kRecordBytes + LoadStoredSize(bytes, at);
+    size_t body = at + format::kRecordBytes + 4;
     for (size_t k = 200; k < 260; ++k) bytes[body + k] ^= 0x5A;
 }
 
 struct SuccessiveRuns : ::testing::Test {
-    static pack::ArchiveSpec Spec() {
-        pack::ArchiveSpec archiveSpec;
+    static vorntest::TestArchive Spec() {
+        vorntest::TestArchive archiveSpec;
         for (const char* name : {"good", "damaged"}) {
-            pack::EntrySpec e = Entry(name, kGood);
+            vorntest::TestEntry e = Entry(name, kGood);
             e.method = pack::Method::Compressed;
             e.blockSize = 100000;
             archiveSpec.entries.push_back(e);
         }
-        pack::EntrySpec hidden = Entry("hidden", kHidden);
+        vorntest::TestEntry hidden = Entry("hidden", kHidden);
         hidden.method = pack::Method::Compressed;
         hidden.blockSize = 50000;
         hidden.password = "right";
@@ -422,7 +421,7 @@ struct SuccessiveRuns : ::testing::Test {
         return archiveSpec;
     }
     static std::vector<uint8_t> Built() {
-        std::vector<uint8_t> bytes = pack::BuildArchive(Spec());
+        std::vector<uint8_t> bytes = vorntest::BuildTestArchive(Spec());
         DamageEntry(bytes, 1);
         return bytes;
     }
@@ -518,7 +517,7 @@ TEST_F(SuccessiveRuns, MemoryThatCannotBeMappedAnswersElevenBeforeReadingAndIsMa
     uint64_t recordOffset = 0;
     ASSERT_EQ(archive::FindEntryByName(static_cast<archive::ArchiveHandle*>(h.h), "good", &info,
                                        &recordOffset),
-              VORN_SUCCESS);
+              format::Status::Ok);
     std::vector<uint8_t> out(kGood.size());
     pid_t child = fork();
     ASSERT_GE(child, 0);
@@ -537,7 +536,7 @@ TEST_F(SuccessiveRuns, MemoryThatCannotBeMappedAnswersElevenBeforeReadingAndIsMa
         int64_t position = ArchivePosition(h.h);
         setrlimit(RLIMIT_AS, &old);
         if (first != VORN_E_NO_MEMORY) _exit(1);
-        if (position > static_cast<int64_t>(recordOffset + archive::kRecordSize + 4)) _exit(2);
+        if (position > static_cast<int64_t>(recordOffset + format::kRecordBytes + 4)) _exit(2);
         if (vorn_DecompressToPtr(h.h, "good", out.data(), nullptr, nullptr) != VORN_SUCCESS) {
             _exit(3);
         }

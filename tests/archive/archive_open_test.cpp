@@ -14,8 +14,8 @@ using namespace archive_test;
 
 namespace {
 
-pack::ArchiveSpec ThreeEntries() {
-    pack::ArchiveSpec archiveSpec;
+vorntest::TestArchive ThreeEntries() {
+    vorntest::TestArchive archiveSpec;
     archiveSpec.entries.push_back(Entry("one.txt", Bytes("first entry")));
     archiveSpec.entries.push_back(Entry("dir\\two.bin", SampleData(300, 2)));
     archiveSpec.entries.push_back(Entry("three", Bytes("x")));
@@ -23,7 +23,7 @@ pack::ArchiveSpec ThreeEntries() {
 }
 
 uint64_t BaseOf(void* handle) {
-    return static_cast<archive::ArchiveHandle*>(handle)->qwBaseOffset;
+    return static_cast<archive::ArchiveHandle*>(handle)->baseOffset;
 }
 
 std::string NameAt(void* handle, uint64_t index) {
@@ -34,9 +34,9 @@ std::string NameAt(void* handle, uint64_t index) {
 
 // Opens the archive built from archiveSpec with prefix before it; returns the status.
 uint32_t OpenWithPrefix(const std::vector<uint8_t>& prefix, uint64_t* base) {
-    pack::ArchiveSpec archiveSpec = ThreeEntries();
+    vorntest::TestArchive archiveSpec = ThreeEntries();
     archiveSpec.prefix = prefix;
-    TempFile file("a.vorn", pack::BuildArchive(archiveSpec));
+    TempFile file("a.vorn", vorntest::BuildTestArchive(archiveSpec));
     Handle h;
     uint32_t status = vorn_OpenStream(&h.h, file.path.c_str(), nullptr, VORN_OPEN_READONLY);
     if (status == VORN_SUCCESS) {
@@ -97,14 +97,14 @@ TEST(ArchiveScan, PassesOverMagicWithUnknownVersion) {
 }
 
 TEST(ArchiveScan, StopsAtFirstArchiveEvenOfOlderFormat) {
-    pack::ArchiveSpec old;
-    old.version = pack::kVersionOld;
+    vorntest::TestArchive old;
+    old.version = format::kVersionOld;
     old.entryCountOverride = 7;
-    std::vector<uint8_t> prefix = pack::BuildArchive(old);
-    pack::ArchiveSpec archiveSpec = ThreeEntries();
+    std::vector<uint8_t> prefix = vorntest::BuildTestArchive(old);
+    vorntest::TestArchive archiveSpec = ThreeEntries();
     archiveSpec.prefix = Bytes("pre");
     archiveSpec.prefix.insert(archiveSpec.prefix.end(), prefix.begin(), prefix.end());
-    TempFile file("a.vorn", pack::BuildArchive(archiveSpec));
+    TempFile file("a.vorn", vorntest::BuildTestArchive(archiveSpec));
     Handle h;
     ASSERT_EQ(vorn_OpenStream(&h.h, file.path.c_str(), nullptr, VORN_OPEN_READONLY), VORN_SUCCESS);
     EXPECT_EQ(BaseOf(h.h), 3u);
@@ -135,7 +135,7 @@ TEST(ArchiveScan, TinyFilesAreCorrupt) {
 }
 
 TEST(ArchiveScan, HeaderCutShortIsCorrupt) {
-    std::vector<uint8_t> bytes = pack::BuildArchive(ThreeEntries());
+    std::vector<uint8_t> bytes = vorntest::BuildTestArchive(ThreeEntries());
     bytes.resize(20);
     TempFile file("cut.vorn", bytes);
     Handle h;
@@ -153,7 +153,7 @@ TEST(ArchiveOpen, MissingFileIsNotFound) {
 }
 
 TEST(ArchiveOpen, ModeNeedsReadWriteOrReadOnlyAndRefusesFourAndEight) {
-    TempFile file("a.vorn", pack::BuildArchive(ThreeEntries()));
+    TempFile file("a.vorn", vorntest::BuildTestArchive(ThreeEntries()));
     for (unsigned mode : {0u, 4u, 8u, 1u | 4u, 2u | 8u, 16u}) {
         Handle h;
         EXPECT_EQ(vorn_OpenStream(&h.h, file.path.c_str(), nullptr, mode), VORN_E_INVALID_ARGUMENT)
@@ -168,7 +168,7 @@ TEST(ArchiveOpen, ModeNeedsReadWriteOrReadOnlyAndRefusesFourAndEight) {
 }
 
 TEST(ArchiveOpen, OverlongPathOrPasswordIsInvalid) {
-    TempFile file("a.vorn", pack::BuildArchive(ThreeEntries()));
+    TempFile file("a.vorn", vorntest::BuildTestArchive(ThreeEntries()));
     Handle h;
     EXPECT_EQ(vorn_OpenStream(&h.h, std::string(256, 'p').c_str(), nullptr, VORN_OPEN_READONLY),
               VORN_E_INVALID_ARGUMENT);
@@ -186,9 +186,9 @@ TEST(ArchiveOpen, OverlongPathOrPasswordIsInvalid) {
 }
 
 TEST(ArchiveOpen, OlderFormatOpensWithStoredCountAndFindsNothing) {
-    pack::ArchiveSpec archiveSpec = ThreeEntries();
-    archiveSpec.version = pack::kVersionOld;
-    TempFile file("old.vorn", pack::BuildArchive(archiveSpec));
+    vorntest::TestArchive archiveSpec = ThreeEntries();
+    archiveSpec.version = format::kVersionOld;
+    TempFile file("old.vorn", vorntest::BuildTestArchive(archiveSpec));
     Handle h;
     ASSERT_EQ(vorn_OpenStream(&h.h, file.path.c_str(), nullptr, VORN_OPEN_READONLY), VORN_SUCCESS);
     EXPECT_EQ(vorn_GetNumFiles(h.h), 3u);
@@ -201,10 +201,10 @@ TEST(ArchiveOpen, OlderFormatOpensWithStoredCountAndFindsNothing) {
 }
 
 TEST(ArchiveOpen, OlderFormatHeaderAloneKeepsAnyCount) {
-    pack::ArchiveSpec archiveSpec;
-    archiveSpec.version = pack::kVersionOld;
+    vorntest::TestArchive archiveSpec;
+    archiveSpec.version = format::kVersionOld;
     archiveSpec.entryCountOverride = UINT64_MAX;
-    std::vector<uint8_t> bytes = pack::BuildArchive(archiveSpec);
+    std::vector<uint8_t> bytes = vorntest::BuildTestArchive(archiveSpec);
     bytes.resize(24);
     TempFile file("old.vorn", bytes);
     Handle h;
@@ -227,13 +227,13 @@ Layout LayoutOf(const std::vector<uint8_t>& bytes) {
     EXPECT_EQ(vorn_OpenStream(&h.h, file.path.c_str(), nullptr, VORN_OPEN_READONLY), VORN_SUCCESS);
     if (!h.h) return layout;
     auto* handle = static_cast<archive::ArchiveHandle*>(h.h);
-    layout.records.assign(handle->recordOffsets, handle->recordOffsets + handle->qwRecordCount);
-    layout.trailer = handle->qwTrailerOffset;
+    layout.records.assign(handle->recordOffsets, handle->recordOffsets + handle->recordCount);
+    layout.trailer = handle->trailerOffset;
     return layout;
 }
 
 TEST(ArchiveWalk, FileCutAnywhereBeforeNameTableIsCorrupt) {
-    std::vector<uint8_t> bytes = pack::BuildArchive(ThreeEntries());
+    std::vector<uint8_t> bytes = vorntest::BuildTestArchive(ThreeEntries());
     Layout layout = LayoutOf(bytes);
     ASSERT_EQ(layout.records.size(), 3u);
     const uint64_t last = layout.records[2];
@@ -258,7 +258,7 @@ TEST(ArchiveWalk, FileCutAnywhereBeforeNameTableIsCorrupt) {
 }
 
 TEST(ArchiveWalk, StoredSizeReachingPastEndIsCorrupt) {
-    std::vector<uint8_t> bytes = pack::BuildArchive(ThreeEntries());
+    std::vector<uint8_t> bytes = vorntest::BuildTestArchive(ThreeEntries());
     Layout layout = LayoutOf(bytes);
     for (uint64_t stored :
          {UINT64_MAX, UINT64_MAX - 40, uint64_t{1} << 63, static_cast<uint64_t>(bytes.size())}) {
@@ -274,9 +274,9 @@ TEST(ArchiveWalk, StoredSizeReachingPastEndIsCorrupt) {
 
 TEST(ArchiveWalk, HostileEntryCountFailsAtOnce) {
     for (uint64_t count : {UINT64_MAX, uint64_t{1} << 40, uint64_t{4}}) {
-        pack::ArchiveSpec archiveSpec = ThreeEntries();
+        vorntest::TestArchive archiveSpec = ThreeEntries();
         archiveSpec.entryCountOverride = count;
-        TempFile file("hostile.vorn", pack::BuildArchive(archiveSpec));
+        TempFile file("hostile.vorn", vorntest::BuildTestArchive(archiveSpec));
         auto start = std::chrono::steady_clock::now();
         Handle h;
         EXPECT_EQ(vorn_OpenStream(&h.h, file.path.c_str(), nullptr, VORN_OPEN_READONLY),
@@ -288,20 +288,20 @@ TEST(ArchiveWalk, HostileEntryCountFailsAtOnce) {
 }
 
 TEST(ArchiveWalk, EmptyArchiveOpens) {
-    TempFile file("empty.vorn", pack::BuildArchive(pack::ArchiveSpec{}));
+    TempFile file("empty.vorn", vorntest::BuildTestArchive(vorntest::TestArchive{}));
     Handle h;
     ASSERT_EQ(vorn_OpenStream(&h.h, file.path.c_str(), nullptr, VORN_OPEN_READONLY), VORN_SUCCESS);
     EXPECT_EQ(vorn_GetNumFiles(h.h), 0u);
 }
 
-pack::ArchiveSpec Enciphered() {
-    pack::ArchiveSpec archiveSpec = ThreeEntries();
+vorntest::TestArchive Enciphered() {
+    vorntest::TestArchive archiveSpec = ThreeEntries();
     archiveSpec.namesPassword = "names-secret";
     return archiveSpec;
 }
 
 TEST(EncipheredNameTable, NoPasswordNeedsOneAndLeavesNoHandle) {
-    TempFile file("enc.vorn", pack::BuildArchive(Enciphered()));
+    TempFile file("enc.vorn", vorntest::BuildTestArchive(Enciphered()));
     Handle h;
     h.h = reinterpret_cast<void*>(1);
     EXPECT_EQ(vorn_OpenStream(&h.h, file.path.c_str(), nullptr, VORN_OPEN_READONLY),
@@ -310,7 +310,7 @@ TEST(EncipheredNameTable, NoPasswordNeedsOneAndLeavesNoHandle) {
 }
 
 TEST(EncipheredNameTable, WrongOrEmptyPasswordFailsTheCheck) {
-    TempFile file("enc.vorn", pack::BuildArchive(Enciphered()));
+    TempFile file("enc.vorn", vorntest::BuildTestArchive(Enciphered()));
     for (const char* password : {"names-secreT", "", "names-secret-"}) {
         Handle h;
         EXPECT_EQ(vorn_OpenStream(&h.h, file.path.c_str(), password, VORN_OPEN_READONLY),
@@ -321,7 +321,7 @@ TEST(EncipheredNameTable, WrongOrEmptyPasswordFailsTheCheck) {
 }
 
 TEST(EncipheredNameTable, RightPasswordFindsNamesByIndexAndByName) {
-    TempFile file("enc.vorn", pack::BuildArchive(Enciphered()));
+    TempFile file("enc.vorn", vorntest::BuildTestArchive(Enciphered()));
     Handle h;
     ASSERT_EQ(vorn_OpenStream(&h.h, file.path.c_str(), "names-secret", VORN_OPEN_READONLY),
               VORN_SUCCESS);
@@ -335,7 +335,7 @@ TEST(EncipheredNameTable, RightPasswordFindsNamesByIndexAndByName) {
 }
 
 TEST(EncipheredNameTable, PlainTableOpensWhateverPasswordIsGiven) {
-    TempFile file("plain.vorn", pack::BuildArchive(ThreeEntries()));
+    TempFile file("plain.vorn", vorntest::BuildTestArchive(ThreeEntries()));
     for (const char* password : {"", "anything"}) {
         Handle h;
         ASSERT_EQ(vorn_OpenStream(&h.h, file.path.c_str(), password, VORN_OPEN_READONLY),
@@ -345,9 +345,9 @@ TEST(EncipheredNameTable, PlainTableOpensWhateverPasswordIsGiven) {
 }
 
 TEST(EncipheredNameTable, EmptyTableAcceptsAnyPassword) {
-    pack::ArchiveSpec archiveSpec;
+    vorntest::TestArchive archiveSpec;
     archiveSpec.namesPassword = "x";
-    TempFile file("encempty.vorn", pack::BuildArchive(archiveSpec));
+    TempFile file("encempty.vorn", vorntest::BuildTestArchive(archiveSpec));
     Handle h;
     EXPECT_EQ(vorn_OpenStream(&h.h, file.path.c_str(), nullptr, VORN_OPEN_READONLY),
               VORN_E_PASSWORD_NEEDED);
@@ -355,10 +355,10 @@ TEST(EncipheredNameTable, EmptyTableAcceptsAnyPassword) {
 }
 
 TEST(ArchiveLock, SecondLockIsRefusedAndTheFlagReachesTheDisk) {
-    pack::ArchiveSpec archiveSpec = ThreeEntries();
+    vorntest::TestArchive archiveSpec = ThreeEntries();
     archiveSpec.prefix = Bytes("stub bytes");
     archiveSpec.reserved = 0xA5A5F00D;
-    TempFile file("lock.vorn", pack::BuildArchive(archiveSpec));
+    TempFile file("lock.vorn", vorntest::BuildTestArchive(archiveSpec));
     {
         Handle h;
         ASSERT_EQ(vorn_OpenStream(&h.h, file.path.c_str(), nullptr, VORN_OPEN_READWRITE),
@@ -367,7 +367,7 @@ TEST(ArchiveLock, SecondLockIsRefusedAndTheFlagReachesTheDisk) {
         EXPECT_EQ(vorn_LockArchive(h.h), VORN_E_LOCKED);
     }
     std::vector<uint8_t> bytes = ReadFile(file.path);
-    EXPECT_EQ(GetU32(bytes, 10 + 16), pack::kFlagLocked);
+    EXPECT_EQ(GetU32(bytes, 10 + 16), format::kFlagLocked);
     EXPECT_EQ(GetU32(bytes, 10 + 20), 0xA5A5F00Du);
     EXPECT_EQ(GetU32(bytes, 10 + 8), 3u);
     Handle h;
@@ -377,16 +377,16 @@ TEST(ArchiveLock, SecondLockIsRefusedAndTheFlagReachesTheDisk) {
 }
 
 TEST(ArchiveLock, ArchiveLockedWhenWrittenRefusesTheFirstLock) {
-    pack::ArchiveSpec archiveSpec = ThreeEntries();
-    archiveSpec.flags = pack::kFlagLocked;
-    TempFile file("prelocked.vorn", pack::BuildArchive(archiveSpec));
+    vorntest::TestArchive archiveSpec = ThreeEntries();
+    archiveSpec.flags = format::kFlagLocked;
+    TempFile file("prelocked.vorn", vorntest::BuildTestArchive(archiveSpec));
     Handle h;
     ASSERT_EQ(vorn_OpenStream(&h.h, file.path.c_str(), nullptr, VORN_OPEN_READWRITE), VORN_SUCCESS);
     EXPECT_EQ(vorn_LockArchive(h.h), VORN_E_LOCKED);
 }
 
 TEST(ArchiveLock, ReadOnlyOpenCannotLock) {
-    TempFile file("ro.vorn", pack::BuildArchive(ThreeEntries()));
+    TempFile file("ro.vorn", vorntest::BuildTestArchive(ThreeEntries()));
     std::vector<uint8_t> before = ReadFile(file.path);
     Handle h;
     ASSERT_EQ(vorn_OpenStream(&h.h, file.path.c_str(), nullptr, VORN_OPEN_READONLY), VORN_SUCCESS);
@@ -399,7 +399,7 @@ TEST(ArchiveClose, NullHandleIsInvalid) {
 }
 
 TEST(ArchiveCancel, CancelWithoutRunningExtractionSucceeds) {
-    TempFile file("a.vorn", pack::BuildArchive(ThreeEntries()));
+    TempFile file("a.vorn", vorntest::BuildTestArchive(ThreeEntries()));
     Handle h;
     ASSERT_EQ(vorn_OpenStream(&h.h, file.path.c_str(), nullptr, VORN_OPEN_READONLY), VORN_SUCCESS);
     EXPECT_EQ(vorn_CancelOperation(h.h), VORN_SUCCESS);
@@ -430,8 +430,8 @@ TEST(StatusText, EveryCodeHasItsText) {
 }
 
 TEST(ArchiveScan, FindsArchiveBeyondFourGiBInSparseFile) {
-    pack::ArchiveSpec archiveSpec = ThreeEntries();
-    std::vector<uint8_t> archive = pack::BuildArchive(archiveSpec);
+    vorntest::TestArchive archiveSpec = ThreeEntries();
+    std::vector<uint8_t> archive = vorntest::BuildTestArchive(archiveSpec);
     const uint64_t base = (uint64_t{4} << 30) + 12345;
     TempFile file("sparse.vorn");
     {

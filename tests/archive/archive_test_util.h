@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "archive/vorn.h"
-#include "pack/archive_writer.h"
+#include "test_archive.h"
 
 namespace archive_test {
 
@@ -56,8 +56,8 @@ struct Handle {
     Handle& operator=(const Handle&) = delete;
 };
 
-inline pack::EntrySpec Entry(const std::string& name, const std::vector<uint8_t>& data) {
-    pack::EntrySpec e;
+inline vorntest::TestEntry Entry(const std::string& name, const std::vector<uint8_t>& data) {
+    vorntest::TestEntry e;
     e.name = name;
     e.data = data;
     return e;
