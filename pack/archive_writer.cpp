@@ -1,147 +1,274 @@
-// The in-memory archive builder: header, each entry's record and data area, the name-table trailer
-// and the name table, in file order after any prefix. The override fields of ArchiveSpec
-// replace single values after they are computed, so a broken form differs from the sound archive
-// in that value only.
+// The archive writer. Memory stays bounded by one block of input and its encoding, whatever the
+// size of the files added: sizes and CRC are only known after the data is written, so the record
+// is written first as a placeholder and rewritten in place afterwards.
 #include "pack/archive_writer.h"
 
-#include <cstdio>
-#include <stdexcept>
+#include <algorithm>
+#include <filesystem>
 
-#include "crypto/blowfish.h"
 #include "crypto/crc32.h"
-#include "pack/archive_layout.h"
+#include "pack/name_table.h"
+#include "pack/self_extractor.h"
 
 namespace pack {
 
 namespace {
 
-uint32_t CrcOf(const uint8_t* data, size_t size) {
-    Crc32 crc;
-    uint32_t value = crc.Value();
-    // Crc32 takes 32-bit lengths; feed larger inputs in slices.
-    while (size > 0) {
-        const uint32_t slice = size > 0x40000000 ? 0x40000000u : static_cast<uint32_t>(size);
-        value = crc.Update(data, slice);
-        data += slice;
-        size -= slice;
+// Why the format cannot carry name, or empty when it can.
+std::string NameProblem(const std::string& name) {
+    if (name.size() > format::kMaxNameBytes) {
+        return "entry name longer than 255 bytes: " + name.substr(0, 64) + "...";
     }
-    return value;
+    // The name table separates names by NUL; a NUL inside would split the name in two.
+    if (name.find('\0') != std::string::npos) return "entry name holds a NUL byte";
+    return "";
 }
 
 }  // namespace
 
-void AppendEntryBlock(const uint8_t* data, uint32_t size, Method method,
-                      const EncoderOptions& encoder, const char* password,
-                      std::vector<uint8_t>& out) {
-    const size_t start = out.size();
-    switch (method) {
-        case Method::Compressed:
-            EncodeCompressedBlock(data, size, encoder, out);
-            break;
-        case Method::Best:
-            EncodeBestBlock(data, size, encoder, out);
-            break;
-        case Method::Stored:
-            EncodeStoredBlock(data, size, out);
-            break;
-    }
-    if (password != nullptr) {
-        const size_t body = start + 4;
-        EncryptBuffer(&out[body], static_cast<uint32_t>(out.size() - body), password);
-    }
+EntryOptions EntryPlan::Options() const {
+    EntryOptions options;
+    options.attributes = attributes;
+    options.fileTime = fileTime;
+    options.method = method;
+    options.blockSize = blockSize;
+    options.encoder = encoder;
+    options.password = password;
+    return options;
 }
 
-std::vector<uint8_t> EncodeEntryData(const std::vector<uint8_t>& data, Method method,
-                                     uint32_t blockSize, const EncoderOptions& encoder,
-                                     const char* password) {
-    CheckBlockSize(blockSize);
-    std::vector<uint8_t> out;
-    for (size_t at = 0; at < data.size(); at += blockSize) {
-        const size_t left = data.size() - at;
-        const uint32_t size = left < blockSize ? static_cast<uint32_t>(left) : blockSize;
-        AppendEntryBlock(data.data() + at, size, method, encoder, password, out);
+ArchiveWriter::~ArchiveWriter() = default;
+
+Status ArchiveWriter::Fail(Status status, const std::string& message) {
+    if (failed_ == Status::Ok) {
+        error_ = message;
+        failed_ = status;
     }
-    return out;
+    return failed_;
 }
 
-std::vector<uint8_t> BuildArchive(const ArchiveSpec& archiveSpec) {
-    std::vector<const EntrySpec*> entries;
-    for (const EntrySpec& entry : archiveSpec.entries) entries.push_back(&entry);
-    EntrySpec commentEntry;
-    if (archiveSpec.comment) {
-        commentEntry.name = kCommentName;
-        commentEntry.data.assign(archiveSpec.comment->begin(), archiveSpec.comment->end());
-        commentEntry.method = archiveSpec.commentMethod;
-        entries.push_back(&commentEntry);
-    }
-
-    std::vector<std::string> names;
-    for (const EntrySpec* entry : entries) {
-        CheckEntryName(entry->name);
-        CheckBlockSize(entry->blockSize);
-        names.push_back(entry->name);
-    }
-
-    std::vector<uint8_t> out = archiveSpec.prefix;
-
-    ArchiveHeader header;
-    header.version = archiveSpec.version;
-    header.entryCount = archiveSpec.entryCountOverride.value_or(entries.size());
-    header.flags = archiveSpec.flags;
-    header.reserved = archiveSpec.reserved;
-    AppendHeader(header, out);
-
-    for (const EntrySpec* entry : entries) {
-        const char* password = entry->password ? entry->password->c_str() : nullptr;
-        std::vector<uint8_t> area =
-            entry->rawStoredData ? *entry->rawStoredData
-                                 : EncodeEntryData(entry->data, entry->method, entry->blockSize,
-                                                   entry->encoder, password);
-        EntryRecord record;
-        record.encrypted = entry->password ? 1 : 0;
-        record.attributes = entry->attributes;
-        record.storedSize = entry->storedSizeOverride.value_or(area.size());
-        record.unpackedSize = entry->unpackedSizeOverride.value_or(entry->data.size());
-        record.fileTime = entry->fileTime;
-        record.crc = entry->crcOverride.value_or(CrcOf(entry->data.data(), entry->data.size()));
-        AppendRecord(record, out);
-        out.insert(out.end(), area.begin(), area.end());
-    }
-
-    uint32_t namesLength = 0;
-    std::vector<uint8_t> table = BuildPlainNameTable(names, archiveSpec.paddingByte, namesLength);
-    NameTableTrailer trailer;
-    trailer.namesCrc = archiveSpec.namesCrcOverride.value_or(CrcOf(table.data(), namesLength));
-    trailer.namesLength = archiveSpec.namesLengthOverride.value_or(namesLength);
-    trailer.namesEncrypted =
-        archiveSpec.namesEncryptedOverride.value_or(archiveSpec.namesPassword ? 1 : 0);
-    if (archiveSpec.namesPassword) EncipherNameTable(table, *archiveSpec.namesPassword);
-    AppendTrailer(trailer, out);
-    out.insert(out.end(), table.begin(), table.end());
-    return out;
+Status ArchiveWriter::Usable() {
+    if (failed_ != Status::Ok) return failed_;
+    if (sink_ == nullptr) return Fail(Status::InvalidArgument, "the writer is not open");
+    if (finished_) return Fail(Status::InvalidArgument, "the archive is already finished");
+    return Status::Ok;
 }
 
-bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes) {
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr) return false;
-    const bool written =
-        bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    const bool closed = std::fclose(file) == 0;
-    return written && closed;
+Status ArchiveWriter::Write(const uint8_t* data, size_t size) {
+    Status status = sink_->Append(data, size);
+    if (status != Status::Ok) return Fail(status, "cannot write " + path_);
+    return Status::Ok;
 }
 
-bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes) {
-    bytes.clear();
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) return false;
-    uint8_t chunk[65536];
-    size_t got = 0;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
-        bytes.insert(bytes.end(), chunk, chunk + got);
+Status ArchiveWriter::WriteHeader(bool rewrite) {
+    format::ArchiveHeader header;
+    header.entryCount = rewrite ? names_.size() : 0;
+    if (hooks_ != nullptr) hooks_->Header(header);
+    uint8_t bytes[format::kHeaderBytes];
+    format::EncodeHeader(header, bytes);
+    if (!rewrite) return Write(bytes, sizeof bytes);
+    Status status = sink_->Rewrite(base_, bytes, sizeof bytes);
+    return status == Status::Ok ? status : Fail(status, "cannot write " + path_);
+}
+
+Status ArchiveWriter::Start(ByteSink* sink, const std::vector<uint8_t>& prefix) {
+    sink_ = sink;
+    if (Write(prefix.data(), prefix.size()) != Status::Ok) return failed_;
+    base_ = prefix.size();
+    return WriteHeader(false);
+}
+
+Status ArchiveWriter::Open(const std::string& path, const std::vector<uint8_t>& prefix) {
+    if (sink_ != nullptr) return Fail(Status::InvalidArgument, "the writer is already open");
+    path_ = path;
+    if (file_.Create(path) != Status::Ok) {
+        return Fail(Status::OutputNotCreated, "cannot create " + path);
     }
-    const bool ok = std::ferror(file) == 0;
-    std::fclose(file);
-    return ok;
+    return Start(&file_, prefix);
+}
+
+Status ArchiveWriter::OpenInMemory(const std::vector<uint8_t>& prefix) {
+    if (sink_ != nullptr) return Fail(Status::InvalidArgument, "the writer is already open");
+    path_ = "the archive in memory";
+    return Start(&memory_, prefix);
+}
+
+Status ArchiveWriter::OpenWithStub(const std::string& path, const std::string& stubPath,
+                                   const std::optional<std::string>& builtInDestination) {
+    std::vector<uint8_t> stub;
+    if (!ReadWholeFile(stubPath, stub)) {
+        return Fail(Status::ReadFailed, "cannot read the stub " + stubPath);
+    }
+    if (const auto at = FindArchiveSignature(stub)) {
+        return Fail(Status::InvalidArgument,
+                    "the stub " + stubPath + " holds an archive signature at offset " +
+                        std::to_string(*at) + "; a reader would take it for the archive");
+    }
+    std::string error;
+    if (builtInDestination && !SetBuiltInDestination(stub, *builtInDestination, &error)) {
+        return Fail(Status::InvalidArgument, stubPath + ": " + error);
+    }
+    return Open(path, stub);
+}
+
+Status ArchiveWriter::AddEntry(const std::string& name, const std::vector<uint8_t>& data,
+                               const EntryOptions& options) {
+    size_t at = 0;
+    const DataSource source = [&](uint8_t* buffer, uint32_t count) -> int64_t {
+        const size_t n = std::min<size_t>(count, data.size() - at);
+        std::copy(data.begin() + static_cast<std::ptrdiff_t>(at),
+                  data.begin() + static_cast<std::ptrdiff_t>(at + n), buffer);
+        at += n;
+        return static_cast<int64_t>(n);
+    };
+    return AddFromSource(name, options, source);
+}
+
+Status ArchiveWriter::AddFile(const std::string& name, const std::string& sourcePath,
+                              const EntryOptions& options) {
+    if (Usable() != Status::Ok) return failed_;
+    // Reading the archive into itself would chase its own growing end until the disk is full.
+    std::error_code ec;
+    if (sink_ == &file_ && std::filesystem::equivalent(sourcePath, path_, ec)) {
+        return Fail(Status::InvalidArgument,
+                    "cannot add the archive being written to itself: " + sourcePath);
+    }
+    std::FILE* source = std::fopen(sourcePath.c_str(), "rb");
+    if (source == nullptr) return Fail(Status::ReadFailed, "cannot open " + sourcePath);
+    const DataSource read = [&](uint8_t* buffer, uint32_t count) -> int64_t {
+        const size_t got = std::fread(buffer, 1, count, source);
+        if (got < count && std::ferror(source)) return -1;
+        return static_cast<int64_t>(got);
+    };
+    Status status = AddFromSource(name, options, read);
+    std::fclose(source);
+    return status;
+}
+
+Status ArchiveWriter::WriteData(const std::string& name, const EntryOptions& options,
+                                const DataSource& source, const std::vector<uint8_t>* rawArea,
+                                format::EntryRecord* record) {
+    const char* password = options.password ? options.password->c_str() : nullptr;
+    Crc32 crc;
+    // Kept across entries: many small files should not cost an 8 MiB allocation each.
+    if (block_.size() < options.blockSize) block_.resize(options.blockSize);
+    for (;;) {
+        // Sources may give less than asked before their end; a block is only short at the end.
+        uint32_t filled = 0;
+        while (filled < options.blockSize) {
+            const int64_t got = source(block_.data() + filled, options.blockSize - filled);
+            if (got < 0) return Fail(Status::ReadFailed, "cannot read the data of " + name);
+            if (got == 0) break;
+            filled += static_cast<uint32_t>(got);
+        }
+        if (filled == 0) break;
+        crc.Update(block_.data(), filled);
+        record->unpackedSize += filled;
+        if (rawArea == nullptr) {
+            encoded_.clear();
+            Status status = AppendEntryBlock(block_.data(), filled, options.method, options.encoder,
+                                             password, encoded_);
+            if (status != Status::Ok) return Fail(status, "cannot encode " + name);
+            if (Write(encoded_.data(), encoded_.size()) != Status::Ok) return failed_;
+            record->storedSize += encoded_.size();
+        }
+        bytesDone_ += filled;
+        if (progress_) progress_(bytesDone_);
+        if (filled < options.blockSize) break;
+    }
+    if (rawArea != nullptr) {
+        if (Write(rawArea->data(), rawArea->size()) != Status::Ok) return failed_;
+        record->storedSize = rawArea->size();
+    }
+    record->crc = crc.Value();
+    return Status::Ok;
+}
+
+Status ArchiveWriter::AddFromSource(const std::string& name, const EntryOptions& options,
+                                    const DataSource& source) {
+    if (Usable() != Status::Ok) return failed_;
+    std::string problem = NameProblem(name);
+    if (!problem.empty()) return Fail(Status::InvalidArgument, problem);
+    if (CheckBlockSize(options.blockSize) != Status::Ok) {
+        return Fail(Status::InvalidArgument,
+                    "block size must be 1 to 8 MiB, got " + std::to_string(options.blockSize));
+    }
+
+    const uint64_t entry = names_.size();
+    const uint64_t recordAt = sink_->Size();
+    uint8_t bytes[format::kRecordBytes];
+    format::EncodeRecord(format::EntryRecord{}, bytes);
+    if (Write(bytes, sizeof bytes) != Status::Ok) return failed_;
+
+    format::EntryRecord record;
+    const std::vector<uint8_t>* rawArea = hooks_ ? hooks_->DataArea(entry) : nullptr;
+    if (WriteData(name, options, source, rawArea, &record) != Status::Ok) return failed_;
+    record.encrypted = options.password ? 1 : 0;
+    record.attributes = options.attributes;
+    record.fileTime = options.fileTime;
+    if (hooks_ != nullptr) hooks_->Record(entry, record);
+    format::EncodeRecord(record, bytes);
+    Status status = sink_->Rewrite(recordAt, bytes, sizeof bytes);
+    if (status != Status::Ok) return Fail(status, "cannot write " + path_);
+    names_.push_back(name);
+    return Status::Ok;
+}
+
+Status ArchiveWriter::Finish(const std::optional<std::string>& comment,
+                             const std::optional<std::string>& namesPassword,
+                             Method commentMethod) {
+    if (Usable() != Status::Ok) return failed_;
+    if (comment) {
+        EntryOptions options;
+        options.method = commentMethod;
+        std::vector<uint8_t> text(comment->begin(), comment->end());
+        if (AddEntry(format::kCommentName, text, options) != Status::Ok) return failed_;
+    }
+
+    std::vector<uint8_t> table;
+    format::NameTrailer trailer;
+    uint8_t padding = hooks_ ? hooks_->NamePadding() : 0;
+    if (BuildPlainNameTable(names_, padding, &table, &trailer.namesLength) != Status::Ok) {
+        return Fail(Status::InvalidArgument, "name table longer than 4 GiB");
+    }
+    Crc32 crc;
+    trailer.namesCrc = crc.Update(table.data(), trailer.namesLength);
+    trailer.namesEncrypted = namesPassword ? 1 : 0;
+    if (hooks_ != nullptr) hooks_->Trailer(trailer);
+    if (namesPassword) EncipherNameTable(table, *namesPassword);
+    uint8_t bytes[format::kTrailerBytes];
+    format::EncodeTrailer(trailer, bytes);
+    if (Write(bytes, sizeof bytes) != Status::Ok ||
+        Write(table.data(), table.size()) != Status::Ok || WriteHeader(true) != Status::Ok) {
+        return failed_;
+    }
+    finished_ = true;
+    Status closed = sink_->Close();
+    if (closed != Status::Ok) return Fail(closed, "cannot write " + path_);
+    return Status::Ok;
+}
+
+void ArchiveWriter::Abandon() {
+    if (sink_ == nullptr || finished_) return;
+    sink_->Discard();
+    Fail(Status::InvalidArgument, "the archive was abandoned");
+}
+
+Status BuildArchive(const ArchivePlan& plan, std::vector<uint8_t>* out, std::string* error) {
+    ArchiveWriter writer;
+    Status status = writer.OpenInMemory(plan.prefix);
+    for (const EntryPlan& entry : plan.entries) {
+        if (status == Status::Ok) status = writer.AddEntry(entry.name, entry.data, entry.Options());
+    }
+    if (status == Status::Ok) {
+        status = writer.Finish(plan.comment, plan.namesPassword, plan.commentMethod);
+    }
+    if (status == Status::Ok) {
+        *out = std::move(writer.Bytes());
+    } else if (error != nullptr) {
+        *error = writer.Error();
+    }
+    return status;
 }
 
 }  // namespace pack

@@ -1,32 +1,138 @@
-// The archive writer: assembles a VORN archive from entries (stored or compressed blocks,
-// optionally enciphered), a name table (optionally enciphered), an optional comment entry and
-// any bytes before the archive. Tests also use it to make the deliberately broken forms a reader
-// must refuse, through the override fields.
+// The archive writer: writes a VORN archive entry by entry into a sink (a file, or memory),
+// reading each entry's data one block at a time so that archives larger than memory can be made.
+// Each record is written before its data with its sizes and CRC still unknown and rewritten once
+// the data is out; the header is rewritten with the entry count at Finish.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "pack/block_encoder.h"
+#include "format/container.h"
+#include "format/status.h"
+#include "pack/byte_sink.h"
+#include "pack/entry_data.h"
 
 namespace pack {
 
-constexpr uint32_t kMagic = 0x4E524F56;  // "VORN", first byte lowest
-constexpr uint32_t kVersionCurrent = 0x8f000002;
-constexpr uint32_t kVersionOld = 0x8f000001;
-constexpr uint32_t kFlagLocked = 2;
-constexpr uint32_t kMaxBlockSize = 0x800000;  // 8 MiB of output per block
-constexpr const char* kCommentName = "$comments$";
-constexpr size_t kMaxNameBytes = 255;  // a name's bytes before its NUL
+using format::Status;
 
-// Stored: raw blocks. Compressed: every block compressed. Best: each block compressed where that
-// saves at least a sixteenth of the stored block, stored otherwise (EncodeBestBlock).
-enum class Method { Stored, Compressed, Best };
+// How one entry is stored.
+struct EntryOptions {
+    uint16_t attributes = 0x20;  // Windows attribute word
+    uint64_t fileTime = 0;       // FILETIME
+    Method method = Method::Stored;
+    uint32_t blockSize = kMaxBlockSize;  // output bytes per block
+    EncoderOptions encoder;
+    std::optional<std::string> password;  // set: the entry's data is enciphered with it
+};
 
-struct EntrySpec {
+// Called after every block with the count of unpacked bytes written so far, over all entries.
+using WriteProgress = std::function<void(uint64_t bytesDone)>;
+
+// Changes what the writer is about to write. Sound archives need none; tests use it to make the
+// broken forms a reader must refuse, each differing from the sound archive in one value only.
+class LayoutHooks {
+  public:
+    virtual ~LayoutHooks() = default;
+    // Before the header is written at the open and rewritten with its entry count at Finish.
+    virtual void Header(format::ArchiveHeader& header) { (void)header; }
+    // Before entry's record is rewritten with its sizes and CRC (entries count from 0).
+    virtual void Record(uint64_t entry, format::EntryRecord& record) {
+        (void)entry;
+        (void)record;
+    }
+    virtual void Trailer(format::NameTrailer& trailer) { (void)trailer; }
+    virtual uint8_t NamePadding() { return 0; }
+    // Bytes written as entry's data area instead of its encoding; null: its encoding.
+    virtual const std::vector<uint8_t>* DataArea(uint64_t entry) {
+        (void)entry;
+        return nullptr;
+    }
+};
+
+// Every call returns a status and, on failure, leaves a message in Error(); after a failure the
+// writer refuses further calls and a file output is incomplete (the caller removes it, or
+// Abandon does). Names longer than 255 bytes or holding a NUL and block sizes outside 1 to 8 MiB
+// are InvalidArgument.
+class ArchiveWriter {
+  public:
+    ArchiveWriter() = default;
+    ~ArchiveWriter();
+    ArchiveWriter(const ArchiveWriter&) = delete;
+    ArchiveWriter& operator=(const ArchiveWriter&) = delete;
+
+    // Given before an Open, they apply to everything written after it.
+    void SetProgress(WriteProgress progress) { progress_ = std::move(progress); }
+    void SetLayoutHooks(LayoutHooks* hooks) { hooks_ = hooks; }
+
+    // Creates (truncates) the file at path and writes prefix, then the archive header.
+    Status Open(const std::string& path, const std::vector<uint8_t>& prefix = {});
+    // Like Open, with a program image copied from stubPath as the prefix. The image must not
+    // hold the archive signature (see FindArchiveSignature), else a reader would stop there.
+    // With builtInDestination, the copy's built-in default destination is set to it.
+    Status OpenWithStub(const std::string& path, const std::string& stubPath,
+                        const std::optional<std::string>& builtInDestination = std::nullopt);
+    // Writes into memory; Bytes() holds the archive after Finish.
+    Status OpenInMemory(const std::vector<uint8_t>& prefix = {});
+
+    Status AddEntry(const std::string& name, const std::vector<uint8_t>& data,
+                    const EntryOptions& options);
+    // An entry from the file at sourcePath, read one block at a time.
+    Status AddFile(const std::string& name, const std::string& sourcePath,
+                   const EntryOptions& options);
+
+    // Adds the comment entry (when comment is set), the trailer and the name table, enciphered
+    // when namesPassword is set, rewrites the header with the entry count and completes the output.
+    Status Finish(const std::optional<std::string>& comment = std::nullopt,
+                  const std::optional<std::string>& namesPassword = std::nullopt,
+                  Method commentMethod = Method::Stored);
+
+    // Throws an unfinished archive away (a file is removed), after a failure or a cancel; the
+    // writer then refuses further calls. Does nothing once Finish has completed the output.
+    void Abandon();
+
+    const std::string& Error() const { return error_; }
+    uint64_t EntryCount() const { return names_.size(); }
+    // The archive written by a writer opened in memory.
+    std::vector<uint8_t>& Bytes() { return memory_.bytes(); }
+
+  private:
+    // Supplies up to count bytes of an entry's data; returns the bytes given, 0 at its end, or -1
+    // on a read error.
+    using DataSource = std::function<int64_t(uint8_t* buffer, uint32_t count)>;
+
+    Status Start(ByteSink* sink, const std::vector<uint8_t>& prefix);
+    Status AddFromSource(const std::string& name, const EntryOptions& options,
+                         const DataSource& source);
+    Status WriteData(const std::string& name, const EntryOptions& options, const DataSource& source,
+                     const std::vector<uint8_t>* rawArea, format::EntryRecord* record);
+    Status WriteHeader(bool rewrite);
+    Status Write(const uint8_t* data, size_t size);
+    Status Usable();
+    Status Fail(Status status, const std::string& message);
+
+    ByteSink* sink_ = nullptr;
+    FileSink file_;
+    MemorySink memory_;
+    std::string path_;
+    std::string error_;
+    Status failed_ = Status::Ok;
+    bool finished_ = false;
+    uint64_t base_ = 0;  // offset of the archive header in the output
+    std::vector<std::string> names_;
+    std::vector<uint8_t> block_;    // one block of input
+    std::vector<uint8_t> encoded_;  // its encoding
+    uint64_t bytesDone_ = 0;
+    WriteProgress progress_;
+    LayoutHooks* hooks_ = nullptr;
+};
+
+// An archive described whole in memory: what BuildArchive writes.
+struct EntryPlan {
     std::string name;            // "\" between levels, at most 255 bytes
     std::vector<uint8_t> data;   // the unpacked file
     uint16_t attributes = 0x20;  // Windows attribute word
@@ -36,48 +142,21 @@ struct EntrySpec {
     EncoderOptions encoder;
     std::optional<std::string> password;  // set: the entry's data is enciphered with it
 
-    // Broken forms for tests.
-    std::optional<uint32_t> crcOverride;
-    std::optional<uint64_t> unpackedSizeOverride;
-    std::optional<uint64_t> storedSizeOverride;         // the record lies about its data's length
-    std::optional<std::vector<uint8_t>> rawStoredData;  // written as the data area instead
+    EntryOptions Options() const;
 };
 
-struct ArchiveSpec {
+struct ArchivePlan {
     std::vector<uint8_t> prefix;  // bytes before the archive's base (a program image)
-    uint32_t version = kVersionCurrent;
-    uint32_t flags = 0;
-    uint32_t reserved = 0;
-    std::vector<EntrySpec> entries;
+    std::vector<EntryPlan> entries;
     std::optional<std::string> comment;        // written as a final "$comments$" entry
     Method commentMethod = Method::Stored;     // the comment entry is never enciphered: the
                                                // self-extractor reads it without a password
     std::optional<std::string> namesPassword;  // set: the name table is enciphered with it
-    uint8_t paddingByte = 0;                   // value of the name table's padding bytes
-
-    // Broken forms for tests.
-    std::optional<uint64_t> entryCountOverride;
-    std::optional<uint32_t> namesCrcOverride;
-    std::optional<uint32_t> namesLengthOverride;
-    std::optional<uint8_t> namesEncryptedOverride;  // trailer byte, whatever namesPassword says
 };
 
-// Builds the whole archive in memory, prefix included. Throws std::invalid_argument for what the
-// format cannot carry: a name longer than kMaxNameBytes or holding a NUL byte, a blockSize of 0
-// or above kMaxBlockSize. Everything else, the broken forms included, is written as asked.
-// Truncated archives are the returned vector cut short; a false magic is a prefix holding it.
-std::vector<uint8_t> BuildArchive(const ArchiveSpec& archiveSpec);
-
-// Encodes one entry's data area: its blocks, enciphered when password is given (null: plain).
-// Data of 0 bytes has no blocks at all. Throws std::invalid_argument for a bad blockSize.
-std::vector<uint8_t> EncodeEntryData(const std::vector<uint8_t>& data, Method method,
-                                     uint32_t blockSize, const EncoderOptions& encoder,
-                                     const char* password);
-
-// Writes bytes to a file; false on failure.
-bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes);
-
-// Reads a whole file into bytes; false on failure.
-bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes);
+// The whole archive, prefix included, written by an ArchiveWriter into memory; *error receives
+// the writer's message on failure when given.
+Status BuildArchive(const ArchivePlan& plan, std::vector<uint8_t>* out,
+                    std::string* error = nullptr);
 
 }  // namespace pack

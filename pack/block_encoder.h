@@ -5,25 +5,29 @@
 #include <cstdint>
 #include <vector>
 
+#include "format/status.h"
+
 namespace pack {
+
+using format::Status;
 
 struct EncoderOptions {
     int level = 2;  // 1 = greedy longest match; higher levels search harder
 };
 
-// Appends one compressed block of data[0 .. size) to out. size is at most 8 MiB. Throws
-// std::length_error, appending nothing, when the body would exceed the reader's 8 MiB buffer
+// Appends one compressed block of data[0 .. size) to out. InvalidArgument, appending nothing,
+// for more than 8 MiB of data or a body that would exceed the reader's 8 MiB buffer
 // (incompressible data close to 8 MiB); EncodeBestBlock stores such data instead.
-void EncodeCompressedBlock(const uint8_t* data, uint32_t size, const EncoderOptions& options,
-                           std::vector<uint8_t>& out);
+Status EncodeCompressedBlock(const uint8_t* data, uint32_t size, const EncoderOptions& options,
+                             std::vector<uint8_t>& out);
 
 // Appends the compressed block of data[0 .. size) when it is worthwhile (see
 // CompressionIsWorthwhile), the stored block otherwise. Incompressible data therefore never grows
 // beyond the stored block's framing, a compressed body never exceeds the decoder's 8 MiB read
 // buffer, and data that compresses by only a few percent (already compressed files) stays stored
-// and decodes at copy speed. size is at most 8 MiB.
-void EncodeBestBlock(const uint8_t* data, uint32_t size, const EncoderOptions& options,
-                     std::vector<uint8_t>& out);
+// and decodes at copy speed. InvalidArgument for more than 8 MiB of data.
+Status EncodeBestBlock(const uint8_t* data, uint32_t size, const EncoderOptions& options,
+                       std::vector<uint8_t>& out);
 
 // A compressed block is written only when it is at least this fraction (1/16) of the stored
 // block smaller than the stored block.
@@ -36,7 +40,8 @@ uint64_t StoredBlockBytes(uint32_t size);
 // stored block of storedBytes: it must save at least storedBytes / 16, rounded down.
 bool CompressionIsWorthwhile(uint64_t compressedBytes, uint64_t storedBytes);
 
-// Appends one stored block of data[0 .. size) to out. size is below 2^29.
-void EncodeStoredBlock(const uint8_t* data, uint32_t size, std::vector<uint8_t>& out);
+// Appends one stored block of data[0 .. size) to out; InvalidArgument for 2^29 bytes or more,
+// which the header's length field cannot hold.
+Status EncodeStoredBlock(const uint8_t* data, uint32_t size, std::vector<uint8_t>& out);
 
 }  // namespace pack

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "format/block.h"
+
 namespace pack {
 
 class BitWriter {
@@ -44,16 +46,12 @@ class BitWriter {
     uint64_t bitCount_ = 0;
 };
 
-// Field widths of the growing-width integer code, one after another; an all-ones field escapes to
-// the next width.
-constexpr unsigned kGrowingWidths[] = {2, 3, 5, 8, 12, 17, 23, 30};
-
 // Bits that WriteGrowingInt spends on v (at least 1).
 unsigned GrowingIntBits(uint32_t v);
 
 inline void BitWriter::WriteGrowingInt(uint32_t v) {
     uint32_t r = v - 1;
-    for (unsigned w : kGrowingWidths) {
+    for (unsigned w : format::kGrowingIntWidths) {
         uint32_t escape = (1u << w) - 1;
         if (r < escape) {
             Write(r, w);
@@ -67,7 +65,7 @@ inline void BitWriter::WriteGrowingInt(uint32_t v) {
 inline unsigned GrowingIntBits(uint32_t v) {
     uint32_t r = v - 1;
     unsigned bits = 0;
-    for (unsigned w : kGrowingWidths) {
+    for (unsigned w : format::kGrowingIntWidths) {
         uint32_t escape = (1u << w) - 1;
         bits += w;
         if (r < escape) return bits;

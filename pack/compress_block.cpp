@@ -5,8 +5,8 @@
 
 #include <algorithm>
 #include <bit>
-#include <stdexcept>
 
+#include "format/block.h"
 #include "pack/block_encoder.h"
 #include "pack/compress_bits.h"
 #include "pack/compress_parse.h"
@@ -15,10 +15,8 @@
 namespace pack {
 namespace {
 
-constexpr uint32_t kBlockCompressed = 1;
-constexpr uint64_t kMaxBitLength = (uint64_t{1} << 29) - 1;
-// A block's output and a block's body are both bounded by the reader's 8 MiB buffer.
-constexpr uint32_t kMaxBlockOutput = 0x800000;
+using format::BLOCK_BUFFER_SIZE;
+using format::Status;
 // Bytes of a block's start that level 2 parses greedily to price its tokens.
 constexpr uint32_t kPriceSample = 256u << 10;
 
@@ -53,7 +51,7 @@ void EnsureEntry(CodeTable& table) {
 
 }  // namespace
 
-void EncodeTokens(const std::vector<Token>& tokens, std::vector<uint8_t>& out) {
+Status EncodeTokens(const std::vector<Token>& tokens, std::vector<uint8_t>& out) {
     // Group flags by four and selectors by two, as the decoder reads them.
     std::vector<uint32_t> flagSymbols((tokens.size() + 3) / 4, 0);
     std::vector<uint32_t> selectorSymbols;
@@ -106,7 +104,7 @@ void EncodeTokens(const std::vector<Token>& tokens, std::vector<uint8_t>& out) {
     // Block header first, its bit length filled in once the stream is written.
     out.reserve(out.size() + tokens.size() + tokens.size() / 4 + 4096);
     size_t headerAt = out.size();
-    out.resize(out.size() + 4, 0);
+    out.resize(out.size() + format::kBlockHeaderBytes, 0);
     size_t bodyAt = out.size();
     BitWriter bits(out);
     bits.Write(static_cast<uint32_t>(tokens.size()), 24);
@@ -141,19 +139,24 @@ void EncodeTokens(const std::vector<Token>& tokens, std::vector<uint8_t>& out) {
     }
     uint64_t bitLength = bits.BitCount();
     bits.Finish();
-    if (bitLength > kMaxBitLength) throw std::length_error("compressed block too long");
+    if (bitLength > format::kMaxBlockLength) {
+        out.resize(headerAt);
+        return Status::InvalidArgument;
+    }
     size_t bodyBytes = out.size() - bodyAt;
-    out.resize(bodyAt + ((bodyBytes + 15) & ~size_t{15}), 0);
-    uint32_t header = static_cast<uint32_t>(bitLength << 3) | kBlockCompressed;
-    for (int i = 0; i < 4; ++i) out[headerAt + i] = static_cast<uint8_t>(header >> (8 * i));
+    out.resize(bodyAt + format::RoundUp16(static_cast<uint32_t>(bodyBytes)), 0);
+    format::EncodeBlockHeader(
+        format::BlockHeader{format::kBlockCompressed, static_cast<uint32_t>(bitLength)},
+        &out[headerAt]);
+    return Status::Ok;
 }
 
 namespace {
 
-// The compressed block of data, whatever its size.
-void EncodeCompressed(const uint8_t* data, uint32_t size, const EncoderOptions& options,
-                      std::vector<uint8_t>& out) {
-    if (size > kMaxBlockOutput) throw std::invalid_argument("block larger than 8 MiB");
+// The compressed block of data, whatever the size of its body.
+Status EncodeCompressed(const uint8_t* data, uint32_t size, const EncoderOptions& options,
+                        std::vector<uint8_t>& out) {
+    if (size > BLOCK_BUFFER_SIZE) return Status::InvalidArgument;
     // Level 1 parses greedily. Higher levels price tokens from an earlier greedy parse and weigh
     // every choice by playing a few greedy tokens past it: a choice changes which positions the
     // buckets keep, so its worth shows only in the tokens after it.
@@ -174,13 +177,13 @@ void EncodeCompressed(const uint8_t* data, uint32_t size, const EncoderOptions& 
                                     LookaheadOptions{8, 2});
         }
     }
-    EncodeTokens(tokens, out);
+    return EncodeTokens(tokens, out);
 }
 
 }  // namespace
 
 uint64_t StoredBlockBytes(uint32_t size) {
-    return 4 + ((uint64_t{size} + 15) & ~uint64_t{15});
+    return format::kBlockHeaderBytes + ((uint64_t{size} + 15) & ~uint64_t{15});
 }
 
 bool CompressionIsWorthwhile(uint64_t compressedBytes, uint64_t storedBytes) {
@@ -190,27 +193,32 @@ bool CompressionIsWorthwhile(uint64_t compressedBytes, uint64_t storedBytes) {
     return compressedBytes <= storedBytes - storedBytes / kWorthwhileSavingDivisor;
 }
 
-void EncodeCompressedBlock(const uint8_t* data, uint32_t size, const EncoderOptions& options,
-                           std::vector<uint8_t>& out) {
+Status EncodeCompressedBlock(const uint8_t* data, uint32_t size, const EncoderOptions& options,
+                             std::vector<uint8_t>& out) {
     size_t start = out.size();
-    EncodeCompressed(data, size, options, out);
+    Status status = EncodeCompressed(data, size, options, out);
+    if (status != Status::Ok) return status;
     // Nearly 8 MiB of incompressible data codes to a body larger than the reader's 8 MiB
     // buffer: such a block could be written but never read back.
-    if (out.size() - start - 4 > kMaxBlockOutput) {
+    if (out.size() - start - format::kBlockHeaderBytes > BLOCK_BUFFER_SIZE) {
         out.resize(start);
-        throw std::length_error("compressed body larger than 8 MiB; store this block instead");
+        return Status::InvalidArgument;
     }
+    return Status::Ok;
 }
 
-void EncodeBestBlock(const uint8_t* data, uint32_t size, const EncoderOptions& options,
-                     std::vector<uint8_t>& out) {
+Status EncodeBestBlock(const uint8_t* data, uint32_t size, const EncoderOptions& options,
+                       std::vector<uint8_t>& out) {
     std::vector<uint8_t> compressed;
-    EncodeCompressed(data, size, options, compressed);
-    if (CompressionIsWorthwhile(compressed.size(), StoredBlockBytes(size))) {
+    Status status = EncodeCompressed(data, size, options, compressed);
+    if (status == Status::Ok &&
+        CompressionIsWorthwhile(compressed.size(), StoredBlockBytes(size))) {
         out.insert(out.end(), compressed.begin(), compressed.end());
-    } else {
-        EncodeStoredBlock(data, size, out);
+        return Status::Ok;
     }
+    // Data too long for one compressed stream is stored too.
+    if (size > BLOCK_BUFFER_SIZE) return Status::InvalidArgument;
+    return EncodeStoredBlock(data, size, out);
 }
 
 }  // namespace pack

@@ -1,23 +1,25 @@
-// The writer's copy of the decoder's context table. Matches carry no distance, only the number of
+// The writer's view of the decoder's context table. Matches carry no distance, only the number of
 // a slot in the bucket of the three preceding bytes, so the writer must know at every token which
-// positions the decoder will hold there: it replays the same hashing, bucket choice and stamp
-// bookkeeping token by token.
+// positions the decoder will hold there: it applies the decoder's own rules (codec/context_rules.h)
+// token by token, on a layout made for trying alternatives rather than for decoding.
 #pragma once
 
 #include <cstdint>
 #include <cstring>
 #include <vector>
 
+#include "codec/context_rules.h"
+
 namespace pack {
 
 struct ContextBucket {
-    int32_t position[4];  // -1: empty
-    uint32_t stamp[4];
+    int32_t position[codec::CONTEXT_SLOTS];  // -1: empty
+    uint32_t stamp[codec::CONTEXT_SLOTS];
 };
 
 class ContextModel {
   public:
-    static constexpr uint32_t kBuckets = 65536;
+    static constexpr uint32_t kBuckets = codec::CONTEXT_BUCKETS;
 
     ContextModel() : buckets_(kBuckets) {
         for (ContextBucket& b : buckets_) Empty(b);
@@ -31,7 +33,7 @@ class ContextModel {
             for (ContextBucket& b : buckets_) Empty(b);
         }
         touched_.clear();
-        counter_ = 100;
+        counter_ = codec::FIRST_MATCH_STAMP;
     }
 
     // The table of the calling thread, emptied: blocks are parsed one at a time per thread, and
@@ -45,10 +47,10 @@ class ContextModel {
     // The bucket for the token at o (o at least 3): the order-3 bucket once it holds a position,
     // else the order-2 bucket.
     uint32_t BucketIndex(const uint8_t* data, uint32_t o) const {
-        uint32_t x = data[o - 3], y = data[o - 2], z = data[o - 1];
-        uint32_t order3 = ((x << 11) ^ (y << 7) ^ z) & 0xFFFF;
+        uint32_t history = codec::HistoryBefore(data, o);
+        uint32_t order3 = codec::Order3Bucket(history);
         if (buckets_[order3].position[0] >= 0) return order3;
-        return ((y << 7) ^ z) & 0xFFFF;
+        return codec::Order2Bucket(history);
     }
 
     const ContextBucket& Bucket(uint32_t index) const { return buckets_[index]; }
@@ -56,13 +58,13 @@ class ContextModel {
     // Starts loading both buckets a token at o might use; the bytes before o are known long
     // before the parse gets there, so the table's cache misses can overlap with work.
     void Prefetch(const uint8_t* data, uint32_t o) const {
-        uint32_t x = data[o - 3], y = data[o - 2], z = data[o - 1];
-        __builtin_prefetch(&buckets_[((x << 11) ^ (y << 7) ^ z) & 0xFFFF]);
-        __builtin_prefetch(&buckets_[((y << 7) ^ z) & 0xFFFF]);
+        uint32_t history = codec::HistoryBefore(data, o);
+        __builtin_prefetch(&buckets_[codec::Order3Bucket(history)]);
+        __builtin_prefetch(&buckets_[codec::Order2Bucket(history)]);
     }
 
     // Records the token at o in its bucket: a match protects the slot it used with the next
-    // stamp, then o replaces the slot with the smallest stamp (the lowest such slot).
+    // stamp, then o goes to the bucket's replacement slot.
     void Update(uint32_t index, uint32_t o, int matchedSlot) {
         // Slot 0 is the first to fill and no slot ever empties again.
         if (buckets_[index].position[0] < 0) touched_.push_back(index);
@@ -76,16 +78,14 @@ class ContextModel {
     // table; counter is advanced when a match is recorded.
     static void Apply(ContextBucket& b, uint32_t o, int matchedSlot, uint32_t& counter) {
         if (matchedSlot >= 0) b.stamp[matchedSlot] = counter++;
-        int victim = 0;
-        for (int k = 1; k < 4; ++k)
-            if (b.stamp[k] < b.stamp[victim]) victim = k;
+        uint32_t victim = codec::ReplacementSlot(b.stamp[0], b.stamp[1], b.stamp[2], b.stamp[3]);
         b.position[victim] = static_cast<int32_t>(o);
         b.stamp[victim] = 0;
     }
 
   private:
     static void Empty(ContextBucket& b) {
-        for (int k = 0; k < 4; ++k) {
+        for (uint32_t k = 0; k < codec::CONTEXT_SLOTS; ++k) {
             b.position[k] = -1;
             b.stamp[k] = 0;
         }
@@ -93,7 +93,7 @@ class ContextModel {
 
     std::vector<ContextBucket> buckets_;
     std::vector<uint32_t> touched_;
-    uint32_t counter_ = 100;
+    uint32_t counter_ = codec::FIRST_MATCH_STAMP;
 };
 
 // Length of the common run of data[c ...] and data[o ...] (c < o), at most limit bytes. The copy

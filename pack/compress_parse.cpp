@@ -134,10 +134,10 @@ class ScratchTable {
         return model_.Bucket(index);
     }
     uint32_t BucketIndex(const uint8_t* data, uint32_t o) const {
-        uint32_t x = data[o - 3], y = data[o - 2], z = data[o - 1];
-        uint32_t order3 = ((x << 11) ^ (y << 7) ^ z) & 0xFFFF;
+        uint32_t history = codec::HistoryBefore(data, o);
+        uint32_t order3 = codec::Order3Bucket(history);
         if (Get(order3).position[0] >= 0) return order3;
-        return ((y << 7) ^ z) & 0xFFFF;
+        return codec::Order2Bucket(history);
     }
     // False when the scratch space is full.
     bool Update(uint32_t index, uint32_t o, int slot) {
@@ -159,7 +159,7 @@ class ScratchTable {
     uint32_t index_[kCapacity];
     ContextBucket bucket_[kCapacity];
     int count_ = 0;
-    uint32_t counter_ = 100;
+    uint32_t counter_ = codec::FIRST_MATCH_STAMP;
 };
 
 }  // namespace

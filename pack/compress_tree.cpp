@@ -4,76 +4,16 @@
 #include "pack/compress_tree.h"
 
 #include <algorithm>
+#include <climits>
+#include <new>
 #include <numeric>
 #include <queue>
-#include <stdexcept>
 
+#include "codec/code_tree.h"
 #include "pack/compress_bits.h"
 
 namespace pack {
 namespace {
-
-struct SimNode {
-    int32_t left = -1;
-    int32_t right = -1;
-    uint32_t leftWeight = 0;
-    uint32_t rightWeight = 0;
-    uint32_t symbol = 0;
-    uint32_t weight = 0;
-};
-
-// The decoder's insertion, step for step: down the lighter side (a tie goes right), a new leaf
-// beside a lone child of the root, otherwise a split of the leaf reached.
-void Insert(std::vector<SimNode>& nodes, uint32_t symbol, uint32_t weight) {
-    if (weight == 0) return;
-    int32_t p = 0;
-    for (;;) {
-        SimNode& n = nodes[p];
-        bool goLeft = n.rightWeight > n.leftWeight;
-        int32_t child = goLeft ? n.left : n.right;
-        int32_t other = goLeft ? n.right : n.left;
-        if (child >= 0) {
-            (goLeft ? n.leftWeight : n.rightWeight) += weight;
-            p = child;
-            continue;
-        }
-        if (other >= 0 || p == 0) {
-            (goLeft ? n.leftWeight : n.rightWeight) += weight;
-            SimNode leaf;
-            leaf.symbol = symbol;
-            leaf.weight = weight;
-            nodes.push_back(leaf);
-            (goLeft ? nodes[p].left : nodes[p].right) = static_cast<int32_t>(nodes.size() - 1);
-            return;
-        }
-        SimNode copy;
-        copy.symbol = n.symbol;
-        copy.weight = n.weight;
-        SimNode fresh;
-        fresh.symbol = symbol;
-        fresh.weight = weight;
-        uint32_t oldWeight = n.weight;
-        nodes.push_back(copy);
-        int32_t copyIndex = static_cast<int32_t>(nodes.size() - 1);
-        nodes.push_back(fresh);
-        int32_t freshIndex = static_cast<int32_t>(nodes.size() - 1);
-        SimNode& q = nodes[p];
-        if (weight > oldWeight) {
-            q.left = copyIndex;
-            q.right = freshIndex;
-            q.leftWeight += oldWeight;
-            q.rightWeight += weight;
-        } else {
-            q.left = freshIndex;
-            q.right = copyIndex;
-            q.leftWeight += weight;
-            q.rightWeight += oldWeight;
-        }
-        q.weight = 0;
-        q.symbol = 100000;
-        return;
-    }
-}
 
 // Table bits plus coded bits of a choice; UINT64_MAX when some code is too long.
 uint64_t CostOf(const CodeTable& table, const std::vector<uint64_t>& counts,
@@ -90,34 +30,43 @@ uint64_t CostOf(const CodeTable& table, const std::vector<uint64_t>& counts,
 }  // namespace
 
 void AssignCodes(const std::vector<TableEntry>& entries, uint32_t alphabetSize, CodeTable& table) {
-    std::vector<SimNode> nodes(1);
-    nodes.reserve(2 * entries.size() + 1);
-    for (const TableEntry& e : entries) Insert(nodes, e.symbol, e.weight);
-
     table.codes.assign(alphabetSize, 0);
     table.lengths.assign(alphabetSize, 0);
     table.maxLength = 0;
-    if (nodes.size() == 1) return;
-    struct Visit {
-        int32_t node;
-        uint32_t code;
-        unsigned depth;
-    };
-    std::vector<Visit> stack{{0, 0, 0}};
-    while (!stack.empty()) {
-        Visit v = stack.back();
-        stack.pop_back();
-        const SimNode& n = nodes[v.node];
-        if (n.left < 0 && n.right < 0) {
-            table.codes[n.symbol] = v.code;
-            table.lengths[n.symbol] = static_cast<uint8_t>(std::min(v.depth, 255u));
-            table.maxLength = std::max(table.maxLength, v.depth);
-            continue;
-        }
-        uint32_t bit = v.depth < 32 ? (1u << v.depth) : 0;
-        if (n.left >= 0) stack.push_back({n.left, v.code, v.depth + 1});
-        if (n.right >= 0) stack.push_back({n.right, v.code | bit, v.depth + 1});
+    codec::SymbolTable symbols;
+    if (!symbols.Create(static_cast<int32_t>(entries.size()))) throw std::bad_alloc();
+    for (size_t i = 0; i < entries.size(); ++i) {
+        symbols.entries[i] = codec::SymbolWeight{entries[i].weight, entries[i].symbol};
     }
+    codec::CodeTree tree{};
+    format::Status grown = tree.Grow(symbols);
+    symbols.Release();
+    if (grown == format::Status::NoMemory) throw std::bad_alloc();
+    if (grown != format::Status::Ok) {
+        table.maxLength = UINT_MAX;  // deeper than the decoder goes
+    } else if (tree.nodeCount > 1) {
+        struct Visit {
+            int32_t node;
+            uint32_t code;
+            unsigned depth;
+        };
+        std::vector<Visit> stack{{0, 0, 0}};
+        while (!stack.empty()) {
+            Visit v = stack.back();
+            stack.pop_back();
+            const codec::CodeTreeNode& n = tree.nodes[v.node];
+            if (n.IsLeaf()) {
+                table.codes[n.symbol] = v.code;
+                table.lengths[n.symbol] = static_cast<uint8_t>(std::min(v.depth, 255u));
+                table.maxLength = std::max(table.maxLength, v.depth);
+                continue;
+            }
+            uint32_t bit = v.depth < 32 ? (1u << v.depth) : 0;
+            if (n.left >= 0) stack.push_back({n.left, v.code, v.depth + 1});
+            if (n.right >= 0) stack.push_back({n.right, v.code | bit, v.depth + 1});
+        }
+    }
+    tree.Destroy();
 }
 
 std::vector<uint8_t> LimitedCodeLengths(const std::vector<uint64_t>& counts, unsigned limit) {
@@ -239,7 +188,7 @@ CodeTable BuildCodeTable(const std::vector<uint64_t>& counts,
         for (uint32_t s : used) entries.push_back({s, 1});
         consider(std::move(entries));
     }
-    if (best.entries.empty()) throw std::logic_error("no code table within the length limit");
+    // Equal weights give a balanced tree, so the last choice always fits: best is never empty.
     return best;
 }
 

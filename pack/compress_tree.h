@@ -1,17 +1,19 @@
 // Code tables for compressed blocks. The decoder grows each code tree by inserting a block's table
 // entries one by one down the lighter side, so the writer cannot send code lengths directly: it
-// chooses the order and the weights of the entries, replays the decoder's insertion to learn the
-// codes that result, and keeps the choice that costs the fewest bits.
+// chooses the order and the weights of the entries, grows the decoder's own tree from them to
+// learn the codes that result, and keeps the choice that costs the fewest bits.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <vector>
 
+#include "format/block.h"
+
 namespace pack {
 
 // Longest code the decoder reads exactly.
-constexpr unsigned kMaxCodeLength = 25;
+constexpr unsigned kMaxCodeLength = format::MAX_CODE_LENGTH;
 
 struct TableEntry {
     uint32_t symbol;
@@ -25,8 +27,9 @@ struct CodeTable {
     unsigned maxLength = 0;
 };
 
-// Replays the decoder's tree growth for entries (zero weights skipped) and fills codes, lengths and
-// maxLength for an alphabet of alphabetSize symbols.
+// Grows the decoder's tree from entries (zero weights skipped) and fills codes, lengths and
+// maxLength for an alphabet of alphabetSize symbols. A tree the decoder would refuse to grow gets
+// a maxLength beyond any code the decoder reads.
 void AssignCodes(const std::vector<TableEntry>& entries, uint32_t alphabetSize, CodeTable& table);
 
 // Chooses entries for the symbols with a nonzero count (counts indexed by symbol) so that table

@@ -1,6 +1,9 @@
-// Self-extractor assembly: a program image (the stub) with an archive appended. Readers find the
-// archive by scanning the file from its start for the magic followed by a recognised version word,
-// so nothing but the concatenation is needed, provided the stub itself holds no such 8 bytes.
+// Self-extractors: a program image (the stub) with an archive appended, which ArchiveWriter writes
+// (OpenWithStub). Readers find the archive by scanning the file from its start for the magic
+// followed by a recognised version word, so nothing but the concatenation is needed, provided the
+// stub itself holds no such 8 bytes. None can start in the stub's last bytes and run into the
+// archive: no proper prefix of the signature is also its suffix. The stub's built-in destination
+// is read and written here.
 #pragma once
 
 #include <cstddef>
@@ -18,10 +21,6 @@ inline std::optional<size_t> FindArchiveSignature(const std::vector<uint8_t>& by
     return FindArchiveSignature(bytes.data(), bytes.size());
 }
 
-// True when a stub can carry an archive: no signature inside it, nor across its end into an
-// archive appended to it.
-bool StubIsUsable(const std::vector<uint8_t>& stub);
-
 // Why text cannot be a self-extractor's built-in destination (longer than 255 bytes, a control
 // character, not UTF-8), or empty when it can.
 std::string BuiltInDestinationProblem(const std::string& text);
@@ -35,13 +34,5 @@ bool SetBuiltInDestination(std::vector<uint8_t>& image, const std::string& text,
 // The built-in destination of the self-extractor or stub at path, read from the part before its
 // archive: nullopt when that part holds no such field, an empty text when the field is empty.
 std::optional<std::string> ReadBuiltInDestination(const std::string& path);
-
-// Writes outPath as the stub's bytes followed by the archive file's bytes, copying the archive in
-// slices so that it need not fit in memory. Fails (false, with a message in *error when error is
-// not null) when a file cannot be read or written, the stub is not usable, or the archive file
-// does not begin with the signature. On POSIX systems the output takes the stub's permission bits,
-// so an executable stub gives an executable self-extractor.
-bool MakeSelfExtractor(const std::string& stubPath, const std::string& archivePath,
-                       const std::string& outPath, std::string* error = nullptr);
 
 }  // namespace pack

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "archive/vorn.h"
-#include "pack/archive_writer.h"
+#include "test_archive.h"
 
 namespace pack {
 namespace {
@@ -20,15 +20,16 @@ std::vector<uint8_t> ReadFileBytes(const std::string& path) {
 }
 
 // Writes the archive, then extracts every entry to memory and compares it with its data.
-void ExpectEntriesExtract(const ArchiveSpec& archiveSpec, const char* password = nullptr) {
+void ExpectEntriesExtract(const vorntest::TestArchive& archiveSpec,
+                          const char* password = nullptr) {
     std::string path = (std::filesystem::temp_directory_path() /
                         ("vorn_encoder_" + std::to_string(std::random_device{}()) + "_" +
                          ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".bin"))
                            .string();
-    ASSERT_TRUE(WriteWholeFile(path, BuildArchive(archiveSpec)));
+    ASSERT_TRUE(WriteWholeFile(path, vorntest::BuildTestArchive(archiveSpec)));
     void* handle = nullptr;
     ASSERT_EQ(vorn_OpenStream(&handle, path.c_str(), nullptr, VORN_OPEN_READONLY), VORN_SUCCESS);
-    for (const EntrySpec& e : archiveSpec.entries) {
+    for (const vorntest::TestEntry& e : archiveSpec.entries) {
         std::vector<uint8_t> buffer(e.data.size() + 1, 0xEE);
         EXPECT_EQ(vorn_DecompressToPtr(handle, e.name.c_str(), buffer.data(), nullptr, password),
                   VORN_SUCCESS)
@@ -40,9 +41,9 @@ void ExpectEntriesExtract(const ArchiveSpec& archiveSpec, const char* password =
     std::filesystem::remove(path);
 }
 
-EntrySpec Compressed(const std::string& name, std::vector<uint8_t> data, int level,
-                     uint32_t blockSize = kMaxBlockSize) {
-    EntrySpec e;
+vorntest::TestEntry Compressed(const std::string& name, std::vector<uint8_t> data, int level,
+                               uint32_t blockSize = kMaxBlockSize) {
+    vorntest::TestEntry e;
     e.name = name;
     e.data = std::move(data);
     e.method = Method::Compressed;
@@ -54,7 +55,7 @@ EntrySpec Compressed(const std::string& name, std::vector<uint8_t> data, int lev
 TEST(CompressedEntries, ExtractAtEveryLevel) {
     std::vector<uint8_t> text = ReadFileBytes("/usr/share/common-licenses/GPL-3");
     ASSERT_FALSE(text.empty());
-    ArchiveSpec archiveSpec;
+    vorntest::TestArchive archiveSpec;
     for (int level : {1, 2, 3})
         archiveSpec.entries.push_back(
             Compressed("gpl" + std::to_string(level) + ".txt", text, level));
@@ -65,7 +66,7 @@ TEST(CompressedEntries, ExtractAtEveryLevel) {
 TEST(CompressedEntries, SmallBlocksSplitTheDataAnywhere) {
     std::vector<uint8_t> header = ReadFileBytes("/usr/include/stdio.h");
     ASSERT_FALSE(header.empty());
-    ArchiveSpec archiveSpec;
+    vorntest::TestArchive archiveSpec;
     archiveSpec.entries.push_back(Compressed("stdio.h", header, 2, 1000));
     std::vector<uint8_t> head(header.begin(),
                               header.begin() + std::min<size_t>(header.size(), 3000));
@@ -79,10 +80,10 @@ TEST(CompressedEntries, BestChoiceStoresRandomAndCompressesText) {
     std::vector<uint8_t> noise(70000);
     for (uint8_t& b : noise) b = static_cast<uint8_t>(rng());
     std::vector<uint8_t> binary = ReadFileBytes("/bin/ls");
-    ArchiveSpec archiveSpec;
-    EntrySpec a = Compressed("noise.bin", noise, 2, 30000);
+    vorntest::TestArchive archiveSpec;
+    vorntest::TestEntry a = Compressed("noise.bin", noise, 2, 30000);
     a.method = Method::Best;
-    EntrySpec b = Compressed("ls", binary, 2);
+    vorntest::TestEntry b = Compressed("ls", binary, 2);
     b.method = Method::Best;
     archiveSpec.entries = {a, b};
     ExpectEntriesExtract(archiveSpec);
@@ -90,8 +91,8 @@ TEST(CompressedEntries, BestChoiceStoresRandomAndCompressesText) {
 
 TEST(CompressedEntries, EncipheredCompressedBlocks) {
     std::vector<uint8_t> text = ReadFileBytes("/usr/share/common-licenses/GPL-3");
-    ArchiveSpec archiveSpec;
-    EntrySpec e = Compressed("secret.txt", text, 2, 5000);
+    vorntest::TestArchive archiveSpec;
+    vorntest::TestEntry e = Compressed("secret.txt", text, 2, 5000);
     e.password = "open sesame";
     archiveSpec.entries.push_back(e);
     ExpectEntriesExtract(archiveSpec, "open sesame");

@@ -29,12 +29,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     uint32_t bits = 0;
     uint32_t status =
         codec::DecodeCompressedBlock(body, bodyBytes, &g_table, out, capacity, &produced, &bits);
-    if (status != codec::kBlockOk && status != codec::kBlockCorrupt &&
-        status != codec::kBlockNoMemory) {
+    if (status != format::Status::Ok && status != format::Status::Corrupt &&
+        status != format::Status::NoMemory) {
         std::abort();
     }
     // A decoded block stays inside its area and its body.
-    if (status == codec::kBlockOk && (produced > capacity || bits > bodyBytes * 8)) std::abort();
+    if (status == format::Status::Ok && (produced > capacity || bits > bodyBytes * 8)) std::abort();
     std::free(body);
     std::free(out);
     return 0;

@@ -36,7 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     codec::CodeTree tree;
     std::memset(&tree, 0, sizeof tree);
     uint32_t status = tree.Build(symbols);
-    if (status == codec::kTreeOk) {
+    if (status == format::Status::Ok) {
         if (tree.nodeCount > tree.nodeCapacity || tree.tableBits > codec::DECODE_TABLE_BITS) {
             std::abort();
         }
@@ -58,7 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             if (tree.Lookup(code, length) != static_cast<int64_t>(symbol)) std::abort();
         }
         std::free(stream);
-    } else if (status != codec::kTreeCorrupt && status != codec::kTreeNoMemory) {
+    } else if (status != format::Status::Corrupt && status != format::Status::NoMemory) {
         std::abort();
     }
     tree.Destroy();

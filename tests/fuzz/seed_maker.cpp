@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "pack/archive_writer.h"
+#include "test_archive.h"
 
 namespace {
 
@@ -44,9 +44,9 @@ Bytes Ramp(size_t size) {
     return out;
 }
 
-pack::EntrySpec Entry(const std::string& name, Bytes data, pack::Method method,
-                      uint32_t blockSize = pack::kMaxBlockSize) {
-    pack::EntrySpec e;
+vorntest::TestEntry Entry(const std::string& name, Bytes data, pack::Method method,
+                          uint32_t blockSize = pack::kMaxBlockSize) {
+    vorntest::TestEntry e;
     e.name = name;
     e.data = std::move(data);
     e.method = method;
@@ -55,18 +55,18 @@ pack::EntrySpec Entry(const std::string& name, Bytes data, pack::Method method,
     return e;
 }
 
-std::map<std::string, pack::ArchiveSpec> ArchiveKinds() {
+std::map<std::string, vorntest::TestArchive> ArchiveKinds() {
     using pack::Method;
-    std::map<std::string, pack::ArchiveSpec> kinds;
+    std::map<std::string, vorntest::TestArchive> kinds;
     kinds["empty"] = {};
     {
-        pack::ArchiveSpec s;
+        vorntest::TestArchive s;
         s.entries.push_back(Entry("readme.txt", Text(300), Method::Stored));
         s.entries.push_back(Entry("empty.bin", {}, Method::Stored));
         kinds["stored"] = s;
     }
     {
-        pack::ArchiveSpec s;
+        vorntest::TestArchive s;
         s.entries.push_back(Entry("docs\\text.txt", Text(3000), Method::Compressed));
         s.entries.push_back(Entry("ramp.bin", Ramp(1500), Method::Compressed));
         s.entries.push_back(
@@ -74,13 +74,13 @@ std::map<std::string, pack::ArchiveSpec> ArchiveKinds() {
         kinds["compressed"] = s;
     }
     {
-        pack::ArchiveSpec s;
+        vorntest::TestArchive s;
         s.entries.push_back(Entry("multi.txt", Text(5000), Method::Compressed, 1024));
         s.entries.push_back(Entry("mixed.bin", Noise(2048, 3), Method::Best, 512));
         kinds["multi_block"] = s;
     }
     {
-        pack::ArchiveSpec s;
+        vorntest::TestArchive s;
         auto a = Entry("secret.txt", Text(800), Method::Compressed);
         a.password = kPassword;
         auto b = Entry("plain.txt", Text(100), Method::Stored);
@@ -90,7 +90,7 @@ std::map<std::string, pack::ArchiveSpec> ArchiveKinds() {
         kinds["enciphered_entries"] = s;
     }
     {
-        pack::ArchiveSpec s;
+        vorntest::TestArchive s;
         s.namesPassword = kPassword;
         auto a = Entry("dir\\sub\\hidden.txt", Text(400), Method::Compressed);
         a.password = kPassword;
@@ -98,14 +98,14 @@ std::map<std::string, pack::ArchiveSpec> ArchiveKinds() {
         kinds["enciphered_names"] = s;
     }
     {
-        pack::ArchiveSpec s;
+        vorntest::TestArchive s;
         s.entries.push_back(Entry("file.txt", Text(200), Method::Compressed));
         s.comment = "Welcome.\r\nThis archive holds one file.\r\n";
         s.commentMethod = Method::Compressed;
         kinds["comment"] = s;
     }
     {
-        pack::ArchiveSpec s;
+        vorntest::TestArchive s;
         // A program image in front, with a false start: the magic under an unknown version.
         s.prefix = Noise(700, 9);
         const char fake[] = "MZ..VVVORN\x03\x00\x00\x8fVOR";
@@ -114,19 +114,19 @@ std::map<std::string, pack::ArchiveSpec> ArchiveKinds() {
         kinds["prefix"] = s;
     }
     {
-        pack::ArchiveSpec s;
-        s.version = pack::kVersionOld;
+        vorntest::TestArchive s;
+        s.version = format::kVersionOld;
         s.entries.push_back(Entry("old.txt", Text(50), Method::Stored));
         kinds["old_format"] = s;
     }
     {
-        pack::ArchiveSpec s;
-        s.flags = pack::kFlagLocked;
+        vorntest::TestArchive s;
+        s.flags = format::kFlagLocked;
         s.entries.push_back(Entry("locked.txt", Text(120), Method::Compressed));
         kinds["locked"] = s;
     }
     {
-        pack::ArchiveSpec s;
+        vorntest::TestArchive s;
         // Names on unit boundaries, a duplicate name and a name of the longest allowed length.
         s.entries.push_back(Entry("fifteen_bytes__", Bytes{1}, Method::Stored));
         s.entries.push_back(Entry(std::string(255, 'n'), Bytes{2}, Method::Stored));
@@ -155,8 +155,8 @@ bool WriteBlockSeeds(const fs::path& dir) {
         {"short", Bytes{'x', 'y', 'z', 'x', 'y', 'z'}},
     };
     for (const auto& [name, data] : samples) {
-        Bytes area = pack::EncodeEntryData(data, pack::Method::Compressed,
-                                           static_cast<uint32_t>(data.size()), {}, nullptr);
+        Bytes area = vorntest::EncodeTestEntryData(data, pack::Method::Compressed,
+                                                   static_cast<uint32_t>(data.size()), {}, nullptr);
         Bytes seed = {static_cast<uint8_t>(data.size()), static_cast<uint8_t>(data.size() >> 8)};
         seed.insert(seed.end(), area.begin() + 4, area.end());  // the block header is not body
         if (!Write(dir / name, seed)) return false;
@@ -222,7 +222,7 @@ int main(int argc, char** argv) {
         fs::create_directories(root / target);
     }
     for (const auto& [name, archiveSpec] : ArchiveKinds()) {
-        if (!Write(root / "fuzz_archive" / name, pack::BuildArchive(archiveSpec))) return 1;
+        if (!Write(root / "fuzz_archive" / name, vorntest::BuildTestArchive(archiveSpec))) return 1;
     }
     if (!WriteBlockSeeds(root / "fuzz_block") || !WriteCodeTreeSeeds(root / "fuzz_code_tree") ||
         !WriteNameSeeds(root / "fuzz_names")) {

@@ -9,7 +9,7 @@
 
 #include "../archive/archive_test_util.h"
 #include "archive/vorn.h"
-#include "pack/archive_writer.h"
+#include "test_archive.h"
 
 namespace {
 
@@ -20,13 +20,13 @@ using archive_test::TempFile;
 // first entry, as the lookup does, so a buffer sized by vorn_GetFileInfo is never overrun; the
 // archive fuzzer first sized its buffer by the enumerated (second) entry and overran the other.
 TEST(DuplicateNames, ExtractionByNameWritesOnlyTheSizeTheLookupReported) {
-    pack::ArchiveSpec archiveSpec;
-    pack::EntrySpec first = archive_test::Entry("same.txt", archive_test::Bytes("0123456789"));
-    pack::EntrySpec second = archive_test::Entry("same.txt", archive_test::SampleData(100, 7));
+    vorntest::TestArchive archiveSpec;
+    vorntest::TestEntry first = archive_test::Entry("same.txt", archive_test::Bytes("0123456789"));
+    vorntest::TestEntry second = archive_test::Entry("same.txt", archive_test::SampleData(100, 7));
     first.method = pack::Method::Compressed;
     second.method = pack::Method::Compressed;
     archiveSpec.entries = {first, second};
-    TempFile file("dup.vorn", pack::BuildArchive(archiveSpec));
+    TempFile file("dup.vorn", vorntest::BuildTestArchive(archiveSpec));
 
     Handle h;
     ASSERT_EQ(vorn_OpenStream(&h.h, file.path.c_str(), nullptr, VORN_OPEN_READONLY), VORN_SUCCESS);

@@ -16,7 +16,7 @@
 #include "archive/vorn.h"
 #include "codec/block_decoder.h"
 #include "memory_bound.h"
-#include "pack/archive_writer.h"
+#include "test_archive.h"
 
 namespace {
 
@@ -41,12 +41,12 @@ void PutU64(Bytes& out, uint64_t v) {
 
 // An archive of one entry whose data area is given as is.
 Bytes ArchiveWithDataArea(const Bytes& area, uint64_t unpackedSize) {
-    pack::ArchiveSpec archiveSpec;
-    pack::EntrySpec e = archive_test::Entry("claim.bin", {});
+    vorntest::TestArchive archiveSpec;
+    vorntest::TestEntry e = archive_test::Entry("claim.bin", {});
     e.rawStoredData = area;
     e.unpackedSizeOverride = unpackedSize;
     archiveSpec.entries.push_back(e);
-    return pack::BuildArchive(archiveSpec);
+    return vorntest::BuildTestArchive(archiveSpec);
 }
 
 TEST(ClaimedEntryCount, AllOnesCountInAFewBytesIsRefusedAsCorrupt) {
@@ -65,10 +65,10 @@ TEST(ClaimedEntryCount, AllOnesCountInAFewBytesIsRefusedAsCorrupt) {
 
 TEST(ClaimedEntryCount, CountBeyondTheRecordsOfALargeFileFailsBeforeReadingThem) {
     // Four MiB of records that all claim no data, under a header claiming 2^63 entries.
-    pack::ArchiveSpec archiveSpec;
+    vorntest::TestArchive archiveSpec;
     archiveSpec.entryCountOverride = uint64_t{1} << 63;
     for (int i = 0; i < 1000; ++i) archiveSpec.entries.push_back(archive_test::Entry("e", {}));
-    TempFile file("count_large.vorn", pack::BuildArchive(archiveSpec));
+    TempFile file("count_large.vorn", vorntest::BuildTestArchive(archiveSpec));
     ExpectWithinMemory(kFixedAreas + kSlack, [&] {
         Handle h;
         EXPECT_EQ(vorn_OpenStream(&h.h, file.path.c_str(), nullptr, VORN_OPEN_READONLY),
@@ -78,11 +78,11 @@ TEST(ClaimedEntryCount, CountBeyondTheRecordsOfALargeFileFailsBeforeReadingThem)
 
 TEST(ClaimedUnpackedSize, EntryClaiming2To63BytesAnswersWithoutAllocatingIt) {
     const uint64_t claim = uint64_t{1} << 63;
-    pack::ArchiveSpec archiveSpec;
-    pack::EntrySpec e = archive_test::Entry("huge.bin", archive_test::Bytes("small"));
+    vorntest::TestArchive archiveSpec;
+    vorntest::TestEntry e = archive_test::Entry("huge.bin", archive_test::Bytes("small"));
     e.unpackedSizeOverride = claim;
     archiveSpec.entries.push_back(e);
-    TempFile file("huge.vorn", pack::BuildArchive(archiveSpec));
+    TempFile file("huge.vorn", vorntest::BuildTestArchive(archiveSpec));
     TempFile out("huge.out");
     ExpectWithinMemory(kFixedAreas + kSlack, [&] {
         Handle h;
@@ -157,7 +157,7 @@ TEST(ClaimedBlockLength, BlockHeadClaimingEveryTokenAndTableEntryEndsAtTheBodysE
     ExpectWithinMemory(kSlack, [&] {
         EXPECT_EQ(codec::DecodeCompressedBlock(body.data(), 16, &table, out.data(),
                                                static_cast<uint32_t>(out.size()), &produced),
-                  codec::kBlockCorrupt);
+                  format::Status::Corrupt);
     });
 }
 
@@ -211,10 +211,10 @@ TEST(ClaimedNameLength, EncipheredTenMiBTableWithoutNulAsksForThePasswordOrFails
 
 TEST(ClaimedNameLength, NamesLengthBeyondTheFileDoesNotEnlargeWhatIsRead) {
     // The trailer claims 4 GiB - 1 of names over a 16-byte table.
-    pack::ArchiveSpec archiveSpec;
+    vorntest::TestArchive archiveSpec;
     archiveSpec.entries.push_back(archive_test::Entry("a", archive_test::Bytes("1")));
     archiveSpec.namesLengthOverride = 0xFFFFFFFFu;
-    TempFile file("names_length.vorn", pack::BuildArchive(archiveSpec));
+    TempFile file("names_length.vorn", vorntest::BuildTestArchive(archiveSpec));
     ExpectWithinMemory(kFixedAreas + kSlack, [&] {
         Handle h;
         ASSERT_EQ(vorn_OpenStream(&h.h, file.path.c_str(), nullptr, VORN_OPEN_READONLY),

@@ -1,7 +1,5 @@
 // The in-memory archive writer, checked byte by byte: header, entry records, block framing and
 // splitting, enciphered bodies and name tables, the comment entry, the prefix and the broken forms.
-#include "pack/archive_writer.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -11,19 +9,20 @@
 
 #include "byte_reading.h"
 #include "crypto/blowfish.h"
+#include "test_archive.h"
 
 namespace {
 
 using namespace packtest;
-using pack::ArchiveSpec;
-using pack::EntrySpec;
+using vorntest::TestArchive;
+using vorntest::TestEntry;
 
 constexpr size_t kHeader = 24;
 constexpr size_t kRecord = 40;
 constexpr size_t kTrailer = 12;
 
-EntrySpec Entry(const std::string& name, std::vector<uint8_t> data) {
-    EntrySpec entry;
+vorntest::TestEntry Entry(const std::string& name, std::vector<uint8_t> data) {
+    vorntest::TestEntry entry;
     entry.name = name;
     entry.data = std::move(data);
     return entry;
@@ -45,13 +44,13 @@ TEST(TestCrcOracle, GivesTheStandardCheckValue) {
 // ---- Header
 
 TEST(ArchiveHeader, CarriesMagicVersionCountFlagsAndReserved) {
-    ArchiveSpec archiveSpec;
-    archiveSpec.flags = pack::kFlagLocked;
+    vorntest::TestArchive archiveSpec;
+    archiveSpec.flags = format::kFlagLocked;
     archiveSpec.reserved = 0x11223344;
     archiveSpec.entries = {Entry("a", Bytes("x")), Entry("b", Bytes("y"))};
-    const auto archive = pack::BuildArchive(archiveSpec);
+    const auto archive = vorntest::BuildTestArchive(archiveSpec);
     EXPECT_EQ(Slice(archive, 0, 4), Bytes("VORN"));
-    EXPECT_EQ(GetU32(archive, 0), pack::kMagic);
+    EXPECT_EQ(GetU32(archive, 0), format::kMagic);
     EXPECT_EQ(GetU32(archive, 4), 0x8f000002u);
     EXPECT_EQ(GetU64(archive, 8), 2u);
     EXPECT_EQ(GetU32(archive, 16), 2u);
@@ -59,14 +58,14 @@ TEST(ArchiveHeader, CarriesMagicVersionCountFlagsAndReserved) {
 }
 
 TEST(ArchiveHeader, OlderVersionWordIsWrittenAsGiven) {
-    ArchiveSpec archiveSpec;
-    archiveSpec.version = pack::kVersionOld;
-    const auto archive = pack::BuildArchive(archiveSpec);
+    vorntest::TestArchive archiveSpec;
+    archiveSpec.version = format::kVersionOld;
+    const auto archive = vorntest::BuildTestArchive(archiveSpec);
     EXPECT_EQ(GetU32(archive, 4), 0x8f000001u);
 }
 
 TEST(ArchiveHeader, EmptyArchiveIsHeaderThenTrailerAndNothingElse) {
-    const auto archive = pack::BuildArchive(ArchiveSpec{});
+    const auto archive = vorntest::BuildTestArchive(vorntest::TestArchive{});
     ASSERT_EQ(archive.size(), kHeader + kTrailer);
     EXPECT_EQ(GetU64(archive, 8), 0u);
     EXPECT_EQ(GetU32(archive, kHeader + 4), 0u);  // CRC-32 of no bytes
@@ -76,12 +75,12 @@ TEST(ArchiveHeader, EmptyArchiveIsHeaderThenTrailerAndNothingElse) {
 // ---- Entry records
 
 TEST(EntryRecord, FieldsSitAtTheirOffsets) {
-    EntrySpec entry = Entry("hello.txt", Bytes("hello"));
+    vorntest::TestEntry entry = Entry("hello.txt", Bytes("hello"));
     entry.attributes = 0x21;
     entry.fileTime = 0x01D2C3B4A5968778ull;
-    ArchiveSpec archiveSpec;
+    vorntest::TestArchive archiveSpec;
     archiveSpec.entries = {entry};
-    const auto archive = pack::BuildArchive(archiveSpec);
+    const auto archive = vorntest::BuildTestArchive(archiveSpec);
     const size_t rec = kHeader;
     EXPECT_EQ(archive[rec + 0], 0);
     EXPECT_EQ(archive[rec + 1], 0);  // not enciphered
@@ -95,10 +94,10 @@ TEST(EntryRecord, FieldsSitAtTheirOffsets) {
 }
 
 TEST(EntryRecord, EachRecordFollowsThePreviousDataArea) {
-    ArchiveSpec archiveSpec;
+    vorntest::TestArchive archiveSpec;
     archiveSpec.entries = {Entry("one", Pattern(134)), Entry("two", Pattern(17, 2)),
                            Entry("three", {})};
-    const auto archive = pack::BuildArchive(archiveSpec);
+    const auto archive = vorntest::BuildTestArchive(archiveSpec);
     const size_t first = kHeader;
     const size_t second = first + kRecord + 148;
     const size_t third = second + kRecord + 36;
@@ -112,11 +111,11 @@ TEST(EntryRecord, EachRecordFollowsThePreviousDataArea) {
 }
 
 TEST(EntryRecord, EmptyEntryHasNoBlocks) {
-    ArchiveSpec archiveSpec;
+    vorntest::TestArchive archiveSpec;
     archiveSpec.entries = {Entry("empty", {})};
-    const auto archive = pack::BuildArchive(archiveSpec);
+    const auto archive = vorntest::BuildTestArchive(archiveSpec);
     EXPECT_EQ(GetU64(archive, kHeader + 8), 0u);
-    EXPECT_TRUE(pack::EncodeEntryData({}, pack::Method::Stored, 16, {}, nullptr).empty());
+    EXPECT_TRUE(vorntest::EncodeTestEntryData({}, pack::Method::Stored, 16, {}, nullptr).empty());
     // The trailer follows the record at once.
     EXPECT_EQ(GetU32(archive, kHeader + kRecord + 8), 6u);
 }
@@ -142,14 +141,14 @@ TEST(StoredBlock, BodyIsPaddedToSixteenBytes) {
 
 TEST(StoredBlock, LengthsOfTwoToTheTwentyNineAreRefused) {
     std::vector<uint8_t> out;
-    EXPECT_THROW(pack::EncodeStoredBlock(nullptr, 1u << 29, out), std::invalid_argument);
+    EXPECT_EQ(pack::EncodeStoredBlock(nullptr, 1u << 29, out), format::Status::InvalidArgument);
     EXPECT_TRUE(out.empty());
 }
 
 TEST(StoredBlock, EntryOf134BytesTakes148BytesOfDataArea) {
     const auto data = Pattern(134);
     const auto area =
-        pack::EncodeEntryData(data, pack::Method::Stored, pack::kMaxBlockSize, {}, nullptr);
+        vorntest::EncodeTestEntryData(data, pack::Method::Stored, pack::kMaxBlockSize, {}, nullptr);
     ASSERT_EQ(area.size(), 148u);
     EXPECT_EQ(GetU32(area, 0), 134u << 3);
     EXPECT_EQ(Slice(area, 4, 134), data);
@@ -159,7 +158,7 @@ TEST(StoredBlock, EntryOf134BytesTakes148BytesOfDataArea) {
 
 TEST(BlockSplitting, BlocksHoldBlockSizeBytesAndTheLastTheRest) {
     const auto data = Pattern(100);
-    const auto area = pack::EncodeEntryData(data, pack::Method::Stored, 40, {}, nullptr);
+    const auto area = vorntest::EncodeTestEntryData(data, pack::Method::Stored, 40, {}, nullptr);
     // 40 -> 4 + 48, 40 -> 4 + 48, 20 -> 4 + 32.
     ASSERT_EQ(area.size(), 52u + 52u + 36u);
     EXPECT_EQ(GetU32(area, 0), 40u << 3);
@@ -171,7 +170,8 @@ TEST(BlockSplitting, BlocksHoldBlockSizeBytesAndTheLastTheRest) {
 }
 
 TEST(BlockSplitting, ExactMultipleOfBlockSizeEndsWithoutAnEmptyBlock) {
-    const auto area = pack::EncodeEntryData(Pattern(80), pack::Method::Stored, 40, {}, nullptr);
+    const auto area =
+        vorntest::EncodeTestEntryData(Pattern(80), pack::Method::Stored, 40, {}, nullptr);
     ASSERT_EQ(area.size(), 2 * 52u);
     EXPECT_EQ(GetU32(area, 52), 40u << 3);
 }
@@ -179,23 +179,23 @@ TEST(BlockSplitting, ExactMultipleOfBlockSizeEndsWithoutAnEmptyBlock) {
 TEST(BlockSplitting, DefaultBlockSizeIsEightMebibytes) {
     const auto data = Pattern(pack::kMaxBlockSize + 3);
     const auto area =
-        pack::EncodeEntryData(data, pack::Method::Stored, pack::kMaxBlockSize, {}, nullptr);
+        vorntest::EncodeTestEntryData(data, pack::Method::Stored, pack::kMaxBlockSize, {}, nullptr);
     ASSERT_EQ(area.size(), 4u + pack::kMaxBlockSize + 4u + 16u);
     EXPECT_EQ(GetU32(area, 0), pack::kMaxBlockSize << 3);
     EXPECT_EQ(GetU32(area, 4 + pack::kMaxBlockSize), 3u << 3);
 }
 
 TEST(BlockSplitting, BlockSizesOutsideOneToEightMebibytesAreRefused) {
-    EXPECT_THROW(pack::EncodeEntryData(Pattern(10), pack::Method::Stored, 0, {}, nullptr),
+    EXPECT_THROW(vorntest::EncodeTestEntryData(Pattern(10), pack::Method::Stored, 0, {}, nullptr),
                  std::invalid_argument);
-    EXPECT_THROW(pack::EncodeEntryData(Pattern(10), pack::Method::Stored, pack::kMaxBlockSize + 1,
-                                       {}, nullptr),
+    EXPECT_THROW(vorntest::EncodeTestEntryData(Pattern(10), pack::Method::Stored,
+                                               pack::kMaxBlockSize + 1, {}, nullptr),
                  std::invalid_argument);
-    EntrySpec entry = Entry("x", Pattern(10));
+    vorntest::TestEntry entry = Entry("x", Pattern(10));
     entry.blockSize = 0;
-    ArchiveSpec archiveSpec;
+    vorntest::TestArchive archiveSpec;
     archiveSpec.entries = {entry};
-    EXPECT_THROW(pack::BuildArchive(archiveSpec), std::invalid_argument);
+    EXPECT_THROW(vorntest::BuildTestArchive(archiveSpec), std::invalid_argument);
 }
 
 // ---- Compressed entries (the encoding itself is the compressor's; here only how blocks are used)
@@ -208,7 +208,8 @@ std::vector<uint8_t> Repetitive(size_t size) {
 
 TEST(CompressedEntry, EachBlockIsTheCompressorsBlockOfItsSlice) {
     const auto data = Repetitive(3000);
-    const auto area = pack::EncodeEntryData(data, pack::Method::Compressed, 1000, {}, nullptr);
+    const auto area =
+        vorntest::EncodeTestEntryData(data, pack::Method::Compressed, 1000, {}, nullptr);
     std::vector<uint8_t> expected;
     for (size_t at = 0; at < data.size(); at += 1000) {
         pack::EncodeCompressedBlock(data.data() + at, 1000, {}, expected);
@@ -219,18 +220,20 @@ TEST(CompressedEntry, EachBlockIsTheCompressorsBlockOfItsSlice) {
 
 TEST(CompressedEntry, BestStoresWhatDoesNotShrinkAndCompressesWhatDoes) {
     const auto noise = Pattern(500);
-    const auto stored = pack::EncodeEntryData(noise, pack::Method::Stored, 500, {}, nullptr);
-    EXPECT_EQ(pack::EncodeEntryData(noise, pack::Method::Best, 500, {}, nullptr), stored);
+    const auto stored =
+        vorntest::EncodeTestEntryData(noise, pack::Method::Stored, 500, {}, nullptr);
+    EXPECT_EQ(vorntest::EncodeTestEntryData(noise, pack::Method::Best, 500, {}, nullptr), stored);
     const auto best =
-        pack::EncodeEntryData(Repetitive(5000), pack::Method::Best, 5000, {}, nullptr);
+        vorntest::EncodeTestEntryData(Repetitive(5000), pack::Method::Best, 5000, {}, nullptr);
     EXPECT_EQ(GetU32(best, 0) & 7u, 1u);
     EXPECT_LT(best.size(), 5000u);
 }
 
 TEST(CompressedEntry, EncipheredCompressedBodiesDecipherToThePlainEncoding) {
     const auto data = Repetitive(2000);
-    const auto plain = pack::EncodeEntryData(data, pack::Method::Compressed, 2000, {}, nullptr);
-    auto secret = pack::EncodeEntryData(data, pack::Method::Compressed, 2000, {}, "k");
+    const auto plain =
+        vorntest::EncodeTestEntryData(data, pack::Method::Compressed, 2000, {}, nullptr);
+    auto secret = vorntest::EncodeTestEntryData(data, pack::Method::Compressed, 2000, {}, "k");
     ASSERT_EQ(secret.size(), plain.size());
     EXPECT_EQ(GetU32(secret, 0), GetU32(plain, 0));
     DecryptBuffer(secret.data() + 4, static_cast<uint32_t>(secret.size() - 4), "k");
@@ -238,10 +241,10 @@ TEST(CompressedEntry, EncipheredCompressedBodiesDecipherToThePlainEncoding) {
 }
 
 TEST(CompressedEntry, CommentMayBeCompressed) {
-    ArchiveSpec archiveSpec;
+    vorntest::TestArchive archiveSpec;
     archiveSpec.comment = std::string(400, '=');
     archiveSpec.commentMethod = pack::Method::Compressed;
-    const auto archive = pack::BuildArchive(archiveSpec);
+    const auto archive = vorntest::BuildTestArchive(archiveSpec);
     EXPECT_EQ(GetU64(archive, kHeader + 16), 400u);
     EXPECT_EQ(GetU32(archive, kHeader + kRecord) & 7u, 1u);
 }
@@ -250,8 +253,9 @@ TEST(CompressedEntry, CommentMayBeCompressed) {
 
 TEST(EncipheredEntry, BodiesDecipherBackAndHeadersStayPlain) {
     const auto data = Pattern(100);
-    const auto plain = pack::EncodeEntryData(data, pack::Method::Stored, 40, {}, nullptr);
-    const auto secret = pack::EncodeEntryData(data, pack::Method::Stored, 40, {}, "pass word");
+    const auto plain = vorntest::EncodeTestEntryData(data, pack::Method::Stored, 40, {}, nullptr);
+    const auto secret =
+        vorntest::EncodeTestEntryData(data, pack::Method::Stored, 40, {}, "pass word");
     ASSERT_EQ(secret.size(), plain.size());
     for (size_t at : {size_t{0}, size_t{52}, size_t{104}}) {
         SCOPED_TRACE(at);
@@ -266,11 +270,11 @@ TEST(EncipheredEntry, BodiesDecipherBackAndHeadersStayPlain) {
 }
 
 TEST(EncipheredEntry, RecordIsMarkedAndCrcCoversThePlainData) {
-    EntrySpec entry = Entry("secret.bin", Pattern(50));
+    vorntest::TestEntry entry = Entry("secret.bin", Pattern(50));
     entry.password = "";  // the empty password still enciphers
-    ArchiveSpec archiveSpec;
+    vorntest::TestArchive archiveSpec;
     archiveSpec.entries = {entry, Entry("plain.bin", Pattern(5))};
-    const auto archive = pack::BuildArchive(archiveSpec);
+    const auto archive = vorntest::BuildTestArchive(archiveSpec);
     EXPECT_EQ(archive[kHeader + 1], 1);
     EXPECT_EQ(GetU32(archive, kHeader + 32), BitwiseCrc32(Pattern(50)));
     auto body = Slice(archive, kHeader + kRecord + 4, 64);
@@ -283,10 +287,10 @@ TEST(EncipheredEntry, RecordIsMarkedAndCrcCoversThePlainData) {
 // ---- Name table
 
 TEST(NameTable, NamesAreNulTerminatedAndPaddedWithThePaddingByte) {
-    ArchiveSpec archiveSpec;
+    vorntest::TestArchive archiveSpec;
     archiveSpec.entries = {Entry("a", Bytes("1")), Entry("dir\\b.txt", Bytes("2"))};
     archiveSpec.paddingByte = 0xAB;
-    const auto archive = pack::BuildArchive(archiveSpec);
+    const auto archive = vorntest::BuildTestArchive(archiveSpec);
     const size_t trailer = TrailerOffset(archive, 0, 2);
     const std::vector<uint8_t> names = {'a', 0, 'd', 'i', 'r', '\\', 'b', '.', 't', 'x', 't', 0};
     ASSERT_EQ(archive.size(), trailer + kTrailer + 16);
@@ -300,10 +304,10 @@ TEST(NameTable, NamesAreNulTerminatedAndPaddedWithThePaddingByte) {
 }
 
 TEST(NameTable, LengthThatIsAMultipleOfSixteenGetsNoPadding) {
-    ArchiveSpec archiveSpec;
+    vorntest::TestArchive archiveSpec;
     archiveSpec.entries = {Entry(std::string(15, 'n'), Bytes("1")),
                            Entry(std::string(31, 'm'), {})};
-    const auto archive = pack::BuildArchive(archiveSpec);
+    const auto archive = vorntest::BuildTestArchive(archiveSpec);
     const size_t trailer = TrailerOffset(archive, 0, 2);
     EXPECT_EQ(GetU32(archive, trailer + 8), 48u);
     EXPECT_EQ(archive.size(), trailer + kTrailer + 48);
@@ -311,13 +315,13 @@ TEST(NameTable, LengthThatIsAMultipleOfSixteenGetsNoPadding) {
 }
 
 TEST(NameTable, EncipheredUnitsDecipherToThePlainTable) {
-    ArchiveSpec archiveSpec;
+    vorntest::TestArchive archiveSpec;
     archiveSpec.entries = {Entry("first", Bytes("1")), Entry("second\\name.txt", Bytes("2")),
                            Entry("third", Bytes("3"))};
     archiveSpec.paddingByte = 0x5A;
-    const auto plainArchive = pack::BuildArchive(archiveSpec);
+    const auto plainArchive = vorntest::BuildTestArchive(archiveSpec);
     archiveSpec.namesPassword = "names key";
-    const auto archive = pack::BuildArchive(archiveSpec);
+    const auto archive = vorntest::BuildTestArchive(archiveSpec);
     ASSERT_EQ(archive.size(), plainArchive.size());
     const size_t trailer = TrailerOffset(archive, 0, 3);
     EXPECT_EQ(archive[trailer + 1], 1);
@@ -340,43 +344,43 @@ TEST(NameTable, EncipheredUnitsDecipherToThePlainTable) {
 }
 
 TEST(NameTable, EncipheredEmptyTableHasNoUnits) {
-    ArchiveSpec archiveSpec;
+    vorntest::TestArchive archiveSpec;
     archiveSpec.namesPassword = "x";
-    const auto archive = pack::BuildArchive(archiveSpec);
+    const auto archive = vorntest::BuildTestArchive(archiveSpec);
     ASSERT_EQ(archive.size(), kHeader + kTrailer);
     EXPECT_EQ(archive[kHeader + 1], 1);
     EXPECT_EQ(GetU32(archive, kHeader + 4), 0u);
 }
 
 TEST(NameTable, NamesOfUpTo255BytesAreAcceptedAndLongerRefused) {
-    ArchiveSpec archiveSpec;
+    vorntest::TestArchive archiveSpec;
     archiveSpec.entries = {Entry(std::string(255, 'x'), Bytes("1"))};
-    const auto archive = pack::BuildArchive(archiveSpec);
+    const auto archive = vorntest::BuildTestArchive(archiveSpec);
     EXPECT_EQ(GetU32(archive, TrailerOffset(archive, 0, 1) + 8), 256u);
     archiveSpec.entries = {Entry(std::string(256, 'x'), Bytes("1"))};
-    EXPECT_THROW(pack::BuildArchive(archiveSpec), std::invalid_argument);
+    EXPECT_THROW(vorntest::BuildTestArchive(archiveSpec), std::invalid_argument);
 }
 
 TEST(NameTable, NamesHoldingANulAreRefused) {
-    ArchiveSpec archiveSpec;
+    vorntest::TestArchive archiveSpec;
     archiveSpec.entries = {Entry(std::string("a\0b", 3), Bytes("1"))};
-    EXPECT_THROW(pack::BuildArchive(archiveSpec), std::invalid_argument);
+    EXPECT_THROW(vorntest::BuildTestArchive(archiveSpec), std::invalid_argument);
 }
 
 TEST(NameTable, CommentNameIsCheckedToo) {
-    ArchiveSpec archiveSpec;
+    vorntest::TestArchive archiveSpec;
     archiveSpec.comment = std::string(1000, 'c');  // a long text is fine, only names are bounded
-    EXPECT_NO_THROW(pack::BuildArchive(archiveSpec));
+    EXPECT_NO_THROW(vorntest::BuildTestArchive(archiveSpec));
 }
 
 // ---- Comment entry
 
 TEST(CommentEntry, IsAFinalPlainEntryHoldingTheTextWithoutNul) {
-    ArchiveSpec archiveSpec;
+    vorntest::TestArchive archiveSpec;
     archiveSpec.entries = {Entry("file", Bytes("data"))};
     archiveSpec.comment = "Read me first.";
     archiveSpec.namesPassword = "k";
-    const auto archive = pack::BuildArchive(archiveSpec);
+    const auto archive = vorntest::BuildTestArchive(archiveSpec);
     EXPECT_EQ(GetU64(archive, 8), 2u);
     const size_t rec = kHeader + kRecord + 20;
     EXPECT_EQ(archive[rec + 1], 0);  // readable without a password
@@ -395,9 +399,9 @@ TEST(CommentEntry, IsAFinalPlainEntryHoldingTheTextWithoutNul) {
 }
 
 TEST(CommentEntry, EmptyCommentIsAnEmptyEntry) {
-    ArchiveSpec archiveSpec;
+    vorntest::TestArchive archiveSpec;
     archiveSpec.comment = "";
-    const auto archive = pack::BuildArchive(archiveSpec);
+    const auto archive = vorntest::BuildTestArchive(archiveSpec);
     EXPECT_EQ(GetU64(archive, 8), 1u);
     EXPECT_EQ(GetU64(archive, kHeader + 8), 0u);
 }
@@ -409,14 +413,14 @@ TEST(Prefix, ArchiveStartsRightAfterThePrefixBytes) {
     // A false magic: "VORN" with an unknown version word.
     const std::vector<uint8_t> falseMagic = {'V', 'O', 'R', 'N', 3, 0, 0, 0x8f};
     std::copy(falseMagic.begin(), falseMagic.end(), prefix.begin() + 100);
-    ArchiveSpec archiveSpec;
+    vorntest::TestArchive archiveSpec;
     archiveSpec.prefix = prefix;
     archiveSpec.entries = {Entry("a", Bytes("abc"))};
-    const auto archive = pack::BuildArchive(archiveSpec);
+    const auto archive = vorntest::BuildTestArchive(archiveSpec);
     const auto bare = [&] {
-        ArchiveSpec noPrefix = archiveSpec;
+        vorntest::TestArchive noPrefix = archiveSpec;
         noPrefix.prefix.clear();
-        return pack::BuildArchive(noPrefix);
+        return vorntest::BuildTestArchive(noPrefix);
     }();
     ASSERT_EQ(archive.size(), prefix.size() + bare.size());
     EXPECT_EQ(Slice(archive, 0, prefix.size()), prefix);
@@ -445,10 +449,10 @@ class BrokenForms : public ::testing::Test {
   protected:
     BrokenForms() {
         archiveSpec.entries = {Entry("first", Pattern(30)), Entry("second", Pattern(70, 3))};
-        sound = pack::BuildArchive(archiveSpec);
+        sound = vorntest::BuildTestArchive(archiveSpec);
         trailer = TrailerOffset(sound, 0, 2);
     }
-    ArchiveSpec archiveSpec;
+    vorntest::TestArchive archiveSpec;
     std::vector<uint8_t> sound;
     size_t trailer = 0;
     const size_t second = kHeader + kRecord + 36;
@@ -456,7 +460,7 @@ class BrokenForms : public ::testing::Test {
 
 TEST_F(BrokenForms, WrongCrcChangesOnlyTheRecordCrc) {
     archiveSpec.entries[1].crcOverride = 0xDEADBEEF;
-    const auto broken = pack::BuildArchive(archiveSpec);
+    const auto broken = vorntest::BuildTestArchive(archiveSpec);
     ASSERT_EQ(broken.size(), sound.size());
     EXPECT_TRUE(AllWithin(Differences(sound, broken), second + 32, 4));
     EXPECT_EQ(GetU32(broken, second + 32), 0xDEADBEEFu);
@@ -464,7 +468,7 @@ TEST_F(BrokenForms, WrongCrcChangesOnlyTheRecordCrc) {
 
 TEST_F(BrokenForms, LyingUnpackedSizeChangesOnlyThatField) {
     archiveSpec.entries[0].unpackedSizeOverride = 1ull << 40;
-    const auto broken = pack::BuildArchive(archiveSpec);
+    const auto broken = vorntest::BuildTestArchive(archiveSpec);
     ASSERT_EQ(broken.size(), sound.size());
     EXPECT_TRUE(AllWithin(Differences(sound, broken), kHeader + 16, 8));
     EXPECT_EQ(GetU64(broken, kHeader + 16), 1ull << 40);
@@ -472,7 +476,7 @@ TEST_F(BrokenForms, LyingUnpackedSizeChangesOnlyThatField) {
 
 TEST_F(BrokenForms, LyingStoredSizeKeepsTheRealDataArea) {
     archiveSpec.entries[0].storedSizeOverride = 0xFFFFFFFFFFull;
-    const auto broken = pack::BuildArchive(archiveSpec);
+    const auto broken = vorntest::BuildTestArchive(archiveSpec);
     ASSERT_EQ(broken.size(), sound.size());
     EXPECT_TRUE(AllWithin(Differences(sound, broken), kHeader + 8, 8));
     EXPECT_EQ(GetU64(broken, kHeader + 8), 0xFFFFFFFFFFull);
@@ -481,7 +485,7 @@ TEST_F(BrokenForms, LyingStoredSizeKeepsTheRealDataArea) {
 TEST_F(BrokenForms, RawDataAreaReplacesTheBlocks) {
     const std::vector<uint8_t> raw = {0x07, 0, 0, 0, 1, 2, 3};  // block type 7
     archiveSpec.entries[0].rawStoredData = raw;
-    const auto broken = pack::BuildArchive(archiveSpec);
+    const auto broken = vorntest::BuildTestArchive(archiveSpec);
     EXPECT_EQ(GetU64(broken, kHeader + 8), raw.size());
     EXPECT_EQ(GetU64(broken, kHeader + 16), 30u);
     EXPECT_EQ(GetU32(broken, kHeader + 32), BitwiseCrc32(Pattern(30)));
@@ -491,7 +495,7 @@ TEST_F(BrokenForms, RawDataAreaReplacesTheBlocks) {
 
 TEST_F(BrokenForms, EntryCountClaimChangesOnlyTheHeaderCount) {
     archiveSpec.entryCountOverride = 1000000;
-    const auto broken = pack::BuildArchive(archiveSpec);
+    const auto broken = vorntest::BuildTestArchive(archiveSpec);
     ASSERT_EQ(broken.size(), sound.size());
     EXPECT_TRUE(AllWithin(Differences(sound, broken), 8, 8));
     EXPECT_EQ(GetU64(broken, 8), 1000000u);
@@ -500,7 +504,7 @@ TEST_F(BrokenForms, EntryCountClaimChangesOnlyTheHeaderCount) {
 TEST_F(BrokenForms, NamesCrcAndLengthOverridesChangeOnlyTheTrailer) {
     archiveSpec.namesCrcOverride = 0x12345678;
     archiveSpec.namesLengthOverride = 3;
-    const auto broken = pack::BuildArchive(archiveSpec);
+    const auto broken = vorntest::BuildTestArchive(archiveSpec);
     ASSERT_EQ(broken.size(), sound.size());
     EXPECT_TRUE(AllWithin(Differences(sound, broken), trailer + 4, 8));
     EXPECT_EQ(GetU32(broken, trailer + 4), 0x12345678u);
@@ -509,7 +513,7 @@ TEST_F(BrokenForms, NamesCrcAndLengthOverridesChangeOnlyTheTrailer) {
 
 TEST_F(BrokenForms, NamesEncryptedByteWithAPlainTable) {
     archiveSpec.namesEncryptedOverride = 1;
-    const auto broken = pack::BuildArchive(archiveSpec);
+    const auto broken = vorntest::BuildTestArchive(archiveSpec);
     ASSERT_EQ(broken.size(), sound.size());
     EXPECT_EQ(Differences(sound, broken), std::vector<size_t>{trailer + 1});
 }

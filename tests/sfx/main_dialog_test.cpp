@@ -17,7 +17,7 @@ class MainDialogTest : public ::testing::Test {
     void SetUp() override { ResetFrontEndState(); }
 
     // Opens the installed archive the way start-up does and opens the dialog.
-    void Open(const pack::ArchiveSpec& archiveSpec) {
+    void Open(const vorntest::TestArchive& archiveSpec) {
         platform.InstallArchive(archiveSpec);
         sfx::g_pPlatform = &platform;
         ASSERT_EQ(platform.recorder.OpenStream(&sfx::g_hArchive, platform.ownPath.c_str(), nullptr,
@@ -35,8 +35,8 @@ class MainDialogTest : public ::testing::Test {
     FakePlatform platform;
 };
 
-pack::ArchiveSpec TwoFiles() {
-    pack::ArchiveSpec archiveSpec;
+vorntest::TestArchive TwoFiles() {
+    vorntest::TestArchive archiveSpec;
     archiveSpec.entries.push_back(Entry("a.txt", "alpha"));
     archiveSpec.entries.push_back(Entry("sub\\b.txt", "beta"));
     return archiveSpec;
@@ -53,7 +53,7 @@ TEST_F(MainDialogTest, WithoutCommentTheProgressAreaStaysVisible) {
 }
 
 TEST_F(MainDialogTest, CommentIsShownOverTheHiddenProgressArea) {
-    pack::ArchiveSpec archiveSpec = TwoFiles();
+    vorntest::TestArchive archiveSpec = TwoFiles();
     archiveSpec.comment = "Read me first.\r\nSecond line.";
     Open(archiveSpec);
     EXPECT_TRUE(dialog().commentView);
@@ -64,7 +64,7 @@ TEST_F(MainDialogTest, CommentIsShownOverTheHiddenProgressArea) {
 }
 
 TEST_F(MainDialogTest, FontFailureIsReportedAndTheCommentStillShown) {
-    pack::ArchiveSpec archiveSpec = TwoFiles();
+    vorntest::TestArchive archiveSpec = TwoFiles();
     archiveSpec.comment = "note";
     dialog().fontFails = true;
     Open(archiveSpec);
@@ -76,8 +76,8 @@ TEST_F(MainDialogTest, FontFailureIsReportedAndTheCommentStillShown) {
 }
 
 TEST_F(MainDialogTest, CommentClaimingGigabytesIsNotShown) {
-    pack::ArchiveSpec archiveSpec = TwoFiles();
-    pack::EntrySpec comment = Entry("$comments$", "short text");
+    vorntest::TestArchive archiveSpec = TwoFiles();
+    vorntest::TestEntry comment = Entry("$comments$", "short text");
     comment.unpackedSizeOverride = 5ull << 30;  // more than the low 32 bits can say
     archiveSpec.entries.push_back(comment);
     Open(archiveSpec);
@@ -86,7 +86,7 @@ TEST_F(MainDialogTest, CommentClaimingGigabytesIsNotShown) {
 }
 
 TEST_F(MainDialogTest, ExtractRemovesTheCommentForGoodAndStartsTheWorker) {
-    pack::ArchiveSpec archiveSpec = TwoFiles();
+    vorntest::TestArchive archiveSpec = TwoFiles();
     archiveSpec.comment = "note";
     Open(archiveSpec);
     fs::create_directories(platform.Host("C:\\Out"));
@@ -158,7 +158,7 @@ TEST_F(MainDialogTest, CloseAnsweredNoKeepsTheDialogOpen) {
 }
 
 TEST_F(MainDialogTest, CloseAnsweredYesCancelsAndEndsWithTwo) {
-    pack::ArchiveSpec archiveSpec = TwoFiles();
+    vorntest::TestArchive archiveSpec = TwoFiles();
     archiveSpec.comment = "note";
     Open(archiveSpec);
     platform.Answer({sfx::kAnswerYes});

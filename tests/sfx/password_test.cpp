@@ -15,9 +15,9 @@ class PasswordLoop : public ::testing::Test {
   protected:
     void SetUp() override {
         ResetFrontEndState();
-        pack::ArchiveSpec archiveSpec;
+        vorntest::TestArchive archiveSpec;
         for (const char* name : {"one.txt", "two.txt"}) {
-            pack::EntrySpec e = Entry(name, std::string("secret ") + name);
+            vorntest::TestEntry e = Entry(name, std::string("secret ") + name);
             e.password = kPassword;
             archiveSpec.entries.push_back(e);
         }

@@ -133,10 +133,10 @@ fs::path FakePlatform::Host(const std::string& path) const {
     return host;
 }
 
-void FakePlatform::InstallArchive(const pack::ArchiveSpec& archiveSpec) {
+void FakePlatform::InstallArchive(const vorntest::TestArchive& archiveSpec) {
     fs::path own = Host(ownPath);
     fs::create_directories(own.parent_path());
-    ASSERT_TRUE(pack::WriteWholeFile(own.string(), pack::BuildArchive(archiveSpec)));
+    ASSERT_TRUE(pack::WriteWholeFile(own.string(), vorntest::BuildTestArchive(archiveSpec)));
 }
 
 void FakePlatform::GetOwnPath(char* out, size_t capacity) {
@@ -252,8 +252,8 @@ std::vector<uint8_t> Bytes(const std::string& text) {
     return std::vector<uint8_t>(text.begin(), text.end());
 }
 
-pack::EntrySpec Entry(const std::string& name, const std::string& data) {
-    pack::EntrySpec e;
+vorntest::TestEntry Entry(const std::string& name, const std::string& data) {
+    vorntest::TestEntry e;
     e.name = name;
     e.data = Bytes(data);
     return e;

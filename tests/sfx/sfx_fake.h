@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "pack/archive_writer.h"
 #include "sfx/core/sfx_core.h"
+#include "test_archive.h"
 
 namespace sfx_test {
 
@@ -165,7 +165,7 @@ class FakePlatform final : public sfx::Platform {
     // The host path behind a path of the decisions: "X:\a\b" lies at root/X/a/b.
     fs::path Host(const std::string& path) const;
     // Writes an archive as the program's own file.
-    void InstallArchive(const pack::ArchiveSpec& archiveSpec);
+    void InstallArchive(const vorntest::TestArchive& archiveSpec);
     // Answers for the next message boxes, in order; when they run out every box gets fallback.
     void Answer(std::initializer_list<int> answers) {
         for (int a : answers) answers_.push_back(a);
@@ -202,6 +202,6 @@ void ResetFrontEndState();
 // Reads a whole host file; empty when missing.
 std::string ReadHostFile(const fs::path& path);
 std::vector<uint8_t> Bytes(const std::string& text);
-pack::EntrySpec Entry(const std::string& name, const std::string& data);
+vorntest::TestEntry Entry(const std::string& name, const std::string& data);
 
 }  // namespace sfx_test

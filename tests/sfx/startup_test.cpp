@@ -18,15 +18,15 @@ class StartUp : public ::testing::Test {
     FakePlatform platform;
 };
 
-pack::ArchiveSpec PlainArchive() {
-    pack::ArchiveSpec archiveSpec;
+vorntest::TestArchive PlainArchive() {
+    vorntest::TestArchive archiveSpec;
     archiveSpec.prefix = Bytes(std::string(300, 'x'));
     archiveSpec.entries.push_back(Entry("readme.txt", "hello"));
     return archiveSpec;
 }
 
-pack::ArchiveSpec EncipheredNames() {
-    pack::ArchiveSpec archiveSpec = PlainArchive();
+vorntest::TestArchive EncipheredNames() {
+    vorntest::TestArchive archiveSpec = PlainArchive();
     archiveSpec.namesPassword = "opensesame";
     return archiveSpec;
 }
@@ -68,7 +68,7 @@ TEST_F(StartUp, NonEmptyBuiltInDestinationIsShownUnchanged) {
 }
 
 TEST_F(StartUp, CorruptArchiveIsReportedAndTheDialogNeverShown) {
-    std::vector<uint8_t> bytes = pack::BuildArchive(PlainArchive());
+    std::vector<uint8_t> bytes = vorntest::BuildTestArchive(PlainArchive());
     bytes.resize(300 + 24 + 20);  // cut inside the first entry record
     fs::create_directories(platform.Host("C:\\Tools"));
     ASSERT_TRUE(pack::WriteWholeFile(platform.Host(platform.ownPath).string(), bytes));

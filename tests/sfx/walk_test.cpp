@@ -20,7 +20,8 @@ class Walk : public ::testing::Test {
     }
 
     // Opens the archive and the dialog with the destination C:\Out (existing), then runs one walk.
-    void Prepare(const pack::ArchiveSpec& archiveSpec, const std::string& destination = "C:\\Out") {
+    void Prepare(const vorntest::TestArchive& archiveSpec,
+                 const std::string& destination = "C:\\Out") {
         platform.InstallArchive(archiveSpec);
         sfx::g_pPlatform = &platform;
         ASSERT_EQ(platform.recorder.OpenStream(&sfx::g_hArchive, platform.ownPath.c_str(), nullptr,
@@ -39,7 +40,7 @@ class Walk : public ::testing::Test {
 };
 
 TEST_F(Walk, SkipsCommentCreatesLevelsAndCountsEveryEntryButTheComment) {
-    pack::ArchiveSpec archiveSpec;
+    vorntest::TestArchive archiveSpec;
     archiveSpec.entries.push_back(Entry("top.txt", "top"));
     archiveSpec.entries.push_back(Entry("a\\b\\c.txt", "deep"));
     archiveSpec.comment = "a comment";
@@ -75,7 +76,7 @@ TEST_F(Walk, NamesAreSpelledForTheSystemButLookedUpAsStored) {
     // A code-page name that the system spells in two bytes, and one that grows past the limit.
     const std::string stored = "caf\xe9.txt";
     const std::string longStored = std::string(200, 'n') + "\xe9";
-    pack::ArchiveSpec archiveSpec;
+    vorntest::TestArchive archiveSpec;
     archiveSpec.entries.push_back(Entry(stored, "coffee"));
     archiveSpec.entries.push_back(Entry(longStored, "long"));
     Prepare(archiveSpec);
@@ -95,7 +96,7 @@ TEST_F(Walk, NamesAreSpelledForTheSystemButLookedUpAsStored) {
 }
 
 TEST_F(Walk, CompletionAnsweredYesEndsTheDialogWithZero) {
-    pack::ArchiveSpec archiveSpec;
+    vorntest::TestArchive archiveSpec;
     archiveSpec.entries.push_back(Entry("x.txt", "x"));
     Prepare(archiveSpec);
     platform.Answer({sfx::kAnswerYes});
@@ -104,7 +105,7 @@ TEST_F(Walk, CompletionAnsweredYesEndsTheDialogWithZero) {
 }
 
 TEST_F(Walk, OnlyACommentWritesNothingAndStillAsksTheCompletionQuestion) {
-    pack::ArchiveSpec archiveSpec;
+    vorntest::TestArchive archiveSpec;
     archiveSpec.comment = "only a comment";
     Prepare(archiveSpec);
     RunWalk();
@@ -119,7 +120,7 @@ class Overwrite : public Walk {
   protected:
     void SetUp() override {
         Walk::SetUp();
-        pack::ArchiveSpec archiveSpec;
+        vorntest::TestArchive archiveSpec;
         archiveSpec.entries.push_back(Entry("a.txt", "new a"));
         archiveSpec.entries.push_back(Entry("b.txt", "new b"));
         Prepare(archiveSpec);
@@ -164,7 +165,7 @@ TEST_F(Overwrite, CheckedBoxReplacesWithoutAQuestion) {
 }
 
 TEST_F(Walk, DirectoryInTheWayIsAskedAboutThenFailsCountedNotListed) {
-    pack::ArchiveSpec archiveSpec;
+    vorntest::TestArchive archiveSpec;
     archiveSpec.entries.push_back(Entry("dir", "data"));
     Prepare(archiveSpec);
     fs::create_directories(platform.Host("C:\\Out\\dir"));
@@ -183,7 +184,7 @@ TEST_F(Walk, UnsafeNamesAreRefusedCountedNotListedAndNothingLeavesTheDestination
                                              "/escape7.txt",         "..",
                                              "ok\\.. \\escape8.txt", "CON",
                                              "sub\\nul.txt"};
-    pack::ArchiveSpec archiveSpec;
+    vorntest::TestArchive archiveSpec;
     for (const auto& name : unsafe) archiveSpec.entries.push_back(Entry(name, "bad"));
     archiveSpec.entries.push_back(Entry("fine.txt", "good"));
     Prepare(archiveSpec);
@@ -207,7 +208,7 @@ TEST_F(Walk, UnsafeNamesAreRefusedCountedNotListedAndNothingLeavesTheDestination
 TEST_F(Walk, TooLongPathIsRefusedNamingTheEntryAndNeverCut) {
     std::string longName = std::string(200, 'n') + ".txt";
     std::string longer = std::string(240, 'm') + ".txt";  // "Current file: " would not fit
-    pack::ArchiveSpec archiveSpec;
+    vorntest::TestArchive archiveSpec;
     archiveSpec.entries.push_back(Entry(longName, "long"));
     archiveSpec.entries.push_back(Entry(longer, "longer"));
     archiveSpec.entries.push_back(Entry("short.txt", "short"));
@@ -236,7 +237,7 @@ TEST_F(Walk, LongestPathWhoseMessagesFitIsExtracted) {
     std::string destination = "C:\\Out\\";
     size_t question = std::string("File  exists already, ovewrite it?").size();
     std::string name(255 - question - destination.size(), 'f');
-    pack::ArchiveSpec archiveSpec;
+    vorntest::TestArchive archiveSpec;
     archiveSpec.entries.push_back(Entry(name, "edge"));
     archiveSpec.entries.push_back(Entry(name + "g", "over"));
     Prepare(archiveSpec, destination);
@@ -246,7 +247,7 @@ TEST_F(Walk, LongestPathWhoseMessagesFitIsExtracted) {
 }
 
 TEST_F(Walk, EnumerationErrorIsReportedAndEndsTheWalk) {
-    pack::ArchiveSpec archiveSpec;
+    vorntest::TestArchive archiveSpec;
     archiveSpec.entries.push_back(Entry("one.txt", "1"));
     archiveSpec.entries.push_back(Entry("two.txt", "2"));
     Prepare(archiveSpec);
@@ -260,9 +261,9 @@ TEST_F(Walk, EnumerationErrorIsReportedAndEndsTheWalk) {
 }
 
 TEST_F(Walk, EveryEntryFailingEndsWithNOfN) {
-    pack::ArchiveSpec archiveSpec;
+    vorntest::TestArchive archiveSpec;
     for (const char* name : {"p.txt", "q.txt"}) {
-        pack::EntrySpec e = Entry(name, "data");
+        vorntest::TestEntry e = Entry(name, "data");
         e.crcOverride = 0x12345678;
         archiveSpec.entries.push_back(e);
     }
@@ -277,7 +278,7 @@ TEST_F(Walk, EveryEntryFailingEndsWithNOfN) {
 }
 
 TEST_F(Walk, SecondRunEmptiesTheListAndCountsFromZero) {
-    pack::ArchiveSpec archiveSpec;
+    vorntest::TestArchive archiveSpec;
     archiveSpec.entries.push_back(Entry("r.txt", "r"));
     Prepare(archiveSpec);
     dialog().checked[IDC_OVERWRITE] = true;
@@ -290,8 +291,8 @@ TEST_F(Walk, SecondRunEmptiesTheListAndCountsFromZero) {
 }
 
 TEST_F(Walk, CloseDuringAnEntryStopsQuietlyAndRemovesThePartialFile) {
-    pack::ArchiveSpec archiveSpec;
-    pack::EntrySpec big = Entry("big.bin", std::string(300000, 'z'));
+    vorntest::TestArchive archiveSpec;
+    vorntest::TestEntry big = Entry("big.bin", std::string(300000, 'z'));
     big.blockSize = 4096;  // many blocks, so the cancel lands inside the entry
     archiveSpec.entries.push_back(big);
     archiveSpec.entries.push_back(Entry("after.txt", "after"));
@@ -320,7 +321,7 @@ TEST_F(Walk, CloseDuringAnEntryStopsQuietlyAndRemovesThePartialFile) {
 }
 
 TEST_F(Walk, CloseJustBeforeAnExtractionStartsIsNotLostInTheLibrary) {
-    pack::ArchiveSpec archiveSpec;
+    vorntest::TestArchive archiveSpec;
     archiveSpec.entries.push_back(Entry("first.txt", "1"));
     Prepare(archiveSpec);
     // Confirmed after the walk's test of the flag, before the library's call resets its event.
@@ -336,7 +337,7 @@ TEST(WalkPosix, NamesWithBackslashesLandInNativeFolders) {
     FakePlatform platform;
     platform.style = sfx::PathStyle::Posix;
     platform.ownPath = (platform.root / "bin" / "pack").string();
-    pack::ArchiveSpec archiveSpec;
+    vorntest::TestArchive archiveSpec;
     archiveSpec.entries.push_back(Entry("docs\\guide.txt", "guide"));
     archiveSpec.entries.push_back(Entry("..\\out.txt", "bad"));
     platform.InstallArchive(archiveSpec);

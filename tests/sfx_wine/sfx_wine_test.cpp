@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "pack/archive_writer.h"
 #include "pack/self_extractor.h"
 #include "sfx_driver.h"
+#include "test_archive.h"
 
 namespace {
 
@@ -89,9 +89,9 @@ std::vector<uint8_t> SampleData(size_t size, uint32_t seed) {
     return out;
 }
 
-pack::EntrySpec Entry(const std::string& name, std::vector<uint8_t> data,
-                      pack::Method method = pack::Method::Compressed) {
-    pack::EntrySpec entry;
+vorntest::TestEntry Entry(const std::string& name, std::vector<uint8_t> data,
+                          pack::Method method = pack::Method::Compressed) {
+    vorntest::TestEntry entry;
     entry.name = name;
     entry.data = std::move(data);
     entry.method = method;
@@ -100,11 +100,11 @@ pack::EntrySpec Entry(const std::string& name, std::vector<uint8_t> data,
 
 // Blocks stand alone, so one encoded block repeated is a valid entry: it costs one block's
 // encoding to build and the decoder its whole size to work through.
-pack::EntrySpec RepeatedBlockEntry(const std::string& name, const std::vector<uint8_t>& block,
-                                   int copies) {
-    std::vector<uint8_t> encoded =
-        pack::EncodeEntryData(block, pack::Method::Compressed, uint32_t(block.size()), {}, nullptr);
-    pack::EntrySpec entry = Entry(name, {});
+vorntest::TestEntry RepeatedBlockEntry(const std::string& name, const std::vector<uint8_t>& block,
+                                       int copies) {
+    std::vector<uint8_t> encoded = vorntest::EncodeTestEntryData(
+        block, pack::Method::Compressed, uint32_t(block.size()), {}, nullptr);
+    vorntest::TestEntry entry = Entry(name, {});
     entry.rawStoredData.emplace();
     for (int i = 0; i < copies; ++i) {
         entry.data.insert(entry.data.end(), block.begin(), block.end());
@@ -170,15 +170,15 @@ class SelfExtractor : public ::testing::Test {
     }
 
     // Writes stub (the built one unless given) and archive as the program file.
-    void Write(pack::ArchiveSpec archiveSpec, const fs::path& exe = {},
+    void Write(vorntest::TestArchive archiveSpec, const fs::path& exe = {},
                const std::vector<uint8_t>& stub = Stub()) {
         archiveSpec.prefix = stub;
         exe_ = exe.empty() ? (folder_ / "setup.exe").string() : exe.string();
-        WriteAll(exe_, pack::BuildArchive(archiveSpec));
+        WriteAll(exe_, vorntest::BuildTestArchive(archiveSpec));
     }
 
     // Writes the program file and starts it.
-    void Launch(pack::ArchiveSpec archiveSpec, const fs::path& exe = {},
+    void Launch(vorntest::TestArchive archiveSpec, const fs::path& exe = {},
                 const std::vector<uint8_t>& stub = Stub()) {
         Write(std::move(archiveSpec), exe, stub);
         ASSERT_TRUE(program_.Start(exe_)) << "cannot start " << exe_;
@@ -237,7 +237,7 @@ class SelfExtractor : public ::testing::Test {
 // --- Start-up -------------------------------------------------------------------------------
 
 TEST_F(SelfExtractor, ArchiveWithoutCommentOpensIdleWithProgramFolderAsDestination) {
-    pack::ArchiveSpec archiveSpec;
+    vorntest::TestArchive archiveSpec;
     auto readme = SampleData(3000, 1);
     auto nested = SampleData(70000, 2);
     auto empty = std::vector<uint8_t>();
@@ -294,7 +294,7 @@ TEST_F(SelfExtractor, SampleInADownloadsFolderProposesThatFolderAndShowsItsComme
     std::vector<uint8_t> comment =
         ReadAll(WindowsPathFromUnix(VORN_SOURCE_DIR) + "\\examples\\sample-comment.txt");
     ASSERT_FALSE(comment.empty());
-    pack::ArchiveSpec archiveSpec;
+    vorntest::TestArchive archiveSpec;
     archiveSpec.entries.push_back(Entry("sample\\README.txt", SampleData(900, 29)));
     archiveSpec.comment = std::string(comment.begin(), comment.end());
     Launch(archiveSpec, downloads / "sample-setup.exe");
@@ -316,7 +316,7 @@ TEST_F(SelfExtractor, BuiltInDestinationIsProposedAndExtractedInto) {
     std::vector<uint8_t> stub = Stub();
     std::string error;
     ASSERT_TRUE(pack::SetBuiltInDestination(stub, preset, &error)) << error;
-    pack::ArchiveSpec archiveSpec;
+    vorntest::TestArchive archiveSpec;
     auto data = SampleData(3000, 30);
     archiveSpec.entries.push_back(Entry("inner\\file.txt", data));
     Launch(archiveSpec, {}, stub);
@@ -334,7 +334,7 @@ TEST_F(SelfExtractor, BuiltInDestinationIsProposedAndExtractedInto) {
 
 // Signed after packing, the program carries the signature's certificate table after its archive.
 TEST_F(SelfExtractor, SignedSelfExtractorVerifiesAndExtracts) {
-    pack::ArchiveSpec archiveSpec;
+    vorntest::TestArchive archiveSpec;
     auto data = SampleData(20000, 31);
     archiveSpec.entries.push_back(Entry("signed\\data.txt", data));
     archiveSpec.comment = "Signed by its publisher.";
@@ -360,7 +360,7 @@ TEST_F(SelfExtractor, SignedSelfExtractorVerifiesAndExtracts) {
 
 TEST_F(SelfExtractor, ProgramInADriveRootOffersTheRootAsDestination) {
     const fs::path exe = "C:\\vorn_sfx_root_test.exe";
-    pack::ArchiveSpec archiveSpec;
+    vorntest::TestArchive archiveSpec;
     archiveSpec.entries.push_back(Entry("file.txt", SampleData(100, 28)));
     Launch(archiveSpec, exe);
     HWND main = MainDialog();
@@ -372,7 +372,7 @@ TEST_F(SelfExtractor, ProgramInADriveRootOffersTheRootAsDestination) {
 }
 
 TEST_F(SelfExtractor, CorruptArchiveShowsOneErrorBoxAndNoMainDialog) {
-    pack::ArchiveSpec archiveSpec;
+    vorntest::TestArchive archiveSpec;
     archiveSpec.entries.push_back(Entry("one.txt", SampleData(500, 3)));
     archiveSpec.entries.push_back(Entry("two.txt", SampleData(500, 4)));
     archiveSpec.entryCountOverride = 7;  // the records run out long before the seventh
@@ -389,7 +389,7 @@ TEST_F(SelfExtractor, CorruptArchiveShowsOneErrorBoxAndNoMainDialog) {
 class ArchivePassword : public SelfExtractor {
   protected:
     void LaunchLocked() {
-        pack::ArchiveSpec archiveSpec;
+        vorntest::TestArchive archiveSpec;
         archiveSpec.entries.push_back(Entry("inside.txt", contents_));
         archiveSpec.namesPassword = "open sesame";
         Launch(archiveSpec);
@@ -446,7 +446,7 @@ TEST_F(ArchivePassword, RightPasswordOpensTheArchive) {
 }
 
 TEST_F(ArchivePassword, LongPasswordReachesTheLibraryAsItsFirst127Characters) {
-    pack::ArchiveSpec archiveSpec;
+    vorntest::TestArchive archiveSpec;
     archiveSpec.entries.push_back(Entry("inside.txt", contents_));
     archiveSpec.namesPassword = std::string(127, 'k');
     Launch(archiveSpec);
@@ -469,7 +469,7 @@ TEST_F(SelfExtractor, CommentIsShownUntilExtractReplacesItWithTheProgressArea) {
         "-------------\r\n"
         "Everything in this archive lands beside the program.\r\n"
         "Press Extract to begin.";
-    pack::ArchiveSpec archiveSpec;
+    vorntest::TestArchive archiveSpec;
     auto tool = SampleData(40000, 6);
     auto notes = SampleData(800, 7);
     archiveSpec.entries.push_back(Entry("bin\\tool.dll", tool));
@@ -528,7 +528,7 @@ TEST_F(SelfExtractor, CommentIsShownUntilExtractReplacesItWithTheProgressArea) {
 }
 
 TEST_F(SelfExtractor, CancelledFolderBrowserLeavesTheDestination) {
-    pack::ArchiveSpec archiveSpec;
+    vorntest::TestArchive archiveSpec;
     archiveSpec.entries.push_back(Entry("file.txt", SampleData(100, 26)));
     Launch(archiveSpec);
     HWND main = MainDialog();
@@ -550,7 +550,7 @@ TEST_F(SelfExtractor, DriveRootDestinationTakesTheEntriesDirectly) {
     const fs::path landing = "C:\\vorn_sfx_root_test";
     std::error_code ignored;
     fs::remove_all(landing, ignored);
-    pack::ArchiveSpec archiveSpec;
+    vorntest::TestArchive archiveSpec;
     auto data = SampleData(700, 27);
     archiveSpec.entries.push_back(Entry("vorn_sfx_root_test\\inner\\file.txt", data));
     Launch(archiveSpec);
@@ -565,7 +565,7 @@ TEST_F(SelfExtractor, DriveRootDestinationTakesTheEntriesDirectly) {
 }
 
 TEST_F(SelfExtractor, MissingDestinationIsCreatedOnlyAfterYes) {
-    pack::ArchiveSpec archiveSpec;
+    vorntest::TestArchive archiveSpec;
     auto data = SampleData(12000, 8);
     archiveSpec.entries.push_back(Entry("sub\\data.bin", data));
     Launch(archiveSpec);
@@ -593,7 +593,7 @@ TEST_F(SelfExtractor, MissingDestinationIsCreatedOnlyAfterYes) {
 }
 
 TEST_F(SelfExtractor, RelativeDestinationLandsUnderTheProgramFolder) {
-    pack::ArchiveSpec archiveSpec;
+    vorntest::TestArchive archiveSpec;
     auto data = SampleData(2000, 9);
     archiveSpec.entries.push_back(Entry("file.txt", data));
     Launch(archiveSpec);
@@ -612,7 +612,7 @@ TEST_F(SelfExtractor, RelativeDestinationLandsUnderTheProgramFolder) {
 // --- Extraction worker ----------------------------------------------------------------------
 
 TEST_F(SelfExtractor, OverwriteQuestionThenSecondRunWithOverwriteAll) {
-    pack::ArchiveSpec archiveSpec;
+    vorntest::TestArchive archiveSpec;
     auto a = SampleData(3000, 10), b = SampleData(3000, 11), c = SampleData(3000, 12);
     archiveSpec.entries.push_back(Entry("a.txt", a));
     archiveSpec.entries.push_back(Entry("b.txt", b));
@@ -664,7 +664,7 @@ TEST_F(SelfExtractor, OverwriteQuestionThenSecondRunWithOverwriteAll) {
 }
 
 TEST_F(SelfExtractor, ArchiveWithNoEntriesFinishesAtOnceWithoutTouchingTheLines) {
-    Launch(pack::ArchiveSpec{});
+    Launch(vorntest::TestArchive{});
     HWND main = MainDialog();
     ASSERT_TRUE(main) << Windows();
     ASSERT_TRUE(Press(main, kExtract));
@@ -679,7 +679,7 @@ TEST_F(SelfExtractor, ArchiveWithNoEntriesFinishesAtOnceWithoutTouchingTheLines)
 }
 
 TEST_F(SelfExtractor, CommentOnlyArchiveWritesNothing) {
-    pack::ArchiveSpec archiveSpec;
+    vorntest::TestArchive archiveSpec;
     archiveSpec.comment = "Nothing but these words.";
     Launch(archiveSpec);
     HWND main = MainDialog();
@@ -697,7 +697,7 @@ TEST_F(SelfExtractor, CommentOnlyArchiveWritesNothing) {
 }
 
 TEST_F(SelfExtractor, DamagedEntryIsReportedUnderItsNameAndTheWalkGoesOn) {
-    pack::ArchiveSpec archiveSpec;
+    vorntest::TestArchive archiveSpec;
     auto bad = SampleData(5000, 23), good = SampleData(5000, 24);
     archiveSpec.entries.push_back(Entry("bad.txt", bad));
     archiveSpec.entries.back().crcOverride = 0x12345678;
@@ -720,7 +720,7 @@ TEST_F(SelfExtractor, DamagedEntryIsReportedUnderItsNameAndTheWalkGoesOn) {
 }
 
 TEST_F(SelfExtractor, FolderInTheWayOfAnEntryIsAskedAboutThenReported) {
-    pack::ArchiveSpec archiveSpec;
+    vorntest::TestArchive archiveSpec;
     archiveSpec.entries.push_back(Entry("clash.txt", SampleData(300, 25)));
     fs::create_directories(folder_ / "clash.txt");
     Launch(archiveSpec);
@@ -748,7 +748,7 @@ TEST_F(SelfExtractor, UnsafeEntryNamesAreRefusedWithABoxCaptionedByTheName) {
     const std::vector<std::string> unsafe = {"..\\escaped.txt", "\\rooted.txt",
                                              "C:\\vorn_sfx_drive.txt", "a\\..\\..\\up.txt",
                                              "/slashed.txt"};
-    pack::ArchiveSpec archiveSpec;
+    vorntest::TestArchive archiveSpec;
     for (size_t i = 0; i < unsafe.size(); ++i) {
         archiveSpec.entries.push_back(Entry(unsafe[i], SampleData(100, 14 + uint32_t(i))));
     }
@@ -787,7 +787,7 @@ TEST_F(SelfExtractor, UnsafeEntryNamesAreRefusedWithABoxCaptionedByTheName) {
 TEST_F(SelfExtractor, Utf8NamesKeepTheirLettersOnDiskInTheListAndTheCurrentFileLine) {
     const std::vector<std::string> names = {"café.txt", "Ελληνικά\\σημειώσεις.txt",
                                             "Кириллица\\Документы\\файл.txt", "日本語\\資料.txt"};
-    pack::ArchiveSpec archiveSpec;
+    vorntest::TestArchive archiveSpec;
     std::vector<std::vector<uint8_t>> contents;
     for (size_t i = 0; i < names.size(); ++i) {
         contents.push_back(SampleData(2000 + 100 * i, 40 + uint32_t(i)));
@@ -819,7 +819,7 @@ TEST_F(SelfExtractor, CodePageNameIsReadInTheSystemCodePage) {
     wchar_t letter[2] = {};
     ASSERT_EQ(MultiByteToWideChar(std::atoi(digits), 0, "\xe9", 1, letter, 1), 1) << digits;
     const std::string shown = "caf" + Narrow(letter) + ".txt";
-    pack::ArchiveSpec archiveSpec;
+    vorntest::TestArchive archiveSpec;
     auto data = SampleData(500, 45);
     archiveSpec.entries.push_back(Entry("caf\xe9.txt", data));
     Launch(archiveSpec);
@@ -837,7 +837,7 @@ TEST_F(SelfExtractor, CodePageNameIsReadInTheSystemCodePage) {
 // --- Per-entry password ---------------------------------------------------------------------
 
 TEST_F(SelfExtractor, EntryPasswordPromptRefusesShortAndWrongAndKeepsTheRightOne) {
-    pack::ArchiveSpec archiveSpec;
+    vorntest::TestArchive archiveSpec;
     auto plain = SampleData(2000, 16), first = SampleData(30000, 17),
          second = SampleData(30000, 18), third = SampleData(500, 19);
     archiveSpec.entries.push_back(Entry("plain.txt", plain));
@@ -916,7 +916,7 @@ TEST_F(SelfExtractor, EntryPasswordPromptRefusesShortAndWrongAndKeepsTheRightOne
 // --- Close during a run ---------------------------------------------------------------------
 
 TEST_F(SelfExtractor, CloseDuringARunCancelsAndRemovesThePartialFile) {
-    pack::ArchiveSpec archiveSpec;
+    vorntest::TestArchive archiveSpec;
     auto first = SampleData(4000, 20);
     archiveSpec.entries.push_back(Entry("first.txt", first));
     archiveSpec.entries.push_back(

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "pack/archive_writer.h"
 #include "process_support.h"
+#include "test_archive.h"
 
 namespace tooltest {
 namespace {
@@ -377,17 +377,17 @@ TEST(ToolOverwrite, TheTerminalQuestionTakesYesNoAllAndQuit) {
 
 TEST(ToolSafety, HostileNamesAreRefusedAndNothingLandsOutsideTheDestination) {
     ScratchFolder scratch;
-    pack::ArchiveSpec archiveSpec;
+    vorntest::TestArchive archiveSpec;
     for (const char* name : {"..\\escape.txt", "\\rooted.txt", "C:\\drive.txt",
                              "inner\\..\\..\\up.txt", "/slash.txt", "good\\kept.txt"}) {
-        pack::EntrySpec e;
+        vorntest::TestEntry e;
         e.name = name;
         std::string text = std::string("payload of ") + name;
         e.data.assign(text.begin(), text.end());
         archiveSpec.entries.push_back(e);
     }
     fs::path archive = scratch / "hostile.vorn";
-    ASSERT_TRUE(pack::WriteWholeFile(archive.string(), pack::BuildArchive(archiveSpec)));
+    ASSERT_TRUE(pack::WriteWholeFile(archive.string(), vorntest::BuildTestArchive(archiveSpec)));
     fs::path dest = scratch / "a" / "b" / "dest";
     fs::create_directories(dest);
     RunResult extract = Vorn({"x", archive.string(), "-o", dest.string()});
@@ -407,14 +407,14 @@ TEST(ToolSafety, HostileNamesAreRefusedAndNothingLandsOutsideTheDestination) {
 
 TEST(ToolSafety, ControlBytesInNamesAndCommentsNeverReachTheTerminal) {
     ScratchFolder scratch;
-    pack::ArchiveSpec archiveSpec;
-    pack::EntrySpec e;
+    vorntest::TestArchive archiveSpec;
+    vorntest::TestEntry e;
     e.name = "evil\x1b]0;title\x07name.txt";
     e.data = {'x'};
     archiveSpec.entries.push_back(e);
     archiveSpec.comment = "line one\n\x1b[2Jline two";
     fs::path archive = scratch / "escape.vorn";
-    ASSERT_TRUE(pack::WriteWholeFile(archive.string(), pack::BuildArchive(archiveSpec)));
+    ASSERT_TRUE(pack::WriteWholeFile(archive.string(), vorntest::BuildTestArchive(archiveSpec)));
     RunResult list = Vorn({"list", archive.string()});
     ASSERT_EQ(list.exitCode, 0) << list.err;
     EXPECT_EQ(list.out.find('\x1b'), std::string::npos);
@@ -468,11 +468,12 @@ TEST(ToolNames, Utf8NamesKeepTheirLettersAndOtherBytesAreRefusedOrEscaped) {
               std::string::npos)
         << refused.err;
     EXPECT_FALSE(fs::exists(scratch / "l.vorn"));
-    pack::ArchiveSpec older;
-    pack::EntrySpec entry;
+    vorntest::TestArchive older;
+    vorntest::TestEntry entry;
     entry.name = "caf\xe9 \xc3.txt";
     older.entries.push_back(entry);
-    ASSERT_TRUE(pack::WriteWholeFile((scratch / "old.vorn").string(), pack::BuildArchive(older)));
+    ASSERT_TRUE(
+        pack::WriteWholeFile((scratch / "old.vorn").string(), vorntest::BuildTestArchive(older)));
     EXPECT_NE(Vorn({"list", (scratch / "old.vorn").string()}).out.find("caf\\xE9 \\xC3.txt"),
               std::string::npos);
     EXPECT_NE(Vorn({"list", "--json", (scratch / "old.vorn").string()})
@@ -482,17 +483,17 @@ TEST(ToolNames, Utf8NamesKeepTheirLettersAndOtherBytesAreRefusedOrEscaped) {
 
 TEST(ToolDamage, TruncatedArchiveAndCorruptEntryGetTheirExitCodes) {
     ScratchFolder scratch;
-    pack::ArchiveSpec archiveSpec;
-    pack::EntrySpec good;
+    vorntest::TestArchive archiveSpec;
+    vorntest::TestEntry good;
     good.name = "good.txt";
     std::string text = SampleBytes(3000, 9);
     good.data.assign(text.begin(), text.end());
     good.method = pack::Method::Compressed;
-    pack::EntrySpec bad = good;
+    vorntest::TestEntry bad = good;
     bad.name = "bad.txt";
     bad.crcOverride = 0x12345678;
     archiveSpec.entries = {good, bad};
-    std::vector<uint8_t> bytes = pack::BuildArchive(archiveSpec);
+    std::vector<uint8_t> bytes = vorntest::BuildTestArchive(archiveSpec);
     fs::path corrupt = scratch / "corrupt.vorn";
     ASSERT_TRUE(pack::WriteWholeFile(corrupt.string(), bytes));
 

@@ -1,7 +1,7 @@
-// The streaming archive writer: its files must equal BuildArchive's bytes for the same entries,
-// whether the data comes from memory or from files read block by block, and its failures must
-// leave a message and stop the writer.
-#include "pack/archive_file_writer.h"
+// The archive writer into files: its files must equal the bytes it writes into memory for the
+// same entries, whether the data comes from memory or from files read block by block, and its
+// failures must leave a message and stop the writer.
+#include "pack/archive_writer.h"
 
 #include <gtest/gtest.h>
 
@@ -9,14 +9,15 @@
 #include <vector>
 
 #include "byte_reading.h"
-#include "pack/archive_writer.h"
+#include "test_archive.h"
 
 namespace {
 
 using namespace packtest;
-using pack::ArchiveFileWriter;
-using pack::ArchiveSpec;
-using pack::EntrySpec;
+using pack::ArchiveWriter;
+using pack::Status;
+using vorntest::TestArchive;
+using vorntest::TestEntry;
 
 std::string TempPath(const std::string& name) {
     // The test's own name keeps tests that run side by side off each other's files.
@@ -30,40 +31,34 @@ std::vector<uint8_t> ReadBack(const std::string& path) {
     return bytes;
 }
 
-EntrySpec Entry(const std::string& name, std::vector<uint8_t> data) {
-    EntrySpec entry;
+vorntest::TestEntry Entry(const std::string& name, std::vector<uint8_t> data) {
+    vorntest::TestEntry entry;
     entry.name = name;
     entry.data = std::move(data);
     return entry;
 }
 
-// Writes archiveSpec's entries through the streaming writer, entries as they are.
-std::vector<uint8_t> StreamSpec(const ArchiveSpec& archiveSpec, const std::string& name) {
+// Writes archiveSpec through the writer into a file, and reads the file back.
+std::vector<uint8_t> StreamSpec(const vorntest::TestArchive& archiveSpec, const std::string& name) {
     const std::string path = TempPath(name);
-    ArchiveFileWriter writer;
-    EXPECT_TRUE(writer.Open(path, archiveSpec.prefix, archiveSpec.flags)) << writer.Error();
-    for (const EntrySpec& entry : archiveSpec.entries) {
-        EXPECT_TRUE(writer.AddEntry(entry)) << writer.Error();
-    }
-    EXPECT_TRUE(writer.Finish(archiveSpec.comment, archiveSpec.namesPassword,
-                              archiveSpec.paddingByte, archiveSpec.commentMethod))
-        << writer.Error();
+    ArchiveWriter writer;
+    EXPECT_EQ(vorntest::WriteTestArchive(archiveSpec, path, writer), Status::Ok) << writer.Error();
     auto bytes = ReadBack(path);
     std::remove(path.c_str());
     return bytes;
 }
 
-ArchiveSpec MixedSpec() {
-    ArchiveSpec archiveSpec;
+vorntest::TestArchive MixedSpec() {
+    vorntest::TestArchive archiveSpec;
     archiveSpec.prefix = Pattern(777, 9);
-    archiveSpec.flags = pack::kFlagLocked;
-    EntrySpec empty = Entry("empty", {});
-    EntrySpec odd = Entry("dir\\odd.bin", Pattern(134, 2));
+    archiveSpec.flags = format::kFlagLocked;
+    vorntest::TestEntry empty = Entry("empty", {});
+    vorntest::TestEntry odd = Entry("dir\\odd.bin", Pattern(134, 2));
     odd.attributes = 0x01;
     odd.fileTime = 0x01D000000000ABCDull;
-    EntrySpec split = Entry("dir\\sub\\split.bin", Pattern(1000, 3));
+    vorntest::TestEntry split = Entry("dir\\sub\\split.bin", Pattern(1000, 3));
     split.blockSize = 96;
-    EntrySpec secret = Entry("secret.bin", Pattern(300, 4));
+    vorntest::TestEntry secret = Entry("secret.bin", Pattern(300, 4));
     secret.blockSize = 128;
     secret.password = "entry password";
     archiveSpec.entries = {empty, odd, split, secret};
@@ -73,30 +68,30 @@ ArchiveSpec MixedSpec() {
     return archiveSpec;
 }
 
-// ---- Same bytes as the in-memory builder
+// ---- Same bytes as into memory
 
-TEST(StreamingWriter, EntriesFromMemoryGiveBuildArchiveBytes) {
-    const ArchiveSpec archiveSpec = MixedSpec();
-    EXPECT_EQ(StreamSpec(archiveSpec, "mixed.bin"), pack::BuildArchive(archiveSpec));
+TEST(StreamingWriter, FileGetsTheBytesWrittenIntoMemory) {
+    const vorntest::TestArchive archiveSpec = MixedSpec();
+    EXPECT_EQ(StreamSpec(archiveSpec, "mixed.bin"), vorntest::BuildTestArchive(archiveSpec));
 }
 
-TEST(StreamingWriter, EmptyArchiveGivesBuildArchiveBytes) {
-    EXPECT_EQ(StreamSpec(ArchiveSpec{}, "empty.bin"), pack::BuildArchive(ArchiveSpec{}));
+TEST(StreamingWriter, EmptyArchiveGetsTheSameBytes) {
+    EXPECT_EQ(StreamSpec(vorntest::TestArchive{}, "empty.bin"), vorntest::BuildTestArchive(vorntest::TestArchive{}));
 }
 
 TEST(StreamingWriter, BrokenFormsOfEntriesAreWrittenAlike) {
-    ArchiveSpec archiveSpec;
-    EntrySpec wrongCrc = Entry("crc", Pattern(40));
+    vorntest::TestArchive archiveSpec;
+    vorntest::TestEntry wrongCrc = Entry("crc", Pattern(40));
     wrongCrc.crcOverride = 0x01020304;
     wrongCrc.unpackedSizeOverride = 99;
-    EntrySpec raw = Entry("raw", Pattern(40, 5));
+    vorntest::TestEntry raw = Entry("raw", Pattern(40, 5));
     raw.rawStoredData = std::vector<uint8_t>{0x0F, 0, 0, 0, 9, 9};
     raw.storedSizeOverride = 1ull << 33;
     archiveSpec.entries = {wrongCrc, raw, Entry("after", Pattern(3))};
-    EXPECT_EQ(StreamSpec(archiveSpec, "broken.bin"), pack::BuildArchive(archiveSpec));
+    EXPECT_EQ(StreamSpec(archiveSpec, "broken.bin"), vorntest::BuildTestArchive(archiveSpec));
 }
 
-TEST(StreamingWriter, FilesReadBlockByBlockGiveBuildArchiveBytes) {
+TEST(StreamingWriter, FilesReadBlockByBlockGiveTheBytesOfTheirData) {
     // Larger than one default block, so the file is read in several 8 MiB slices.
     const auto big = Pattern(pack::kMaxBlockSize + 4096 + 5, 6);
     const auto small = Pattern(5000, 7);
@@ -112,34 +107,34 @@ TEST(StreamingWriter, FilesReadBlockByBlockGiveBuildArchiveBytes) {
     smallOptions.password = "pw";
     smallOptions.fileTime = 42;
     const std::string out = TempPath("files.vorn");
-    ArchiveFileWriter writer;
-    ASSERT_TRUE(writer.Open(out));
-    ASSERT_TRUE(writer.AddFile("big", bigPath, {})) << writer.Error();
-    ASSERT_TRUE(writer.AddFile("small", smallPath, smallOptions)) << writer.Error();
-    ASSERT_TRUE(writer.AddFile("empty", emptyPath, {})) << writer.Error();
-    ASSERT_TRUE(writer.Finish("note")) << writer.Error();
+    ArchiveWriter writer;
+    ASSERT_EQ(writer.Open(out), Status::Ok);
+    ASSERT_EQ(writer.AddFile("big", bigPath, {}), Status::Ok) << writer.Error();
+    ASSERT_EQ(writer.AddFile("small", smallPath, smallOptions), Status::Ok) << writer.Error();
+    ASSERT_EQ(writer.AddFile("empty", emptyPath, {}), Status::Ok) << writer.Error();
+    ASSERT_EQ(writer.Finish("note"), Status::Ok) << writer.Error();
     EXPECT_EQ(writer.EntryCount(), 4u);
 
-    ArchiveSpec archiveSpec;
-    EntrySpec smallEntry = Entry("small", small);
+    vorntest::TestArchive archiveSpec;
+    vorntest::TestEntry smallEntry = Entry("small", small);
     smallEntry.blockSize = 1024;
     smallEntry.password = "pw";
     smallEntry.fileTime = 42;
     archiveSpec.entries = {Entry("big", big), smallEntry, Entry("empty", {})};
     archiveSpec.comment = "note";
-    EXPECT_EQ(ReadBack(out), pack::BuildArchive(archiveSpec));
+    EXPECT_EQ(ReadBack(out), vorntest::BuildTestArchive(archiveSpec));
     for (const auto& path : {bigPath, smallPath, emptyPath, out}) std::remove(path.c_str());
 }
 
 TEST(StreamingWriter, HeaderCountAndRecordSizesAreFilledInAfterTheData) {
     const std::string out = TempPath("fill.vorn");
-    ArchiveFileWriter writer;
-    ASSERT_TRUE(writer.Open(out));
+    ArchiveWriter writer;
+    ASSERT_EQ(writer.Open(out), Status::Ok);
     pack::EntryOptions options;
     options.blockSize = 16;
-    ASSERT_TRUE(writer.AddEntry("a", Pattern(33), options));
-    ASSERT_TRUE(writer.AddEntry("b", Pattern(1), {}));
-    ASSERT_TRUE(writer.Finish());
+    ASSERT_EQ(writer.AddEntry("a", Pattern(33), options), Status::Ok);
+    ASSERT_EQ(writer.AddEntry("b", Pattern(1), {}), Status::Ok);
+    ASSERT_EQ(writer.Finish(), Status::Ok);
     const auto bytes = ReadBack(out);
     std::remove(out.c_str());
     EXPECT_EQ(GetU64(bytes, 8), 2u);
@@ -153,15 +148,15 @@ TEST(StreamingWriter, HeaderCountAndRecordSizesAreFilledInAfterTheData) {
 TEST(StreamingWriter, ProgressCountsUnpackedBytesAfterEveryBlock) {
     const std::string out = TempPath("progress.vorn");
     std::vector<uint64_t> reports;
-    ArchiveFileWriter writer;
+    ArchiveWriter writer;
     writer.SetProgress([&](uint64_t done) { reports.push_back(done); });
-    ASSERT_TRUE(writer.Open(out));
+    ASSERT_EQ(writer.Open(out), Status::Ok);
     pack::EntryOptions options;
     options.blockSize = 100;
-    ASSERT_TRUE(writer.AddEntry("a", Pattern(250), options));
-    ASSERT_TRUE(writer.AddEntry("b", Pattern(30), options));
-    ASSERT_TRUE(writer.AddEntry("empty", {}, options));
-    ASSERT_TRUE(writer.Finish());
+    ASSERT_EQ(writer.AddEntry("a", Pattern(250), options), Status::Ok);
+    ASSERT_EQ(writer.AddEntry("b", Pattern(30), options), Status::Ok);
+    ASSERT_EQ(writer.AddEntry("empty", {}, options), Status::Ok);
+    ASSERT_EQ(writer.Finish(), Status::Ok);
     std::remove(out.c_str());
     EXPECT_EQ(reports, (std::vector<uint64_t>{100, 200, 250, 280}));
 }
@@ -170,78 +165,78 @@ TEST(StreamingWriter, ProgressCountsUnpackedBytesAfterEveryBlock) {
 
 TEST(StreamingWriterFailure, OverlongNameFailsAndStopsTheWriter) {
     const std::string out = TempPath("long.vorn");
-    ArchiveFileWriter writer;
-    ASSERT_TRUE(writer.Open(out));
-    EXPECT_FALSE(writer.AddEntry(std::string(256, 'n'), Pattern(3), {}));
+    ArchiveWriter writer;
+    ASSERT_EQ(writer.Open(out), Status::Ok);
+    EXPECT_NE(writer.AddEntry(std::string(256, 'n'), Pattern(3), {}), Status::Ok);
     EXPECT_NE(writer.Error().find("255"), std::string::npos) << writer.Error();
-    EXPECT_FALSE(writer.AddEntry("fine", Pattern(3), {}));
-    EXPECT_FALSE(writer.Finish());
+    EXPECT_NE(writer.AddEntry("fine", Pattern(3), {}), Status::Ok);
+    EXPECT_NE(writer.Finish(), Status::Ok);
     std::remove(out.c_str());
 }
 
 TEST(StreamingWriterFailure, BadBlockSizeFails) {
     const std::string out = TempPath("block.vorn");
-    ArchiveFileWriter writer;
-    ASSERT_TRUE(writer.Open(out));
+    ArchiveWriter writer;
+    ASSERT_EQ(writer.Open(out), Status::Ok);
     pack::EntryOptions options;
     options.blockSize = 0;
-    EXPECT_FALSE(writer.AddEntry("x", Pattern(3), options));
+    EXPECT_NE(writer.AddEntry("x", Pattern(3), options), Status::Ok);
     EXPECT_FALSE(writer.Error().empty());
     std::remove(out.c_str());
 }
 
 TEST(StreamingWriterFailure, MissingSourceFileFailsWithItsPath) {
     const std::string out = TempPath("missing.vorn");
-    ArchiveFileWriter writer;
-    ASSERT_TRUE(writer.Open(out));
+    ArchiveWriter writer;
+    ASSERT_EQ(writer.Open(out), Status::Ok);
     const std::string missing = TempPath("no_such_source");
-    EXPECT_FALSE(writer.AddFile("x", missing, {}));
+    EXPECT_NE(writer.AddFile("x", missing, {}), Status::Ok);
     EXPECT_NE(writer.Error().find(missing), std::string::npos) << writer.Error();
     std::remove(out.c_str());
 }
 
 TEST(StreamingWriterFailure, UnwritablePathFailsAtOpen) {
-    ArchiveFileWriter writer;
-    EXPECT_FALSE(writer.Open(TempPath("no/such/dir/x.vorn")));
+    ArchiveWriter writer;
+    EXPECT_NE(writer.Open(TempPath("no/such/dir/x.vorn")), Status::Ok);
     EXPECT_FALSE(writer.Error().empty());
-    EXPECT_FALSE(writer.AddEntry("x", Pattern(3), {}));
+    EXPECT_NE(writer.AddEntry("x", Pattern(3), {}), Status::Ok);
 }
 
 TEST(StreamingWriterFailure, CallsBeforeOpenFail) {
-    ArchiveFileWriter writer;
-    EXPECT_FALSE(writer.AddEntry("x", Pattern(3), {}));
-    EXPECT_FALSE(writer.Finish());
+    ArchiveWriter writer;
+    EXPECT_NE(writer.AddEntry("x", Pattern(3), {}), Status::Ok);
+    EXPECT_NE(writer.Finish(), Status::Ok);
 }
 
 TEST(StreamingWriterFailure, ArchiveCannotBeAddedToItself) {
     const std::string out = TempPath("self.vorn");
-    ArchiveFileWriter writer;
-    ASSERT_TRUE(writer.Open(out));
-    EXPECT_FALSE(writer.AddFile("self", out, {}));
+    ArchiveWriter writer;
+    ASSERT_EQ(writer.Open(out), Status::Ok);
+    EXPECT_NE(writer.AddFile("self", out, {}), Status::Ok);
     EXPECT_NE(writer.Error().find("itself"), std::string::npos) << writer.Error();
     std::remove(out.c_str());
 }
 
 TEST(StreamingWriterFailure, AbandonRemovesTheUnfinishedFile) {
     const std::string out = TempPath("abandoned.vorn");
-    ArchiveFileWriter writer;
-    ASSERT_TRUE(writer.Open(out));
-    ASSERT_TRUE(writer.AddEntry("a", Pattern(10), {}));
+    ArchiveWriter writer;
+    ASSERT_EQ(writer.Open(out), Status::Ok);
+    ASSERT_EQ(writer.AddEntry("a", Pattern(10), {}), Status::Ok);
     writer.Abandon();
     std::vector<uint8_t> bytes;
     EXPECT_FALSE(pack::ReadWholeFile(out, bytes));
-    EXPECT_FALSE(writer.Finish());
+    EXPECT_NE(writer.Finish(), Status::Ok);
 }
 
 TEST(StreamingWriterFailure, AbandonAfterFinishKeepsTheArchive) {
     const std::string out = TempPath("kept.vorn");
-    ArchiveFileWriter writer;
-    ASSERT_TRUE(writer.Open(out));
-    ASSERT_TRUE(writer.Finish());
+    ArchiveWriter writer;
+    ASSERT_EQ(writer.Open(out), Status::Ok);
+    ASSERT_EQ(writer.Finish(), Status::Ok);
     writer.Abandon();
     std::vector<uint8_t> bytes;
     EXPECT_TRUE(pack::ReadWholeFile(out, bytes));
-    EXPECT_EQ(bytes, pack::BuildArchive(ArchiveSpec{}));
+    EXPECT_EQ(bytes, vorntest::BuildTestArchive(vorntest::TestArchive{}));
     std::remove(out.c_str());
 }
 
@@ -252,14 +247,14 @@ TEST(StreamingWriterStub, StubBytesComeFirst) {
     const std::string stubPath = TempPath("stub.exe");
     const std::string out = TempPath("stubbed.exe");
     ASSERT_TRUE(pack::WriteWholeFile(stubPath, stub));
-    ArchiveFileWriter writer;
-    ASSERT_TRUE(writer.OpenWithStub(out, stubPath)) << writer.Error();
-    ASSERT_TRUE(writer.AddEntry("a", Pattern(10), {}));
-    ASSERT_TRUE(writer.Finish());
-    ArchiveSpec archiveSpec;
+    ArchiveWriter writer;
+    ASSERT_EQ(writer.OpenWithStub(out, stubPath), Status::Ok) << writer.Error();
+    ASSERT_EQ(writer.AddEntry("a", Pattern(10), {}), Status::Ok);
+    ASSERT_EQ(writer.Finish(), Status::Ok);
+    vorntest::TestArchive archiveSpec;
     archiveSpec.prefix = stub;
     archiveSpec.entries = {Entry("a", Pattern(10))};
-    EXPECT_EQ(ReadBack(out), pack::BuildArchive(archiveSpec));
+    EXPECT_EQ(ReadBack(out), vorntest::BuildTestArchive(archiveSpec));
     std::remove(stubPath.c_str());
     std::remove(out.c_str());
 }
@@ -270,8 +265,8 @@ TEST(StreamingWriterStub, StubHoldingTheSignatureIsRefused) {
     std::copy(signature.begin(), signature.end(), stub.begin() + 1000);
     const std::string stubPath = TempPath("bad_stub.exe");
     ASSERT_TRUE(pack::WriteWholeFile(stubPath, stub));
-    ArchiveFileWriter writer;
-    EXPECT_FALSE(writer.OpenWithStub(TempPath("bad_out.exe"), stubPath));
+    ArchiveWriter writer;
+    EXPECT_NE(writer.OpenWithStub(TempPath("bad_out.exe"), stubPath), Status::Ok);
     EXPECT_NE(writer.Error().find("1000"), std::string::npos) << writer.Error();
     std::remove(stubPath.c_str());
 }

@@ -1,0 +1,91 @@
+// The writer's two sinks, a file and a memory area, and whole-file reads and writes.
+#include "pack/byte_sink.h"
+
+#include <algorithm>
+
+namespace pack {
+
+namespace {
+
+bool SeekTo(std::FILE* file, uint64_t offset) {
+#ifdef _WIN32
+    return _fseeki64(file, static_cast<int64_t>(offset), SEEK_SET) == 0;
+#else
+    return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
+#endif
+}
+
+}  // namespace
+
+FileSink::~FileSink() {
+    if (file_ != nullptr) std::fclose(file_);
+}
+
+Status FileSink::Create(const std::string& path) {
+    path_ = path;
+    file_ = std::fopen(path.c_str(), "wb");
+    return file_ != nullptr ? Status::Ok : Status::OutputNotCreated;
+}
+
+Status FileSink::Append(const uint8_t* data, size_t size) {
+    if (size == 0) return Status::Ok;
+    if (file_ == nullptr || std::fwrite(data, 1, size, file_) != size) return Status::DiskFull;
+    size_ += size;
+    return Status::Ok;
+}
+
+Status FileSink::Rewrite(uint64_t offset, const uint8_t* data, size_t size) {
+    if (file_ == nullptr || offset + size > size_) return Status::InvalidArgument;
+    bool written = SeekTo(file_, offset) && std::fwrite(data, 1, size, file_) == size;
+    return written && SeekTo(file_, size_) ? Status::Ok : Status::DiskFull;
+}
+
+Status FileSink::Close() {
+    if (file_ == nullptr) return Status::InvalidArgument;
+    const int closed = std::fclose(file_);
+    file_ = nullptr;
+    return closed == 0 ? Status::Ok : Status::DiskFull;
+}
+
+void FileSink::Discard() {
+    if (file_ == nullptr) return;
+    std::fclose(file_);
+    file_ = nullptr;
+    std::remove(path_.c_str());
+}
+
+Status MemorySink::Append(const uint8_t* data, size_t size) {
+    bytes_.insert(bytes_.end(), data, data + size);
+    return Status::Ok;
+}
+
+Status MemorySink::Rewrite(uint64_t offset, const uint8_t* data, size_t size) {
+    if (offset + size > bytes_.size()) return Status::InvalidArgument;
+    std::copy(data, data + size, bytes_.begin() + static_cast<std::ptrdiff_t>(offset));
+    return Status::Ok;
+}
+
+bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr) return false;
+    const bool written =
+        bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    const bool closed = std::fclose(file) == 0;
+    return written && closed;
+}
+
+bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes) {
+    bytes.clear();
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) return false;
+    uint8_t chunk[65536];
+    size_t got = 0;
+    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
+        bytes.insert(bytes.end(), chunk, chunk + got);
+    }
+    const bool ok = std::ferror(file) == 0;
+    std::fclose(file);
+    return ok;
+}
+
+}  // namespace pack

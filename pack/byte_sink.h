@@ -1,0 +1,66 @@
+// Where the archive writer's bytes go: appended in order, with a way back to bytes already written,
+// since a record's sizes and CRC and the header's entry count are only known after what follows
+// them. A file and a memory area are the two sinks; the writer is the same for both.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "format/status.h"
+
+namespace pack {
+
+using format::Status;
+
+class ByteSink {
+  public:
+    virtual ~ByteSink() = default;
+    virtual Status Append(const uint8_t* data, size_t size) = 0;
+    // Replaces size bytes written earlier, from offset on.
+    virtual Status Rewrite(uint64_t offset, const uint8_t* data, size_t size) = 0;
+    virtual uint64_t Size() const = 0;
+    // Completes the output (a file is closed); no call may follow.
+    virtual Status Close() = 0;
+    // Throws the unfinished output away (a file is closed and removed).
+    virtual void Discard() = 0;
+};
+
+// A file created (or truncated) at a path; large archives never have to fit in memory.
+class FileSink final : public ByteSink {
+  public:
+    ~FileSink() override;
+    // OutputNotCreated when the file cannot be created.
+    Status Create(const std::string& path);
+    Status Append(const uint8_t* data, size_t size) override;
+    Status Rewrite(uint64_t offset, const uint8_t* data, size_t size) override;
+    uint64_t Size() const override { return size_; }
+    Status Close() override;
+    void Discard() override;
+
+  private:
+    std::FILE* file_ = nullptr;
+    std::string path_;
+    uint64_t size_ = 0;
+};
+
+class MemorySink final : public ByteSink {
+  public:
+    Status Append(const uint8_t* data, size_t size) override;
+    Status Rewrite(uint64_t offset, const uint8_t* data, size_t size) override;
+    uint64_t Size() const override { return bytes_.size(); }
+    Status Close() override { return Status::Ok; }
+    void Discard() override { bytes_.clear(); }
+    std::vector<uint8_t>& bytes() { return bytes_; }
+
+  private:
+    std::vector<uint8_t> bytes_;
+};
+
+// Writes bytes to a file; false on failure.
+bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes);
+// Reads a whole file into bytes; false on failure.
+bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes);
+
+}  // namespace pack

@@ -1,0 +1,48 @@
+// Entry data: blocks of one method, each body enciphered on its own when the entry has a password.
+#include "pack/entry_data.h"
+
+#include "crypto/blowfish.h"
+
+namespace pack {
+
+Status CheckBlockSize(uint32_t blockSize) {
+    return blockSize == 0 || blockSize > kMaxBlockSize ? Status::InvalidArgument : Status::Ok;
+}
+
+Status AppendEntryBlock(const uint8_t* data, uint32_t size, Method method,
+                        const EncoderOptions& encoder, const char* password,
+                        std::vector<uint8_t>& out) {
+    const size_t start = out.size();
+    Status status = Status::Ok;
+    switch (method) {
+        case Method::Compressed:
+            status = EncodeCompressedBlock(data, size, encoder, out);
+            break;
+        case Method::Best:
+            status = EncodeBestBlock(data, size, encoder, out);
+            break;
+        case Method::Stored:
+            status = EncodeStoredBlock(data, size, out);
+            break;
+    }
+    if (status == Status::Ok && password != nullptr) {
+        const size_t body = start + format::kBlockHeaderBytes;
+        EncryptBuffer(&out[body], static_cast<uint32_t>(out.size() - body), password);
+    }
+    return status;
+}
+
+Status EncodeEntryData(const std::vector<uint8_t>& data, Method method, uint32_t blockSize,
+                       const EncoderOptions& encoder, const char* password,
+                       std::vector<uint8_t>* out) {
+    out->clear();
+    Status status = CheckBlockSize(blockSize);
+    for (size_t at = 0; status == Status::Ok && at < data.size(); at += blockSize) {
+        const size_t left = data.size() - at;
+        const uint32_t size = left < blockSize ? static_cast<uint32_t>(left) : blockSize;
+        status = AppendEntryBlock(data.data() + at, size, method, encoder, password, *out);
+    }
+    return status;
+}
+
+}  // namespace pack

@@ -1,0 +1,86 @@
+// Test archives: the product writer in memory, with hooks that put each broken form in place.
+#include "test_archive.h"
+
+#include <stdexcept>
+
+namespace vorntest {
+
+namespace {
+
+class BrokenForms final : public pack::LayoutHooks {
+  public:
+    explicit BrokenForms(const TestArchive& archive) : archive_(archive) {}
+
+    void Header(format::ArchiveHeader& header) override {
+        header.version = archive_.version;
+        header.flags = archive_.flags;
+        header.reserved = archive_.reserved;
+        if (archive_.entryCountOverride) header.entryCount = *archive_.entryCountOverride;
+    }
+    void Record(uint64_t index, format::EntryRecord& record) override {
+        const TestEntry* entry = EntryAt(index);
+        if (entry == nullptr) return;
+        record.storedSize = entry->storedSizeOverride.value_or(record.storedSize);
+        record.unpackedSize = entry->unpackedSizeOverride.value_or(record.unpackedSize);
+        record.crc = entry->crcOverride.value_or(record.crc);
+    }
+    void Trailer(format::NameTrailer& trailer) override {
+        trailer.namesCrc = archive_.namesCrcOverride.value_or(trailer.namesCrc);
+        trailer.namesLength = archive_.namesLengthOverride.value_or(trailer.namesLength);
+        trailer.namesEncrypted = archive_.namesEncryptedOverride.value_or(trailer.namesEncrypted);
+    }
+    uint8_t NamePadding() override { return archive_.paddingByte; }
+    const std::vector<uint8_t>* DataArea(uint64_t index) override {
+        const TestEntry* entry = EntryAt(index);
+        return entry != nullptr && entry->rawStoredData ? &*entry->rawStoredData : nullptr;
+    }
+
+  private:
+    // The comment entry, written last, has no test entry.
+    const TestEntry* EntryAt(uint64_t index) const {
+        return index < archive_.entries.size() ? &archive_.entries[index] : nullptr;
+    }
+    const TestArchive& archive_;
+};
+
+}  // namespace
+
+pack::Status WriteTestArchive(const TestArchive& archive, const std::string& path,
+                              pack::ArchiveWriter& writer) {
+    // The hooks live as long as the writer uses them: until it has finished.
+    BrokenForms hooks(archive);
+    writer.SetLayoutHooks(&hooks);
+    pack::Status status =
+        path.empty() ? writer.OpenInMemory(archive.prefix) : writer.Open(path, archive.prefix);
+    for (const TestEntry& entry : archive.entries) {
+        if (status == pack::Status::Ok) {
+            status = writer.AddEntry(entry.name, entry.data, entry.Options());
+        }
+    }
+    if (status == pack::Status::Ok) {
+        status = writer.Finish(archive.comment, archive.namesPassword, archive.commentMethod);
+    }
+    writer.SetLayoutHooks(nullptr);
+    return status;
+}
+
+std::vector<uint8_t> BuildTestArchive(const TestArchive& archive) {
+    pack::ArchiveWriter writer;
+    if (WriteTestArchive(archive, "", writer) != pack::Status::Ok) {
+        throw std::invalid_argument(writer.Error());
+    }
+    return std::move(writer.Bytes());
+}
+
+std::vector<uint8_t> EncodeTestEntryData(const std::vector<uint8_t>& data, pack::Method method,
+                                         uint32_t blockSize, const pack::EncoderOptions& encoder,
+                                         const char* password) {
+    std::vector<uint8_t> out;
+    if (pack::EncodeEntryData(data, method, blockSize, encoder, password, &out) !=
+        pack::Status::Ok) {
+        throw std::invalid_argument("the entry's data cannot be encoded so");
+    }
+    return out;
+}
+
+}  // namespace vorntest
