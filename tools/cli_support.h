@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "archive/vorn.h"
+#include "format/container.h"
 
 namespace tool {
 
@@ -21,7 +22,7 @@ constexpr int kExitOk = 0;
 constexpr int kExitEntriesFailed = 1;
 constexpr int kExitUsage = 2;  // also every archive-level failure
 
-constexpr const char* kCommentName = "$comments$";
+using format::kCommentName;
 
 bool StdinIsTerminal();
 bool StderrIsTerminal();

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "format/utf8.h"
-#include "pack/archive_file_writer.h"
+#include "pack/archive_writer.h"
 #include "pack/self_extractor.h"
 #include "tools/cli_support.h"
 #include "tools/commands.h"
@@ -28,7 +28,7 @@ namespace tool {
 
 namespace {
 
-constexpr size_t kMaxNameBytes = 255;
+using format::kMaxNameBytes;
 
 // The unfinished archive, removed when the user interrupts the packing.
 char g_partialPath[4096];
@@ -254,7 +254,7 @@ int RunPack(Options& options, const std::string& selfPath) {
         std::string relative, reason;
         if (f.name.size() > kMaxNameBytes) {
             std::fprintf(stderr, "vorn pack: %s: name of %zu bytes; at most %zu fit\n",
-                         f.path.c_str(), f.name.size(), kMaxNameBytes);
+                         f.path.c_str(), f.name.size(), size_t{kMaxNameBytes});
             refused = true;
         } else if (!format::IsValidUtf8(f.name.data(), f.name.size())) {
             std::fprintf(stderr,
@@ -294,8 +294,9 @@ int RunPack(Options& options, const std::string& selfPath) {
         signal(SIGINT, RemovePartialAndExit);
         signal(SIGTERM, RemovePartialAndExit);
     }
-    pack::ArchiveFileWriter writer;
-    bool ok = stub ? writer.OpenWithStub(temp, *stub, 0, options.defaultDir) : writer.Open(temp);
+    pack::ArchiveWriter writer;
+    bool ok = (stub ? writer.OpenWithStub(temp, *stub, options.defaultDir) : writer.Open(temp)) ==
+              pack::Status::Ok;
     uint64_t total = 0;
     for (const SourceFile& f : files) total += f.size;
     ProgressBar bar(!options.quiet && StderrIsTerminal(), total, "Packing");
@@ -316,10 +317,11 @@ int RunPack(Options& options, const std::string& selfPath) {
             }
             if (!selected) entry.password.reset();
         }
-        ok = writer.AddFile(files[i].name, files[i].path, entry);
+        ok = writer.AddFile(files[i].name, files[i].path, entry) == pack::Status::Ok;
     }
     if (ok) {
-        ok = writer.Finish(comment, options.encryptNames ? options.password : std::nullopt);
+        ok = writer.Finish(comment, options.encryptNames ? options.password : std::nullopt) ==
+             pack::Status::Ok;
     }
     bar.Finish();
     if (!ok) {

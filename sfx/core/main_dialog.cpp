@@ -42,13 +42,13 @@ void MainDialogOpen(Platform& platform, MainDialog& dialog) {
 
     VORN_FILEINFO info;
     memset(&info, 0, sizeof info);
-    if (archive.GetFileInfo(g_hArchive, &info, kCommentEntryName) != VORN_SUCCESS) return;
+    if (archive.GetFileInfo(g_hArchive, &info, format::kCommentName) != VORN_SUCCESS) return;
     if (info.qwUnpackedSize > kMaxCommentBytes) return;
     size_t size = static_cast<size_t>(info.qwUnpackedSize);
     // One byte more than the entry, so the text always ends inside the buffer.
     unsigned char* buffer = static_cast<unsigned char*>(calloc(size + 1, 1));
     if (buffer == nullptr) return;  // no memory: the dialog opens as if there were no comment
-    archive.DecompressToPtr(g_hArchive, kCommentEntryName, buffer, nullptr, nullptr);
+    archive.DecompressToPtr(g_hArchive, format::kCommentName, buffer, nullptr, nullptr);
     buffer[size] = '\0';
 
     ShowProgressArea(dialog, false);

@@ -61,8 +61,6 @@ const char kOverwriteSuffix[] = " exists already, ovewrite it?";
 
 }  // namespace
 
-const char kCommentEntryName[] = "$comments$";
-
 void GetDefaultExtractDir(Platform& platform, char* out) {
     char own[kTextBytes];
     own[0] = '\0';

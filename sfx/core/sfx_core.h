@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "archive/vorn.h"
+#include "format/container.h"
 #include "sfx/core/control_ids.h"
 
 namespace sfx {
@@ -24,8 +25,6 @@ constexpr size_t kMaxTextLength = kTextBytes - 1;
 // The password field is read into at most this many bytes, the NUL included.
 constexpr size_t kPasswordFieldBytes = 128;
 constexpr size_t PASSWORD_MIN_LENGTH = 6;
-
-extern const char kCommentEntryName[];  // "$comments$"
 
 // Message box buttons, icons and answers, with the values of the Win32 MessageBoxA flags so that
 // the Win32 front end passes them through unchanged.

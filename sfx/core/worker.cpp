@@ -98,7 +98,7 @@ void ExtractThread(Platform& platform, MainDialog& dialog) {
             break;
         }
         info.szName[sizeof info.szName - 1] = '\0';
-        if (strcmp(info.szName, kCommentEntryName) == 0) continue;
+        if (strcmp(info.szName, format::kCommentName) == 0) continue;
         if (ExtractEntry(platform, dialog, info, overwriteAll) == WalkStep::Leave) break;
     }
 
