@@ -22,6 +22,7 @@
 #include <string>
 #include <thread>
 
+#include "sfx/core/messages.h"
 #include "sfx/core/sfx_core.h"
 
 namespace {
@@ -209,7 +210,7 @@ class ConsoleMainDialog final : public sfx::MainDialog {
         controls_.Set(id, text);
         if (id == IDC_CURRENT_FILE) {
             percent_ = 0;
-            const char* prefix = "Current file: ";
+            const char* prefix = sfx::texts::kCurrentFilePrefix;
             current_ = std::strncmp(text, prefix, std::strlen(prefix)) == 0
                            ? text + std::strlen(prefix)
                            : text;
@@ -301,7 +302,7 @@ class ConsoleMainDialog final : public sfx::MainDialog {
   private:
     void DrawBar() {
         std::string count = controls_.Get(IDC_FILES_DONE);
-        const char* prefix = "Extracted files completed: ";
+        const char* prefix = sfx::texts::kFilesDonePrefix;
         if (count.rfind(prefix, 0) == 0) count = count.substr(std::strlen(prefix));
         g_terminal.Bar(percent_, current_, count.empty() ? "" : "(" + count + ")");
     }
@@ -323,11 +324,7 @@ class ConsoleMainDialog final : public sfx::MainDialog {
 // The password dialog: its prompt line, its field, its keep-password box.
 class ConsolePasswordDialog final : public sfx::Dialog {
   public:
-    ConsolePasswordDialog() {
-        controls_.Set(IDC_PASSWORD_TEXT,
-                      "This file is protected through encryption, please enter the password for "
-                      "the file below");
-    }
+    ConsolePasswordDialog() { controls_.Set(IDC_PASSWORD_TEXT, sfx::texts::kEntryPasswordPrompt); }
     void SetItemText(int id, const char* text) override { controls_.Set(id, text); }
     void GetItemText(int id, char* out, size_t capacity) override {
         controls_.Copy(id, out, capacity);
@@ -415,7 +412,7 @@ class ConsolePlatform final : public sfx::Platform {
             char text[sfx::kTextBytes];
             owner->GetItemText(IDC_CURRENT_FILE, text, sizeof text);
             entry = text;
-            const std::string prefix = "Current file: ";
+            const std::string prefix = sfx::texts::kCurrentFilePrefix;
             if (entry.rfind(prefix, 0) == 0) entry = entry.substr(prefix.size());
         }
         ConsolePasswordDialog dialog;

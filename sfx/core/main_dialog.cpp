@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "sfx/core/messages.h"
 #include "sfx/core/sfx_core.h"
 
 namespace sfx {
@@ -58,7 +59,7 @@ void MainDialogOpen(Platform& platform, MainDialog& dialog) {
         return;
     }
     if (!dialog.SetCommentFont()) {
-        dialog.ShowMessage("Courier New", "Font failure", kBoxOk | kBoxIconError);
+        dialog.ShowMessage(texts::kCommentFace, texts::kFontFailure, kBoxOk | kBoxIconError);
     }
     ShowComment(platform, dialog, reinterpret_cast<const char*>(buffer));
     free(buffer);
@@ -70,7 +71,7 @@ void MainDialogExtract(Platform& platform, MainDialog& dialog) {
     field[kTextBytes - 1] = '\0';
     char destination[kTextBytes];
     if (!ResolveDestination(platform, field, destination)) {
-        dialog.ShowMessage("The destination folder's path is longer than 255 characters.", "Error",
+        dialog.ShowMessage(texts::kDestinationTooLong, texts::kErrorCaption,
                            kBoxOk | kBoxIconError);
         return;
     }
@@ -94,7 +95,7 @@ void MainDialogExtract(Platform& platform, MainDialog& dialog) {
 
 void MainDialogClose(Platform& platform, MainDialog& dialog) {
     if (g_hArchive != nullptr) {
-        int answer = dialog.ShowMessage("Are you sure you wish to cancel extraction?", "Cancel",
+        int answer = dialog.ShowMessage(texts::kCancelQuestion, texts::kCancelCaption,
                                         kBoxYesNo | kBoxIconQuestion);
         if (answer != kAnswerYes) return;
         g_bCancel = true;

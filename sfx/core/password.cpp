@@ -2,6 +2,7 @@
 // with its password loop.
 #include <cstring>
 
+#include "sfx/core/messages.h"
 #include "sfx/core/sfx_core.h"
 
 namespace sfx {
@@ -20,8 +21,7 @@ char g_passwordScratch[kTextBytes];
 void PasswordDialogInit(Dialog& dialog, char* buffer) {
     g_pszPasswordOut = buffer != nullptr ? buffer : g_passwordScratch;
     if (g_hArchive == nullptr) {
-        dialog.SetItemText(IDC_PASSWORD_TEXT,
-                           "This archive is protected, please enter the password for it below");
+        dialog.SetItemText(IDC_PASSWORD_TEXT, texts::kArchivePasswordPrompt);
     }
     if (g_bPasswordSaved == 1) dialog.SetItemText(IDC_PASSWORD, g_szSavedPassword);
 }
@@ -32,8 +32,7 @@ bool PasswordDialogCommand(Dialog& dialog, int command) {
         dialog.GetItemText(IDC_PASSWORD, g_pszPasswordOut, kPasswordFieldBytes);
         g_pszPasswordOut[kPasswordFieldBytes - 1] = '\0';
         if (strlen(g_pszPasswordOut) < PASSWORD_MIN_LENGTH) {
-            dialog.ShowMessage("The minimum password length is 6 characters", "Error",
-                               kBoxOk | kBoxIconError);
+            dialog.ShowMessage(texts::kShortPassword, texts::kErrorCaption, kBoxOk | kBoxIconError);
             return false;
         }
         if (dialog.IsChecked(IDC_REUSE_PASSWORD)) {

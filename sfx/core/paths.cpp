@@ -4,6 +4,7 @@
 // destinations are spelled in the platform's own style.
 #include <cstring>
 
+#include "sfx/core/messages.h"
 #include "sfx/core/sfx_core.h"
 #include "sfx/core/text.h"
 
@@ -55,10 +56,6 @@ bool IsDeviceLevel(const char* level, size_t length) {
     return false;
 }
 
-const char kCurrentFilePrefix[] = "Current file: ";
-const char kOverwritePrefix[] = "File ";
-const char kOverwriteSuffix[] = " exists already, ovewrite it?";
-
 }  // namespace
 
 void GetDefaultExtractDir(Platform& platform, char* out) {
@@ -109,8 +106,7 @@ int EnsureDirectory(Platform& platform, Dialog& owner, char* path, bool ask) {
     size_t length = strlen(path);
     if (length == 0 || path[length - 1] != separator) {
         if (length + 1 >= kTextBytes) {
-            owner.ShowMessage("The folder's path is longer than 255 characters.", "Error",
-                              kBoxOk | kBoxIconError);
+            owner.ShowMessage(texts::kFolderTooLong, texts::kErrorCaption, kBoxOk | kBoxIconError);
             return 0;
         }
         AddTrailingBackslash(style, path);
@@ -139,13 +135,13 @@ int EnsureDirectory(Platform& platform, Dialog& owner, char* path, bool ask) {
         level[i + 1] = '\0';
         if (platform.DirectoryExists(level)) continue;
         if (ask && !agreed) {
-            int answer = owner.ShowMessage("This directory does not exist, create now?", "Error",
+            int answer = owner.ShowMessage(texts::kCreateFolderQuestion, texts::kErrorCaption,
                                            kBoxYesNo | kBoxIconInformation);
             if (answer != kAnswerYes) return 0;
         }
         agreed = true;
         if (!platform.CreateDirectoryLevel(level)) {
-            owner.ShowMessage("Error creating directory", "Error",
+            owner.ShowMessage(texts::kCreateFolderFailed, texts::kErrorCaption,
                               kBoxOk | kBoxIconError | kBoxForeground);
             return 0;
         }
@@ -189,10 +185,11 @@ EntryPathVerdict BuildEntryPath(PathStyle style, const char* destination, const 
     // Every text later built from the entry must fit as well.
     size_t nameLength = strlen(name);
     size_t pathLength = strlen(path);
-    if (sizeof kCurrentFilePrefix - 1 + nameLength > kMaxTextLength) {
+    if (sizeof texts::kCurrentFilePrefix - 1 + nameLength > kMaxTextLength) {
         return EntryPathVerdict::TooLong;
     }
-    if (sizeof kOverwritePrefix - 1 + pathLength + sizeof kOverwriteSuffix - 1 > kMaxTextLength) {
+    if (sizeof texts::kOverwritePrefix - 1 + pathLength + sizeof texts::kOverwriteSuffix - 1 >
+        kMaxTextLength) {
         return EntryPathVerdict::TooLong;
     }
     memcpy(out, path, pathLength + 1);

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "format/builtin_destination.h"
+#include "sfx/core/messages.h"
 #include "sfx/core/sfx_core.h"
 
 namespace sfx {
@@ -53,7 +54,7 @@ int StartUp(Platform& platform) {
     }
     if (status != VORN_SUCCESS) {
         g_hArchive = nullptr;
-        platform.ShowMessage(archive.GetErrorString(status), "Error opening file",
+        platform.ShowMessage(archive.GetErrorString(status), texts::kErrorOpeningFile,
                              kBoxOk | kBoxIconError);
         return 0;
     }

@@ -3,6 +3,7 @@
 // the per-entry extraction, and the counters and texts of the progress area.
 #include <cstring>
 
+#include "sfx/core/messages.h"
 #include "sfx/core/sfx_core.h"
 #include "sfx/core/text.h"
 
@@ -11,9 +12,10 @@ namespace sfx {
 namespace {
 
 void ShowFilesDone(MainDialog& dialog) {
-    char text[kTextBytes] = "Extracted files completed: ";
+    char text[kTextBytes];
+    CopyText(text, sizeof text, texts::kFilesDonePrefix);
     AppendDecimal(text, sizeof text, g_qwFilesDone);
-    AppendText(text, sizeof text, " of ");
+    AppendText(text, sizeof text, texts::kFilesDoneOf);
     AppendDecimal(text, sizeof text, g_qwFileCount);
     dialog.SetItemText(IDC_FILES_DONE, text);
 }
@@ -38,10 +40,9 @@ WalkStep ExtractEntry(Platform& platform, MainDialog& dialog, const VORN_FILEINF
         verdict = BuildEntryPath(style, destination, name, path);
     }
     if (verdict != EntryPathVerdict::Fits) {
-        const char* why =
-            verdict == EntryPathVerdict::LeavesDestination
-                ? "This entry's path would leave the destination folder; it is not extracted."
-                : "This entry's path is longer than 255 characters; it is not extracted.";
+        const char* why = verdict == EntryPathVerdict::LeavesDestination
+                              ? texts::kEntryLeavesDestination
+                              : texts::kEntryPathTooLong;
         dialog.ShowMessage(why, name, kBoxOk | kBoxIconError);
         ++g_qwFilesDone;
         ShowFilesDone(dialog);
@@ -53,7 +54,7 @@ WalkStep ExtractEntry(Platform& platform, MainDialog& dialog, const VORN_FILEINF
     if (EnsureDirectory(platform, dialog, scratch, false) == 0) return WalkStep::Leave;
 
     // BuildEntryPath has checked that both messages fit.
-    CopyText(scratch, sizeof scratch, "Current file: ");
+    CopyText(scratch, sizeof scratch, texts::kCurrentFilePrefix);
     AppendText(scratch, sizeof scratch, name);
     dialog.SetItemText(IDC_CURRENT_FILE, scratch);
     ShowFilesDone(dialog);
@@ -61,10 +62,10 @@ WalkStep ExtractEntry(Platform& platform, MainDialog& dialog, const VORN_FILEINF
     if (!overwriteAll && platform.PathExists(path)) {
         // A Close confirmed meanwhile has ended the dialog: no question under a closed window.
         if (g_bCancel) return WalkStep::Leave;
-        CopyText(scratch, sizeof scratch, "File ");
+        CopyText(scratch, sizeof scratch, texts::kOverwritePrefix);
         AppendText(scratch, sizeof scratch, path);
-        AppendText(scratch, sizeof scratch, " exists already, ovewrite it?");
-        int answer = dialog.ShowMessage(scratch, "Tarnwick Archiver SFX",
+        AppendText(scratch, sizeof scratch, texts::kOverwriteSuffix);
+        int answer = dialog.ShowMessage(scratch, texts::kOverwriteCaption,
                                         kBoxYesNoCancel | kBoxIconQuestion);
         if (answer == kAnswerNo) return WalkStep::Next;
         if (answer != kAnswerYes) return WalkStep::Leave;
@@ -93,7 +94,7 @@ void ExtractThread(Platform& platform, MainDialog& dialog) {
         memset(&info, 0, sizeof info);
         uint32_t status = archive.EnumerateFiles(g_hArchive, &info, index);
         if (status != VORN_SUCCESS) {
-            dialog.ShowMessage(archive.GetErrorString(status), "Archive Enum Error",
+            dialog.ShowMessage(archive.GetErrorString(status), texts::kEnumerationCaption,
                                kBoxOk | kBoxIconError);
             break;
         }
@@ -105,8 +106,8 @@ void ExtractThread(Platform& platform, MainDialog& dialog) {
     dialog.EnableItem(IDC_EXTRACT, true);
     dialog.EnableItem(IDC_CLOSE, true);
     if (!g_bCancel) {
-        int answer =
-            dialog.ShowMessage("Extraction Complete, Exit?", "Done", kBoxYesNo | kBoxIconQuestion);
+        int answer = dialog.ShowMessage(texts::kDoneQuestion, texts::kDoneCaption,
+                                        kBoxYesNo | kBoxIconQuestion);
         if (answer == kAnswerYes) dialog.End(kDialogDone);
     }
 }

@@ -10,6 +10,7 @@
 #include <cstdlib>
 
 #include "format/utf8.h"
+#include "sfx/core/messages.h"
 #include "sfx/core/sfx_core.h"
 
 HINSTANCE g_hInstance;
@@ -87,7 +88,7 @@ class Win32Dialog : public sfx::MainDialog {
         font.lfClipPrecision = CLIP_DEFAULT_PRECIS;
         font.lfQuality = PROOF_QUALITY;
         font.lfPitchAndFamily = 0;
-        lstrcpyA(font.lfFaceName, "Courier New");
+        lstrcpyA(font.lfFaceName, sfx::texts::kCommentFace);
         g_hCommentFont = CreateFontIndirectA(&font);
         if (g_hCommentFont == nullptr) return false;
         SendMessageA(g_hCommentView, WM_SETFONT, reinterpret_cast<WPARAM>(g_hCommentFont), TRUE);
@@ -108,7 +109,7 @@ class Win32Dialog : public sfx::MainDialog {
         BROWSEINFOA browse = {};
         browse.hwndOwner = hwnd;
         browse.pidlRoot = nullptr;  // the desktop
-        browse.lpszTitle = "Select the folder to extract to";
+        browse.lpszTitle = sfx::texts::kBrowseTitle;
         browse.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE | BIF_UAHINT;
         LPITEMIDLIST chosen = SHBrowseForFolderA(&browse);
         if (chosen == nullptr) return false;
@@ -122,7 +123,7 @@ class Win32Dialog : public sfx::MainDialog {
         }
         if (!found) return false;
         if (lstrlenA(path) >= static_cast<int>(capacity)) {
-            MessageBoxA(hwnd, "The chosen folder's path is longer than 255 characters.", "Error",
+            MessageBoxA(hwnd, sfx::texts::kChosenFolderTooLong, sfx::texts::kErrorCaption,
                         MB_OK | MB_ICONERROR);
             return false;
         }
