@@ -73,23 +73,24 @@ TEST_F(Walk, SkipsCommentCreatesLevelsAndCountsEveryEntryButTheComment) {
 }
 
 TEST_F(Walk, NamesAreSpelledForTheSystemButLookedUpAsStored) {
-    // A code-page name that the system spells in two bytes, and one that grows past the limit.
+    // A code-page name the system spells otherwise (kept ASCII here, so that the host's own
+    // file names need no conversion), and one that grows past the limit.
     const std::string stored = "caf\xe9.txt";
     const std::string longStored = std::string(200, 'n') + "\xe9";
     vorntest::TestArchive archiveSpec;
     archiveSpec.entries.push_back(Entry(stored, "coffee"));
     archiveSpec.entries.push_back(Entry(longStored, "long"));
     Prepare(archiveSpec);
-    platform.systemTexts[stored] = "caf\xc3\xa9.txt";
+    platform.systemTexts[stored] = "cafe (as the system spells it).txt";
     platform.systemTexts[longStored] = std::string(256, 'n');
     platform.Answer({sfx::kAnswerOk, sfx::kAnswerNo});
     RunWalk();
-    EXPECT_EQ(ReadHostFile(platform.Host("C:\\Out\\caf\xc3\xa9.txt")), "coffee");
+    EXPECT_EQ(ReadHostFile(platform.Host("C:\\Out\\cafe (as the system spells it).txt")), "coffee");
     ASSERT_EQ(platform.recorder.extracts.size(), 1u);
     EXPECT_EQ(platform.recorder.extracts[0].name, stored);
-    EXPECT_EQ(Listed(), (std::multiset<std::string>{"caf\xc3\xa9.txt"}));
+    EXPECT_EQ(Listed(), (std::multiset<std::string>{"cafe (as the system spells it).txt"}));
     EXPECT_EQ(dialog().textHistory[IDC_CURRENT_FILE],
-              (std::vector<std::string>{"Current file: caf\xc3\xa9.txt"}));
+              (std::vector<std::string>{"Current file: cafe (as the system spells it).txt"}));
     std::vector<Box> refused = platform.BoxesWithCaption(longStored);
     ASSERT_EQ(refused.size(), 1u);
     EXPECT_NE(refused[0].text.find("longer than 255"), std::string::npos);
