@@ -61,20 +61,20 @@ void FillTable(CodeTree* tree, int32_t index, uint32_t depth, uint32_t code) {
     const CodeTreeNode& node = tree->nodes[index];
     if (node.IsLeaf()) {
         CodeDecodeEntry entry = node.symbol <= CODE_ENTRY_MAX_VALUE
-                                    ? MakeEntry(kCodeLeaf, node.symbol, depth)
-                                    : MakeEntry(kCodeWalk, static_cast<uint32_t>(index), depth);
+                                    ? MakeEntry(CODE_LEAF, node.symbol, depth)
+                                    : MakeEntry(CODE_WALK, static_cast<uint32_t>(index), depth);
         FillEntries(tree, code, depth, entry);
         return;
     }
     if (depth == tree->tableBits) {
-        tree->table[code] = MakeEntry(kCodeWalk, static_cast<uint32_t>(index), depth);
+        tree->table[code] = MakeEntry(CODE_WALK, static_cast<uint32_t>(index), depth);
         return;
     }
     for (uint32_t bit = 0; bit < 2; ++bit) {
         int32_t child = bit != 0 ? node.right : node.left;
         uint32_t childCode = code | (bit << depth);
         if (child < 0) {
-            FillEntries(tree, childCode, depth + 1, MakeEntry(kCodeMissing, 0, 0));
+            FillEntries(tree, childCode, depth + 1, MakeEntry(CODE_MISSING, 0, 0));
         } else {
             FillTable(tree, child, depth + 1, childCode);
         }
@@ -195,7 +195,7 @@ void CodeTree::Destroy() {
 
 bool WalkLongCode(const CodeTree& tree, CodeDecodeEntry entry, uint64_t bits, uint32_t* symbol,
                   uint32_t* length) {
-    if ((entry & CODE_ENTRY_KIND_MASK) != (kCodeWalk << 5)) return false;
+    if ((entry & CODE_ENTRY_KIND_MASK) != (CODE_WALK << 5)) return false;
     uint32_t depth = entry & CODE_ENTRY_LENGTH_MASK;
     int32_t index = static_cast<int32_t>(entry >> CODE_ENTRY_VALUE_SHIFT);
     bits >>= depth;

@@ -54,11 +54,11 @@ struct CodeTreeNode {
 };
 
 // One probe of the decode table is a 32-bit entry: bits 0-4 the code length, bits 5-6 the kind,
-// bits 8-31 the symbol (kCodeLeaf) or the node to walk on from (kCodeWalk; bits 0-4 then hold
+// bits 8-31 the symbol (CODE_LEAF) or the node to walk on from (CODE_WALK; bits 0-4 then hold
 // that node's depth). Leaves whose symbol does not fit 24 bits are reached by a walk too.
 typedef uint32_t CodeDecodeEntry;
 
-enum CodeDecodeKind : uint32_t { kCodeLeaf = 0, kCodeWalk = 1, kCodeMissing = 2 };
+enum CodeDecodeKind : uint32_t { CODE_LEAF = 0, CODE_WALK = 1, CODE_MISSING = 2 };
 
 constexpr uint32_t CODE_ENTRY_LENGTH_MASK = 31;
 constexpr uint32_t CODE_ENTRY_KIND_MASK = 3u << 5;

@@ -28,7 +28,6 @@ int64_t FileRead(int fd, void* buffer, uint32_t count);
 int64_t FileWrite(int fd, const void* buffer, uint32_t count);
 // Seek to an absolute offset; returns the new position or -1.
 int64_t FileSeek(int fd, uint64_t offset);
-int64_t FileTell(int fd);
 int64_t FileLength(int fd);
 int FileClose(int fd);
 

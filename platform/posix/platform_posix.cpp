@@ -76,11 +76,6 @@ int64_t FileSeek(int fd, uint64_t offset) {
     return pos < 0 ? -1 : static_cast<int64_t>(pos);
 }
 
-int64_t FileTell(int fd) {
-    off_t pos = lseek(fd, 0, SEEK_CUR);
-    return pos < 0 ? -1 : static_cast<int64_t>(pos);
-}
-
 int64_t FileLength(int fd) {
     struct stat st;
     if (fstat(fd, &st) != 0) return -1;

@@ -50,11 +50,6 @@ int64_t FileSeek(int fd, uint64_t offset) {
     return pos < 0 ? -1 : static_cast<int64_t>(pos);
 }
 
-int64_t FileTell(int fd) {
-    __int64 pos = _telli64(fd);
-    return pos < 0 ? -1 : static_cast<int64_t>(pos);
-}
-
 int64_t FileLength(int fd) {
     __int64 length = _filelengthi64(fd);
     return length < 0 ? -1 : static_cast<int64_t>(length);
