@@ -230,6 +230,31 @@ TEST_F(Extraction, MemorySizeLimitAndLongName) {
               VORN_E_NOT_FOUND);
 }
 
+// A record may overstate the unpacked size; the caller's buffer past the decoded bytes keeps
+// what the caller put there, however the last block's matches were copied.
+TEST_F(Extraction, BytesPastTheDecodedOutputStayAsTheCallerLeftThem) {
+    const std::vector<uint8_t> data = SampleData(5000, 13);  // ends in matches
+    vorntest::TestArchive archiveSpec;
+    for (pack::Method method : {pack::Method::Compressed, pack::Method::Stored}) {
+        vorntest::TestEntry entry = Entry(method == pack::Method::Stored ? "s" : "c", data);
+        entry.method = method;
+        entry.blockSize = 1000;
+        entry.unpackedSizeOverride = data.size() + 64;
+        archiveSpec.entries.push_back(entry);
+    }
+    TempFile file("overstated.vorn", vorntest::BuildTestArchive(archiveSpec));
+    Handle s;
+    ASSERT_EQ(vorn_OpenStream(&s.h, file.path.c_str(), nullptr, VORN_OPEN_READONLY), VORN_SUCCESS);
+    for (const char* name : {"c", "s"}) {
+        std::vector<uint8_t> buffer(data.size() + 64, 0);
+        EXPECT_EQ(vorn_DecompressToPtr(s.h, name, buffer.data(), nullptr, nullptr), VORN_SUCCESS);
+        EXPECT_TRUE(std::equal(data.begin(), data.end(), buffer.begin())) << name;
+        EXPECT_EQ(std::vector<uint8_t>(buffer.begin() + static_cast<long>(data.size()), buffer.end()),
+                  std::vector<uint8_t>(64, 0))
+            << name;
+    }
+}
+
 void* g_handle = nullptr;
 std::vector<int> g_progress;
 size_t g_cancelAtCall = 0;
