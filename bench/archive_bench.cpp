@@ -9,7 +9,7 @@
 #include <string>
 
 #include "archive/vorn.h"
-#include "pack/archive_file_writer.h"
+#include "pack/archive_writer.h"
 
 namespace {
 
@@ -25,14 +25,15 @@ const std::string& ArchiveOf(int entries) {
     std::string path = (std::filesystem::temp_directory_path() /
                         ("vorn_archive_bench_" + std::to_string(entries) + ".vorn"))
                            .string();
-    pack::ArchiveFileWriter writer;
-    bool ok = writer.Open(path);
+    pack::ArchiveWriter writer;
+    bool ok = writer.Open(path) == pack::Status::Ok;
     pack::EntryOptions options;
     for (int i = 0; i < entries && ok; ++i) {
         std::string text = "entry " + std::to_string(i);
-        ok = writer.AddEntry(EntryName(i), std::vector<uint8_t>(text.begin(), text.end()), options);
+        ok = writer.AddEntry(EntryName(i), std::vector<uint8_t>(text.begin(), text.end()),
+                             options) == pack::Status::Ok;
     }
-    ok = ok && writer.Finish();
+    ok = ok && writer.Finish() == pack::Status::Ok;
     if (!ok) std::fprintf(stderr, "cannot build %s: %s\n", path.c_str(), writer.Error().c_str());
     return paths.emplace(entries, path).first->second;
 }

@@ -63,10 +63,10 @@ bool Prepare(CorpusFile* file, int level) {
     bool same = true;
     for (const Block& block : file->blocks) {
         uint32_t produced = 0;
-        uint32_t status =
+        format::Status status =
             codec::DecodeCompressedBlock(block.body.data(), block.bodyBytes, table, out.data(),
                                          codec::BLOCK_BUFFER_SIZE, &produced);
-        same = same && status == 0 && produced == block.plainBytes &&
+        same = same && status == format::Status::Ok && produced == block.plainBytes &&
                memcmp(out.data(), file->data.data() + at, produced) == 0;
         at += block.plainBytes;
     }

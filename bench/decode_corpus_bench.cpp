@@ -140,7 +140,7 @@ int main(int argc, char** argv) {
     }
     std::sort(paths.begin(), paths.end());
 
-    pack::ArchiveSpec archiveSpec;
+    pack::ArchivePlan plan;
     for (const auto& path : paths) {
         CorpusFile file;
         file.name = path.filename().string();
@@ -152,23 +152,25 @@ int main(int argc, char** argv) {
         file.deflated.resize(size);
         compress2(file.deflated.data(), &size, file.data.data(), file.data.size(), 6);
         file.deflated.resize(size);
-        pack::EntrySpec entry;
+        pack::EntryPlan entry;
         entry.name = file.name;
         entry.data = file.data;
         entry.method = pack::Method::Best;
         entry.encoder.level = level;
-        archiveSpec.entries.push_back(std::move(entry));
+        plan.entries.push_back(std::move(entry));
         Corpus().push_back(std::move(file));
     }
     std::filesystem::path archive =
         std::filesystem::temp_directory_path() /
         ("vorn-decode-corpus-" + std::to_string(static_cast<long>(getpid())) + ".vorn");
     ArchivePath() = archive.string();
-    if (!pack::WriteWholeFile(ArchivePath(), pack::BuildArchive(archiveSpec))) {
+    std::vector<uint8_t> bytes;
+    if (pack::BuildArchive(plan, &bytes) != pack::Status::Ok ||
+        !pack::WriteWholeFile(ArchivePath(), bytes)) {
         std::fprintf(stderr, "cannot write %s\n", ArchivePath().c_str());
         return 1;
     }
-    archiveSpec.entries.clear();
+    plan.entries.clear();
 
     // A benchmark of a wrong extraction measures nothing: every entry must come back first.
     void* handle = nullptr;

@@ -52,10 +52,10 @@ const BuiltArchive& ArchiveOf(size_t count) {
     auto found = built.find(count);
     if (found != built.end()) return found->second;
     BuiltArchive& archive = built[count];
-    pack::ArchiveSpec archiveSpec;
-    archiveSpec.entries.reserve(count);
+    pack::ArchivePlan plan;
+    plan.entries.reserve(count);
     for (size_t i = 0; i < count; ++i) {
-        pack::EntrySpec entry;
+        pack::EntryPlan entry;
         char name[32];
         std::snprintf(name, sizeof name, "f%06zu.txt", i);
         entry.name = name;
@@ -63,11 +63,13 @@ const BuiltArchive& ArchiveOf(size_t count) {
         entry.method = pack::Method::Best;
         archive.largest = std::max(archive.largest, entry.data.size());
         archive.names.push_back(entry.name);
-        archiveSpec.entries.push_back(std::move(entry));
+        plan.entries.push_back(std::move(entry));
     }
     std::filesystem::create_directories(ScratchFolder());
     archive.path = (ScratchFolder() / ("entries-" + std::to_string(count) + ".vorn")).string();
-    if (!pack::WriteWholeFile(archive.path, pack::BuildArchive(archiveSpec))) {
+    std::vector<uint8_t> bytes;
+    if (pack::BuildArchive(plan, &bytes) != pack::Status::Ok ||
+        !pack::WriteWholeFile(archive.path, bytes)) {
         std::fprintf(stderr, "cannot write %s\n", archive.path.c_str());
         std::exit(1);
     }

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "codec/block_decoder.h"
+#include "format/block.h"
 #include "pack/archive_writer.h"
 #include "pack/block_encoder.h"
 
@@ -58,23 +59,22 @@ bool Unpacks(const std::vector<uint8_t>& packed, const std::vector<uint8_t>& dat
     std::vector<uint8_t> out(pack::kMaxBlockSize);
     size_t in = 0, at = 0;
     while (in + 4 <= packed.size()) {
-        uint32_t header;
-        memcpy(&header, &packed[in], 4);
-        uint32_t length = header >> 3;
-        if ((header & 7) == 0) {
-            uint32_t body = (length + 15) & ~15u;
+        format::BlockHeader header = format::DecodeBlockHeader(&packed[in]);
+        uint32_t length = header.length;
+        uint32_t body = format::BodyBytes(header);
+        if (header.type == format::kBlockStored) {
             if (at + length > data.size() || memcmp(&packed[in + 4], &data[at], length) != 0)
                 return false;
             at += length;
             in += 4 + body;
             continue;
         }
-        uint32_t body = ((length + 7) / 8 + 15) & ~15u;
         std::vector<uint8_t> padded(packed.begin() + in + 4, packed.begin() + in + 4 + body);
         padded.resize(body + codec::BODY_READ_SLACK, 0);
         uint32_t produced = 0;
         if (codec::DecodeCompressedBlock(padded.data(), body, table.get(), out.data(),
-                                         static_cast<uint32_t>(out.size()), &produced) != 0)
+                                         static_cast<uint32_t>(out.size()),
+                                         &produced) != format::Status::Ok)
             return false;
         if (at + produced > data.size() || memcmp(out.data(), &data[at], produced) != 0)
             return false;

@@ -26,17 +26,6 @@ std::string NameProblem(const std::string& name) {
 
 }  // namespace
 
-EntryOptions EntryPlan::Options() const {
-    EntryOptions options;
-    options.attributes = attributes;
-    options.fileTime = fileTime;
-    options.method = method;
-    options.blockSize = blockSize;
-    options.encoder = encoder;
-    options.password = password;
-    return options;
-}
-
 ArchiveWriter::~ArchiveWriter() = default;
 
 Status ArchiveWriter::Fail(Status status, const std::string& message) {
@@ -258,7 +247,7 @@ Status BuildArchive(const ArchivePlan& plan, std::vector<uint8_t>* out, std::str
     ArchiveWriter writer;
     Status status = writer.OpenInMemory(plan.prefix);
     for (const EntryPlan& entry : plan.entries) {
-        if (status == Status::Ok) status = writer.AddEntry(entry.name, entry.data, entry.Options());
+        if (status == Status::Ok) status = writer.AddEntry(entry.name, entry.data, entry);
     }
     if (status == Status::Ok) {
         status = writer.Finish(plan.comment, plan.namesPassword, plan.commentMethod);

@@ -132,17 +132,9 @@ class ArchiveWriter {
 };
 
 // An archive described whole in memory: what BuildArchive writes.
-struct EntryPlan {
-    std::string name;            // "\" between levels, at most 255 bytes
-    std::vector<uint8_t> data;   // the unpacked file
-    uint16_t attributes = 0x20;  // Windows attribute word
-    uint64_t fileTime = 0;       // FILETIME
-    Method method = Method::Stored;
-    uint32_t blockSize = kMaxBlockSize;  // output bytes per block
-    EncoderOptions encoder;
-    std::optional<std::string> password;  // set: the entry's data is enciphered with it
-
-    EntryOptions Options() const;
+struct EntryPlan : EntryOptions {
+    std::string name;           // "\" between levels, at most 255 bytes
+    std::vector<uint8_t> data;  // the unpacked file
 };
 
 struct ArchivePlan {

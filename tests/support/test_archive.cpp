@@ -54,7 +54,7 @@ pack::Status WriteTestArchive(const TestArchive& archive, const std::string& pat
         path.empty() ? writer.OpenInMemory(archive.prefix) : writer.Open(path, archive.prefix);
     for (const TestEntry& entry : archive.entries) {
         if (status == pack::Status::Ok) {
-            status = writer.AddEntry(entry.name, entry.data, entry.Options());
+            status = writer.AddEntry(entry.name, entry.data, entry);
         }
     }
     if (status == pack::Status::Ok) {
