@@ -2,11 +2,16 @@
 // the comment; or the same as JSON for scripts.
 #include <cinttypes>
 #include <cstdio>
+#include <optional>
 #include <vector>
 
 #include "pack/self_extractor.h"
-#include "tools/cli_support.h"
+#include "tools/archive_session.h"
 #include "tools/commands.h"
+#include "tools/json.h"
+#include "tools/password.h"
+#include "tools/texts.h"
+#include "tools/times.h"
 
 namespace tool {
 
@@ -14,6 +19,21 @@ namespace {
 
 // Comments larger than this are not shown: they are text meant for a dialog.
 constexpr uint64_t kMaxCommentBytes = 16u << 20;
+
+// What the listing shows besides the entries.
+struct Listing {
+    std::string path;
+    std::vector<VORN_FILEINFO> entries;  // the comment's own entry included
+    std::optional<std::string> comment;
+    std::optional<std::string> destination;  // a self-extractor's built-in folder
+    uint64_t totalUnpacked = 0;
+    uint64_t totalStored = 0;
+    uint64_t files = 0;
+};
+
+bool IsComment(const VORN_FILEINFO& e) {
+    return std::string(e.szName) == kCommentName;
+}
 
 std::string RatioText(uint64_t stored, uint64_t unpacked) {
     if (unpacked == 0) return "-";
@@ -40,6 +60,68 @@ std::optional<std::string> ReadComment(Archive& archive,
     return text;
 }
 
+void CountTotals(Listing& listing) {
+    for (const VORN_FILEINFO& e : listing.entries) {
+        if (IsComment(e)) continue;
+        listing.totalUnpacked += e.qwUnpackedSize;
+        listing.totalStored += e.qwStoredSize;
+        ++listing.files;
+    }
+}
+
+void PrintJson(const Listing& listing) {
+    std::printf("{\n  \"archive\": %s,\n  \"entries\": [", JsonString(listing.path).c_str());
+    bool first = true;
+    for (const VORN_FILEINFO& e : listing.entries) {
+        if (IsComment(e)) continue;
+        std::printf("%s\n    {\"name\": %s, \"size\": %" PRIu64 ", \"stored\": %" PRIu64
+                    ", \"time\": %s, \"fileTime\": %" PRIu64
+                    ", \"attributes\": %u"
+                    ", \"encrypted\": %s, \"crc\": \"%08x\"}",
+                    first ? "" : ",", JsonString(e.szName).c_str(), e.qwUnpackedSize,
+                    e.qwStoredSize, JsonString(FormatFileTime(e.qwFileTime)).c_str(), e.qwFileTime,
+                    e.dwAttributes & 0xffffu,
+                    (e.dwAttributes & VORN_ATTR_ENCRYPTED) ? "true" : "false", e.dwCRC);
+        first = false;
+    }
+    std::printf("\n  ],\n  \"files\": %" PRIu64 ",\n  \"size\": %" PRIu64
+                ",\n  \"stored\": %" PRIu64 ",\n  \"defaultDir\": %s,\n  \"comment\": %s\n}\n",
+                listing.files, listing.totalUnpacked, listing.totalStored,
+                listing.destination ? JsonString(*listing.destination).c_str() : "null",
+                listing.comment ? JsonString(*listing.comment).c_str() : "null");
+}
+
+void PrintComment(const std::string& comment) {
+    // Line ends and tabs are the comment's own; other control bytes are not shown.
+    std::string text = comment;
+    for (char& c : text) {
+        unsigned char u = static_cast<unsigned char>(c);
+        if ((u < 0x20 && c != '\n' && c != '\r' && c != '\t') || u == 0x7f) c = '?';
+    }
+    std::printf("\nComment:\n%s\n", text.c_str());
+}
+
+void PrintTable(const Listing& listing) {
+    std::printf("%12s %12s %5s  %-19s  %-5s %-8s  %s\n", "Size", "Stored", "Ratio", "Modified",
+                "Attr", "CRC", "Name");
+    std::printf("------------ ------------ -----  -------------------  ----- --------  ----\n");
+    for (const VORN_FILEINFO& e : listing.entries) {
+        if (IsComment(e)) continue;
+        std::printf("%12" PRIu64 " %12" PRIu64 " %5s  %-19s  %-5s %08x  %s\n", e.qwUnpackedSize,
+                    e.qwStoredSize, RatioText(e.qwStoredSize, e.qwUnpackedSize).c_str(),
+                    FormatFileTime(e.qwFileTime).c_str(), AttributeText(e.dwAttributes).c_str(),
+                    e.dwCRC, Shown(e.szName).c_str());
+    }
+    std::printf("------------ ------------ -----  -------------------  ----- --------  ----\n");
+    std::printf("%12" PRIu64 " %12" PRIu64 " %5s  %" PRIu64 " file%s\n", listing.totalUnpacked,
+                listing.totalStored, RatioText(listing.totalStored, listing.totalUnpacked).c_str(),
+                listing.files, listing.files == 1 ? "" : "s");
+    if (listing.destination) {
+        std::printf("\nExtracts by default to: %s\n", Shown(*listing.destination).c_str());
+    }
+    if (listing.comment) PrintComment(*listing.comment);
+}
+
 }  // namespace
 
 int RunList(Options& options) {
@@ -48,68 +130,19 @@ int RunList(Options& options) {
         return kExitUsage;
     }
     if (!ResolvePassword(options)) return kExitUsage;
-    const std::string& path = options.operands[0];
+    Listing listing;
+    listing.path = options.operands[0];
     Archive archive;
-    if (!OpenForCommand(archive, path, options.password, options.quiet)) return kExitUsage;
-    std::vector<VORN_FILEINFO> entries;
-    if (!ReadDirectory(archive, entries)) return kExitUsage;
-    std::optional<std::string> comment = ReadComment(archive, options.password);
-    std::optional<std::string> destination = pack::ReadBuiltInDestination(path);
-    if (destination && destination->empty()) destination.reset();
-
-    uint64_t totalUnpacked = 0, totalStored = 0, files = 0;
-    for (const VORN_FILEINFO& e : entries) {
-        if (std::string(e.szName) == kCommentName) continue;
-        totalUnpacked += e.qwUnpackedSize;
-        totalStored += e.qwStoredSize;
-        ++files;
-    }
-
+    if (!OpenForCommand(archive, listing.path, options.password)) return kExitUsage;
+    if (!ReadDirectory(archive, listing.entries)) return kExitUsage;
+    listing.comment = ReadComment(archive, options.password);
+    listing.destination = pack::ReadBuiltInDestination(listing.path);
+    if (listing.destination && listing.destination->empty()) listing.destination.reset();
+    CountTotals(listing);
     if (options.json) {
-        std::printf("{\n  \"archive\": %s,\n  \"entries\": [", JsonString(path).c_str());
-        bool first = true;
-        for (const VORN_FILEINFO& e : entries) {
-            if (std::string(e.szName) == kCommentName) continue;
-            std::printf("%s\n    {\"name\": %s, \"size\": %" PRIu64 ", \"stored\": %" PRIu64
-                        ", \"time\": %s, \"fileTime\": %" PRIu64
-                        ", \"attributes\": %u"
-                        ", \"encrypted\": %s, \"crc\": \"%08x\"}",
-                        first ? "" : ",", JsonString(e.szName).c_str(), e.qwUnpackedSize,
-                        e.qwStoredSize, JsonString(FormatFileTime(e.qwFileTime)).c_str(),
-                        e.qwFileTime, e.dwAttributes & 0xffffu,
-                        (e.dwAttributes & VORN_ATTR_ENCRYPTED) ? "true" : "false", e.dwCRC);
-            first = false;
-        }
-        std::printf("\n  ],\n  \"files\": %" PRIu64 ",\n  \"size\": %" PRIu64
-                    ",\n  \"stored\": %" PRIu64 ",\n  \"defaultDir\": %s,\n  \"comment\": %s\n}\n",
-                    files, totalUnpacked, totalStored,
-                    destination ? JsonString(*destination).c_str() : "null",
-                    comment ? JsonString(*comment).c_str() : "null");
-        return kExitOk;
-    }
-
-    std::printf("%12s %12s %5s  %-19s  %-5s %-8s  %s\n", "Size", "Stored", "Ratio", "Modified",
-                "Attr", "CRC", "Name");
-    std::printf("------------ ------------ -----  -------------------  ----- --------  ----\n");
-    for (const VORN_FILEINFO& e : entries) {
-        if (std::string(e.szName) == kCommentName) continue;
-        std::printf("%12" PRIu64 " %12" PRIu64 " %5s  %-19s  %-5s %08x  %s\n", e.qwUnpackedSize,
-                    e.qwStoredSize, RatioText(e.qwStoredSize, e.qwUnpackedSize).c_str(),
-                    FormatFileTime(e.qwFileTime).c_str(), AttributeText(e.dwAttributes).c_str(),
-                    e.dwCRC, Shown(e.szName).c_str());
-    }
-    std::printf("------------ ------------ -----  -------------------  ----- --------  ----\n");
-    std::printf("%12" PRIu64 " %12" PRIu64 " %5s  %" PRIu64 " file%s\n", totalUnpacked, totalStored,
-                RatioText(totalStored, totalUnpacked).c_str(), files, files == 1 ? "" : "s");
-    if (destination) std::printf("\nExtracts by default to: %s\n", Shown(*destination).c_str());
-    if (comment) {
-        // Line ends and tabs are the comment's own; other control bytes are not shown.
-        std::string text = *comment;
-        for (char& c : text) {
-            unsigned char u = static_cast<unsigned char>(c);
-            if ((u < 0x20 && c != '\n' && c != '\r' && c != '\t') || u == 0x7f) c = '?';
-        }
-        std::printf("\nComment:\n%s\n", text.c_str());
+        PrintJson(listing);
+    } else {
+        PrintTable(listing);
     }
     return kExitOk;
 }

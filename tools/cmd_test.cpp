@@ -1,35 +1,40 @@
 // "vorn test": decodes every entry without keeping it and checks its CRC-32.
 #include <cstdio>
-#include <cstdlib>
-#include <filesystem>
 #include <vector>
 
-#include "tools/cli_support.h"
+#include "archive/extraction.h"
+#include "tools/archive_session.h"
 #include "tools/commands.h"
 #include "tools/entry_io.h"
+#include "tools/password.h"
+#include "tools/progress_bar.h"
+#include "tools/system.h"
+#include "tools/texts.h"
 
 namespace tool {
 
 namespace {
 
-// A private folder for the pipes of large entries, removed on return.
-class ScratchDir {
-  public:
-    ScratchDir() {
-        std::string base = std::filesystem::temp_directory_path().string() + "/vorn-test-XXXXXX";
-        std::vector<char> templ(base.begin(), base.end());
-        templ.push_back(0);
-        if (mkdtemp(templ.data())) path_ = templ.data();
+// Tests every entry in directory order, printing one line for each; returns the failures.
+uint64_t TestEntries(Archive& archive, const std::vector<VORN_FILEINFO>& entries,
+                     const Options& options, ProgressBar& bar) {
+    const char* password = options.password ? options.password->c_str() : nullptr;
+    uint64_t failed = 0;
+    for (const VORN_FILEINFO& e : entries) {
+        ProgressTarget target{&bar, 0, e.qwUnpackedSize};
+        format::Status status = DecodeAndCheck(archive.handle(), e, password, &target);
+        bar.Add(e.qwUnpackedSize);
+        if (status == format::Status::Ok) {
+            if (!options.quiet) bar.Print("OK      " + Shown(e.szName), stdout);
+            continue;
+        }
+        ++failed;
+        bar.Print(
+            "FAILED  " + Shown(e.szName) + ": " +
+            EntryFailureText(archive::PublicCode(status), IsEncrypted(e), password != nullptr));
     }
-    ~ScratchDir() {
-        std::error_code ignored;
-        if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
-    }
-    const std::string& path() const { return path_; }
-
-  private:
-    std::string path_;
-};
+    return failed;
+}
 
 }  // namespace
 
@@ -39,44 +44,21 @@ int RunTest(Options& options) {
         return kExitUsage;
     }
     if (!ResolvePassword(options)) return kExitUsage;
-    const std::string& path = options.operands[0];
     Archive archive;
-    if (!OpenForCommand(archive, path, options.password, options.quiet)) return kExitUsage;
+    if (!OpenForCommand(archive, options.operands[0], options.password)) return kExitUsage;
     std::vector<VORN_FILEINFO> entries;
     if (!ReadDirectory(archive, entries)) return kExitUsage;
 
-    bool needPassword = false;
+    bool anyEncrypted = false;
     uint64_t total = 0;
     for (const VORN_FILEINFO& e : entries) {
         total += e.qwUnpackedSize;
-        if (e.dwAttributes & VORN_ATTR_ENCRYPTED) needPassword = true;
+        anyEncrypted = anyEncrypted || IsEncrypted(e);
     }
-    if (needPassword && !options.password && StdinIsTerminal()) {
-        options.password = ReadHiddenLine("Password for the enciphered entries: ");
-    }
+    AskEntryPasswordIfNeeded(options, anyEncrypted);
 
-    ScratchDir scratch;
-    ProgressBar bar(!options.quiet && StderrIsTerminal(), total, "Testing");
-    uint64_t failed = 0;
-    for (const VORN_FILEINFO& e : entries) {
-        bool encrypted = (e.dwAttributes & VORN_ATTR_ENCRYPTED) != 0;
-        ProgressTarget target{&bar, 0, e.qwUnpackedSize};
-        uint32_t status;
-        {
-            ScopedProgress scope(&target);
-            status = DecodeToNowhere(archive.handle(), e,
-                                     options.password ? options.password->c_str() : nullptr,
-                                     scratch.path());
-        }
-        bar.Add(e.qwUnpackedSize);
-        if (status == VORN_SUCCESS) {
-            if (!options.quiet) bar.Print("OK      " + Shown(e.szName), stdout);
-        } else {
-            ++failed;
-            bar.Print("FAILED  " + Shown(e.szName) + ": " +
-                      EntryFailureText(status, encrypted, options.password.has_value()));
-        }
-    }
+    ProgressBar bar(!options.quiet && os::StderrIsTerminal(), total, "Testing");
+    uint64_t failed = TestEntries(archive, entries, options, bar);
     bar.Finish();
     if (failed) {
         std::fprintf(stderr, "%llu of %zu entries failed\n",

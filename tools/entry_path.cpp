@@ -1,9 +1,9 @@
 // Turning entry names into safe relative paths, and matching them against wildcard patterns.
 #include "tools/entry_path.h"
 
-#include <fnmatch.h>
-
 #include <vector>
+
+#include "tools/system.h"
 
 namespace tool {
 
@@ -64,9 +64,9 @@ bool EntryMatchesPattern(const std::string& name, const std::string& pattern) {
     std::string n = Slashed(name);
     std::string p = Slashed(pattern);
     while (p.size() > 1 && p.back() == '/') p.pop_back();
-    if (fnmatch(p.c_str(), n.c_str(), 0) == 0) return true;
+    if (os::WildcardMatch(p, n)) return true;
     // A folder selects what lies below it.
-    return fnmatch((p + "/*").c_str(), n.c_str(), 0) == 0;
+    return os::WildcardMatch(p + "/*", n);
 }
 
 }  // namespace tool

@@ -1,12 +1,11 @@
 // The vorn command-line tool: list, test, extract and pack VORN archives and self-extractors.
-// This file reads the command line; each command lives in its own cmd_*.cpp.
+// This file picks the command and holds the help texts; the options are read by option_table.cpp
+// and each command lives in its own cmd_*.cpp.
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <string>
 
-#include "tools/cli_support.h"
 #include "tools/commands.h"
+#include "tools/option_table.h"
 
 #ifndef VORN_VERSION_TEXT
 #define VORN_VERSION_TEXT "0.0.0"
@@ -92,8 +91,6 @@ void PrintVersion() {
     std::printf("vorn %s\n", VORN_VERSION_TEXT);
 }
 
-enum class Command { None, List, Test, Extract, Pack };
-
 Command CommandOf(const std::string& word) {
     if (word == "list" || word == "l") return Command::List;
     if (word == "test" || word == "t") return Command::Test;
@@ -117,135 +114,22 @@ const char* HelpOf(Command command) {
     }
 }
 
-bool ParseCount(const std::string& text, int& value) {
-    char* end = nullptr;
-    long n = std::strtol(text.c_str(), &end, 10);
-    if (text.empty() || *end != 0 || n < 1 || n > 1024) return false;
-    value = static_cast<int>(n);
-    return true;
-}
-
-// Parses the options of one command; returns -1 to go on, or an exit code.
-int ParseOptions(Command command, int argc, char** argv, Options& options) {
-    bool operandsOnly = false;
-    for (int i = 2; i < argc; ++i) {
-        std::string arg = argv[i];
-        if (operandsOnly || arg.empty() || arg[0] != '-' || arg == "-") {
-            options.operands.push_back(arg);
-            continue;
-        }
-        if (arg == "--") {
-            operandsOnly = true;
-            continue;
-        }
-        std::string inlineValue;
-        bool hasInline = false;
-        if (arg.size() > 2 && arg[1] != '-' && std::strchr("ojp", arg[1])) {
-            inlineValue = arg.substr(2);  // "-j4", "-oDIR"
-            arg = arg.substr(0, 2);
-            hasInline = true;
-        } else if (arg.rfind("--", 0) == 0) {
-            size_t eq = arg.find('=');
-            if (eq != std::string::npos) {
-                inlineValue = arg.substr(eq + 1);
-                arg = arg.substr(0, eq);
-                hasInline = true;
-            }
-        }
-        auto value = [&](std::string& out) -> bool {
-            if (hasInline) {
-                out = inlineValue;
-                return true;
-            }
-            if (i + 1 >= argc) {
-                std::fprintf(stderr, "vorn: %s needs a value\n", arg.c_str());
-                return false;
-            }
-            out = argv[++i];
-            return true;
-        };
-        std::string v;
-        const bool isPack = command == Command::Pack;
-        const bool isExtract = command == Command::Extract;
-        if (arg == "-h" || arg == "--help") {
-            std::fputs(HelpOf(command), stdout);
-            return kExitOk;
-        } else if (arg == "-q" || arg == "--quiet") {
-            options.quiet = true;
-        } else if (arg == "-p" || arg == "--password") {
-            if (!value(v)) return kExitUsage;
-            options.password = v;
-        } else if (arg == "--password-file") {
-            if (!value(v)) return kExitUsage;
-            options.passwordFile = v;
-        } else if (arg == "--json" && command == Command::List) {
-            options.json = true;
-        } else if ((arg == "-o" || arg == "--output") && isExtract) {
-            if (!value(v)) return kExitUsage;
-            options.outputDir = v;
-        } else if (arg == "--overwrite" && isExtract) {
-            options.overwrite = OverwritePolicy::Always;
-        } else if (arg == "--skip-existing" && isExtract) {
-            options.overwrite = OverwritePolicy::Never;
-        } else if ((arg == "-j" || arg == "--jobs") && isExtract) {
-            if (!value(v)) return kExitUsage;
-            if (!ParseCount(v, options.jobs)) {
-                std::fprintf(stderr, "vorn: --jobs takes a number from 1 to 1024\n");
-                return kExitUsage;
-            }
-        } else if (arg == "--comment" && isPack) {
-            if (!value(v)) return kExitUsage;
-            options.comment = v;
-        } else if (arg == "--comment-file" && isPack) {
-            if (!value(v)) return kExitUsage;
-            options.commentFile = v;
-        } else if (arg == "--encrypt-names" && isPack) {
-            options.encryptNames = true;
-        } else if (arg == "--encrypt-only" && isPack) {
-            if (!value(v)) return kExitUsage;
-            options.encryptOnly.push_back(v);
-        } else if (arg == "--store" && isPack) {
-            options.store = true;
-        } else if (arg == "--level" && isPack) {
-            if (!value(v)) return kExitUsage;
-            if (!ParseCount(v, options.level) || options.level > 3) {
-                std::fprintf(stderr, "vorn: --level takes 1, 2 or 3\n");
-                return kExitUsage;
-            }
-        } else if (arg == "--sfx" && isPack) {
-            if (!value(v)) return kExitUsage;
-            options.sfxKind = v;
-        } else if (arg == "--sfx-stub" && isPack) {
-            if (!value(v)) return kExitUsage;
-            options.sfxStub = v;
-        } else if (arg == "--default-dir" && isPack) {
-            if (!value(v)) return kExitUsage;
-            options.defaultDir = v;
-        } else {
-            std::fprintf(stderr, "vorn: unknown option %s for this command (see vorn %s --help)\n",
-                         arg.c_str(), argv[1]);
+int RunCommand(Command command, Options& options, const std::string& selfPath) {
+    switch (command) {
+        case Command::List:
+            return RunList(options);
+        case Command::Test:
+            return RunTest(options);
+        case Command::Extract:
+            return RunExtract(options);
+        case Command::Pack:
+            return RunPack(options, selfPath);
+        default:
             return kExitUsage;
-        }
     }
-    return -1;
 }
 
 }  // namespace
-
-bool ResolvePassword(Options& options) {
-    if (!options.passwordFile) return true;
-    if (options.password) {
-        std::fprintf(stderr, "vorn: give either a password or a password file, not both\n");
-        return false;
-    }
-    std::string error;
-    options.password = ReadPasswordFile(*options.passwordFile, error);
-    if (!options.password) {
-        std::fprintf(stderr, "vorn: %s\n", error.c_str());
-        return false;
-    }
-    return true;
-}
 
 }  // namespace tool
 
@@ -271,18 +155,14 @@ int main(int argc, char** argv) {
         return kExitUsage;
     }
     Options options;
-    int parsed = ParseOptions(command, argc, argv, options);
-    if (parsed >= 0) return parsed;
-    switch (command) {
-        case Command::List:
-            return RunList(options);
-        case Command::Test:
-            return RunTest(options);
-        case Command::Extract:
-            return RunExtract(options);
-        case Command::Pack:
-            return RunPack(options, argv[0]);
-        default:
+    switch (ParseOptions(command, argc, argv, options)) {
+        case ParseOutcome::ShowHelp:
+            std::fputs(HelpOf(command), stdout);
+            return kExitOk;
+        case ParseOutcome::Refused:
             return kExitUsage;
+        case ParseOutcome::Run:
+            break;
     }
+    return RunCommand(command, options, argv[0]);
 }

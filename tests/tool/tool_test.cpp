@@ -519,6 +519,29 @@ TEST(ToolDamage, TruncatedArchiveAndCorruptEntryGetTheirExitCodes) {
     }
 }
 
+TEST(ToolDamage, TestRefusesDataLongerThanItsRecordEvenWithAMatchingCrc) {
+    ScratchFolder scratch;
+    vorntest::TestArchive archiveSpec;
+    for (pack::Method method : {pack::Method::Stored, pack::Method::Compressed}) {
+        vorntest::TestEntry entry;
+        entry.name = method == pack::Method::Stored ? "stored.txt" : "compressed.txt";
+        std::string text = SampleBytes(3000, 4);
+        entry.data.assign(text.begin(), text.end());
+        entry.method = method;
+        entry.unpackedSizeOverride = 1000;  // the CRC still covers all 3000 bytes
+        archiveSpec.entries.push_back(entry);
+    }
+    fs::path archive = scratch / "long.vorn";
+    ASSERT_TRUE(pack::WriteWholeFile(archive.string(), vorntest::BuildTestArchive(archiveSpec)));
+
+    RunResult test = Vorn({"test", archive.string()});
+    EXPECT_EQ(test.exitCode, 1);
+    EXPECT_NE(test.err.find("FAILED  stored.txt: Archive is corrupt"), std::string::npos)
+        << test.err;
+    EXPECT_NE(test.err.find("FAILED  compressed.txt: Archive is corrupt"), std::string::npos)
+        << test.err;
+}
+
 // Where the tool finds the Windows stub: $VORN_STUB_DIR first, then the win32 build beside its own.
 fs::path WindowsStub() {
     fs::path tree = fs::path(kVorn).parent_path().parent_path();

@@ -1,0 +1,108 @@
+// Opening archives for the commands and reading their directories.
+#include "tools/archive_session.h"
+
+#include <cinttypes>
+#include <cstdio>
+#include <fstream>
+
+#include "pack/self_extractor.h"
+#include "tools/system.h"
+#include "tools/terminal.h"
+#include "tools/texts.h"
+
+namespace tool {
+
+namespace {
+
+// Whether the file holds the archive signature anywhere, read in slices so any size will do.
+bool HoldsArchiveSignature(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    std::vector<uint8_t> window;
+    std::vector<char> slice(1 << 20);
+    while (in) {
+        in.read(slice.data(), static_cast<std::streamsize>(slice.size()));
+        window.insert(window.end(), slice.begin(), slice.begin() + in.gcount());
+        if (pack::FindArchiveSignature(window)) return true;
+        // Keep the last 7 bytes: a signature may straddle two slices.
+        if (window.size() > 7) window.erase(window.begin(), window.end() - 7);
+    }
+    return false;
+}
+
+// Asks for the password of an archive whose names are enciphered; false after saying why none
+// came.
+bool AskArchivePassword(const std::string& path, std::optional<std::string>& password) {
+    if (!os::StdinIsTerminal()) {
+        std::fprintf(stderr,
+                     "vorn: %s: the archive's names are protected by a password; give it with "
+                     "-p or --password-file\n",
+                     path.c_str());
+        return false;
+    }
+    std::optional<std::string> typed = ReadHiddenLine("Archive password: ");
+    if (!typed) {
+        std::fprintf(stderr, "vorn: %s: no password given\n", path.c_str());
+        return false;
+    }
+    password = *typed;
+    return true;
+}
+
+void ReportOpenFailure(const std::string& path, uint32_t status, bool passwordGiven) {
+    if (status == VORN_E_CRC && passwordGiven) {
+        std::fprintf(stderr, "vorn: %s: wrong password\n", path.c_str());
+    } else if (status == VORN_E_NOT_FOUND) {
+        std::fprintf(
+            stderr, "vorn: %s: cannot open: %s\n", path.c_str(),
+            os::CanRead(path) ? "no archive found in the file" : os::LastErrorText().c_str());
+    } else if (status == VORN_E_CORRUPT && !HoldsArchiveSignature(path)) {
+        std::fprintf(stderr, "vorn: %s: not a VORN archive (no archive found in the file)\n",
+                     path.c_str());
+    } else {
+        std::fprintf(stderr, "vorn: %s: %s\n", path.c_str(), StatusText(status).c_str());
+    }
+}
+
+}  // namespace
+
+uint32_t Archive::Open(const std::string& path, const char* password) {
+    Close();
+    return vorn_OpenStream(&handle_, path.c_str(), password, VORN_OPEN_READONLY);
+}
+
+void Archive::Close() {
+    if (handle_) vorn_CloseStream(handle_);
+    handle_ = nullptr;
+}
+
+bool OpenForCommand(Archive& archive, const std::string& path,
+                    std::optional<std::string>& password) {
+    uint32_t status = archive.Open(path, password ? password->c_str() : nullptr);
+    if (status == VORN_E_PASSWORD_NEEDED && !password) {
+        if (!AskArchivePassword(path, password)) return false;
+        status = archive.Open(path, password->c_str());
+    }
+    if (status == VORN_SUCCESS) return true;
+    ReportOpenFailure(path, status, password.has_value());
+    return false;
+}
+
+bool ReadDirectory(Archive& archive, std::vector<VORN_FILEINFO>& entries) {
+    entries.clear();
+    uint64_t count = vorn_GetNumFiles(archive.handle());
+    for (uint64_t i = 0; i < count; ++i) {
+        VORN_FILEINFO info{};
+        uint32_t status = vorn_EnumerateFiles(archive.handle(), &info, i);
+        if (status != VORN_SUCCESS) {
+            std::fprintf(stderr, "vorn: cannot read entry %" PRIu64 " of %" PRIu64 ": %s\n", i,
+                         count, StatusText(status).c_str());
+            return false;
+        }
+        info.szName[sizeof info.szName - 1] = 0;
+        entries.push_back(info);
+    }
+    return true;
+}
+
+}  // namespace tool

@@ -1,0 +1,46 @@
+// An archive opened for a command: the handle as an owning object, the opening with its password
+// question and failure texts, and the listing of the entries.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "archive/vorn.h"
+#include "format/container.h"
+
+namespace tool {
+
+using format::kCommentName;
+
+// Owns one open archive.
+class Archive {
+  public:
+    Archive() = default;
+    Archive(const Archive&) = delete;
+    Archive& operator=(const Archive&) = delete;
+    ~Archive() { Close(); }
+
+    uint32_t Open(const std::string& path, const char* password);
+    void Close();
+    void* handle() const { return handle_; }
+
+  private:
+    void* handle_ = nullptr;
+};
+
+// Opens the archive for a command. When the name table is enciphered and no password was given,
+// asks for one on a terminal. Prints the reason of a failure and returns false.
+// password is updated with the one that opened the archive, if any.
+bool OpenForCommand(Archive& archive, const std::string& path,
+                    std::optional<std::string>& password);
+
+// Every entry of the archive, in directory order. Prints the failure and returns false.
+bool ReadDirectory(Archive& archive, std::vector<VORN_FILEINFO>& entries);
+
+inline bool IsEncrypted(const VORN_FILEINFO& info) {
+    return (info.dwAttributes & VORN_ATTR_ENCRYPTED) != 0;
+}
+
+}  // namespace tool

@@ -1,0 +1,177 @@
+// The vorn tool's calls to the operating system on Linux and other POSIX systems.
+#include <fcntl.h>
+#include <fnmatch.h>
+#include <signal.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+
+#include "tools/system.h"
+#include "tools/times.h"
+
+namespace tool::os {
+
+namespace {
+
+void (*g_onInterrupt)() = nullptr;
+
+void ForwardInterrupt(int) {
+    if (g_onInterrupt) g_onInterrupt();
+}
+
+// The file RemoveOnInterrupt removes: kept in a fixed buffer, since a signal handler may not
+// allocate.
+char g_removedOnInterrupt[4096];
+
+void RemoveAndExit(int) {
+    if (g_removedOnInterrupt[0]) unlink(g_removedOnInterrupt);
+    _exit(130);
+}
+
+PathKind KindOf(mode_t mode) {
+    if (S_ISREG(mode)) return PathKind::File;
+    if (S_ISDIR(mode)) return PathKind::Folder;
+    if (S_ISLNK(mode)) return PathKind::Link;
+    return PathKind::Other;
+}
+
+PathFacts FactsOf(const struct stat& st) {
+    PathFacts facts;
+    facts.kind = KindOf(st.st_mode);
+    facts.size = static_cast<uint64_t>(st.st_size);
+    facts.fileTime = FileTimeFromUnix(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
+    facts.readOnly = (st.st_mode & S_IWUSR) == 0;
+    return facts;
+}
+
+}  // namespace
+
+bool StdinIsTerminal() {
+    return isatty(STDIN_FILENO) == 1;
+}
+
+bool StderrIsTerminal() {
+    return isatty(STDERR_FILENO) == 1;
+}
+
+struct InputEchoOff::Saved {
+    termios settings;
+};
+
+InputEchoOff::InputEchoOff() {
+    termios settings{};
+    if (tcgetattr(STDIN_FILENO, &settings) != 0) return;
+    saved_ = std::make_unique<Saved>(Saved{settings});
+    settings.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    settings.c_lflag |= ECHONL;
+    tcsetattr(STDIN_FILENO, TCSANOW, &settings);
+}
+
+InputEchoOff::~InputEchoOff() {
+    if (saved_) tcsetattr(STDIN_FILENO, TCSANOW, &saved_->settings);
+}
+
+bool ReadStdinByte(char& byte) {
+    return read(STDIN_FILENO, &byte, 1) == 1;
+}
+
+void CallOnInterrupt(void (*onInterrupt)()) {
+    g_onInterrupt = onInterrupt;
+    struct sigaction action {};
+    action.sa_handler = ForwardInterrupt;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+void RemoveOnInterrupt(const std::string& path) {
+    if (path.size() >= sizeof g_removedOnInterrupt) return;
+    std::memcpy(g_removedOnInterrupt, path.c_str(), path.size() + 1);
+    signal(SIGINT, RemoveAndExit);
+    signal(SIGTERM, RemoveAndExit);
+}
+
+bool RandomBytes(unsigned char* buffer, size_t count) {
+    size_t got = 0;
+    while (got < count) {
+        ssize_t n = getrandom(buffer + got, count - got, 0);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        got += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+std::string LastErrorText() {
+    return std::strerror(errno);
+}
+
+bool StatPath(const std::string& path, PathFacts& facts) {
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) return false;
+    facts = FactsOf(st);
+    return true;
+}
+
+bool StatPathItself(const std::string& path, PathFacts& facts) {
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0) return false;
+    facts = FactsOf(st);
+    return true;
+}
+
+bool CanRead(const std::string& path) {
+    return access(path.c_str(), R_OK) == 0;
+}
+
+bool MakeFolder(const std::string& path) {
+    return mkdir(path.c_str(), 0777) == 0 || errno == EEXIST;
+}
+
+bool SetModificationTime(const std::string& path, uint64_t fileTime) {
+    int64_t seconds, nanoseconds;
+    UnixFromFileTime(fileTime, seconds, nanoseconds);
+    timespec times[2];
+    times[0].tv_sec = times[1].tv_sec = static_cast<time_t>(seconds);
+    times[0].tv_nsec = times[1].tv_nsec = static_cast<long>(nanoseconds);
+    return utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
+}
+
+bool MakeExecutable(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 && chmod(path.c_str(), st.st_mode | 0111) == 0;
+}
+
+bool RenameFile(const std::string& from, const std::string& to) {
+    return rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool RemoveFile(const std::string& path) {
+    return unlink(path.c_str()) == 0;
+}
+
+int ProcessId() {
+    return static_cast<int>(getpid());
+}
+
+std::string OwnProgramPath() {
+    std::error_code ec;
+    std::filesystem::path self = std::filesystem::canonical("/proc/self/exe", ec);
+    return ec ? std::string() : self.string();
+}
+
+bool WildcardMatch(const std::string& pattern, const std::string& text) {
+    return fnmatch(pattern.c_str(), text.c_str(), 0) == 0;
+}
+
+bool LocalTime(int64_t seconds, std::tm& local) {
+    time_t t = static_cast<time_t>(seconds);
+    return localtime_r(&t, &local) != nullptr;
+}
+
+}  // namespace tool::os
