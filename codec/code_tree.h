@@ -16,10 +16,10 @@ namespace codec {
 // Written into a leaf when a split turns it into an internal node; never returned by a decode.
 constexpr uint32_t INTERNAL_NODE_SYMBOL = 100000;
 
-// Reaching a code longer than format::MAX_CODE_LENGTH is treated as corrupt data: it cannot be read
+// Reaching a code longer than MAX_CODE_LENGTH is treated as corrupt data: it cannot be read
 // exactly by the 32-bit field reader the format was built on, and needs a table total beyond what
 // the symbol counts of a block's at most 2^24 tokens can reach.
-using format::MAX_CODE_LENGTH;
+constexpr uint32_t MAX_CODE_LENGTH = format::kMaxCodeLength;
 // A tree deeper than this can only come from weight sums that wrapped around; building one is
 // refused, which also bounds the cost of building a hostile table.
 constexpr uint32_t MAX_TREE_DEPTH = 64;

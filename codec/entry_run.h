@@ -13,7 +13,7 @@
 
 namespace codec {
 
-using format::BLOCK_BUFFER_SIZE;
+constexpr uint32_t BLOCK_BUFFER_SIZE = format::kBlockBufferSize;
 // The read buffer also holds the slack the block decoder may read past a body.
 constexpr size_t RUN_READ_BUFFER_BYTES = BLOCK_BUFFER_SIZE + BODY_READ_SLACK;
 

@@ -10,7 +10,7 @@ namespace format {
 
 // Size of a reader's read buffer and of a file extraction's staging area; bounds a block's body
 // and a block's output, and so the input a writer puts into one block.
-constexpr uint32_t BLOCK_BUFFER_SIZE = 0x800000;
+constexpr uint32_t kBlockBufferSize = 0x800000;
 
 constexpr uint32_t kBlockHeaderBytes = 4;
 enum BlockType : uint32_t { kBlockStored = 0, kBlockCompressed = 1 };
@@ -19,7 +19,7 @@ constexpr uint32_t kMaxBlockLength = (1u << 29) - 1;
 
 // The longest code a compressed block may use: each level down the lighter side of a code tree
 // at least halves the weight below, so a longer code needs more tokens than a block can hold.
-constexpr uint32_t MAX_CODE_LENGTH = 25;
+constexpr uint32_t kMaxCodeLength = 25;
 
 // The widths of the fields of a growing-width integer, the code of table weights and of
 // match-length symbols: an all-ones field escapes to the next width, and the value is the sum of

@@ -15,7 +15,7 @@
 namespace pack {
 namespace {
 
-using format::BLOCK_BUFFER_SIZE;
+using format::kBlockBufferSize;
 using format::Status;
 // Bytes of a block's start that level 2 parses greedily to price its tokens.
 constexpr uint32_t kPriceSample = 256u << 10;
@@ -156,7 +156,7 @@ namespace {
 // The compressed block of data, whatever the size of its body.
 Status EncodeCompressed(const uint8_t* data, uint32_t size, const EncoderOptions& options,
                         std::vector<uint8_t>& out) {
-    if (size > BLOCK_BUFFER_SIZE) return Status::InvalidArgument;
+    if (size > kBlockBufferSize) return Status::InvalidArgument;
     // Level 1 parses greedily. Higher levels price tokens from an earlier greedy parse and weigh
     // every choice by playing a few greedy tokens past it: a choice changes which positions the
     // buckets keep, so its worth shows only in the tokens after it.
@@ -200,7 +200,7 @@ Status EncodeCompressedBlock(const uint8_t* data, uint32_t size, const EncoderOp
     if (status != Status::Ok) return status;
     // Nearly 8 MiB of incompressible data codes to a body larger than the reader's 8 MiB
     // buffer: such a block could be written but never read back.
-    if (out.size() - start - format::kBlockHeaderBytes > BLOCK_BUFFER_SIZE) {
+    if (out.size() - start - format::kBlockHeaderBytes > kBlockBufferSize) {
         out.resize(start);
         return Status::InvalidArgument;
     }
@@ -217,7 +217,7 @@ Status EncodeBestBlock(const uint8_t* data, uint32_t size, const EncoderOptions&
         return Status::Ok;
     }
     // Data too long for one compressed stream is stored too.
-    if (size > BLOCK_BUFFER_SIZE) return Status::InvalidArgument;
+    if (size > kBlockBufferSize) return Status::InvalidArgument;
     return EncodeStoredBlock(data, size, out);
 }
 

@@ -13,7 +13,7 @@
 namespace pack {
 
 // Longest code the decoder reads exactly.
-constexpr unsigned kMaxCodeLength = format::MAX_CODE_LENGTH;
+constexpr unsigned kMaxCodeLength = format::kMaxCodeLength;
 
 struct TableEntry {
     uint32_t symbol;

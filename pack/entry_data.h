@@ -14,7 +14,7 @@ namespace pack {
 using format::Status;
 
 // Output bytes per block, the largest that a reader's buffer takes.
-constexpr uint32_t kMaxBlockSize = format::BLOCK_BUFFER_SIZE;
+constexpr uint32_t kMaxBlockSize = format::kBlockBufferSize;
 
 // Stored: raw blocks. Compressed: every block compressed. Best: each block compressed where that
 // saves at least a sixteenth of the stored block, stored otherwise (EncodeBestBlock).
