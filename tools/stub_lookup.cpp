@@ -21,8 +21,10 @@ std::string OwnDirectory(const std::string& selfPath) {
     return self.parent_path().string();
 }
 
-// The places a stub of a kind may lie: VORN_STUB_DIR first, then the build trees beside the one
-// this program was built in (build/<preset>/tools/vorn next to build/win32/sfx/vornsfx.exe).
+// The places a stub of a kind may lie: VORN_STUB_DIR first; then where an installation puts it,
+// found from this program's own place so that a moved installation still finds it (bin/vorn
+// and lib/vorn/ under one prefix, or the stubs beside vorn.exe); then the build trees beside the
+// one this program was built in (build/<preset>/tools/vorn next to build/win32/sfx/vornsfx.exe).
 std::vector<std::string> StubCandidates(const std::string& kind, const std::string& selfPath) {
     std::vector<std::string> candidates;
     const char* leaf = kind == "windows"     ? "vornsfx.exe"
@@ -36,14 +38,14 @@ std::vector<std::string> StubCandidates(const std::string& kind, const std::stri
         }
     }
     fs::path own(OwnDirectory(selfPath));
-    fs::path tree = own.parent_path();  // build/<preset>
+    fs::path prefix = own.parent_path();  // the installation's prefix, or build/<preset>
+    candidates.push_back((prefix / "lib" / "vorn" / leaf).string());
+    candidates.push_back((own / leaf).string());
     if (kind == "linux") {
-        candidates.push_back((tree / "sfx" / "vornsfx").string());
-        candidates.push_back((tree / "sfx" / "console" / "vornsfx").string());
-        candidates.push_back((own / "vornsfx").string());
+        candidates.push_back((prefix / "sfx" / "vornsfx").string());
+        candidates.push_back((prefix / "sfx" / "console" / "vornsfx").string());
     } else {
-        candidates.push_back((tree.parent_path() / preset / "sfx" / "vornsfx.exe").string());
-        candidates.push_back((own / leaf).string());
+        candidates.push_back((prefix.parent_path() / preset / "sfx" / "vornsfx.exe").string());
     }
     return candidates;
 }

@@ -82,7 +82,8 @@ const char kPackHelp[] =
     "  --level N               compression effort: 1 fastest, 2 (default), 3 smallest\n"
     "  --sfx KIND              write a self-extractor: windows, windows64 or linux\n"
     "  --sfx-stub PATH         write a self-extractor with this stub program\n"
-    "                          (stubs are looked up in $VORN_STUB_DIR, then in the build trees)\n"
+    "                          (stubs are looked up in $VORN_STUB_DIR, then beside the tool:\n"
+    "                          PREFIX/lib/vorn/ or its own folder, then in the build trees)\n"
     "  --default-dir TEXT      the folder the self-extractor proposes (at most 255 bytes);\n"
     "                          without it, the folder the self-extractor lies in\n"
     "  -q, --quiet             no progress and no summary\n";
