@@ -24,7 +24,7 @@
 #include <vector>
 
 #include "archive/vorn.h"
-#include "pack/archive_writer.h"
+#include "test_archive.h"
 
 namespace {
 
@@ -140,7 +140,7 @@ int main(int argc, char** argv) {
     }
     std::sort(paths.begin(), paths.end());
 
-    pack::ArchivePlan plan;
+    vorntest::TestArchive plan;
     for (const auto& path : paths) {
         CorpusFile file;
         file.name = path.filename().string();
@@ -152,7 +152,7 @@ int main(int argc, char** argv) {
         file.deflated.resize(size);
         compress2(file.deflated.data(), &size, file.data.data(), file.data.size(), 6);
         file.deflated.resize(size);
-        pack::EntryPlan entry;
+        vorntest::TestEntry entry;
         entry.name = file.name;
         entry.data = file.data;
         entry.method = pack::Method::Best;
@@ -164,9 +164,7 @@ int main(int argc, char** argv) {
         std::filesystem::temp_directory_path() /
         ("vorn-decode-corpus-" + std::to_string(static_cast<long>(getpid())) + ".vorn");
     ArchivePath() = archive.string();
-    std::vector<uint8_t> bytes;
-    if (pack::BuildArchive(plan, &bytes) != pack::Status::Ok ||
-        !pack::WriteWholeFile(ArchivePath(), bytes)) {
+    if (!vorntest::WriteWholeFile(ArchivePath(), vorntest::BuildTestArchive(plan))) {
         std::fprintf(stderr, "cannot write %s\n", ArchivePath().c_str());
         return 1;
     }

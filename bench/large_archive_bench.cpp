@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "archive/vorn.h"
-#include "pack/archive_writer.h"
+#include "test_archive.h"
 
 namespace {
 
@@ -52,10 +52,10 @@ const BuiltArchive& ArchiveOf(size_t count) {
     auto found = built.find(count);
     if (found != built.end()) return found->second;
     BuiltArchive& archive = built[count];
-    pack::ArchivePlan plan;
+    vorntest::TestArchive plan;
     plan.entries.reserve(count);
     for (size_t i = 0; i < count; ++i) {
-        pack::EntryPlan entry;
+        vorntest::TestEntry entry;
         char name[32];
         std::snprintf(name, sizeof name, "f%06zu.txt", i);
         entry.name = name;
@@ -67,9 +67,7 @@ const BuiltArchive& ArchiveOf(size_t count) {
     }
     std::filesystem::create_directories(ScratchFolder());
     archive.path = (ScratchFolder() / ("entries-" + std::to_string(count) + ".vorn")).string();
-    std::vector<uint8_t> bytes;
-    if (pack::BuildArchive(plan, &bytes) != pack::Status::Ok ||
-        !pack::WriteWholeFile(archive.path, bytes)) {
+    if (!vorntest::WriteWholeFile(archive.path, vorntest::BuildTestArchive(plan))) {
         std::fprintf(stderr, "cannot write %s\n", archive.path.c_str());
         std::exit(1);
     }

@@ -237,27 +237,4 @@ Status ArchiveWriter::Finish(const std::optional<std::string>& comment,
     return Status::Ok;
 }
 
-void ArchiveWriter::Abandon() {
-    if (sink_ == nullptr || finished_) return;
-    sink_->Discard();
-    Fail(Status::InvalidArgument, "the archive was abandoned");
-}
-
-Status BuildArchive(const ArchivePlan& plan, std::vector<uint8_t>* out, std::string* error) {
-    ArchiveWriter writer;
-    Status status = writer.OpenInMemory(plan.prefix);
-    for (const EntryPlan& entry : plan.entries) {
-        if (status == Status::Ok) status = writer.AddEntry(entry.name, entry.data, entry);
-    }
-    if (status == Status::Ok) {
-        status = writer.Finish(plan.comment, plan.namesPassword, plan.commentMethod);
-    }
-    if (status == Status::Ok) {
-        *out = std::move(writer.Bytes());
-    } else if (error != nullptr) {
-        *error = writer.Error();
-    }
-    return status;
-}
-
 }  // namespace pack

@@ -55,9 +55,8 @@ class LayoutHooks {
 };
 
 // Every call returns a status and, on failure, leaves a message in Error(); after a failure the
-// writer refuses further calls and a file output is incomplete (the caller removes it, or
-// Abandon does). Names longer than 255 bytes or holding a NUL and block sizes outside 1 to 8 MiB
-// are InvalidArgument.
+// writer refuses further calls and a file output is incomplete (the caller removes it). Names
+// longer than 255 bytes or holding a NUL and block sizes outside 1 to 8 MiB are InvalidArgument.
 class ArchiveWriter {
   public:
     ArchiveWriter() = default;
@@ -90,10 +89,6 @@ class ArchiveWriter {
     Status Finish(const std::optional<std::string>& comment = std::nullopt,
                   const std::optional<std::string>& namesPassword = std::nullopt,
                   Method commentMethod = Method::Stored);
-
-    // Throws an unfinished archive away (a file is removed), after a failure or a cancel; the
-    // writer then refuses further calls. Does nothing once Finish has completed the output.
-    void Abandon();
 
     const std::string& Error() const { return error_; }
     uint64_t EntryCount() const { return names_.size(); }
@@ -130,25 +125,5 @@ class ArchiveWriter {
     WriteProgress progress_;
     LayoutHooks* hooks_ = nullptr;
 };
-
-// An archive described whole in memory: what BuildArchive writes.
-struct EntryPlan : EntryOptions {
-    std::string name;           // "\" between levels, at most 255 bytes
-    std::vector<uint8_t> data;  // the unpacked file
-};
-
-struct ArchivePlan {
-    std::vector<uint8_t> prefix;  // bytes before the archive's base (a program image)
-    std::vector<EntryPlan> entries;
-    std::optional<std::string> comment;        // written as a final "$comments$" entry
-    Method commentMethod = Method::Stored;     // the comment entry is never enciphered: the
-                                               // self-extractor reads it without a password
-    std::optional<std::string> namesPassword;  // set: the name table is enciphered with it
-};
-
-// The whole archive, prefix included, written by an ArchiveWriter into memory; *error receives
-// the writer's message on failure when given.
-Status BuildArchive(const ArchivePlan& plan, std::vector<uint8_t>* out,
-                    std::string* error = nullptr);
 
 }  // namespace pack

@@ -1,4 +1,4 @@
-// The writer's two sinks, a file and a memory area, and whole-file reads and writes.
+// The writer's two sinks, a file and a memory area, and whole-file reads.
 #include "pack/byte_sink.h"
 
 #include <algorithm>
@@ -63,15 +63,6 @@ Status MemorySink::Rewrite(uint64_t offset, const uint8_t* data, size_t size) {
     if (offset + size > bytes_.size()) return Status::InvalidArgument;
     std::copy(data, data + size, bytes_.begin() + static_cast<std::ptrdiff_t>(offset));
     return Status::Ok;
-}
-
-bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes) {
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr) return false;
-    const bool written =
-        bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    const bool closed = std::fclose(file) == 0;
-    return written && closed;
 }
 
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes) {

@@ -58,8 +58,6 @@ class MemorySink final : public ByteSink {
     std::vector<uint8_t> bytes_;
 };
 
-// Writes bytes to a file; false on failure.
-bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes);
 // Reads a whole file into bytes; false on failure.
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes);
 

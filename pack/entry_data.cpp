@@ -32,17 +32,4 @@ Status AppendEntryBlock(const uint8_t* data, uint32_t size, Method method,
     return status;
 }
 
-Status EncodeEntryData(const std::vector<uint8_t>& data, Method method, uint32_t blockSize,
-                       const EncoderOptions& encoder, const char* password,
-                       std::vector<uint8_t>* out) {
-    out->clear();
-    Status status = CheckBlockSize(blockSize);
-    for (size_t at = 0; status == Status::Ok && at < data.size(); at += blockSize) {
-        const size_t left = data.size() - at;
-        const uint32_t size = left < blockSize ? static_cast<uint32_t>(left) : blockSize;
-        status = AppendEntryBlock(data.data() + at, size, method, encoder, password, *out);
-    }
-    return status;
-}
-
 }  // namespace pack

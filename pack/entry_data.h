@@ -29,10 +29,4 @@ Status AppendEntryBlock(const uint8_t* data, uint32_t size, Method method,
                         const EncoderOptions& encoder, const char* password,
                         std::vector<uint8_t>& out);
 
-// One entry's whole data area into *out: its blocks, enciphered when password is given (null:
-// plain). Data of 0 bytes has no blocks at all.
-Status EncodeEntryData(const std::vector<uint8_t>& data, Method method, uint32_t blockSize,
-                       const EncoderOptions& encoder, const char* password,
-                       std::vector<uint8_t>* out);
-
 }  // namespace pack

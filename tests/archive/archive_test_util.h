@@ -34,7 +34,7 @@ struct TempFile {
     std::string path;
     explicit TempFile(const std::string& leaf) : path(UniquePath(leaf)) {}
     TempFile(const std::string& leaf, const std::vector<uint8_t>& bytes) : TempFile(leaf) {
-        EXPECT_TRUE(pack::WriteWholeFile(path, bytes));
+        EXPECT_TRUE(vorntest::WriteWholeFile(path, bytes));
     }
     ~TempFile() {
         std::error_code ec;

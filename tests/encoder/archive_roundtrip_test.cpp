@@ -26,7 +26,7 @@ void ExpectEntriesExtract(const vorntest::TestArchive& archiveSpec,
                         ("vorn_encoder_" + std::to_string(std::random_device{}()) + "_" +
                          ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".bin"))
                            .string();
-    ASSERT_TRUE(WriteWholeFile(path, vorntest::BuildTestArchive(archiveSpec)));
+    ASSERT_TRUE(vorntest::WriteWholeFile(path, vorntest::BuildTestArchive(archiveSpec)));
     void* handle = nullptr;
     ASSERT_EQ(vorn_OpenStream(&handle, path.c_str(), nullptr, VORN_OPEN_READONLY), VORN_SUCCESS);
     for (const vorntest::TestEntry& e : archiveSpec.entries) {

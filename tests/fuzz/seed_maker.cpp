@@ -138,7 +138,7 @@ std::map<std::string, vorntest::TestArchive> ArchiveKinds() {
 }
 
 bool Write(const fs::path& path, const Bytes& bytes) {
-    if (!pack::WriteWholeFile(path.string(), bytes)) {
+    if (!vorntest::WriteWholeFile(path.string(), bytes)) {
         std::fprintf(stderr, "cannot write %s\n", path.string().c_str());
         return false;
     }

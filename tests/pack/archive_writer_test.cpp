@@ -518,22 +518,4 @@ TEST_F(BrokenForms, NamesEncryptedByteWithAPlainTable) {
     EXPECT_EQ(Differences(sound, broken), std::vector<size_t>{trailer + 1});
 }
 
-// ---- Writing files
-
-TEST(WriteWholeFile, WritesTheBytesAndReportsFailure) {
-    const std::string path = ::testing::TempDir() + "pack_write_whole_file_" +
-                             ::testing::UnitTest::GetInstance()->current_test_info()->name() +
-                             ".bin";
-    const auto bytes = Pattern(5000);
-    ASSERT_TRUE(pack::WriteWholeFile(path, bytes));
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    ASSERT_NE(file, nullptr);
-    std::vector<uint8_t> back(6000);
-    back.resize(std::fread(back.data(), 1, back.size(), file));
-    std::fclose(file);
-    std::remove(path.c_str());
-    EXPECT_EQ(back, bytes);
-    EXPECT_FALSE(pack::WriteWholeFile(::testing::TempDir() + "no/such/dir/x.bin", bytes));
-}
-
 }  // namespace

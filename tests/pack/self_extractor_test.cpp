@@ -112,13 +112,13 @@ TEST(BuiltInDestination, IsWrittenIntoTheFieldAndReadBackFromTheSelfExtractor) {
         EXPECT_EQ(FieldOf(image), expected);
         const std::vector<uint8_t> archive = SmallArchive();
         image.insert(image.end(), archive.begin(), archive.end());
-        ASSERT_TRUE(pack::WriteWholeFile(TempPath("sfx"), image));
+        ASSERT_TRUE(vorntest::WriteWholeFile(TempPath("sfx"), image));
         EXPECT_EQ(pack::ReadBuiltInDestination(TempPath("sfx")), std::optional<std::string>(text));
     }
     // As built, the field reads as empty; a bare archive has none.
-    ASSERT_TRUE(pack::WriteWholeFile(TempPath("stub"), StubImage()));
+    ASSERT_TRUE(vorntest::WriteWholeFile(TempPath("stub"), StubImage()));
     EXPECT_EQ(pack::ReadBuiltInDestination(TempPath("stub")), std::optional<std::string>(""));
-    ASSERT_TRUE(pack::WriteWholeFile(TempPath("bare"), SmallArchive()));
+    ASSERT_TRUE(vorntest::WriteWholeFile(TempPath("bare"), SmallArchive()));
     EXPECT_EQ(pack::ReadBuiltInDestination(TempPath("bare")), std::nullopt);
 }
 

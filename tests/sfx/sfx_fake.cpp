@@ -136,7 +136,7 @@ fs::path FakePlatform::Host(const std::string& path) const {
 void FakePlatform::InstallArchive(const vorntest::TestArchive& archiveSpec) {
     fs::path own = Host(ownPath);
     fs::create_directories(own.parent_path());
-    ASSERT_TRUE(pack::WriteWholeFile(own.string(), vorntest::BuildTestArchive(archiveSpec)));
+    ASSERT_TRUE(vorntest::WriteWholeFile(own.string(), vorntest::BuildTestArchive(archiveSpec)));
 }
 
 void FakePlatform::GetOwnPath(char* out, size_t capacity) {

@@ -71,7 +71,7 @@ TEST_F(StartUp, CorruptArchiveIsReportedAndTheDialogNeverShown) {
     std::vector<uint8_t> bytes = vorntest::BuildTestArchive(PlainArchive());
     bytes.resize(300 + 24 + 20);  // cut inside the first entry record
     fs::create_directories(platform.Host("C:\\Tools"));
-    ASSERT_TRUE(pack::WriteWholeFile(platform.Host(platform.ownPath).string(), bytes));
+    ASSERT_TRUE(vorntest::WriteWholeFile(platform.Host(platform.ownPath).string(), bytes));
     EXPECT_EQ(sfx::StartUp(platform), 0);
     ASSERT_EQ(platform.boxes.size(), 1u);
     EXPECT_EQ(platform.boxes[0].text, "Archive is corrupt");

@@ -1,6 +1,8 @@
 // Test archives: the product writer in memory, with hooks that put each broken form in place.
 #include "test_archive.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <stdexcept>
 
 namespace vorntest {
@@ -75,12 +77,27 @@ std::vector<uint8_t> BuildTestArchive(const TestArchive& archive) {
 std::vector<uint8_t> EncodeTestEntryData(const std::vector<uint8_t>& data, pack::Method method,
                                          uint32_t blockSize, const pack::EncoderOptions& encoder,
                                          const char* password) {
+    if (pack::CheckBlockSize(blockSize) != pack::Status::Ok) {
+        throw std::invalid_argument("block size must be 1 to 8 MiB");
+    }
     std::vector<uint8_t> out;
-    if (pack::EncodeEntryData(data, method, blockSize, encoder, password, &out) !=
-        pack::Status::Ok) {
-        throw std::invalid_argument("the entry's data cannot be encoded so");
+    for (size_t at = 0; at < data.size(); at += blockSize) {
+        const uint32_t size = static_cast<uint32_t>(std::min<size_t>(blockSize, data.size() - at));
+        if (pack::AppendEntryBlock(data.data() + at, size, method, encoder, password, out) !=
+            pack::Status::Ok) {
+            throw std::invalid_argument("the entry's data cannot be encoded so");
+        }
     }
     return out;
+}
+
+bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr) return false;
+    const bool written =
+        bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    const bool closed = std::fclose(file) == 0;
+    return written && closed;
 }
 
 }  // namespace vorntest

@@ -12,7 +12,10 @@
 
 namespace vorntest {
 
-struct TestEntry : pack::EntryPlan {
+struct TestEntry : pack::EntryOptions {
+    std::string name;           // "\" between levels, at most 255 bytes
+    std::vector<uint8_t> data;  // the unpacked file
+
     std::optional<uint32_t> crcOverride;
     std::optional<uint64_t> unpackedSizeOverride;
     std::optional<uint64_t> storedSizeOverride;         // the record lies about its data's length
@@ -47,10 +50,14 @@ pack::Status WriteTestArchive(const TestArchive& archive, const std::string& pat
 // archives are the returned bytes cut short; a false magic is a prefix holding it.
 std::vector<uint8_t> BuildTestArchive(const TestArchive& archive);
 
-// One entry's data area as the writer encodes it; throws like BuildTestArchive.
+// One entry's data area as the writer encodes it, cut into blocks of blockSize; throws like
+// BuildTestArchive.
 std::vector<uint8_t> EncodeTestEntryData(const std::vector<uint8_t>& data, pack::Method method,
                                          uint32_t blockSize,
                                          const pack::EncoderOptions& encoder = {},
                                          const char* password = nullptr);
+
+// Writes bytes to a file; false on failure.
+bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes);
 
 }  // namespace vorntest

@@ -387,7 +387,7 @@ TEST(ToolSafety, HostileNamesAreRefusedAndNothingLandsOutsideTheDestination) {
         archiveSpec.entries.push_back(e);
     }
     fs::path archive = scratch / "hostile.vorn";
-    ASSERT_TRUE(pack::WriteWholeFile(archive.string(), vorntest::BuildTestArchive(archiveSpec)));
+    ASSERT_TRUE(vorntest::WriteWholeFile(archive.string(), vorntest::BuildTestArchive(archiveSpec)));
     fs::path dest = scratch / "a" / "b" / "dest";
     fs::create_directories(dest);
     RunResult extract = Vorn({"x", archive.string(), "-o", dest.string()});
@@ -414,7 +414,7 @@ TEST(ToolSafety, ControlBytesInNamesAndCommentsNeverReachTheTerminal) {
     archiveSpec.entries.push_back(e);
     archiveSpec.comment = "line one\n\x1b[2Jline two";
     fs::path archive = scratch / "escape.vorn";
-    ASSERT_TRUE(pack::WriteWholeFile(archive.string(), vorntest::BuildTestArchive(archiveSpec)));
+    ASSERT_TRUE(vorntest::WriteWholeFile(archive.string(), vorntest::BuildTestArchive(archiveSpec)));
     RunResult list = Vorn({"list", archive.string()});
     ASSERT_EQ(list.exitCode, 0) << list.err;
     EXPECT_EQ(list.out.find('\x1b'), std::string::npos);
@@ -473,7 +473,7 @@ TEST(ToolNames, Utf8NamesKeepTheirLettersAndOtherBytesAreRefusedOrEscaped) {
     entry.name = "caf\xe9 \xc3.txt";
     older.entries.push_back(entry);
     ASSERT_TRUE(
-        pack::WriteWholeFile((scratch / "old.vorn").string(), vorntest::BuildTestArchive(older)));
+        vorntest::WriteWholeFile((scratch / "old.vorn").string(), vorntest::BuildTestArchive(older)));
     EXPECT_NE(Vorn({"list", (scratch / "old.vorn").string()}).out.find("caf\\xE9 \\xC3.txt"),
               std::string::npos);
     EXPECT_NE(Vorn({"list", "--json", (scratch / "old.vorn").string()})
@@ -495,7 +495,7 @@ TEST(ToolDamage, TruncatedArchiveAndCorruptEntryGetTheirExitCodes) {
     archiveSpec.entries = {good, bad};
     std::vector<uint8_t> bytes = vorntest::BuildTestArchive(archiveSpec);
     fs::path corrupt = scratch / "corrupt.vorn";
-    ASSERT_TRUE(pack::WriteWholeFile(corrupt.string(), bytes));
+    ASSERT_TRUE(vorntest::WriteWholeFile(corrupt.string(), bytes));
 
     RunResult test = Vorn({"test", corrupt.string()});
     EXPECT_EQ(test.exitCode, 1);
@@ -510,7 +510,7 @@ TEST(ToolDamage, TruncatedArchiveAndCorruptEntryGetTheirExitCodes) {
 
     std::vector<uint8_t> cut(bytes.begin(), bytes.begin() + 24 + 40 + 10);
     fs::path truncated = scratch / "truncated.vorn";
-    ASSERT_TRUE(pack::WriteWholeFile(truncated.string(), cut));
+    ASSERT_TRUE(vorntest::WriteWholeFile(truncated.string(), cut));
     for (const char* command : {"list", "test", "extract"}) {
         RunResult r = Vorn({command, truncated.string(), "-o", (scratch / "t").string()});
         if (std::string(command) != "extract") r = Vorn({command, truncated.string()});
@@ -532,7 +532,7 @@ TEST(ToolDamage, TestRefusesDataLongerThanItsRecordEvenWithAMatchingCrc) {
         archiveSpec.entries.push_back(entry);
     }
     fs::path archive = scratch / "long.vorn";
-    ASSERT_TRUE(pack::WriteWholeFile(archive.string(), vorntest::BuildTestArchive(archiveSpec)));
+    ASSERT_TRUE(vorntest::WriteWholeFile(archive.string(), vorntest::BuildTestArchive(archiveSpec)));
 
     RunResult test = Vorn({"test", archive.string()});
     EXPECT_EQ(test.exitCode, 1);
