@@ -16,7 +16,7 @@ namespace {
 
 // Whether the file holds the archive signature anywhere, read in slices so any size will do.
 bool HoldsArchiveSignature(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(os::PathOf(path), std::ios::binary);
     if (!in) return false;
     std::vector<uint8_t> window;
     std::vector<char> slice(1 << 20);

@@ -33,7 +33,7 @@ bool IsPasswordFailure(uint32_t status, bool encrypted) {
 // the failure and returns false.
 bool PrepareDestination(const std::string& outputDir, std::string& root) {
     std::error_code ec;
-    std::filesystem::create_directories(outputDir, ec);
+    std::filesystem::create_directories(os::PathOf(outputDir), ec);
     os::PathFacts facts;
     if (!os::StatPath(outputDir, facts) || facts.kind != os::PathKind::Folder) {
         std::fprintf(stderr, "vorn: cannot use %s as destination folder\n", outputDir.c_str());

@@ -63,7 +63,7 @@ bool OptionsFitTogether(const Options& options) {
 }
 
 bool ReadTextFile(const std::string& path, std::string& text) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(os::PathOf(path), std::ios::binary);
     if (!in) return false;
     std::ostringstream all;
     all << in.rdbuf();

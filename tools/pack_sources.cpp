@@ -24,8 +24,7 @@ bool StatSource(const std::string& path, const std::string& name, SourceFile& ou
     out.name = name;
     out.size = facts.size;
     out.fileTime = facts.fileTime;
-    out.attributes = 0x20;
-    if (facts.readOnly) out.attributes |= 0x01;
+    out.attributes = facts.attributes;
     return true;
 }
 
@@ -35,12 +34,12 @@ bool FindFilesBelow(const fs::path& root, std::vector<fs::path>& found) {
     std::error_code ec;
     fs::recursive_directory_iterator it(root, fs::directory_options::none, ec), end;
     if (ec) {
-        std::fprintf(stderr, "vorn: %s: %s\n", root.string().c_str(), ec.message().c_str());
+        std::fprintf(stderr, "vorn: %s: %s\n", os::TextOf(root).c_str(), ec.message().c_str());
         return false;
     }
     for (; it != end; it.increment(ec)) {
         if (ec) {
-            std::fprintf(stderr, "vorn: %s: %s\n", root.string().c_str(), ec.message().c_str());
+            std::fprintf(stderr, "vorn: %s: %s\n", os::TextOf(root).c_str(), ec.message().c_str());
             return false;
         }
         std::error_code typeError;
@@ -60,14 +59,14 @@ bool CollectFolder(const fs::path& root, const std::string& prefix, std::vector<
     if (!FindFilesBelow(root, found)) return false;
     for (const fs::path& p : found) {
         std::error_code same;
-        if (!skipPath.empty() && fs::equivalent(p, skipPath, same)) continue;
-        std::string relative = fs::relative(p, root).generic_string();
+        if (!skipPath.empty() && fs::equivalent(p, os::PathOf(skipPath), same)) continue;
+        std::string relative = os::GenericTextOf(fs::relative(p, root));
         bool backslash = relative.find('\\') != std::string::npos;
         std::string name = prefix;
         for (char c : relative) name += c == '/' ? '\\' : c;
         SourceFile file;
         std::string error;
-        if (!StatSource(p.string(), name, file, error)) {
+        if (!StatSource(os::TextOf(p), name, file, error)) {
             std::fprintf(stderr, "vorn: %s\n", error.c_str());
             return false;
         }
@@ -80,14 +79,14 @@ bool CollectFolder(const fs::path& root, const std::string& prefix, std::vector<
 
 bool GatherOperand(std::string operand, const std::string& outPath,
                    std::vector<SourceFile>& files) {
-    while (operand.size() > 1 && operand.back() == '/') operand.pop_back();
+    while (operand.size() > 1 && os::IsPathSeparator(operand.back())) operand.pop_back();
     os::PathFacts facts;
     if (!os::StatPath(operand, facts)) {
         std::fprintf(stderr, "vorn pack: %s: %s\n", operand.c_str(), os::LastErrorText().c_str());
         return false;
     }
-    fs::path p(operand);
-    std::string top = p.filename().string();
+    fs::path p = os::PathOf(operand);
+    std::string top = os::TextOf(p.filename());
     if (top == "." || top == ".." || top == "/" || top.empty()) top.clear();
     if (facts.kind == os::PathKind::Folder) {
         return CollectFolder(p, top.empty() ? "" : top + "\\", files, outPath);

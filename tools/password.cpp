@@ -15,7 +15,7 @@ namespace {
 
 // The password from a file: its first line, without the line end.
 std::optional<std::string> ReadPasswordFile(const std::string& path, std::string& error) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(os::PathOf(path), std::ios::binary);
     if (!in) {
         error = "cannot read password file " + path + ": " + std::strerror(errno);
         return std::nullopt;

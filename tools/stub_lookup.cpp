@@ -17,8 +17,8 @@ namespace {
 std::string OwnDirectory(const std::string& selfPath) {
     std::string own = os::OwnProgramPath();
     std::error_code ec;
-    fs::path self = own.empty() ? fs::absolute(selfPath, ec) : fs::path(own);
-    return self.parent_path().string();
+    fs::path self = own.empty() ? fs::absolute(os::PathOf(selfPath), ec) : os::PathOf(own);
+    return os::TextOf(self.parent_path());
 }
 
 // The places a stub of a kind may lie: VORN_STUB_DIR first; then where an installation puts it,
@@ -37,15 +37,15 @@ std::vector<std::string> StubCandidates(const std::string& kind, const std::stri
             candidates.push_back(std::string(dir) + "/" + preset + "/vornsfx.exe");
         }
     }
-    fs::path own(OwnDirectory(selfPath));
+    fs::path own = os::PathOf(OwnDirectory(selfPath));
     fs::path prefix = own.parent_path();  // the installation's prefix, or build/<preset>
-    candidates.push_back((prefix / "lib" / "vorn" / leaf).string());
-    candidates.push_back((own / leaf).string());
+    candidates.push_back(os::TextOf(prefix / "lib" / "vorn" / leaf));
+    candidates.push_back(os::TextOf(own / leaf));
     if (kind == "linux") {
-        candidates.push_back((prefix / "sfx" / "vornsfx").string());
-        candidates.push_back((prefix / "sfx" / "console" / "vornsfx").string());
+        candidates.push_back(os::TextOf(prefix / "sfx" / "vornsfx"));
+        candidates.push_back(os::TextOf(prefix / "sfx" / "console" / "vornsfx"));
     } else {
-        candidates.push_back((prefix.parent_path() / preset / "sfx" / "vornsfx.exe").string());
+        candidates.push_back(os::TextOf(prefix.parent_path() / preset / "sfx" / "vornsfx.exe"));
     }
     return candidates;
 }

@@ -1,6 +1,6 @@
 // The operating system as the vorn tool reaches it directly: the terminal on standard input,
 // Ctrl-C, random bytes, what stands at a path, file times, folders, renaming and removing files,
-// wildcard matching and the tool's own location. The commands call the system only through here
+// and the tool's own location. The commands call the system only through here
 // (and std::filesystem), so that another implementation beside system_posix.cpp carries all of them
 // to another system unchanged. Paths are UTF-8 text; a failed call leaves its reason for
 // LastErrorText.
@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -54,7 +55,10 @@ struct PathFacts {
     PathKind kind = PathKind::Other;
     uint64_t size = 0;
     uint64_t fileTime = 0;  // last modification, as a Windows FILETIME
-    bool readOnly = false;  // the owner may not write it
+    // The Windows attribute word an archive keeps: read-only 0x01, hidden 0x02, system 0x04 and
+    // archive 0x20 where the system has them; elsewhere archive, and read-only when the owner
+    // may not write the file.
+    uint16_t attributes = 0x20;
 };
 
 // What stands at path, following symbolic links; false when nothing does or it cannot be asked.
@@ -79,12 +83,17 @@ bool RemoveFile(const std::string& path);
 
 int ProcessId();
 
+// Whether c separates folder levels in the system's paths: "/", and on Windows "\\" too.
+bool IsPathSeparator(char c);
+
+// A path of std::filesystem from UTF-8 text and back (on Windows its paths are UTF-16, and its
+// own conversions from 8-bit text do not read UTF-8); Generic gives "/" between levels.
+std::filesystem::path PathOf(const std::string& utf8);
+std::string TextOf(const std::filesystem::path& path);
+std::string GenericTextOf(const std::filesystem::path& path);
+
 // The full path of the running program; empty when the system cannot tell.
 std::string OwnProgramPath();
-
-// Whether text matches pattern with the wildcards "*" and "?" and bracket sets like "[a-c]";
-// "*" and "?" also match "/".
-bool WildcardMatch(const std::string& pattern, const std::string& text);
 
 // The local calendar time of seconds since 1970; false when the system cannot convert it.
 bool LocalTime(int64_t seconds, std::tm& local);

@@ -1,6 +1,5 @@
 // The vorn tool's calls to the operating system on Linux and other POSIX systems.
 #include <fcntl.h>
-#include <fnmatch.h>
 #include <signal.h>
 #include <sys/random.h>
 #include <sys/stat.h>
@@ -45,7 +44,7 @@ PathFacts FactsOf(const struct stat& st) {
     facts.kind = KindOf(st.st_mode);
     facts.size = static_cast<uint64_t>(st.st_size);
     facts.fileTime = FileTimeFromUnix(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
-    facts.readOnly = (st.st_mode & S_IWUSR) == 0;
+    facts.attributes = (st.st_mode & S_IWUSR) == 0 ? 0x21 : 0x20;
     return facts;
 }
 
@@ -159,14 +158,26 @@ int ProcessId() {
     return static_cast<int>(getpid());
 }
 
+bool IsPathSeparator(char c) {
+    return c == '/';
+}
+
+std::filesystem::path PathOf(const std::string& utf8) {
+    return std::filesystem::path(utf8);
+}
+
+std::string TextOf(const std::filesystem::path& path) {
+    return path.string();
+}
+
+std::string GenericTextOf(const std::filesystem::path& path) {
+    return path.generic_string();
+}
+
 std::string OwnProgramPath() {
     std::error_code ec;
     std::filesystem::path self = std::filesystem::canonical("/proc/self/exe", ec);
     return ec ? std::string() : self.string();
-}
-
-bool WildcardMatch(const std::string& pattern, const std::string& text) {
-    return fnmatch(pattern.c_str(), text.c_str(), 0) == 0;
 }
 
 bool LocalTime(int64_t seconds, std::tm& local) {

@@ -6,10 +6,7 @@
 
 #include "tools/commands.h"
 #include "tools/option_table.h"
-
-#ifndef VORN_VERSION_TEXT
-#define VORN_VERSION_TEXT "0.0.0"
-#endif
+#include "vorn_version.h"
 
 namespace tool {
 
