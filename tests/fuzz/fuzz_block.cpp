@@ -27,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     uint32_t produced = 0;
     uint32_t bits = 0;
-    uint32_t status =
+    format::Status status =
         codec::DecodeCompressedBlock(body, bodyBytes, &g_table, out, capacity, &produced, &bits);
     if (status != format::Status::Ok && status != format::Status::Corrupt &&
         status != format::Status::NoMemory) {
