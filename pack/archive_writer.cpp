@@ -113,8 +113,7 @@ Status ArchiveWriter::AddEntry(const std::string& name, const std::vector<uint8_
     return AddFromSource(name, options, source);
 }
 
-Status ArchiveWriter::AddFile(const std::string& name, const std::string& sourcePath,
-                              const EntryOptions& options) {
+Status ArchiveWriter::CheckSource(const std::string& sourcePath) {
     if (Usable() != Status::Ok) return failed_;
     // Reading the archive into itself would chase its own growing end until the disk is full.
     std::error_code ec;
@@ -122,6 +121,12 @@ Status ArchiveWriter::AddFile(const std::string& name, const std::string& source
         return Fail(Status::InvalidArgument,
                     "cannot add the archive being written to itself: " + sourcePath);
     }
+    return Status::Ok;
+}
+
+Status ArchiveWriter::AddFile(const std::string& name, const std::string& sourcePath,
+                              const EntryOptions& options) {
+    if (CheckSource(sourcePath) != Status::Ok) return failed_;
     std::FILE* source = std::fopen(sourcePath.c_str(), "rb");
     if (source == nullptr) return Fail(Status::ReadFailed, "cannot open " + sourcePath);
     const DataSource read = [&](uint8_t* buffer, uint32_t count) -> int64_t {
@@ -173,8 +178,7 @@ Status ArchiveWriter::WriteData(const std::string& name, const EntryOptions& opt
     return Status::Ok;
 }
 
-Status ArchiveWriter::AddFromSource(const std::string& name, const EntryOptions& options,
-                                    const DataSource& source) {
+Status ArchiveWriter::CheckEntry(const std::string& name, const EntryOptions& options) {
     if (Usable() != Status::Ok) return failed_;
     std::string problem = NameProblem(name);
     if (!problem.empty()) return Fail(Status::InvalidArgument, problem);
@@ -182,23 +186,36 @@ Status ArchiveWriter::AddFromSource(const std::string& name, const EntryOptions&
         return Fail(Status::InvalidArgument,
                     "block size must be 1 to 8 MiB, got " + std::to_string(options.blockSize));
     }
+    return Status::Ok;
+}
 
-    const uint64_t entry = names_.size();
-    const uint64_t recordAt = sink_->Size();
-    uint8_t bytes[format::kRecordBytes];
-    format::EncodeRecord(format::EntryRecord{}, bytes);
-    if (Write(bytes, sizeof bytes) != Status::Ok) return failed_;
-
-    format::EntryRecord record;
-    const std::vector<uint8_t>* rawArea = hooks_ ? hooks_->DataArea(entry) : nullptr;
-    if (WriteData(name, options, source, rawArea, &record) != Status::Ok) return failed_;
+// Rewrites the placeholder at at with the record of the entry that comes next; record holds its
+// sizes and CRC.
+Status ArchiveWriter::WriteRecord(uint64_t at, const EntryOptions& options,
+                                  format::EntryRecord record) {
     record.encrypted = options.password ? 1 : 0;
     record.attributes = options.attributes;
     record.fileTime = options.fileTime;
-    if (hooks_ != nullptr) hooks_->Record(entry, record);
+    if (hooks_ != nullptr) hooks_->Record(names_.size(), record);
+    uint8_t bytes[format::kRecordBytes];
     format::EncodeRecord(record, bytes);
-    Status status = sink_->Rewrite(recordAt, bytes, sizeof bytes);
-    if (status != Status::Ok) return Fail(status, "cannot write " + path_);
+    Status status = sink_->Rewrite(at, bytes, sizeof bytes);
+    return status == Status::Ok ? status : Fail(status, "cannot write " + path_);
+}
+
+Status ArchiveWriter::AddFromSource(const std::string& name, const EntryOptions& options,
+                                    const DataSource& source) {
+    if (CheckEntry(name, options) != Status::Ok) return failed_;
+    const uint64_t recordAt = sink_->Size();
+    uint8_t placeholder[format::kRecordBytes];
+    format::EncodeRecord(format::EntryRecord{}, placeholder);
+    if (Write(placeholder, sizeof placeholder) != Status::Ok) return failed_;
+    format::EntryRecord record;
+    const std::vector<uint8_t>* rawArea = hooks_ ? hooks_->DataArea(names_.size()) : nullptr;
+    if (WriteData(name, options, source, rawArea, &record) != Status::Ok ||
+        WriteRecord(recordAt, options, record) != Status::Ok) {
+        return failed_;
+    }
     names_.push_back(name);
     return Status::Ok;
 }

@@ -84,6 +84,16 @@ class ArchiveWriter {
     Status AddFile(const std::string& name, const std::string& sourcePath,
                    const EntryOptions& options);
 
+    struct FileEntry {
+        std::string name;
+        std::string sourcePath;
+        EntryOptions options;
+    };
+    // The files as entries in their order, their blocks encoded on jobs threads while the caller
+    // reads the next ones and writes the finished ones in order: the same bytes as AddFile for
+    // each, whatever jobs is. Memory stays bounded by two blocks in flight per thread.
+    Status AddFiles(const std::vector<FileEntry>& files, unsigned jobs);
+
     // Adds the comment entry (when comment is set), the trailer and the name table, enciphered
     // when namesPassword is set, rewrites the header with the entry count and completes the output.
     Status Finish(const std::optional<std::string>& comment = std::nullopt,
@@ -103,6 +113,9 @@ class ArchiveWriter {
     Status Start(ByteSink* sink, const std::vector<uint8_t>& prefix);
     Status AddFromSource(const std::string& name, const EntryOptions& options,
                          const DataSource& source);
+    Status CheckEntry(const std::string& name, const EntryOptions& options);
+    Status CheckSource(const std::string& sourcePath);
+    Status WriteRecord(uint64_t at, const EntryOptions& options, format::EntryRecord record);
     Status WriteData(const std::string& name, const EntryOptions& options, const DataSource& source,
                      const std::vector<uint8_t>* rawArea, format::EntryRecord* record);
     Status WriteHeader(bool rewrite);

@@ -55,7 +55,7 @@ void ExecutePlan(ExtractPlan& plan, Archive& archive, const std::string& archive
                    archivePassword,
                    options.password ? options.password->c_str() : nullptr,
                    root,
-                   options.jobs,
+                   JobCount(options),
                    options.quiet};
     ExtractInParallel(job, plan.entries, bar);
     bar.Finish();

@@ -124,11 +124,11 @@ bool WriteArchive(const PackPlan& plan, const Options& options, const std::strin
                          : writer.Open(temp)) == pack::Status::Ok;
     ProgressBar bar(!options.quiet && os::StderrIsTerminal(), plan.totalBytes, "Packing");
     writer.SetProgress([&bar](uint64_t done) { bar.SetPartial(0, done); });
-    for (size_t i = 0; ok && i < plan.files.size(); ++i) {
-        const SourceFile& file = plan.files[i];
-        ok = writer.AddFile(file.name, file.path, EntryOptionsFor(file, options)) ==
-             pack::Status::Ok;
+    std::vector<pack::ArchiveWriter::FileEntry> entries;
+    for (const SourceFile& file : plan.files) {
+        entries.push_back({file.name, file.path, EntryOptionsFor(file, options)});
     }
+    ok = ok && writer.AddFiles(entries, JobCount(options)) == pack::Status::Ok;
     if (ok) {
         ok = writer.Finish(plan.comment, options.encryptNames ? options.password : std::nullopt) ==
              pack::Status::Ok;

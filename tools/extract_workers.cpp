@@ -20,9 +20,7 @@ namespace tool {
 
 namespace {
 
-unsigned WorkerCount(int jobsOption, size_t plannedEntries) {
-    unsigned jobs = jobsOption > 0 ? static_cast<unsigned>(jobsOption)
-                                   : std::max(1u, std::thread::hardware_concurrency());
+unsigned WorkerCount(unsigned jobs, size_t plannedEntries) {
     jobs = std::min<unsigned>(jobs, ProgressBar::kSlots);
     return std::max<unsigned>(1, std::min<unsigned>(jobs, static_cast<unsigned>(plannedEntries)));
 }

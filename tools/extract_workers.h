@@ -19,7 +19,7 @@ struct ExtractJob {
     std::optional<std::string> archivePassword;  // opens the other workers' handles
     const char* entryPassword;                   // may be null
     std::string root;
-    int jobs;  // 0: one per core
+    unsigned jobs;  // threads to extract on
     bool quiet;
 };
 

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <optional>
 #include <string>
+#include <thread>
 
 namespace tool {
 
@@ -76,7 +77,8 @@ const OptionRow kOptionTable[] = {
      [](Options& o, Value) { o.overwrite = OverwritePolicy::Always; }},
     {nullptr, "--skip-existing", false, kExtract,
      [](Options& o, Value) { o.overwrite = OverwritePolicy::Never; }},
-    {"-j", "--jobs", true, kExtract, [](Options& o, Value v) { o.jobs = *CountOf(v); }, IsJobCount,
+    {"-j", "--jobs", true, kTest | kExtract | kPack,
+     [](Options& o, Value v) { o.jobs = *CountOf(v); }, IsJobCount,
      "--jobs takes a number from 1 to 1024"},
     {nullptr, "--comment", true, kPack, [](Options& o, Value v) { o.comment = v; }},
     {nullptr, "--comment-file", true, kPack, [](Options& o, Value v) { o.commentFile = v; }},
@@ -126,6 +128,11 @@ bool IsOperand(const std::string& arg) {
 }
 
 }  // namespace
+
+unsigned JobCount(const Options& options) {
+    if (options.jobs > 0) return static_cast<unsigned>(options.jobs);
+    return std::max(1u, std::thread::hardware_concurrency());
+}
 
 ParseOutcome ParseOptions(Command command, int argc, char** argv, Options& options) {
     bool operandsOnly = false;

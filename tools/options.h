@@ -18,7 +18,7 @@ struct Options {
     std::optional<std::string> passwordFile;
     std::string outputDir = ".";
     OverwritePolicy overwrite = OverwritePolicy::Ask;
-    int jobs = 0;  // 0: one per core
+    int jobs = 0;  // 0: one per core (JobCount)
     bool quiet = false;
     bool json = false;
     // pack
@@ -32,5 +32,8 @@ struct Options {
     std::optional<std::string> defaultDir;  // the self-extractor's built-in destination
     int level = 2;
 };
+
+// The threads a command works on: --jobs, or one per core.
+unsigned JobCount(const Options& options);
 
 }  // namespace tool

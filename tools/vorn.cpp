@@ -43,6 +43,8 @@ const char kTestHelp[] =
     "\n"
     "  -p, --password P        password for enciphered names and entries\n"
     "  --password-file FILE    read the password from the first line of FILE\n"
+    "  -j, --jobs N            threads decoding entries and the blocks of large ones\n"
+    "                          (default: one per core)\n"
     "  -q, --quiet             report failures only\n";
 
 const char kExtractHelp[] =
@@ -57,7 +59,8 @@ const char kExtractHelp[] =
     "  --skip-existing         keep existing files without asking\n"
     "                          (without either, a terminal is asked; otherwise existing files\n"
     "                          are kept and reported as failures)\n"
-    "  -j, --jobs N            entries extracted in parallel (default: one per core)\n"
+    "  -j, --jobs N            threads extracting entries and the blocks of large ones\n"
+    "                          (default: one per core)\n"
     "  -p, --password P        password for enciphered names and entries\n"
     "  --password-file FILE    read the password from the first line of FILE\n"
     "  -q, --quiet             report failures only\n";
@@ -83,6 +86,8 @@ const char kPackHelp[] =
     "                          PREFIX/lib/vorn/ or its own folder, then in the build trees)\n"
     "  --default-dir TEXT      the folder the self-extractor proposes (at most 255 bytes);\n"
     "                          without it, the folder the self-extractor lies in\n"
+    "  -j, --jobs N            threads compressing blocks (default: one per core); the\n"
+    "                          archive is the same bytes whatever the number\n"
     "  -q, --quiet             no progress and no summary\n";
 
 void PrintVersion() {

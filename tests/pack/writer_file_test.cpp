@@ -3,6 +3,7 @@
 // failures must leave a message and stop the writer.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -141,6 +142,40 @@ TEST(StreamingWriter, HeaderCountAndRecordSizesAreFilledInAfterTheData) {
     EXPECT_EQ(GetU64(bytes, 24 + 8), 3 * 4u + 16 + 16 + 16);  // blocks of 16, 16 and 1 bytes
     EXPECT_EQ(GetU64(bytes, 24 + 16), 33u);
     EXPECT_EQ(GetU32(bytes, 24 + 32), BitwiseCrc32(Pattern(33)));
+}
+
+// Blocks are encoded on several threads; the archive is the same bytes whatever their number.
+TEST(StreamingWriter, FilesOnSeveralThreadsGiveTheSameBytes) {
+    std::vector<pack::ArchiveWriter::FileEntry> files;
+    const std::vector<std::vector<uint8_t>> contents = {
+        Pattern(5000, 1), {}, Pattern(70000, 2), Pattern(1, 3), Pattern(32768, 4)};
+    for (size_t i = 0; i < contents.size(); ++i) {
+        const std::string path = TempPath("source" + std::to_string(i));
+        ASSERT_TRUE(vorntest::WriteWholeFile(path, contents[i]));
+        pack::EntryOptions options;
+        options.method = i % 2 ? pack::Method::Compressed : pack::Method::Best;
+        options.blockSize = 4096;  // many blocks in flight at once
+        if (i == 2) options.password = "threads";
+        files.push_back({"entry" + std::to_string(i), path, options});
+    }
+    std::vector<uint8_t> first;
+    for (unsigned jobs : {1u, 2u, 3u, 8u}) {
+        const std::string out = TempPath("jobs.vorn");
+        std::vector<uint64_t> reports;
+        ArchiveWriter writer;
+        writer.SetProgress([&](uint64_t done) { reports.push_back(done); });
+        ASSERT_EQ(writer.Open(out), Status::Ok);
+        ASSERT_EQ(writer.AddFiles(files, jobs), Status::Ok) << writer.Error();
+        ASSERT_EQ(writer.Finish("threads"), Status::Ok);
+        const auto bytes = ReadBack(out);
+        if (first.empty()) first = bytes;
+        EXPECT_EQ(bytes, first) << jobs << " jobs";
+        ASSERT_FALSE(reports.empty());
+        EXPECT_TRUE(std::is_sorted(reports.begin(), reports.end())) << jobs << " jobs";
+        EXPECT_EQ(reports.back(), 5000u + 70000 + 1 + 32768 + 7) << jobs << " jobs";  // + comment
+        std::remove(out.c_str());
+    }
+    for (const auto& file : files) std::remove(file.sourcePath.c_str());
 }
 
 // ---- Progress

@@ -387,7 +387,8 @@ TEST(ToolSafety, HostileNamesAreRefusedAndNothingLandsOutsideTheDestination) {
         archiveSpec.entries.push_back(e);
     }
     fs::path archive = scratch / "hostile.vorn";
-    ASSERT_TRUE(vorntest::WriteWholeFile(archive.string(), vorntest::BuildTestArchive(archiveSpec)));
+    ASSERT_TRUE(
+        vorntest::WriteWholeFile(archive.string(), vorntest::BuildTestArchive(archiveSpec)));
     fs::path dest = scratch / "a" / "b" / "dest";
     fs::create_directories(dest);
     RunResult extract = Vorn({"x", archive.string(), "-o", dest.string()});
@@ -414,7 +415,8 @@ TEST(ToolSafety, ControlBytesInNamesAndCommentsNeverReachTheTerminal) {
     archiveSpec.entries.push_back(e);
     archiveSpec.comment = "line one\n\x1b[2Jline two";
     fs::path archive = scratch / "escape.vorn";
-    ASSERT_TRUE(vorntest::WriteWholeFile(archive.string(), vorntest::BuildTestArchive(archiveSpec)));
+    ASSERT_TRUE(
+        vorntest::WriteWholeFile(archive.string(), vorntest::BuildTestArchive(archiveSpec)));
     RunResult list = Vorn({"list", archive.string()});
     ASSERT_EQ(list.exitCode, 0) << list.err;
     EXPECT_EQ(list.out.find('\x1b'), std::string::npos);
@@ -472,13 +474,27 @@ TEST(ToolNames, Utf8NamesKeepTheirLettersAndOtherBytesAreRefusedOrEscaped) {
     vorntest::TestEntry entry;
     entry.name = "caf\xe9 \xc3.txt";
     older.entries.push_back(entry);
-    ASSERT_TRUE(
-        vorntest::WriteWholeFile((scratch / "old.vorn").string(), vorntest::BuildTestArchive(older)));
+    ASSERT_TRUE(vorntest::WriteWholeFile((scratch / "old.vorn").string(),
+                                         vorntest::BuildTestArchive(older)));
     EXPECT_NE(Vorn({"list", (scratch / "old.vorn").string()}).out.find("caf\\xE9 \\xC3.txt"),
               std::string::npos);
     EXPECT_NE(Vorn({"list", "--json", (scratch / "old.vorn").string()})
                   .out.find("\"caf\\u00e9 \\u00c3.txt\""),
               std::string::npos);
+}
+
+TEST(ToolParallel, PackWritesTheSameBytesWhateverTheJobs) {
+    ScratchFolder scratch;
+    fs::path tree = MakeSampleTree(scratch);
+    WriteFile(tree / "large.bin", SampleBytes((8u << 20) + 12345, 4));  // two blocks
+    std::string first;
+    for (const char* jobs : {"1", "2", "3", "7"}) {
+        fs::path archive = scratch / (std::string("j") + jobs + ".vorn");
+        RunResult pack = Vorn({"pack", "-q", "-j", jobs, archive.string(), tree.string()});
+        ASSERT_EQ(pack.exitCode, 0) << pack.err;
+        if (first.empty()) first = ReadFile(archive);
+        EXPECT_TRUE(ReadFile(archive) == first) << jobs << " jobs";
+    }
 }
 
 TEST(ToolDamage, TruncatedArchiveAndCorruptEntryGetTheirExitCodes) {
@@ -532,7 +548,8 @@ TEST(ToolDamage, TestRefusesDataLongerThanItsRecordEvenWithAMatchingCrc) {
         archiveSpec.entries.push_back(entry);
     }
     fs::path archive = scratch / "long.vorn";
-    ASSERT_TRUE(vorntest::WriteWholeFile(archive.string(), vorntest::BuildTestArchive(archiveSpec)));
+    ASSERT_TRUE(
+        vorntest::WriteWholeFile(archive.string(), vorntest::BuildTestArchive(archiveSpec)));
 
     RunResult test = Vorn({"test", archive.string()});
     EXPECT_EQ(test.exitCode, 1);
