@@ -8,6 +8,7 @@
 
 #include "codec/bit_reader.h"
 #include "codec/block_decoder.h"
+#include "codec/run_steps.h"
 #include "crypto/blowfish.h"
 #include "crypto/crc32.h"
 #include "platform/platform.h"
@@ -61,6 +62,31 @@ bool GatherMemory(const RunMemory& lent, OwnedMemory* owned, RunMemory* use) {
     return true;
 }
 
+}  // namespace
+
+bool MapRunMemory(RunMemory* memory) {
+    return MapPart(&memory->readBuffer, RUN_READ_BUFFER_BYTES) &&
+           MapPart(&memory->contextTable, sizeof(ContextTable)) &&
+           MapPart(&memory->staging, BLOCK_BUFFER_SIZE);
+}
+
+void UnmapRunMemory(RunMemory* memory) {
+    if (memory->readBuffer != nullptr) {
+        platform::PageFree(memory->readBuffer, RUN_READ_BUFFER_BYTES);
+    }
+    if (memory->contextTable != nullptr) {
+        platform::PageFree(memory->contextTable, sizeof(ContextTable));
+    }
+    if (memory->staging != nullptr) platform::PageFree(memory->staging, BLOCK_BUFFER_SIZE);
+    memory->readBuffer = nullptr;
+    memory->contextTable = nullptr;
+    memory->staging = nullptr;
+}
+
+namespace steps {
+
+namespace {
+
 // A block's header decides its body's size; a zero length reads as nothing, and a body beyond
 // the read buffer lies outside the format.
 bool BodySize(const format::BlockHeader& header, uint32_t* bodyBytes) {
@@ -71,20 +97,43 @@ bool BodySize(const format::BlockHeader& header, uint32_t* bodyBytes) {
     return header.length != 0 && *bodyBytes <= BLOCK_BUFFER_SIZE;
 }
 
-void ReportProgress(const EntryRun& run, uint64_t consumed) {
-    if (run.progress.report == nullptr) return;
-    double share = static_cast<double>(consumed) / static_cast<double>(run.storedSize);
-    run.progress.report(run.progress.context, static_cast<int>(share * 100));
+}  // namespace
+
+Status BlockReader::Start(format::BlockHeader* header, uint32_t* bodyBytes) {
+    uint32_t got;
+    uint32_t missing = format::kBlockHeaderBytes - headerHeld_;
+    if (!ReadAtLeast(input_, header_ + headerHeld_, missing, missing, &got)) {
+        return Status::Corrupt;
+    }
+    if (run_.progress.report != nullptr) {
+        double share = static_cast<double>(consumed_) / static_cast<double>(run_.storedSize);
+        run_.progress.report(run_.progress.context, static_cast<int>(share * 100));
+    }
+    if (input_.pollCancel != nullptr && input_.pollCancel(input_.context)) {
+        return Status::Cancelled;
+    }
+    *header = format::DecodeBlockHeader(header_);
+    if (!BodySize(*header, bodyBytes)) return Status::Corrupt;
+    consumed_ += format::kBlockHeaderBytes + *bodyBytes;
+    return Status::Ok;
 }
 
-// Decodes or takes one block's body: *output and *outputBytes name its bytes. A compressed block
-// is decoded in the staging area, never in the caller's memory, where the decoder's whole-word
-// copies would leave bytes behind the output.
-Status BlockOutput(const EntryRun& run, const RunMemory& memory, const format::BlockHeader& header,
-                   uint8_t* body, uint32_t bodyBytes, uint64_t delivered, const uint8_t** output,
-                   uint32_t* outputBytes) {
-    const bool memoryMode = run.sink.take == nullptr;
-    uint64_t room = memoryMode ? run.destinationSize - delivered : BLOCK_BUFFER_SIZE;
+Status BlockReader::ReadBody(uint8_t* body, uint32_t bodyBytes) {
+    uint32_t got;
+    uint32_t readAhead = More() ? format::kBlockHeaderBytes : 0;
+    if (!ReadAtLeast(input_, body, bodyBytes, bodyBytes + readAhead, &got)) {
+        return Status::Corrupt;
+    }
+    headerHeld_ = got - bodyBytes;
+    memcpy(header_, body + bodyBytes, headerHeld_);
+    memset(body + bodyBytes, 0, BODY_READ_SLACK);
+    return Status::Ok;
+}
+
+Status BlockOutput(const EntryRun& run, const format::BlockHeader& header, uint8_t* body,
+                   uint32_t bodyBytes, uint64_t room, ContextTable* table, uint8_t* staging,
+                   const uint8_t** output, uint32_t* outputBytes) {
+    if (run.encrypted && run.password != nullptr) DecryptBuffer(body, bodyBytes, run.password);
     if (header.type == format::kBlockStored) {
         if (header.length > room) return Status::Corrupt;
         *output = body;
@@ -92,30 +141,11 @@ Status BlockOutput(const EntryRun& run, const RunMemory& memory, const format::B
         return Status::Ok;
     }
     uint32_t capacity = room < BLOCK_BUFFER_SIZE ? static_cast<uint32_t>(room) : BLOCK_BUFFER_SIZE;
-    *output = memory.staging;
-    return DecodeCompressedBlock(body, bodyBytes, memory.contextTable, memory.staging, capacity,
-                                 outputBytes);
+    *output = staging;
+    return DecodeCompressedBlock(body, bodyBytes, table, staging, capacity, outputBytes);
 }
 
-}  // namespace
-
-bool MapRunMemory(RunMemory* memory) {
-    return MapPart(&memory->readBuffer, RUN_READ_BUFFER_BYTES) &&
-           MapPart(&memory->contextTable, sizeof(ContextTable)) &&
-           MapPart(&memory->staging, BLOCK_BUFFER_SIZE);
-}
-
-void UnmapRunMemory(RunMemory* memory) {
-    if (memory->readBuffer != nullptr)
-        platform::PageFree(memory->readBuffer, RUN_READ_BUFFER_BYTES);
-    if (memory->contextTable != nullptr) {
-        platform::PageFree(memory->contextTable, sizeof(ContextTable));
-    }
-    if (memory->staging != nullptr) platform::PageFree(memory->staging, BLOCK_BUFFER_SIZE);
-    memory->readBuffer = nullptr;
-    memory->contextTable = nullptr;
-    memory->staging = nullptr;
-}
+}  // namespace steps
 
 Status DecodeEntry(const EntryInput& input, const EntryRun& run) {
     Crc32 crc;
@@ -123,53 +153,31 @@ Status DecodeEntry(const EntryInput& input, const EntryRun& run) {
     RunMemory memory;
     if (!GatherMemory(run.memory, &owned, &memory)) return Status::NoMemory;
 
-    const bool decipher = run.encrypted && run.password != nullptr;
-    uint64_t consumed = 0;
+    const bool memoryMode = run.sink.take == nullptr;
     uint64_t delivered = 0;
-    // A block's body is read together with the header of the block after it, one read per block
-    // rather than two; headerHeld counts the header bytes that came that way.
-    uint8_t headerBytes[format::kBlockHeaderBytes];
-    uint32_t headerHeld = 0;
-    while (consumed < run.storedSize) {
-        uint32_t got;
-        uint32_t missing = format::kBlockHeaderBytes - headerHeld;
-        if (!ReadAtLeast(input, headerBytes + headerHeld, missing, missing, &got)) {
-            return Status::Corrupt;
-        }
-        ReportProgress(run, consumed);
-        if (input.pollCancel != nullptr && input.pollCancel(input.context)) {
-            return Status::Cancelled;
-        }
-        format::BlockHeader header = format::DecodeBlockHeader(headerBytes);
+    steps::BlockReader reader(input, run);
+    while (reader.More()) {
+        format::BlockHeader header;
         uint32_t bodyBytes;
-        if (!BodySize(header, &bodyBytes)) return Status::Corrupt;
-        consumed += format::kBlockHeaderBytes + bodyBytes;
-
-        uint8_t* body = memory.readBuffer;
-        uint32_t readAhead = consumed < run.storedSize ? format::kBlockHeaderBytes : 0;
-        if (!ReadAtLeast(input, body, bodyBytes, bodyBytes + readAhead, &got)) {
-            return Status::Corrupt;
+        Status status = reader.Start(&header, &bodyBytes);
+        if (status == Status::Ok) status = reader.ReadBody(memory.readBuffer, bodyBytes);
+        const uint8_t* output = nullptr;
+        uint32_t outputBytes = 0;
+        uint64_t room = memoryMode ? run.destinationSize - delivered : BLOCK_BUFFER_SIZE;
+        if (status == Status::Ok) {
+            status = steps::BlockOutput(run, header, memory.readBuffer, bodyBytes, room,
+                                        memory.contextTable, memory.staging, &output, &outputBytes);
         }
-        headerHeld = got - bodyBytes;
-        memcpy(headerBytes, body + bodyBytes, headerHeld);
-        memset(body + bodyBytes, 0, BODY_READ_SLACK);
-        if (decipher) DecryptBuffer(body, bodyBytes, run.password);
-
-        const uint8_t* output;
-        uint32_t outputBytes;
-        Status status =
-            BlockOutput(run, memory, header, body, bodyBytes, delivered, &output, &outputBytes);
         if (status != Status::Ok) return status;
         if (outputBytes == 0) continue;
         crc.Update(output, outputBytes);
-        if (run.sink.take == nullptr) {
+        if (memoryMode) {
             memcpy(run.destination + delivered, output, outputBytes);
         } else if (!run.sink.take(run.sink.context, output, outputBytes)) {
             return Status::DiskFull;
         }
         delivered += outputBytes;
     }
-
     if (run.progress.report != nullptr) run.progress.report(run.progress.context, 100);
     return crc.Value() == run.crc ? Status::Ok : Status::CrcMismatch;
 }

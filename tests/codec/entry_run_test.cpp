@@ -10,6 +10,7 @@
 
 #include "block_builder.h"
 #include "codec/bit_reader.h"
+#include "codec/parallel_run.h"
 #include "crypto/blowfish.h"
 
 namespace {
@@ -476,6 +477,73 @@ TEST_F(LentMemoryTest, CancelledAndWronglyDecipheredRunsLeaveNothingBehind) {
     RunResult r = RunToMemory(run, good.size());
     EXPECT_EQ(r.status, Status::Ok);
     EXPECT_EQ(r.output, good);
+}
+
+// The blocks of one entry decoded on several threads: whatever the area holds, the sink gets the
+// same bytes and the run ends with the same status as on one thread.
+struct ParallelCase {
+    const char* name;
+    void (*build)(FakeArchive*, std::string* whole);
+    int failSinkAtCall;
+    int pollsBeforeCancel;
+};
+
+void ManyBlocks(FakeArchive* a, std::string* whole) {
+    std::vector<uint8_t> expected;
+    std::vector<codec_test::Token> tokens = codec_test::RandomValidTokens(3, 400, 7, &expected);
+    for (int i = 0; i < 7; ++i) {
+        AddCompressed(&a->area, tokens);
+        *whole += std::string(expected.begin(), expected.end());
+        AddStoredPadded(&a->area, Bytes(30 + i, 'k'));
+        *whole += Bytes(30 + i, 'k');
+    }
+}
+
+void DamagedMiddleBlock(FakeArchive* a, std::string* whole) {
+    ManyBlocks(a, whole);
+    std::vector<uint8_t> tail = a->area;
+    a->area.clear();
+    AddStoredPadded(&a->area, "before");
+    AddCompressed(&a->area, {codec_test::Lit('a'), codec_test::Match(1, 0)});
+    a->area.insert(a->area.end(), tail.begin(), tail.end());
+}
+
+void TruncatedArea(FakeArchive* a, std::string* whole) {
+    ManyBlocks(a, whole);
+    a->area.resize(a->area.size() - 5);
+}
+
+TEST_F(EntryRunTest, SeveralThreadsDeliverWhatOneThreadDelivers) {
+    const ParallelCase cases[] = {
+        {"intact", ManyBlocks, -1, -1},
+        {"damaged middle block", DamagedMiddleBlock, -1, -1},
+        {"area ends early", TruncatedArea, -1, -1},
+        {"sink fails at the third block", ManyBlocks, 2, -1},
+        {"cancelled before the fifth block", ManyBlocks, -1, 4},
+    };
+    for (const ParallelCase& c : cases) {
+        FakeArchive fresh;
+        std::string whole;
+        c.build(&fresh, &whole);
+        fresh.failSinkAtCall = c.failSinkAtCall;
+        fresh.pollsBeforeCancel = c.pollsBeforeCancel;
+        const uint64_t storedSize =
+            c.build == TruncatedArea ? fresh.area.size() + 5 : fresh.area.size();
+        std::vector<std::pair<Status, std::string>> outcomes;
+        for (unsigned threads : {1u, 2u, 3u, 8u}) {
+            archive_ = fresh;
+            EntryRun run = BaseRun(BitwiseCrc32(whole));
+            run.storedSize = storedSize;
+            run.sink = codec::BlockSink{FakeArchive::Sink, &archive_};
+            Status status = codec::DecodeEntryParallel(Input(), run, threads);
+            outcomes.emplace_back(status, archive_.sunk);
+        }
+        EXPECT_EQ(outcomes[0].first == Status::Ok, std::string(c.name) == "intact") << c.name;
+        for (size_t i = 1; i < outcomes.size(); ++i) {
+            EXPECT_EQ(outcomes[i].first, outcomes[0].first) << c.name << ", run " << i;
+            EXPECT_EQ(outcomes[i].second, outcomes[0].second) << c.name << ", run " << i;
+        }
+    }
 }
 
 }  // namespace
