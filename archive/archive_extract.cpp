@@ -12,13 +12,6 @@
 namespace archive {
 namespace {
 
-// What a run reads from: the archive descriptor, after the data bytes its lookup read ahead.
-struct RunSource {
-    ArchiveHandle* h;
-    DataAhead ahead;
-    uint32_t aheadUsed;
-};
-
 int64_t ReadEntryData(void* context, void* buffer, uint32_t count) {
     auto* source = static_cast<RunSource*>(context);
     if (source->aheadUsed < source->ahead.count) {
@@ -43,21 +36,39 @@ Status LookUpForExtraction(ArchiveHandle* h, const char* name, const char* passw
     return Status::Ok;
 }
 
-// Runs the decoding with password as the operation password; a cancel signalled before the call
-// is discarded.
+// The sequential run of a found entry, in sink mode.
+Status DecodeInTurn(ArchiveHandle* h, const VORN_FILEINFO& info, const DataAhead& ahead,
+                    codec::BlockSink sink, codec::ProgressReport progress, unsigned) {
+    return DecodeFoundEntry(h, info, ahead, nullptr, sink, progress);
+}
+
+// One decoding operation: password is the operation password while it lasts, and a cancel
+// signalled before it began is discarded.
+class Operation {
+  public:
+    Operation(ArchiveHandle* h, const char* password) : h_(h) {
+        h->operationPassword = password;
+        platform::EventReset(h->cancelEvent);
+    }
+    ~Operation() { h_->operationPassword = nullptr; }
+    Operation(const Operation&) = delete;
+    Operation& operator=(const Operation&) = delete;
+
+  private:
+    ArchiveHandle* h_;
+};
+
 Status DecodeWithPassword(ArchiveHandle* h, const VORN_FILEINFO& info, const DataAhead& ahead,
-                          const char* password, uint8_t* destination, codec::BlockSink sink,
+                          const char* password, const ExtractionRun& how, codec::BlockSink sink,
                           codec::ProgressReport progress) {
-    h->operationPassword = password;
-    platform::EventReset(h->cancelEvent);
-    Status status = DecodeFoundEntry(h, info, ahead, destination, sink, progress);
-    h->operationPassword = nullptr;
-    return status;
+    Operation operation(h, password);
+    return how.decode(h, info, ahead, sink, progress, how.threads);
 }
 
 // The part of a file extraction between creating the output and closing it.
 Status DecodeIntoOutput(ArchiveHandle* h, const char* name, const char* path, const char* password,
-                        codec::ProgressReport progress, VORN_FILEINFO* info) {
+                        const ExtractionRun& how, codec::ProgressReport progress,
+                        VORN_FILEINFO* info) {
     DataAhead ahead;
     Status status = LookUpForExtraction(h, name, password, info, &ahead);
     if (status != Status::Ok) return status;
@@ -68,8 +79,8 @@ Status DecodeIntoOutput(ArchiveHandle* h, const char* name, const char* path, co
     if (h->queryFreeSpace(folder, &available) && info->qwUnpackedSize > available) {
         return Status::DiskFull;
     }
-    return DecodeWithPassword(h, *info, ahead, password, nullptr,
-                              codec::BlockSink{WriteToOutput, h}, progress);
+    return DecodeWithPassword(h, *info, ahead, password, how, codec::BlockSink{WriteToOutput, h},
+                              progress);
 }
 
 // The C API's progress callback, carried as a run's progress report.
@@ -103,31 +114,36 @@ bool WriteToOutput(void* handle, const uint8_t* bytes, uint32_t count) {
     return platform::FileWrite(h->outputFd, bytes, count) == static_cast<int64_t>(count);
 }
 
+codec::EntryInput InputFrom(RunSource* source) {
+    return codec::EntryInput{source, ReadEntryData, PollCancel};
+}
+
+codec::EntryRun RunOf(ArchiveHandle* h, const VORN_FILEINFO& info) {
+    codec::EntryRun run{};
+    run.storedSize = info.qwStoredSize;
+    run.crc = info.dwCRC;
+    run.encrypted = (info.dwAttributes & VORN_ATTR_ENCRYPTED) != 0;
+    run.password = h->operationPassword;
+    return run;
+}
+
 Status DecodeFoundEntry(ArchiveHandle* h, const VORN_FILEINFO& info, const DataAhead& ahead,
                         uint8_t* destination, codec::BlockSink sink,
                         codec::ProgressReport progress) {
     // Mapped by the first run that gets this far, before more of the data area is read.
     if (!codec::MapRunMemory(&h->runMemory)) return Status::NoMemory;
     RunSource source = {h, ahead, 0};
-    codec::EntryInput input;
-    input.context = &source;
-    input.read = ReadEntryData;
-    input.pollCancel = PollCancel;
-    codec::EntryRun run;
-    run.storedSize = info.qwStoredSize;
-    run.crc = info.dwCRC;
-    run.encrypted = (info.dwAttributes & VORN_ATTR_ENCRYPTED) != 0;
-    run.password = h->operationPassword;
+    codec::EntryRun run = RunOf(h, info);
     run.destination = destination;
     run.destinationSize = sink.take ? 0 : info.qwUnpackedSize;
     run.sink = sink;
     run.progress = progress;
     run.memory = h->runMemory;
-    return codec::DecodeEntry(input, run);
+    return codec::DecodeEntry(InputFrom(&source), run);
 }
 
-Status ExtractToFile(void* handle, const char* name, const char* path, const char* password,
-                     codec::ProgressReport progress) {
+Status ExtractToFileWith(void* handle, const char* name, const char* path, const char* password,
+                         const ExtractionRun& how, codec::ProgressReport progress) {
     auto* h = static_cast<ArchiveHandle*>(handle);
     if (!h || !name || !path || std::strlen(path) >= kMaxPath) return Status::InvalidArgument;
     int fd =
@@ -138,7 +154,7 @@ Status ExtractToFile(void* handle, const char* name, const char* path, const cha
     if (fd < 0) return Status::OutputNotCreated;
     h->outputFd = fd;
     VORN_FILEINFO info;
-    Status status = DecodeIntoOutput(h, name, path, password, progress, &info);
+    Status status = DecodeIntoOutput(h, name, path, password, how, progress, &info);
     // A close that fails may have lost written bytes: that is no success either.
     if (platform::FileClose(fd) != 0 && status == Status::Ok) status = Status::DiskFull;
     h->outputFd = -1;
@@ -148,16 +164,19 @@ Status ExtractToFile(void* handle, const char* name, const char* path, const cha
     return status;
 }
 
-Status ExtractToSink(void* handle, const char* name, const char* password, codec::BlockSink sink,
-                     codec::ProgressReport progress) {
+Status ExtractToSinkWith(void* handle, const char* name, const char* password,
+                         const ExtractionRun& how, codec::BlockSink sink,
+                         codec::ProgressReport progress) {
     auto* h = static_cast<ArchiveHandle*>(handle);
     if (!h || !name || !sink.take) return Status::InvalidArgument;
     VORN_FILEINFO info;
     DataAhead ahead;
     Status status = LookUpForExtraction(h, name, password, &info, &ahead);
     if (status != Status::Ok) return status;
-    return DecodeWithPassword(h, info, ahead, password, nullptr, sink, progress);
+    return DecodeWithPassword(h, info, ahead, password, how, sink, progress);
 }
+
+const ExtractionRun kInTurn = {DecodeInTurn, 1};
 
 }  // namespace archive
 
@@ -169,8 +188,8 @@ extern "C" {
 uint32_t vorn_DecompressToFile(void* handle, const char* name, const char* path,
                                ProgressCallback progress, const char* password) {
     archive::PlainProgress plain{progress};
-    return archive::PublicCode(
-        archive::ExtractToFile(handle, name, path, password, archive::ReportTo(&plain)));
+    return archive::PublicCode(archive::ExtractToFileWith(
+        handle, name, path, password, archive::kInTurn, archive::ReportTo(&plain)));
 }
 
 uint32_t vorn_DecompressToPtr(void* handle, const char* name, unsigned char* buffer,
@@ -188,9 +207,9 @@ uint32_t vorn_DecompressToPtr(void* handle, const char* name, unsigned char* buf
     if ((info.dwAttributes & VORN_ATTR_ENCRYPTED) && !password) return VORN_E_PASSWORD_NEEDED;
     if (!buffer && info.qwUnpackedSize > 0) return VORN_E_INVALID_ARGUMENT;
     archive::PlainProgress plain{progress};
-    return archive::PublicCode(archive::DecodeWithPassword(h, info, ahead, password, buffer,
-                                                           codec::BlockSink{nullptr, nullptr},
-                                                           archive::ReportTo(&plain)));
+    archive::Operation operation(h, password);
+    return archive::PublicCode(archive::DecodeFoundEntry(h, info, ahead, buffer, codec::BlockSink{},
+                                                         archive::ReportTo(&plain)));
 }
 
 }  // extern "C"

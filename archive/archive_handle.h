@@ -95,6 +95,35 @@ Status DecodeFoundEntry(ArchiveHandle* h, const VORN_FILEINFO& info, const DataA
                         uint8_t* destination, codec::BlockSink sink,
                         codec::ProgressReport progress);
 
+// What a run reads from: the archive descriptor, after the data bytes its lookup read ahead.
+struct RunSource {
+    ArchiveHandle* h;
+    DataAhead ahead;
+    uint32_t aheadUsed;
+};
+codec::EntryInput InputFrom(RunSource* source);
+// The run of a found entry as far as its record and the handle say.
+codec::EntryRun RunOf(ArchiveHandle* h, const VORN_FILEINFO& info);
+
+// How an extraction decodes a found entry in sink mode: one at a time (kInTurn, what the C API
+// does), or its blocks on threads (extraction.cpp). A function pointer, so that the C API's
+// calls do not bring the threads into a program that has no use for them.
+typedef Status (*SinkDecoder)(ArchiveHandle* h, const VORN_FILEINFO& info, const DataAhead& ahead,
+                              codec::BlockSink sink, codec::ProgressReport progress,
+                              unsigned threads);
+struct ExtractionRun {
+    SinkDecoder decode;
+    unsigned threads;
+};
+extern const ExtractionRun kInTurn;
+
+// The file and sink extractions of extraction.h, decoding as how says.
+Status ExtractToFileWith(void* handle, const char* name, const char* path, const char* password,
+                         const ExtractionRun& how, codec::ProgressReport progress);
+Status ExtractToSinkWith(void* handle, const char* name, const char* password,
+                         const ExtractionRun& how, codec::BlockSink sink,
+                         codec::ProgressReport progress);
+
 // The sink of a file extraction: writes one block's output to the handle's output descriptor;
 // false when not all of it was stored.
 bool WriteToOutput(void* handle, const uint8_t* bytes, uint32_t count);

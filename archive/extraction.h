@@ -18,13 +18,16 @@ using format::Status;
 
 // vorn_DecompressToFile: the output file is created first, then the entry looked up, its password
 // and the free space checked, and the entry decoded into it through the handle's staging area.
+// With threads above 1, an entry of more than one block has its blocks decoded on that many
+// threads, each in memory of its own (codec/parallel_run.h); the file gets the same bytes and
+// the call the same status.
 Status ExtractToFile(void* handle, const char* name, const char* path, const char* password,
-                     ProgressReport progress);
+                     ProgressReport progress, unsigned threads = 1);
 
-// The entry decoded block by block through the handle's staging area into sink, and checked
-// against its CRC: the same lookup and password check as a file extraction, without a file.
+// The entry decoded block by block into sink, and checked against its CRC: the same lookup and
+// password check as a file extraction, without a file; threads as for ExtractToFile.
 Status ExtractToSink(void* handle, const char* name, const char* password, BlockSink sink,
-                     ProgressReport progress);
+                     ProgressReport progress, unsigned threads = 1);
 
 // The C API's code for a status.
 uint32_t PublicCode(Status status);
