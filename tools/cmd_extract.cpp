@@ -72,8 +72,8 @@ void RetryWithTypedPasswords(PlannedEntry& e, Archive& archive, Options& options
         std::optional<std::string> again =
             ReadHiddenLine("Password for " + Shown(e.info.szName) + " (empty to skip): ");
         if (!again || again->empty()) break;
-        e.status =
-            ExtractToPath(archive.handle(), e.info, again->c_str(), e.target, nullptr, e.error);
+        e.status = ExtractToPath(archive.handle(), e.info, again->c_str(), e.target, nullptr,
+                                 JobCount(options), e.error);
         if (e.status == VORN_SUCCESS) {
             if (!options.quiet) std::printf("extracted %s\n", Shown(e.info.szName).c_str());
             options.password = *again;

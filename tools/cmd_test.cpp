@@ -1,38 +1,41 @@
-// "vorn test": decodes every entry without keeping it and checks its CRC-32.
+// "vorn test": decodes every entry without keeping it and checks its CRC-32, on as many threads
+// as extraction uses.
 #include <cstdio>
+#include <optional>
+#include <string>
 #include <vector>
 
-#include "archive/extraction.h"
 #include "tools/archive_session.h"
 #include "tools/commands.h"
-#include "tools/entry_io.h"
+#include "tools/extract_workers.h"
 #include "tools/password.h"
 #include "tools/progress_bar.h"
 #include "tools/system.h"
+#include "tools/terminal.h"
 #include "tools/texts.h"
 
 namespace tool {
 
 namespace {
 
-// Tests every entry in directory order, printing one line for each; returns the failures.
+// Tests every entry, printing one line for each; returns the failures.
 uint64_t TestEntries(Archive& archive, const std::vector<VORN_FILEINFO>& entries,
-                     const Options& options, ProgressBar& bar) {
-    const char* password = options.password ? options.password->c_str() : nullptr;
+                     const std::optional<std::string>& archivePassword, const Options& options,
+                     ProgressBar& bar) {
+    std::vector<PlannedEntry> plan;
+    for (const VORN_FILEINFO& e : entries)
+        plan.push_back(PlannedEntry{e, "", "", VORN_SUCCESS, ""});
+    ExtractJob job{archive,
+                   options.operands[0],
+                   archivePassword,
+                   options.password ? options.password->c_str() : nullptr,
+                   "",
+                   JobCount(options),
+                   options.quiet,
+                   true};
+    ExtractInParallel(job, plan, bar);
     uint64_t failed = 0;
-    for (const VORN_FILEINFO& e : entries) {
-        ProgressTarget target{&bar, 0, e.qwUnpackedSize};
-        format::Status status = DecodeAndCheck(archive.handle(), e, password, &target);
-        bar.Add(e.qwUnpackedSize);
-        if (status == format::Status::Ok) {
-            if (!options.quiet) bar.Print("OK      " + Shown(e.szName), stdout);
-            continue;
-        }
-        ++failed;
-        bar.Print(
-            "FAILED  " + Shown(e.szName) + ": " +
-            EntryFailureText(archive::PublicCode(status), IsEncrypted(e), password != nullptr));
-    }
+    for (const PlannedEntry& e : plan) failed += e.status != VORN_SUCCESS;
     return failed;
 }
 
@@ -49,6 +52,8 @@ int RunTest(Options& options) {
     std::vector<VORN_FILEINFO> entries;
     if (!ReadDirectory(archive, entries)) return kExitUsage;
 
+    // The password that opened the archive (if any) opens every worker's handle too.
+    const std::optional<std::string> archivePassword = options.password;
     bool anyEncrypted = false;
     uint64_t total = 0;
     for (const VORN_FILEINFO& e : entries) {
@@ -58,8 +63,12 @@ int RunTest(Options& options) {
     AskEntryPasswordIfNeeded(options, anyEncrypted);
 
     ProgressBar bar(!options.quiet && os::StderrIsTerminal(), total, "Testing");
-    uint64_t failed = TestEntries(archive, entries, options, bar);
+    uint64_t failed = TestEntries(archive, entries, archivePassword, options, bar);
     bar.Finish();
+    if (Interrupted()) {
+        std::fprintf(stderr, "vorn: interrupted; not every entry was tested\n");
+        return kExitEntriesFailed;
+    }
     if (failed) {
         std::fprintf(stderr, "%llu of %zu entries failed\n",
                      static_cast<unsigned long long>(failed), entries.size());

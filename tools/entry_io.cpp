@@ -67,7 +67,7 @@ uint32_t PutInPlace(const VORN_FILEINFO& info, const std::string& temp, const st
 
 uint32_t ExtractThroughTemporary(void* handle, const VORN_FILEINFO& info, const char* password,
                                  const std::string& path, ProgressTarget* progress,
-                                 std::string& error) {
+                                 unsigned threads, std::string& error) {
     std::string dir, leaf;
     SplitPath(path, dir, leaf);
     const std::string temp = TempNameBeside(dir, leaf);
@@ -80,8 +80,8 @@ uint32_t ExtractThroughTemporary(void* handle, const VORN_FILEINFO& info, const 
                 std::to_string(kLibraryPathLimit) + " bytes the library takes";
         return VORN_E_INVALID_ARGUMENT;
     }
-    format::Status status =
-        archive::ExtractToFile(handle, info.szName, temp.c_str(), password, ReportTo(progress));
+    format::Status status = archive::ExtractToFile(handle, info.szName, temp.c_str(), password,
+                                                   ReportTo(progress), threads);
     if (status == format::Status::OutputNotCreated) {
         error = "cannot create a file in " + dir + ": " + os::LastErrorText();
     }
@@ -95,18 +95,20 @@ uint32_t ExtractThroughTemporary(void* handle, const VORN_FILEINFO& info, const 
 }  // namespace
 
 format::Status DecodeAndCheck(void* handle, const VORN_FILEINFO& info, const char* password,
-                              ProgressTarget* progress) {
+                              ProgressTarget* progress, unsigned threads) {
     LengthCheck check{info.qwUnpackedSize};
-    format::Status status =
-        archive::ExtractToSink(handle, info.szName, password,
-                               codec::BlockSink{TakeWithinSize, &check}, ReportTo(progress));
+    format::Status status = archive::ExtractToSink(handle, info.szName, password,
+                                                   codec::BlockSink{TakeWithinSize, &check},
+                                                   ReportTo(progress), threads);
     ClearProgress(progress);
     return check.overrun ? format::Status::Corrupt : status;
 }
 
 uint32_t ExtractToPath(void* handle, const VORN_FILEINFO& info, const char* password,
-                       const std::string& path, ProgressTarget* progress, std::string& error) {
-    uint32_t status = ExtractThroughTemporary(handle, info, password, path, progress, error);
+                       const std::string& path, ProgressTarget* progress, unsigned threads,
+                       std::string& error) {
+    uint32_t status =
+        ExtractThroughTemporary(handle, info, password, path, progress, threads, error);
     ClearProgress(progress);
     return status;
 }

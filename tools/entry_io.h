@@ -20,15 +20,17 @@ struct ProgressTarget {
     uint64_t entryBytes = 0;
 };
 
-// Decodes the entry and checks its CRC-32 without keeping the bytes. progress may be null.
+// Decodes the entry and checks its CRC-32 without keeping the bytes. progress may be null; with
+// threads above 1, the blocks of an entry of several blocks are decoded on that many threads.
 format::Status DecodeAndCheck(void* handle, const VORN_FILEINFO& info, const char* password,
-                              ProgressTarget* progress);
+                              ProgressTarget* progress, unsigned threads);
 
 // Extracts the entry to path and returns the public status code. On success the file carries the
 // entry's time and read-only bit; on failure path is left as it was and nothing else remains.
 // error receives the reason of a failure of the file system (the code is then
-// VORN_E_INVALID_ARGUMENT). progress may be null.
+// VORN_E_INVALID_ARGUMENT). progress may be null; threads as for DecodeAndCheck.
 uint32_t ExtractToPath(void* handle, const VORN_FILEINFO& info, const char* password,
-                       const std::string& path, ProgressTarget* progress, std::string& error);
+                       const std::string& path, ProgressTarget* progress, unsigned threads,
+                       std::string& error);
 
 }  // namespace tool

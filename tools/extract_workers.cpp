@@ -7,9 +7,10 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
-#include <numeric>
 #include <thread>
 
+#include "archive/extraction.h"
+#include "codec/entry_run.h"
 #include "tools/entry_io.h"
 #include "tools/extract_schedule.h"
 #include "tools/folder_levels.h"
@@ -20,6 +21,16 @@ namespace tool {
 
 namespace {
 
+// An entry of more than one block has its blocks decoded on several threads, alone, so that a
+// large entry no longer takes as long as one thread needs for all of it.
+uint64_t BlocksOf(const VORN_FILEINFO& info) {
+    return (info.qwUnpackedSize + codec::BLOCK_BUFFER_SIZE - 1) / codec::BLOCK_BUFFER_SIZE;
+}
+
+bool DecodedAlone(const VORN_FILEINFO& info, unsigned jobs) {
+    return jobs > 1 && BlocksOf(info) > 1;
+}
+
 unsigned WorkerCount(unsigned jobs, size_t plannedEntries) {
     jobs = std::min<unsigned>(jobs, ProgressBar::kSlots);
     return std::max<unsigned>(1, std::min<unsigned>(jobs, static_cast<unsigned>(plannedEntries)));
@@ -28,17 +39,17 @@ unsigned WorkerCount(unsigned jobs, size_t plannedEntries) {
 // With several workers, the costliest entries go first, so that no large entry starts last and
 // keeps one worker busy while the others have nothing left; one worker keeps the directory
 // order, which its listing then follows.
-std::vector<size_t> QueueOrder(const std::vector<PlannedEntry>& plan, unsigned workers) {
-    std::vector<size_t> queue(plan.size());
-    if (workers == 1) {
-        std::iota(queue.begin(), queue.end(), size_t{0});
-        return queue;
+std::vector<size_t> QueueOrder(const std::vector<PlannedEntry>& plan,
+                               const std::vector<size_t>& chosen, unsigned workers) {
+    if (workers == 1) return chosen;
+    std::vector<uint64_t> work(chosen.size());
+    for (size_t i = 0; i < chosen.size(); ++i) {
+        const VORN_FILEINFO& info = plan[chosen[i]].info;
+        work[i] = EstimatedExtractionWork(info.qwUnpackedSize, info.qwStoredSize);
     }
-    std::vector<uint64_t> work(plan.size());
-    for (size_t i = 0; i < plan.size(); ++i) {
-        work[i] = EstimatedExtractionWork(plan[i].info.qwUnpackedSize, plan[i].info.qwStoredSize);
-    }
-    return CostliestFirst(work);
+    std::vector<size_t> queue;
+    for (size_t i : CostliestFirst(work)) queue.push_back(chosen[i]);
+    return queue;
 }
 
 class ParallelExtraction {
@@ -48,9 +59,11 @@ class ParallelExtraction {
     void Run();
 
   private:
+    void DecodeLargeEntries(std::vector<size_t>& rest);
     void WatchForInterrupt();
     void Work(int slot);
-    void ExtractOne(void* handle, int slot, PlannedEntry& e);
+    void ExtractOne(void* handle, int slot, PlannedEntry& e, unsigned threads);
+    void TestOne(void* handle, int slot, PlannedEntry& e, unsigned threads);
     void ForgetHandle(void* handle);
 
     const ExtractJob& job_;
@@ -65,12 +78,14 @@ class ParallelExtraction {
 };
 
 void ParallelExtraction::Run() {
-    unsigned workers = WorkerCount(job_.jobs, plan_.size());
-    queue_ = QueueOrder(plan_, workers);
     // The watcher is woken as soon as the workers are done, so it never holds up the end of the
     // command.
     CatchInterrupt();
     std::thread watcher([this] { WatchForInterrupt(); });
+    std::vector<size_t> rest;
+    DecodeLargeEntries(rest);
+    unsigned workers = WorkerCount(job_.jobs, rest.size());
+    queue_ = QueueOrder(plan_, rest, workers);
     if (workers == 1) {
         Work(0);
     } else {
@@ -86,6 +101,30 @@ void ParallelExtraction::Run() {
     }
     workersDoneSignal_.notify_one();
     watcher.join();
+}
+
+// The entries of several blocks, one after the other on the plan's own handle, each on all the
+// threads; rest receives the indices of the others.
+void ParallelExtraction::DecodeLargeEntries(std::vector<size_t>& rest) {
+    void* handle = job_.archive.handle();
+    {
+        std::lock_guard<std::mutex> lock(handlesLock_);
+        handles_.push_back(handle);
+    }
+    for (size_t i = 0; i < plan_.size(); ++i) {
+        if (!DecodedAlone(plan_[i].info, job_.jobs)) {
+            rest.push_back(i);
+        } else if (!Interrupted()) {
+            unsigned threads =
+                static_cast<unsigned>(std::min<uint64_t>(job_.jobs, BlocksOf(plan_[i].info)));
+            if (job_.testOnly) {
+                TestOne(handle, 0, plan_[i], threads);
+            } else {
+                ExtractOne(handle, 0, plan_[i], threads);
+            }
+        }
+    }
+    ForgetHandle(handle);
 }
 
 void ParallelExtraction::WatchForInterrupt() {
@@ -119,14 +158,16 @@ void ParallelExtraction::Work(int slot) {
         PlannedEntry& e = plan_[queue_[q]];
         if (openStatus != VORN_SUCCESS) {
             e.status = openStatus;
+        } else if (job_.testOnly) {
+            TestOne(handle, slot, e, 1);
         } else {
-            ExtractOne(handle, slot, e);
+            ExtractOne(handle, slot, e, 1);
         }
     }
     ForgetHandle(handle);
 }
 
-void ParallelExtraction::ExtractOne(void* handle, int slot, PlannedEntry& e) {
+void ParallelExtraction::ExtractOne(void* handle, int slot, PlannedEntry& e, unsigned threads) {
     if (IsEncrypted(e.info) && !job_.entryPassword) {
         e.status = VORN_E_PASSWORD_NEEDED;
         return;
@@ -138,11 +179,26 @@ void ParallelExtraction::ExtractOne(void* handle, int slot, PlannedEntry& e) {
         return;
     }
     ProgressTarget target{&bar_, slot, e.info.qwUnpackedSize};
-    e.status = ExtractToPath(handle, e.info, job_.entryPassword, e.target, &target, e.error);
+    e.status =
+        ExtractToPath(handle, e.info, job_.entryPassword, e.target, &target, threads, e.error);
     bar_.Add(e.info.qwUnpackedSize);
     if (e.status == VORN_SUCCESS && !job_.quiet) {
         bar_.Print("extracted " + Shown(e.info.szName), stdout);
     }
+}
+
+void ParallelExtraction::TestOne(void* handle, int slot, PlannedEntry& e, unsigned threads) {
+    ProgressTarget target{&bar_, slot, e.info.qwUnpackedSize};
+    e.status =
+        archive::PublicCode(DecodeAndCheck(handle, e.info, job_.entryPassword, &target, threads));
+    bar_.Add(e.info.qwUnpackedSize);
+    if (e.status == VORN_SUCCESS) {
+        if (!job_.quiet) bar_.Print("OK      " + Shown(e.info.szName), stdout);
+        return;
+    }
+    if (Interrupted()) return;  // cancelled, which the command reports once
+    bar_.Print("FAILED  " + Shown(e.info.szName) + ": " +
+               EntryFailureText(e.status, IsEncrypted(e.info), job_.entryPassword != nullptr));
 }
 
 void ParallelExtraction::ForgetHandle(void* handle) {

@@ -1,6 +1,7 @@
-// Carrying out an extraction plan: workers, each with its own archive handle, take the planned
-// entries from one shared queue and extract them in parallel. Ctrl-C cancels the entries in
-// progress (their unfinished files are removed) and starts no more.
+// Carrying out an extraction plan, or the checks of "vorn test": an entry of several blocks is
+// decoded alone, its blocks on all the threads; then workers, each with its own archive handle,
+// take the other planned entries from one shared queue and decode them in parallel. Ctrl-C
+// cancels the entries in progress (their unfinished files are removed) and starts no more.
 #pragma once
 
 #include <optional>
@@ -21,6 +22,7 @@ struct ExtractJob {
     std::string root;
     unsigned jobs;  // threads to extract on
     bool quiet;
+    bool testOnly = false;  // decode and check each entry, write nothing, print its outcome
 };
 
 // Extracts the planned entries, setting the status and error of each one reached; an interrupt

@@ -291,19 +291,31 @@ TEST(ToolParallel, ParallelExtractionGivesTheSameBytesAsSerial) {
     EXPECT_EQ(serial, TreeContents(scratch / "parallel" / "many"));
 }
 
-TEST(ToolParallel, FilesLargerThanOneBlockRoundTrip) {
+TEST(ToolParallel, EntriesOfSeveralBlocksDecodeAlikeOnOneThreadOrMany) {
     ScratchFolder scratch;
-    // 9 MiB plus a little: two blocks of input, stored so the test stays quick.
-    WriteFile(scratch / "big" / "large.bin", SampleBytes((9u << 20) + 12345, 77));
+    // Three blocks of input, so that the blocks of the large entry are decoded on threads.
+    WriteFile(scratch / "big" / "large.bin", SampleBytes((17u << 20) + 12345, 77));
     WriteFile(scratch / "big" / "small.txt", "small");
     fs::path archive = scratch / "big.vorn";
-    ASSERT_EQ(
-        Vorn({"pack", "-q", "--store", archive.string(), (scratch / "big").string()}).exitCode, 0);
-    EXPECT_EQ(Vorn({"test", "-q", archive.string()}).exitCode, 0);
-    ASSERT_EQ(
-        Vorn({"x", "-q", "-j", "2", archive.string(), "-o", (scratch / "out").string()}).exitCode,
-        0);
-    EXPECT_TRUE(TreeContents(scratch / "out" / "big") == TreeContents(scratch / "big"));
+    ASSERT_EQ(Vorn({"pack", "-q", archive.string(), (scratch / "big").string()}).exitCode, 0);
+    for (const char* jobs : {"1", "3"}) {
+        EXPECT_EQ(Vorn({"test", "-q", "-j", jobs, archive.string()}).exitCode, 0) << jobs;
+        fs::path out = scratch / (std::string("out") + jobs);
+        ASSERT_EQ(Vorn({"x", "-q", "-j", jobs, archive.string(), "-o", out.string()}).exitCode, 0);
+        EXPECT_TRUE(TreeContents(out / "big") == TreeContents(scratch / "big")) << jobs;
+    }
+
+    // A damaged byte in the middle of the large entry fails it alike whatever the threads.
+    std::string bytes = ReadFile(archive);
+    bytes[bytes.size() / 2] = static_cast<char>(bytes[bytes.size() / 2] ^ 0x5A);
+    fs::path damaged = scratch / "damaged.vorn";
+    WriteFile(damaged, bytes);
+    RunResult one = Vorn({"test", "-j", "1", damaged.string()});
+    RunResult three = Vorn({"test", "-j", "3", damaged.string()});
+    EXPECT_EQ(one.exitCode, 1);
+    EXPECT_EQ(three.exitCode, one.exitCode);
+    EXPECT_NE(one.err.find("FAILED  big\\large.bin"), std::string::npos) << one.err;
+    EXPECT_EQ(three.err, one.err);
 }
 
 TEST(ToolOverwrite, ExistingFilesFollowTheChosenPolicy) {
