@@ -12,7 +12,7 @@ namespace pack {
 using format::Status;
 
 struct EncoderOptions {
-    int level = 2;  // 1 = greedy longest match; higher levels search harder
+    int level = 2;  // 1 = greedy longest match; 2 and above weigh each choice by what follows
 };
 
 // Appends one compressed block of data[0 .. size) to out. InvalidArgument, appending nothing,
