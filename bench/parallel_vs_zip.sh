@@ -49,13 +49,27 @@ timed() {
     printf '%s\n' "${times[@]}" | median
 }
 
+# Median wall times of two commands (shell functions), RUNS runs each, taken in turn so that a
+# burst of load from elsewhere, or the host's clock moving, hits both alike: "A B".
+timed_pair() {
+    local a=() b=() t0 t1 t2
+    for _ in $(seq "$RUNS"); do
+        t0=$(date +%s.%N); (cd "$CORPUS" && "$1" >/dev/null)
+        t1=$(date +%s.%N); (cd "$CORPUS" && "$2" >/dev/null)
+        t2=$(date +%s.%N)
+        a+=("$(echo "$t1 - $t0" | bc -l)") b+=("$(echo "$t2 - $t1" | bc -l)")
+    done
+    printf '%.3f %.3f\n' "$(printf '%s\n' "${a[@]}" | median)" "$(printf '%s\n' "${b[@]}" | median)"
+}
+
 ratio() { printf '%.2f' "$(echo "$1 / $2" | bc -l)"; }
 
 echo "machine: $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg); corpus ${#files[@]} files, $bytes bytes"
 
 echo "== packing"
-pack1=$(timed "$VORN" pack -q -j 1 "$WORK/j1.vorn" "${files[@]}")
-packN=$(timed "$VORN" pack -q "$WORK/jN.vorn" "${files[@]}")
+pack_one() { "$VORN" pack -q -j 1 "$WORK/j1.vorn" "${files[@]}"; }
+pack_all() { "$VORN" pack -q "$WORK/jN.vorn" "${files[@]}"; }
+read -r pack1 packN < <(timed_pair pack_one pack_all)
 cmp -s "$WORK/j1.vorn" "$WORK/jN.vorn" || { echo "packing on all cores wrote other bytes" >&2; exit 1; }
 read -r _ rss1 < <(cd "$CORPUS" && measure "$VORN" pack -q -j 1 "$WORK/j1.vorn" "${files[@]}")
 read -r _ rssN < <(cd "$CORPUS" && measure "$VORN" pack -q "$WORK/jN.vorn" "${files[@]}")
@@ -67,18 +81,21 @@ echo "== one 48 MiB entry"
 (cd "$CORPUS" && cat 02_prose_rst.txt 03_cxx_headers.h 04_libpython311.so 05_pydoc_library.html \
     07_xserver_gitlog.txt 08_magic_db.mgc) | head -c $((48 << 20)) >"$WORK/large.bin"
 "$VORN" pack -q "$WORK/large.vorn" "$WORK/large.bin"
-large1=$(timed "$VORN" test -q -j 1 "$WORK/large.vorn")
-largeN=$(timed "$VORN" test -q "$WORK/large.vorn")
+large_one() { "$VORN" test -q -j 1 "$WORK/large.vorn"; }
+large_all() { "$VORN" test -q "$WORK/large.vorn"; }
+read -r large1 largeN < <(timed_pair large_one large_all)
 read -r _ rssL < <(measure "$VORN" test -q "$WORK/large.vorn")
 echo "vorn test -j 1: $large1 s; all cores: $largeN s, peak RSS $((rssL / 1024)) MiB; speedup $(ratio "$large1" "$largeN")"
 rm -f "$WORK/large.bin"
 
 echo "== vorn test against unzip -t"
 (cd "$CORPUS" && zip -q -6 "$WORK/corpus.zip" "${files[@]}")
-testN=$(timed "$VORN" test -q "$WORK/jN.vorn")
-unzipN=$(timed unzip -tq "$WORK/corpus.zip")
-test1=$(timed taskset -c 0 "$VORN" test -q "$WORK/jN.vorn")
-unzip1=$(timed taskset -c 0 unzip -tq "$WORK/corpus.zip")
+test_all() { "$VORN" test -q "$WORK/jN.vorn"; }
+unzip_all() { unzip -tq "$WORK/corpus.zip"; }
+test_one() { taskset -c 0 "$VORN" test -q "$WORK/jN.vorn"; }
+unzip_one() { taskset -c 0 unzip -tq "$WORK/corpus.zip"; }
+read -r testN unzipN < <(timed_pair test_all unzip_all)
+read -r test1 unzip1 < <(timed_pair test_one unzip_one)
 echo "all cores: vorn test $testN s, unzip -t $unzipN s; ratio $(ratio "$unzipN" "$testN")"
 echo "one core:  vorn test $test1 s, unzip -t $unzip1 s; ratio $(ratio "$unzip1" "$test1")"
 
