@@ -44,8 +44,8 @@ std::vector<uint16_t> LongestInWindow(const std::vector<uint8_t>& data) {
         uint32_t key = (data[o] << 8 ^ data[o + 1] << 4 ^ data[o + 2]) & 0xFFFF;
         uint32_t limit = std::min(size - o, kDeflateMaxLength);
         uint32_t chain = 0;
-        for (int32_t p = head[key];
-             p >= 0 && o - p <= kWindow && chain < kMaxChain && longest[o] < std::min(limit, kNiceLength);
+        for (int32_t p = head[key]; p >= 0 && o - p <= kWindow && chain < kMaxChain &&
+                                    longest[o] < std::min(limit, kNiceLength);
              p = previous[p], ++chain) {
             uint32_t n = 0;
             while (n < limit && data[p + n] == data[o + n]) ++n;

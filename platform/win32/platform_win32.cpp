@@ -1,8 +1,8 @@
 // Win32 implementation of the platform layer: the Windows runtime's descriptor I/O with 64-bit
 // seeks, GetDiskFreeSpaceExA, SetFileAttributesA, VirtualAlloc and an auto-reset event.
 #include <fcntl.h>
-#include <stdio.h>
 #include <io.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <windows.h>
 
@@ -55,7 +55,9 @@ int64_t FileLength(int fd) {
     return length < 0 ? -1 : static_cast<int64_t>(length);
 }
 
-int FileClose(int fd) { return _close(fd); }
+int FileClose(int fd) {
+    return _close(fd);
+}
 
 bool FreeSpaceOfFolder(const char* folder, uint64_t* bytes) {
     ULARGE_INTEGER available;
@@ -83,8 +85,12 @@ CancelEvent* EventCreate() {
     return reinterpret_cast<CancelEvent*>(CreateEventA(nullptr, FALSE, FALSE, nullptr));
 }
 
-void EventSet(CancelEvent* event) { SetEvent(reinterpret_cast<HANDLE>(event)); }
-void EventReset(CancelEvent* event) { ResetEvent(reinterpret_cast<HANDLE>(event)); }
+void EventSet(CancelEvent* event) {
+    SetEvent(reinterpret_cast<HANDLE>(event));
+}
+void EventReset(CancelEvent* event) {
+    ResetEvent(reinterpret_cast<HANDLE>(event));
+}
 
 bool EventPollAndClear(CancelEvent* event) {
     // A successful wait on an auto-reset event clears it.

@@ -249,8 +249,9 @@ TEST_F(Extraction, BytesPastTheDecodedOutputStayAsTheCallerLeftThem) {
         std::vector<uint8_t> buffer(data.size() + 64, 0);
         EXPECT_EQ(vorn_DecompressToPtr(s.h, name, buffer.data(), nullptr, nullptr), VORN_SUCCESS);
         EXPECT_TRUE(std::equal(data.begin(), data.end(), buffer.begin())) << name;
-        EXPECT_EQ(std::vector<uint8_t>(buffer.begin() + static_cast<long>(data.size()), buffer.end()),
-                  std::vector<uint8_t>(64, 0))
+        EXPECT_EQ(
+            std::vector<uint8_t>(buffer.begin() + static_cast<long>(data.size()), buffer.end()),
+            std::vector<uint8_t>(64, 0))
             << name;
     }
 }
