@@ -6,6 +6,7 @@
 
 #include "codec/bit_reader.h"
 #include "codec/block_decoder.h"
+#include "tests/support/code_tree_walk.h"
 
 namespace codec_test {
 
@@ -259,24 +260,10 @@ std::vector<Token> RandomValidTokens(uint32_t seed, uint32_t count, uint32_t alp
     return tokens;
 }
 
-// The leaf that at most maxLength steps along code's bits (bit 0 first) reach, walked node by node
-// with none of the decoder's tables; -1 when there is none.
-int64_t WalkToLeaf(const codec::CodeTree& tree, uint32_t code, uint32_t maxLength) {
-    if (tree.nodes == nullptr) return -1;
-    int32_t index = 0;
-    for (uint32_t depth = 0;; ++depth) {
-        const codec::CodeTreeNode& node = tree.nodes[index];
-        if (node.IsLeaf()) return node.symbol;
-        if (depth >= maxLength || depth >= 32) return -1;
-        index = ((code >> depth) & 1) != 0 ? node.right : node.left;
-        if (index < 0) return -1;
-    }
-}
-
 uint32_t ProbeSymbol(const codec::CodeTree& tree, const uint8_t* base, uint32_t* bitPos, bool* ok) {
     for (uint32_t length = 0; length <= 31; ++length) {
         uint32_t code = codec::ReadBits(base, *bitPos, length);
-        int64_t result = WalkToLeaf(tree, code, length);
+        int64_t result = vorntest::WalkToLeaf(tree, code, length);
         if (result >= 0) {
             *bitPos += length;
             return static_cast<uint32_t>(result);

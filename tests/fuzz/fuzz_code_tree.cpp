@@ -7,28 +7,12 @@
 #include <cstring>
 
 #include "codec/code_tree.h"
+#include "format/byte_order.h"
+#include "tests/support/code_tree_walk.h"
 
 namespace {
 
-uint32_t Load32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-
 constexpr size_t kStreamSlack = 8;  // DecodeSymbol loads eight bytes from the code's first byte
-
-// The leaf that at most maxLength steps along code's bits (bit 0 first) reach, walked node by node
-// with none of the decode table; -1 when there is none.
-int64_t WalkToLeaf(const codec::CodeTree& tree, uint32_t code, uint32_t maxLength) {
-    int32_t index = 0;
-    for (uint32_t depth = 0;; ++depth) {
-        const codec::CodeTreeNode& node = tree.nodes[index];
-        if (node.IsLeaf()) return node.symbol;
-        if (depth >= maxLength || depth >= 32) return -1;
-        index = ((code >> depth) & 1) != 0 ? node.right : node.left;
-        if (index < 0) return -1;
-    }
-}
 
 }  // namespace
 
@@ -42,8 +26,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     codec::SymbolTable symbols;
     if (!symbols.Create(count)) std::abort();
     for (int32_t i = 0; i < count; ++i, p += 8) {
-        symbols.entries[i].weight = Load32(p);
-        symbols.entries[i].symbol = Load32(p + 4);
+        symbols.entries[i].weight = format::LoadLE32(p);
+        symbols.entries[i].symbol = format::LoadLE32(p + 4);
     }
 
     codec::CodeTree tree;
@@ -68,7 +52,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             if (length > codec::MAX_CODE_LENGTH) std::abort();
             if (length == 0) break;  // a tree of one leaf at the root codes nothing
             uint32_t code = static_cast<uint32_t>(bits & ((1u << length) - 1u));
-            if (WalkToLeaf(tree, code, length) != static_cast<int64_t>(symbol)) std::abort();
+            if (vorntest::WalkToLeaf(tree, code, length) != static_cast<int64_t>(symbol))
+                std::abort();
         }
         std::free(stream);
     } else if (status != format::Status::Corrupt && status != format::Status::NoMemory) {
