@@ -1,18 +1,32 @@
-// Opening archives for the commands and reading their directories.
+// Passwords, opening archives for the commands, and reading their directories.
 #include "tools/archive_session.h"
 
+#include <cerrno>
 #include <cinttypes>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 
 #include "pack/self_extractor.h"
+#include "tools/output.h"
 #include "tools/system.h"
-#include "tools/terminal.h"
-#include "tools/texts.h"
 
 namespace tool {
 
 namespace {
+
+// The password from a file: its first line, without the line end.
+std::optional<std::string> ReadPasswordFile(const std::string& path, std::string& error) {
+    std::ifstream in(os::PathOf(path), std::ios::binary);
+    if (!in) {
+        error = "cannot read password file " + path + ": " + std::strerror(errno);
+        return std::nullopt;
+    }
+    std::string line;
+    std::getline(in, line);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return line;
+}
 
 // Whether the file holds the archive signature anywhere, read in slices so any size will do.
 bool HoldsArchiveSignature(const std::string& path) {
@@ -65,6 +79,28 @@ void ReportOpenFailure(const std::string& path, uint32_t status, bool passwordGi
 }
 
 }  // namespace
+
+bool GivenPassword(const Options& options, std::optional<std::string>& password) {
+    password = options.password;
+    if (!options.passwordFile) return true;
+    if (options.password) {
+        std::fprintf(stderr, "vorn: give either a password or a password file, not both\n");
+        return false;
+    }
+    std::string error;
+    password = ReadPasswordFile(*options.passwordFile, error);
+    if (!password) {
+        std::fprintf(stderr, "vorn: %s\n", error.c_str());
+        return false;
+    }
+    return true;
+}
+
+void AskEntryPasswordIfNeeded(std::optional<std::string>& password, bool anyEnciphered) {
+    if (anyEnciphered && !password && os::StdinIsTerminal()) {
+        password = ReadHiddenLine("Password for the enciphered entries: ");
+    }
+}
 
 uint32_t Archive::Open(const std::string& path, const char* password) {
     Close();

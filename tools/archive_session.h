@@ -1,5 +1,6 @@
-// An archive opened for a command: the handle as an owning object, the opening with its password
-// question and failure texts, and the listing of the entries.
+// An archive opened for a command: the handle as an owning object, the command's passwords (given
+// with -p or --password-file, or typed when asked for), the opening with its password question and
+// failure texts, and the listing of the entries.
 #pragma once
 
 #include <cstdint>
@@ -9,6 +10,7 @@
 
 #include "archive/vorn.h"
 #include "format/container.h"
+#include "tools/options.h"
 
 namespace tool {
 
@@ -38,6 +40,19 @@ bool OpenForCommand(Archive& archive, const std::string& path,
 
 // Every entry of the archive, in directory order. Prints the failure and returns false.
 bool ReadDirectory(Archive& archive, std::vector<VORN_FILEINFO>& entries);
+
+// The password the command line gives: -p, or the first line of --password-file. Prints the
+// failure and returns false.
+bool GivenPassword(const Options& options, std::optional<std::string>& password);
+
+// When enciphered entries are to be decoded and no password is known, asks for one on a
+// terminal.
+void AskEntryPasswordIfNeeded(std::optional<std::string>& password, bool anyEnciphered);
+
+// A password as the library takes it: null when there is none.
+inline const char* PasswordText(const std::optional<std::string>& password) {
+    return password ? password->c_str() : nullptr;
+}
 
 inline bool IsEncrypted(const VORN_FILEINFO& info) {
     return (info.dwAttributes & VORN_ATTR_ENCRYPTED) != 0;

@@ -11,8 +11,4 @@ namespace tool {
 // On success fills relative (levels joined with "/") and returns true; otherwise fills reason.
 bool EntryNameToRelativePath(const std::string& name, std::string& relative, std::string& reason);
 
-// Whether an entry name matches a pattern given on the command line: "*" and "?" wildcards
-// ("*" also across levels), "/" and "\" alike, and a folder's name selects everything below it.
-bool EntryMatchesPattern(const std::string& name, const std::string& pattern);
-
 }  // namespace tool

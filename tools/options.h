@@ -1,4 +1,6 @@
-// The tool's commands and the settings their command lines give them.
+// The tool's commands: the settings their command lines give them, the table that reads those,
+// the help texts, and the commands themselves. Options are read once and never changed after:
+// what a command learns while it runs (a password typed or retried) is its own state.
 #pragma once
 
 #include <optional>
@@ -35,5 +37,29 @@ struct Options {
 
 // The threads a command works on: --jobs, or one per core.
 unsigned JobCount(const Options& options);
+
+enum class ParseOutcome { Run, ShowHelp, Refused };
+
+// argv[1] is the command's word, its options and operands follow. Refused after printing why.
+ParseOutcome ParseOptions(Command command, int argc, char** argv, Options& options);
+
+// The help text of a command; the tool's own for Command::None.
+const char* HelpOf(Command command);
+Command CommandOf(const std::string& word);
+
+// Whether an entry name matches a pattern given on the command line: "*" and "?" wildcards
+// ("*" also across levels), "/" and "\" alike, and a folder's name selects everything below it.
+bool EntryMatchesPattern(const std::string& name, const std::string& pattern);
+
+// Exit codes of the tool.
+constexpr int kExitOk = 0;
+constexpr int kExitEntriesFailed = 1;
+constexpr int kExitUsage = 2;  // also every archive-level failure
+
+// Each command returns the process's exit code.
+int RunList(const Options& options);
+int RunTest(const Options& options);
+int RunExtract(const Options& options);
+int RunPack(const Options& options, const std::string& selfPath);
 
 }  // namespace tool

@@ -11,7 +11,7 @@
 #include <filesystem>
 
 #include "tools/system.h"
-#include "tools/times.h"
+#include "tools/output.h"
 
 namespace tool::os {
 

@@ -1,6 +1,7 @@
 // The tool's name rules on their own: which entry names become which relative paths, which are
 // refused, and which command-line patterns select which entries.
 #include "tools/entry_path.h"
+#include "tools/options.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The order of the parallel extraction queue: costliest entries first, and what that buys two
 // workers that each take the next entry when they are free.
-#include "tools/extract_schedule.h"
+#include "tools/entry_workers.h"
 
 #include <gtest/gtest.h>
 

@@ -1,17 +1,18 @@
 // "vorn list": the archive's entries with sizes, ratio, time, attributes and CRC, a total line and
-// the comment; or the same as JSON for scripts.
+// the comment, or the same as JSON for scripts. "vorn test": decodes every entry without keeping
+// it and checks its CRC-32, on as many threads as extraction uses.
 #include <cinttypes>
 #include <cstdio>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "pack/self_extractor.h"
 #include "tools/archive_session.h"
-#include "tools/commands.h"
-#include "tools/json.h"
-#include "tools/password.h"
-#include "tools/texts.h"
-#include "tools/times.h"
+#include "tools/entry_workers.h"
+#include "tools/options.h"
+#include "tools/output.h"
+#include "tools/system.h"
 
 namespace tool {
 
@@ -51,7 +52,7 @@ std::optional<std::string> ReadComment(Archive& archive,
     if (info.qwUnpackedSize > kMaxCommentBytes) return std::nullopt;
     std::vector<unsigned char> buffer(static_cast<size_t>(info.qwUnpackedSize) + 1, 0);
     uint32_t status = vorn_DecompressToPtr(archive.handle(), kCommentName, buffer.data(), nullptr,
-                                           password ? password->c_str() : nullptr);
+                                           PasswordText(password));
     if (status != VORN_SUCCESS) return std::nullopt;
     std::string text(reinterpret_cast<const char*>(buffer.data()),
                      static_cast<size_t>(info.qwUnpackedSize));
@@ -122,20 +123,43 @@ void PrintTable(const Listing& listing) {
     if (listing.comment) PrintComment(*listing.comment);
 }
 
+// Tests every entry, printing one line for each; returns the failures.
+uint64_t TestEntries(Archive& archive, const std::vector<VORN_FILEINFO>& entries,
+                     const std::optional<std::string>& archivePassword,
+                     const std::optional<std::string>& entryPassword, const Options& options,
+                     ProgressBar& bar) {
+    std::vector<PlannedEntry> plan;
+    for (const VORN_FILEINFO& e : entries)
+        plan.push_back(PlannedEntry{e, "", "", VORN_SUCCESS, ""});
+    ExtractJob job{archive,
+                   options.operands[0],
+                   archivePassword,
+                   entryPassword,
+                   "",
+                   JobCount(options),
+                   options.quiet,
+                   true};
+    ExtractInParallel(job, plan, bar);
+    uint64_t failed = 0;
+    for (const PlannedEntry& e : plan) failed += e.status != VORN_SUCCESS;
+    return failed;
+}
+
 }  // namespace
 
-int RunList(Options& options) {
+int RunList(const Options& options) {
     if (options.operands.size() != 1) {
         std::fprintf(stderr, "vorn list: give exactly one archive (see vorn list --help)\n");
         return kExitUsage;
     }
-    if (!ResolvePassword(options)) return kExitUsage;
+    std::optional<std::string> password;
+    if (!GivenPassword(options, password)) return kExitUsage;
     Listing listing;
     listing.path = options.operands[0];
     Archive archive;
-    if (!OpenForCommand(archive, listing.path, options.password)) return kExitUsage;
+    if (!OpenForCommand(archive, listing.path, password)) return kExitUsage;
     if (!ReadDirectory(archive, listing.entries)) return kExitUsage;
-    listing.comment = ReadComment(archive, options.password);
+    listing.comment = ReadComment(archive, password);
     listing.destination = pack::ReadBuiltInDestination(listing.path);
     if (listing.destination && listing.destination->empty()) listing.destination.reset();
     CountTotals(listing);
@@ -144,6 +168,44 @@ int RunList(Options& options) {
     } else {
         PrintTable(listing);
     }
+    return kExitOk;
+}
+
+int RunTest(const Options& options) {
+    if (options.operands.size() != 1) {
+        std::fprintf(stderr, "vorn test: give exactly one archive (see vorn test --help)\n");
+        return kExitUsage;
+    }
+    std::optional<std::string> password;
+    if (!GivenPassword(options, password)) return kExitUsage;
+    Archive archive;
+    if (!OpenForCommand(archive, options.operands[0], password)) return kExitUsage;
+    std::vector<VORN_FILEINFO> entries;
+    if (!ReadDirectory(archive, entries)) return kExitUsage;
+
+    // The password that opened the archive (if any) opens every worker's handle too.
+    const std::optional<std::string> archivePassword = password;
+    bool anyEncrypted = false;
+    uint64_t total = 0;
+    for (const VORN_FILEINFO& e : entries) {
+        total += e.qwUnpackedSize;
+        anyEncrypted = anyEncrypted || IsEncrypted(e);
+    }
+    AskEntryPasswordIfNeeded(password, anyEncrypted);
+
+    ProgressBar bar(!options.quiet && os::StderrIsTerminal(), total, "Testing");
+    uint64_t failed = TestEntries(archive, entries, archivePassword, password, options, bar);
+    bar.Finish();
+    if (Interrupted()) {
+        std::fprintf(stderr, "vorn: interrupted; not every entry was tested\n");
+        return kExitEntriesFailed;
+    }
+    if (failed) {
+        std::fprintf(stderr, "%llu of %zu entries failed\n",
+                     static_cast<unsigned long long>(failed), entries.size());
+        return kExitEntriesFailed;
+    }
+    if (!options.quiet) std::printf("All %zu entries are intact\n", entries.size());
     return kExitOk;
 }
 

@@ -1,0 +1,329 @@
+// "vorn extract": writes the archive's entries (or those matching the given names and patterns)
+// below one folder. A plan is made first on one thread: names are checked, every overwrite
+// question is asked, the password is settled. Then workers, each with its own archive handle,
+// extract the planned entries in parallel. Last, entries that failed for want of the right
+// password get another chance on a terminal, and every failure and the totals are reported.
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <vector>
+
+#include "format/container.h"
+#include "tools/archive_session.h"
+#include "tools/entry_path.h"
+#include "tools/entry_workers.h"
+#include "tools/options.h"
+#include "tools/output.h"
+#include "tools/system.h"
+
+namespace tool {
+
+namespace {
+
+struct ExtractPlan {
+    std::vector<PlannedEntry> entries;  // in directory order; of equal targets, the one that wins
+    uint64_t failed = 0;   // entries refused while planning, and patterns that match nothing
+    uint64_t skipped = 0;  // existing files kept
+};
+
+enum class Answer { Yes, No, All, Never, Quit };
+
+Answer AskOverwrite(const std::string& target) {
+    for (;;) {
+        char c = AskChoice(target + " exists. Overwrite? [y]es, [n]o, [a]ll, n[e]ver, [q]uit: ");
+        switch (c) {
+            case 'y':
+                return Answer::Yes;
+            case 'n':
+                return Answer::No;
+            case 'a':
+                return Answer::All;
+            case 'e':
+                return Answer::Never;
+            case 'q':
+            case 0:
+                return Answer::Quit;
+            default:
+                break;
+        }
+    }
+}
+
+// What becomes of an entry whose target exists.
+enum class Existing { Overwrite, Keep, Refuse, Quit };
+
+class Planner {
+  public:
+    Planner(const std::vector<std::string>& patterns, const std::string& root,
+            OverwritePolicy policy, bool interactive, bool quiet)
+        : patterns_(patterns),
+          patternUsed_(patterns.size(), false),
+          root_(root),
+          policy_(policy),
+          interactive_(interactive),
+          quiet_(quiet) {}
+
+    // Plans one entry of the directory; false once the user chose to quit.
+    bool Consider(const VORN_FILEINFO& info);
+    ExtractPlan Finish();
+
+  private:
+    bool Selected(const std::string& name);
+    Existing DecideAboutExisting(const std::string& target);
+    Existing Ask(const std::string& target);
+
+    const std::vector<std::string>& patterns_;
+    std::vector<bool> patternUsed_;
+    const std::string& root_;
+    OverwritePolicy policy_;
+    const bool interactive_;
+    const bool quiet_;
+    std::vector<PlannedEntry> entries_;
+    std::vector<bool> superseded_;            // a later entry of the same target replaces it
+    std::map<std::string, size_t> byTarget_;  // target -> index in entries_
+    uint64_t failed_ = 0;
+    uint64_t skipped_ = 0;
+    bool quit_ = false;
+};
+
+// Every pattern that matches counts as used, even when an earlier one selected the entry.
+bool Planner::Selected(const std::string& name) {
+    if (patterns_.empty()) return true;
+    bool selected = false;
+    for (size_t i = 0; i < patterns_.size(); ++i) {
+        if (EntryMatchesPattern(name, patterns_[i])) {
+            patternUsed_[i] = true;
+            selected = true;
+        }
+    }
+    return selected;
+}
+
+Existing Planner::Ask(const std::string& target) {
+    switch (AskOverwrite(target)) {
+        case Answer::Yes:
+            return Existing::Overwrite;
+        case Answer::No:
+            return Existing::Keep;
+        case Answer::All:
+            policy_ = OverwritePolicy::Always;
+            return Existing::Overwrite;
+        case Answer::Never:
+            policy_ = OverwritePolicy::Never;
+            return Existing::Keep;
+        case Answer::Quit:
+            break;
+    }
+    return Existing::Quit;
+}
+
+Existing Planner::DecideAboutExisting(const std::string& target) {
+    if (policy_ == OverwritePolicy::Always) return Existing::Overwrite;
+    if (policy_ == OverwritePolicy::Never) return Existing::Keep;
+    if (interactive_) return Ask(target);
+    std::fprintf(stderr, "vorn: %s exists; not overwritten (use --overwrite or --skip-existing)\n",
+                 target.c_str());
+    return Existing::Refuse;
+}
+
+bool Planner::Consider(const VORN_FILEINFO& info) {
+    std::string name = info.szName;
+    if (name == format::kCommentName || !Selected(name)) return true;
+    PlannedEntry entry{info, {}, {}, VORN_SUCCESS, {}};
+    std::string reason;
+    if (!EntryNameToRelativePath(name, entry.relative, reason)) {
+        std::fprintf(stderr, "vorn: refused %s: %s; nothing written\n", Shown(name).c_str(),
+                     reason.c_str());
+        ++failed_;
+        return true;
+    }
+    entry.target = root_ + "/" + entry.relative;
+    auto earlier = byTarget_.find(entry.target);
+    os::PathFacts facts;
+    bool onDisk = earlier == byTarget_.end() && os::StatPathItself(entry.target, facts);
+    if (onDisk && facts.kind == os::PathKind::Folder) {
+        std::fprintf(stderr, "vorn: %s: a folder of that name exists at %s\n", Shown(name).c_str(),
+                     Shown(entry.target).c_str());
+        ++failed_;
+        return true;
+    }
+    if (onDisk || earlier != byTarget_.end()) {
+        Existing decision = DecideAboutExisting(entry.target);
+        if (decision == Existing::Quit) {
+            quit_ = true;
+            return false;
+        }
+        if (decision == Existing::Refuse) ++failed_;
+        if (decision == Existing::Keep) {
+            if (!quiet_) std::printf("skipped %s\n", Shown(name).c_str());
+            ++skipped_;
+        }
+        if (decision != Existing::Overwrite) return true;
+        if (earlier != byTarget_.end()) superseded_[earlier->second] = true;
+    }
+    byTarget_[entry.target] = entries_.size();
+    entries_.push_back(entry);
+    superseded_.push_back(false);
+    return true;
+}
+
+ExtractPlan Planner::Finish() {
+    ExtractPlan plan;
+    for (size_t i = 0; i < patterns_.size() && !quit_; ++i) {
+        if (!patternUsed_[i]) {
+            std::fprintf(stderr, "vorn: no entry matches %s\n", patterns_[i].c_str());
+            ++failed_;
+        }
+    }
+    for (size_t i = 0; i < entries_.size(); ++i) {
+        if (!superseded_[i]) plan.entries.push_back(entries_[i]);
+    }
+    plan.failed = failed_;
+    plan.skipped = skipped_;
+    return plan;
+}
+
+// Plans the extraction of entries below root, printing a line for every entry refused or
+// skipped. When the user chooses to quit at an overwrite question, the plan holds what was
+// planned before.
+ExtractPlan MakeExtractPlan(const std::vector<VORN_FILEINFO>& entries,
+                            const std::vector<std::string>& patterns, const std::string& root,
+                            OverwritePolicy policy, bool interactive, bool quiet) {
+    Planner planner(patterns, root, policy, interactive, quiet);
+    for (const VORN_FILEINFO& info : entries) {
+        if (!planner.Consider(info)) break;
+    }
+    return planner.Finish();
+}
+
+bool IsPasswordFailure(uint32_t status, bool encrypted) {
+    return encrypted &&
+           (status == VORN_E_CRC || status == VORN_E_CORRUPT || status == VORN_E_PASSWORD_NEEDED);
+}
+
+// Creates the destination folder as needed; root receives it without trailing slashes. Prints
+// the failure and returns false.
+bool PrepareDestination(const std::string& outputDir, std::string& root) {
+    std::error_code ec;
+    std::filesystem::create_directories(os::PathOf(outputDir), ec);
+    os::PathFacts facts;
+    if (!os::StatPath(outputDir, facts) || facts.kind != os::PathKind::Folder) {
+        std::fprintf(stderr, "vorn: cannot use %s as destination folder\n", outputDir.c_str());
+        return false;
+    }
+    root = outputDir;
+    while (root.size() > 1 && root.back() == '/') root.pop_back();
+    return true;
+}
+
+void ExecutePlan(ExtractPlan& plan, Archive& archive, const std::string& archivePath,
+                 const std::optional<std::string>& archivePassword,
+                 const std::optional<std::string>& entryPassword, const Options& options,
+                 const std::string& root) {
+    uint64_t total = 0;
+    for (const PlannedEntry& e : plan.entries) total += e.info.qwUnpackedSize;
+    ProgressBar bar(!options.quiet && os::StderrIsTerminal(), total, "Extracting");
+    ExtractJob job{archive,
+                   archivePath,
+                   archivePassword,
+                   entryPassword,
+                   root,
+                   JobCount(options),
+                   options.quiet};
+    ExtractInParallel(job, plan.entries, bar);
+    bar.Finish();
+}
+
+// On a terminal a wrong or missing password gets another chance, entry by entry. A password
+// that works is kept for the messages about later entries.
+void RetryWithTypedPasswords(PlannedEntry& e, Archive& archive,
+                             std::optional<std::string>& password, const Options& options) {
+    bool encrypted = IsEncrypted(e.info);
+    while (e.status != VORN_SUCCESS && e.error.empty() && os::StdinIsTerminal() &&
+           IsPasswordFailure(e.status, encrypted)) {
+        std::fprintf(stderr, "%s: %s\n", Shown(e.info.szName).c_str(),
+                     EntryFailureText(e.status, encrypted, password.has_value()).c_str());
+        std::optional<std::string> again =
+            ReadHiddenLine("Password for " + Shown(e.info.szName) + " (empty to skip): ");
+        if (!again || again->empty()) break;
+        e.status = ExtractToPath(archive.handle(), e.info, again->c_str(), e.target, nullptr,
+                                 JobCount(options), e.error);
+        if (e.status == VORN_SUCCESS) {
+            if (!options.quiet) std::printf("extracted %s\n", Shown(e.info.szName).c_str());
+            password = *again;
+        }
+    }
+}
+
+void ReportFailure(const PlannedEntry& e, bool passwordGiven) {
+    bool encrypted = IsEncrypted(e.info);
+    std::string why = !e.error.empty() ? e.error
+                      : (encrypted && e.status == VORN_E_PASSWORD_NEEDED && !passwordGiven)
+                          ? "needs a password (give -p or --password-file)"
+                          : EntryFailureText(e.status, encrypted, passwordGiven);
+    std::fprintf(stderr, "vorn: %s: %s\n", Shown(e.info.szName).c_str(), why.c_str());
+}
+
+int ReportOutcome(ExtractPlan& plan, Archive& archive, std::optional<std::string>& password,
+                  const Options& options, const std::string& root) {
+    uint64_t extracted = 0, failed = plan.failed;
+    for (PlannedEntry& e : plan.entries) {
+        RetryWithTypedPasswords(e, archive, password, options);
+        if (e.status == VORN_SUCCESS) {
+            ++extracted;
+            continue;
+        }
+        ++failed;
+        ReportFailure(e, password.has_value());
+    }
+    if (!options.quiet) {
+        std::printf("%llu file%s extracted to %s", static_cast<unsigned long long>(extracted),
+                    extracted == 1 ? "" : "s", root.c_str());
+        if (plan.skipped) {
+            std::printf(", %llu skipped", static_cast<unsigned long long>(plan.skipped));
+        }
+        if (failed) std::printf(", %llu failed", static_cast<unsigned long long>(failed));
+        std::printf("\n");
+    }
+    return failed ? kExitEntriesFailed : kExitOk;
+}
+
+}  // namespace
+
+int RunExtract(const Options& options) {
+    if (options.operands.empty()) {
+        std::fprintf(stderr, "vorn extract: give an archive (see vorn extract --help)\n");
+        return kExitUsage;
+    }
+    // The password given, typed, or found to work on a retry: the command's own, never the
+    // options'.
+    std::optional<std::string> password;
+    if (!GivenPassword(options, password)) return kExitUsage;
+    const std::string archivePath = options.operands[0];
+    std::vector<std::string> patterns(options.operands.begin() + 1, options.operands.end());
+
+    Archive archive;
+    if (!OpenForCommand(archive, archivePath, password)) return kExitUsage;
+    // The password that opened the archive (if any) opens every worker's handle too.
+    const std::optional<std::string> archivePassword = password;
+    std::vector<VORN_FILEINFO> entries;
+    if (!ReadDirectory(archive, entries)) return kExitUsage;
+    std::string root;
+    if (!PrepareDestination(options.outputDir, root)) return kExitUsage;
+
+    ExtractPlan plan = MakeExtractPlan(entries, patterns, root, options.overwrite,
+                                       os::StdinIsTerminal(), options.quiet);
+    AskEntryPasswordIfNeeded(
+        password, std::any_of(plan.entries.begin(), plan.entries.end(),
+                             [](const PlannedEntry& e) { return IsEncrypted(e.info); }));
+    ExecutePlan(plan, archive, archivePath, archivePassword, password, options, root);
+    if (Interrupted()) {
+        std::fprintf(stderr, "vorn: interrupted; unfinished files removed\n");
+        return kExitEntriesFailed;
+    }
+    return ReportOutcome(plan, archive, password, options, root);
+}
+
+}  // namespace tool

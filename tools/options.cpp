@@ -1,0 +1,349 @@
+// The tool's options: the table of every option with the commands that take it, the loop that
+// walks the command line through it, the help texts, and the wildcard patterns that select
+// entries. Options and operands mix freely; "--" makes every later argument an operand, and "-" is
+// an operand. A value follows its option as the next argument, after "=" in "--jobs=4", or right
+// after a short option's letter in "-j4", "-oDIR". A new option is a row of kOptionTable, a field
+// of Options and a line in its command's help text.
+#include "tools/options.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <thread>
+
+namespace tool {
+
+namespace {
+
+// The commands that accept an option, as bits.
+constexpr unsigned kList = 1u << 0;
+constexpr unsigned kTest = 1u << 1;
+constexpr unsigned kExtract = 1u << 2;
+constexpr unsigned kPack = 1u << 3;
+constexpr unsigned kEveryCommand = kList | kTest | kExtract | kPack;
+
+unsigned BitOf(Command command) {
+    switch (command) {
+        case Command::List:
+            return kList;
+        case Command::Test:
+            return kTest;
+        case Command::Extract:
+            return kExtract;
+        case Command::Pack:
+            return kPack;
+        default:
+            return 0;
+    }
+}
+
+// A count from 1 to 1024; nullopt for anything else.
+std::optional<int> CountOf(const std::string& text) {
+    char* end = nullptr;
+    long n = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != 0 || n < 1 || n > 1024) return std::nullopt;
+    return static_cast<int>(n);
+}
+
+bool IsJobCount(const std::string& text) {
+    return CountOf(text).has_value();
+}
+
+bool IsLevel(const std::string& text) {
+    return CountOf(text).value_or(4) <= 3;
+}
+
+using Value = const std::string&;
+
+struct OptionRow {
+    const char* shortName;  // "-q"; null when the option has only its long name
+    const char* longName;   // "--quiet"
+    bool takesValue;
+    unsigned commands;                           // the commands that accept it
+    void (*set)(Options& options, Value value);  // value is empty when the option takes none
+    // When given, a value it refuses ends the parse with the refusal as the message.
+    bool (*accepts)(Value value) = nullptr;
+    const char* refusal = nullptr;
+};
+
+const OptionRow kOptionTable[] = {
+    {"-h", "--help", false, kEveryCommand, [](Options& o, Value) { o.help = true; }},
+    {"-q", "--quiet", false, kEveryCommand, [](Options& o, Value) { o.quiet = true; }},
+    {"-p", "--password", true, kEveryCommand, [](Options& o, Value v) { o.password = v; }},
+    {nullptr, "--password-file", true, kEveryCommand,
+     [](Options& o, Value v) { o.passwordFile = v; }},
+    {nullptr, "--json", false, kList, [](Options& o, Value) { o.json = true; }},
+    {"-o", "--output", true, kExtract, [](Options& o, Value v) { o.outputDir = v; }},
+    {nullptr, "--overwrite", false, kExtract,
+     [](Options& o, Value) { o.overwrite = OverwritePolicy::Always; }},
+    {nullptr, "--skip-existing", false, kExtract,
+     [](Options& o, Value) { o.overwrite = OverwritePolicy::Never; }},
+    {"-j", "--jobs", true, kTest | kExtract | kPack,
+     [](Options& o, Value v) { o.jobs = *CountOf(v); }, IsJobCount,
+     "--jobs takes a number from 1 to 1024"},
+    {nullptr, "--comment", true, kPack, [](Options& o, Value v) { o.comment = v; }},
+    {nullptr, "--comment-file", true, kPack, [](Options& o, Value v) { o.commentFile = v; }},
+    {nullptr, "--encrypt-names", false, kPack, [](Options& o, Value) { o.encryptNames = true; }},
+    {nullptr, "--encrypt-only", true, kPack,
+     [](Options& o, Value v) { o.encryptOnly.push_back(v); }},
+    {nullptr, "--store", false, kPack, [](Options& o, Value) { o.store = true; }},
+    {nullptr, "--level", true, kPack, [](Options& o, Value v) { o.level = *CountOf(v); }, IsLevel,
+     "--level takes 1, 2 or 3"},
+    {nullptr, "--sfx", true, kPack, [](Options& o, Value v) { o.sfxKind = v; }},
+    {nullptr, "--sfx-stub", true, kPack, [](Options& o, Value v) { o.sfxStub = v; }},
+    {nullptr, "--default-dir", true, kPack, [](Options& o, Value v) { o.defaultDir = v; }},
+};
+
+const OptionRow* RowNamed(const std::string& name) {
+    for (const OptionRow& row : kOptionTable) {
+        if ((row.shortName && name == row.shortName) || name == row.longName) return &row;
+    }
+    return nullptr;
+}
+
+// Whether "-X" is a short option that takes a value, which may then be attached: "-j4".
+bool TakesAttachedValue(char letter) {
+    const OptionRow* row = RowNamed(std::string{'-', letter});
+    return row && row->takesValue;
+}
+
+// An option as written: its name, and the value written into the same argument, if any.
+struct WrittenOption {
+    std::string name;
+    std::optional<std::string> attachedValue;
+};
+
+WrittenOption Split(const std::string& arg) {
+    if (arg.size() > 2 && arg[1] != '-' && TakesAttachedValue(arg[1])) {
+        return {arg.substr(0, 2), arg.substr(2)};
+    }
+    size_t eq = arg.find('=');
+    if (arg.rfind("--", 0) == 0 && eq != std::string::npos) {
+        return {arg.substr(0, eq), arg.substr(eq + 1)};
+    }
+    return {arg, std::nullopt};
+}
+
+bool IsOperand(const std::string& arg) {
+    return arg.empty() || arg[0] != '-' || arg == "-";
+}
+
+const char kMainHelp[] =
+    "Usage: vorn COMMAND [OPTIONS] ARCHIVE [...]\n"
+    "\n"
+    "Commands:\n"
+    "  list, l      show the entries of an archive or self-extractor\n"
+    "  test, t      decode every entry and check its CRC\n"
+    "  extract, x   extract entries into a folder\n"
+    "  pack, a      make an archive or a self-extractor from files and folders\n"
+    "\n"
+    "vorn COMMAND --help shows the options of a command; vorn --version the version.\n"
+    "Exit codes: 0 success, 1 some entries failed, 2 usage or archive errors.\n";
+
+const char kListHelp[] =
+    "Usage: vorn list [OPTIONS] ARCHIVE\n"
+    "\n"
+    "Shows every entry: unpacked and stored size, ratio, modification time (local), attributes\n"
+    "(R read-only, H hidden, S system, A archive, * enciphered), CRC-32 and name, then a total\n"
+    "line and the archive's comment. Works on self-extractors too.\n"
+    "\n"
+    "  --json                  print the listing as JSON\n"
+    "  -p, --password P        password of an archive whose names are enciphered\n"
+    "  --password-file FILE    read the password from the first line of FILE\n";
+
+const char kTestHelp[] =
+    "Usage: vorn test [OPTIONS] ARCHIVE\n"
+    "\n"
+    "Decodes every entry without writing it and checks its CRC-32. Exit code 1 when any\n"
+    "entry fails.\n"
+    "\n"
+    "  -p, --password P        password for enciphered names and entries\n"
+    "  --password-file FILE    read the password from the first line of FILE\n"
+    "  -j, --jobs N            threads decoding entries and the blocks of large ones\n"
+    "                          (default: one per core)\n"
+    "  -q, --quiet             report failures only\n";
+
+const char kExtractHelp[] =
+    "Usage: vorn extract [OPTIONS] ARCHIVE [NAME|PATTERN ...]\n"
+    "\n"
+    "Extracts the entries (or those matching the names and wildcard patterns; a folder's name\n"
+    "selects everything below it) into a folder, creating the folder levels they need. Entries\n"
+    "whose names would lead outside the folder are refused.\n"
+    "\n"
+    "  -o, --output DIR        destination folder (default: the current folder)\n"
+    "  --overwrite             replace existing files without asking\n"
+    "  --skip-existing         keep existing files without asking\n"
+    "                          (without either, a terminal is asked; otherwise existing files\n"
+    "                          are kept and reported as failures)\n"
+    "  -j, --jobs N            threads extracting entries and the blocks of large ones\n"
+    "                          (default: one per core)\n"
+    "  -p, --password P        password for enciphered names and entries\n"
+    "  --password-file FILE    read the password from the first line of FILE\n"
+    "  -q, --quiet             report failures only\n";
+
+const char kPackHelp[] =
+    "Usage: vorn pack [OPTIONS] OUT FILE_OR_FOLDER...\n"
+    "\n"
+    "Writes the files, and the folders with everything below them, into the archive OUT. A\n"
+    "folder is stored under its own name (\"docs\" gives docs\\...; \".\" stores its contents).\n"
+    "Modification times and the read-only bit are kept. Names are stored as UTF-8.\n"
+    "\n"
+    "  --comment TEXT          the archive's comment\n"
+    "  --comment-file FILE     the comment from a file\n"
+    "  -p, --password P        encipher the entries with this password\n"
+    "  --password-file FILE    read the password from the first line of FILE\n"
+    "  --encrypt-names         encipher the name table too (needs a password)\n"
+    "  --encrypt-only PATTERN  encipher only the entries matching PATTERN (repeatable)\n"
+    "  --store                 store without compression\n"
+    "  --level N               compression effort: 1 fastest, 2 (default and smallest;\n"
+    "                          3 is taken for 2)\n"
+    "  --sfx KIND              write a self-extractor: windows, windows64 or linux\n"
+    "  --sfx-stub PATH         write a self-extractor with this stub program\n"
+    "                          (stubs are looked up in $VORN_STUB_DIR, then beside the tool:\n"
+    "                          PREFIX/lib/vorn/ or its own folder, then in the build trees)\n"
+    "  --default-dir TEXT      the folder the self-extractor proposes (at most 255 bytes);\n"
+    "                          without it, the folder the self-extractor lies in\n"
+    "  -j, --jobs N            threads compressing blocks (default: one per core); the\n"
+    "                          archive is the same bytes whatever the number\n"
+    "  -q, --quiet             no progress and no summary\n";
+
+}  // namespace
+
+unsigned JobCount(const Options& options) {
+    if (options.jobs > 0) return static_cast<unsigned>(options.jobs);
+    return std::max(1u, std::thread::hardware_concurrency());
+}
+
+ParseOutcome ParseOptions(Command command, int argc, char** argv, Options& options) {
+    bool operandsOnly = false;
+    for (int i = 2; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (operandsOnly || IsOperand(arg)) {
+            options.operands.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            operandsOnly = true;
+            continue;
+        }
+        WrittenOption written = Split(arg);
+        const OptionRow* row = RowNamed(written.name);
+        if (!row || !(row->commands & BitOf(command))) {
+            std::fprintf(stderr, "vorn: unknown option %s for this command (see vorn %s --help)\n",
+                         written.name.c_str(), argv[1]);
+            return ParseOutcome::Refused;
+        }
+        std::string value;
+        if (row->takesValue && written.attachedValue) {
+            value = *written.attachedValue;
+        } else if (row->takesValue && i + 1 < argc) {
+            value = argv[++i];
+        } else if (row->takesValue) {
+            std::fprintf(stderr, "vorn: %s needs a value\n", written.name.c_str());
+            return ParseOutcome::Refused;
+        }
+        if (row->accepts && !row->accepts(value)) {
+            std::fprintf(stderr, "vorn: %s\n", row->refusal);
+            return ParseOutcome::Refused;
+        }
+        row->set(options, value);
+        if (options.help) return ParseOutcome::ShowHelp;
+    }
+    return ParseOutcome::Run;
+}
+
+Command CommandOf(const std::string& word) {
+    if (word == "list" || word == "l") return Command::List;
+    if (word == "test" || word == "t") return Command::Test;
+    if (word == "extract" || word == "x") return Command::Extract;
+    if (word == "pack" || word == "a") return Command::Pack;
+    return Command::None;
+}
+
+const char* HelpOf(Command command) {
+    switch (command) {
+        case Command::List:
+            return kListHelp;
+        case Command::Test:
+            return kTestHelp;
+        case Command::Extract:
+            return kExtractHelp;
+        case Command::Pack:
+            return kPackHelp;
+        default:
+            return kMainHelp;
+    }
+}
+
+namespace {
+
+std::string Slashed(std::string text) {
+    for (char& c : text) {
+        if (c == '\\') c = '/';
+    }
+    return text;
+}
+
+// Whether the bracket set at pattern[at] ("[a-c]", "[!x]") holds c; *end receives the position
+// after it. A "[" without its "]" is a plain character.
+bool InSet(const std::string& pattern, size_t at, char c, size_t* end) {
+    size_t i = at + 1;
+    bool negated = i < pattern.size() && (pattern[i] == '!' || pattern[i] == '^');
+    if (negated) ++i;
+    bool found = false;
+    for (size_t first = i; i < pattern.size() && (pattern[i] != ']' || i == first); ++i) {
+        if (i + 2 < pattern.size() && pattern[i + 1] == '-' && pattern[i + 2] != ']') {
+            found = found || (c >= pattern[i] && c <= pattern[i + 2]);
+            i += 2;
+        } else {
+            found = found || c == pattern[i];
+        }
+    }
+    if (i >= pattern.size()) {
+        *end = at + 1;
+        return c == '[';
+    }
+    *end = i + 1;
+    return found != negated;
+}
+
+// "*" any run, "?" any one character, "[...]" one of a set; "/" is a character like any other.
+// A "*" that fails to match is retried one character further, from the last one seen.
+bool WildcardMatch(const std::string& pattern, const std::string& text) {
+    size_t p = 0, t = 0, starAt = std::string::npos, starText = 0;
+    while (t < text.size()) {
+        size_t next = p + 1;
+        if (p < pattern.size() && pattern[p] == '*') {
+            starAt = p++;
+            starText = t;
+            continue;
+        }
+        if (p < pattern.size() &&
+            (pattern[p] == '?' ||
+             (pattern[p] == '[' ? InSet(pattern, p, text[t], &next) : pattern[p] == text[t]))) {
+            p = next;
+            ++t;
+            continue;
+        }
+        if (starAt == std::string::npos) return false;
+        p = starAt + 1;
+        t = ++starText;
+    }
+    while (p < pattern.size() && pattern[p] == '*') ++p;
+    return p == pattern.size();
+}
+
+}  // namespace
+
+bool EntryMatchesPattern(const std::string& name, const std::string& pattern) {
+    std::string n = Slashed(name);
+    std::string p = Slashed(pattern);
+    while (p.size() > 1 && p.back() == '/') p.pop_back();
+    if (WildcardMatch(p, n)) return true;
+    // A folder selects what lies below it.
+    return WildcardMatch(p + "/*", n);
+}
+
+}  // namespace tool

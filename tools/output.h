@@ -1,0 +1,79 @@
+// What the tool shows and asks on the terminal: hidden password input, one-letter questions,
+// Ctrl-C turned into a flag, the progress bar, JSON strings, the texts made from what the library
+// reports (statuses, attributes, names, byte counts) and times.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <mutex>
+#include <optional>
+#include <string>
+
+namespace tool {
+
+// Reads one line from the terminal with echo off; nullopt when there is no terminal or the input
+// ended.
+std::optional<std::string> ReadHiddenLine(const std::string& prompt);
+
+// Asks on the terminal and returns the first character of the answer, lowered; 0 at end of input.
+char AskChoice(const std::string& question);
+
+// Ctrl-C and SIGTERM set a flag instead of ending the process, so that a command can cancel the
+// running extraction and remove its unfinished files.
+void CatchInterrupt();
+bool Interrupted();
+
+class ProgressBar {
+  public:
+    ProgressBar(bool enabled, uint64_t totalBytes, std::string label);
+    ~ProgressBar();
+    void Add(uint64_t bytes);                                    // work finished for good
+    void SetPartial(int slot, uint64_t bytes);                   // in-flight work of one worker
+    void Print(const std::string& line, FILE* stream = stderr);  // a line above the bar
+    void Finish();
+    bool enabled() const { return enabled_; }
+
+    static constexpr int kSlots = 64;
+
+  private:
+    void Draw(bool force);
+    bool enabled_;
+    uint64_t total_;
+    std::string label_;
+    std::atomic<uint64_t> done_{0};
+    std::atomic<uint64_t> partial_[kSlots];
+    std::mutex drawLock_;
+    std::chrono::steady_clock::time_point start_;
+    std::chrono::steady_clock::time_point lastDraw_;
+    bool drawn_ = false;
+    bool finished_ = false;
+};
+
+// The text quoted and escaped; always valid UTF-8, whatever bytes the text holds.
+std::string JsonString(const std::string& text);
+
+// The text of a public status code, and the text for a failed entry: status 9 (and 3) on an
+// enciphered entry tried with a password is a wrong password rather than damaged data.
+std::string StatusText(uint32_t status);
+std::string EntryFailureText(uint32_t status, bool encrypted, bool passwordGiven);
+
+// "RHSA" letters with "." for each absent one, then "*" for an enciphered entry (" " otherwise).
+std::string AttributeText(uint32_t attributes);
+
+// An entry name as shown on a terminal: control bytes become "?", so a hostile name cannot send
+// escape sequences to the user's terminal.
+std::string Shown(const std::string& name);
+
+// "512 B", "1.5 KiB", "3.2 GiB".
+std::string HumanBytes(uint64_t bytes);
+
+// Local time, ISO style ("2024-05-01 14:03:07"), of a FILETIME; "-" for 0.
+std::string FormatFileTime(uint64_t fileTime);
+
+uint64_t FileTimeFromUnix(int64_t seconds, int64_t nanoseconds);
+// Seconds and nanoseconds since 1970 of a FILETIME.
+void UnixFromFileTime(uint64_t fileTime, int64_t& seconds, int64_t& nanoseconds);
+
+}  // namespace tool
