@@ -1,5 +1,5 @@
-// The signature search that keeps a stub from hiding its archive, and the stub's built-in
-// destination.
+// The signature search that keeps a stub from hiding its archive, the stub's built-in
+// destination and its settings block.
 #include "pack/self_extractor.h"
 
 #include <algorithm>
@@ -10,6 +10,7 @@
 
 #include "format/builtin_destination.h"
 #include "format/container.h"
+#include "format/sfx_settings.h"
 #include "format/utf8.h"
 #include "pack/byte_sink.h"
 
@@ -22,13 +23,62 @@ bool Report(std::string* error, const std::string& message) {
     return false;
 }
 
-// Where the marker of the built-in destination stands in bytes, or size when it is not there.
-size_t FindMarker(const uint8_t* bytes, size_t size, size_t from = 0) {
-    const auto* marker = reinterpret_cast<const uint8_t*>(VORN_BUILTIN_DESTINATION_MARKER);
+// Where a marker stands in bytes, or size when it is not there.
+size_t FindMarker(const uint8_t* bytes, size_t size, const char* text, size_t markerBytes,
+                  size_t from = 0) {
+    const auto* marker = reinterpret_cast<const uint8_t*>(text);
     const uint8_t* end = bytes + size;
-    const uint8_t* at =
-        std::search(bytes + from, end, marker, marker + format::kBuiltInDestinationMarkerBytes);
+    const uint8_t* at = std::search(bytes + from, end, marker, marker + markerBytes);
     return static_cast<size_t>(at - bytes);
+}
+
+size_t FindMarker(const uint8_t* bytes, size_t size, size_t from = 0) {
+    return FindMarker(bytes, size, VORN_BUILTIN_DESTINATION_MARKER,
+                      format::kBuiltInDestinationMarkerBytes, from);
+}
+
+// Where the field of fieldBytes behind a marker starts in image, which must hold the marker
+// exactly once; false with a message otherwise.
+bool FindField(const std::vector<uint8_t>& image, const char* marker, size_t markerBytes,
+               size_t fieldBytes, const char* what, size_t* field, std::string* error) {
+    const size_t at = FindMarker(image.data(), image.size(), marker, markerBytes);
+    *field = at + markerBytes;
+    if (at == image.size() || image.size() - *field < fieldBytes) {
+        return Report(error, std::string("the stub has no field for ") + what);
+    }
+    if (FindMarker(image.data(), image.size(), marker, markerBytes, at + 1) != image.size()) {
+        return Report(error,
+                      std::string("the stub holds the marker of ") + what + " more than once");
+    }
+    return true;
+}
+
+// The part of the file at path before its archive (all of it when there is none).
+std::vector<uint8_t> ReadImageBeforeArchive(const std::string& path) {
+    // Stubs are small; an image this large before the archive is not one of ours.
+    constexpr size_t kMaxImage = 64u << 20;
+    std::ifstream in(path, std::ios::binary);
+    std::vector<uint8_t> image;
+    std::vector<char> slice(1 << 20);
+    while (in && image.size() < kMaxImage) {
+        // A signature may straddle two slices: each search starts 7 bytes before the new one.
+        const size_t from = image.size() > 7 ? image.size() - 7 : 0;
+        in.read(slice.data(), static_cast<std::streamsize>(slice.size()));
+        image.insert(image.end(), slice.begin(), slice.begin() + in.gcount());
+        if (const auto at = FindArchiveSignature(image.data() + from, image.size() - from)) {
+            image.resize(from + *at);
+            break;
+        }
+    }
+    return image;
+}
+
+void AppendRecord(std::vector<uint8_t>& block, uint8_t tag, const std::string& bytes) {
+    block.push_back(tag);
+    uint8_t length[2];
+    format::StoreLE16(length, static_cast<uint16_t>(bytes.size()));
+    block.insert(block.end(), length, length + 2);
+    block.insert(block.end(), bytes.begin(), bytes.end());
 }
 
 }  // namespace
@@ -51,13 +101,10 @@ bool SetBuiltInDestination(std::vector<uint8_t>& image, const std::string& text,
                            std::string* error) {
     std::string problem = BuiltInDestinationProblem(text);
     if (!problem.empty()) return Report(error, problem);
-    const size_t marker = FindMarker(image.data(), image.size());
-    const size_t field = marker + format::kBuiltInDestinationMarkerBytes;
-    if (marker == image.size() || image.size() - field < format::kBuiltInDestinationBytes) {
-        return Report(error, "the stub has no field for a default folder");
-    }
-    if (FindMarker(image.data(), image.size(), marker + 1) != image.size()) {
-        return Report(error, "the stub holds the default folder's marker more than once");
+    size_t field = 0;
+    if (!FindField(image, VORN_BUILTIN_DESTINATION_MARKER, format::kBuiltInDestinationMarkerBytes,
+                   format::kBuiltInDestinationBytes, "a default folder", &field, error)) {
+        return false;
     }
     std::fill_n(image.begin() + static_cast<std::ptrdiff_t>(field),
                 format::kBuiltInDestinationBytes, 0);
@@ -66,21 +113,7 @@ bool SetBuiltInDestination(std::vector<uint8_t>& image, const std::string& text,
 }
 
 std::optional<std::string> ReadBuiltInDestination(const std::string& path) {
-    // Stubs are small; an image this large before the archive is not one of ours.
-    constexpr size_t kMaxImage = 64u << 20;
-    std::ifstream in(path, std::ios::binary);
-    std::vector<uint8_t> image;
-    std::vector<char> slice(1 << 20);
-    while (in && image.size() < kMaxImage) {
-        // A signature may straddle two slices: each search starts 7 bytes before the new one.
-        const size_t from = image.size() > 7 ? image.size() - 7 : 0;
-        in.read(slice.data(), static_cast<std::streamsize>(slice.size()));
-        image.insert(image.end(), slice.begin(), slice.begin() + in.gcount());
-        if (const auto at = FindArchiveSignature(image.data() + from, image.size() - from)) {
-            image.resize(from + *at);
-            break;
-        }
-    }
+    const std::vector<uint8_t> image = ReadImageBeforeArchive(path);
     const size_t marker = FindMarker(image.data(), image.size());
     const size_t field = marker + format::kBuiltInDestinationMarkerBytes;
     if (marker == image.size() || image.size() - field < format::kBuiltInDestinationBytes) {
@@ -88,6 +121,84 @@ std::optional<std::string> ReadBuiltInDestination(const std::string& path) {
     }
     const char* text = reinterpret_cast<const char*>(image.data() + field);
     return std::string(text, strnlen(text, format::kMaxBuiltInDestinationLength));
+}
+
+bool ProgramEntryName(const std::string& line, std::string* name, std::string* error) {
+    const auto* bytes = reinterpret_cast<const uint8_t*>(line.data());
+    if (line.size() > format::kMaxSfxRunLineBytes) {
+        return Report(error, "the program line is " + std::to_string(line.size()) +
+                                 " bytes long; at most " +
+                                 std::to_string(format::kMaxSfxRunLineBytes) + " fit");
+    }
+    if (!format::IsSfxRunLine(bytes, line.size())) {
+        return Report(error, line.empty() ? "the program line is empty"
+                                          : "the program line holds a control character");
+    }
+    if (!format::IsValidUtf8(line.data(), line.size())) {
+        return Report(error, "the program line is not valid UTF-8");
+    }
+    std::string word(line.size() + 1, '\0');
+    size_t offset = 0;
+    if (!format::NextProgramWord(line.data(), line.size(), &offset, word.data(), word.size()) ||
+        word[0] == '\0') {
+        return Report(error, "the program line names no program");
+    }
+    word.resize(strlen(word.c_str()));
+    std::replace(word.begin(), word.end(), '/', '\\');
+    *name = word;
+    return true;
+}
+
+bool EncodeSfxSettings(const SfxPackSettings& settings, std::vector<uint8_t>& block,
+                       std::string* error) {
+    block.clear();
+    if (settings.temporary && !settings.run) {
+        return Report(error, "a temporary folder is only for a program to run");
+    }
+    if (settings.run) {
+        std::string name;
+        if (!ProgramEntryName(*settings.run, &name, error)) return false;
+        AppendRecord(block, format::kSfxTagRun, *settings.run);
+    }
+    if (settings.temporary) AppendRecord(block, format::kSfxTagTemporary, "");
+    if (settings.overwrite) {
+        AppendRecord(block, format::kSfxTagOverwrite,
+                     std::string(1, static_cast<char>(*settings.overwrite)));
+    }
+    block.push_back(format::kSfxTagEnd);
+    if (block.size() > format::kSfxSettingsBytes) {
+        return Report(error, "the self-extractor's settings take " + std::to_string(block.size()) +
+                                 " bytes; at most " + std::to_string(format::kSfxSettingsBytes) +
+                                 " fit");
+    }
+    return true;
+}
+
+bool SetSfxSettings(std::vector<uint8_t>& image, const SfxPackSettings& settings,
+                    std::string* error) {
+    std::vector<uint8_t> block;
+    if (!EncodeSfxSettings(settings, block, error)) return false;
+    size_t field = 0;
+    if (!FindField(image, VORN_SFX_SETTINGS_MARKER, format::kSfxSettingsMarkerBytes,
+                   format::kSfxSettingsBytes, "settings", &field, error)) {
+        return false;
+    }
+    auto at = image.begin() + static_cast<std::ptrdiff_t>(field);
+    std::fill_n(at, format::kSfxSettingsBytes, 0);
+    std::copy(block.begin(), block.end(), at);
+    return true;
+}
+
+std::optional<std::vector<uint8_t>> ReadSfxSettingsBlock(const std::string& path) {
+    const std::vector<uint8_t> image = ReadImageBeforeArchive(path);
+    const size_t marker = FindMarker(image.data(), image.size(), VORN_SFX_SETTINGS_MARKER,
+                                     format::kSfxSettingsMarkerBytes);
+    const size_t field = marker + format::kSfxSettingsMarkerBytes;
+    if (marker == image.size() || image.size() - field < format::kSfxSettingsBytes) {
+        return std::nullopt;
+    }
+    auto at = image.begin() + static_cast<std::ptrdiff_t>(field);
+    return std::vector<uint8_t>(at, at + static_cast<std::ptrdiff_t>(format::kSfxSettingsBytes));
 }
 
 std::optional<size_t> FindArchiveSignature(const uint8_t* bytes, size_t size) {

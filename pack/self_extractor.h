@@ -3,7 +3,7 @@
 // followed by a recognised version word, so nothing but the concatenation is needed, provided the
 // stub itself holds no such 8 bytes. None can start in the stub's last bytes and run into the
 // archive: no proper prefix of the signature is also its suffix. The stub's built-in destination
-// is read and written here.
+// and its settings block are read and written here.
 #pragma once
 
 #include <cstddef>
@@ -11,6 +11,8 @@
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "format/sfx_settings.h"
 
 namespace pack {
 
@@ -34,5 +36,31 @@ bool SetBuiltInDestination(std::vector<uint8_t>& image, const std::string& text,
 // The built-in destination of the self-extractor or stub at path, read from the part before its
 // archive: nullopt when that part holds no such field, an empty text when the field is empty.
 std::optional<std::string> ReadBuiltInDestination(const std::string& path);
+
+// The settings a publisher chooses at packing (see format/sfx_settings.h). Unset ones are not
+// written, so a self-extractor without any behaves as the stub does as built.
+struct SfxPackSettings {
+    std::optional<std::string> run;  // the program line: program (an entry) and its arguments
+    bool temporary = false;          // extract into a temporary folder; needs run
+    std::optional<format::SfxOverwrite> overwrite;
+};
+
+// The settings block's bytes (at most format::kSfxSettingsBytes), or false with a message in *error
+// when a value cannot be stored or the whole does not fit.
+bool EncodeSfxSettings(const SfxPackSettings& settings, std::vector<uint8_t>& block,
+                       std::string* error);
+
+// Writes the settings into the block of a stub's image. False, with a message in *error, when
+// they cannot be encoded or the image does not hold the block's marker exactly once.
+bool SetSfxSettings(std::vector<uint8_t>& image, const SfxPackSettings& settings,
+                    std::string* error);
+
+// The settings block of the self-extractor or stub at path, as stored: nullopt when the part
+// before its archive holds no such block.
+std::optional<std::vector<uint8_t>> ReadSfxSettingsBlock(const std::string& path);
+
+// The entry a program line names: its first word with "/" turned into "\", or false with a
+// message in *error when the line is empty, too long, holds control characters or names nothing.
+bool ProgramEntryName(const std::string& line, std::string* name, std::string* error);
 
 }  // namespace pack

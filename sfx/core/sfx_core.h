@@ -15,6 +15,7 @@
 
 #include "archive/vorn.h"
 #include "format/container.h"
+#include "format/sfx_settings.h"
 #include "sfx/core/control_ids.h"
 
 namespace sfx {
@@ -170,6 +171,8 @@ class Platform {
 // Front-end state shared by start-up, the main dialog, the worker and the password prompts.
 // The built-in default destination: empty as built, filled in by the packer.
 extern char (&g_szExtractDir)[kTextBytes];
+// The settings chosen at packing, as stored (format/sfx_settings.h); all zeros as built.
+extern uint8_t (&g_abSettings)[format::kSfxSettingsBytes];
 extern void* g_hArchive;
 extern std::atomic<bool> g_bCancel;
 extern uint64_t g_qwFileCount;

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "format/builtin_destination.h"
+#include "format/sfx_settings.h"
 #include "sfx/core/messages.h"
 #include "sfx/core/sfx_core.h"
 
@@ -11,19 +12,25 @@ namespace sfx {
 
 namespace {
 
-// The default destination as built into the program, behind the marker by which the packer finds
-// it in the image and fills it in without moving anything. One object, so the two stay adjacent.
-struct BuiltInDestination {
+// The default destination and the settings block as built into the program, each behind the
+// marker by which the packer finds it in the image and fills it in without moving anything. One
+// object, so each marker and its field stay adjacent. As built the settings block is all zeros:
+// no settings.
+struct BuiltInFields {
     char marker[format::kBuiltInDestinationMarkerBytes];
     char text[kTextBytes];
+    char settingsMarker[format::kSfxSettingsMarkerBytes];
+    uint8_t settings[format::kSfxSettingsBytes];
 };
 static_assert(format::kBuiltInDestinationBytes == kTextBytes);
 
-BuiltInDestination g_builtInDestination = {VORN_BUILTIN_DESTINATION_MARKER, "\0???"};
+BuiltInFields g_builtInFields = {
+    VORN_BUILTIN_DESTINATION_MARKER, "\0???", VORN_SFX_SETTINGS_MARKER, {}};
 
 }  // namespace
 
-char (&g_szExtractDir)[kTextBytes] = g_builtInDestination.text;
+char (&g_szExtractDir)[kTextBytes] = g_builtInFields.text;
+uint8_t (&g_abSettings)[format::kSfxSettingsBytes] = g_builtInFields.settings;
 void* g_hArchive = nullptr;
 std::atomic<bool> g_bCancel{false};
 uint64_t g_qwFileCount = 0;

@@ -6,9 +6,11 @@
 #include <cstdio>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "pack/self_extractor.h"
 #include "test_archive.h"
 
 namespace {
@@ -210,6 +212,25 @@ bool WriteNameSeeds(const fs::path& dir) {
            Write(dir / "no_nul", make(0, 2, std::string(40, 'q')));
 }
 
+// fuzz_sfx_settings inputs: settings blocks as the packer writes them.
+bool WriteSettingsSeeds(const fs::path& dir) {
+    auto make = [](std::optional<std::string> run, bool temporary,
+                   std::optional<format::SfxOverwrite> overwrite) {
+        pack::SfxPackSettings settings;
+        settings.run = run;
+        settings.temporary = temporary;
+        settings.overwrite = overwrite;
+        Bytes block;
+        pack::EncodeSfxSettings(settings, block, nullptr);
+        return block;
+    };
+    return Write(dir / "none", make(std::nullopt, false, std::nullopt)) &&
+           Write(dir / "run", make("\"my setup\\setup.exe\" /S \"a b\"", false, std::nullopt)) &&
+           Write(dir / "all",
+                 make("bin/install.sh --prefix /opt", true, format::SfxOverwrite::Always)) &&
+           Write(dir / "never", make(std::nullopt, false, format::SfxOverwrite::Never));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -218,14 +239,15 @@ int main(int argc, char** argv) {
         return 2;
     }
     const fs::path root = argv[1];
-    for (const char* target : {"fuzz_archive", "fuzz_block", "fuzz_code_tree", "fuzz_names"}) {
+    for (const char* target :
+         {"fuzz_archive", "fuzz_block", "fuzz_code_tree", "fuzz_names", "fuzz_sfx_settings"}) {
         fs::create_directories(root / target);
     }
     for (const auto& [name, archiveSpec] : ArchiveKinds()) {
         if (!Write(root / "fuzz_archive" / name, vorntest::BuildTestArchive(archiveSpec))) return 1;
     }
     if (!WriteBlockSeeds(root / "fuzz_block") || !WriteCodeTreeSeeds(root / "fuzz_code_tree") ||
-        !WriteNameSeeds(root / "fuzz_names")) {
+        !WriteNameSeeds(root / "fuzz_names") || !WriteSettingsSeeds(root / "fuzz_sfx_settings")) {
         return 1;
     }
     return 0;

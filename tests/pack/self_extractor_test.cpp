@@ -1,5 +1,5 @@
-// Self-extractors: the signature search that finds the archive behind a stub, and the stub's
-// built-in destination.
+// Self-extractors: the signature search that finds the archive behind a stub, the stub's
+// built-in destination and its settings block.
 #include "pack/self_extractor.h"
 
 #include <gtest/gtest.h>
@@ -13,6 +13,7 @@
 
 #include "byte_reading.h"
 #include "format/builtin_destination.h"
+#include "format/sfx_settings.h"
 #include "test_archive.h"
 
 namespace {
@@ -146,6 +147,156 @@ TEST(BuiltInDestination, BadTextsAndImagesAreRefusedAndLeaveTheImage) {
         EXPECT_NE(error.find(c.why), std::string::npos) << error;
         EXPECT_EQ(image, c.image) << c.why;
     }
+}
+
+// ---- The settings block
+
+const std::string kSettingsMarker(VORN_SFX_SETTINGS_MARKER, format::kSfxSettingsMarkerBytes);
+
+// A stand-in image with both fields, as the stub lays them out: destination, then settings.
+std::vector<uint8_t> StubWithSettings() {
+    std::vector<uint8_t> image = StubImage();
+    std::string block = kSettingsMarker + std::string(format::kSfxSettingsBytes, '\0');
+    image.insert(image.begin() + 800, block.begin(), block.end());
+    return image;
+}
+
+format::SfxSettingsStatus Decode(const std::vector<uint8_t>& block, format::SfxSettings* out) {
+    return format::ReadSfxSettings(block.data(), block.size(), out);
+}
+
+TEST(SfxSettings, EverySettingIsWrittenAndReadBackFromTheSelfExtractor) {
+    pack::SfxPackSettings chosen;
+    chosen.run = "\"my setup/setup.exe\" /quiet \"C:\\a b\"";
+    chosen.temporary = true;
+    chosen.overwrite = format::SfxOverwrite::Never;
+    std::vector<uint8_t> image = StubWithSettings();
+    std::string error;
+    ASSERT_TRUE(pack::SetSfxSettings(image, chosen, &error)) << error;
+    const std::vector<uint8_t> archive = SmallArchive();
+    image.insert(image.end(), archive.begin(), archive.end());
+    ASSERT_TRUE(vorntest::WriteWholeFile(TempPath("sfx"), image));
+
+    const auto block = pack::ReadSfxSettingsBlock(TempPath("sfx"));
+    ASSERT_TRUE(block.has_value());
+    ASSERT_EQ(block->size(), format::kSfxSettingsBytes);
+    format::SfxSettings read;
+    ASSERT_EQ(Decode(*block, &read), format::SfxSettingsStatus::Ok);
+    EXPECT_EQ(std::string(read.run, read.runLength), *chosen.run);
+    EXPECT_TRUE(read.temporary);
+    EXPECT_EQ(read.overwrite, format::SfxOverwrite::Never);
+    // The destination field in front is untouched.
+    EXPECT_EQ(pack::ReadBuiltInDestination(TempPath("sfx")), std::optional<std::string>(""));
+}
+
+TEST(SfxSettings, AsBuiltTheBlockHoldsNoSettings) {
+    ASSERT_TRUE(vorntest::WriteWholeFile(TempPath("stub"), StubWithSettings()));
+    const auto block = pack::ReadSfxSettingsBlock(TempPath("stub"));
+    ASSERT_TRUE(block.has_value());
+    format::SfxSettings read;
+    ASSERT_EQ(Decode(*block, &read), format::SfxSettingsStatus::Ok);
+    EXPECT_EQ(read.run, nullptr);
+    EXPECT_FALSE(read.temporary);
+    EXPECT_EQ(read.overwrite, format::SfxOverwrite::Ask);
+    ASSERT_TRUE(vorntest::WriteWholeFile(TempPath("bare"), SmallArchive()));
+    EXPECT_EQ(pack::ReadSfxSettingsBlock(TempPath("bare")), std::nullopt);
+}
+
+TEST(SfxSettings, SettingsThatCannotBeStoredAreRefusedAndLeaveTheImage) {
+    std::vector<uint8_t> twice = StubWithSettings();
+    twice.insert(twice.begin() + 10, kSettingsMarker.begin(), kSettingsMarker.end());
+    pack::SfxPackSettings plain;
+    plain.run = "setup.exe";
+    auto with = [](std::optional<std::string> run, bool temporary) {
+        pack::SfxPackSettings s;
+        s.run = run;
+        s.temporary = temporary;
+        return s;
+    };
+    const struct {
+        std::vector<uint8_t> image;
+        pack::SfxPackSettings settings;
+        const char* why;
+    } cases[] = {
+        {StubWithSettings(), with("", false), "empty"},
+        {StubWithSettings(), with("   ", false), "names no program"},
+        {StubWithSettings(), with("\"\" /x", false), "names no program"},
+        {StubWithSettings(), with("setup.exe\n/x", false), "control character"},
+        {StubWithSettings(), with("setup\xff.exe", false), "not valid UTF-8"},
+        {StubWithSettings(), with(std::string(1025, 'a'), false), "at most 1024"},
+        {StubWithSettings(), with(std::nullopt, true), "only for a program to run"},
+        {StubImage(), plain, "no field for settings"},
+        {twice, plain, "more than once"},
+    };
+    for (const auto& c : cases) {
+        std::vector<uint8_t> image = c.image;
+        std::string error;
+        EXPECT_FALSE(pack::SetSfxSettings(image, c.settings, &error)) << c.why;
+        EXPECT_NE(error.find(c.why), std::string::npos) << error;
+        EXPECT_EQ(image, c.image) << c.why;
+    }
+}
+
+TEST(SfxSettings, ProgramNameIsTheFirstWordWithBackslashes) {
+    const struct {
+        const char* line;
+        const char* name;
+    } cases[] = {
+        {"setup.exe", "setup.exe"},
+        {"  bin/install.sh --prefix /opt", "bin\\install.sh"},
+        {"\"my setup\\setup.exe\" /S", "my setup\\setup.exe"},
+        {"dir\\\"with space\"/run.bat", "dir\\with space\\run.bat"},
+    };
+    for (const auto& c : cases) {
+        std::string name, error;
+        ASSERT_TRUE(pack::ProgramEntryName(c.line, &name, &error)) << c.line << ": " << error;
+        EXPECT_EQ(name, c.name);
+    }
+}
+
+// Blocks as a damaged or hand-made stub may hold them.
+TEST(SfxSettings, ReaderRefusesDamagedBlocksAndPassesOverUnknownTags) {
+    using format::SfxSettingsStatus;
+    const struct {
+        std::vector<uint8_t> block;
+        SfxSettingsStatus status;
+        const char* what;
+    } cases[] = {
+        {{0}, SfxSettingsStatus::Ok, "empty list"},
+        {{9, 2, 0, 'x', 'y', 3, 1, 0, 1, 0}, SfxSettingsStatus::Ok, "unknown tag passed over"},
+        {{}, SfxSettingsStatus::Truncated, "no end tag"},
+        {{2, 0, 0}, SfxSettingsStatus::Truncated, "no end tag after a record"},
+        {{1, 5, 0, 'a', 'b'}, SfxSettingsStatus::Truncated, "record past the block"},
+        {{1, 0}, SfxSettingsStatus::Truncated, "head cut"},
+        {{2, 0, 0, 2, 0, 0, 0}, SfxSettingsStatus::Repeated, "temporary twice"},
+        {{1, 0, 0, 0}, SfxSettingsStatus::BadValue, "empty program line"},
+        {{1, 2, 0, 'a', '\n', 0}, SfxSettingsStatus::BadValue, "control byte"},
+        {{2, 1, 0, 1, 0}, SfxSettingsStatus::BadValue, "temporary with a value"},
+        {{3, 1, 0, 3, 0}, SfxSettingsStatus::BadValue, "overwrite out of range"},
+        {{3, 0, 0, 0}, SfxSettingsStatus::BadValue, "overwrite without a value"},
+    };
+    for (const auto& c : cases) {
+        format::SfxSettings read;
+        EXPECT_EQ(Decode(c.block, &read), c.status) << c.what;
+    }
+    format::SfxSettings read;
+    ASSERT_EQ(Decode({9, 2, 0, 'x', 'y', 3, 1, 0, 1, 0}, &read), SfxSettingsStatus::Ok);
+    EXPECT_EQ(read.overwrite, format::SfxOverwrite::Always);
+}
+
+TEST(SfxSettings, ProgramWordsKeepQuotedSpacesAndRefuseWhatDoesNotFit) {
+    const std::string line = "run.sh  \"two words\" a\"b c\"d \"\" last";
+    const std::vector<std::string> expected = {"run.sh", "two words", "ab cd", "", "last"};
+    std::vector<std::string> words;
+    size_t offset = 0;
+    char word[32];
+    while (format::NextProgramWord(line.data(), line.size(), &offset, word, sizeof word)) {
+        words.push_back(word);
+    }
+    EXPECT_EQ(words, expected);
+    offset = 0;
+    EXPECT_FALSE(format::NextProgramWord("abcdef", 6, &offset, word, 6));
+    EXPECT_EQ(offset, 0u);
 }
 
 }  // namespace
