@@ -287,6 +287,7 @@ class ConsoleMainDialog final : public sfx::MainDialog {
         return true;
     }
 
+    void SetChecked(int id, bool on) override { controls_.Check(id, on); }
     void Attach(sfx::Platform* platform) { platform_ = platform; }
     bool ended() const { return ended_; }
     bool WorkerRunning() const { return worker_.joinable() && !workerDone_; }

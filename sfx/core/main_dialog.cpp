@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "sfx/core/installer.h"
 #include "sfx/core/messages.h"
 #include "sfx/core/sfx_core.h"
 
@@ -40,6 +41,14 @@ void MainDialogOpen(Platform& platform, MainDialog& dialog) {
     dialog.SetItemText(IDC_DEST_DIR, g_szExtractDir);
     dialog.SetProgressRange(IDC_PROGRESS, 0, 100);
     dialog.SetProgressColour(IDC_PROGRESS, 11, 125, 190);
+    // Settings chosen at packing: the overwrite box's starting state, and in temporary mode a
+    // destination that is not the user's to choose.
+    if (g_settings.overwrite == format::SfxOverwrite::Always)
+        dialog.SetChecked(IDC_OVERWRITE, true);
+    if (g_settings.temporary) {
+        dialog.EnableItem(IDC_DEST_DIR, false);
+        dialog.EnableItem(IDC_BROWSE, false);
+    }
 
     VORN_FILEINFO info;
     memset(&info, 0, sizeof info);

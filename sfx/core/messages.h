@@ -49,4 +49,36 @@ inline constexpr char kEntryPasswordPrompt[] =
     "This file is protected through encryption, please enter the password for the file below";
 inline constexpr char kShortPassword[] = "The minimum password length is 6 characters";
 
+// Installers: the program run after extraction, the temporary folder, runs without questions.
+inline constexpr char kProgramCaption[] = "Tarnwick Archiver SFX";
+inline constexpr char kProgramNotRun[] =
+    "Not every file was extracted, so the program is not started.";
+inline constexpr char kProgramCannotStart[] = "The program could not be started.";
+inline constexpr char kTemporaryFolderFailed[] = "The temporary folder could not be made.";
+inline constexpr char kTemporaryFolderLeft[] = "The temporary folder could not be removed.";
+inline constexpr char kSettingsDamaged[] =
+    "This self-extractor's settings are damaged; it cannot run.";
+inline constexpr char kExistingKept[] = "exists already and is kept";
+inline constexpr char kExistingNotReplaced[] =
+    "exists already and is kept; nothing said to replace it, so it counts as not extracted";
+inline constexpr char kExtractedPrefix[] = "extracted ";
+inline constexpr char kProgramExitPrefix[] = "the program ended with exit code ";
+inline constexpr char kWrongPassword[] = "Error: the password given is wrong.";
+inline constexpr char kInterrupted[] = "Interrupted: extraction cancelled.";
+
+// The Windows self-extractor's switches, shown for /? and for a command line it does not take.
+inline constexpr char kSwitchesCaption[] = "Command line";
+inline constexpr char kSwitchesUsage[] =
+    "Switches (with / or -, in any case):\n"
+    "  /S            extract without a window and without questions\n"
+    "  /D=FOLDER     with /S: extract into FOLDER (default: the built-in folder, else the "
+    "program's own)\n"
+    "  /O=always     with /S: replace existing files\n"
+    "  /O=never      with /S: keep existing files\n"
+    "  /P=PASSWORD   with /S: the password of the archive and its files\n"
+    "  /?            show this text\n"
+    "  -- ARGS...    give ARGS to the program run after extraction\n"
+    "Exit codes with /S: 0 all extracted (or the program's own), 1 some files failed, 2 the "
+    "archive could not be opened, a wrong password, bad switches or an interrupted run.";
+
 }  // namespace sfx::texts

@@ -2,6 +2,7 @@
 // with its password loop.
 #include <cstring>
 
+#include "sfx/core/installer.h"
 #include "sfx/core/messages.h"
 #include "sfx/core/sfx_core.h"
 
@@ -15,6 +16,33 @@ namespace {
 
 // Where the dialog writes when it was opened without a buffer.
 char g_passwordScratch[kTextBytes];
+
+// One entry of a run without questions: one attempt with the given password. A password needed
+// and not given, or a wrong one, stops the walk; the file it began is removed.
+uint32_t ExtractWithoutQuestions(Platform& platform, MainDialog& dialog, const char* name,
+                                 const char* path, const char* shownName) {
+    ArchiveApi& archive = *platform.archive;
+    const char* password = g_pUnattended->password;
+    uint32_t status = archive.DecompressToFile(g_hArchive, name, path, UpdateProgressBar, password);
+    if (status == VORN_SUCCESS) return 0;
+    VORN_FILEINFO info;
+    memset(&info, 0, sizeof info);
+    bool enciphered = archive.GetFileInfo(g_hArchive, &info, name) == VORN_SUCCESS &&
+                      (info.dwAttributes & VORN_ATTR_ENCRYPTED) != 0;
+    bool wrong =
+        status == VORN_E_PASSWORD_NEEDED ||
+        (enciphered && password != nullptr && (status == VORN_E_CRC || status == VORN_E_CORRUPT));
+    if (wrong || g_bCancel) platform.RemoveFile(path);
+    if (wrong) {
+        g_walk.wrongPassword = true;
+        dialog.ShowMessage(status == VORN_E_PASSWORD_NEEDED ? archive.GetErrorString(status)
+                                                            : texts::kWrongPassword,
+                           shownName, kBoxOk | kBoxIconError);
+    } else if (!g_bCancel) {
+        dialog.ShowMessage(archive.GetErrorString(status), shownName, kBoxOk | kBoxIconError);
+    }
+    return status;
+}
 
 }  // namespace
 
@@ -57,6 +85,8 @@ uint32_t ExtractFile(Platform& platform, MainDialog& dialog, const char* name, c
     // this point would be lost inside the call.
     if (g_bCancel) return VORN_E_INVALID_ARGUMENT;
 
+    if (g_pUnattended != nullptr)
+        return ExtractWithoutQuestions(platform, dialog, name, path, shownName);
     uint32_t status = archive.DecompressToFile(g_hArchive, name, path, UpdateProgressBar, nullptr);
     if (status == VORN_E_PASSWORD_NEEDED) {
         char password[kTextBytes];

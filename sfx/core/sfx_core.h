@@ -95,6 +95,8 @@ class MainDialog : public Dialog {
     virtual bool BrowseForFolder(char* out, size_t capacity) = 0;
     // Starts ExtractThread for this dialog, on a thread of its own where there are threads.
     virtual bool StartWorker() = 0;
+    // Checks or clears a check box (the overwrite box's packed starting state).
+    virtual void SetChecked(int id, bool checked) = 0;
 
   protected:
     ~MainDialog() = default;
@@ -122,6 +124,23 @@ class ArchiveApi {
 };
 
 ArchiveApi& RealArchive();
+
+// The program to run after extraction, as the platform needs it.
+struct ProgramLaunch {
+    const char* path;    // the program's full path inside the extraction folder
+    const char* folder;  // the extraction folder, the program's working directory
+    const char* line;    // the packed program line; its words after the first are arguments
+    size_t lineLength;
+    size_t argumentsAt;            // where in line the arguments start
+    const char* const* extraArgs;  // words given after "--"
+    int extraCount;
+    bool wait;  // wait for it to end
+};
+
+enum class ProgramResult {
+    Ran,          // started (and, when waited for, ended with *exitCode)
+    CannotStart,  // the system could not start it
+};
 
 // Everything else the decisions need of the system.
 class Platform {
@@ -160,6 +179,31 @@ class Platform {
         size_t length = strlen(text);
         if (length < capacity) memcpy(out, text, length + 1);
         return length;
+    }
+
+    // Installers (sfx/core/installer.h). A line for the console the program was started from,
+    // when it has one; error lines go to its error stream.
+    virtual void PrintLine(const char* text, bool error) {
+        (void)text;
+        (void)error;
+    }
+    // Makes a new private folder inside the user's temporary folder; its path, with no trailing
+    // separator, in out (kTextBytes).
+    virtual bool MakeTemporaryFolder(char* out) {
+        (void)out;
+        return false;
+    }
+    // Removes a folder and everything in it; false when something stayed.
+    virtual bool RemoveFolderTree(const char* path) {
+        (void)path;
+        return false;
+    }
+    // Starts the program after extraction (waiting for it when launch asks), never through a
+    // shell line built from the arguments. *exitCode: its exit code once waited for.
+    virtual ProgramResult RunProgram(const ProgramLaunch& launch, int* exitCode) {
+        (void)launch;
+        (void)exitCode;
+        return ProgramResult::CannotStart;
     }
 
     ArchiveApi* archive = &RealArchive();

@@ -5,6 +5,7 @@
 
 #include "format/builtin_destination.h"
 #include "format/sfx_settings.h"
+#include "sfx/core/installer.h"
 #include "sfx/core/messages.h"
 #include "sfx/core/sfx_core.h"
 
@@ -41,6 +42,11 @@ Platform* g_pPlatform = nullptr;
 int StartUp(Platform& platform) {
     g_pPlatform = &platform;
     ArchiveApi& archive = *platform.archive;
+    if (LoadSettings() != format::SfxSettingsStatus::Ok) {
+        platform.ShowMessage(texts::kSettingsDamaged, texts::kErrorOpeningFile,
+                             kBoxOk | kBoxIconError);
+        return 0;
+    }
     if (g_szExtractDir[0] == '\0') GetDefaultExtractDir(platform, g_szExtractDir);
 
     char ownPath[kTextBytes];
@@ -66,10 +72,18 @@ int StartUp(Platform& platform) {
         return 0;
     }
 
-    platform.RunMainDialog();
+    // In temporary mode the files go to a new folder of their own, whatever was built in.
+    if (g_settings.temporary && !platform.MakeTemporaryFolder(g_szExtractDir)) {
+        platform.ShowMessage(texts::kTemporaryFolderFailed, texts::kErrorCaption,
+                             kBoxOk | kBoxIconError);
+    } else {
+        platform.RunMainDialog();
+    }
     // A Close during a run ends the dialog at once; the worker leaves within one block, and the
     // archive must outlive it.
     platform.WaitForWorker();
+    // Closed before or during a run, the temporary folder goes; after one, it has gone already.
+    if (g_settings.temporary) platform.RemoveFolderTree(g_szExtractDir);
     g_pMainDialog = nullptr;
     archive.CloseStream(g_hArchive);
     g_hArchive = nullptr;

@@ -3,6 +3,7 @@
 // the per-entry extraction, and the counters and texts of the progress area.
 #include <cstring>
 
+#include "sfx/core/installer.h"
 #include "sfx/core/messages.h"
 #include "sfx/core/sfx_core.h"
 #include "sfx/core/text.h"
@@ -21,6 +22,29 @@ void ShowFilesDone(MainDialog& dialog) {
 }
 
 enum class WalkStep { Next, Leave };
+
+// "exists already, ovewrite it?": asked in the dialog, or answered by the choice of a run without
+// questions, which says so on its console. A file kept counts as kept or as failed.
+int AskOverwrite(MainDialog& dialog, const char* path, const char* name) {
+    if (g_pUnattended != nullptr) {
+        bool failure = false;
+        int answer = UnattendedOverwriteAnswer(g_pUnattended->overwrite, &failure);
+        if (answer == kAnswerNo) {
+            ++(failure ? g_walk.failed : g_walk.kept);
+            dialog.ShowMessage(failure ? texts::kExistingNotReplaced : texts::kExistingKept, name,
+                               kBoxOk | (failure ? kBoxIconError : kBoxIconInformation));
+        }
+        return answer;
+    }
+    char question[kTextBytes];
+    CopyText(question, sizeof question, texts::kOverwritePrefix);
+    AppendText(question, sizeof question, path);
+    AppendText(question, sizeof question, texts::kOverwriteSuffix);
+    int answer =
+        dialog.ShowMessage(question, texts::kOverwriteCaption, kBoxYesNoCancel | kBoxIconQuestion);
+    if (answer == kAnswerNo) ++g_walk.kept;
+    return answer;
+}
 
 WalkStep ExtractEntry(Platform& platform, MainDialog& dialog, const VORN_FILEINFO& info,
                       bool overwriteAll) {
@@ -44,6 +68,7 @@ WalkStep ExtractEntry(Platform& platform, MainDialog& dialog, const VORN_FILEINF
                               ? texts::kEntryLeavesDestination
                               : texts::kEntryPathTooLong;
         dialog.ShowMessage(why, name, kBoxOk | kBoxIconError);
+        ++g_walk.failed;
         ++g_qwFilesDone;
         ShowFilesDone(dialog);
         return WalkStep::Next;
@@ -62,17 +87,16 @@ WalkStep ExtractEntry(Platform& platform, MainDialog& dialog, const VORN_FILEINF
     if (!overwriteAll && platform.PathExists(path)) {
         // A Close confirmed meanwhile has ended the dialog: no question under a closed window.
         if (g_bCancel) return WalkStep::Leave;
-        CopyText(scratch, sizeof scratch, texts::kOverwritePrefix);
-        AppendText(scratch, sizeof scratch, path);
-        AppendText(scratch, sizeof scratch, texts::kOverwriteSuffix);
-        int answer = dialog.ShowMessage(scratch, texts::kOverwriteCaption,
-                                        kBoxYesNoCancel | kBoxIconQuestion);
+        int answer = AskOverwrite(dialog, path, name);
         if (answer == kAnswerNo) return WalkStep::Next;
         if (answer != kAnswerYes) return WalkStep::Leave;
     }
 
     if (ExtractFile(platform, dialog, info.szName, path, name) == 0) {
         dialog.ListAdd(IDC_FILE_LIST, name);
+        ++g_walk.extracted;
+    } else {
+        ++g_walk.failed;
     }
     ++g_qwFilesDone;
     ShowFilesDone(dialog);
@@ -87,10 +111,12 @@ void ExtractThread(Platform& platform, MainDialog& dialog) {
     dialog.ListReset(IDC_FILE_LIST);
     g_qwFileCount = archive.GetNumFiles(g_hArchive);
     g_qwFilesDone = 0;
+    g_walk = WalkOutcome();
 
     VORN_FILEINFO info;
-    for (uint64_t index = 0; index < g_qwFileCount; ++index) {
-        if (g_bCancel) break;
+    uint64_t index = 0;
+    for (; index < g_qwFileCount; ++index) {
+        if (g_bCancel || g_walk.wrongPassword) break;
         memset(&info, 0, sizeof info);
         uint32_t status = archive.EnumerateFiles(g_hArchive, &info, index);
         if (status != VORN_SUCCESS) {
@@ -100,12 +126,17 @@ void ExtractThread(Platform& platform, MainDialog& dialog) {
         }
         info.szName[sizeof info.szName - 1] = '\0';
         if (strcmp(info.szName, format::kCommentName) == 0) continue;
+        ++g_walk.entries;
         if (ExtractEntry(platform, dialog, info, overwriteAll) == WalkStep::Leave) break;
     }
+    g_walk.complete = index == g_qwFileCount && !g_bCancel && !g_walk.wrongPassword;
 
     dialog.EnableItem(IDC_EXTRACT, true);
     dialog.EnableItem(IDC_CLOSE, true);
+    // A run without questions ends here; its caller runs the program and sets the exit code.
+    if (g_pUnattended != nullptr) return;
     if (!g_bCancel) {
+        if (g_settings.run != nullptr && RunProgramAfterWalk(platform, dialog)) return;
         int answer = dialog.ShowMessage(texts::kDoneQuestion, texts::kDoneCaption,
                                         kBoxYesNo | kBoxIconQuestion);
         if (answer == kAnswerYes) dialog.End(kDialogDone);

@@ -131,6 +131,9 @@ class Win32Dialog : public sfx::MainDialog {
         return true;
     }
     bool StartWorker() override;
+    void SetChecked(int id, bool checked) override {
+        CheckDlgButton(hwnd, id, checked ? BST_CHECKED : BST_UNCHECKED);
+    }
 
     HWND hwnd;
 };

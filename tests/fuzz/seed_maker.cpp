@@ -231,6 +231,22 @@ bool WriteSettingsSeeds(const fs::path& dir) {
            Write(dir / "never", make(std::nullopt, false, format::SfxOverwrite::Never));
 }
 
+// fuzz_sfx_command_line inputs: a parser byte (even Windows, odd Linux), then NUL-separated words.
+bool WriteCommandLineSeeds(const fs::path& dir) {
+    using namespace std::string_literals;
+    auto make = [](uint8_t parser, const std::string& words) {
+        Bytes seed = {parser};
+        seed.insert(seed.end(), words.begin(), words.end());
+        return seed;
+    };
+    return Write(dir / "windows_silent", make(0, "/S\0/D=C:\\Out\0/O=never\0/P=secret\0--\0x"s)) &&
+           Write(dir / "windows_help", make(0, "-?"s)) &&
+           Write(dir / "linux_all", make(1,
+                                         "--target\0/opt\0--quiet\0--keep\0--noexec\0"
+                                         "--overwrite\0--password-file=/pw\0--\0--help"s)) &&
+           Write(dir / "linux_info", make(1, "--info"s));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -239,15 +255,16 @@ int main(int argc, char** argv) {
         return 2;
     }
     const fs::path root = argv[1];
-    for (const char* target :
-         {"fuzz_archive", "fuzz_block", "fuzz_code_tree", "fuzz_names", "fuzz_sfx_settings"}) {
+    for (const char* target : {"fuzz_archive", "fuzz_block", "fuzz_code_tree", "fuzz_names",
+                               "fuzz_sfx_settings", "fuzz_sfx_command_line"}) {
         fs::create_directories(root / target);
     }
     for (const auto& [name, archiveSpec] : ArchiveKinds()) {
         if (!Write(root / "fuzz_archive" / name, vorntest::BuildTestArchive(archiveSpec))) return 1;
     }
     if (!WriteBlockSeeds(root / "fuzz_block") || !WriteCodeTreeSeeds(root / "fuzz_code_tree") ||
-        !WriteNameSeeds(root / "fuzz_names") || !WriteSettingsSeeds(root / "fuzz_sfx_settings")) {
+        !WriteNameSeeds(root / "fuzz_names") || !WriteSettingsSeeds(root / "fuzz_sfx_settings") ||
+        !WriteCommandLineSeeds(root / "fuzz_sfx_command_line")) {
         return 1;
     }
     return 0;

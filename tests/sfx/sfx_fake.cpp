@@ -8,6 +8,9 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
+
+#include "pack/self_extractor.h"
 
 namespace sfx_test {
 
@@ -227,7 +230,58 @@ size_t FakePlatform::SystemText(const char* text, char* out, size_t capacity) {
     return it->second.size();
 }
 
+bool FakePlatform::MakeTemporaryFolder(char* out) {
+    if (temporaryFails) return false;
+    std::string folder = "C:\\Temp\\vorn-" + std::to_string(removedTrees.size() + started.size());
+    std::error_code error;
+    fs::create_directories(Host(folder), error);
+    strcpy(out, folder.c_str());
+    return true;
+}
+
+bool FakePlatform::RemoveFolderTree(const char* path) {
+    removedTrees.push_back(path);
+    std::error_code error;
+    return fs::remove_all(Host(path), error) > 0;
+}
+
+sfx::ProgramResult FakePlatform::RunProgram(const sfx::ProgramLaunch& launch, int* exitCode) {
+    Started s;
+    s.path = launch.path;
+    s.folder = launch.folder;
+    s.arguments =
+        std::string(launch.line + launch.argumentsAt, launch.lineLength - launch.argumentsAt);
+    for (int i = 0; i < launch.extraCount; ++i)
+        s.arguments += std::string("|") + launch.extraArgs[i];
+    s.wait = launch.wait;
+    s.folderExisted = fs::exists(Host(launch.folder));
+    started.push_back(s);
+    if (!programStarts) return sfx::ProgramResult::CannotStart;
+    *exitCode = programExitCode;
+    return sfx::ProgramResult::Ran;
+}
+
+void PackSettings(const std::optional<std::string>& run, bool temporary,
+                  std::optional<format::SfxOverwrite> overwrite) {
+    pack::SfxPackSettings settings;
+    settings.run = run;
+    settings.temporary = temporary;
+    settings.overwrite = overwrite;
+    std::vector<uint8_t> block;
+    std::string error;
+    if (!pack::EncodeSfxSettings(settings, block, &error)) throw std::runtime_error(error);
+    memset(sfx::g_abSettings, 0, sizeof sfx::g_abSettings);
+    memcpy(sfx::g_abSettings, block.data(), block.size());
+    sfx::LoadSettings();
+}
+
 void ResetFrontEndState() {
+    memset(sfx::g_abSettings, 0, sizeof sfx::g_abSettings);
+    sfx::LoadSettings();
+    sfx::g_walk = sfx::WalkOutcome();
+    sfx::g_pUnattended = nullptr;
+    sfx::g_ppszProgramArgs = nullptr;
+    sfx::g_nProgramArgs = 0;
     memset(sfx::g_szExtractDir, 0, sizeof sfx::g_szExtractDir);
     memcpy(sfx::g_szExtractDir + 1, "???", 3);
     sfx::g_hArchive = nullptr;

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "sfx/core/installer.h"
 #include "sfx/core/sfx_core.h"
 #include "test_archive.h"
 
@@ -87,6 +88,7 @@ class FakeDialog final : public sfx::MainDialog {
     void ReleaseCommentFont() override { commentFont = false; }
     bool BrowseForFolder(char* out, size_t capacity) override;
     bool StartWorker() override;
+    void SetChecked(int id, bool on) override { checked[id] = on; }
 
     FakePlatform& platform;
     std::string ownerName;
@@ -161,6 +163,12 @@ class FakePlatform final : public sfx::Platform {
     bool RemoveFile(const char* path) override;
     bool IsLeadByte(unsigned char c) override { return leadBytes.count(c) != 0; }
     size_t SystemText(const char* text, char* out, size_t capacity) override;
+    void PrintLine(const char* text, bool error) override {
+        (error ? errorLines : lines).push_back(text);
+    }
+    bool MakeTemporaryFolder(char* out) override;
+    bool RemoveFolderTree(const char* path) override;
+    sfx::ProgramResult RunProgram(const sfx::ProgramLaunch& launch, int* exitCode) override;
 
     // The host path behind a path of the decisions: "X:\a\b" lies at root/X/a/b.
     fs::path Host(const std::string& path) const;
@@ -191,13 +199,30 @@ class FakePlatform final : public sfx::Platform {
     int mainDialogRuns = 0;
     int waits = 0;
     int fallbackAnswer = sfx::kAnswerOk;
+    // Installers: console lines, temporary folders, programs started.
+    std::vector<std::string> lines;
+    std::vector<std::string> errorLines;
+    std::vector<std::string> removedTrees;
+    bool temporaryFails = false;
+    struct Started {
+        std::string path, folder, arguments;  // arguments: the line's rest, then each extra word
+        bool wait;
+        bool folderExisted;  // the temporary folder still existed while the program ran
+    };
+    std::vector<Started> started;
+    bool programStarts = true;
+    int programExitCode = 0;
 
   private:
     std::deque<int> answers_;
 };
 
-// Puts every front-end variable back to its start-up value.
+// Puts every front-end variable back to its start-up value, with no settings.
 void ResetFrontEndState();
+
+// Settings as the packer would write them into the program.
+void PackSettings(const std::optional<std::string>& run, bool temporary,
+                  std::optional<format::SfxOverwrite> overwrite = std::nullopt);
 
 // Reads a whole host file; empty when missing.
 std::string ReadHostFile(const fs::path& path);

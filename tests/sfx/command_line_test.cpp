@@ -1,0 +1,177 @@
+// The self-extractors' command lines: the Windows switches, the Linux options, and the quoting
+// that hands words on to a Windows program unchanged.
+#include "sfx/core/command_line.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using sfx::ArgumentsStatus;
+using sfx::OverwriteChoice;
+
+std::vector<const char*> Words(const std::vector<std::string>& words) {
+    std::vector<const char*> pointers;
+    for (const std::string& w : words) pointers.push_back(w.c_str());
+    return pointers;
+}
+
+sfx::WindowsSwitches Windows(const std::vector<std::string>& words, ArgumentsStatus* status) {
+    auto args = Words(words);
+    sfx::WindowsSwitches out;
+    *status = sfx::ParseWindowsSwitches(static_cast<int>(args.size()), args.data(), &out);
+    return out;
+}
+
+TEST(WindowsSwitches, AcceptedWithSlashOrDashInAnyCase) {
+    ArgumentsStatus status;
+    auto s = Windows({"/S", "-d=C:\\Out dir", "/o=NEVER", "-P=secret", "--", "/x", "y"}, &status);
+    ASSERT_EQ(status, ArgumentsStatus::Ok);
+    EXPECT_TRUE(s.silent);
+    EXPECT_STREQ(s.destination, "C:\\Out dir");
+    EXPECT_EQ(s.overwrite, OverwriteChoice::Never);
+    EXPECT_STREQ(s.password, "secret");
+    EXPECT_EQ(s.programArgs, 5);
+    EXPECT_FALSE(s.help);
+
+    s = Windows({"-s", "/O=Always"}, &status);
+    EXPECT_EQ(status, ArgumentsStatus::Ok);
+    EXPECT_EQ(s.overwrite, OverwriteChoice::Always);
+    EXPECT_EQ(s.programArgs, 2);
+
+    s = Windows({"/?"}, &status);
+    EXPECT_EQ(status, ArgumentsStatus::Ok);
+    EXPECT_TRUE(s.help);
+    s = Windows({}, &status);
+    EXPECT_EQ(status, ArgumentsStatus::Ok);
+    EXPECT_FALSE(s.silent);
+    // Words after "--" go to the program even without /S, and are never switches.
+    s = Windows({"--", "/S"}, &status);
+    EXPECT_EQ(status, ArgumentsStatus::Ok);
+    EXPECT_FALSE(s.silent);
+    EXPECT_EQ(s.programArgs, 1);
+}
+
+TEST(WindowsSwitches, AnythingElseIsRefusedNamingTheWord) {
+    const struct {
+        std::vector<std::string> words;
+        ArgumentsStatus status;
+        int bad;
+    } cases[] = {
+        {{"/X"}, ArgumentsStatus::Unknown, 0},
+        {{"/S", "setup"}, ArgumentsStatus::Unknown, 1},
+        {{"/SS"}, ArgumentsStatus::Unknown, 0},
+        {{"/Dir=C:\\"}, ArgumentsStatus::Unknown, 0},
+        {{"/"}, ArgumentsStatus::Unknown, 0},
+        {{"-"}, ArgumentsStatus::Unknown, 0},
+        {{"--S"}, ArgumentsStatus::Unknown, 0},
+        {{"/S", "/D"}, ArgumentsStatus::MissingValue, 1},
+        {{"/S", "/D="}, ArgumentsStatus::MissingValue, 1},
+        {{"/S", "/P="}, ArgumentsStatus::MissingValue, 1},
+        {{"/S", "/O=ask"}, ArgumentsStatus::BadValue, 1},
+        {{"/S", "/O=sometimes"}, ArgumentsStatus::BadValue, 1},
+        {{"/S", "/s"}, ArgumentsStatus::Repeated, 1},
+        {{"/S", "/D=a", "/D=b"}, ArgumentsStatus::Repeated, 2},
+        {{"/D=C:\\Out"}, ArgumentsStatus::Conflict, 0},
+        {{"/?", "/P=secret"}, ArgumentsStatus::Conflict, 1},
+    };
+    for (const auto& c : cases) {
+        ArgumentsStatus status;
+        auto s = Windows(c.words, &status);
+        EXPECT_EQ(status, c.status) << c.words[c.words.size() - 1];
+        EXPECT_EQ(s.bad, c.bad) << c.words[c.words.size() - 1];
+    }
+}
+
+sfx::ConsoleOptions Console(const std::vector<std::string>& words, ArgumentsStatus* status) {
+    auto args = Words(words);
+    sfx::ConsoleOptions out;
+    *status = sfx::ParseConsoleOptions(static_cast<int>(args.size()), args.data(), &out);
+    return out;
+}
+
+TEST(ConsoleOptions, EveryOptionWithItsValueEitherWay) {
+    ArgumentsStatus status;
+    auto o = Console({"--target", "/opt/app", "--quiet", "--noexec", "--keep", "--skip-existing",
+                      "--password-file=/run/pw", "--", "--help", "x"},
+                     &status);
+    ASSERT_EQ(status, ArgumentsStatus::Ok);
+    EXPECT_EQ(o.mode, sfx::ConsoleMode::Extract);
+    EXPECT_STREQ(o.target, "/opt/app");
+    EXPECT_STREQ(o.passwordFile, "/run/pw");
+    EXPECT_TRUE(o.quiet && o.noexec && o.keep);
+    EXPECT_EQ(o.overwrite, OverwriteChoice::Never);
+    EXPECT_EQ(o.programArgs, 8);
+
+    const struct {
+        const char* word;
+        sfx::ConsoleMode mode;
+    } modes[] = {{"--help", sfx::ConsoleMode::Help},
+                 {"--info", sfx::ConsoleMode::Info},
+                 {"--list", sfx::ConsoleMode::List},
+                 {"--check", sfx::ConsoleMode::Check}};
+    for (const auto& m : modes) {
+        o = Console({m.word}, &status);
+        EXPECT_EQ(status, ArgumentsStatus::Ok) << m.word;
+        EXPECT_EQ(o.mode, m.mode) << m.word;
+    }
+    o = Console({"--overwrite", "--target=~/x"}, &status);
+    EXPECT_EQ(status, ArgumentsStatus::Ok);
+    EXPECT_EQ(o.overwrite, OverwriteChoice::Always);
+    EXPECT_STREQ(o.target, "~/x");
+}
+
+TEST(ConsoleOptions, UnknownMissingRepeatedAndConflictingAreRefused) {
+    const struct {
+        std::vector<std::string> words;
+        ArgumentsStatus status;
+        int bad;
+    } cases[] = {
+        {{"--hlep"}, ArgumentsStatus::Unknown, 0},
+        {{"-h"}, ArgumentsStatus::Unknown, 0},
+        {{"install"}, ArgumentsStatus::Unknown, 0},
+        {{"--quiet", "/tmp"}, ArgumentsStatus::Unknown, 1},
+        {{"--target"}, ArgumentsStatus::MissingValue, 0},
+        {{"--target="}, ArgumentsStatus::MissingValue, 0},
+        {{"--quiet", "--password-file"}, ArgumentsStatus::MissingValue, 1},
+        {{"--quiet=yes"}, ArgumentsStatus::BadValue, 0},
+        {{"--keep", "--keep"}, ArgumentsStatus::Repeated, 1},
+        {{"--list", "--check"}, ArgumentsStatus::Conflict, 1},
+        {{"--overwrite", "--skip-existing"}, ArgumentsStatus::Conflict, 1},
+    };
+    for (const auto& c : cases) {
+        ArgumentsStatus status;
+        auto o = Console(c.words, &status);
+        EXPECT_EQ(status, c.status) << c.words[0];
+        EXPECT_EQ(o.bad, c.bad) << c.words[0];
+    }
+}
+
+TEST(WindowsArgument, QuotedSoTheSystemSplitsItBackUnchanged) {
+    const struct {
+        const char* arg;
+        const char* quoted;
+    } cases[] = {
+        {"plain", "plain"},
+        {"two words", "\"two words\""},
+        {"", "\"\""},
+        {"say \"hi\"", "\"say \\\"hi\\\"\""},
+        {"C:\\dir\\", "C:\\dir\\"},
+        {"C:\\my dir\\", "\"C:\\my dir\\\\\""},
+        {"a\\\\\"b", "\"a\\\\\\\\\\\"b\""},
+    };
+    for (const auto& c : cases) {
+        char line[64] = "";
+        ASSERT_TRUE(sfx::AppendWindowsArgument(line, sizeof line, c.arg)) << c.arg;
+        EXPECT_STREQ(line, c.quoted);
+    }
+    char line[16] = "setup";
+    ASSERT_TRUE(sfx::AppendWindowsArgument(line, sizeof line, "/q"));
+    EXPECT_STREQ(line, "setup /q");
+    EXPECT_FALSE(sfx::AppendWindowsArgument(line, sizeof line, "far too long"));
+    EXPECT_STREQ(line, "setup /q") << "a word that does not fit leaves the line as it was";
+}
+
+}  // namespace
