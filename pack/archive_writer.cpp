@@ -8,6 +8,7 @@
 
 #include "crypto/crc32.h"
 #include "pack/name_table.h"
+#include "pack/pe_image.h"
 #include "pack/self_extractor.h"
 
 namespace pack {
@@ -60,9 +61,35 @@ Status ArchiveWriter::WriteHeader(bool rewrite) {
     return status == Status::Ok ? status : Fail(status, "cannot write " + path_);
 }
 
+// Windows checks an image's checksum only for drivers and a few system files, but tools that
+// inspect programs report a wrong one; the self-extractor's covers its archive too.
+Status ArchiveWriter::WriteProgramChecksum() {
+    if (!checksumField_) return Status::Ok;
+    PeChecksum checksum;
+    std::vector<uint8_t> chunk(1 << 20);
+    for (uint64_t at = 0; at < sink_->Size(); at += chunk.size()) {
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(chunk.size(), sink_->Size() - at));
+        Status status = sink_->ReadBack(at, chunk.data(), n);
+        if (status != Status::Ok) return Fail(status, "cannot read back " + path_);
+        checksum.Update(chunk.data(), n);
+    }
+    uint8_t field[4];
+    format::StoreLE32(field, checksum.Finish());
+    Status status = sink_->Rewrite(*checksumField_, field, sizeof field);
+    return status == Status::Ok ? status : Fail(status, "cannot write " + path_);
+}
+
 Status ArchiveWriter::Start(ByteSink* sink, const std::vector<uint8_t>& prefix) {
     sink_ = sink;
-    if (Write(prefix.data(), prefix.size()) != Status::Ok) return failed_;
+    checksumField_ = FindPeChecksumField(prefix.data(), prefix.size());
+    if (!checksumField_) {
+        if (Write(prefix.data(), prefix.size()) != Status::Ok) return failed_;
+    } else {
+        // Summed as zeros, and written last, once every byte behind it is known.
+        std::vector<uint8_t> zeroed = prefix;
+        std::fill_n(zeroed.begin() + static_cast<std::ptrdiff_t>(*checksumField_), 4, 0);
+        if (Write(zeroed.data(), zeroed.size()) != Status::Ok) return failed_;
+    }
     base_ = prefix.size();
     return WriteHeader(false);
 }
@@ -248,6 +275,7 @@ Status ArchiveWriter::Finish(const std::optional<std::string>& comment,
         Write(table.data(), table.size()) != Status::Ok || WriteHeader(true) != Status::Ok) {
         return failed_;
     }
+    if (WriteProgramChecksum() != Status::Ok) return failed_;
     finished_ = true;
     Status closed = sink_->Close();
     if (closed != Status::Ok) return Fail(closed, "cannot write " + path_);

@@ -68,7 +68,8 @@ class ArchiveWriter {
     void SetProgress(WriteProgress progress) { progress_ = std::move(progress); }
     void SetLayoutHooks(LayoutHooks* hooks) { hooks_ = hooks; }
 
-    // Creates (truncates) the file at path and writes prefix, then the archive header.
+    // Creates (truncates) the file at path and writes prefix, then the archive header. A prefix
+    // that is a Windows program image gets its checksum set over the whole output at Finish.
     Status Open(const std::string& path, const std::vector<uint8_t>& prefix = {});
     // Like Open, with a program image copied from stubPath as the prefix. The image must not
     // hold the archive signature (see FindArchiveSignature), else a reader would stop there.
@@ -119,6 +120,7 @@ class ArchiveWriter {
     Status WriteData(const std::string& name, const EntryOptions& options, const DataSource& source,
                      const std::vector<uint8_t>* rawArea, format::EntryRecord* record);
     Status WriteHeader(bool rewrite);
+    Status WriteProgramChecksum();
     Status Write(const uint8_t* data, size_t size);
     Status Usable();
     Status Fail(Status status, const std::string& message);
@@ -130,7 +132,8 @@ class ArchiveWriter {
     std::string error_;
     Status failed_ = Status::Ok;
     bool finished_ = false;
-    uint64_t base_ = 0;  // offset of the archive header in the output
+    uint64_t base_ = 0;                    // offset of the archive header in the output
+    std::optional<size_t> checksumField_;  // where a Windows prefix keeps its image checksum
     std::vector<std::string> names_;
     std::vector<uint8_t> block_;    // one block of input
     std::vector<uint8_t> encoded_;  // its encoding

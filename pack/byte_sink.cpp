@@ -23,7 +23,7 @@ FileSink::~FileSink() {
 
 Status FileSink::Create(const std::string& path) {
     path_ = path;
-    file_ = std::fopen(path.c_str(), "wb");
+    file_ = std::fopen(path.c_str(), "w+b");  // read back for a program image's checksum
     return file_ != nullptr ? Status::Ok : Status::OutputNotCreated;
 }
 
@@ -38,6 +38,13 @@ Status FileSink::Rewrite(uint64_t offset, const uint8_t* data, size_t size) {
     if (file_ == nullptr || offset + size > size_) return Status::InvalidArgument;
     bool written = SeekTo(file_, offset) && std::fwrite(data, 1, size, file_) == size;
     return written && SeekTo(file_, size_) ? Status::Ok : Status::DiskFull;
+}
+
+Status FileSink::ReadBack(uint64_t offset, uint8_t* data, size_t size) {
+    if (file_ == nullptr || offset + size > size_) return Status::InvalidArgument;
+    // A stream switching from writing to reading must be positioned in between.
+    bool read = SeekTo(file_, offset) && std::fread(data, 1, size, file_) == size;
+    return read && SeekTo(file_, size_) ? Status::Ok : Status::ReadFailed;
 }
 
 Status FileSink::Close() {
@@ -62,6 +69,12 @@ Status MemorySink::Append(const uint8_t* data, size_t size) {
 Status MemorySink::Rewrite(uint64_t offset, const uint8_t* data, size_t size) {
     if (offset + size > bytes_.size()) return Status::InvalidArgument;
     std::copy(data, data + size, bytes_.begin() + static_cast<std::ptrdiff_t>(offset));
+    return Status::Ok;
+}
+
+Status MemorySink::ReadBack(uint64_t offset, uint8_t* data, size_t size) {
+    if (offset + size > bytes_.size()) return Status::InvalidArgument;
+    std::copy_n(bytes_.begin() + static_cast<std::ptrdiff_t>(offset), size, data);
     return Status::Ok;
 }
 

@@ -21,6 +21,8 @@ class ByteSink {
     // Replaces size bytes written earlier, from offset on.
     virtual Status Rewrite(uint64_t offset, const uint8_t* data, size_t size) = 0;
     virtual uint64_t Size() const = 0;
+    // Reads size bytes written earlier, from offset on, into data.
+    virtual Status ReadBack(uint64_t offset, uint8_t* data, size_t size) = 0;
     // Completes the output (a file is closed); no call may follow.
     virtual Status Close() = 0;
     // Throws the unfinished output away (a file is closed and removed).
@@ -36,6 +38,7 @@ class FileSink final : public ByteSink {
     Status Append(const uint8_t* data, size_t size) override;
     Status Rewrite(uint64_t offset, const uint8_t* data, size_t size) override;
     uint64_t Size() const override { return size_; }
+    Status ReadBack(uint64_t offset, uint8_t* data, size_t size) override;
     Status Close() override;
     void Discard() override;
 
@@ -50,6 +53,7 @@ class MemorySink final : public ByteSink {
     Status Append(const uint8_t* data, size_t size) override;
     Status Rewrite(uint64_t offset, const uint8_t* data, size_t size) override;
     uint64_t Size() const override { return bytes_.size(); }
+    Status ReadBack(uint64_t offset, uint8_t* data, size_t size) override;
     Status Close() override { return Status::Ok; }
     void Discard() override { bytes_.clear(); }
     std::vector<uint8_t>& bytes() { return bytes_; }

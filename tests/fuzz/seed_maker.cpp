@@ -12,6 +12,7 @@
 
 #include "pack/self_extractor.h"
 #include "test_archive.h"
+#include "test_pe.h"
 
 namespace {
 
@@ -247,6 +248,21 @@ bool WriteCommandLineSeeds(const fs::path& dir) {
            Write(dir / "linux_info", make(1, "--info"s));
 }
 
+// fuzz_branding inputs: an even byte and an icon file, or an odd byte and a stub image.
+bool WriteBrandingSeeds(const fs::path& dir) {
+    auto make = [](uint8_t mode, const Bytes& body) {
+        Bytes seed = {mode};
+        seed.insert(seed.end(), body.begin(), body.end());
+        return seed;
+    };
+    vorntest::TestStubOptions plus;
+    plus.pe32Plus = true;
+    return Write(dir / "icon_bitmaps", make(0, vorntest::BuildTestIcon({{16, 4}, {32, 8}}))) &&
+           Write(dir / "icon_png", make(0, vorntest::BuildTestIcon({{48, 24}, {256, 32, true}}))) &&
+           Write(dir / "stub_pe32", make(1, vorntest::BuildTestStub())) &&
+           Write(dir / "stub_pe32plus", make(1, vorntest::BuildTestStub(plus)));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -256,7 +272,7 @@ int main(int argc, char** argv) {
     }
     const fs::path root = argv[1];
     for (const char* target : {"fuzz_archive", "fuzz_block", "fuzz_code_tree", "fuzz_names",
-                               "fuzz_sfx_settings", "fuzz_sfx_command_line"}) {
+                               "fuzz_sfx_settings", "fuzz_sfx_command_line", "fuzz_branding"}) {
         fs::create_directories(root / target);
     }
     for (const auto& [name, archiveSpec] : ArchiveKinds()) {
@@ -264,7 +280,8 @@ int main(int argc, char** argv) {
     }
     if (!WriteBlockSeeds(root / "fuzz_block") || !WriteCodeTreeSeeds(root / "fuzz_code_tree") ||
         !WriteNameSeeds(root / "fuzz_names") || !WriteSettingsSeeds(root / "fuzz_sfx_settings") ||
-        !WriteCommandLineSeeds(root / "fuzz_sfx_command_line")) {
+        !WriteCommandLineSeeds(root / "fuzz_sfx_command_line") ||
+        !WriteBrandingSeeds(root / "fuzz_branding")) {
         return 1;
     }
     return 0;
