@@ -1,6 +1,6 @@
-// The archive writer. Memory stays bounded by one block of input and its encoding, whatever the
-// size of the files added: sizes and CRC are only known after the data is written, so the record
-// is written first as a placeholder and rewritten in place afterwards.
+// The archive writer. Memory stays bounded by the blocks in flight and their encodings, whatever
+// the size of the files added: sizes and CRC are only known after the data is written, so the
+// record is written first as a placeholder and rewritten in place afterwards.
 #include "pack/archive_writer.h"
 
 #include <algorithm>
@@ -127,19 +127,6 @@ Status ArchiveWriter::OpenWithStub(const std::string& path, const std::string& s
     return Open(path, stub);
 }
 
-Status ArchiveWriter::AddEntry(const std::string& name, const std::vector<uint8_t>& data,
-                               const EntryOptions& options) {
-    size_t at = 0;
-    const DataSource source = [&](uint8_t* buffer, uint32_t count) -> int64_t {
-        const size_t n = std::min<size_t>(count, data.size() - at);
-        std::copy(data.begin() + static_cast<std::ptrdiff_t>(at),
-                  data.begin() + static_cast<std::ptrdiff_t>(at + n), buffer);
-        at += n;
-        return static_cast<int64_t>(n);
-    };
-    return AddFromSource(name, options, source);
-}
-
 Status ArchiveWriter::CheckSource(const std::string& sourcePath) {
     if (Usable() != Status::Ok) return failed_;
     // Reading the archive into itself would chase its own growing end until the disk is full.
@@ -148,60 +135,6 @@ Status ArchiveWriter::CheckSource(const std::string& sourcePath) {
         return Fail(Status::InvalidArgument,
                     "cannot add the archive being written to itself: " + sourcePath);
     }
-    return Status::Ok;
-}
-
-Status ArchiveWriter::AddFile(const std::string& name, const std::string& sourcePath,
-                              const EntryOptions& options) {
-    if (CheckSource(sourcePath) != Status::Ok) return failed_;
-    std::FILE* source = std::fopen(sourcePath.c_str(), "rb");
-    if (source == nullptr) return Fail(Status::ReadFailed, "cannot open " + sourcePath);
-    const DataSource read = [&](uint8_t* buffer, uint32_t count) -> int64_t {
-        const size_t got = std::fread(buffer, 1, count, source);
-        if (got < count && std::ferror(source)) return -1;
-        return static_cast<int64_t>(got);
-    };
-    Status status = AddFromSource(name, options, read);
-    std::fclose(source);
-    return status;
-}
-
-Status ArchiveWriter::WriteData(const std::string& name, const EntryOptions& options,
-                                const DataSource& source, const std::vector<uint8_t>* rawArea,
-                                format::EntryRecord* record) {
-    const char* password = options.password ? options.password->c_str() : nullptr;
-    Crc32 crc;
-    // Kept across entries: many small files should not cost an 8 MiB allocation each.
-    if (block_.size() < options.blockSize) block_.resize(options.blockSize);
-    for (;;) {
-        // Sources may give less than asked before their end; a block is only short at the end.
-        uint32_t filled = 0;
-        while (filled < options.blockSize) {
-            const int64_t got = source(block_.data() + filled, options.blockSize - filled);
-            if (got < 0) return Fail(Status::ReadFailed, "cannot read the data of " + name);
-            if (got == 0) break;
-            filled += static_cast<uint32_t>(got);
-        }
-        if (filled == 0) break;
-        crc.Update(block_.data(), filled);
-        record->unpackedSize += filled;
-        if (rawArea == nullptr) {
-            encoded_.clear();
-            Status status = AppendEntryBlock(block_.data(), filled, options.method, options.encoder,
-                                             password, encoded_);
-            if (status != Status::Ok) return Fail(status, "cannot encode " + name);
-            if (Write(encoded_.data(), encoded_.size()) != Status::Ok) return failed_;
-            record->storedSize += encoded_.size();
-        }
-        bytesDone_ += filled;
-        if (progress_) progress_(bytesDone_);
-        if (filled < options.blockSize) break;
-    }
-    if (rawArea != nullptr) {
-        if (Write(rawArea->data(), rawArea->size()) != Status::Ok) return failed_;
-        record->storedSize = rawArea->size();
-    }
-    record->crc = crc.Value();
     return Status::Ok;
 }
 
@@ -228,23 +161,6 @@ Status ArchiveWriter::WriteRecord(uint64_t at, const EntryOptions& options,
     format::EncodeRecord(record, bytes);
     Status status = sink_->Rewrite(at, bytes, sizeof bytes);
     return status == Status::Ok ? status : Fail(status, "cannot write " + path_);
-}
-
-Status ArchiveWriter::AddFromSource(const std::string& name, const EntryOptions& options,
-                                    const DataSource& source) {
-    if (CheckEntry(name, options) != Status::Ok) return failed_;
-    const uint64_t recordAt = sink_->Size();
-    uint8_t placeholder[format::kRecordBytes];
-    format::EncodeRecord(format::EntryRecord{}, placeholder);
-    if (Write(placeholder, sizeof placeholder) != Status::Ok) return failed_;
-    format::EntryRecord record;
-    const std::vector<uint8_t>* rawArea = hooks_ ? hooks_->DataArea(names_.size()) : nullptr;
-    if (WriteData(name, options, source, rawArea, &record) != Status::Ok ||
-        WriteRecord(recordAt, options, record) != Status::Ok) {
-        return failed_;
-    }
-    names_.push_back(name);
-    return Status::Ok;
 }
 
 Status ArchiveWriter::Finish(const std::optional<std::string>& comment,

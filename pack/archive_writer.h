@@ -20,6 +20,8 @@ namespace pack {
 
 using format::Status;
 
+struct BlockJob;
+
 // How one entry is stored.
 struct EntryOptions {
     uint16_t attributes = 0x20;  // Windows attribute word
@@ -91,8 +93,9 @@ class ArchiveWriter {
         EntryOptions options;
     };
     // The files as entries in their order, their blocks encoded on jobs threads while the caller
-    // reads the next ones and writes the finished ones in order: the same bytes as AddFile for
-    // each, whatever jobs is. Memory stays bounded by two blocks in flight per thread.
+    // reads the next ones and writes the finished ones in order: the same bytes whatever jobs is
+    // (AddFile is the case of one file and one job). Memory stays bounded by two blocks in flight
+    // per thread.
     Status AddFiles(const std::vector<FileEntry>& files, unsigned jobs);
 
     // Adds the comment entry (when comment is set), the trailer and the name table, enciphered
@@ -102,7 +105,6 @@ class ArchiveWriter {
                   Method commentMethod = Method::Stored);
 
     const std::string& Error() const { return error_; }
-    uint64_t EntryCount() const { return names_.size(); }
     // The archive written by a writer opened in memory.
     std::vector<uint8_t>& Bytes() { return memory_.bytes(); }
 
@@ -110,15 +112,21 @@ class ArchiveWriter {
     // Supplies up to count bytes of an entry's data; returns the bytes given, 0 at its end, or -1
     // on a read error.
     using DataSource = std::function<int64_t(uint8_t* buffer, uint32_t count)>;
+    struct OpenEntry;
+    struct Step;
+    struct Batch;
 
     Status Start(ByteSink* sink, const std::vector<uint8_t>& prefix);
-    Status AddFromSource(const std::string& name, const EntryOptions& options,
+    Status AddFromSource(Batch& batch, const std::string& name, const EntryOptions& options,
                          const DataSource& source);
+    Status ReadBlock(const DataSource& source, const std::string& name, uint32_t blockSize,
+                     std::vector<uint8_t>& buffer);
+    Status Queue(Batch& batch, const Step& step, BlockJob* job);
+    Status WriteStep(Batch& batch);
+    Status Drain(Batch& batch);
     Status CheckEntry(const std::string& name, const EntryOptions& options);
     Status CheckSource(const std::string& sourcePath);
     Status WriteRecord(uint64_t at, const EntryOptions& options, format::EntryRecord record);
-    Status WriteData(const std::string& name, const EntryOptions& options, const DataSource& source,
-                     const std::vector<uint8_t>* rawArea, format::EntryRecord* record);
     Status WriteHeader(bool rewrite);
     Status WriteProgramChecksum();
     Status Write(const uint8_t* data, size_t size);
@@ -135,8 +143,6 @@ class ArchiveWriter {
     uint64_t base_ = 0;                    // offset of the archive header in the output
     std::optional<size_t> checksumField_;  // where a Windows prefix keeps its image checksum
     std::vector<std::string> names_;
-    std::vector<uint8_t> block_;    // one block of input
-    std::vector<uint8_t> encoded_;  // its encoding
     uint64_t bytesDone_ = 0;
     WriteProgress progress_;
     LayoutHooks* hooks_ = nullptr;

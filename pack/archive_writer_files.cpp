@@ -1,10 +1,11 @@
-// The writer's path for many files on many cores: the caller's thread reads the files block by
-// block and checksums them, a BlockPipeline encodes the blocks, and the caller writes each
-// finished block in the order a single thread would have written it, records included. So the
-// archive is the same bytes whatever the number of threads.
+// The writer's one path for entry data, on one thread or many: the caller's thread reads each
+// entry block by block and checksums it, a BlockPipeline encodes the blocks (on the caller's
+// thread when there is one job, on a pool of threads otherwise), and the caller writes each
+// finished block in the order it was read, records included. So the archive is the same bytes
+// whatever the number of threads.
+#include <algorithm>
 #include <cstdio>
 #include <deque>
-#include <memory>
 
 #include "crypto/crc32.h"
 #include "pack/archive_writer.h"
@@ -12,105 +13,170 @@
 
 namespace pack {
 
-namespace {
-
-// What is written next, in order: a block of an entry, or the end of an entry (job null).
-struct Pending {
-    std::shared_ptr<BlockJob> job;
-    size_t entry;
-    bool first;  // the entry's record goes first
-    uint32_t inputBytes;
+// An entry whose record is not yet final.
+struct ArchiveWriter::OpenEntry {
+    std::string name;
+    EntryOptions options;
+    format::EntryRecord record;
+    uint64_t recordAt = 0;
+    const std::vector<uint8_t>* rawArea = nullptr;  // written instead of the encoding
 };
 
-}  // namespace
+// What is written next, in the order read: an entry's placeholder record, one of its blocks (an
+// encoding to take back from the pipeline, or only its count when a raw area replaces it), or
+// its end (the raw area and the final record).
+struct ArchiveWriter::Step {
+    enum Kind { Start, Block, End } kind;
+    OpenEntry* entry;
+    bool encoded = false;
+    uint32_t inputBytes = 0;
+};
 
-Status ArchiveWriter::AddFiles(const std::vector<FileEntry>& files, unsigned jobs) {
-    // Tests' hooks replace data areas entry by entry; they take the plain path.
-    if (jobs <= 1 || hooks_ != nullptr) {
-        for (const FileEntry& file : files) {
-            if (AddFile(file.name, file.sourcePath, file.options) != Status::Ok) return failed_;
-        }
-        return Status::Ok;
-    }
-    BlockPipeline pipeline(jobs, 2 * size_t{jobs});
-    std::deque<Pending> pending;
-    std::vector<uint64_t> recordAt(files.size());
-    std::vector<format::EntryRecord> records(files.size());
+struct ArchiveWriter::Batch {
+    explicit Batch(unsigned jobs)
+        : pipeline(threads::WorkerThreadsFor(jobs), 2 * size_t{std::max(jobs, 1u)}) {}
+    std::deque<OpenEntry> entries;  // stable addresses for the steps and jobs that point to them
+    std::deque<Step> steps;
+    BlockPipeline pipeline;  // last: its jobs end before the entries they read go
+};
 
-    auto writeOldest = [&]() -> Status {
-        Pending next = std::move(pending.front());
-        pending.pop_front();
-        const FileEntry& file = files[next.entry];
-        if (next.first) {
-            recordAt[next.entry] = sink_->Size();
+Status ArchiveWriter::WriteStep(Batch& batch) {
+    const Step step = batch.steps.front();
+    batch.steps.pop_front();
+    OpenEntry& entry = *step.entry;
+    switch (step.kind) {
+        case Step::Start: {
+            entry.recordAt = sink_->Size();
             uint8_t placeholder[format::kRecordBytes];
             format::EncodeRecord(format::EntryRecord{}, placeholder);
-            if (Write(placeholder, sizeof placeholder) != Status::Ok) return failed_;
+            return Write(placeholder, sizeof placeholder);
         }
-        if (next.job == nullptr) {
-            if (WriteRecord(recordAt[next.entry], file.options, records[next.entry]) !=
-                Status::Ok) {
+        case Step::Block:
+            if (step.encoded) {
+                BlockJob job = batch.pipeline.TakeOldest();
+                if (job.status != Status::Ok)
+                    return Fail(job.status, "cannot encode " + entry.name);
+                if (Write(job.encoded->data(), job.encoded->size()) != Status::Ok) return failed_;
+                entry.record.storedSize += job.encoded->size();
+            }
+            bytesDone_ += step.inputBytes;
+            if (progress_) progress_(bytesDone_);
+            return Status::Ok;
+        case Step::End:
+            if (entry.rawArea != nullptr) {
+                if (Write(entry.rawArea->data(), entry.rawArea->size()) != Status::Ok) {
+                    return failed_;
+                }
+                entry.record.storedSize = entry.rawArea->size();
+            }
+            if (WriteRecord(entry.recordAt, entry.options, entry.record) != Status::Ok) {
                 return failed_;
             }
-            names_.push_back(file.name);
+            names_.push_back(entry.name);
+            batch.entries.pop_front();
             return Status::Ok;
-        }
-        std::shared_ptr<BlockJob> job = pipeline.TakeOldest();
-        if (job->status != Status::Ok) return Fail(job->status, "cannot encode " + file.name);
-        if (Write(job->encoded.data(), job->encoded.size()) != Status::Ok) return failed_;
-        records[next.entry].storedSize += job->encoded.size();
-        bytesDone_ += next.inputBytes;
-        if (progress_) progress_(bytesDone_);
-        return Status::Ok;
-    };
-    auto give = [&](Pending item) -> Status {
-        while (pipeline.Full()) {
-            if (writeOldest() != Status::Ok) return failed_;
-        }
-        if (item.job) pipeline.Give(item.job);
-        pending.push_back(std::move(item));
-        return Status::Ok;
-    };
-
-    for (size_t i = 0; i < files.size(); ++i) {
-        const FileEntry& file = files[i];
-        if (CheckEntry(file.name, file.options) != Status::Ok ||
-            CheckSource(file.sourcePath) != Status::Ok) {
-            return failed_;
-        }
-        std::FILE* source = std::fopen(file.sourcePath.c_str(), "rb");
-        if (source == nullptr) return Fail(Status::ReadFailed, "cannot open " + file.sourcePath);
-        Crc32 crc;
-        bool first = true;
-        Status status = Status::Ok;
-        for (;;) {
-            auto job = std::make_shared<BlockJob>();
-            job->input.resize(file.options.blockSize);
-            size_t got = std::fread(job->input.data(), 1, job->input.size(), source);
-            if (got < job->input.size() && std::ferror(source)) {
-                status = Fail(Status::ReadFailed, "cannot read the data of " + file.name);
-                break;
-            }
-            if (got == 0) break;
-            job->input.resize(got);
-            crc.Update(job->input.data(), static_cast<uint32_t>(got));
-            records[i].unpackedSize += got;
-            job->method = file.options.method;
-            job->encoder = file.options.encoder;
-            job->password = file.options.password;
-            status = give(Pending{job, i, first, static_cast<uint32_t>(got)});
-            first = false;
-            if (status != Status::Ok || got < file.options.blockSize) break;
-        }
-        std::fclose(source);
-        if (status != Status::Ok) return status;
-        records[i].crc = crc.Value();
-        if (give(Pending{nullptr, i, first, 0}) != Status::Ok) return failed_;
-    }
-    while (!pending.empty()) {
-        if (writeOldest() != Status::Ok) return failed_;
     }
     return Status::Ok;
+}
+
+// Queues a step, writing finished ones first while the pipeline is full.
+Status ArchiveWriter::Queue(Batch& batch, const Step& step, BlockJob* job) {
+    while (batch.pipeline.Full()) {
+        if (WriteStep(batch) != Status::Ok) return failed_;
+    }
+    if (job != nullptr) batch.pipeline.Give(std::move(*job));
+    batch.steps.push_back(step);
+    return Status::Ok;
+}
+
+Status ArchiveWriter::Drain(Batch& batch) {
+    while (!batch.steps.empty()) {
+        if (WriteStep(batch) != Status::Ok) return failed_;
+    }
+    return Status::Ok;
+}
+
+// Fills buffer with up to blockSize bytes; sources may give less than asked before their end, so
+// a block is only short at the end.
+Status ArchiveWriter::ReadBlock(const DataSource& source, const std::string& name,
+                                uint32_t blockSize, std::vector<uint8_t>& buffer) {
+    buffer.resize(blockSize);
+    uint32_t filled = 0;
+    while (filled < blockSize) {
+        const int64_t got = source(buffer.data() + filled, blockSize - filled);
+        if (got < 0) return Fail(Status::ReadFailed, "cannot read the data of " + name);
+        if (got == 0) break;
+        filled += static_cast<uint32_t>(got);
+    }
+    buffer.resize(filled);
+    return Status::Ok;
+}
+
+Status ArchiveWriter::AddFromSource(Batch& batch, const std::string& name,
+                                    const EntryOptions& options, const DataSource& source) {
+    if (CheckEntry(name, options) != Status::Ok) return failed_;
+    const uint64_t index = names_.size() + batch.entries.size();
+    batch.entries.push_back(OpenEntry{name, options, {}, 0, nullptr});
+    OpenEntry& entry = batch.entries.back();
+    entry.rawArea = hooks_ ? hooks_->DataArea(index) : nullptr;
+    const char* password = entry.options.password ? entry.options.password->c_str() : nullptr;
+    if (Queue(batch, Step{Step::Start, &entry}, nullptr) != Status::Ok) return failed_;
+    Crc32 crc;
+    for (;;) {
+        threads::BufferPool::Lease input = batch.pipeline.InputBuffer();
+        if (ReadBlock(source, name, options.blockSize, *input) != Status::Ok) return failed_;
+        const uint32_t filled = static_cast<uint32_t>(input->size());
+        if (filled == 0) break;
+        crc.Update(input->data(), filled);
+        entry.record.unpackedSize += filled;
+        const bool encoded = entry.rawArea == nullptr;
+        BlockJob job{std::move(input), options.method, options.encoder, password, {}, Status::Ok};
+        if (Queue(batch, Step{Step::Block, &entry, encoded, filled}, encoded ? &job : nullptr) !=
+            Status::Ok) {
+            return failed_;
+        }
+        if (filled < options.blockSize) break;
+    }
+    entry.record.crc = crc.Value();
+    return Queue(batch, Step{Step::End, &entry}, nullptr);
+}
+
+Status ArchiveWriter::AddFiles(const std::vector<FileEntry>& files, unsigned jobs) {
+    Batch batch(jobs);
+    for (const FileEntry& file : files) {
+        if (CheckSource(file.sourcePath) != Status::Ok) return failed_;
+        std::FILE* source = std::fopen(file.sourcePath.c_str(), "rb");
+        if (source == nullptr) return Fail(Status::ReadFailed, "cannot open " + file.sourcePath);
+        const DataSource read = [&](uint8_t* buffer, uint32_t count) -> int64_t {
+            const size_t got = std::fread(buffer, 1, count, source);
+            if (got < count && std::ferror(source)) return -1;
+            return static_cast<int64_t>(got);
+        };
+        Status status = AddFromSource(batch, file.name, file.options, read);
+        std::fclose(source);
+        if (status != Status::Ok) return status;
+    }
+    return Drain(batch);
+}
+
+Status ArchiveWriter::AddFile(const std::string& name, const std::string& sourcePath,
+                              const EntryOptions& options) {
+    return AddFiles({FileEntry{name, sourcePath, options}}, 1);
+}
+
+Status ArchiveWriter::AddEntry(const std::string& name, const std::vector<uint8_t>& data,
+                               const EntryOptions& options) {
+    size_t at = 0;
+    const DataSource source = [&](uint8_t* buffer, uint32_t count) -> int64_t {
+        const size_t n = std::min<size_t>(count, data.size() - at);
+        std::copy(data.begin() + static_cast<std::ptrdiff_t>(at),
+                  data.begin() + static_cast<std::ptrdiff_t>(at + n), buffer);
+        at += n;
+        return static_cast<int64_t>(n);
+    };
+    Batch batch(1);
+    if (AddFromSource(batch, name, options, source) != Status::Ok) return failed_;
+    return Drain(batch);
 }
 
 }  // namespace pack

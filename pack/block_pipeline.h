@@ -1,63 +1,60 @@
-// Blocks encoded on worker threads and handed back in the order they were given. Every block
-// stands alone (its context table and code trees start afresh), so a block's encoding is the same
+// Blocks encoded on a WorkPool and handed back in the order they were given. Every block stands
+// alone (its context table and code trees start afresh), so a block's encoding is the same
 // whichever thread makes it, and the archive the same bytes whatever the number of threads. At
-// most a window of blocks is in flight, which bounds the memory: a block's input, its encoding
-// and one thread's compressor state each.
+// most a window of blocks is in flight, which bounds the memory: a block's input and its encoding
+// each, taken from buffer pools that the pipeline keeps for all its blocks. With no worker thread
+// a block is encoded on the caller's thread as it is given: the sequential writer.
 #pragma once
 
-#include <condition_variable>
 #include <cstdint>
 #include <deque>
-#include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "format/status.h"
 #include "pack/entry_data.h"
+#include "threads/resource_pool.h"
+#include "threads/work_pool.h"
 
 namespace pack {
 
 struct BlockJob {
     // Given.
-    std::vector<uint8_t> input;
+    threads::BufferPool::Lease input;
     Method method = Method::Stored;
     EncoderOptions encoder;
-    std::optional<std::string> password;
+    const char* password = nullptr;  // the caller's; lives until the job is taken back
     // Made by a worker.
-    std::vector<uint8_t> encoded;
+    threads::BufferPool::Lease encoded;
     format::Status status = format::Status::Ok;
-    bool done = false;
 };
 
 class BlockPipeline {
   public:
-    // workers threads; window jobs in flight at the most (at least workers).
+    // workers threads (0: encode on the caller's thread); window jobs in flight at the most.
     BlockPipeline(unsigned workers, size_t window);
-    ~BlockPipeline();
-    BlockPipeline(const BlockPipeline&) = delete;
-    BlockPipeline& operator=(const BlockPipeline&) = delete;
 
-    // Queues a job for a worker. The caller takes the oldest job back first while Full().
-    void Give(std::shared_ptr<BlockJob> job);
-    // The oldest job given and not taken back, once it is encoded; null when none is in flight.
-    std::shared_ptr<BlockJob> TakeOldest();
+    // An empty input buffer for the next job, which keeps the capacity it had.
+    threads::BufferPool::Lease InputBuffer() { return inputs_.Take(); }
+    // Queues a job. The caller takes the oldest job back first while Full().
+    void Give(BlockJob job);
+    // The oldest job given and not taken back, once it is encoded. Only while !Empty().
+    BlockJob TakeOldest();
     bool Full() const { return inFlight_.size() >= window_; }
     bool Empty() const { return inFlight_.empty(); }
 
   private:
-    void Work();
+    struct InFlight {
+        std::unique_ptr<BlockJob> job;  // stays put while a worker encodes it
+        threads::WorkPool::Ticket ticket;
+    };
 
     size_t window_;
-    std::deque<std::shared_ptr<BlockJob>> inFlight_;  // in the order given; the caller's alone
-    std::mutex lock_;
-    std::condition_variable jobReady_;
-    std::condition_variable jobDone_;
-    std::deque<std::shared_ptr<BlockJob>> waiting_;  // given, not yet taken by a worker
-    bool stopping_ = false;
-    std::vector<std::thread> workers_;
+    threads::BufferPool inputs_;
+    threads::BufferPool encodings_;
+    std::deque<InFlight> inFlight_;  // in the order given
+    threads::WorkPool pool_;         // last: its threads end before the rest goes
 };
 
 }  // namespace pack

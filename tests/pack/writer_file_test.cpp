@@ -114,7 +114,6 @@ TEST(StreamingWriter, FilesReadBlockByBlockGiveTheBytesOfTheirData) {
     ASSERT_EQ(writer.AddFile("small", smallPath, smallOptions), Status::Ok) << writer.Error();
     ASSERT_EQ(writer.AddFile("empty", emptyPath, {}), Status::Ok) << writer.Error();
     ASSERT_EQ(writer.Finish("note"), Status::Ok) << writer.Error();
-    EXPECT_EQ(writer.EntryCount(), 4u);
 
     vorntest::TestArchive archiveSpec;
     vorntest::TestEntry smallEntry = Entry("small", small);
