@@ -346,8 +346,8 @@ void ParallelExtraction::ExtractOne(void* handle, int slot, PlannedEntry& e, uns
         return;
     }
     ProgressTarget target{&bar_, slot, e.info.qwUnpackedSize};
-    e.status =
-        ExtractToPath(handle, e.info, PasswordText(job_.entryPassword), e.target, &target, threads, e.error);
+    e.status = ExtractToPath(handle, e.info, PasswordText(job_.entryPassword), e.target, &target,
+                             threads, e.error);
     bar_.Add(e.info.qwUnpackedSize);
     if (e.status == VORN_SUCCESS && !job_.quiet) {
         bar_.Print("extracted " + Shown(e.info.szName), stdout);
@@ -356,8 +356,8 @@ void ParallelExtraction::ExtractOne(void* handle, int slot, PlannedEntry& e, uns
 
 void ParallelExtraction::TestOne(void* handle, int slot, PlannedEntry& e, unsigned threads) {
     ProgressTarget target{&bar_, slot, e.info.qwUnpackedSize};
-    e.status =
-        archive::PublicCode(DecodeAndCheck(handle, e.info, PasswordText(job_.entryPassword), &target, threads));
+    e.status = archive::PublicCode(
+        DecodeAndCheck(handle, e.info, PasswordText(job_.entryPassword), &target, threads));
     bar_.Add(e.info.qwUnpackedSize);
     if (e.status == VORN_SUCCESS) {
         if (!job_.quiet) bar_.Print("OK      " + Shown(e.info.szName), stdout);

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "format/container.h"
+#include "format/entry_name.h"
 #include "tools/archive_session.h"
-#include "tools/entry_path.h"
 #include "tools/entry_workers.h"
 #include "tools/options.h"
 #include "tools/output.h"
@@ -27,6 +27,21 @@ struct ExtractPlan {
     uint64_t failed = 0;   // entries refused while planning, and patterns that match nothing
     uint64_t skipped = 0;  // existing files kept
 };
+
+// The path below the destination of a name the rule accepts: its levels joined with "/", the "."
+// and empty ones left out.
+std::string RelativePathOf(const std::string& name) {
+    std::string relative, level;
+    for (size_t i = 0; i <= name.size(); ++i) {
+        if (i < name.size() && !format::IsEntrySeparator(name[i])) {
+            level += name[i];
+            continue;
+        }
+        if (!level.empty() && level != ".") relative += (relative.empty() ? "" : "/") + level;
+        level.clear();
+    }
+    return relative;
+}
 
 enum class Answer { Yes, No, All, Never, Quit };
 
@@ -132,13 +147,15 @@ bool Planner::Consider(const VORN_FILEINFO& info) {
     std::string name = info.szName;
     if (name == format::kCommentName || !Selected(name)) return true;
     PlannedEntry entry{info, {}, {}, VORN_SUCCESS, {}};
-    std::string reason;
-    if (!EntryNameToRelativePath(name, entry.relative, reason)) {
-        std::fprintf(stderr, "vorn: refused %s: %s; nothing written\n", Shown(name).c_str(),
-                     reason.c_str());
+    format::EntryNameVerdict verdict =
+        format::CheckEntryName(info.szName, format::kNativeNameRules);
+    if (verdict != format::EntryNameVerdict::Safe) {
+        std::fprintf(stderr, "vorn: refused %s: %s\n", Shown(name).c_str(),
+                     RefusedNameText(verdict).c_str());
         ++failed_;
         return true;
     }
+    entry.relative = RelativePathOf(name);
     entry.target = root_ + "/" + entry.relative;
     auto earlier = byTarget_.find(entry.target);
     os::PathFacts facts;
@@ -225,13 +242,8 @@ void ExecutePlan(ExtractPlan& plan, Archive& archive, const std::string& archive
     uint64_t total = 0;
     for (const PlannedEntry& e : plan.entries) total += e.info.qwUnpackedSize;
     ProgressBar bar(!options.quiet && os::StderrIsTerminal(), total, "Extracting");
-    ExtractJob job{archive,
-                   archivePath,
-                   archivePassword,
-                   entryPassword,
-                   root,
-                   JobCount(options),
-                   options.quiet};
+    ExtractJob job{archive, archivePath,       archivePassword, entryPassword,
+                   root,    JobCount(options), options.quiet};
     ExtractInParallel(job, plan.entries, bar);
     bar.Finish();
 }
@@ -317,7 +329,7 @@ int RunExtract(const Options& options) {
                                        os::StdinIsTerminal(), options.quiet);
     AskEntryPasswordIfNeeded(
         password, std::any_of(plan.entries.begin(), plan.entries.end(),
-                             [](const PlannedEntry& e) { return IsEncrypted(e.info); }));
+                              [](const PlannedEntry& e) { return IsEncrypted(e.info); }));
     ExecutePlan(plan, archive, archivePath, archivePassword, password, options, root);
     if (Interrupted()) {
         std::fprintf(stderr, "vorn: interrupted; unfinished files removed\n");

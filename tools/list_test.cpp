@@ -131,14 +131,8 @@ uint64_t TestEntries(Archive& archive, const std::vector<VORN_FILEINFO>& entries
     std::vector<PlannedEntry> plan;
     for (const VORN_FILEINFO& e : entries)
         plan.push_back(PlannedEntry{e, "", "", VORN_SUCCESS, ""});
-    ExtractJob job{archive,
-                   options.operands[0],
-                   archivePassword,
-                   entryPassword,
-                   "",
-                   JobCount(options),
-                   options.quiet,
-                   true};
+    ExtractJob job{archive, options.operands[0], archivePassword, entryPassword,
+                   "",      JobCount(options),   options.quiet,   true};
     ExtractInParallel(job, plan, bar);
     uint64_t failed = 0;
     for (const PlannedEntry& e : plan) failed += e.status != VORN_SUCCESS;

@@ -222,6 +222,12 @@ std::string EntryFailureText(uint32_t status, bool encrypted, bool passwordGiven
     return StatusText(status);
 }
 
+std::string RefusedNameText(format::EntryNameVerdict verdict) {
+    std::string sentence = format::kEntryLeavesDestination;
+    sentence.pop_back();  // its full stop comes after the reason
+    return sentence + " (" + format::EntryNameReason(verdict) + ").";
+}
+
 std::string AttributeText(uint32_t attributes) {
     std::string text;
     text += (attributes & 0x01) ? 'R' : '.';

@@ -11,6 +11,8 @@
 #include <optional>
 #include <string>
 
+#include "format/entry_name.h"
+
 namespace tool {
 
 // Reads one line from the terminal with echo off; nullopt when there is no terminal or the input
@@ -58,6 +60,9 @@ std::string JsonString(const std::string& text);
 // enciphered entry tried with a password is a wrong password rather than damaged data.
 std::string StatusText(uint32_t status);
 std::string EntryFailureText(uint32_t status, bool encrypted, bool passwordGiven);
+
+// Why an entry name is refused: the words every reader uses, and the reason for this name.
+std::string RefusedNameText(format::EntryNameVerdict verdict);
 
 // "RHSA" letters with "." for each absent one, then "*" for an enciphered entry (" " otherwise).
 std::string AttributeText(uint32_t attributes);

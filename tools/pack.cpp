@@ -14,11 +14,11 @@
 #include <vector>
 
 #include "format/container.h"
+#include "format/entry_name.h"
 #include "format/utf8.h"
 #include "pack/archive_writer.h"
 #include "pack/self_extractor.h"
 #include "tools/archive_session.h"
-#include "tools/entry_path.h"
 #include "tools/options.h"
 #include "tools/output.h"
 #include "tools/system.h"
@@ -153,8 +153,9 @@ bool GatherSources(const std::vector<std::string>& operands, const std::string& 
 
 // Prints why the file's name cannot be stored and returns false; names stored so far are in
 // seen (name -> path), which takes this one when it passes.
-bool NameIsStorable(const SourceFile& f, std::map<std::string, std::string>& seen) {
-    std::string relative, reason;
+bool NameIsStorable(const SourceFile& f, format::NameRules rules,
+                    std::map<std::string, std::string>& seen) {
+    format::EntryNameVerdict verdict = format::CheckEntryName(f.name.c_str(), rules);
     if (f.name.size() > kMaxNameBytes) {
         std::fprintf(stderr, "vorn pack: %s: name of %zu bytes; at most %zu fit\n", f.path.c_str(),
                      f.name.size(), size_t{kMaxNameBytes});
@@ -168,8 +169,9 @@ bool NameIsStorable(const SourceFile& f, std::map<std::string, std::string>& see
                      "vorn pack: %s: the name holds a backslash, which readers take for a "
                      "folder level\n",
                      f.path.c_str());
-    } else if (!EntryNameToRelativePath(f.name, relative, reason)) {
-        std::fprintf(stderr, "vorn pack: %s: %s\n", f.path.c_str(), reason.c_str());
+    } else if (verdict != format::EntryNameVerdict::Safe) {
+        std::fprintf(stderr, "vorn pack: %s: %s; readers refuse it\n", f.path.c_str(),
+                     format::EntryNameReason(verdict));
     } else if (f.name == kCommentName) {
         std::fprintf(stderr, "vorn pack: %s: the name %s is kept for the comment\n", f.path.c_str(),
                      kCommentName);
@@ -184,13 +186,21 @@ bool NameIsStorable(const SourceFile& f, std::map<std::string, std::string>& see
 }
 
 // Whether every file's name can be stored and read back: not too long, UTF-8, no backslash in a
-// level, no way out of a destination, not the comment's name, no two files under one name.
-// Prints a line for every refused name and returns false when there is any.
-bool NamesAreStorable(const std::vector<SourceFile>& files) {
+// level, none that readers following rules refuse, not the comment's name, no two files under one
+// name. Prints a line for every refused name and returns false when there is any.
+bool NamesAreStorable(const std::vector<SourceFile>& files, format::NameRules rules) {
     bool storable = true;
     std::map<std::string, std::string> seen;
-    for (const SourceFile& f : files) storable = NameIsStorable(f, seen) && storable;
+    for (const SourceFile& f : files) storable = NameIsStorable(f, rules, seen) && storable;
     return storable;
+}
+
+// The rule of the readers an archive is for: Windows's for a Windows self-extractor and for
+// whatever vorn.exe packs; the portable one for a Linux self-extractor and a plain archive made
+// on Linux, whose files (an "aux.c", say) may well be meant for Linux alone.
+format::NameRules NameRulesFor(const Options& options) {
+    bool forWindows = options.sfxKind && options.sfxKind->rfind("windows", 0) == 0;
+    return forWindows ? format::NameRules::Windows : format::kNativeNameRules;
 }
 
 // The stub: the one --sfx-stub names, or the one of the --sfx kind found in $VORN_STUB_DIR,
@@ -343,7 +353,7 @@ bool MakePackPlan(const Options& options, const std::string& selfPath, PackPlan&
     plan.outPath = options.operands[0];
     std::vector<std::string> sources(options.operands.begin() + 1, options.operands.end());
     if (!GatherSources(sources, plan.outPath, plan.files)) return false;
-    if (!NamesAreStorable(plan.files)) {
+    if (!NamesAreStorable(plan.files, NameRulesFor(options))) {
         std::fprintf(stderr, "vorn pack: nothing written\n");
         return false;
     }

@@ -10,8 +10,8 @@
 #include <cstring>
 #include <filesystem>
 
-#include "tools/system.h"
 #include "tools/output.h"
+#include "tools/system.h"
 
 namespace tool::os {
 

@@ -5,6 +5,8 @@
 // password prompt's line is repeated here for the front ends that have no templates.
 #pragma once
 
+#include "format/entry_name.h"
+
 namespace sfx::texts {
 
 // Start-up.
@@ -35,8 +37,7 @@ inline constexpr char kOverwritePrefix[] = "File ";
 inline constexpr char kOverwriteSuffix[] = " exists already, ovewrite it?";
 inline constexpr char kOverwriteCaption[] = "Tarnwick Archiver SFX";
 inline constexpr char kEnumerationCaption[] = "Archive Enum Error";
-inline constexpr char kEntryLeavesDestination[] =
-    "This entry's path would leave the destination folder; it is not extracted.";
+using format::kEntryLeavesDestination;  // every reader's words for a refused name
 inline constexpr char kEntryPathTooLong[] =
     "This entry's path is longer than 255 characters; it is not extracted.";
 inline constexpr char kDoneQuestion[] = "Extraction Complete, Exit?";

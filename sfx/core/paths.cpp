@@ -1,9 +1,10 @@
 // Path rules of the front end: the default destination, the trailing separator, the directory part
-// of a path, the creation of missing directory levels, and the rule that keeps every extracted
-// file inside the destination folder. Entry names use "\" between levels whatever the system;
-// destinations are spelled in the platform's own style.
+// of a path, the creation of missing directory levels, and the joining of destination and entry
+// name under the entry-name rule that every reader follows (format/entry_name.h). Entry names use
+// "\" between levels whatever the system; destinations are spelled in the platform's own style.
 #include <cstring>
 
+#include "format/entry_name.h"
 #include "sfx/core/messages.h"
 #include "sfx/core/sfx_core.h"
 #include "sfx/core/text.h"
@@ -16,44 +17,8 @@ char NativeSeparator(PathStyle style) {
     return style == PathStyle::Windows ? '\\' : '/';
 }
 
-bool IsEntrySeparator(char c) {
-    return c == '\\' || c == '/';
-}
-
 bool IsAsciiLetter(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
-
-char UpperAscii(char c) {
-    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
-}
-
-// A level made of dots and spaces only is ".", "..", or something Windows trims to one of them.
-bool IsDotLevel(const char* level, size_t length) {
-    for (size_t i = 0; i < length; ++i) {
-        if (level[i] != '.' && level[i] != ' ') return false;
-    }
-    return length != 0;
-}
-
-// Windows opens a device, not a file, for these names whatever the folder or extension.
-bool IsDeviceLevel(const char* level, size_t length) {
-    size_t base = 0;
-    while (base < length && level[base] != '.') ++base;
-    while (base > 0 && level[base - 1] == ' ') --base;
-    char upper[8];
-    if (base > 7) return false;
-    for (size_t i = 0; i < base; ++i) upper[i] = UpperAscii(level[i]);
-    upper[base] = '\0';
-    static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
-    for (const char* device : kDevices) {
-        if (strcmp(upper, device) == 0) return true;
-    }
-    if (base == 4 && (memcmp(upper, "COM", 3) == 0 || memcmp(upper, "LPT", 3) == 0) &&
-        upper[3] >= '1' && upper[3] <= '9') {
-        return true;
-    }
-    return false;
 }
 
 }  // namespace
@@ -149,25 +114,13 @@ int EnsureDirectory(Platform& platform, Dialog& owner, char* path, bool ask) {
     return 1;
 }
 
-bool IsSafeEntryName(PathStyle style, const char* name) {
-    if (name[0] == '\0' || IsEntrySeparator(name[0])) return false;
-    if (strchr(name, ':') != nullptr) return false;  // a drive, or a stream of another file
-    const char* level = name;
-    for (const char* at = name;; ++at) {
-        if (*at == '\0' || IsEntrySeparator(*at)) {
-            size_t levelLength = static_cast<size_t>(at - level);
-            if (IsDotLevel(level, levelLength)) return false;
-            if (style == PathStyle::Windows && IsDeviceLevel(level, levelLength)) return false;
-            if (*at == '\0') break;
-            level = at + 1;
-        }
-    }
-    return true;
-}
-
 EntryPathVerdict BuildEntryPath(PathStyle style, const char* destination, const char* name,
                                 char* out) {
-    if (!IsSafeEntryName(style, name)) return EntryPathVerdict::LeavesDestination;
+    format::NameRules rules =
+        style == PathStyle::Windows ? format::NameRules::Windows : format::NameRules::Portable;
+    if (format::CheckEntryName(name, rules) != format::EntryNameVerdict::Safe) {
+        return EntryPathVerdict::LeavesDestination;
+    }
 
     char path[kTextBytes];
     if (!CopyText(path, sizeof path, destination)) return EntryPathVerdict::TooLong;
@@ -179,7 +132,7 @@ EntryPathVerdict BuildEntryPath(PathStyle style, const char* destination, const 
     size_t start = strlen(path);
     if (!AppendText(path, sizeof path, name)) return EntryPathVerdict::TooLong;
     for (size_t i = start; path[i] != '\0'; ++i) {
-        if (IsEntrySeparator(path[i])) path[i] = NativeSeparator(style);
+        if (format::IsEntrySeparator(path[i])) path[i] = NativeSeparator(style);
     }
 
     // Every text later built from the entry must fit as well.
@@ -202,9 +155,10 @@ bool ResolveDestination(Platform& platform, const char* destination, char* out) 
     const char* rest = destination;
     if (platform.Style() == PathStyle::Windows) {
         bool hasDrive = IsAsciiLetter(destination[0]) && destination[1] == ':';
-        if (hasDrive && IsEntrySeparator(destination[2])) {
+        if (hasDrive && format::IsEntrySeparator(destination[2])) {
             rest = destination;  // absolute: X:\...
-        } else if (IsEntrySeparator(destination[0]) && IsEntrySeparator(destination[1])) {
+        } else if (format::IsEntrySeparator(destination[0]) &&
+                   format::IsEntrySeparator(destination[1])) {
             rest = destination;  // a network share: \\server\share
         } else if (hasDrive) {
             // Relative to the drive's current folder, which the existence tests keep moving:
@@ -217,7 +171,7 @@ bool ResolveDestination(Platform& platform, const char* destination, char* out) 
         } else {
             char folder[kTextBytes];
             GetDefaultExtractDir(platform, folder);
-            if (IsEntrySeparator(destination[0])) {
+            if (format::IsEntrySeparator(destination[0])) {
                 // Rooted on the current drive: the drive of the program's own file.
                 if (folder[0] != '\0' && folder[1] == ':') {
                     resolved[0] = folder[0];

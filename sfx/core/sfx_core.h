@@ -267,12 +267,9 @@ int EnsureDirectory(Platform& platform, Dialog& owner, char* path, bool ask);
 // Why an entry cannot be extracted as named.
 enum class EntryPathVerdict {
     Fits,
-    LeavesDestination,  // absolute, a drive, a leading separator, a ".." level, or empty
+    LeavesDestination,  // refused by the entry-name rule (format/entry_name.h)
     TooLong,            // the path or one of its messages would not fit 255 characters
 };
-
-// Checks an entry name against the destination rule: nothing may land outside the destination.
-bool IsSafeEntryName(PathStyle style, const char* name);
 
 // Joins destination and entry name into out (the entry's "\" turned into the native separator)
 // after checking the name and every text later built from the path.

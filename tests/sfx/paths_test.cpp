@@ -4,6 +4,7 @@
 #include <cstring>
 #include <fstream>
 
+#include "entry_name_cases.h"
 #include "sfx_fake.h"
 
 using namespace sfx_test;
@@ -37,18 +38,21 @@ TEST(PathHelpers, DirectoryPartEndsAtTheLastSeparator) {
     EXPECT_EQ(DirectoryPart(PathStyle::Posix, "/x/y.txt"), "/x/");
 }
 
+// Joining follows the shared table of entry names: Windows's rule for the Windows style, the
+// portable one for the other.
 TEST(DestinationRule, SafeNamesPassAndEscapingOnesAreRefused) {
-    for (const char* ok :
-         {"a.txt", "a\\b\\c.txt", "a..b.txt", "..a", "dir\\.hidden", "CONFIG.SYS"}) {
-        EXPECT_TRUE(sfx::IsSafeEntryName(PathStyle::Windows, ok)) << ok;
+    char out[256];
+    for (const vorntest::EntryNameCase& c : vorntest::EntryNameCases()) {
+        auto expected = [](format::EntryNameVerdict v) {
+            return v == format::EntryNameVerdict::Safe ? sfx::EntryPathVerdict::Fits
+                                                       : sfx::EntryPathVerdict::LeavesDestination;
+        };
+        EXPECT_EQ(sfx::BuildEntryPath(PathStyle::Windows, "C:\\Out", c.name, out),
+                  expected(c.windows))
+            << c.name;
+        EXPECT_EQ(sfx::BuildEntryPath(PathStyle::Posix, "/out", c.name, out), expected(c.portable))
+            << c.name;
     }
-    for (const char* bad : {"", "..", "..\\a", "a\\..", "a\\..\\b", "\\a", "/a", "C:a", "C:\\a",
-                            "a/../b", ". .\\a", "a\\...\\b", "x:y", "lpt1.txt", "AUX"}) {
-        EXPECT_FALSE(sfx::IsSafeEntryName(PathStyle::Windows, bad)) << bad;
-    }
-    // Device names matter only where Windows opens devices for them.
-    EXPECT_TRUE(sfx::IsSafeEntryName(PathStyle::Posix, "con"));
-    EXPECT_FALSE(sfx::IsSafeEntryName(PathStyle::Posix, "a/../../b"));
 }
 
 TEST(DestinationRule, EntryPathUsesTheNativeSeparatorAndChecksEveryText) {

@@ -5,7 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "entry_name_cases.h"
 #include "process_support.h"
+#include "test_archive.h"
 
 namespace tooltest {
 namespace {
@@ -107,6 +109,41 @@ TEST(ConsoleSelfExtractor, WithoutATerminalItExtractsBesideItselfAndReportsPassw
     RunResult refused = RunProgram(locked.string(), {}, (second / "run").string());
     EXPECT_EQ(refused.exitCode, 1);
     EXPECT_NE(refused.err.find("needs a password"), std::string::npos) << refused.err;
+}
+
+// The shared table of entry names under the portable rule: names Windows alone refuses (CON,
+// sub\NUL.txt, ok\.. \x) are files here; each refused name is told in every reader's words, and
+// nothing lands outside the folder the program extracts to.
+TEST(ConsoleSelfExtractor, EveryNameOfTheSharedTableIsExtractedOrRefusedAsTheRuleSays) {
+    ScratchFolder scratch;
+    vorntest::TestArchive archive = vorntest::EntryNameCaseArchive();
+    std::string stub = ReadFile(kStub);
+    archive.prefix.assign(stub.begin(), stub.end());
+    fs::path sfx = scratch / "run" / "names.run";
+    fs::create_directories(sfx.parent_path());
+    ASSERT_TRUE(vorntest::WriteWholeFile(sfx.string(), vorntest::BuildTestArchive(archive)));
+    fs::permissions(sfx, fs::perms::owner_exec, fs::perm_options::add);
+    RunResult run = RunProgram(sfx.string(), {}, (scratch / "run").string());
+    size_t accepted = 0;
+    for (const vorntest::EntryNameCase& c : vorntest::EntryNameCases()) {
+        if (c.portable == format::EntryNameVerdict::Safe) {
+            EXPECT_EQ(ReadFile(scratch / "run" / c.landsAt), std::string("entry ") + c.name)
+                << c.name << run.err;
+            ++accepted;
+            continue;
+        }
+        std::string line = std::string(c.name) +
+                           ": This entry's path would leave the destination folder; it is not "
+                           "extracted.\n";
+        EXPECT_NE(run.err.find(line), std::string::npos) << line << run.err;
+    }
+    size_t written = 0;
+    for (auto& e : fs::recursive_directory_iterator(scratch.path())) {
+        if (!e.is_regular_file() || e.path() == sfx) continue;
+        ++written;
+        EXPECT_EQ(e.path().string().rfind((scratch / "run").string(), 0), 0u) << e.path();
+    }
+    EXPECT_EQ(written, accepted);
 }
 
 TEST(ConsoleSelfExtractor, ProtectedNamesAskForTheArchivePasswordFirst) {

@@ -1,11 +1,11 @@
 // The order of the parallel extraction queue: costliest entries first, and what that buys two
 // workers that each take the next entry when they are free.
-#include "tools/entry_workers.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <vector>
+
+#include "tools/entry_workers.h"
 
 namespace {
 

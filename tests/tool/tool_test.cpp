@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "entry_name_cases.h"
 #include "process_support.h"
 #include "test_archive.h"
 
@@ -416,6 +417,39 @@ TEST(ToolSafety, HostileNamesAreRefusedAndNothingLandsOutsideTheDestination) {
     EXPECT_EQ(written, std::vector<std::string>{(dest / "good" / "kept.txt").string()});
     EXPECT_FALSE(fs::exists("/rooted.txt"));
     EXPECT_FALSE(fs::exists("/slash.txt"));
+}
+
+// Every name of the shared table: an accepted one lands where the table says, a refused one is
+// named with every reader's words and the rule's reason, and nothing lands anywhere else.
+TEST(ToolSafety, EveryNameOfTheSharedTableIsExtractedOrRefusedAsTheRuleSays) {
+    ScratchFolder scratch;
+    fs::path archive = scratch / "names.vorn";
+    ASSERT_TRUE(vorntest::WriteWholeFile(
+        archive.string(), vorntest::BuildTestArchive(vorntest::EntryNameCaseArchive())));
+    fs::path dest = scratch / "a" / "b" / "dest";
+    fs::create_directories(dest);
+    RunResult extract = Vorn({"x", "-q", archive.string(), "-o", dest.string()});
+    EXPECT_EQ(extract.exitCode, 1);
+    size_t accepted = 0;
+    for (const vorntest::EntryNameCase& c : vorntest::EntryNameCases()) {
+        if (c.portable == format::EntryNameVerdict::Safe) {
+            EXPECT_EQ(ReadFile(dest / c.landsAt), std::string("entry ") + c.name) << c.name;
+            ++accepted;
+            continue;
+        }
+        std::string line = std::string("vorn: refused ") + c.name +
+                           ": This entry's path would leave the destination folder; it is not "
+                           "extracted (" +
+                           format::EntryNameReason(c.portable) + ").\n";
+        EXPECT_NE(extract.err.find(line), std::string::npos) << line << extract.err;
+    }
+    size_t written = 0;
+    for (auto& e : fs::recursive_directory_iterator(scratch.path())) {
+        if (!e.is_regular_file() || e.path() == archive) continue;
+        ++written;
+        EXPECT_EQ(e.path().string().rfind(dest.string(), 0), 0u) << e.path();
+    }
+    EXPECT_EQ(written, accepted);
 }
 
 TEST(ToolSafety, ControlBytesInNamesAndCommentsNeverReachTheTerminal) {

@@ -11,7 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "entry_name_cases.h"
 #include "sfx_driver.h"
+#include "test_archive.h"
 
 namespace {
 
@@ -165,6 +167,40 @@ TEST_F(VornExe, PacksListsTestsAndExtractsNamesBytesAndAttributes) {
     // A read-only file in the way is replaced when asked to.
     ToolRun again = Vorn({"x", "-q", "--overwrite", "sample.vorn", "-o", "out"});
     EXPECT_EQ(again.exitCode, 0u) << again.out;
+}
+
+// Every name of the shared table under Windows's rule: an accepted one lands where the table says,
+// a refused one (devices, levels of dots and spaces, trailing dots) is named with the words the
+// self-extractor's box uses and the rule's reason, and nothing lands anywhere else.
+TEST_F(VornExe, EveryNameOfTheSharedTableIsExtractedOrRefusedAsWindowsRuleSays) {
+    ASSERT_TRUE(
+        vorntest::WriteWholeFile((folder_ / "names.vorn").string(),
+                                 vorntest::BuildTestArchive(vorntest::EntryNameCaseArchive())));
+    fs::create_directories(folder_ / "in" / "dest");
+    ToolRun extract = Vorn({"x", "-q", "names.vorn", "-o", "in\\dest"});
+    EXPECT_EQ(extract.exitCode, 1u) << extract.out;
+    size_t accepted = 0;
+    for (const vorntest::EntryNameCase& c : vorntest::EntryNameCases()) {
+        if (c.windows == format::EntryNameVerdict::Safe) {
+            EXPECT_EQ(ReadAll(folder_ / "in" / "dest" / c.landsAt), std::string("entry ") + c.name)
+                << c.name;
+            ++accepted;
+            continue;
+        }
+        std::string line = std::string("vorn: refused ") + c.name +
+                           ": This entry's path would leave the destination folder; it is not "
+                           "extracted (" +
+                           format::EntryNameReason(c.windows) + ").";
+        EXPECT_NE(extract.out.find(line), std::string::npos) << line << extract.out;
+    }
+    size_t written = 0;
+    for (const auto& item : fs::recursive_directory_iterator(folder_)) {
+        if (!item.is_regular_file() || item.path().filename() == "names.vorn") continue;
+        ++written;
+        EXPECT_EQ(item.path().string().rfind((folder_ / "in" / "dest").string(), 0), 0u)
+            << item.path();
+    }
+    EXPECT_EQ(written, accepted);
 }
 
 TEST_F(VornExe, MakesASelfExtractorThatTheStubExtracts) {
