@@ -105,20 +105,22 @@ Status FindEntryByName(ArchiveHandle* h, const char* name, VORN_FILEINFO* info,
     return Status::Ok;
 }
 
-namespace {
-
-Status EnumerateEntry(ArchiveHandle* h, VORN_FILEINFO* info, uint64_t index) {
-    if (!h || !info) return Status::InvalidArgument;
+Status ReadEntryAt(ArchiveHandle* h, uint64_t index, VORN_FILEINFO* info, DataAhead* ahead) {
+    if (ahead) ahead->count = 0;
     if (index >= h->header.entryCount) return Status::InvalidArgument;
     if (h->header.version != format::kVersionCurrent) return Status::NotFound;
     if (index >= h->recordCount) return Status::RecordsEnded;
     format::EntryRecord record;
-    uint64_t offset = h->recordOffsets[index];
-    if (!ReadRecord(h, offset, &record)) return Status::RecordsEnded;
-    // The cursor names the record after this one, as a sequential walk would leave it.
-    h->nextEntryOffset = offset + format::kRecordBytes + record.storedSize;
-    h->nextEntryIndex = index + 1;
+    if (!ReadRecord(h, h->recordOffsets[index], &record, ahead)) return Status::RecordsEnded;
     FillFileInfo(record, info);
+    return Status::Ok;
+}
+
+Status EnumerateEntry(void* handle, VORN_FILEINFO* info, uint64_t index) {
+    auto* h = static_cast<ArchiveHandle*>(handle);
+    if (!h || !info) return Status::InvalidArgument;
+    Status status = ReadEntryAt(h, index, info, nullptr);
+    if (status != Status::Ok) return status;
     if (index >= h->indexedNames) return Status::NotFound;  // the table ends before its NUL
     size_t i = static_cast<size_t>(index);
     uint16_t length = h->nameLengths[i];
@@ -128,7 +130,11 @@ Status EnumerateEntry(ArchiveHandle* h, VORN_FILEINFO* info, uint64_t index) {
     return Status::Ok;
 }
 
-}  // namespace
+Status GetFileInfo(void* handle, VORN_FILEINFO* info, const char* name) {
+    auto* h = static_cast<ArchiveHandle*>(handle);
+    if (!h || !name) return Status::InvalidArgument;
+    return FindEntryByName(h, name, info, nullptr);
+}
 
 }  // namespace archive
 
@@ -137,14 +143,11 @@ using archive::ArchiveHandle;
 extern "C" {
 
 uint32_t vorn_EnumerateFiles(void* handle, VORN_FILEINFO* info, uint64_t index) {
-    return archive::PublicCode(
-        archive::EnumerateEntry(static_cast<ArchiveHandle*>(handle), info, index));
+    return archive::PublicCode(archive::EnumerateEntry(handle, info, index));
 }
 
 uint32_t vorn_GetFileInfo(void* handle, VORN_FILEINFO* info, const char* name) {
-    auto* h = static_cast<ArchiveHandle*>(handle);
-    if (!h || !name) return VORN_E_INVALID_ARGUMENT;
-    return archive::PublicCode(archive::FindEntryByName(h, name, info, nullptr));
+    return archive::PublicCode(archive::GetFileInfo(handle, info, name));
 }
 
 }  // extern "C"

@@ -25,21 +25,26 @@ int64_t ReadEntryData(void* context, void* buffer, uint32_t count) {
 }
 
 bool PollCancel(void* context) {
-    return platform::EventPollAndClear(static_cast<RunSource*>(context)->h->cancelEvent);
+    auto* source = static_cast<RunSource*>(context);
+    if (platform::EventPollAndClear(source->h->cancelEvent)) return true;
+    return source->cancel.cancelled && source->cancel.cancelled(source->cancel.context);
 }
 
 // The lookup every extraction starts with; a failed lookup of any kind reads as "not found".
-Status LookUpForExtraction(ArchiveHandle* h, const char* name, const char* password,
+Status LookUpForExtraction(ArchiveHandle* h, const WantedEntry& wanted, const char* password,
                            VORN_FILEINFO* info, DataAhead* ahead) {
-    if (FindEntryByName(h, name, info, nullptr, ahead) != Status::Ok) return Status::NotFound;
+    Status found = wanted.name ? FindEntryByName(h, wanted.name, info, nullptr, ahead)
+                               : ReadEntryAt(h, wanted.index, info, ahead);
+    if (found != Status::Ok) return Status::NotFound;
     if ((info->dwAttributes & VORN_ATTR_ENCRYPTED) && !password) return Status::PasswordNeeded;
     return Status::Ok;
 }
 
 // The sequential run of a found entry, in sink mode.
 Status DecodeInTurn(ArchiveHandle* h, const VORN_FILEINFO& info, const DataAhead& ahead,
-                    codec::BlockSink sink, codec::ProgressReport progress, unsigned) {
-    return DecodeFoundEntry(h, info, ahead, nullptr, sink, progress);
+                    codec::BlockSink sink, codec::ProgressReport progress,
+                    const ExtractionRun& how) {
+    return DecodeFoundEntry(h, info, ahead, nullptr, sink, progress, how.cancel);
 }
 
 // One decoding operation: password is the operation password while it lasts, and a cancel
@@ -62,15 +67,15 @@ Status DecodeWithPassword(ArchiveHandle* h, const VORN_FILEINFO& info, const Dat
                           const char* password, const ExtractionRun& how, codec::BlockSink sink,
                           codec::ProgressReport progress) {
     Operation operation(h, password);
-    return how.decode(h, info, ahead, sink, progress, how.threads);
+    return how.decode(h, info, ahead, sink, progress, how);
 }
 
 // The part of a file extraction between creating the output and closing it.
-Status DecodeIntoOutput(ArchiveHandle* h, const char* name, const char* path, const char* password,
-                        const ExtractionRun& how, codec::ProgressReport progress,
-                        VORN_FILEINFO* info) {
+Status DecodeIntoOutput(ArchiveHandle* h, const WantedEntry& wanted, const char* path,
+                        const char* password, const ExtractionRun& how,
+                        codec::ProgressReport progress, VORN_FILEINFO* info) {
     DataAhead ahead;
-    Status status = LookUpForExtraction(h, name, password, info, &ahead);
+    Status status = LookUpForExtraction(h, wanted, password, info, &ahead);
     if (status != Status::Ok) return status;
     char folder[kMaxPath];
     OutputFolderOf(path, folder);
@@ -128,11 +133,11 @@ codec::EntryRun RunOf(ArchiveHandle* h, const VORN_FILEINFO& info) {
 }
 
 Status DecodeFoundEntry(ArchiveHandle* h, const VORN_FILEINFO& info, const DataAhead& ahead,
-                        uint8_t* destination, codec::BlockSink sink,
-                        codec::ProgressReport progress) {
+                        uint8_t* destination, codec::BlockSink sink, codec::ProgressReport progress,
+                        CancelCheck cancel) {
     // Mapped by the first run that gets this far, before more of the data area is read.
     if (!codec::MapRunMemory(&h->runMemory)) return Status::NoMemory;
-    RunSource source = {h, ahead, 0};
+    RunSource source = {h, ahead, 0, cancel};
     codec::EntryRun run = RunOf(h, info);
     run.destination = destination;
     run.destinationSize = sink.take ? 0 : info.qwUnpackedSize;
@@ -142,10 +147,11 @@ Status DecodeFoundEntry(ArchiveHandle* h, const VORN_FILEINFO& info, const DataA
     return codec::DecodeEntry(InputFrom(&source), run);
 }
 
-Status ExtractToFileWith(void* handle, const char* name, const char* path, const char* password,
-                         const ExtractionRun& how, codec::ProgressReport progress) {
+Status ExtractToFileWith(void* handle, const WantedEntry& wanted, const char* path,
+                         const char* password, const ExtractionRun& how,
+                         codec::ProgressReport progress) {
     auto* h = static_cast<ArchiveHandle*>(handle);
-    if (!h || !name || !path || std::strlen(path) >= kMaxPath) return Status::InvalidArgument;
+    if (!h || !path || std::strlen(path) >= kMaxPath) return Status::InvalidArgument;
     int fd =
         platform::FileOpen(path,
                            platform::kOpenBinary | platform::kOpenTruncate | platform::kOpenCreate |
@@ -154,7 +160,7 @@ Status ExtractToFileWith(void* handle, const char* name, const char* path, const
     if (fd < 0) return Status::OutputNotCreated;
     h->outputFd = fd;
     VORN_FILEINFO info;
-    Status status = DecodeIntoOutput(h, name, path, password, how, progress, &info);
+    Status status = DecodeIntoOutput(h, wanted, path, password, how, progress, &info);
     // A close that fails may have lost written bytes: that is no success either.
     if (platform::FileClose(fd) != 0 && status == Status::Ok) status = Status::DiskFull;
     h->outputFd = -1;
@@ -164,19 +170,36 @@ Status ExtractToFileWith(void* handle, const char* name, const char* path, const
     return status;
 }
 
-Status ExtractToSinkWith(void* handle, const char* name, const char* password,
+Status ExtractToSinkWith(void* handle, const WantedEntry& wanted, const char* password,
                          const ExtractionRun& how, codec::BlockSink sink,
                          codec::ProgressReport progress) {
     auto* h = static_cast<ArchiveHandle*>(handle);
-    if (!h || !name || !sink.take) return Status::InvalidArgument;
+    if (!h || !sink.take) return Status::InvalidArgument;
     VORN_FILEINFO info;
     DataAhead ahead;
-    Status status = LookUpForExtraction(h, name, password, &info, &ahead);
+    Status status = LookUpForExtraction(h, wanted, password, &info, &ahead);
     if (status != Status::Ok) return status;
     return DecodeWithPassword(h, info, ahead, password, how, sink, progress);
 }
 
-const ExtractionRun kInTurn = {DecodeInTurn, 1};
+const ExtractionRun kInTurn = {DecodeInTurn, 1, {}};
+
+Status ExtractToMemory(void* handle, const char* name, unsigned char* buffer,
+                       ProgressCallback progress, const char* password) {
+    auto* h = static_cast<ArchiveHandle*>(handle);
+    if (!h || !name) return Status::InvalidArgument;
+    // Checked before the lookup: no name that long is in any table, and 2 is this case's answer.
+    if (std::strlen(name) > 256) return Status::InvalidArgument;
+    VORN_FILEINFO info;
+    DataAhead ahead;
+    if (FindEntryByName(h, name, &info, nullptr, &ahead) != Status::Ok) return Status::NotFound;
+    if (info.qwUnpackedSize >> 32) return Status::NoMemory;
+    if ((info.dwAttributes & VORN_ATTR_ENCRYPTED) && !password) return Status::PasswordNeeded;
+    if (!buffer && info.qwUnpackedSize > 0) return Status::InvalidArgument;
+    PlainProgress plain{progress};
+    Operation operation(h, password);
+    return DecodeFoundEntry(h, info, ahead, buffer, codec::BlockSink{}, ReportTo(&plain));
+}
 
 }  // namespace archive
 
@@ -187,29 +210,16 @@ extern "C" {
 
 uint32_t vorn_DecompressToFile(void* handle, const char* name, const char* path,
                                ProgressCallback progress, const char* password) {
+    if (!name) return archive::PublicCode(Status::InvalidArgument);
     archive::PlainProgress plain{progress};
-    return archive::PublicCode(archive::ExtractToFileWith(
-        handle, name, path, password, archive::kInTurn, archive::ReportTo(&plain)));
+    return archive::PublicCode(archive::ExtractToFileWith(handle, archive::WantedEntry{name, 0},
+                                                          path, password, archive::kInTurn,
+                                                          archive::ReportTo(&plain)));
 }
 
 uint32_t vorn_DecompressToPtr(void* handle, const char* name, unsigned char* buffer,
                               ProgressCallback progress, const char* password) {
-    auto* h = static_cast<ArchiveHandle*>(handle);
-    if (!h || !name) return VORN_E_INVALID_ARGUMENT;
-    // Checked before the lookup: no name that long is in any table, and 2 is this case's answer.
-    if (std::strlen(name) > 256) return VORN_E_INVALID_ARGUMENT;
-    VORN_FILEINFO info;
-    archive::DataAhead ahead;
-    if (archive::FindEntryByName(h, name, &info, nullptr, &ahead) != Status::Ok) {
-        return VORN_E_NOT_FOUND;
-    }
-    if (info.qwUnpackedSize >> 32) return VORN_E_NO_MEMORY;
-    if ((info.dwAttributes & VORN_ATTR_ENCRYPTED) && !password) return VORN_E_PASSWORD_NEEDED;
-    if (!buffer && info.qwUnpackedSize > 0) return VORN_E_INVALID_ARGUMENT;
-    archive::PlainProgress plain{progress};
-    archive::Operation operation(h, password);
-    return archive::PublicCode(archive::DecodeFoundEntry(h, info, ahead, buffer, codec::BlockSink{},
-                                                         archive::ReportTo(&plain)));
+    return archive::PublicCode(archive::ExtractToMemory(handle, name, buffer, progress, password));
 }
 
 }  // extern "C"

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "archive/extraction.h"
 #include "archive/vorn.h"
 #include "codec/entry_run.h"
 #include "format/container.h"
@@ -36,8 +37,6 @@ struct ArchiveHandle {
     uint64_t trailerOffset;
     const char* operationPassword;
     char archivePassword[kMaxPassword];
-    uint64_t nextEntryOffset;  // enumeration cursor, all ones when none
-    uint64_t nextEntryIndex;
     platform::CancelEvent* cancelEvent;
 
     uint64_t fileLength;
@@ -88,18 +87,26 @@ bool FindNameIndex(ArchiveHandle* h, const char* name, uint64_t* index);
 Status FindEntryByName(ArchiveHandle* h, const char* name, VORN_FILEINFO* info,
                        uint64_t* recordOffset, DataAhead* ahead = nullptr);
 
-// The run of an entry that FindEntryByName has just found (info and ahead as it filled them): the
-// lookup left the descriptor in the data area, so an extraction call looks the entry up once.
-// sink.take null: memory mode, into destination.
-Status DecodeFoundEntry(ArchiveHandle* h, const VORN_FILEINFO& info, const DataAhead& ahead,
-                        uint8_t* destination, codec::BlockSink sink,
-                        codec::ProgressReport progress);
+// The record of entry index (the record's own facts in info, not its name), as an extraction by
+// index looks it up; with ahead as for FindEntryByName. InvalidArgument beyond the entry count,
+// NotFound on an older-format archive, RecordsEnded where the records end before it.
+Status ReadEntryAt(ArchiveHandle* h, uint64_t index, VORN_FILEINFO* info, DataAhead* ahead);
 
-// What a run reads from: the archive descriptor, after the data bytes its lookup read ahead.
+// The run of an entry that a lookup has just found (info and ahead as it filled them): the lookup
+// left the descriptor in the data area, so an extraction call looks the entry up once.
+// sink.take null: memory mode, into destination. cancel is asked once per block, beside the
+// handle's cancel event.
+Status DecodeFoundEntry(ArchiveHandle* h, const VORN_FILEINFO& info, const DataAhead& ahead,
+                        uint8_t* destination, codec::BlockSink sink, codec::ProgressReport progress,
+                        CancelCheck cancel = {});
+
+// What a run reads from: the archive descriptor, after the data bytes its lookup read ahead; and
+// what it asks whether to stop.
 struct RunSource {
     ArchiveHandle* h;
     DataAhead ahead;
     uint32_t aheadUsed;
+    CancelCheck cancel;
 };
 codec::EntryInput InputFrom(RunSource* source);
 // The run of a found entry as far as its record and the handle say.
@@ -108,19 +115,29 @@ codec::EntryRun RunOf(ArchiveHandle* h, const VORN_FILEINFO& info);
 // How an extraction decodes a found entry in sink mode: one at a time (kInTurn, what the C API
 // does), or its blocks on threads (extraction.cpp). A function pointer, so that the C API's
 // calls do not bring the threads into a program that has no use for them.
+struct ExtractionRun;
 typedef Status (*SinkDecoder)(ArchiveHandle* h, const VORN_FILEINFO& info, const DataAhead& ahead,
                               codec::BlockSink sink, codec::ProgressReport progress,
-                              unsigned threads);
+                              const ExtractionRun& how);
 struct ExtractionRun {
     SinkDecoder decode;
     unsigned threads;
+    CancelCheck cancel;  // the caller's own, beside the handle's event
 };
 extern const ExtractionRun kInTurn;
 
+// Which entry an extraction takes: the first that carries name (the C API's calls), or, with
+// name null, the one at index (the project's own programs, which enumerated it).
+struct WantedEntry {
+    const char* name;
+    uint64_t index;
+};
+
 // The file and sink extractions of extraction.h, decoding as how says.
-Status ExtractToFileWith(void* handle, const char* name, const char* path, const char* password,
-                         const ExtractionRun& how, codec::ProgressReport progress);
-Status ExtractToSinkWith(void* handle, const char* name, const char* password,
+Status ExtractToFileWith(void* handle, const WantedEntry& wanted, const char* path,
+                         const char* password, const ExtractionRun& how,
+                         codec::ProgressReport progress);
+Status ExtractToSinkWith(void* handle, const WantedEntry& wanted, const char* password,
                          const ExtractionRun& how, codec::BlockSink sink,
                          codec::ProgressReport progress);
 

@@ -1,6 +1,6 @@
 // Opening and closing an archive handle: the scan for the archive inside a larger file, the one
 // walk over the entry records, the trailer, the password check of an enciphered name table and
-// the name index that later lookups use; plus lock, cancel, entry count and the status texts.
+// the name index that later lookups use; plus close, lock, cancel and the entry count.
 // Every position is checked against the file length before it is read, so a cut or hostile
 // file fails the open with 3 instead of reading bytes that are not there.
 #include <cstdlib>
@@ -298,21 +298,38 @@ void ReleaseHandle(ArchiveHandle* h) {
     std::free(h);
 }
 
-const char* const kStatusTexts[] = {
-    "Success",
-    "Unknown",
-    "Invalid argument passed",
-    "Archive is corrupt",
-    "Not found",
-    "Entry exists already",
-    "Out of disk space",
-    "Archive is opened in a mode preventing this operation",
-    "Archive has been locked preventing this operation",
-    "Decompressed file CRC does not match original",
-    "The selected operation requires a correct password",
-    "The selected operation failed to allocate enough memory",
-    "The open archive is an older archive format",
-};
+Status LockArchive(ArchiveHandle* h) {
+    if (!h) return Status::InvalidArgument;
+    if (h->header.flags & format::kFlagLocked) return Status::Locked;
+    // A read-only open cannot write the header; saying so beats reporting a lock that is not on
+    // the disk.
+    if (!(h->openMode & VORN_OPEN_READWRITE)) return Status::OpenMode;
+    format::ArchiveHeader locked = h->header;
+    locked.flags |= format::kFlagLocked;
+    uint8_t bytes[format::kHeaderBytes];
+    format::EncodeHeader(locked, bytes);
+    if (platform::FileSeek(h->archiveFd, h->baseOffset) != static_cast<int64_t>(h->baseOffset) ||
+        platform::FileWrite(h->archiveFd, bytes, format::kHeaderBytes) != format::kHeaderBytes) {
+        return Status::OpenMode;
+    }
+    h->header = locked;
+    return Status::Ok;
+}
+
+// Any descriptor the open got, 0 included, is one to close.
+Status CloseArchive(ArchiveHandle* h) {
+    if (!h || h->archiveFd < 0) return Status::InvalidArgument;
+    ReleaseHandle(h);
+    return Status::Ok;
+}
+
+Status CancelOperation(ArchiveHandle* h) {
+    if (!h) return Status::InvalidArgument;
+    platform::EventSet(h->cancelEvent);
+    return Status::Ok;
+}
+
+}  // namespace
 
 Status OpenArchive(void** handle, const char* path, const char* password, unsigned int mode) {
     if (!handle) return Status::InvalidArgument;
@@ -336,8 +353,6 @@ Status OpenArchive(void** handle, const char* path, const char* password, unsign
     h->archiveFd = -1;
     h->outputFd = -1;
     h->openMode = mode;
-    h->nextEntryOffset = UINT64_MAX;
-    h->nextEntryIndex = UINT64_MAX;
     h->queryFreeSpace = platform::FreeSpaceOfFolder;
 
     h->archiveFd = platform::FileOpen(path, flags, 0);
@@ -358,25 +373,6 @@ Status OpenArchive(void** handle, const char* path, const char* password, unsign
     return Status::Ok;
 }
 
-Status LockArchive(ArchiveHandle* h) {
-    if (!h) return Status::InvalidArgument;
-    if (h->header.flags & format::kFlagLocked) return Status::Locked;
-    // A read-only open cannot write the header; saying so beats reporting a lock that is not on
-    // the disk.
-    if (!(h->openMode & VORN_OPEN_READWRITE)) return Status::OpenMode;
-    format::ArchiveHeader locked = h->header;
-    locked.flags |= format::kFlagLocked;
-    uint8_t bytes[format::kHeaderBytes];
-    format::EncodeHeader(locked, bytes);
-    if (platform::FileSeek(h->archiveFd, h->baseOffset) != static_cast<int64_t>(h->baseOffset) ||
-        platform::FileWrite(h->archiveFd, bytes, format::kHeaderBytes) != format::kHeaderBytes) {
-        return Status::OpenMode;
-    }
-    h->header = locked;
-    return Status::Ok;
-}
-
-}  // namespace
 }  // namespace archive
 
 using archive::ArchiveHandle;
@@ -388,10 +384,7 @@ uint32_t vorn_OpenStream(void** handle, const char* path, const char* password, 
 }
 
 uint32_t vorn_CloseStream(void* handle) {
-    auto* h = static_cast<ArchiveHandle*>(handle);
-    if (!h || h->archiveFd <= 0) return VORN_E_INVALID_ARGUMENT;
-    archive::ReleaseHandle(h);
-    return VORN_SUCCESS;
+    return archive::PublicCode(archive::CloseArchive(static_cast<ArchiveHandle*>(handle)));
 }
 
 uint32_t vorn_LockArchive(void* handle) {
@@ -399,22 +392,12 @@ uint32_t vorn_LockArchive(void* handle) {
 }
 
 uint32_t vorn_CancelOperation(void* handle) {
-    auto* h = static_cast<ArchiveHandle*>(handle);
-    if (!h) return VORN_E_INVALID_ARGUMENT;
-    platform::EventSet(h->cancelEvent);
-    return VORN_SUCCESS;
+    return archive::PublicCode(archive::CancelOperation(static_cast<ArchiveHandle*>(handle)));
 }
 
 uint64_t vorn_GetNumFiles(void* handle) {
     auto* h = static_cast<ArchiveHandle*>(handle);
     return h ? h->header.entryCount : 0;
-}
-
-const char* vorn_GetErrorString(int code) {
-    if (code < 0 || code >= static_cast<int>(sizeof(archive::kStatusTexts) / sizeof(char*))) {
-        return "Unknown <?>";
-    }
-    return archive::kStatusTexts[code];
 }
 
 }  // extern "C"

@@ -12,29 +12,30 @@ namespace {
 
 // An entry that fits one block gains nothing from more threads.
 Status DecodeOnThreads(ArchiveHandle* h, const VORN_FILEINFO& info, const DataAhead& ahead,
-                       codec::BlockSink sink, codec::ProgressReport progress, unsigned threads) {
-    if (threads < 2 || info.qwStoredSize <= codec::BLOCK_BUFFER_SIZE) {
-        return DecodeFoundEntry(h, info, ahead, nullptr, sink, progress);
+                       codec::BlockSink sink, codec::ProgressReport progress,
+                       const ExtractionRun& how) {
+    if (how.threads < 2 || info.qwStoredSize <= codec::BLOCK_BUFFER_SIZE) {
+        return DecodeFoundEntry(h, info, ahead, nullptr, sink, progress, how.cancel);
     }
-    RunSource source = {h, ahead, 0};
+    RunSource source = {h, ahead, 0, how.cancel};
     codec::EntryRun run = RunOf(h, info);
     run.sink = sink;
     run.progress = progress;
-    return codec::DecodeEntryParallel(InputFrom(&source), run, threads);
+    return codec::DecodeEntryParallel(InputFrom(&source), run, how.threads);
 }
 
 }  // namespace
 
-Status ExtractToFile(void* handle, const char* name, const char* path, const char* password,
-                     ProgressReport progress, unsigned threads) {
-    return ExtractToFileWith(handle, name, path, password, ExtractionRun{DecodeOnThreads, threads},
-                             progress);
+Status ExtractToFile(void* handle, uint64_t index, const char* path, const char* password,
+                     ProgressReport progress, CancelCheck cancel, unsigned threads) {
+    return ExtractToFileWith(handle, WantedEntry{nullptr, index}, path, password,
+                             ExtractionRun{DecodeOnThreads, threads, cancel}, progress);
 }
 
-Status ExtractToSink(void* handle, const char* name, const char* password, BlockSink sink,
-                     ProgressReport progress, unsigned threads) {
-    return ExtractToSinkWith(handle, name, password, ExtractionRun{DecodeOnThreads, threads}, sink,
-                             progress);
+Status ExtractToSink(void* handle, uint64_t index, const char* password, BlockSink sink,
+                     ProgressReport progress, CancelCheck cancel, unsigned threads) {
+    return ExtractToSinkWith(handle, WantedEntry{nullptr, index}, password,
+                             ExtractionRun{DecodeOnThreads, threads, cancel}, sink, progress);
 }
 
 }  // namespace archive

@@ -1,12 +1,13 @@
 // The library's extraction calls as the project's own programs use them: what vorn_DecompressToFile
-// does, and a decode into a sink, both with callbacks that carry their caller's context and with
-// statuses that still tell apart what the public codes merge (a cancel and an output file that
-// cannot be created both read 2 through the C API). Part of libvorn; the Windows stub exports
-// only the C API.
+// does, and a decode into a sink, both by the entry's index, with callbacks (progress, cancel)
+// that carry their caller's context and with statuses that still tell apart what the public
+// codes merge (a cancel and an output file that cannot be created both read 2 through the C API).
+// Part of libvorn; the Windows stub exports only the C API.
 #pragma once
 
 #include <cstdint>
 
+#include "archive/vorn.h"
 #include "codec/entry_run.h"
 #include "format/status.h"
 
@@ -16,20 +17,39 @@ using codec::BlockSink;
 using codec::ProgressReport;
 using format::Status;
 
-// vorn_DecompressToFile: the output file is created first, then the entry looked up, its password
-// and the free space checked, and the entry decoded into it through the handle's staging area.
-// With threads above 1, an entry of more than one block has its blocks decoded on that many
-// threads, each in memory of its own (codec/parallel_run.h); the file gets the same bytes and
-// the call the same status.
-Status ExtractToFile(void* handle, const char* name, const char* path, const char* password,
-                     ProgressReport progress, unsigned threads = 1);
+// vorn_OpenStream, vorn_EnumerateFiles, vorn_GetFileInfo and vorn_DecompressToPtr with the
+// library's own statuses.
+Status OpenArchive(void** handle, const char* path, const char* password, unsigned int mode);
+Status EnumerateEntry(void* handle, VORN_FILEINFO* info, uint64_t index);
+Status GetFileInfo(void* handle, VORN_FILEINFO* info, const char* name);
+Status ExtractToMemory(void* handle, const char* name, unsigned char* buffer,
+                       ProgressCallback progress, const char* password);
 
-// The entry decoded block by block into sink, and checked against its CRC: the same lookup and
-// password check as a file extraction, without a file; threads as for ExtractToFile.
-Status ExtractToSink(void* handle, const char* name, const char* password, BlockSink sink,
-                     ProgressReport progress, unsigned threads = 1);
+// A caller's own cancel, asked once per block beside the handle's cancel event (which
+// vorn_CancelOperation signals): a run it answers true for stops at that block with
+// Status::Cancelled. cancelled null: only the event counts. It may be asked from several threads
+// at once when an entry's blocks are decoded on threads.
+struct CancelCheck {
+    bool (*cancelled)(void* context);
+    void* context;
+};
 
-// The C API's code for a status.
+// What vorn_DecompressToFile does, for the entry at index (as vorn_EnumerateFiles numbers them,
+// so that of several entries with one name each is its own): the output file is created first,
+// then the entry's record read, its password and the free space checked, and the entry decoded
+// into the file through the handle's staging area. With threads above 1, an entry of more than
+// one block has its blocks decoded on that many threads, each in memory of its own
+// (codec/parallel_run.h); the file gets the same bytes and the call the same status.
+Status ExtractToFile(void* handle, uint64_t index, const char* path, const char* password,
+                     ProgressReport progress, CancelCheck cancel, unsigned threads = 1);
+
+// The entry at index decoded block by block into sink, and checked against its CRC: the same
+// lookup and password check as a file extraction, without a file; threads as for ExtractToFile.
+Status ExtractToSink(void* handle, uint64_t index, const char* password, BlockSink sink,
+                     ProgressReport progress, CancelCheck cancel, unsigned threads = 1);
+
+// The C API's code for a status, and that code's text (public_status.cpp, the one mapping).
 uint32_t PublicCode(Status status);
+const char* StatusText(Status status);
 
 }  // namespace archive

@@ -1,8 +1,36 @@
-// The one place where the library's statuses become the numbered codes of the C API.
+// The one place where the library's statuses become the numbered codes of the C API, and where
+// those codes have their texts. Every vorn_ call that answers a status answers PublicCode of it.
 #include "archive/extraction.h"
 #include "archive/vorn.h"
 
 namespace archive {
+
+namespace {
+
+const char* const kStatusTexts[] = {
+    "Success",
+    "Unknown",
+    "Invalid argument passed",
+    "Archive is corrupt",
+    "Not found",
+    "Entry exists already",
+    "Out of disk space",
+    "Archive is opened in a mode preventing this operation",
+    "Archive has been locked preventing this operation",
+    "Decompressed file CRC does not match original",
+    "The selected operation requires a correct password",
+    "The selected operation failed to allocate enough memory",
+    "The open archive is an older archive format",
+};
+
+const char* TextOfCode(int code) {
+    if (code < 0 || code >= static_cast<int>(sizeof kStatusTexts / sizeof kStatusTexts[0])) {
+        return "Unknown <?>";
+    }
+    return kStatusTexts[code];
+}
+
+}  // namespace
 
 uint32_t PublicCode(Status status) {
     switch (status) {
@@ -37,4 +65,12 @@ uint32_t PublicCode(Status status) {
     return VORN_E_UNKNOWN;
 }
 
+const char* StatusText(Status status) {
+    return TextOfCode(static_cast<int>(PublicCode(status)));
+}
+
 }  // namespace archive
+
+extern "C" const char* vorn_GetErrorString(int code) {
+    return archive::TextOfCode(code);
+}

@@ -19,19 +19,19 @@ extern "C" {
 
 /* Status codes. 0 to 12 have fixed texts; any other code reads "Unknown <?>". */
 #define VORN_SUCCESS 0u
-#define VORN_E_UNKNOWN 1u           /* a record walk ran out of file before the wanted entry */
-#define VORN_E_INVALID_ARGUMENT 2u  /* also: the extraction was cancelled */
+#define VORN_E_UNKNOWN 1u          /* a record walk ran out of file before the wanted entry */
+#define VORN_E_INVALID_ARGUMENT 2u /* also: the extraction was cancelled */
 #define VORN_E_CORRUPT 3u
 #define VORN_E_NOT_FOUND 4u
 #define VORN_E_EXISTS 5u
 #define VORN_E_DISK_FULL 6u
 #define VORN_E_OPEN_MODE 7u
 #define VORN_E_LOCKED 8u
-#define VORN_E_CRC 9u               /* also how a wrong password shows */
+#define VORN_E_CRC 9u /* also how a wrong password shows */
 #define VORN_E_PASSWORD_NEEDED 10u
 #define VORN_E_NO_MEMORY 11u
 #define VORN_E_OLD_FORMAT 12u
-#define VORN_E_NAME_NOT_FOUND 64u   /* vorn_GetFileInfo: no entry carries the name */
+#define VORN_E_NAME_NOT_FOUND 64u /* vorn_GetFileInfo: no entry carries the name */
 
 /* Open mode flags. */
 #define VORN_OPEN_READWRITE 1u

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fstream>
 
+#include "archive/extraction.h"
 #include "pack/self_extractor.h"
 #include "tools/output.h"
 #include "tools/system.h"
@@ -63,14 +64,14 @@ bool AskArchivePassword(const std::string& path, std::optional<std::string>& pas
     return true;
 }
 
-void ReportOpenFailure(const std::string& path, uint32_t status, bool passwordGiven) {
-    if (status == VORN_E_CRC && passwordGiven) {
+void ReportOpenFailure(const std::string& path, format::Status status, bool passwordGiven) {
+    if (status == format::Status::CrcMismatch && passwordGiven) {
         std::fprintf(stderr, "vorn: %s: wrong password\n", path.c_str());
-    } else if (status == VORN_E_NOT_FOUND) {
+    } else if (status == format::Status::NotFound) {
         std::fprintf(
             stderr, "vorn: %s: cannot open: %s\n", path.c_str(),
             os::CanRead(path) ? "no archive found in the file" : os::LastErrorText().c_str());
-    } else if (status == VORN_E_CORRUPT && !HoldsArchiveSignature(path)) {
+    } else if (status == format::Status::Corrupt && !HoldsArchiveSignature(path)) {
         std::fprintf(stderr, "vorn: %s: not a VORN archive (no archive found in the file)\n",
                      path.c_str());
     } else {
@@ -102,9 +103,9 @@ void AskEntryPasswordIfNeeded(std::optional<std::string>& password, bool anyEnci
     }
 }
 
-uint32_t Archive::Open(const std::string& path, const char* password) {
+format::Status Archive::Open(const std::string& path, const char* password) {
     Close();
-    return vorn_OpenStream(&handle_, path.c_str(), password, VORN_OPEN_READONLY);
+    return archive::OpenArchive(&handle_, path.c_str(), password, VORN_OPEN_READONLY);
 }
 
 void Archive::Close() {
@@ -114,12 +115,12 @@ void Archive::Close() {
 
 bool OpenForCommand(Archive& archive, const std::string& path,
                     std::optional<std::string>& password) {
-    uint32_t status = archive.Open(path, password ? password->c_str() : nullptr);
-    if (status == VORN_E_PASSWORD_NEEDED && !password) {
+    format::Status status = archive.Open(path, PasswordText(password));
+    if (status == format::Status::PasswordNeeded && !password) {
         if (!AskArchivePassword(path, password)) return false;
         status = archive.Open(path, password->c_str());
     }
-    if (status == VORN_SUCCESS) return true;
+    if (status == format::Status::Ok) return true;
     ReportOpenFailure(path, status, password.has_value());
     return false;
 }
@@ -129,8 +130,8 @@ bool ReadDirectory(Archive& archive, std::vector<VORN_FILEINFO>& entries) {
     uint64_t count = vorn_GetNumFiles(archive.handle());
     for (uint64_t i = 0; i < count; ++i) {
         VORN_FILEINFO info{};
-        uint32_t status = vorn_EnumerateFiles(archive.handle(), &info, i);
-        if (status != VORN_SUCCESS) {
+        format::Status status = archive::EnumerateEntry(archive.handle(), &info, i);
+        if (status != format::Status::Ok) {
             std::fprintf(stderr, "vorn: cannot read entry %" PRIu64 " of %" PRIu64 ": %s\n", i,
                          count, StatusText(status).c_str());
             return false;

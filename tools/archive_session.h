@@ -10,6 +10,7 @@
 
 #include "archive/vorn.h"
 #include "format/container.h"
+#include "format/status.h"
 #include "tools/options.h"
 
 namespace tool {
@@ -24,7 +25,7 @@ class Archive {
     Archive& operator=(const Archive&) = delete;
     ~Archive() { Close(); }
 
-    uint32_t Open(const std::string& path, const char* password);
+    format::Status Open(const std::string& path, const char* password);
     void Close();
     void* handle() const { return handle_; }
 

@@ -1,13 +1,10 @@
 // Decoding entries for "vorn extract" and "vorn test": temporary files and the folder levels they
-// need, the work each entry costs, and the parallel workers with their queue and the watcher that
-// passes Ctrl-C on to the library, which stops within one block.
+// need, the work each entry costs, and the parallel workers with their queue. Every run asks the
+// interrupt flag once per block, so Ctrl-C stops the entries in progress within one block.
 #include "tools/entry_workers.h"
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
-#include <mutex>
 #include <numeric>
 #include <thread>
 
@@ -133,55 +130,74 @@ void SplitPath(const std::string& path, std::string& dir, std::string& leaf) {
     leaf = slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// Gives the finished temporary file the entry's time and its final name.
-uint32_t PutInPlace(const VORN_FILEINFO& info, const std::string& temp, const std::string& path,
-                    std::string& error) {
-    if (info.qwFileTime != 0) os::SetModificationTime(temp, info.qwFileTime);
-    if (!os::RenameFile(temp, path)) {
-        error = "cannot write " + path + ": " + os::LastErrorText();
-        os::RemoveFile(temp);
-        return VORN_E_INVALID_ARGUMENT;
+// The tool's Ctrl-C as the library's cancel: asked once per block of every run.
+bool InterruptedNow(void*) {
+    return Interrupted();
+}
+constexpr archive::CancelCheck kCancelOnInterrupt{InterruptedNow, nullptr};
+
+// The outcome of a run that ended with status: Ctrl-C is the tool's own reason.
+EntryOutcome OutcomeOf(format::Status status) {
+    EntryOutcome outcome;
+    if (status == format::Status::Cancelled && Interrupted()) {
+        outcome.failure = ToolFailure::Cancelled;
+    } else {
+        outcome.status = status;
     }
-    return VORN_SUCCESS;
+    return outcome;
 }
 
-uint32_t ExtractThroughTemporary(void* handle, const VORN_FILEINFO& info, const char* password,
-                                 const std::string& path, ProgressTarget* progress,
-                                 unsigned threads, std::string& error) {
+EntryOutcome FileSystemFailure(std::string error) {
+    return EntryOutcome{format::Status::Ok, ToolFailure::FileSystem, std::move(error)};
+}
+
+// Gives the finished temporary file the entry's time and its final name.
+EntryOutcome PutInPlace(const VORN_FILEINFO& info, const std::string& temp,
+                        const std::string& path) {
+    if (info.qwFileTime != 0) os::SetModificationTime(temp, info.qwFileTime);
+    if (!os::RenameFile(temp, path)) {
+        EntryOutcome failed =
+            FileSystemFailure("cannot write " + path + ": " + os::LastErrorText());
+        os::RemoveFile(temp);
+        return failed;
+    }
+    return EntryOutcome{};
+}
+
+EntryOutcome ExtractThroughTemporary(void* handle, const PlannedEntry& entry, const char* password,
+                                     ProgressTarget* progress, unsigned threads) {
     std::string dir, leaf;
-    SplitPath(path, dir, leaf);
+    SplitPath(entry.target, dir, leaf);
     const std::string temp = TempNameBeside(dir, leaf);
     if (temp.empty()) {
-        error = "cannot name a temporary file: " + os::LastErrorText();
-        return VORN_E_INVALID_ARGUMENT;
+        return FileSystemFailure("cannot name a temporary file: " + os::LastErrorText());
     }
     if (temp.size() > kLibraryPathLimit) {
-        error = "cannot extract into " + dir + ": the path is longer than the " +
-                std::to_string(kLibraryPathLimit) + " bytes the library takes";
-        return VORN_E_INVALID_ARGUMENT;
+        return FileSystemFailure("cannot extract into " + dir + ": the path is longer than the " +
+                                 std::to_string(kLibraryPathLimit) + " bytes the library takes");
     }
-    format::Status status = archive::ExtractToFile(handle, info.szName, temp.c_str(), password,
-                                                   ReportTo(progress), threads);
+    format::Status status = archive::ExtractToFile(handle, entry.index, temp.c_str(), password,
+                                                   ReportTo(progress), kCancelOnInterrupt, threads);
     if (status == format::Status::OutputNotCreated) {
-        error = "cannot create a file in " + dir + ": " + os::LastErrorText();
+        return FileSystemFailure("cannot create a file in " + dir + ": " + os::LastErrorText());
     }
     if (status != format::Status::Ok) {
         os::RemoveFile(temp);
-        return archive::PublicCode(status);
+        return OutcomeOf(status);
     }
-    return PutInPlace(info, temp, path, error);
+    return PutInPlace(entry.info, temp, entry.target);
 }
 
 // Decodes the entry and checks its CRC-32 without keeping the bytes. progress may be null; with
 // threads above 1, the blocks of an entry of several blocks are decoded on that many threads.
-format::Status DecodeAndCheck(void* handle, const VORN_FILEINFO& info, const char* password,
-                              ProgressTarget* progress, unsigned threads) {
-    LengthCheck check{info.qwUnpackedSize};
-    format::Status status = archive::ExtractToSink(handle, info.szName, password,
+EntryOutcome DecodeAndCheck(void* handle, const PlannedEntry& entry, const char* password,
+                            ProgressTarget* progress, unsigned threads) {
+    LengthCheck check{entry.info.qwUnpackedSize};
+    format::Status status = archive::ExtractToSink(handle, entry.index, password,
                                                    codec::BlockSink{TakeWithinSize, &check},
-                                                   ReportTo(progress), threads);
+                                                   ReportTo(progress), kCancelOnInterrupt, threads);
     ClearProgress(progress);
-    return check.overrun ? format::Status::Corrupt : status;
+    return OutcomeOf(check.overrun ? format::Status::Corrupt : status);
 }
 
 // Decoding one compressed byte takes about as long as writing and checksumming this many output
@@ -228,28 +244,19 @@ class ParallelExtraction {
 
   private:
     void DecodeLargeEntries(std::vector<size_t>& rest);
-    void WatchForInterrupt();
     void Work(int slot);
     void ExtractOne(void* handle, int slot, PlannedEntry& e, unsigned threads);
     void TestOne(void* handle, int slot, PlannedEntry& e, unsigned threads);
-    void ForgetHandle(void* handle);
 
     const ExtractJob& job_;
     std::vector<PlannedEntry>& plan_;
     ProgressBar& bar_;
     std::vector<size_t> queue_;
     std::atomic<size_t> next_{0};
-    std::mutex handlesLock_;
-    std::vector<void*> handles_;  // under handlesLock_, as is workersDone_
-    bool workersDone_ = false;
-    std::condition_variable workersDoneSignal_;
 };
 
 void ParallelExtraction::Run() {
-    // The watcher is woken as soon as the workers are done, so it never holds up the end of the
-    // command.
     CatchInterrupt();
-    std::thread watcher([this] { WatchForInterrupt(); });
     std::vector<size_t> rest;
     DecodeLargeEntries(rest);
     unsigned workers = WorkerCount(job_.jobs, rest.size());
@@ -263,22 +270,12 @@ void ParallelExtraction::Run() {
         }
         for (auto& t : threads) t.join();
     }
-    {
-        std::lock_guard<std::mutex> lock(handlesLock_);
-        workersDone_ = true;
-    }
-    workersDoneSignal_.notify_one();
-    watcher.join();
 }
 
 // The entries of several blocks, one after the other on the plan's own handle, each on all the
 // threads; rest receives the indices of the others.
 void ParallelExtraction::DecodeLargeEntries(std::vector<size_t>& rest) {
     void* handle = job_.archive.handle();
-    {
-        std::lock_guard<std::mutex> lock(handlesLock_);
-        handles_.push_back(handle);
-    }
     for (size_t i = 0; i < plan_.size(); ++i) {
         if (!DecodedAlone(plan_[i].info, job_.jobs)) {
             rest.push_back(i);
@@ -292,17 +289,6 @@ void ParallelExtraction::DecodeLargeEntries(std::vector<size_t>& rest) {
             }
         }
     }
-    ForgetHandle(handle);
-}
-
-void ParallelExtraction::WatchForInterrupt() {
-    std::unique_lock<std::mutex> lock(handlesLock_);
-    while (!workersDone_) {
-        if (Interrupted()) {
-            for (void* h : handles_) vorn_CancelOperation(h);
-        }
-        workersDoneSignal_.wait_for(lock, std::chrono::milliseconds(50));
-    }
 }
 
 void ParallelExtraction::Work(int slot) {
@@ -310,78 +296,77 @@ void ParallelExtraction::Work(int slot) {
     // walks it, which only the other workers need to do again for their own handles.
     Archive own;
     void* handle = job_.archive.handle();
-    uint32_t openStatus = VORN_SUCCESS;
+    format::Status openStatus = format::Status::Ok;
     if (slot != 0) {
         openStatus = own.Open(job_.archivePath, PasswordText(job_.archivePassword));
         handle = own.handle();
-    }
-    if (openStatus == VORN_SUCCESS) {
-        std::lock_guard<std::mutex> lock(handlesLock_);
-        handles_.push_back(handle);
     }
     while (!Interrupted()) {
         size_t q = next_.fetch_add(1);
         if (q >= queue_.size()) break;
         PlannedEntry& e = plan_[queue_[q]];
-        if (openStatus != VORN_SUCCESS) {
-            e.status = openStatus;
+        if (openStatus != format::Status::Ok) {
+            e.outcome.status = openStatus;
         } else if (job_.testOnly) {
             TestOne(handle, slot, e, 1);
         } else {
             ExtractOne(handle, slot, e, 1);
         }
     }
-    ForgetHandle(handle);
 }
 
 void ParallelExtraction::ExtractOne(void* handle, int slot, PlannedEntry& e, unsigned threads) {
     if (IsEncrypted(e.info) && !job_.entryPassword) {
-        e.status = VORN_E_PASSWORD_NEEDED;
+        e.outcome.status = format::Status::PasswordNeeded;
         return;
     }
     size_t slash = e.relative.rfind('/');
+    std::string error;
     if (slash != std::string::npos &&
-        !MakeFolderLevels(job_.root, e.relative.substr(0, slash), e.error)) {
-        e.status = VORN_E_INVALID_ARGUMENT;
+        !MakeFolderLevels(job_.root, e.relative.substr(0, slash), error)) {
+        e.outcome = FileSystemFailure(error);
         return;
     }
     ProgressTarget target{&bar_, slot, e.info.qwUnpackedSize};
-    e.status = ExtractToPath(handle, e.info, PasswordText(job_.entryPassword), e.target, &target,
-                             threads, e.error);
+    e.outcome = ExtractToPath(handle, e, PasswordText(job_.entryPassword), &target, threads);
     bar_.Add(e.info.qwUnpackedSize);
-    if (e.status == VORN_SUCCESS && !job_.quiet) {
+    if (e.outcome.Succeeded() && !job_.quiet) {
         bar_.Print("extracted " + Shown(e.info.szName), stdout);
     }
 }
 
 void ParallelExtraction::TestOne(void* handle, int slot, PlannedEntry& e, unsigned threads) {
     ProgressTarget target{&bar_, slot, e.info.qwUnpackedSize};
-    e.status = archive::PublicCode(
-        DecodeAndCheck(handle, e.info, PasswordText(job_.entryPassword), &target, threads));
+    e.outcome = DecodeAndCheck(handle, e, PasswordText(job_.entryPassword), &target, threads);
     bar_.Add(e.info.qwUnpackedSize);
-    if (e.status == VORN_SUCCESS) {
+    if (e.outcome.Succeeded()) {
         if (!job_.quiet) bar_.Print("OK      " + Shown(e.info.szName), stdout);
         return;
     }
-    if (Interrupted()) return;  // cancelled, which the command reports once
+    if (e.outcome.failure == ToolFailure::Cancelled) return;  // the command reports it once
     bar_.Print("FAILED  " + Shown(e.info.szName) + ": " +
-               EntryFailureText(e.status, IsEncrypted(e.info), job_.entryPassword.has_value()));
-}
-
-void ParallelExtraction::ForgetHandle(void* handle) {
-    std::lock_guard<std::mutex> lock(handlesLock_);
-    handles_.erase(std::remove(handles_.begin(), handles_.end(), handle), handles_.end());
+               OutcomeText(e.outcome, IsEncrypted(e.info), job_.entryPassword.has_value()));
 }
 
 }  // namespace
 
-uint32_t ExtractToPath(void* handle, const VORN_FILEINFO& info, const char* password,
-                       const std::string& path, ProgressTarget* progress, unsigned threads,
-                       std::string& error) {
-    uint32_t status =
-        ExtractThroughTemporary(handle, info, password, path, progress, threads, error);
+std::string OutcomeText(const EntryOutcome& outcome, bool encrypted, bool passwordGiven) {
+    switch (outcome.failure) {
+        case ToolFailure::FileSystem:
+            return outcome.error;
+        case ToolFailure::Cancelled:
+            return "interrupted";
+        case ToolFailure::None:
+            break;
+    }
+    return EntryFailureText(outcome.status, encrypted, passwordGiven);
+}
+
+EntryOutcome ExtractToPath(void* handle, const PlannedEntry& entry, const char* password,
+                           ProgressTarget* progress, unsigned threads) {
+    EntryOutcome outcome = ExtractThroughTemporary(handle, entry, password, progress, threads);
     ClearProgress(progress);
-    return status;
+    return outcome;
 }
 
 uint64_t EstimatedExtractionWork(uint64_t unpackedSize, uint64_t storedSize) {

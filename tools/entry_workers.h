@@ -13,18 +13,38 @@
 #include <vector>
 
 #include "archive/vorn.h"
+#include "format/status.h"
 #include "tools/archive_session.h"
 #include "tools/output.h"
 
 namespace tool {
 
-// One entry to extract or test: where it goes and, once done, how it went.
+// What became of one entry: the library's status, or a reason of the tool's own, which never
+// borrows one of the library's codes.
+enum class ToolFailure {
+    None,
+    FileSystem,  // a folder, the temporary file or the final name could not be made; error says
+    Cancelled,   // Ctrl-C stopped the entry
+};
+
+struct EntryOutcome {
+    format::Status status = format::Status::Ok;
+    ToolFailure failure = ToolFailure::None;
+    std::string error;  // ToolFailure::FileSystem: what failed, told in words
+    bool Succeeded() const { return status == format::Status::Ok && failure == ToolFailure::None; }
+};
+
+// Why an entry failed, for the user: the tool's own reason, or the library's status as
+// EntryFailureText tells it.
+std::string OutcomeText(const EntryOutcome& outcome, bool encrypted, bool passwordGiven);
+
+// One entry to extract or test: which one it is, where it goes and, once done, how it went.
 struct PlannedEntry {
     VORN_FILEINFO info;
+    uint64_t index;        // in the archive's directory, as the library numbers entries
     std::string relative;  // below the destination, "/" between levels
     std::string target;    // the destination joined with relative
-    uint32_t status = VORN_SUCCESS;
-    std::string error;  // a failure of the file system, told in words
+    EntryOutcome outcome;
 };
 
 // Where the progress of one entry's decoding shows: a slot of a bar, and the size a percentage of
@@ -35,14 +55,12 @@ struct ProgressTarget {
     uint64_t entryBytes = 0;
 };
 
-// Extracts the entry to path and returns the public status code. On success the file carries the
-// entry's time and read-only bit; on failure path is left as it was and nothing else remains.
-// error receives the reason of a failure of the file system (the code is then
-// VORN_E_INVALID_ARGUMENT). progress may be null; with threads above 1, the blocks of an entry of
-// several blocks are decoded on that many threads.
-uint32_t ExtractToPath(void* handle, const VORN_FILEINFO& info, const char* password,
-                       const std::string& path, ProgressTarget* progress, unsigned threads,
-                       std::string& error);
+// Extracts the entry to its target. On success the file carries the entry's time and read-only
+// bit; on failure the target is left as it was and nothing else remains. progress may be null;
+// with threads above 1, the blocks of an entry of several blocks are decoded on that many
+// threads. Ctrl-C (see Interrupted) stops it within one block.
+EntryOutcome ExtractToPath(void* handle, const PlannedEntry& entry, const char* password,
+                           ProgressTarget* progress, unsigned threads);
 
 struct ExtractJob {
     Archive& archive;  // the handle the plan was made with, which the first worker uses
@@ -55,8 +73,8 @@ struct ExtractJob {
     bool testOnly = false;  // decode and check each entry, write nothing, print its outcome
 };
 
-// Extracts the planned entries, setting the status and error of each one reached; an interrupt
-// (see Interrupted) leaves the rest as they were.
+// Extracts the planned entries, setting the outcome of each one reached; an interrupt (see
+// Interrupted) leaves the rest as they were.
 void ExtractInParallel(const ExtractJob& job, std::vector<PlannedEntry>& plan, ProgressBar& bar);
 
 // The relative work of extracting an entry, from the sizes its record gives. Writing and

@@ -81,7 +81,7 @@ class Planner {
           quiet_(quiet) {}
 
     // Plans one entry of the directory; false once the user chose to quit.
-    bool Consider(const VORN_FILEINFO& info);
+    bool Consider(uint64_t index, const VORN_FILEINFO& info);
     ExtractPlan Finish();
 
   private:
@@ -143,10 +143,10 @@ Existing Planner::DecideAboutExisting(const std::string& target) {
     return Existing::Refuse;
 }
 
-bool Planner::Consider(const VORN_FILEINFO& info) {
+bool Planner::Consider(uint64_t index, const VORN_FILEINFO& info) {
     std::string name = info.szName;
     if (name == format::kCommentName || !Selected(name)) return true;
-    PlannedEntry entry{info, {}, {}, VORN_SUCCESS, {}};
+    PlannedEntry entry{info, index, {}, {}, {}};
     format::EntryNameVerdict verdict =
         format::CheckEntryName(info.szName, format::kNativeNameRules);
     if (verdict != format::EntryNameVerdict::Safe) {
@@ -209,15 +209,18 @@ ExtractPlan MakeExtractPlan(const std::vector<VORN_FILEINFO>& entries,
                             const std::vector<std::string>& patterns, const std::string& root,
                             OverwritePolicy policy, bool interactive, bool quiet) {
     Planner planner(patterns, root, policy, interactive, quiet);
-    for (const VORN_FILEINFO& info : entries) {
-        if (!planner.Consider(info)) break;
+    for (uint64_t i = 0; i < entries.size(); ++i) {
+        if (!planner.Consider(i, entries[i])) break;
     }
     return planner.Finish();
 }
 
-bool IsPasswordFailure(uint32_t status, bool encrypted) {
-    return encrypted &&
-           (status == VORN_E_CRC || status == VORN_E_CORRUPT || status == VORN_E_PASSWORD_NEEDED);
+// A failure a different password may mend: the library's answer about an enciphered entry.
+bool IsPasswordFailure(const EntryOutcome& outcome, bool encrypted) {
+    using format::Status;
+    return encrypted && outcome.failure == ToolFailure::None &&
+           (outcome.status == Status::CrcMismatch || outcome.status == Status::Corrupt ||
+            outcome.status == Status::PasswordNeeded);
 }
 
 // Creates the destination folder as needed; root receives it without trailing slashes. Prints
@@ -253,16 +256,14 @@ void ExecutePlan(ExtractPlan& plan, Archive& archive, const std::string& archive
 void RetryWithTypedPasswords(PlannedEntry& e, Archive& archive,
                              std::optional<std::string>& password, const Options& options) {
     bool encrypted = IsEncrypted(e.info);
-    while (e.status != VORN_SUCCESS && e.error.empty() && os::StdinIsTerminal() &&
-           IsPasswordFailure(e.status, encrypted)) {
+    while (os::StdinIsTerminal() && IsPasswordFailure(e.outcome, encrypted)) {
         std::fprintf(stderr, "%s: %s\n", Shown(e.info.szName).c_str(),
-                     EntryFailureText(e.status, encrypted, password.has_value()).c_str());
+                     OutcomeText(e.outcome, encrypted, password.has_value()).c_str());
         std::optional<std::string> again =
             ReadHiddenLine("Password for " + Shown(e.info.szName) + " (empty to skip): ");
         if (!again || again->empty()) break;
-        e.status = ExtractToPath(archive.handle(), e.info, again->c_str(), e.target, nullptr,
-                                 JobCount(options), e.error);
-        if (e.status == VORN_SUCCESS) {
+        e.outcome = ExtractToPath(archive.handle(), e, again->c_str(), nullptr, JobCount(options));
+        if (e.outcome.Succeeded()) {
             if (!options.quiet) std::printf("extracted %s\n", Shown(e.info.szName).c_str());
             password = *again;
         }
@@ -271,10 +272,10 @@ void RetryWithTypedPasswords(PlannedEntry& e, Archive& archive,
 
 void ReportFailure(const PlannedEntry& e, bool passwordGiven) {
     bool encrypted = IsEncrypted(e.info);
-    std::string why = !e.error.empty() ? e.error
-                      : (encrypted && e.status == VORN_E_PASSWORD_NEEDED && !passwordGiven)
-                          ? "needs a password (give -p or --password-file)"
-                          : EntryFailureText(e.status, encrypted, passwordGiven);
+    bool noPassword = encrypted && e.outcome.failure == ToolFailure::None &&
+                      e.outcome.status == format::Status::PasswordNeeded && !passwordGiven;
+    std::string why = noPassword ? "needs a password (give -p or --password-file)"
+                                 : OutcomeText(e.outcome, encrypted, passwordGiven);
     std::fprintf(stderr, "vorn: %s: %s\n", Shown(e.info.szName).c_str(), why.c_str());
 }
 
@@ -283,7 +284,7 @@ int ReportOutcome(ExtractPlan& plan, Archive& archive, std::optional<std::string
     uint64_t extracted = 0, failed = plan.failed;
     for (PlannedEntry& e : plan.entries) {
         RetryWithTypedPasswords(e, archive, password, options);
-        if (e.status == VORN_SUCCESS) {
+        if (e.outcome.Succeeded()) {
             ++extracted;
             continue;
         }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "archive/extraction.h"
 #include "pack/self_extractor.h"
 #include "tools/archive_session.h"
 #include "tools/entry_workers.h"
@@ -47,13 +48,14 @@ std::string RatioText(uint64_t stored, uint64_t unpacked) {
 std::optional<std::string> ReadComment(Archive& archive,
                                        const std::optional<std::string>& password) {
     VORN_FILEINFO info{};
-    if (vorn_GetFileInfo(archive.handle(), &info, kCommentName) != VORN_SUCCESS)
+    if (archive::GetFileInfo(archive.handle(), &info, kCommentName) != format::Status::Ok) {
         return std::nullopt;
+    }
     if (info.qwUnpackedSize > kMaxCommentBytes) return std::nullopt;
     std::vector<unsigned char> buffer(static_cast<size_t>(info.qwUnpackedSize) + 1, 0);
-    uint32_t status = vorn_DecompressToPtr(archive.handle(), kCommentName, buffer.data(), nullptr,
-                                           PasswordText(password));
-    if (status != VORN_SUCCESS) return std::nullopt;
+    format::Status status = archive::ExtractToMemory(archive.handle(), kCommentName, buffer.data(),
+                                                     nullptr, PasswordText(password));
+    if (status != format::Status::Ok) return std::nullopt;
     std::string text(reinterpret_cast<const char*>(buffer.data()),
                      static_cast<size_t>(info.qwUnpackedSize));
     size_t nul = text.find('\0');
@@ -129,13 +131,13 @@ uint64_t TestEntries(Archive& archive, const std::vector<VORN_FILEINFO>& entries
                      const std::optional<std::string>& entryPassword, const Options& options,
                      ProgressBar& bar) {
     std::vector<PlannedEntry> plan;
-    for (const VORN_FILEINFO& e : entries)
-        plan.push_back(PlannedEntry{e, "", "", VORN_SUCCESS, ""});
+    for (uint64_t i = 0; i < entries.size(); ++i)
+        plan.push_back(PlannedEntry{entries[i], i, "", "", {}});
     ExtractJob job{archive, options.operands[0], archivePassword, entryPassword,
                    "",      JobCount(options),   options.quiet,   true};
     ExtractInParallel(job, plan, bar);
     uint64_t failed = 0;
-    for (const PlannedEntry& e : plan) failed += e.status != VORN_SUCCESS;
+    for (const PlannedEntry& e : plan) failed += !e.outcome.Succeeded();
     return failed;
 }
 

@@ -5,6 +5,7 @@
 #include <cinttypes>
 #include <ctime>
 
+#include "archive/extraction.h"
 #include "archive/vorn.h"
 #include "format/utf8.h"
 #include "tools/system.h"
@@ -204,19 +205,20 @@ std::string JsonString(const std::string& text) {
     return out + "\"";
 }
 
-std::string StatusText(uint32_t status) {
-    const char* text = vorn_GetErrorString(static_cast<int>(status));
-    std::string result = text ? text : "Unknown <?>";
-    if (status > 12) result += " (status " + std::to_string(status) + ")";
-    return result;
+std::string StatusText(format::Status status) {
+    std::string text = archive::StatusText(status);
+    uint32_t code = archive::PublicCode(status);
+    if (code > VORN_E_OLD_FORMAT) text += " (status " + std::to_string(code) + ")";
+    return text;
 }
 
-std::string EntryFailureText(uint32_t status, bool encrypted, bool passwordGiven) {
-    if (encrypted && passwordGiven && status == VORN_E_CRC) return "wrong password";
-    if (encrypted && passwordGiven && status == VORN_E_CORRUPT) {
+std::string EntryFailureText(format::Status status, bool encrypted, bool passwordGiven) {
+    using format::Status;
+    if (encrypted && passwordGiven && status == Status::CrcMismatch) return "wrong password";
+    if (encrypted && passwordGiven && status == Status::Corrupt) {
         return "wrong password or damaged data (" + StatusText(status) + ")";
     }
-    if (encrypted && status == VORN_E_PASSWORD_NEEDED) {
+    if (encrypted && status == Status::PasswordNeeded) {
         return "needs a password (" + StatusText(status) + ")";
     }
     return StatusText(status);

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "format/entry_name.h"
+#include "format/status.h"
 
 namespace tool {
 
@@ -56,10 +57,11 @@ class ProgressBar {
 // The text quoted and escaped; always valid UTF-8, whatever bytes the text holds.
 std::string JsonString(const std::string& text);
 
-// The text of a public status code, and the text for a failed entry: status 9 (and 3) on an
-// enciphered entry tried with a password is a wrong password rather than damaged data.
-std::string StatusText(uint32_t status);
-std::string EntryFailureText(uint32_t status, bool encrypted, bool passwordGiven);
+// The text of a status, as the library's vorn_GetErrorString gives it for the status's code, and
+// the text for a failed entry: a CRC mismatch (or damage) of an enciphered entry tried with a
+// password is a wrong password rather than damaged data.
+std::string StatusText(format::Status status);
+std::string EntryFailureText(format::Status status, bool encrypted, bool passwordGiven);
 
 // Why an entry name is refused: the words every reader uses, and the reason for this name.
 std::string RefusedNameText(format::EntryNameVerdict verdict);

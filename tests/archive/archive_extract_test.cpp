@@ -363,15 +363,81 @@ TEST(OutputFolder, SplitsLikeTheWindowsRuntime) {
     EXPECT_STREQ(folder, "");
 }
 
+constexpr uint64_t kBlocksIndex = 2;  // "blocks.bin" in Sample()
+
 bool RefuseAfterFirst(void* context, const uint8_t*, uint32_t) {
     int& calls = *static_cast<int*>(context);
     return calls++ == 0;
 }
 
+bool Collect(void* context, const uint8_t* bytes, uint32_t count) {
+    static_cast<std::string*>(context)->append(reinterpret_cast<const char*>(bytes), count);
+    return true;
+}
+
+// The project's own calls take the entry at an index: of two entries with one name each gives
+// its own bytes, where a lookup by name always finds the first.
+TEST(ExtractionByIndex, EachOfTwoEntriesWithOneNameGivesItsOwnBytes) {
+    vorntest::TestArchive spec;
+    spec.entries.push_back(Entry("same.txt", Bytes("first")));
+    spec.entries.push_back(Entry("same.txt", Bytes("second")));
+    TempFile file("same.vorn", vorntest::BuildTestArchive(spec));
+    Handle h;
+    ASSERT_EQ(vorn_OpenStream(&h.h, file.path.c_str(), nullptr, VORN_OPEN_READONLY), VORN_SUCCESS);
+    std::string got[2];
+    for (uint64_t i : {0u, 1u}) {
+        EXPECT_EQ(
+            archive::ExtractToSink(h.h, i, nullptr, codec::BlockSink{Collect, &got[i]}, {}, {}),
+            format::Status::Ok);
+    }
+    EXPECT_EQ(got[0], "first");
+    EXPECT_EQ(got[1], "second");
+    TempFile out("second.txt");
+    ASSERT_EQ(archive::ExtractToFile(h.h, 1, out.path.c_str(), nullptr, {}, {}),
+              format::Status::Ok);
+    EXPECT_EQ(ReadFile(out.path), Bytes("second"));
+    std::string none;
+    EXPECT_EQ(archive::ExtractToSink(h.h, 2, nullptr, codec::BlockSink{Collect, &none}, {}, {}),
+              format::Status::NotFound);
+}
+
+struct CancelAfter {
+    int asked = 0;
+    int answerTrueAt;
+};
+
+bool CancelledYet(void* context) {
+    auto* cancel = static_cast<CancelAfter*>(context);
+    return ++cancel->asked >= cancel->answerTrueAt;
+}
+
+// The caller's cancel is asked once per block, before the block is read: the blocks before the
+// one it stops at are delivered, and the run answers Cancelled (2 through the C API).
+TEST_F(Extraction, CallersCancelStopsTheRunBeforeTheNextBlock) {
+    CancelAfter cancel{0, 3};
+    std::string got;
+    EXPECT_EQ(
+        archive::ExtractToSink(handle(), kBlocksIndex, nullptr, codec::BlockSink{Collect, &got}, {},
+                               archive::CancelCheck{CancelledYet, &cancel}),
+        format::Status::Cancelled);
+    EXPECT_EQ(cancel.asked, 3);
+    EXPECT_EQ(got.size(), 2u * 8192);
+    EXPECT_EQ(archive::PublicCode(format::Status::Cancelled), VORN_E_INVALID_ARGUMENT);
+    // A cancel that never answers true lets the run end as it would without one.
+    CancelAfter never{0, 1000};
+    got.clear();
+    EXPECT_EQ(
+        archive::ExtractToSink(handle(), kBlocksIndex, nullptr, codec::BlockSink{Collect, &got}, {},
+                               archive::CancelCheck{CancelledYet, &never}),
+        format::Status::Ok);
+    EXPECT_EQ(got.size(), 50000u);
+    EXPECT_EQ(never.asked, 7);  // one per block of 8192 bytes
+}
+
 TEST_F(Extraction, ShortWriteStopsTheRun) {
     int calls = 0;
-    EXPECT_EQ(archive::ExtractToSink(handle(), "blocks.bin", nullptr,
-                                     codec::BlockSink{RefuseAfterFirst, &calls}, {}),
+    EXPECT_EQ(archive::ExtractToSink(handle(), kBlocksIndex, nullptr,
+                                     codec::BlockSink{RefuseAfterFirst, &calls}, {}, {}),
               format::Status::DiskFull);
     EXPECT_EQ(calls, 2);
 #ifndef _WIN32

@@ -7,6 +7,11 @@
 #include <cstring>
 #include <fstream>
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
 #include "archive/archive_handle.h"
 #include "archive_test_util.h"
 
@@ -397,6 +402,28 @@ TEST(ArchiveLock, ReadOnlyOpenCannotLock) {
 TEST(ArchiveClose, NullHandleIsInvalid) {
     EXPECT_EQ(vorn_CloseStream(nullptr), VORN_E_INVALID_ARGUMENT);
 }
+
+#ifndef _WIN32
+// A program without standard input gets descriptor 0 for the archive: the open takes it, and so
+// must the close, or the handle could never be freed.
+TEST(ArchiveClose, ArchiveOnDescriptorZeroIsClosed) {
+    TempFile file("fd0.vorn", vorntest::BuildTestArchive(ThreeEntries()));
+    int savedInput = dup(0);
+    ASSERT_GE(savedInput, 0);
+    close(0);
+    void* h = nullptr;
+    uint32_t opened = vorn_OpenStream(&h, file.path.c_str(), nullptr, VORN_OPEN_READONLY);
+    int fd = h ? static_cast<archive::ArchiveHandle*>(h)->archiveFd : -1;
+    uint32_t closed = h ? vorn_CloseStream(h) : VORN_E_UNKNOWN;
+    bool descriptorFree = fcntl(0, F_GETFD) == -1;
+    dup2(savedInput, 0);
+    close(savedInput);
+    EXPECT_EQ(opened, VORN_SUCCESS);
+    EXPECT_EQ(fd, 0);
+    EXPECT_EQ(closed, VORN_SUCCESS);
+    EXPECT_TRUE(descriptorFree) << "the close left descriptor 0 open";
+}
+#endif
 
 TEST(ArchiveCancel, CancelWithoutRunningExtractionSucceeds) {
     TempFile file("a.vorn", vorntest::BuildTestArchive(ThreeEntries()));
