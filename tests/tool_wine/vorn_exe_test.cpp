@@ -119,7 +119,13 @@ class VornExe : public ::testing::Test {
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
         unix_ = std::string(VORN_TOOL_TEST_DIR) + "/work/" + info->name();
         folder_ = fs::path(WindowsPathFromUnix(unix_));
+        // A read-only file left by an earlier run would stop remove_all part way, and the files
+        // after it would then stand in this run's way.
         std::error_code ignored;
+        for (fs::recursive_directory_iterator it(folder_, ignored), end; it != end;
+             it.increment(ignored)) {
+            SetFileAttributesW(it->path().wstring().c_str(), FILE_ATTRIBUTE_NORMAL);
+        }
         fs::remove_all(folder_, ignored);
         fs::create_directories(folder_);
     }
