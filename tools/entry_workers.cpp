@@ -1,15 +1,18 @@
 // Decoding entries for "vorn extract" and "vorn test": temporary files and the folder levels they
-// need, the work each entry costs, and the parallel workers with their queue. Every run asks the
-// interrupt flag once per block, so Ctrl-C stops the entries in progress within one block.
+// need, the work each entry costs, and the entries as jobs of the work pool, each on an archive
+// handle it borrows. Every run asks the interrupt flag once per block, so Ctrl-C stops the
+// entries in progress within one block.
 #include "tools/entry_workers.h"
 
 #include <algorithm>
 #include <atomic>
+#include <memory>
 #include <numeric>
-#include <thread>
 
 #include "archive/extraction.h"
 #include "codec/entry_run.h"
+#include "threads/resource_pool.h"
+#include "threads/work_pool.h"
 #include "tools/system.h"
 
 namespace tool {
@@ -236,23 +239,34 @@ std::vector<size_t> QueueOrder(const std::vector<PlannedEntry>& plan,
     return queue;
 }
 
+// An open archive a job borrows, and the progress bar's slot that goes with it. The first is the
+// handle the plan was made with: opening an archive scans and walks it, which only the handles
+// of further threads need to do again.
+struct WorkerHandle {
+    Archive own;
+    void* handle = nullptr;
+    int slot = 0;
+    format::Status openStatus = format::Status::Ok;
+};
+
 class ParallelExtraction {
   public:
     ParallelExtraction(const ExtractJob& job, std::vector<PlannedEntry>& plan, ProgressBar& bar)
-        : job_(job), plan_(plan), bar_(bar) {}
+        : job_(job), plan_(plan), bar_(bar), handles_([this] { return MakeHandle(); }) {}
     void Run();
 
   private:
     void DecodeLargeEntries(std::vector<size_t>& rest);
-    void Work(int slot);
+    std::unique_ptr<WorkerHandle> MakeHandle();
+    void Work(PlannedEntry& e);
     void ExtractOne(void* handle, int slot, PlannedEntry& e, unsigned threads);
     void TestOne(void* handle, int slot, PlannedEntry& e, unsigned threads);
 
     const ExtractJob& job_;
     std::vector<PlannedEntry>& plan_;
     ProgressBar& bar_;
-    std::vector<size_t> queue_;
-    std::atomic<size_t> next_{0};
+    std::atomic<int> handlesMade_{0};
+    threads::ResourcePool<WorkerHandle> handles_;
 };
 
 void ParallelExtraction::Run() {
@@ -260,16 +274,12 @@ void ParallelExtraction::Run() {
     std::vector<size_t> rest;
     DecodeLargeEntries(rest);
     unsigned workers = WorkerCount(job_.jobs, rest.size());
-    queue_ = QueueOrder(plan_, rest, workers);
-    if (workers == 1) {
-        Work(0);
-    } else {
-        std::vector<std::thread> threads;
-        for (unsigned j = 0; j < workers; ++j) {
-            threads.emplace_back([this, j] { Work(static_cast<int>(j)); });
-        }
-        for (auto& t : threads) t.join();
+    // One worker runs every job on this thread, in the queue's order.
+    threads::WorkPool pool(threads::WorkerThreadsFor(workers));
+    for (size_t i : QueueOrder(plan_, rest, workers)) {
+        pool.Submit([this, i] { Work(plan_[i]); });
     }
+    pool.WaitAll();
 }
 
 // The entries of several blocks, one after the other on the plan's own handle, each on all the
@@ -291,27 +301,27 @@ void ParallelExtraction::DecodeLargeEntries(std::vector<size_t>& rest) {
     }
 }
 
-void ParallelExtraction::Work(int slot) {
-    // The first worker uses the handle the plan was made with; opening an archive scans and
-    // walks it, which only the other workers need to do again for their own handles.
-    Archive own;
-    void* handle = job_.archive.handle();
-    format::Status openStatus = format::Status::Ok;
-    if (slot != 0) {
-        openStatus = own.Open(job_.archivePath, PasswordText(job_.archivePassword));
-        handle = own.handle();
+// At most one handle per thread of the pool is ever lent at once, so slots stay below kSlots.
+std::unique_ptr<WorkerHandle> ParallelExtraction::MakeHandle() {
+    auto made = std::make_unique<WorkerHandle>();
+    made->slot = handlesMade_.fetch_add(1);
+    made->handle = job_.archive.handle();
+    if (made->slot != 0) {
+        made->openStatus = made->own.Open(job_.archivePath, PasswordText(job_.archivePassword));
+        made->handle = made->own.handle();
     }
-    while (!Interrupted()) {
-        size_t q = next_.fetch_add(1);
-        if (q >= queue_.size()) break;
-        PlannedEntry& e = plan_[queue_[q]];
-        if (openStatus != format::Status::Ok) {
-            e.outcome.status = openStatus;
-        } else if (job_.testOnly) {
-            TestOne(handle, slot, e, 1);
-        } else {
-            ExtractOne(handle, slot, e, 1);
-        }
+    return made;
+}
+
+void ParallelExtraction::Work(PlannedEntry& e) {
+    if (Interrupted()) return;
+    auto lease = handles_.Take();
+    if (lease->openStatus != format::Status::Ok) {
+        e.outcome.status = lease->openStatus;
+    } else if (job_.testOnly) {
+        TestOne(lease->handle, lease->slot, e, 1);
+    } else {
+        ExtractOne(lease->handle, lease->slot, e, 1);
     }
 }
 

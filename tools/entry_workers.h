@@ -1,9 +1,9 @@
 // Decoding entries through the library, for "vorn extract" and "vorn test": into a file (by way of
 // a temporary file beside it, so that a failed or wrongly deciphered entry never replaces a good
 // file) or into nothing. An entry of several blocks is decoded alone, its blocks on all the
-// threads; then workers, each with its own archive handle, take the other planned entries from
-// one shared queue, costliest first, and decode them in parallel. Ctrl-C cancels the entries in
-// progress (their unfinished files are removed) and starts no more.
+// threads; then the others are jobs of one work pool (threads/work_pool.h), costliest first, each
+// on an archive handle it borrows for the time it runs. Ctrl-C cancels the entries in progress
+// (their unfinished files are removed) and starts no more.
 #pragma once
 
 #include <cstddef>
@@ -63,7 +63,7 @@ EntryOutcome ExtractToPath(void* handle, const PlannedEntry& entry, const char* 
                            ProgressTarget* progress, unsigned threads);
 
 struct ExtractJob {
-    Archive& archive;  // the handle the plan was made with, which the first worker uses
+    Archive& archive;  // the handle the plan was made with, the first one the jobs borrow
     std::string archivePath;
     std::optional<std::string> archivePassword;  // opens the other workers' handles
     std::optional<std::string> entryPassword;

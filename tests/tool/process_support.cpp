@@ -33,8 +33,10 @@ int ExitCodeOf(int status) {
 
 }  // namespace
 
-RunResult RunProgram(const std::string& program, const std::vector<std::string>& args,
-                     const std::string& cwd) {
+namespace {
+
+RunResult RunWithOutputCaptured(const std::string& program, const std::vector<std::string>& args,
+                                const std::string& cwd, bool (*started)(const fs::path&)) {
     ScratchFolder capture;
     fs::path outPath = capture / "out", errPath = capture / "err";
     std::vector<char*> argv = ArgVector(program, args);
@@ -51,12 +53,33 @@ RunResult RunProgram(const std::string& program, const std::vector<std::string>&
         _exit(127);
     }
     int status = 0;
+    if (started) {
+        while (waitpid(pid, &status, WNOHANG) == 0) {
+            if (started(cwd)) {
+                kill(pid, SIGINT);
+                break;
+            }
+            usleep(1000);
+        }
+    }
     waitpid(pid, &status, 0);
     RunResult result;
     result.exitCode = ExitCodeOf(status);
     result.out = ReadFile(outPath);
     result.err = ReadFile(errPath);
     return result;
+}
+
+}  // namespace
+
+RunResult RunProgram(const std::string& program, const std::vector<std::string>& args,
+                     const std::string& cwd) {
+    return RunWithOutputCaptured(program, args, cwd, nullptr);
+}
+
+RunResult RunAndInterrupt(const std::string& program, const std::vector<std::string>& args,
+                          bool (*started)(const fs::path& cwd), const std::string& cwd) {
+    return RunWithOutputCaptured(program, args, cwd, started);
 }
 
 RunResult RunOnTerminal(const std::string& program, const std::vector<std::string>& args,

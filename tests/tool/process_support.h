@@ -22,6 +22,11 @@ struct RunResult {
 RunResult RunProgram(const std::string& program, const std::vector<std::string>& args,
                      const std::string& cwd = ".");
 
+// Runs program like RunProgram and sends it SIGINT (Ctrl-C) as soon as started(), asked every
+// millisecond, says so; sends none when the program ends first.
+RunResult RunAndInterrupt(const std::string& program, const std::vector<std::string>& args,
+                          bool (*started)(const fs::path& cwd), const std::string& cwd = ".");
+
 // Runs program on a pseudo-terminal. Each step waits until the output so far contains the
 // prompt text (or times out) and then types the answer followed by Enter. Returns the whole
 // terminal output and the exit code.

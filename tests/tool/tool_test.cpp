@@ -51,6 +51,16 @@ TEST(ToolCommandLine, HelpVersionAndUsageErrorsHaveTheirExitCodes) {
     EXPECT_EQ(Vorn({"list"}).exitCode, 2);
     EXPECT_EQ(Vorn({"x", "a.vorn", "--no-such-option"}).exitCode, 2);
     EXPECT_EQ(Vorn({"list", "/nonexistent/archive.vorn"}).exitCode, 2);
+    // The short forms the usage names: "help" and -V.
+    RunResult helpWord = Vorn({"help"});
+    EXPECT_EQ(helpWord.exitCode, 0);
+    EXPECT_EQ(helpWord.out, help.out);
+    EXPECT_NE(help.out.find("--version (or -V)"), std::string::npos) << help.out;
+    EXPECT_EQ(Vorn({"-V"}).out, version.out);
+    // A listing has nothing to leave out: list refuses -q rather than ignore it.
+    RunResult quietList = Vorn({"list", "-q", "/nonexistent/archive.vorn"});
+    EXPECT_EQ(quietList.exitCode, 2);
+    EXPECT_NE(quietList.err.find("unknown option -q"), std::string::npos) << quietList.err;
 }
 
 TEST(ToolRoundTrip, PackThenListShowsEveryFileWithBackslashNamesAndTheComment) {
@@ -450,6 +460,48 @@ TEST(ToolSafety, EveryNameOfTheSharedTableIsExtractedOrRefusedAsTheRuleSays) {
         EXPECT_EQ(e.path().string().rfind(dest.string(), 0), 0u) << e.path();
     }
     EXPECT_EQ(written, accepted);
+}
+
+// Whether an extraction into cwd/dest has begun writing: a temporary file stands there.
+bool ExtractionStarted(const fs::path& cwd) {
+    std::error_code ec;
+    for (fs::recursive_directory_iterator it(cwd / "dest", ec), end; it != end; it.increment(ec)) {
+        if (it->path().filename().string().find(".vorn-") != std::string::npos) return true;
+    }
+    return false;
+}
+
+// Ctrl-C while entries are extracted on two threads: the runs in progress stop at their next
+// block, their unfinished files are removed, no more start, and every file left is whole.
+TEST(ToolInterrupt, CtrlCStopsTheRunsAndLeavesOnlyWholeFiles) {
+    ScratchFolder scratch;
+    vorntest::TestArchive archiveSpec;
+    std::vector<std::string> contents;
+    for (uint32_t i = 0; i < 12; ++i) {
+        contents.push_back(SampleBytes(4u << 20, 100 + i));
+        vorntest::TestEntry e;
+        e.name = "part" + std::to_string(i) + ".bin";
+        e.data.assign(contents.back().begin(), contents.back().end());
+        e.blockSize = 1u << 16;
+        archiveSpec.entries.push_back(e);
+    }
+    ASSERT_TRUE(vorntest::WriteWholeFile((scratch / "big.vorn").string(),
+                                         vorntest::BuildTestArchive(archiveSpec)));
+    fs::create_directories(scratch / "dest");
+    RunResult run = RunAndInterrupt(kVorn, {"x", "-q", "-j", "2", "big.vorn", "-o", "dest"},
+                                    ExtractionStarted, scratch.path().string());
+    EXPECT_EQ(run.exitCode, 1) << run.err;
+    EXPECT_NE(run.err.find("vorn: interrupted; unfinished files removed"), std::string::npos)
+        << run.err;
+    size_t whole = 0;
+    for (const auto& e : fs::directory_iterator(scratch / "dest")) {
+        std::string leaf = e.path().filename().string();
+        ASSERT_EQ(leaf.find(".vorn-"), std::string::npos) << leaf;
+        size_t index = std::stoul(leaf.substr(4));
+        EXPECT_TRUE(ReadFile(e.path()) == contents[index]) << leaf << " is not whole";
+        ++whole;
+    }
+    EXPECT_LT(whole, contents.size());
 }
 
 TEST(ToolSafety, ControlBytesInNamesAndCommentsNeverReachTheTerminal) {
