@@ -137,10 +137,6 @@ void BlowfishEncryptBlock(const BlowfishContext* ctx, uint32_t* L, uint32_t* R) 
     CipherLanes<1, false>(ctx, L, R);
 }
 
-void BlowfishDecryptBlock(const BlowfishContext* ctx, uint32_t* L, uint32_t* R) {
-    CipherLanes<1, true>(ctx, L, R);
-}
-
 void DecryptBuffer(unsigned char* buffer, uint32_t count, const char* password) {
     BlowfishContext ctx;
     BlowfishSetPassword(&ctx, password);

@@ -11,7 +11,6 @@ struct BlowfishContext {
 
 void BlowfishSetKey(BlowfishContext* ctx, const unsigned char* key, int keyLength);
 void BlowfishEncryptBlock(const BlowfishContext* ctx, uint32_t* L, uint32_t* R);
-void BlowfishDecryptBlock(const BlowfishContext* ctx, uint32_t* L, uint32_t* R);
 
 // Keys a fresh context from password (key length = its length) and deciphers the buffer in place,
 // 8 bytes at a time from offset 0. count is a multiple of 8.

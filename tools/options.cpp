@@ -70,7 +70,8 @@ struct OptionRow {
 
 const OptionRow kOptionTable[] = {
     {"-h", "--help", false, kEveryCommand, [](Options& o, Value) { o.help = true; }},
-    {"-q", "--quiet", false, kEveryCommand, [](Options& o, Value) { o.quiet = true; }},
+    // A listing is what "vorn list" is run for: it has nothing to leave out.
+    {"-q", "--quiet", false, kTest | kExtract | kPack, [](Options& o, Value) { o.quiet = true; }},
     {"-p", "--password", true, kEveryCommand, [](Options& o, Value v) { o.password = v; }},
     {nullptr, "--password-file", true, kEveryCommand,
      [](Options& o, Value v) { o.passwordFile = v; }},
@@ -139,7 +140,8 @@ const char kMainHelp[] =
     "  extract, x   extract entries into a folder\n"
     "  pack, a      make an archive or a self-extractor from files and folders\n"
     "\n"
-    "vorn COMMAND --help shows the options of a command; vorn --version the version.\n"
+    "vorn help (or -h, --help) shows this text, vorn COMMAND --help the options of a\n"
+    "command, vorn --version (or -V) the version.\n"
     "Exit codes: 0 success, 1 some entries failed, 2 usage or archive errors.\n";
 
 const char kListHelp[] =
