@@ -18,7 +18,8 @@
 #include "codec/bit_reader.h"
 #include "codec/block_decoder.h"
 #include "codec/entry_run.h"
-#include "pack/block_encoder.h"
+#include "encoder/block_encoder.h"
+#include "encoder/encoder_state.h"
 
 namespace {
 
@@ -42,12 +43,13 @@ std::vector<CorpusFile>& Corpus() {
 
 bool Prepare(CorpusFile* file, int level) {
     const uint32_t chunk = codec::BLOCK_BUFFER_SIZE;
+    encoder::EncoderState state;
     for (size_t at = 0; at < file->data.size(); at += chunk) {
         uint32_t size = static_cast<uint32_t>(std::min<size_t>(chunk, file->data.size() - at));
         std::vector<uint8_t> encoded;
-        pack::EncoderOptions options;
+        encoder::EncoderOptions options;
         options.level = level;
-        pack::EncodeCompressedBlock(file->data.data() + at, size, options, encoded);
+        encoder::EncodeCompressedBlock(file->data.data() + at, size, options, state, encoded);
         Block block;
         block.bodyBytes = static_cast<uint32_t>(encoded.size() - 4);
         block.body.assign(encoded.begin() + 4, encoded.end());

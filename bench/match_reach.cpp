@@ -16,8 +16,9 @@
 #include <string>
 #include <vector>
 
+#include "encoder/compress_context.h"
+#include "encoder/compress_parse.h"
 #include "format/block.h"
-#include "pack/compress_parse.h"
 
 namespace {
 
@@ -77,14 +78,15 @@ Coverage WriterParse(const std::vector<uint8_t>& data, const std::vector<uint16_
                      uint64_t* reachable) {
     const uint32_t size = static_cast<uint32_t>(data.size());
     const uint32_t sample = std::min<uint32_t>(size, 256u << 10);
-    pack::TokenPrices prices =
-        pack::TokenPrices::FromTokens(pack::ParseGreedy(data.data(), sample, 2), sample);
-    std::vector<pack::Token> tokens =
-        pack::ParseLookahead(data.data(), size, prices, pack::LookaheadOptions{1, 1});
+    encoder::ContextModel model;
+    encoder::TokenPrices prices = encoder::TokenPrices::FromTokens(
+        encoder::ParseGreedy(data.data(), sample, 2, model), sample);
+    std::vector<encoder::Token> tokens =
+        encoder::ParseLookahead(data.data(), size, prices, encoder::LookaheadOptions{1, 1}, model);
     Coverage c;
     *reachable = 0;
     size_t o = 0;
-    for (const pack::Token& t : tokens) {
+    for (const encoder::Token& t : tokens) {
         if (t.length == 0) {
             ++c.literalBytes;
             *reachable += longest[o] >= 4;

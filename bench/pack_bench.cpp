@@ -19,9 +19,10 @@
 #include <vector>
 
 #include "codec/block_decoder.h"
+#include "encoder/block_encoder.h"
+#include "encoder/encoder_state.h"
 #include "format/block.h"
 #include "pack/archive_writer.h"
-#include "pack/block_encoder.h"
 
 namespace {
 
@@ -42,13 +43,14 @@ std::vector<CorpusFile>& Corpus() {
 
 // Packs data as the writer would, in 8 MiB blocks; returns the bytes of all blocks.
 size_t Pack(const std::vector<uint8_t>& data, int level, std::vector<uint8_t>* out) {
-    pack::EncoderOptions options;
+    encoder::EncoderOptions options;
     options.level = level;
+    encoder::EncoderState state;
     out->clear();
     for (size_t at = 0; at < data.size(); at += pack::kMaxBlockSize) {
         uint32_t size =
             static_cast<uint32_t>(std::min<size_t>(pack::kMaxBlockSize, data.size() - at));
-        pack::EncodeBestBlock(data.data() + at, size, options, *out);
+        encoder::EncodeBestBlock(data.data() + at, size, options, state, *out);
     }
     return out->size();
 }

@@ -7,6 +7,7 @@
 
 #include "codec/bit_reader.h"
 #include "codec/code_tree.h"
+#include "format/block.h"
 
 namespace codec {
 
@@ -58,24 +59,25 @@ Status ReadSymbolTable(const uint8_t* body, uint32_t* bitPos, uint32_t bitLimit,
 }
 
 Status ReadTablesAndBuildTrees(const uint8_t* body, uint32_t* bitPos, uint32_t bitLimit,
-                               int32_t literalEntries, int32_t lengthEntries, int32_t flagEntries,
-                               uint32_t literalWidth, int32_t selectorEntries,
-                               BlockCoding* coding) {
+                               const format::CompressedHead& head, BlockCoding* coding) {
+    const auto entries = [](uint32_t count) { return static_cast<int32_t>(count); };
     if (!coding->flags.Create(16) || !coding->selectors.Create(16) ||
-        !coding->literals.Create(256) || !coding->lengths.Create(lengthEntries)) {
+        !coding->literals.Create(256) || !coding->lengths.Create(entries(head.lengthEntries))) {
         return Status::NoMemory;
     }
-    Status status = ReadSymbolTable(body, bitPos, bitLimit, &coding->flags, flagEntries, 4, false);
+    Status status = ReadSymbolTable(body, bitPos, bitLimit, &coding->flags,
+                                    entries(head.flagEntries), 4, false);
     if (status == Status::Ok) {
-        status = ReadSymbolTable(body, bitPos, bitLimit, &coding->literals, literalEntries,
-                                 literalWidth, false);
+        status = ReadSymbolTable(body, bitPos, bitLimit, &coding->literals,
+                                 entries(head.literalEntries), head.literalWidth, false);
     }
     if (status == Status::Ok) {
-        status = ReadSymbolTable(body, bitPos, bitLimit, &coding->lengths, lengthEntries, 0, true);
+        status = ReadSymbolTable(body, bitPos, bitLimit, &coding->lengths,
+                                 entries(head.lengthEntries), 0, true);
     }
     if (status == Status::Ok) {
-        status =
-            ReadSymbolTable(body, bitPos, bitLimit, &coding->selectors, selectorEntries, 4, false);
+        status = ReadSymbolTable(body, bitPos, bitLimit, &coding->selectors,
+                                 entries(head.selectorEntries), 4, false);
     }
     if (status == Status::Ok) status = coding->flagTree.Build(coding->flags);
     if (status == Status::Ok) status = coding->literalTree.Build(coding->literals);
@@ -398,28 +400,18 @@ Status DecodeCompressedBlock(const uint8_t* body, uint32_t bodyBytes, ContextTab
     // Positions share their word with the next-slot bits; no valid block comes near this size.
     if (outCapacity > POSITION_MASK) outCapacity = POSITION_MASK;
 
-    uint32_t h0 = ReadBits(body, 0, 16);
-    uint32_t h1 = ReadBits(body, 16, 16);
-    uint32_t h2 = ReadBits(body, 32, 16);
-    uint32_t h3 = ReadBits(body, 48, 16);
-    uint32_t bitPos = 64;
+    // The head lies within the read slack even when the body is shorter.
+    const format::CompressedHead head = format::DecodeCompressedHead(body);
+    uint32_t bitPos = format::kCompressedHeadBits;
     if (bitPos > bitLimit) return Status::Corrupt;
-
-    uint32_t tokenCount = h0 | ((h1 & 0xFF) << 16);
-    int32_t literalEntries = static_cast<int32_t>(h1 >> 8) + 1;
-    int32_t lengthEntries = static_cast<int32_t>(h2);
-    int32_t flagEntries = static_cast<int32_t>(h3 & 15) + 1;
-    uint32_t literalWidth = (h3 >> 4) & 15;
-    int32_t selectorEntries = static_cast<int32_t>((h3 >> 8) & 15) + 1;
 
     BlockCoding coding;
     memset(&coding, 0, sizeof coding);
-    Status status = ReadTablesAndBuildTrees(body, &bitPos, bitLimit, literalEntries, lengthEntries,
-                                            flagEntries, literalWidth, selectorEntries, &coding);
+    Status status = ReadTablesAndBuildTrees(body, &bitPos, bitLimit, head, &coding);
     uint32_t bitsRead = bitPos;
-    if (status == Status::Ok && tokenCount != 0) {
-        status = DecodeTokens(body, bodyBytes, bitPos, bitLimit, tokenCount, coding, table, out,
-                              outCapacity, produced, &bitsRead);
+    if (status == Status::Ok && head.tokenCount != 0) {
+        status = DecodeTokens(body, bodyBytes, bitPos, bitLimit, head.tokenCount, coding, table,
+                              out, outCapacity, produced, &bitsRead);
     }
     coding.Release();
     if (status == Status::Ok && bitsUsed != nullptr) *bitsUsed = bitsRead;

@@ -49,6 +49,37 @@ inline void EncodeBlockHeader(const BlockHeader& header, uint8_t* out) {
     StoreLE32(out, (header.length << 3) | header.type);
 }
 
+// A compressed block's body opens with this 64-bit head: the token count and the shape of the four
+// weight tables that follow it (flags, literals, lengths, selectors, in that order).
+constexpr uint32_t kCompressedHeadBits = 64;
+struct CompressedHead {
+    uint32_t tokenCount;       // 24 bits
+    uint32_t literalEntries;   // 1 to 256
+    uint32_t lengthEntries;    // 0 to 65535
+    uint32_t flagEntries;      // 1 to 16
+    uint32_t literalWidth;     // bits of a literal table symbol, 0 to 15
+    uint32_t selectorEntries;  // 1 to 16
+};
+
+// Fields low bit first: tokens 24 bits, literal entries - 1 in 8, length entries in 16, flag
+// entries - 1 in 4, literal width in 4, selector entries - 1 in 4, and 4 bits that are not read.
+inline CompressedHead DecodeCompressedHead(const uint8_t* body) {
+    const uint64_t word = LoadLE64(body);
+    auto field = [word](unsigned at, unsigned bits) {
+        return static_cast<uint32_t>(word >> at) & ((1u << bits) - 1);
+    };
+    return CompressedHead{field(0, 24),     field(24, 8) + 1, field(32, 16),
+                          field(48, 4) + 1, field(52, 4),     field(56, 4) + 1};
+}
+
+// The head's two 32-bit words, low first, as a bit stream writes them; each field is cut to its
+// width, so fields must be in range.
+inline void EncodeCompressedHead(const CompressedHead& head, uint32_t words[2]) {
+    words[0] = (head.tokenCount & 0xFFFFFF) | (head.literalEntries - 1) << 24;
+    words[1] = (head.lengthEntries & 0xFFFF) | ((head.flagEntries - 1) & 15) << 16 |
+               (head.literalWidth & 15) << 20 | ((head.selectorEntries - 1) & 15) << 24;
+}
+
 // The bytes the body of a valid block's header occupies.
 inline uint32_t BodyBytes(const BlockHeader& header) {
     return header.type == kBlockStored ? RoundUp16(header.length)

@@ -12,10 +12,11 @@ void BlockPipeline::Give(BlockJob job) {
     auto owned = std::make_unique<BlockJob>(std::move(job));
     BlockJob* j = owned.get();
     j->encoded = encodings_.Take();
-    threads::WorkPool::Ticket ticket = pool_.Submit([j] {
+    threads::WorkPool::Ticket ticket = pool_.Submit([this, j] {
+        threads::ResourcePool<EncoderState>::Lease state = states_.Take();
         j->encoded->clear();
         j->status = AppendEntryBlock(j->input->data(), static_cast<uint32_t>(j->input->size()),
-                                     j->method, j->encoder, j->password, *j->encoded);
+                                     j->method, j->encoder, *state, j->password, *j->encoded);
     });
     inFlight_.push_back(InFlight{std::move(owned), ticket});
 }

@@ -2,8 +2,9 @@
 // alone (its context table and code trees start afresh), so a block's encoding is the same
 // whichever thread makes it, and the archive the same bytes whatever the number of threads. At
 // most a window of blocks is in flight, which bounds the memory: a block's input and its encoding
-// each, taken from buffer pools that the pipeline keeps for all its blocks. With no worker thread
-// a block is encoded on the caller's thread as it is given: the sequential writer.
+// each, taken from buffer pools that the pipeline keeps for all its blocks, and one encoder state
+// per block being encoded, from a pool of states. With no worker thread a block is encoded on the
+// caller's thread as it is given: the sequential writer.
 #pragma once
 
 #include <cstdint>
@@ -12,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "encoder/encoder_state.h"
 #include "format/status.h"
 #include "pack/entry_data.h"
 #include "threads/resource_pool.h"
@@ -53,8 +55,9 @@ class BlockPipeline {
     size_t window_;
     threads::BufferPool inputs_;
     threads::BufferPool encodings_;
-    std::deque<InFlight> inFlight_;  // in the order given
-    threads::WorkPool pool_;         // last: its threads end before the rest goes
+    threads::ResourcePool<EncoderState> states_;  // one per block being encoded
+    std::deque<InFlight> inFlight_;               // in the order given
+    threads::WorkPool pool_;                      // last: its threads end before the rest goes
 };
 
 }  // namespace pack

@@ -10,19 +10,19 @@ Status CheckBlockSize(uint32_t blockSize) {
 }
 
 Status AppendEntryBlock(const uint8_t* data, uint32_t size, Method method,
-                        const EncoderOptions& encoder, const char* password,
+                        const EncoderOptions& options, EncoderState& state, const char* password,
                         std::vector<uint8_t>& out) {
     const size_t start = out.size();
     Status status = Status::Ok;
     switch (method) {
         case Method::Compressed:
-            status = EncodeCompressedBlock(data, size, encoder, out);
+            status = encoder::EncodeCompressedBlock(data, size, options, state, out);
             break;
         case Method::Best:
-            status = EncodeBestBlock(data, size, encoder, out);
+            status = encoder::EncodeBestBlock(data, size, options, state, out);
             break;
         case Method::Stored:
-            status = EncodeStoredBlock(data, size, out);
+            status = encoder::EncodeStoredBlock(data, size, out);
             break;
     }
     if (status == Status::Ok && password != nullptr) {

@@ -5,12 +5,14 @@
 #include <cstdint>
 #include <vector>
 
+#include "encoder/block_encoder.h"
 #include "format/block.h"
 #include "format/status.h"
-#include "pack/block_encoder.h"
 
 namespace pack {
 
+using encoder::EncoderOptions;
+using encoder::EncoderState;
 using format::Status;
 
 // Output bytes per block, the largest that a reader's buffer takes.
@@ -23,10 +25,10 @@ enum class Method { Stored, Compressed, Best };
 // InvalidArgument unless 0 < blockSize <= kMaxBlockSize.
 Status CheckBlockSize(uint32_t blockSize);
 
-// Appends one block of data[0 .. size) to out, stored or compressed, and enciphers its body (never
-// its 4-byte header) with password when one is given.
+// Appends one block of data[0 .. size) to out, stored or compressed in state, and enciphers its
+// body (never its 4-byte header) with password when one is given.
 Status AppendEntryBlock(const uint8_t* data, uint32_t size, Method method,
-                        const EncoderOptions& encoder, const char* password,
+                        const EncoderOptions& options, EncoderState& state, const char* password,
                         std::vector<uint8_t>& out);
 
 }  // namespace pack

@@ -10,12 +10,15 @@
 #include <string>
 
 #include "codec/block_decoder.h"
+#include "encoder/block_encoder.h"
+#include "encoder/encoder_state.h"
 #include "pack/archive_writer.h"
-#include "pack/block_encoder.h"
 #include "reference_decoder.h"
 
-namespace pack {
+namespace encoder {
 namespace {
+
+using pack::kMaxBlockSize;
 
 std::vector<uint8_t> ReadFileBytes(const std::string& path, size_t limit = 8u << 20) {
     std::ifstream f(path, std::ios::binary);
@@ -39,7 +42,8 @@ Encoded Encode(const std::vector<uint8_t>& data, int level) {
     Encoded e;
     EncoderOptions options;
     options.level = level;
-    EncodeCompressedBlock(data.data(), static_cast<uint32_t>(data.size()), options, e.block);
+    EncoderState state;
+    EncodeCompressedBlock(data.data(), static_cast<uint32_t>(data.size()), options, state, e.block);
     uint32_t header =
         e.block[0] | (e.block[1] << 8) | (e.block[2] << 16) | (uint32_t{e.block[3]} << 24);
     e.bitLength = header >> 3;
@@ -243,7 +247,8 @@ TEST(BestBlock, IncompressibleDataIsStored) {
     std::vector<uint8_t> data(100000);
     for (uint8_t& b : data) b = static_cast<uint8_t>(rng());
     std::vector<uint8_t> out;
-    EncodeBestBlock(data.data(), static_cast<uint32_t>(data.size()), EncoderOptions{}, out);
+    EncoderState state;
+    EncodeBestBlock(data.data(), static_cast<uint32_t>(data.size()), EncoderOptions{}, state, out);
     ASSERT_EQ(out.size(), 4u + 100000u);
     EXPECT_EQ(out[0] & 7, 0);
     EXPECT_TRUE(std::equal(data.begin(), data.end(), out.begin() + 4));
@@ -256,7 +261,8 @@ TEST(BestBlock, TextIsCompressed) {
         data.insert(data.end(), line.begin(), line.end());
     }
     std::vector<uint8_t> out;
-    EncodeBestBlock(data.data(), static_cast<uint32_t>(data.size()), EncoderOptions{}, out);
+    EncoderState state;
+    EncodeBestBlock(data.data(), static_cast<uint32_t>(data.size()), EncoderOptions{}, state, out);
     EXPECT_EQ(out[0] & 7, 1);
     EXPECT_LT(out.size(), data.size() / 2);
 }
@@ -266,8 +272,9 @@ TEST(CompressedBlock, RefusesABodyBeyondTheReadBuffer) {
     std::vector<uint8_t> data(kMaxBlockSize);
     for (uint8_t& b : data) b = static_cast<uint8_t>(rng());
     std::vector<uint8_t> out = {1, 2, 3};
+    EncoderState state;
     EXPECT_EQ(EncodeCompressedBlock(data.data(), static_cast<uint32_t>(data.size()),
-                                    EncoderOptions{1}, out),
+                                    EncoderOptions{1}, state, out),
               format::Status::InvalidArgument);
     EXPECT_EQ(out.size(), 3u) << "nothing appended";
 }
@@ -277,9 +284,38 @@ TEST(BestBlock, FullSizeRandomBlockStaysWithinTheReadBuffer) {
     std::vector<uint8_t> data(kMaxBlockSize);
     for (uint8_t& b : data) b = static_cast<uint8_t>(rng());
     std::vector<uint8_t> out;
-    EncodeBestBlock(data.data(), static_cast<uint32_t>(data.size()), EncoderOptions{1}, out);
+    EncoderState state;
+    EncodeBestBlock(data.data(), static_cast<uint32_t>(data.size()), EncoderOptions{1}, state, out);
     EXPECT_LE(out.size() - 4, size_t{kMaxBlockSize});
 }
 
+// A state is reused from block to block; what an earlier block left in it must not change the
+// next block's encoding, whatever the sizes and levels of the two.
+TEST(EncoderState, AStateUsedBeforeEncodesAsAFreshOne) {
+    std::mt19937 rng(17);
+    std::vector<uint8_t> large(300000), small;
+    for (uint8_t& b : large) b = static_cast<uint8_t>("abcdefgh"[rng() % 8]);
+    for (int i = 0; i < 300; ++i) {
+        std::string line = "entry " + std::to_string(i * 7) + " of the list\n";
+        small.insert(small.end(), line.begin(), line.end());
+    }
+    for (int level : {1, 2}) {
+        for (const auto* order : {&large, &small}) {
+            const std::vector<uint8_t>& before = *order;
+            const std::vector<uint8_t>& after = order == &large ? small : large;
+            EncoderState fresh, used;
+            std::vector<uint8_t> expected, first, second;
+            const EncoderOptions options{level};
+            EncodeBestBlock(after.data(), static_cast<uint32_t>(after.size()), options, fresh,
+                            expected);
+            EncodeBestBlock(before.data(), static_cast<uint32_t>(before.size()), options, used,
+                            first);
+            EncodeBestBlock(after.data(), static_cast<uint32_t>(after.size()), options, used,
+                            second);
+            EXPECT_EQ(second, expected) << "level " << level;
+        }
+    }
+}
+
 }  // namespace
-}  // namespace pack
+}  // namespace encoder

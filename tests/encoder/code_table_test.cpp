@@ -4,9 +4,9 @@
 
 #include <cmath>
 
-#include "pack/compress_tree.h"
+#include "encoder/compress_tree.h"
 
-namespace pack {
+namespace encoder {
 namespace {
 
 // Code as stream bits "0"/"1", first bit first.
@@ -157,4 +157,4 @@ TEST(LimitedLengths, RespectTheLimitAndStayComplete) {
 }
 
 }  // namespace
-}  // namespace pack
+}  // namespace encoder

@@ -9,6 +9,8 @@
 
 #include "byte_reading.h"
 #include "crypto/blowfish.h"
+#include "encoder/block_encoder.h"
+#include "encoder/encoder_state.h"
 #include "test_archive.h"
 
 namespace {
@@ -131,7 +133,7 @@ TEST(StoredBlock, BodyIsPaddedToSixteenBytes) {
         SCOPED_TRACE(c.size);
         const auto data = Pattern(c.size);
         std::vector<uint8_t> out = {0xEE};  // appends, keeping what is there
-        pack::EncodeStoredBlock(data.data(), c.size, out);
+        encoder::EncodeStoredBlock(data.data(), c.size, out);
         ASSERT_EQ(out.size(), 1 + c.blockBytes);
         EXPECT_EQ(out[0], 0xEE);
         EXPECT_EQ(GetU32(out, 1), c.size << 3);  // type 0 in the low three bits
@@ -141,7 +143,7 @@ TEST(StoredBlock, BodyIsPaddedToSixteenBytes) {
 
 TEST(StoredBlock, LengthsOfTwoToTheTwentyNineAreRefused) {
     std::vector<uint8_t> out;
-    EXPECT_EQ(pack::EncodeStoredBlock(nullptr, 1u << 29, out), format::Status::InvalidArgument);
+    EXPECT_EQ(encoder::EncodeStoredBlock(nullptr, 1u << 29, out), format::Status::InvalidArgument);
     EXPECT_TRUE(out.empty());
 }
 
@@ -211,8 +213,9 @@ TEST(CompressedEntry, EachBlockIsTheCompressorsBlockOfItsSlice) {
     const auto area =
         vorntest::EncodeTestEntryData(data, pack::Method::Compressed, 1000, {}, nullptr);
     std::vector<uint8_t> expected;
+    encoder::EncoderState state;
     for (size_t at = 0; at < data.size(); at += 1000) {
-        pack::EncodeCompressedBlock(data.data() + at, 1000, {}, expected);
+        encoder::EncodeCompressedBlock(data.data() + at, 1000, {}, state, expected);
     }
     EXPECT_EQ(area, expected);
     EXPECT_EQ(GetU32(area, 0) & 7u, 1u);

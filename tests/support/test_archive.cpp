@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <stdexcept>
 
+#include "encoder/encoder_state.h"
+
 namespace vorntest {
 
 namespace {
@@ -81,9 +83,10 @@ std::vector<uint8_t> EncodeTestEntryData(const std::vector<uint8_t>& data, pack:
         throw std::invalid_argument("block size must be 1 to 8 MiB");
     }
     std::vector<uint8_t> out;
+    pack::EncoderState state;
     for (size_t at = 0; at < data.size(); at += blockSize) {
         const uint32_t size = static_cast<uint32_t>(std::min<size_t>(blockSize, data.size() - at));
-        if (pack::AppendEntryBlock(data.data() + at, size, method, encoder, password, out) !=
+        if (pack::AppendEntryBlock(data.data() + at, size, method, encoder, state, password, out) !=
             pack::Status::Ok) {
             throw std::invalid_argument("the entry's data cannot be encoded so");
         }

@@ -10,7 +10,7 @@
 
 #include "codec/context_rules.h"
 
-namespace pack {
+namespace encoder {
 
 struct ContextBucket {
     int32_t position[codec::CONTEXT_SLOTS];  // -1: empty
@@ -34,14 +34,6 @@ class ContextModel {
         }
         touched_.clear();
         counter_ = codec::FIRST_MATCH_STAMP;
-    }
-
-    // The table of the calling thread, emptied: blocks are parsed one at a time per thread, and
-    // reusing the table spares a 2 MiB allocation per block.
-    static ContextModel& ForThisThread() {
-        thread_local ContextModel model;
-        model.Clear();
-        return model;
     }
 
     // The bucket for the token at o (o at least 3): the order-3 bucket once it holds a position,
@@ -112,4 +104,4 @@ inline uint32_t MatchLength(const uint8_t* data, uint32_t c, uint32_t o, uint32_
     return n;
 }
 
-}  // namespace pack
+}  // namespace encoder

@@ -7,19 +7,22 @@
 
 #include "format/status.h"
 
-namespace pack {
+namespace encoder {
 
 using format::Status;
+
+// What an encoder reuses from block to block (encoder/encoder_state.h).
+struct EncoderState;
 
 struct EncoderOptions {
     int level = 2;  // 1 = greedy longest match; 2 and above weigh each choice by what follows
 };
 
-// Appends one compressed block of data[0 .. size) to out. InvalidArgument, appending nothing,
-// for more than 8 MiB of data or a body that would exceed the reader's 8 MiB buffer
-// (incompressible data close to 8 MiB); EncodeBestBlock stores such data instead.
+// Appends one compressed block of data[0 .. size) to out, working in state. InvalidArgument,
+// appending nothing, for more than 8 MiB of data or a body that would exceed the reader's 8 MiB
+// buffer (incompressible data close to 8 MiB); EncodeBestBlock stores such data instead.
 Status EncodeCompressedBlock(const uint8_t* data, uint32_t size, const EncoderOptions& options,
-                             std::vector<uint8_t>& out);
+                             EncoderState& state, std::vector<uint8_t>& out);
 
 // Appends the compressed block of data[0 .. size) when it is worthwhile (see
 // CompressionIsWorthwhile), the stored block otherwise. Incompressible data therefore never grows
@@ -27,7 +30,7 @@ Status EncodeCompressedBlock(const uint8_t* data, uint32_t size, const EncoderOp
 // buffer, and data that compresses by only a few percent (already compressed files) stays stored
 // and decodes at copy speed. InvalidArgument for more than 8 MiB of data.
 Status EncodeBestBlock(const uint8_t* data, uint32_t size, const EncoderOptions& options,
-                       std::vector<uint8_t>& out);
+                       EncoderState& state, std::vector<uint8_t>& out);
 
 // A compressed block is written only when it is at least this fraction (1/16) of the stored
 // block smaller than the stored block.
@@ -44,4 +47,4 @@ bool CompressionIsWorthwhile(uint64_t compressedBytes, uint64_t storedBytes);
 // which the header's length field cannot hold.
 Status EncodeStoredBlock(const uint8_t* data, uint32_t size, std::vector<uint8_t>& out);
 
-}  // namespace pack
+}  // namespace encoder

@@ -5,7 +5,9 @@
 #include <cstdint>
 #include <vector>
 
-namespace pack {
+namespace encoder {
+
+class ContextModel;
 
 // Longest match a token may carry; keeps the length table within its 65535 entries.
 constexpr uint32_t kMaxMatchLength = 65535;
@@ -15,8 +17,12 @@ struct Token {
     uint8_t value;    // literal byte, or the slot (0 to 3) a match copies from
 };
 
+// Both parsers replay the decoder's context table on model, which they empty first: a model is
+// reused from block to block, as allocating one costs more than parsing a small block.
+
 // Greedy: at every token the longest match of the bucket, when it is at least minLength long.
-std::vector<Token> ParseGreedy(const uint8_t* data, uint32_t size, uint32_t minLength);
+std::vector<Token> ParseGreedy(const uint8_t* data, uint32_t size, uint32_t minLength,
+                               ContextModel& model);
 
 // Bit prices of a token's codes, to weigh one parse against another.
 struct TokenPrices {
@@ -41,6 +47,6 @@ struct LookaheadOptions {
 // Weighs each choice at a token (a literal, each slot's match) by playing greedy tokens up to a
 // horizon past the longest match, on a scratch copy of the buckets they touch.
 std::vector<Token> ParseLookahead(const uint8_t* data, uint32_t size, const TokenPrices& prices,
-                                  const LookaheadOptions& options);
+                                  const LookaheadOptions& options, ContextModel& model);
 
-}  // namespace pack
+}  // namespace encoder

@@ -1,7 +1,7 @@
 // Code tables for compressed blocks: picks entry order and weights, replays the decoder's tree
 // growth to learn the real codes, and keeps the cheapest choice whose codes stay within reach of
 // the decoder's bit reader.
-#include "pack/compress_tree.h"
+#include "encoder/compress_tree.h"
 
 #include <algorithm>
 #include <climits>
@@ -10,9 +10,9 @@
 #include <queue>
 
 #include "codec/code_tree.h"
-#include "pack/compress_bits.h"
+#include "encoder/compress_bits.h"
 
-namespace pack {
+namespace encoder {
 namespace {
 
 // Table bits plus coded bits of a choice; UINT64_MAX when some code is too long.
@@ -192,4 +192,4 @@ CodeTable BuildCodeTable(const std::vector<uint64_t>& counts,
     return best;
 }
 
-}  // namespace pack
+}  // namespace encoder

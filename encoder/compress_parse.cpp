@@ -1,19 +1,20 @@
 // Parsers for compressed blocks. Both replay the decoder's context table token by token: a token
 // stores only its own start position, so the positions a later match can name depend on where
 // earlier tokens began.
-#include "pack/compress_parse.h"
+#include "encoder/compress_parse.h"
 
 #include <algorithm>
 #include <cmath>
 
-#include "pack/compress_context.h"
+#include "encoder/compress_context.h"
 
-namespace pack {
+namespace encoder {
 
-std::vector<Token> ParseGreedy(const uint8_t* data, uint32_t size, uint32_t minLength) {
+std::vector<Token> ParseGreedy(const uint8_t* data, uint32_t size, uint32_t minLength,
+                               ContextModel& model) {
     std::vector<Token> tokens;
     tokens.reserve(size / 2 + 16);
-    ContextModel& model = ContextModel::ForThisThread();
+    model.Clear();
     uint32_t o = 0;
     for (; o < size && o < 3; ++o) tokens.push_back({0, data[o]});
     while (o < size) {
@@ -165,14 +166,14 @@ class ScratchTable {
 }  // namespace
 
 std::vector<Token> ParseLookahead(const uint8_t* data, uint32_t size, const TokenPrices& prices,
-                                  const LookaheadOptions& options) {
+                                  const LookaheadOptions& options, ContextModel& model) {
     constexpr uint32_t kMinLength = 2;
     constexpr uint32_t kTakeAtOnce = 64;
     const uint32_t horizon = options.horizon;
     const float lambda = prices.bytePrice;
     std::vector<Token> tokens;
     tokens.reserve(size / 2 + 16);
-    ContextModel& model = ContextModel::ForThisThread();
+    model.Clear();
     ScratchTable scratch(model);
     uint32_t o = 0;
     for (; o < size && o < 3; ++o) tokens.push_back({0, data[o]});
@@ -265,4 +266,4 @@ std::vector<Token> ParseLookahead(const uint8_t* data, uint32_t size, const Toke
     return tokens;
 }
 
-}  // namespace pack
+}  // namespace encoder

@@ -1,18 +1,20 @@
 // Compressed block writer: parses the data into tokens, gathers the four symbol alphabets (token
 // flags in groups of four, literal bytes, match lengths, slot selectors in pairs), builds a code
 // table for each and writes header, tables and token codes as one bit stream.
-#include "pack/compress_block.h"
+#include "encoder/compress_block.h"
 
 #include <algorithm>
 #include <bit>
 
+#include "encoder/block_encoder.h"
+#include "encoder/compress_bits.h"
+#include "encoder/compress_context.h"
+#include "encoder/compress_parse.h"
+#include "encoder/compress_tree.h"
+#include "encoder/encoder_state.h"
 #include "format/block.h"
-#include "pack/block_encoder.h"
-#include "pack/compress_bits.h"
-#include "pack/compress_parse.h"
-#include "pack/compress_tree.h"
 
-namespace pack {
+namespace encoder {
 namespace {
 
 using format::kBlockBufferSize;
@@ -107,13 +109,17 @@ Status EncodeTokens(const std::vector<Token>& tokens, std::vector<uint8_t>& out)
     out.resize(out.size() + format::kBlockHeaderBytes, 0);
     size_t bodyAt = out.size();
     BitWriter bits(out);
-    bits.Write(static_cast<uint32_t>(tokens.size()), 24);
-    bits.Write(static_cast<uint32_t>(literalTable.entries.size() - 1), 8);
-    bits.Write(static_cast<uint32_t>(lengthTable.entries.size()), 16);
-    bits.Write(static_cast<uint32_t>(flagTable.entries.size() - 1), 4);
-    bits.Write(literalWidth, 4);
-    bits.Write(static_cast<uint32_t>(selectorTable.entries.size() - 1), 4);
-    bits.Write(0, 4);
+    const auto count = [](const CodeTable& table) {
+        return static_cast<uint32_t>(table.entries.size());
+    };
+    uint32_t head[2];
+    format::EncodeCompressedHead(
+        format::CompressedHead{static_cast<uint32_t>(tokens.size()), count(literalTable),
+                               count(lengthTable), count(flagTable), literalWidth,
+                               count(selectorTable)},
+        head);
+    bits.Write(head[0], 32);
+    bits.Write(head[1], 32);
     WriteTable(bits, flagTable, [&](uint32_t s) { bits.Write(s, 4); });
     WriteTable(bits, literalTable, [&](uint32_t s) { bits.Write(s, literalWidth); });
     WriteTable(bits, lengthTable, [&](uint32_t s) { bits.WriteGrowingInt(s); });
@@ -155,7 +161,7 @@ namespace {
 
 // The compressed block of data, whatever the size of its body.
 Status EncodeCompressed(const uint8_t* data, uint32_t size, const EncoderOptions& options,
-                        std::vector<uint8_t>& out) {
+                        EncoderState& state, std::vector<uint8_t>& out) {
     if (size > kBlockBufferSize) return Status::InvalidArgument;
     // Level 1 parses greedily. Level 2 prices tokens from a greedy parse and weighs every choice
     // by playing a greedy token past it: a choice changes which positions the buckets keep, so
@@ -165,11 +171,12 @@ Status EncodeCompressed(const uint8_t* data, uint32_t size, const EncoderOptions
     // higher level: the four positions a match may name limit what any parse finds.
     std::vector<Token> tokens;
     if (options.level <= 1) {
-        tokens = ParseGreedy(data, size, 2);
+        tokens = ParseGreedy(data, size, 2, state.contexts);
     } else {
         uint32_t sample = std::min(size, kPriceSample);
-        TokenPrices prices = TokenPrices::FromTokens(ParseGreedy(data, sample, 2), sample);
-        tokens = ParseLookahead(data, size, prices, LookaheadOptions{1, 1});
+        TokenPrices prices =
+            TokenPrices::FromTokens(ParseGreedy(data, sample, 2, state.contexts), sample);
+        tokens = ParseLookahead(data, size, prices, LookaheadOptions{1, 1}, state.contexts);
     }
     return EncodeTokens(tokens, out);
 }
@@ -188,9 +195,9 @@ bool CompressionIsWorthwhile(uint64_t compressedBytes, uint64_t storedBytes) {
 }
 
 Status EncodeCompressedBlock(const uint8_t* data, uint32_t size, const EncoderOptions& options,
-                             std::vector<uint8_t>& out) {
+                             EncoderState& state, std::vector<uint8_t>& out) {
     size_t start = out.size();
-    Status status = EncodeCompressed(data, size, options, out);
+    Status status = EncodeCompressed(data, size, options, state, out);
     if (status != Status::Ok) return status;
     // Nearly 8 MiB of incompressible data codes to a body larger than the reader's 8 MiB
     // buffer: such a block could be written but never read back.
@@ -202,9 +209,10 @@ Status EncodeCompressedBlock(const uint8_t* data, uint32_t size, const EncoderOp
 }
 
 Status EncodeBestBlock(const uint8_t* data, uint32_t size, const EncoderOptions& options,
-                       std::vector<uint8_t>& out) {
-    std::vector<uint8_t> compressed;
-    Status status = EncodeCompressed(data, size, options, compressed);
+                       EncoderState& state, std::vector<uint8_t>& out) {
+    std::vector<uint8_t>& compressed = state.trial;
+    compressed.clear();
+    Status status = EncodeCompressed(data, size, options, state, compressed);
     if (status == Status::Ok &&
         CompressionIsWorthwhile(compressed.size(), StoredBlockBytes(size))) {
         out.insert(out.end(), compressed.begin(), compressed.end());
@@ -215,4 +223,4 @@ Status EncodeBestBlock(const uint8_t* data, uint32_t size, const EncoderOptions&
     return EncodeStoredBlock(data, size, out);
 }
 
-}  // namespace pack
+}  // namespace encoder

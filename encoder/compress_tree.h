@@ -10,7 +10,7 @@
 
 #include "format/block.h"
 
-namespace pack {
+namespace encoder {
 
 // Longest code the decoder reads exactly.
 constexpr unsigned kMaxCodeLength = format::kMaxCodeLength;
@@ -42,4 +42,4 @@ CodeTable BuildCodeTable(const std::vector<uint64_t>& counts,
 // limit. Exposed for tests.
 std::vector<uint8_t> LimitedCodeLengths(const std::vector<uint64_t>& counts, unsigned limit);
 
-}  // namespace pack
+}  // namespace encoder

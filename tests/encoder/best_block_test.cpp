@@ -7,7 +7,8 @@
 #include <vector>
 
 #include "byte_reading.h"
-#include "pack/block_encoder.h"
+#include "encoder/block_encoder.h"
+#include "encoder/encoder_state.h"
 
 namespace {
 
@@ -24,40 +25,42 @@ std::vector<uint8_t> RandomOver(unsigned alphabetSize, size_t size, unsigned see
 
 std::vector<uint8_t> Best(const std::vector<uint8_t>& data, int level = 2) {
     std::vector<uint8_t> out;
-    pack::EncodeBestBlock(data.data(), static_cast<uint32_t>(data.size()),
-                          pack::EncoderOptions{level}, out);
+    encoder::EncoderState state;
+    encoder::EncodeBestBlock(data.data(), static_cast<uint32_t>(data.size()),
+                             encoder::EncoderOptions{level}, state, out);
     return out;
 }
 
 std::vector<uint8_t> Compressed(const std::vector<uint8_t>& data, int level = 2) {
     std::vector<uint8_t> out;
-    pack::EncodeCompressedBlock(data.data(), static_cast<uint32_t>(data.size()),
-                                pack::EncoderOptions{level}, out);
+    encoder::EncoderState state;
+    encoder::EncodeCompressedBlock(data.data(), static_cast<uint32_t>(data.size()),
+                                   encoder::EncoderOptions{level}, state, out);
     return out;
 }
 
 std::vector<uint8_t> Stored(const std::vector<uint8_t>& data) {
     std::vector<uint8_t> out;
-    pack::EncodeStoredBlock(data.data(), static_cast<uint32_t>(data.size()), out);
+    encoder::EncodeStoredBlock(data.data(), static_cast<uint32_t>(data.size()), out);
     return out;
 }
 
 TEST(BlockChoice, StoredBlockSizeCountsHeaderAndPadding) {
-    EXPECT_EQ(pack::StoredBlockBytes(1), 4u + 16u);
-    EXPECT_EQ(pack::StoredBlockBytes(16), 4u + 16u);
-    EXPECT_EQ(pack::StoredBlockBytes(17), 4u + 32u);
-    EXPECT_EQ(pack::StoredBlockBytes(0x800000), 4u + 0x800000u);
-    EXPECT_EQ(pack::StoredBlockBytes(300000), Stored(std::vector<uint8_t>(300000, 7)).size());
+    EXPECT_EQ(encoder::StoredBlockBytes(1), 4u + 16u);
+    EXPECT_EQ(encoder::StoredBlockBytes(16), 4u + 16u);
+    EXPECT_EQ(encoder::StoredBlockBytes(17), 4u + 32u);
+    EXPECT_EQ(encoder::StoredBlockBytes(0x800000), 4u + 0x800000u);
+    EXPECT_EQ(encoder::StoredBlockBytes(300000), Stored(std::vector<uint8_t>(300000, 7)).size());
 }
 
 TEST(BlockChoice, CompressedBlockMustSaveASixteenth) {
     for (uint64_t stored : {20ull, 36ull, 1000ull, 4ull + 0x800000}) {
         uint64_t limit = stored - stored / 16;
-        EXPECT_TRUE(pack::CompressionIsWorthwhile(limit, stored)) << stored;
-        EXPECT_TRUE(pack::CompressionIsWorthwhile(limit / 2, stored)) << stored;
-        EXPECT_FALSE(pack::CompressionIsWorthwhile(limit + 1, stored)) << stored;
-        EXPECT_FALSE(pack::CompressionIsWorthwhile(stored, stored)) << stored;
-        EXPECT_FALSE(pack::CompressionIsWorthwhile(stored + 16, stored)) << stored;
+        EXPECT_TRUE(encoder::CompressionIsWorthwhile(limit, stored)) << stored;
+        EXPECT_TRUE(encoder::CompressionIsWorthwhile(limit / 2, stored)) << stored;
+        EXPECT_FALSE(encoder::CompressionIsWorthwhile(limit + 1, stored)) << stored;
+        EXPECT_FALSE(encoder::CompressionIsWorthwhile(stored, stored)) << stored;
+        EXPECT_FALSE(encoder::CompressionIsWorthwhile(stored + 16, stored)) << stored;
     }
 }
 
@@ -65,7 +68,7 @@ TEST(BlockChoice, CompressedBlockMustSaveASixteenth) {
 // not enough to pay for decoding it token by token.
 TEST(BlockChoice, DataThatShrinksByAFewPercentIsStored) {
     const auto data = RandomOver(200, 256 << 10, 3);
-    const uint64_t stored = pack::StoredBlockBytes(static_cast<uint32_t>(data.size()));
+    const uint64_t stored = encoder::StoredBlockBytes(static_cast<uint32_t>(data.size()));
     for (int level : {1, 2}) {
         const auto compressed = Compressed(data, level);
         // The premise: compressing does save something, but less than a sixteenth.
@@ -80,7 +83,7 @@ TEST(BlockChoice, DataThatShrinksByAFewPercentIsStored) {
 TEST(BlockChoice, DataThatShrinksByMoreThanASixteenthIsCompressed) {
     // Seven bits of every eight: about an eighth saved.
     const auto data = RandomOver(128, 256 << 10, 4);
-    const uint64_t stored = pack::StoredBlockBytes(static_cast<uint32_t>(data.size()));
+    const uint64_t stored = encoder::StoredBlockBytes(static_cast<uint32_t>(data.size()));
     const auto compressed = Compressed(data);
     ASSERT_LE(compressed.size(), stored - stored / 16);
     const auto best = Best(data);

@@ -2,10 +2,10 @@
 // enciphered body fills whole cipher blocks and every body starts the reader's 16-byte units.
 #include <algorithm>
 
+#include "encoder/block_encoder.h"
 #include "format/block.h"
-#include "pack/block_encoder.h"
 
-namespace pack {
+namespace encoder {
 
 Status EncodeStoredBlock(const uint8_t* data, uint32_t size, std::vector<uint8_t>& out) {
     if (size > format::kMaxBlockLength) return Status::InvalidArgument;
@@ -16,4 +16,4 @@ Status EncodeStoredBlock(const uint8_t* data, uint32_t size, std::vector<uint8_t
     return Status::Ok;
 }
 
-}  // namespace pack
+}  // namespace encoder

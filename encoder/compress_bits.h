@@ -7,7 +7,7 @@
 
 #include "format/block.h"
 
-namespace pack {
+namespace encoder {
 
 class BitWriter {
   public:
@@ -74,4 +74,4 @@ inline unsigned GrowingIntBits(uint32_t v) {
     return bits;
 }
 
-}  // namespace pack
+}  // namespace encoder
