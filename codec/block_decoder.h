@@ -36,13 +36,6 @@ struct ContextTable {
     uint32_t stamp[CONTEXT_FILLABLE_BUCKETS][CONTEXT_SLOTS];
 
     bool IsUsed(uint32_t bucket) const { return (used[bucket >> 6] >> (bucket & 63)) & 1; }
-    // The slot as the format defines it (empty: position 0, stamp 0).
-    uint32_t SlotPosition(uint32_t bucket, uint32_t slot) const {
-        return IsUsed(bucket) ? position[bucket][slot] & POSITION_MASK : 0;
-    }
-    uint32_t SlotStamp(uint32_t bucket, uint32_t slot) const {
-        return IsUsed(bucket) ? stamp[bucket][slot] : 0;
-    }
 };
 
 // The body must be readable for BODY_READ_SLACK bytes past bodyBytes (their contents do not matter
