@@ -27,6 +27,7 @@ enum SfxSettingTag : uint8_t {
     kSfxTagRun = 1,        // the program line: UTF-8, no NUL, no control characters
     kSfxTagTemporary = 2,  // no bytes: extract into a new temporary folder, removed afterwards
     kSfxTagOverwrite = 3,  // one byte, an SfxOverwrite
+    kSfxTagTitle = 4,      // the main dialog's caption: UTF-8, no NUL, no control characters
 };
 
 // The starting state of the overwrite question.
@@ -40,7 +41,20 @@ struct SfxSettings {
     size_t runLength = 0;
     bool temporary = false;
     SfxOverwrite overwrite = SfxOverwrite::Ask;
+    const char* title = nullptr;  // null: the dialog keeps its own caption
+    size_t titleLength = 0;
 };
+
+constexpr size_t kMaxSfxTitleBytes = 255;
+
+// A title holds no control bytes and is neither empty nor longer than its cap.
+inline bool IsSfxTitle(const uint8_t* bytes, size_t length) {
+    if (length == 0 || length > kMaxSfxTitleBytes) return false;
+    for (size_t i = 0; i < length; ++i) {
+        if (bytes[i] < 0x20 || bytes[i] == 0x7f) return false;
+    }
+    return true;
+}
 
 enum class SfxSettingsStatus {
     Ok,
@@ -81,13 +95,14 @@ inline bool IsSfxRunLine(const uint8_t* bytes, size_t length) {
 // Decodes every known setting of block into *out; unknown tags are passed over.
 inline SfxSettingsStatus ReadSfxSettings(const uint8_t* block, size_t size, SfxSettings* out) {
     *out = SfxSettings();
-    bool seenRun = false, seenTemporary = false, seenOverwrite = false;
+    bool seenRun = false, seenTemporary = false, seenOverwrite = false, seenTitle = false;
     size_t offset = 0;
     SfxRecord record;
     while (NextSfxRecord(block, size, &offset, &record)) {
         bool* seen = record.tag == kSfxTagRun         ? &seenRun
                      : record.tag == kSfxTagTemporary ? &seenTemporary
                      : record.tag == kSfxTagOverwrite ? &seenOverwrite
+                     : record.tag == kSfxTagTitle     ? &seenTitle
                                                       : nullptr;
         if (seen == nullptr) continue;
         if (*seen) return SfxSettingsStatus::Repeated;
@@ -99,6 +114,10 @@ inline SfxSettingsStatus ReadSfxSettings(const uint8_t* block, size_t size, SfxS
         } else if (record.tag == kSfxTagTemporary) {
             if (record.length != 0) return SfxSettingsStatus::BadValue;
             out->temporary = true;
+        } else if (record.tag == kSfxTagTitle) {
+            if (!IsSfxTitle(record.bytes, record.length)) return SfxSettingsStatus::BadValue;
+            out->title = reinterpret_cast<const char*>(record.bytes);
+            out->titleLength = record.length;
         } else {
             if (record.length != 1 || record.bytes[0] > 2) return SfxSettingsStatus::BadValue;
             out->overwrite = static_cast<SfxOverwrite>(record.bytes[0]);

@@ -124,6 +124,9 @@ Status ArchiveWriter::OpenWithStub(const std::string& path, const std::string& s
     if (builtInDestination && !SetBuiltInDestination(stub, *builtInDestination, &error)) {
         return Fail(Status::InvalidArgument, stubPath + ": " + error);
     }
+    if (branding_ && !BrandStub(stub, *branding_, &error)) {
+        return Fail(Status::InvalidArgument, "cannot brand the stub " + stubPath + ": " + error);
+    }
     return Open(path, stub);
 }
 

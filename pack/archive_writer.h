@@ -15,6 +15,7 @@
 #include "format/status.h"
 #include "pack/byte_sink.h"
 #include "pack/entry_data.h"
+#include "pack/stub_branding.h"
 
 namespace pack {
 
@@ -69,6 +70,8 @@ class ArchiveWriter {
     // Given before an Open, they apply to everything written after it.
     void SetProgress(WriteProgress progress) { progress_ = std::move(progress); }
     void SetLayoutHooks(LayoutHooks* hooks) { hooks_ = hooks; }
+    // Given before OpenWithStub: the publisher's branding of a Windows stub's copy.
+    void SetStubBranding(const StubBranding& branding) { branding_ = branding; }
 
     // Creates (truncates) the file at path and writes prefix, then the archive header. A prefix
     // that is a Windows program image gets its checksum set over the whole output at Finish.
@@ -146,6 +149,7 @@ class ArchiveWriter {
     uint64_t bytesDone_ = 0;
     WriteProgress progress_;
     LayoutHooks* hooks_ = nullptr;
+    std::optional<StubBranding> branding_;
 };
 
 }  // namespace pack

@@ -53,25 +53,6 @@ bool FindField(const std::vector<uint8_t>& image, const char* marker, size_t mar
     return true;
 }
 
-// The part of the file at path before its archive (all of it when there is none).
-std::vector<uint8_t> ReadImageBeforeArchive(const std::string& path) {
-    // Stubs are small; an image this large before the archive is not one of ours.
-    constexpr size_t kMaxImage = 64u << 20;
-    std::ifstream in(path, std::ios::binary);
-    std::vector<uint8_t> image;
-    std::vector<char> slice(1 << 20);
-    while (in && image.size() < kMaxImage) {
-        // A signature may straddle two slices: each search starts 7 bytes before the new one.
-        const size_t from = image.size() > 7 ? image.size() - 7 : 0;
-        in.read(slice.data(), static_cast<std::streamsize>(slice.size()));
-        image.insert(image.end(), slice.begin(), slice.begin() + in.gcount());
-        if (const auto at = FindArchiveSignature(image.data() + from, image.size() - from)) {
-            image.resize(from + *at);
-            break;
-        }
-    }
-    return image;
-}
 
 void AppendRecord(std::vector<uint8_t>& block, uint8_t tag, const std::string& bytes) {
     block.push_back(tag);
@@ -165,6 +146,16 @@ bool EncodeSfxSettings(const SfxPackSettings& settings, std::vector<uint8_t>& bl
         AppendRecord(block, format::kSfxTagOverwrite,
                      std::string(1, static_cast<char>(*settings.overwrite)));
     }
+    if (settings.title) {
+        const auto* bytes = reinterpret_cast<const uint8_t*>(settings.title->data());
+        if (!format::IsSfxTitle(bytes, settings.title->size()) ||
+            !format::IsValidUtf8(settings.title->data(), settings.title->size())) {
+            return Report(error, "the title must be 1 to " +
+                                     std::to_string(format::kMaxSfxTitleBytes) +
+                                     " bytes of UTF-8 without control characters");
+        }
+        AppendRecord(block, format::kSfxTagTitle, *settings.title);
+    }
     block.push_back(format::kSfxTagEnd);
     if (block.size() > format::kSfxSettingsBytes) {
         return Report(error, "the self-extractor's settings take " + std::to_string(block.size()) +
@@ -199,6 +190,25 @@ std::optional<std::vector<uint8_t>> ReadSfxSettingsBlock(const std::string& path
     }
     auto at = image.begin() + static_cast<std::ptrdiff_t>(field);
     return std::vector<uint8_t>(at, at + static_cast<std::ptrdiff_t>(format::kSfxSettingsBytes));
+}
+
+std::vector<uint8_t> ReadImageBeforeArchive(const std::string& path) {
+    // Stubs are small; an image this large before the archive is not one of ours.
+    constexpr size_t kMaxImage = 64u << 20;
+    std::ifstream in(path, std::ios::binary);
+    std::vector<uint8_t> image;
+    std::vector<char> slice(1 << 20);
+    while (in && image.size() < kMaxImage) {
+        // A signature may straddle two slices: each search starts 7 bytes before the new one.
+        const size_t from = image.size() > 7 ? image.size() - 7 : 0;
+        in.read(slice.data(), static_cast<std::streamsize>(slice.size()));
+        image.insert(image.end(), slice.begin(), slice.begin() + in.gcount());
+        if (const auto at = FindArchiveSignature(image.data() + from, image.size() - from)) {
+            image.resize(from + *at);
+            break;
+        }
+    }
+    return image;
 }
 
 std::optional<size_t> FindArchiveSignature(const uint8_t* bytes, size_t size) {

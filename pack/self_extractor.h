@@ -23,6 +23,10 @@ inline std::optional<size_t> FindArchiveSignature(const std::vector<uint8_t>& by
     return FindArchiveSignature(bytes.data(), bytes.size());
 }
 
+// The part of the file at path before its archive (all of it when there is none): the program
+// image of a self-extractor.
+std::vector<uint8_t> ReadImageBeforeArchive(const std::string& path);
+
 // Why text cannot be a self-extractor's built-in destination (longer than 255 bytes, a control
 // character, not UTF-8), or empty when it can.
 std::string BuiltInDestinationProblem(const std::string& text);
@@ -43,6 +47,7 @@ struct SfxPackSettings {
     std::optional<std::string> run;  // the program line: program (an entry) and its arguments
     bool temporary = false;          // extract into a temporary folder; needs run
     std::optional<format::SfxOverwrite> overwrite;
+    std::optional<std::string> title;  // the main dialog's caption
 };
 
 // The settings block's bytes (at most format::kSfxSettingsBytes), or false with a message in *error

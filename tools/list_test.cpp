@@ -9,6 +9,7 @@
 
 #include "archive/extraction.h"
 #include "pack/self_extractor.h"
+#include "pack/stub_branding.h"
 #include "tools/archive_session.h"
 #include "tools/entry_workers.h"
 #include "tools/options.h"
@@ -28,6 +29,7 @@ struct Listing {
     std::vector<VORN_FILEINFO> entries;  // the comment's own entry included
     std::optional<std::string> comment;
     std::optional<std::string> destination;  // a self-extractor's built-in folder
+    std::optional<pack::StubBrandingFacts> branding;  // a Windows self-extractor's
     uint64_t totalUnpacked = 0;
     uint64_t totalStored = 0;
     uint64_t files = 0;
@@ -72,6 +74,31 @@ void CountTotals(Listing& listing) {
     }
 }
 
+// What a Windows self-extractor shows of itself: its title, product and version, and whether it
+// asks for administrator rights.
+void PrintBranding(const pack::StubBrandingFacts& b) {
+    if (b.title) std::printf("Title: %s\n", Shown(*b.title).c_str());
+    std::printf("Product: %s %s\n", Shown(b.productName.value_or("-")).c_str(),
+                Shown(b.productVersion.value_or("-")).c_str());
+    std::printf("Asks for administrator rights: %s\n",
+                b.executionLevel == std::optional<std::string>("requireAdministrator") ? "yes"
+                                                                                      : "no");
+}
+
+std::string JsonOrNull(const std::optional<std::string>& text) {
+    return text ? JsonString(*text) : "null";
+}
+
+void PrintBrandingJson(const std::optional<pack::StubBrandingFacts>& b) {
+    if (!b) return;
+    std::printf(",\n  \"title\": %s,\n  \"product\": %s,\n  \"productVersion\": %s,"
+                "\n  \"elevate\": %s",
+                JsonOrNull(b->title).c_str(), JsonOrNull(b->productName).c_str(),
+                JsonOrNull(b->productVersion).c_str(),
+                b->executionLevel == std::optional<std::string>("requireAdministrator") ? "true"
+                                                                                       : "false");
+}
+
 void PrintJson(const Listing& listing) {
     std::printf("{\n  \"archive\": %s,\n  \"entries\": [", JsonString(listing.path).c_str());
     bool first = true;
@@ -88,10 +115,12 @@ void PrintJson(const Listing& listing) {
         first = false;
     }
     std::printf("\n  ],\n  \"files\": %" PRIu64 ",\n  \"size\": %" PRIu64
-                ",\n  \"stored\": %" PRIu64 ",\n  \"defaultDir\": %s,\n  \"comment\": %s\n}\n",
+                ",\n  \"stored\": %" PRIu64 ",\n  \"defaultDir\": %s,\n  \"comment\": %s",
                 listing.files, listing.totalUnpacked, listing.totalStored,
                 listing.destination ? JsonString(*listing.destination).c_str() : "null",
                 listing.comment ? JsonString(*listing.comment).c_str() : "null");
+    PrintBrandingJson(listing.branding);
+    std::printf("\n}\n");
 }
 
 void PrintComment(const std::string& comment) {
@@ -122,6 +151,7 @@ void PrintTable(const Listing& listing) {
     if (listing.destination) {
         std::printf("\nExtracts by default to: %s\n", Shown(*listing.destination).c_str());
     }
+    if (listing.branding) PrintBranding(*listing.branding);
     if (listing.comment) PrintComment(*listing.comment);
 }
 
@@ -157,6 +187,7 @@ int RunList(const Options& options) {
     if (!ReadDirectory(archive, listing.entries)) return kExitUsage;
     listing.comment = ReadComment(archive, password);
     listing.destination = pack::ReadBuiltInDestination(listing.path);
+    listing.branding = pack::ReadSelfExtractorBranding(listing.path);
     if (listing.destination && listing.destination->empty()) listing.destination.reset();
     CountTotals(listing);
     if (options.json) {

@@ -95,6 +95,14 @@ const OptionRow kOptionTable[] = {
     {nullptr, "--sfx", true, kPack, [](Options& o, Value v) { o.sfxKind = v; }},
     {nullptr, "--sfx-stub", true, kPack, [](Options& o, Value v) { o.sfxStub = v; }},
     {nullptr, "--default-dir", true, kPack, [](Options& o, Value v) { o.defaultDir = v; }},
+    {nullptr, "--icon", true, kPack, [](Options& o, Value v) { o.icon = v; }},
+    {nullptr, "--product-name", true, kPack, [](Options& o, Value v) { o.productName = v; }},
+    {nullptr, "--product-version", true, kPack, [](Options& o, Value v) { o.productVersion = v; }},
+    {nullptr, "--company", true, kPack, [](Options& o, Value v) { o.company = v; }},
+    {nullptr, "--description", true, kPack, [](Options& o, Value v) { o.description = v; }},
+    {nullptr, "--copyright", true, kPack, [](Options& o, Value v) { o.copyright = v; }},
+    {nullptr, "--title", true, kPack, [](Options& o, Value v) { o.title = v; }},
+    {nullptr, "--elevate", false, kPack, [](Options& o, Value) { o.elevate = true; }},
 };
 
 const OptionRow* RowNamed(const std::string& name) {
@@ -207,6 +215,18 @@ const char kPackHelp[] =
     "                          PREFIX/lib/vorn/ or its own folder, then in the build trees)\n"
     "  --default-dir TEXT      the folder the self-extractor proposes (at most 255 bytes);\n"
     "                          without it, the folder the self-extractor lies in\n"
+    "\n"
+    "Branding a Windows self-extractor (--sfx windows or windows64; texts at most 255 bytes):\n"
+    "  --icon FILE.ico         the program's icon: every image of the file (at most 4 MiB)\n"
+    "  --product-name TEXT     the version information's product name\n"
+    "  --product-version V     product and file version, 1 to 4 numbers (1.2.3.4) up to 65535\n"
+    "  --company TEXT          the company name\n"
+    "  --description TEXT      the file description\n"
+    "  --copyright TEXT        the legal copyright\n"
+    "  --title TEXT            the main dialog's caption\n"
+    "  --elevate               ask for administrator rights when started\n"
+    "Pack with branding first, then sign: branding changes the program.\n"
+    "\n"
     "  -j, --jobs N            threads compressing blocks (default: one per core); the\n"
     "                          archive is the same bytes whatever the number\n"
     "  -q, --quiet             no progress and no summary\n";

@@ -32,6 +32,15 @@ struct Options {
     std::optional<std::string> sfxKind;
     std::optional<std::string> sfxStub;
     std::optional<std::string> defaultDir;  // the self-extractor's built-in destination
+    // A Windows self-extractor's branding (tools/pack_branding.h)
+    std::optional<std::string> icon;  // a .ico file
+    std::optional<std::string> productName;
+    std::optional<std::string> productVersion;
+    std::optional<std::string> company;
+    std::optional<std::string> description;
+    std::optional<std::string> copyright;
+    std::optional<std::string> title;
+    bool elevate = false;
     int level = 2;
 };
 

@@ -21,6 +21,7 @@
 #include "tools/archive_session.h"
 #include "tools/options.h"
 #include "tools/output.h"
+#include "tools/pack_branding.h"
 #include "tools/system.h"
 
 namespace fs = std::filesystem;
@@ -289,6 +290,8 @@ struct PackPlan {
     std::optional<std::string> comment;
     std::optional<std::string> stub;
     std::optional<std::string> password;  // -p or the password file's
+    std::optional<pack::StubBranding> branding;
+    std::optional<uint64_t> latestFileTime;  // SOURCE_DATE_EPOCH as a FILETIME
     std::vector<SourceFile> files;
     uint64_t totalBytes = 0;
 };
@@ -345,12 +348,33 @@ bool LoadComment(const Options& options, std::optional<std::string>& comment) {
     return true;
 }
 
+// Reproducible builds set SOURCE_DATE_EPOCH (seconds since 1970) to the time of their sources; no
+// stored file time is then later than it, so packing the same files gives the same bytes however
+// recently they were touched. Prints the failure and returns false.
+bool ReadSourceDate(std::optional<uint64_t>& latest) {
+    const char* text = std::getenv("SOURCE_DATE_EPOCH");
+    if (text == nullptr || *text == '\0') return true;
+    int64_t seconds = 0;
+    for (const char* c = text; *c != '\0'; ++c) {
+        if (*c < '0' || *c > '9' || seconds > (int64_t{1} << 40)) {
+            std::fprintf(stderr, "vorn pack: SOURCE_DATE_EPOCH is not a number of seconds: %s\n",
+                         text);
+            return false;
+        }
+        seconds = seconds * 10 + (*c - '0');
+    }
+    latest = FileTimeFromUnix(seconds, 0);
+    return true;
+}
+
 bool MakePackPlan(const Options& options, const std::string& selfPath, PackPlan& plan) {
     if (!OptionsFitTogether(options) || !LoadComment(options, plan.comment) ||
         !ResolveStub(options, selfPath, plan.stub)) {
         return false;
     }
     plan.outPath = options.operands[0];
+    if (!ReadSourceDate(plan.latestFileTime)) return false;
+    if (!LoadBranding(options, plan.stub, plan.outPath, plan.branding)) return false;
     std::vector<std::string> sources(options.operands.begin() + 1, options.operands.end());
     if (!GatherSources(sources, plan.outPath, plan.files)) return false;
     if (!NamesAreStorable(plan.files, NameRulesFor(options))) {
@@ -367,7 +391,8 @@ pack::EntryOptions EntryOptionsFor(const SourceFile& file, const PackPlan& plan,
     entry.method = options.store ? pack::Method::Stored : pack::Method::Best;
     entry.encoder.level = options.level;
     entry.attributes = file.attributes;
-    entry.fileTime = file.fileTime;
+    entry.fileTime = plan.latestFileTime ? std::min(file.fileTime, *plan.latestFileTime)
+                                         : file.fileTime;
     entry.password = plan.password;
     if (!options.encryptOnly.empty()) {
         bool selected = false;
@@ -382,6 +407,7 @@ pack::EntryOptions EntryOptionsFor(const SourceFile& file, const PackPlan& plan,
 // Writes the whole archive into temp; prints the failure and returns false.
 bool WriteArchive(const PackPlan& plan, const Options& options, const std::string& temp) {
     pack::ArchiveWriter writer;
+    if (plan.branding) writer.SetStubBranding(*plan.branding);
     bool ok = (plan.stub ? writer.OpenWithStub(temp, *plan.stub, options.defaultDir)
                          : writer.Open(temp)) == pack::Status::Ok;
     ProgressBar bar(!options.quiet && os::StderrIsTerminal(), plan.totalBytes, "Packing");

@@ -12,6 +12,7 @@
 #include "format/utf8.h"
 #include "sfx/core/messages.h"
 #include "sfx/core/sfx_core.h"
+#include "sfx/win32/dialog_look.h"
 
 HINSTANCE g_hInstance;
 HWND g_hMainDlg;
@@ -75,13 +76,14 @@ class Win32Dialog : public sfx::MainDialog {
             WS_EX_WINDOWEDGE, "EDIT", "",
             WS_CHILD | WS_VISIBLE | WS_BORDER | WS_VSCROLL | WS_TABSTOP | ES_MULTILINE |
                 ES_AUTOVSCROLL | ES_READONLY,
-            24, 123, 288, 154, hwnd,
+            ScaleToWindowDpi(hwnd, 24), ScaleToWindowDpi(hwnd, 123),
+            ScaleToWindowDpi(hwnd, 288), ScaleToWindowDpi(hwnd, 154), hwnd,
             reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_COMMENT_VIEW)), g_hInstance, nullptr);
         return g_hCommentView != nullptr;
     }
     bool SetCommentFont() override {
         LOGFONTA font = {};
-        font.lfHeight = 14;
+        font.lfHeight = ScaleToWindowDpi(hwnd, 14);
         font.lfWeight = FW_NORMAL;
         font.lfCharSet = ANSI_CHARSET;
         font.lfOutPrecision = OUT_DEFAULT_PRECIS;
@@ -265,6 +267,7 @@ INT_PTR CALLBACK MainDlgProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM) {
         case WM_INITDIALOG:
             g_hMainDlg = hwnd;
             g_mainDialog.hwnd = hwnd;
+            ApplyPublisherTitle(hwnd);
             sfx::MainDialogOpen(g_platform, g_mainDialog);
             return TRUE;
         case WM_COMMAND:
