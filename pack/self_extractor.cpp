@@ -53,7 +53,6 @@ bool FindField(const std::vector<uint8_t>& image, const char* marker, size_t mar
     return true;
 }
 
-
 void AppendRecord(std::vector<uint8_t>& block, uint8_t tag, const std::string& bytes) {
     block.push_back(tag);
     uint8_t length[2];

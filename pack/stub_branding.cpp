@@ -244,8 +244,9 @@ std::optional<StubBrandingFacts> ReadSelfExtractorBranding(const std::string& pa
     if (!facts) return facts;
     format::SfxSettings settings;
     const auto block = ReadSfxSettingsBlock(path);
-    if (block && format::ReadSfxSettings(block->data(), block->size(), &settings) ==
-                     format::SfxSettingsStatus::Ok &&
+    if (block &&
+        format::ReadSfxSettings(block->data(), block->size(), &settings) ==
+            format::SfxSettingsStatus::Ok &&
         settings.title != nullptr) {
         facts->title = std::string(settings.title, settings.titleLength);
     }

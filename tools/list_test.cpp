@@ -28,7 +28,7 @@ struct Listing {
     std::string path;
     std::vector<VORN_FILEINFO> entries;  // the comment's own entry included
     std::optional<std::string> comment;
-    std::optional<std::string> destination;  // a self-extractor's built-in folder
+    std::optional<std::string> destination;           // a self-extractor's built-in folder
     std::optional<pack::StubBrandingFacts> branding;  // a Windows self-extractor's
     uint64_t totalUnpacked = 0;
     uint64_t totalStored = 0;
@@ -80,9 +80,9 @@ void PrintBranding(const pack::StubBrandingFacts& b) {
     if (b.title) std::printf("Title: %s\n", Shown(*b.title).c_str());
     std::printf("Product: %s %s\n", Shown(b.productName.value_or("-")).c_str(),
                 Shown(b.productVersion.value_or("-")).c_str());
-    std::printf("Asks for administrator rights: %s\n",
-                b.executionLevel == std::optional<std::string>("requireAdministrator") ? "yes"
-                                                                                      : "no");
+    std::printf(
+        "Asks for administrator rights: %s\n",
+        b.executionLevel == std::optional<std::string>("requireAdministrator") ? "yes" : "no");
 }
 
 std::string JsonOrNull(const std::optional<std::string>& text) {
@@ -91,12 +91,12 @@ std::string JsonOrNull(const std::optional<std::string>& text) {
 
 void PrintBrandingJson(const std::optional<pack::StubBrandingFacts>& b) {
     if (!b) return;
-    std::printf(",\n  \"title\": %s,\n  \"product\": %s,\n  \"productVersion\": %s,"
-                "\n  \"elevate\": %s",
-                JsonOrNull(b->title).c_str(), JsonOrNull(b->productName).c_str(),
-                JsonOrNull(b->productVersion).c_str(),
-                b->executionLevel == std::optional<std::string>("requireAdministrator") ? "true"
-                                                                                       : "false");
+    std::printf(
+        ",\n  \"title\": %s,\n  \"product\": %s,\n  \"productVersion\": %s,"
+        "\n  \"elevate\": %s",
+        JsonOrNull(b->title).c_str(), JsonOrNull(b->productName).c_str(),
+        JsonOrNull(b->productVersion).c_str(),
+        b->executionLevel == std::optional<std::string>("requireAdministrator") ? "true" : "false");
 }
 
 void PrintJson(const Listing& listing) {

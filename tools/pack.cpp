@@ -391,8 +391,8 @@ pack::EntryOptions EntryOptionsFor(const SourceFile& file, const PackPlan& plan,
     entry.method = options.store ? pack::Method::Stored : pack::Method::Best;
     entry.encoder.level = options.level;
     entry.attributes = file.attributes;
-    entry.fileTime = plan.latestFileTime ? std::min(file.fileTime, *plan.latestFileTime)
-                                         : file.fileTime;
+    entry.fileTime =
+        plan.latestFileTime ? std::min(file.fileTime, *plan.latestFileTime) : file.fileTime;
     entry.password = plan.password;
     if (!options.encryptOnly.empty()) {
         bool selected = false;

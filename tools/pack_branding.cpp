@@ -1,6 +1,7 @@
 // Checking and loading the branding options of "vorn pack".
 #include "tools/pack_branding.h"
 
+#include <array>
 #include <cstdio>
 #include <filesystem>
 #include <vector>
@@ -39,12 +40,10 @@ const char* FirstOptionGiven(const Options& o) {
 }
 
 bool CheckTexts(const Options& o) {
-    const TextOption texts[] = {{"--product-name", &o.productName},
-                                {"--product-version", &o.productVersion},
-                                {"--company", &o.company},
-                                {"--description", &o.description},
-                                {"--copyright", &o.copyright},
-                                {"--title", &o.title}};
+    const TextOption texts[] = {
+        {"--product-name", &o.productName}, {"--product-version", &o.productVersion},
+        {"--company", &o.company},          {"--description", &o.description},
+        {"--copyright", &o.copyright},      {"--title", &o.title}};
     for (const TextOption& t : texts) {
         if (!*t.value) continue;
         const std::string problem = pack::BrandingTextProblem(**t.value);
@@ -65,10 +64,9 @@ bool LoadIcon(const std::string& path, std::vector<uint8_t>& file) {
     }
     // Refused before it is read: a large file given by mistake is never loaded whole.
     if (facts.size > pack::kMaxIconFileBytes) {
-        return Refuse("--icon " + path, "the icon file is " + std::to_string(facts.size) +
-                                            " bytes long; at most " +
-                                            std::to_string(pack::kMaxIconFileBytes) +
-                                            " (4 MiB) are taken");
+        return Refuse("--icon " + path,
+                      "the icon file is " + std::to_string(facts.size) + " bytes long; at most " +
+                          std::to_string(pack::kMaxIconFileBytes) + " (4 MiB) are taken");
     }
     if (!pack::ReadWholeFile(path, file)) {
         return Refuse("--icon " + path, "cannot read the file: " + os::LastErrorText());
@@ -87,7 +85,10 @@ bool LoadBranding(const Options& options, const std::optional<std::string>& stub
     const char* first = FirstOptionGiven(options);
     if (first == nullptr) return true;
     if (!stubPath || (options.sfxKind && *options.sfxKind == "linux")) {
-        return Refuse(first, "is for Windows self-extractors (--sfx windows or windows64)");
+        std::fprintf(stderr,
+                     "vorn pack: %s is for Windows self-extractors (--sfx windows or windows64)\n",
+                     first);
+        return false;
     }
     if (!CheckTexts(options)) return false;
     pack::StubBranding b;

@@ -35,9 +35,9 @@ void ApplyPublisherTitle(HWND dialog) {
     if (settings.title == nullptr) return;
     // The title is UTF-8; the wide call shows it right whatever the system's code page.
     wchar_t wide[format::kMaxSfxTitleBytes + 1];
-    const int length = MultiByteToWideChar(CP_UTF8, 0, settings.title,
-                                           static_cast<int>(settings.titleLength), wide,
-                                           static_cast<int>(format::kMaxSfxTitleBytes));
+    const int length =
+        MultiByteToWideChar(CP_UTF8, 0, settings.title, static_cast<int>(settings.titleLength),
+                            wide, static_cast<int>(format::kMaxSfxTitleBytes));
     if (length <= 0) return;
     wide[length] = L'\0';
     SetWindowTextW(dialog, wide);

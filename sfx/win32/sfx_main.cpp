@@ -76,8 +76,8 @@ class Win32Dialog : public sfx::MainDialog {
             WS_EX_WINDOWEDGE, "EDIT", "",
             WS_CHILD | WS_VISIBLE | WS_BORDER | WS_VSCROLL | WS_TABSTOP | ES_MULTILINE |
                 ES_AUTOVSCROLL | ES_READONLY,
-            ScaleToWindowDpi(hwnd, 24), ScaleToWindowDpi(hwnd, 123),
-            ScaleToWindowDpi(hwnd, 288), ScaleToWindowDpi(hwnd, 154), hwnd,
+            ScaleToWindowDpi(hwnd, 24), ScaleToWindowDpi(hwnd, 123), ScaleToWindowDpi(hwnd, 288),
+            ScaleToWindowDpi(hwnd, 154), hwnd,
             reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_COMMENT_VIEW)), g_hInstance, nullptr);
         return g_hCommentView != nullptr;
     }
