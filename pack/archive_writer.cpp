@@ -110,7 +110,8 @@ Status ArchiveWriter::OpenInMemory(const std::vector<uint8_t>& prefix) {
 }
 
 Status ArchiveWriter::OpenWithStub(const std::string& path, const std::string& stubPath,
-                                   const std::optional<std::string>& builtInDestination) {
+                                   const std::optional<std::string>& builtInDestination,
+                                   const SfxPackSettings& settings) {
     std::vector<uint8_t> stub;
     if (!ReadWholeFile(stubPath, stub)) {
         return Fail(Status::ReadFailed, "cannot read the stub " + stubPath);
@@ -122,6 +123,11 @@ Status ArchiveWriter::OpenWithStub(const std::string& path, const std::string& s
     }
     std::string error;
     if (builtInDestination && !SetBuiltInDestination(stub, *builtInDestination, &error)) {
+        return Fail(Status::InvalidArgument, stubPath + ": " + error);
+    }
+    const bool anySetting =
+        settings.run || settings.temporary || settings.overwrite || settings.title;
+    if (anySetting && !SetSfxSettings(stub, settings, &error)) {
         return Fail(Status::InvalidArgument, stubPath + ": " + error);
     }
     if (branding_ && !BrandStub(stub, *branding_, &error)) {

@@ -15,6 +15,7 @@
 #include "format/status.h"
 #include "pack/byte_sink.h"
 #include "pack/entry_data.h"
+#include "pack/self_extractor.h"
 #include "pack/stub_branding.h"
 
 namespace pack {
@@ -78,9 +79,11 @@ class ArchiveWriter {
     Status Open(const std::string& path, const std::vector<uint8_t>& prefix = {});
     // Like Open, with a program image copied from stubPath as the prefix. The image must not
     // hold the archive signature (see FindArchiveSignature), else a reader would stop there.
-    // With builtInDestination, the copy's built-in default destination is set to it.
+    // With builtInDestination, the copy's built-in default destination is set to it; settings
+    // that are set go into the copy's settings block.
     Status OpenWithStub(const std::string& path, const std::string& stubPath,
-                        const std::optional<std::string>& builtInDestination = std::nullopt);
+                        const std::optional<std::string>& builtInDestination = std::nullopt,
+                        const SfxPackSettings& settings = {});
     // Writes into memory; Bytes() holds the archive after Finish.
     Status OpenInMemory(const std::vector<uint8_t>& prefix = {});
 

@@ -289,6 +289,7 @@ struct PackPlan {
     std::string outPath;
     std::optional<std::string> comment;
     std::optional<std::string> stub;
+    pack::SfxPackSettings settings;       // the self-extractor's settings chosen at packing
     std::optional<std::string> password;  // -p or the password file's
     std::optional<pack::StubBranding> branding;
     std::optional<uint64_t> latestFileTime;  // SOURCE_DATE_EPOCH as a FILETIME
@@ -375,6 +376,7 @@ bool MakePackPlan(const Options& options, const std::string& selfPath, PackPlan&
     plan.outPath = options.operands[0];
     if (!ReadSourceDate(plan.latestFileTime)) return false;
     if (!LoadBranding(options, plan.stub, plan.outPath, plan.branding)) return false;
+    plan.settings.title = options.title;
     std::vector<std::string> sources(options.operands.begin() + 1, options.operands.end());
     if (!GatherSources(sources, plan.outPath, plan.files)) return false;
     if (!NamesAreStorable(plan.files, NameRulesFor(options))) {
@@ -408,7 +410,7 @@ pack::EntryOptions EntryOptionsFor(const SourceFile& file, const PackPlan& plan,
 bool WriteArchive(const PackPlan& plan, const Options& options, const std::string& temp) {
     pack::ArchiveWriter writer;
     if (plan.branding) writer.SetStubBranding(*plan.branding);
-    bool ok = (plan.stub ? writer.OpenWithStub(temp, *plan.stub, options.defaultDir)
+    bool ok = (plan.stub ? writer.OpenWithStub(temp, *plan.stub, options.defaultDir, plan.settings)
                          : writer.Open(temp)) == pack::Status::Ok;
     ProgressBar bar(!options.quiet && os::StderrIsTerminal(), plan.totalBytes, "Packing");
     writer.SetProgress([&bar](uint64_t done) { bar.SetPartial(0, done); });

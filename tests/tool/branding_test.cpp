@@ -103,6 +103,7 @@ TEST(Branding, BrandedSelfExtractorReadsBackWithAnIndependentPeReader) {
         EXPECT_NE(list.out.find("Product: Sample Ünïcode 1.2.3.40000"), std::string::npos)
             << list.out;
         EXPECT_NE(list.out.find("Asks for administrator rights: yes"), std::string::npos);
+        EXPECT_NE(list.out.find("Title: Sample Setup"), std::string::npos) << list.out;
         ASSERT_EQ(Vorn({"x", "-q", exe.string(), "-o", (scratch / "out").string()}).exitCode, 0);
         EXPECT_EQ(ReadFile(scratch / "out" / "src" / "a.txt"), SampleBytes(30000, 3));
     }

@@ -256,4 +256,53 @@ TEST_F(VornExe, ArchivesOfBothToolsReadTheSameInBoth) {
     }
 }
 
+// A branded self-extractor is the same bytes whichever system packed it.
+TEST_F(VornExe, BrandedSelfExtractorIsTheSameBytesAsTheLinuxTools) {
+    // Plain files: attributes beyond read-only are Windows' own, which Linux cannot give.
+    WriteAll(folder_ / "plain" / "readme.txt", "Read me first.\r\n");
+    WriteAll(folder_ / "plain" / "docs" / "guide.txt", std::string(30000, 'g') + "end");
+    fs::create_directories(folder_ / "windows");
+    fs::create_directories(folder_ / "linux");
+    fs::copy_file(WindowsPathFromUnix(VORN_SOURCE_DIR "/sfx/win32/vornsfx.ico"),
+                  folder_ / "app.ico");
+    const std::string options =
+        "--sfx windows64 --icon app.ico --product-name Sample --product-version 1.2.3 "
+        "--company 'Sample Co' --description 'Sample setup' --copyright '(c) Sample Co' "
+        "--title 'Sample Setup' --elevate";
+    SetEnvironmentVariableA("SOURCE_DATE_EPOCH", "1700000000");
+    ToolRun pack = Vorn({"pack",
+                         "-q",
+                         "--sfx",
+                         "windows64",
+                         "--icon",
+                         "app.ico",
+                         "--product-name",
+                         "Sample",
+                         "--product-version",
+                         "1.2.3",
+                         "--company",
+                         "Sample Co",
+                         "--description",
+                         "Sample setup",
+                         "--copyright",
+                         "(c) Sample Co",
+                         "--title",
+                         "Sample Setup",
+                         "--elevate",
+                         "windows\\setup.exe",
+                         "plain"});
+    SetEnvironmentVariableA("SOURCE_DATE_EPOCH", nullptr);
+    ASSERT_EQ(pack.exitCode, 0u) << pack.out;
+    std::string output;
+    ASSERT_EQ(RunUnix("SOURCE_DATE_EPOCH=1700000000 '" + std::string(VORN_NATIVE_TOOL) +
+                          "' pack -q " + options + " linux/setup.exe plain",
+                      unix_, &output),
+              0)
+        << output;
+    const auto windows = ReadAll(folder_ / "windows" / "setup.exe");
+    EXPECT_FALSE(windows.empty());
+    EXPECT_TRUE(windows == ReadAll(folder_ / "linux" / "setup.exe"))
+        << "vorn.exe and the Linux tool wrote different self-extractors";
+}
+
 }  // namespace
