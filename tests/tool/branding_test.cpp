@@ -67,8 +67,9 @@ TEST(Branding, BrandedSelfExtractorReadsBackWithAnIndependentPeReader) {
         const std::string iconBytes(icon.begin(), icon.end());
         WriteFile(scratch / "app.ico", iconBytes);
         fs::path exe = scratch / "Sample-1.2.3-setup.exe";
-        std::vector<std::string> args = {"pack",   "-q",     "--sfx",
-                                         kind.sfx, "--icon", (scratch / "app.ico").string()};
+        std::vector<std::string> args = {"pack",    "-q",          "--sfx",
+                                         kind.sfx,  "--icon",      (scratch / "app.ico").string(),
+                                         "--title", "Sample Setup"};
         args.insert(args.end(), kBranding.begin(), kBranding.end());
         args.insert(args.end(), {exe.string(), (scratch / "src").string()});
         RunResult pack = Vorn(args);
