@@ -378,10 +378,10 @@ bool Collect(void* context, const uint8_t* bytes, uint32_t count) {
 // The project's own calls take the entry at an index: of two entries with one name each gives
 // its own bytes, where a lookup by name always finds the first.
 TEST(ExtractionByIndex, EachOfTwoEntriesWithOneNameGivesItsOwnBytes) {
-    vorntest::TestArchive spec;
-    spec.entries.push_back(Entry("same.txt", Bytes("first")));
-    spec.entries.push_back(Entry("same.txt", Bytes("second")));
-    TempFile file("same.vorn", vorntest::BuildTestArchive(spec));
+    vorntest::TestArchive twins;
+    twins.entries.push_back(Entry("same.txt", Bytes("first")));
+    twins.entries.push_back(Entry("same.txt", Bytes("second")));
+    TempFile file("same.vorn", vorntest::BuildTestArchive(twins));
     Handle h;
     ASSERT_EQ(vorn_OpenStream(&h.h, file.path.c_str(), nullptr, VORN_OPEN_READONLY), VORN_SUCCESS);
     std::string got[2];
