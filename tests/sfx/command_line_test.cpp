@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -12,9 +13,12 @@ namespace {
 using sfx::ArgumentsStatus;
 using sfx::OverwriteChoice;
 
+// What the parsers give back points into the words, as it points into argv, so the words are
+// kept for the whole run.
 std::vector<const char*> Words(const std::vector<std::string>& words) {
+    static std::deque<std::string> kept;
     std::vector<const char*> pointers;
-    for (const std::string& w : words) pointers.push_back(w.c_str());
+    for (const std::string& w : words) pointers.push_back(kept.emplace_back(w).c_str());
     return pointers;
 }
 
