@@ -138,6 +138,15 @@ bool ReadIconFile(const std::vector<uint8_t>& file, std::vector<IconImage>* imag
         if (offset > file.size() || file.size() - offset < size) {
             return Fail(error, which + " runs past the end of the file (cut short?)");
         }
+        // Images sharing bytes are refused: no icon writer makes them, and they would let a
+        // small file claim many copies of its largest image.
+        for (size_t j = 0; j < i; ++j) {
+            const uint8_t* other = file.data() + kDirectoryBytes + j * kEntryBytes;
+            const uint64_t start = LoadLE32(other + 12), end = start + LoadLE32(other + 8);
+            if (offset < end && start < uint64_t{offset} + size) {
+                return Fail(error, which + " overlaps image " + std::to_string(j + 1));
+            }
+        }
         IconImage image;
         image.width = e[0];
         image.height = e[1];

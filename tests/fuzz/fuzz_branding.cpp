@@ -5,6 +5,7 @@
 // resource section is last and rebuildable again, whose facts are the ones given and whose
 // checksum is right; one that fails leaves the image as it was.
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -18,8 +19,11 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-void Check(bool condition) {
-    if (!condition) std::abort();
+// The failed line is printed, as every check of a branding shares one inlined call site.
+void Check(bool condition, int line = __builtin_LINE()) {
+    if (condition) return;
+    std::fprintf(stderr, "fuzz_branding: check failed on line %d\n", line);
+    std::abort();
 }
 
 pack::StubBranding FullBranding(const Bytes& icon) {

@@ -89,6 +89,8 @@ TEST(IconFile, FilesWindowsCannotShowAreRefusedSayingWhy) {
     Bytes bigPng = BuildTestIcon({{256, 32, true}});
     bigPng = Set(bigPng, 6 + 16 + 16, {0, 0, 1, 0x2C});  // 300 pixels wide
     Bytes pngDepth = Set(BuildTestIcon({{48, 32, true}}), 6 + 16 + 24, {3});
+    const Bytes twoImages = BuildTestIcon({{32, 4}, {32, 4}});
+    const Bytes sharedBytes = Set(twoImages, 6 + 16 + 12, {6 + 32, 0, 0, 0});  // image 2 at image 1
     Bytes manyImages(6 + 16 * 65, 0);
     manyImages[2] = 1;
     manyImages[4] = 65;
@@ -111,6 +113,7 @@ TEST(IconFile, FilesWindowsCannotShowAreRefusedSayingWhy) {
         {Set(good, bmp, {12}), "neither a bitmap nor a PNG stream"},
         {bigPng, "300x256"},
         {pngDepth, "PNG stream of a kind Windows cannot show"},
+        {sharedBytes, "image 2 of the icon file overlaps image 1"},
     };
     for (const auto& c : cases) {
         std::vector<pack::IconImage> images;
