@@ -28,8 +28,9 @@ struct Listing {
     std::string path;
     std::vector<VORN_FILEINFO> entries;  // the comment's own entry included
     std::optional<std::string> comment;
-    std::optional<std::string> destination;           // a self-extractor's built-in folder
-    std::optional<pack::StubBrandingFacts> branding;  // a Windows self-extractor's
+    std::optional<std::string> destination;             // a self-extractor's built-in folder
+    std::optional<pack::StubBrandingFacts> branding;    // a Windows self-extractor's
+    std::optional<std::vector<uint8_t>> settingsBlock;  // a self-extractor's settings, as stored
     uint64_t totalUnpacked = 0;
     uint64_t totalStored = 0;
     uint64_t files = 0;
@@ -99,6 +100,33 @@ void PrintBrandingJson(const std::optional<pack::StubBrandingFacts>& b) {
         b->executionLevel == std::optional<std::string>("requireAdministrator") ? "true" : "false");
 }
 
+const char* OverwriteName(format::SfxOverwrite overwrite) {
+    return overwrite == format::SfxOverwrite::Always  ? "always"
+           : overwrite == format::SfxOverwrite::Never ? "never"
+                                                      : "ask";
+}
+
+// The settings chosen at packing, or nothing when the block cannot be read.
+std::optional<format::SfxSettings> Settings(const Listing& listing) {
+    if (!listing.settingsBlock) return std::nullopt;
+    format::SfxSettings settings;
+    if (format::ReadSfxSettings(listing.settingsBlock->data(), listing.settingsBlock->size(),
+                                &settings) != format::SfxSettingsStatus::Ok) {
+        return std::nullopt;
+    }
+    return settings;
+}
+
+std::string SettingsJson(const Listing& listing) {
+    if (!listing.settingsBlock) return "null";
+    const std::optional<format::SfxSettings> s = Settings(listing);
+    if (!s) return "\"damaged\"";
+    return std::string("{\"run\": ") +
+           (s->run ? JsonString(std::string(s->run, s->runLength)) : "null") +
+           ", \"temporary\": " + (s->temporary ? "true" : "false") + ", \"overwrite\": \"" +
+           OverwriteName(s->overwrite) + "\"}";
+}
+
 void PrintJson(const Listing& listing) {
     std::printf("{\n  \"archive\": %s,\n  \"entries\": [", JsonString(listing.path).c_str());
     bool first = true;
@@ -115,12 +143,31 @@ void PrintJson(const Listing& listing) {
         first = false;
     }
     std::printf("\n  ],\n  \"files\": %" PRIu64 ",\n  \"size\": %" PRIu64
-                ",\n  \"stored\": %" PRIu64 ",\n  \"defaultDir\": %s,\n  \"comment\": %s",
+                ",\n  \"stored\": %" PRIu64
+                ",\n  \"defaultDir\": %s,\n  \"sfxSettings\": %s,\n  \"comment\": %s",
                 listing.files, listing.totalUnpacked, listing.totalStored,
                 listing.destination ? JsonString(*listing.destination).c_str() : "null",
+                SettingsJson(listing).c_str(),
                 listing.comment ? JsonString(*listing.comment).c_str() : "null");
     PrintBrandingJson(listing.branding);
     std::printf("\n}\n");
+}
+
+void PrintSettings(const Listing& listing) {
+    if (!listing.settingsBlock) return;
+    const std::optional<format::SfxSettings> s = Settings(listing);
+    if (!s) {
+        std::printf("Settings: damaged; the self-extractor will not run\n");
+        return;
+    }
+    if (s->run) {
+        std::printf("Runs after extraction: %s\n",
+                    Shown(std::string(s->run, s->runLength)).c_str());
+    }
+    if (s->temporary) std::printf("Extracts into a temporary folder, removed afterwards\n");
+    if (s->overwrite != format::SfxOverwrite::Ask) {
+        std::printf("Existing files: %s\n", OverwriteName(s->overwrite));
+    }
 }
 
 void PrintComment(const std::string& comment) {
@@ -152,6 +199,7 @@ void PrintTable(const Listing& listing) {
         std::printf("\nExtracts by default to: %s\n", Shown(*listing.destination).c_str());
     }
     if (listing.branding) PrintBranding(*listing.branding);
+    PrintSettings(listing);
     if (listing.comment) PrintComment(*listing.comment);
 }
 
@@ -189,6 +237,7 @@ int RunList(const Options& options) {
     listing.destination = pack::ReadBuiltInDestination(listing.path);
     listing.branding = pack::ReadSelfExtractorBranding(listing.path);
     if (listing.destination && listing.destination->empty()) listing.destination.reset();
+    listing.settingsBlock = pack::ReadSfxSettingsBlock(listing.path);
     CountTotals(listing);
     if (options.json) {
         PrintJson(listing);

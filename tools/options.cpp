@@ -103,6 +103,11 @@ const OptionRow kOptionTable[] = {
     {nullptr, "--copyright", true, kPack, [](Options& o, Value v) { o.copyright = v; }},
     {nullptr, "--title", true, kPack, [](Options& o, Value v) { o.title = v; }},
     {nullptr, "--elevate", false, kPack, [](Options& o, Value) { o.elevate = true; }},
+    {nullptr, "--run", true, kPack, [](Options& o, Value v) { o.sfxRun = v; }},
+    {nullptr, "--temporary", false, kPack, [](Options& o, Value) { o.sfxTemporary = true; }},
+    {nullptr, "--sfx-overwrite", true, kPack, [](Options& o, Value v) { o.sfxOverwrite = v; },
+     [](Value v) { return v == "ask" || v == "always" || v == "never"; },
+     "--sfx-overwrite takes ask, always or never"},
 };
 
 const OptionRow* RowNamed(const std::string& name) {
@@ -215,6 +220,14 @@ const char kPackHelp[] =
     "                          PREFIX/lib/vorn/ or its own folder, then in the build trees)\n"
     "  --default-dir TEXT      the folder the self-extractor proposes (at most 255 bytes);\n"
     "                          without it, the folder the self-extractor lies in\n"
+    "  --run \"PROGRAM ARGS...\" after every entry extracted, the self-extractor runs\n"
+    "                          PROGRAM, an entry of the archive (\"/\" or \"\\\" between\n"
+    "                          levels, double quotes around a name with spaces), in the\n"
+    "                          extraction folder, with ARGS\n"
+    "  --temporary             with --run: extract into a new temporary folder, wait for\n"
+    "                          the program, then remove the folder\n"
+    "  --sfx-overwrite ask|always|never\n"
+    "                          how the self-extractor starts out about existing files\n"
     "\n"
     "Branding a Windows self-extractor (--sfx windows or windows64; texts at most 255 bytes):\n"
     "  --icon FILE.ico         the program's icon: every image of the file (at most 4 MiB)\n"

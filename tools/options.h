@@ -41,6 +41,9 @@ struct Options {
     std::optional<std::string> copyright;
     std::optional<std::string> title;
     bool elevate = false;
+    std::optional<std::string> sfxRun;        // the program line run after extraction
+    bool sfxTemporary = false;                // extract into a temporary folder, removed after
+    std::optional<std::string> sfxOverwrite;  // ask, always or never
     int level = 2;
 };
 

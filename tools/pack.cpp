@@ -314,11 +314,22 @@ bool OptionsFitTogether(const Options& options) {
         std::fprintf(stderr, "vorn pack: --sfx takes windows, windows64 or linux\n");
         return false;
     }
-    if (!options.defaultDir) return true;
-    if (!options.sfxKind && !options.sfxStub) {
-        std::fprintf(stderr, "vorn pack: --default-dir is for self-extractors (--sfx)\n");
+    const bool sfx = options.sfxKind || options.sfxStub;
+    for (const auto& [given, name] :
+         {std::pair{options.defaultDir.has_value(), "--default-dir"},
+          std::pair{options.sfxRun.has_value(), "--run"},
+          std::pair{options.sfxTemporary, "--temporary"},
+          std::pair{options.sfxOverwrite.has_value(), "--sfx-overwrite"}}) {
+        if (given && !sfx) {
+            std::fprintf(stderr, "vorn pack: %s is for self-extractors (--sfx)\n", name);
+            return false;
+        }
+    }
+    if (options.sfxTemporary && !options.sfxRun) {
+        std::fprintf(stderr, "vorn pack: --temporary needs a program to run (--run)\n");
         return false;
     }
+    if (!options.defaultDir) return true;
     std::string problem = pack::BuiltInDestinationProblem(*options.defaultDir);
     if (!problem.empty()) {
         std::fprintf(stderr, "vorn pack: --default-dir: %s\n", problem.c_str());
@@ -368,6 +379,42 @@ bool ReadSourceDate(std::optional<uint64_t>& latest) {
     return true;
 }
 
+// The settings block: the program must be an entry of this archive whose name stays inside the
+// extraction folder. Prints the failure and returns false.
+bool SettleSfxSettings(const Options& options, PackPlan& plan) {
+    pack::SfxPackSettings& settings = plan.settings;
+    settings.temporary = options.sfxTemporary;
+    if (options.sfxOverwrite) {
+        settings.overwrite = *options.sfxOverwrite == "always"  ? format::SfxOverwrite::Always
+                             : *options.sfxOverwrite == "never" ? format::SfxOverwrite::Never
+                                                                : format::SfxOverwrite::Ask;
+    }
+    if (!options.sfxRun) return true;
+    std::string name, error, relative;
+    if (!pack::ProgramEntryName(*options.sfxRun, &name, &error)) {
+        std::fprintf(stderr, "vorn pack: --run: %s\n", error.c_str());
+        return false;
+    }
+    if (!EntryNameToRelativePath(name, relative, error)) {
+        std::fprintf(stderr, "vorn pack: --run: %s could lead outside the folder (%s)\n",
+                     name.c_str(), error.c_str());
+        return false;
+    }
+    bool found = false;
+    for (const SourceFile& f : plan.files) found = found || f.name == name;
+    if (!found) {
+        std::fprintf(stderr, "vorn pack: --run: no entry is named %s\n", name.c_str());
+        return false;
+    }
+    settings.run = *options.sfxRun;
+    std::vector<uint8_t> block;
+    if (!pack::EncodeSfxSettings(settings, block, &error)) {
+        std::fprintf(stderr, "vorn pack: %s\n", error.c_str());
+        return false;
+    }
+    return true;
+}
+
 bool MakePackPlan(const Options& options, const std::string& selfPath, PackPlan& plan) {
     if (!OptionsFitTogether(options) || !LoadComment(options, plan.comment) ||
         !ResolveStub(options, selfPath, plan.stub)) {
@@ -384,7 +431,7 @@ bool MakePackPlan(const Options& options, const std::string& selfPath, PackPlan&
         return false;
     }
     for (const SourceFile& f : plan.files) plan.totalBytes += f.size;
-    return true;
+    return SettleSfxSettings(options, plan);
 }
 
 pack::EntryOptions EntryOptionsFor(const SourceFile& file, const PackPlan& plan,

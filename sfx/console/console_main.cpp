@@ -4,8 +4,11 @@
 // current entry's progress is a bar with the running count beside it. Without a terminal on
 // stdin every question takes its safe answer: the default destination, keep existing files, no
 // password (the entry is reported), and exit when done.
+#include <fcntl.h>
+#include <ftw.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -22,6 +25,8 @@
 #include <string>
 #include <thread>
 
+#include "sfx/console/console_installer.h"
+#include "sfx/core/installer.h"
 #include "sfx/core/messages.h"
 #include "sfx/core/sfx_core.h"
 
@@ -31,6 +36,9 @@ volatile sig_atomic_t g_interrupted = 0;
 
 void OnInterrupt(int) {
     g_interrupted = 1;
+    // The walk tests the flag before every entry, and the progress callback hands it on to the
+    // library within one block.
+    sfx::g_bCancel = true;
 }
 
 bool StdinIsTerminal() {
@@ -246,6 +254,10 @@ class ConsoleMainDialog final : public sfx::MainDialog {
         ended_ = true;
     }
     int ShowMessage(const char* text, const char* caption, unsigned style) override {
+        if (skipExisting && std::strcmp(caption, sfx::texts::kOverwriteCaption) == 0 &&
+            (style & 0xF) == sfx::kBoxYesNoCancel) {
+            return sfx::kAnswerNo;  // --skip-existing, or packed "never"
+        }
         // Unattended: keep existing files, create the destination, leave when done.
         int unattended = sfx::kAnswerYes;
         if ((style & 0xF) == sfx::kBoxYesNoCancel) unattended = sfx::kAnswerNo;
@@ -299,6 +311,7 @@ class ConsoleMainDialog final : public sfx::MainDialog {
         return true;
     }
     uint64_t extracted() const { return extracted_; }
+    bool skipExisting = false;
 
   private:
     void DrawBar() {
@@ -416,6 +429,14 @@ class ConsolePlatform final : public sfx::Platform {
             const std::string prefix = sfx::texts::kCurrentFilePrefix;
             if (entry.rfind(prefix, 0) == 0) entry = entry.substr(prefix.size());
         }
+        // --password-file: given once at each entry's prompt (and the archive's); a prompt
+        // that comes again for the same one means the password was wrong.
+        if (hasFilePassword && (!passwordGiven_ || entry != passwordGivenFor_)) {
+            passwordGiven_ = true;
+            passwordGivenFor_ = entry;
+            std::snprintf(buffer, sfx::kPasswordFieldBytes, "%s", filePassword.c_str());
+            return sfx::kDialogConfirmed;
+        }
         ConsolePasswordDialog dialog;
         return dialog.Run(buffer, entry);
     }
@@ -436,8 +457,9 @@ class ConsolePlatform final : public sfx::Platform {
     }
     void WaitForWorker() override {
         while (dialog_.WorkerRunning()) {
-            if (g_interrupted && !sfx::g_bCancel) {
+            if (g_interrupted && !cancelling_) {
                 g_terminal.Line(stderr, "Cancelling...");
+                cancelling_ = true;
                 sfx::g_bCancel = true;
                 archive->CancelOperation(sfx::g_hArchive);
             }
@@ -459,12 +481,45 @@ class ConsolePlatform final : public sfx::Platform {
     }
     bool CreateDirectoryLevel(const char* path) override { return mkdir(path, 0777) == 0; }
     bool RemoveFile(const char* path) override { return unlink(path) == 0; }
+    void PrintLine(const char* text, bool error) override {
+        g_terminal.Line(error ? stderr : stdout, text);
+    }
+    bool MakeTemporaryFolder(char* out) override { return console::MakeTemporaryFolder(out); }
+    bool RemoveFolderTree(const char* path) override { return console::RemoveFolderTree(path); }
+    sfx::ProgramResult RunProgram(const sfx::ProgramLaunch& launch, int* exitCode) override {
+        // A terminal program's installer talks to the same terminal: always waited for.
+        g_terminal.EndBar();
+        sfx::ProgramResult result = console::RunAndWait(launch, exitCode);
+        if (result == sfx::ProgramResult::Ran) programExitCode = *exitCode;
+        return result;
+    }
 
   private:
     // The destination and the overwrite box, asked on the terminal; false when the user leaves.
     bool AskSettings() {
+        if (!AskDestination()) return false;
+        // Existing files: as the command line says, else as packed, else asked.
+        format::SfxOverwrite decided = sfx::EffectiveOverwrite(overwrite);
+        if (decided != format::SfxOverwrite::Ask) {
+            dialog_.Check(IDC_OVERWRITE, decided == format::SfxOverwrite::Always);
+            dialog_.skipExisting = decided == format::SfxOverwrite::Never;
+            return true;
+        }
+        int answer =
+            Ask("Overwrite files automatically?", "Options", sfx::kBoxYesNo, sfx::kAnswerNo);
+        dialog_.Check(IDC_OVERWRITE, answer == sfx::kAnswerYes);
+        return true;
+    }
+
+    // The folder: a temporary one, the one given with --target, or the one the user types.
+    bool AskDestination() {
         char field[sfx::kTextBytes];
         dialog_.GetItemText(IDC_DEST_DIR, field, sizeof field);
+        if (sfx::g_settings.temporary) {
+            g_terminal.Line(stdout, std::string("Extracting to ") + field);
+            return true;
+        }
+        if (target != nullptr) return SetDestination(Absolute(WithHome(target)));
         // The default may be a publisher's built-in folder, which can name the user's home.
         std::string proposed = WithHome(field);
         if (!StdinIsTerminal()) {
@@ -475,20 +530,20 @@ class ConsolePlatform final : public sfx::Platform {
             std::optional<std::string> typed =
                 ReadLine("Directory to extract files to [" + proposed + "]: ", false);
             if (!typed || g_interrupted) return false;
-            std::string destination = typed->empty() ? proposed : WithHome(*typed);
-            if (!typed->empty() && destination[0] != '/') {
-                // Typed on a terminal, a relative folder means one below the current folder.
-                char cwd[PATH_MAX];
-                if (getcwd(cwd, sizeof cwd)) destination = std::string(cwd) + "/" + destination;
-            }
-            if (SetDestination(destination)) break;
+            std::string destination = typed->empty() ? proposed : Absolute(WithHome(*typed));
+            if (SetDestination(destination)) return true;
         }
-        int overwrite =
-            Ask("Overwrite files automatically?", "Options", sfx::kBoxYesNo, sfx::kAnswerNo);
-        dialog_.Check(IDC_OVERWRITE, overwrite == sfx::kAnswerYes);
-        return true;
     }
 
+  public:
+    // Given on the command line or typed, a relative folder means one below the current folder.
+    static std::string Absolute(const std::string& folder) {
+        if (folder.empty() || folder[0] == '/') return folder;
+        char cwd[PATH_MAX];
+        return getcwd(cwd, sizeof cwd) ? std::string(cwd) + "/" + folder : folder;
+    }
+
+  private:
     // The destination field holds 255 bytes; a longer folder is refused, never cut.
     bool SetDestination(const std::string& destination) {
         if (destination.size() > sfx::kMaxTextLength) {
@@ -506,22 +561,78 @@ class ConsolePlatform final : public sfx::Platform {
     bool ranDialog = false;
     uint64_t handedOver = 0;
     uint64_t extracted = 0;
+    std::optional<int> programExitCode;  // the program run after extraction ended with it
+    // Options of the command line for the questions: a folder given, existing files decided.
+    const char* target = nullptr;
+    sfx::OverwriteChoice overwrite = sfx::OverwriteChoice::Packed;
+    std::string filePassword;  // --password-file: tried once at each prompt
+    bool hasFilePassword = false;
 
   private:
     ConsoleMainDialog dialog_;
+    bool cancelling_ = false;
+    bool passwordGiven_ = false;
+    std::string passwordGivenFor_;
 };
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
     struct sigaction action {};
     action.sa_handler = OnInterrupt;
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
+
+    // Nothing is extracted on a command line this program does not understand.
+    const char* program = argc > 0 ? argv[0] : "vornsfx";
+    sfx::ConsoleOptions options;
+    sfx::ArgumentsStatus parsed =
+        sfx::ParseConsoleOptions(argc - 1, const_cast<const char* const*>(argv + 1), &options);
+    if (parsed != sfx::ArgumentsStatus::Ok) {
+        console::ReportBadArguments(program, argv[1 + options.bad], parsed);
+        return 2;
+    }
+    if (options.mode == sfx::ConsoleMode::Help) {
+        console::PrintUsage(stdout, program);
+        return 0;
+    }
+    if (sfx::LoadSettings() != format::SfxSettingsStatus::Ok) {
+        std::fprintf(stderr, "Error: %s\n", sfx::texts::kSettingsDamaged);
+        return 2;
+    }
+    sfx::g_ppszProgramArgs = argv + 1 + options.programArgs;
+    sfx::g_nProgramArgs = argc - 1 - options.programArgs;
+    std::string password;
+    if (options.passwordFile && !console::ReadPasswordFile(options.passwordFile, &password)) {
+        return 2;
+    }
+    const char* givenPassword = options.passwordFile ? password.c_str() : nullptr;
+
     ConsolePlatform platform;
+    if (options.mode != sfx::ConsoleMode::Extract) {
+        return console::Inspect(platform, options.mode, givenPassword);
+    }
+    std::string target = options.target ? ConsolePlatform::Absolute(WithHome(options.target)) : "";
+    if (options.quiet) {
+        sfx::UnattendedOptions unattended;
+        unattended.destination = options.target ? target.c_str() : nullptr;
+        unattended.password = givenPassword;
+        unattended.overwrite = options.overwrite;
+        unattended.noexec = options.noexec;
+        unattended.keep = options.keep;
+        return sfx::RunUnattended(platform, unattended);
+    }
+    sfx::g_bNoExec = options.noexec;
+    sfx::g_bKeepTemporary = options.keep;
+    platform.target = options.target ? target.c_str() : nullptr;
+    platform.overwrite = options.overwrite;
+    platform.filePassword = password;
+    platform.hasFilePassword = options.passwordFile != nullptr;
     sfx::StartUp(platform);
+    if (g_interrupted) return 2;
+    if (platform.programExitCode) return *platform.programExitCode;
     // Unlike the Windows stub, which always ends with 0, a terminal program tells scripts how it
-    // went: 1 when the archive did not open, an entry failed or the run was cancelled.
+    // went: 1 when the archive did not open or an entry failed.
     if (!platform.ranDialog || sfx::g_bCancel || platform.extracted < platform.handedOver) return 1;
     return 0;
 }

@@ -15,6 +15,8 @@ WalkOutcome g_walk;
 const UnattendedRun* g_pUnattended = nullptr;
 const char* const* g_ppszProgramArgs = nullptr;
 int g_nProgramArgs = 0;
+bool g_bNoExec = false;
+bool g_bKeepTemporary = false;
 
 namespace {
 
@@ -173,10 +175,13 @@ void ExtractAndRun(Platform& platform, MainDialog& dialog, const UnattendedOptio
     report->walk = g_walk;
     report->interrupted = g_bCancel;
     if (report->interrupted) platform.PrintLine(texts::kInterrupted, true);
-    if (g_settings.run != nullptr && !report->walk.complete && !report->interrupted) {
-        platform.PrintLine(texts::kProgramNotRun, true);
+    if (report->interrupted) return;
+    if (!ShouldRunProgram(report->walk, options.noexec)) {
+        if (g_settings.run != nullptr && !options.noexec) {
+            platform.PrintLine(texts::kProgramNotRun, true);
+        }
+        return;
     }
-    if (report->interrupted || !ShouldRunProgram(report->walk, options.noexec)) return;
     report->programWanted = true;
     int exitCode = 0;
     report->programStarted = Launch(platform, folder, true, &exitCode) == ProgramResult::Ran;
@@ -239,6 +244,7 @@ bool ProgramPath(PathStyle style, const char* folder, char* path, size_t* argume
 }
 
 bool RunProgramAfterWalk(Platform& platform, MainDialog& dialog) {
+    if (g_bNoExec) return false;
     if (!ShouldRunProgram(g_walk, false)) {
         dialog.ShowMessage(texts::kProgramNotRun, texts::kProgramCaption, kBoxOk | kBoxIconError);
         return false;
@@ -253,7 +259,7 @@ bool RunProgramAfterWalk(Platform& platform, MainDialog& dialog) {
         dialog.ShowMessage(texts::kProgramCannotStart, texts::kProgramCaption,
                            kBoxOk | kBoxIconError);
     }
-    if (g_settings.temporary && !platform.RemoveFolderTree(g_szExtractDir)) {
+    if (g_settings.temporary && !g_bKeepTemporary && !platform.RemoveFolderTree(g_szExtractDir)) {
         dialog.ShowMessage(texts::kTemporaryFolderLeft, texts::kProgramCaption,
                            kBoxOk | kBoxIconError);
     }

@@ -73,6 +73,10 @@ int UnattendedExitCode(const RunReport& report);
 // Words given after "--", handed to the program; set by the front end before start-up.
 extern const char* const* g_ppszProgramArgs;
 extern int g_nProgramArgs;
+// Front ends with options (the Linux program's --noexec and --keep) set these before start-up:
+// run nothing after the walk, and keep the temporary folder.
+extern bool g_bNoExec;
+extern bool g_bKeepTemporary;
 
 // After a walk in the dialog, when a program was packed: starts it when every entry was
 // extracted (waiting for it, and then removing the folder, in temporary mode) and ends the

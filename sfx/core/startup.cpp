@@ -83,7 +83,7 @@ int StartUp(Platform& platform) {
     // archive must outlive it.
     platform.WaitForWorker();
     // Closed before or during a run, the temporary folder goes; after one, it has gone already.
-    if (g_settings.temporary) platform.RemoveFolderTree(g_szExtractDir);
+    if (g_settings.temporary && !g_bKeepTemporary) platform.RemoveFolderTree(g_szExtractDir);
     g_pMainDialog = nullptr;
     archive.CloseStream(g_hArchive);
     g_hArchive = nullptr;

@@ -1,8 +1,15 @@
 // The Linux self-extractor (the console stub with an archive appended by "vorn pack --sfx") run
 // on a pseudo-terminal with answers typed at its prompts, and without a terminal.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
+#include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "entry_name_cases.h"
@@ -153,6 +160,260 @@ TEST(ConsoleSelfExtractor, ProtectedNamesAskForTheArchivePasswordFirst) {
     EXPECT_NE(wrong.out.find("This archive is protected"), std::string::npos) << wrong.out;
     EXPECT_NE(wrong.out.find("Error opening file"), std::string::npos);
     EXPECT_EQ(wrong.exitCode, 1);
+}
+
+// ---- Options, and the program run after extraction
+
+// A setup script that writes a marker with its folder and arguments and ends with code 7.
+const char kSetupScript[] = "echo \"$(pwd)|$*\" > \"$(dirname \"$0\")/../ran.txt\"\nexit 7\n";
+
+fs::path MakeInstaller(const ScratchFolder& scratch, const std::vector<std::string>& extraArgs,
+                       const std::string& script = kSetupScript) {
+    WriteFile(scratch / "src" / "bin" / "setup.sh", script);
+    return MakeSfx(scratch, extraArgs);
+}
+
+// The folders a run left in its temporary folder.
+std::vector<std::string> LeftIn(const fs::path& tmp) {
+    std::vector<std::string> left;
+    for (const auto& e : fs::directory_iterator(tmp)) left.push_back(e.path().filename().string());
+    return left;
+}
+
+// Each test gets its own temporary folder, which the program under test inherits.
+class ConsoleInstaller : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        fs::create_directories(scratch / "tmp");
+        const char* saved = std::getenv("TMPDIR");
+        if (saved != nullptr) savedTmp_ = saved;
+        setenv("TMPDIR", (scratch / "tmp").c_str(), 1);
+    }
+    void TearDown() override {
+        if (savedTmp_.empty()) {
+            unsetenv("TMPDIR");
+        } else {
+            setenv("TMPDIR", savedTmp_.c_str(), 1);
+        }
+    }
+    ScratchFolder scratch;
+
+  private:
+    std::string savedTmp_;
+};
+
+TEST_F(ConsoleInstaller, HelpAndRefusedOptionsExtractNothing) {
+    fs::path sfx = MakeSfx(scratch, {});
+    RunResult help = RunProgram(sfx.string(), {"--help"}, (scratch / "run").string());
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_NE(help.out.find("--password-file FILE"), std::string::npos) << help.out;
+    for (const std::vector<std::string>& args :
+         std::vector<std::vector<std::string>>{{"--hlep"},
+                                               {"-h"},
+                                               {"target"},
+                                               {"--target"},
+                                               {"--quiet=1"},
+                                               {"--list", "--info"},
+                                               {"--overwrite", "--skip-existing"}}) {
+        RunResult bad = RunProgram(sfx.string(), args, (scratch / "run").string());
+        EXPECT_EQ(bad.exitCode, 2) << args[0];
+        EXPECT_NE(bad.err.find("Usage:"), std::string::npos) << bad.err;
+    }
+    EXPECT_EQ(LeftIn(scratch / "run"), std::vector<std::string>{"setup.run"})
+        << "nothing extracted";
+}
+
+TEST_F(ConsoleInstaller, InfoListAndCheckLookWithoutExtracting) {
+    fs::path sfx = MakeInstaller(scratch, {"--comment", "Sample", "--run", "src/bin/setup.sh --x",
+                                           "--sfx-overwrite", "always"});
+    RunResult info = RunProgram(sfx.string(), {"--info"}, (scratch / "run").string());
+    EXPECT_EQ(info.exitCode, 0);
+    for (const char* shown : {"Sample", "Entries: 3", "Runs after extraction: src/bin/setup.sh --x",
+                              "Temporary folder: no", "Existing files: always",
+                              "Default folder: the folder this program is in"}) {
+        EXPECT_NE(info.out.find(shown), std::string::npos) << shown << "\n" << info.out;
+    }
+    RunResult list = RunProgram(sfx.string(), {"--list"}, (scratch / "run").string());
+    EXPECT_EQ(list.exitCode, 0);
+    EXPECT_NE(list.out.find("40000  src/nested/deeper/data.bin"), std::string::npos) << list.out;
+    RunResult check = RunProgram(sfx.string(), {"--check"}, (scratch / "run").string());
+    EXPECT_EQ(check.exitCode, 0) << check.out << check.err;
+    EXPECT_NE(check.out.find("ok      src/top.txt"), std::string::npos) << check.out;
+    EXPECT_EQ(LeftIn(scratch / "run"), std::vector<std::string>{"setup.run"});
+
+    ScratchFolder locked;
+    fs::path protectedSfx = MakeSfx(locked, {"-p", "hunter22"});
+    RunResult unchecked = RunProgram(protectedSfx.string(), {"--check"});
+    EXPECT_EQ(unchecked.exitCode, 1) << "entries need the password";
+    WriteFile(locked / "pw", "hunter22\n");
+    RunResult checked =
+        RunProgram(protectedSfx.string(), {"--check", "--password-file", (locked / "pw").string()});
+    EXPECT_EQ(checked.exitCode, 0) << checked.out;
+}
+
+TEST_F(ConsoleInstaller, QuietExtractsIntoTheTargetAndFollowsTheOverwriteOptions) {
+    fs::path sfx = MakeSfx(scratch, {});
+    fs::path target = scratch / "target";
+    RunResult first = RunProgram(sfx.string(), {"--quiet", "--target", target.string()});
+    EXPECT_EQ(first.exitCode, 0) << first.err;
+    EXPECT_TRUE(TreeContents(target / "src") == TreeContents(scratch / "src"));
+
+    const struct {
+        std::vector<std::string> extra;
+        int exitCode;
+        const char* content;
+    } cases[] = {
+        {{}, 1, "mine"},  // kept, and nobody said to keep it
+        {{"--skip-existing"}, 0, "mine"},
+        {{"--overwrite"}, 0, "top level\n"},
+    };
+    for (const auto& c : cases) {
+        WriteFile(target / "src" / "top.txt", "mine");
+        std::vector<std::string> args = {"--quiet", "--target=" + target.string()};
+        args.insert(args.end(), c.extra.begin(), c.extra.end());
+        RunResult run = RunProgram(sfx.string(), args);
+        EXPECT_EQ(run.exitCode, c.exitCode) << run.out << run.err;
+        EXPECT_EQ(ReadFile(target / "src" / "top.txt"), c.content);
+    }
+}
+
+TEST_F(ConsoleInstaller, PasswordFileRightExtractsWrongWritesNothing) {
+    fs::path sfx = MakeSfx(scratch, {"-p", "hunter22"});
+    WriteFile(scratch / "right", "hunter22\n");
+    WriteFile(scratch / "wrong", "hunter23\n");
+    fs::path target = scratch / "target";
+    RunResult wrong = RunProgram(sfx.string(), {"--quiet", "--target", target.string(),
+                                                "--password-file", (scratch / "wrong").string()});
+    EXPECT_EQ(wrong.exitCode, 2);
+    EXPECT_FALSE(fs::exists(target)) << "nothing written";
+    RunResult missing = RunProgram(sfx.string(), {"--quiet", "--target", target.string()});
+    EXPECT_EQ(missing.exitCode, 2);
+    EXPECT_FALSE(fs::exists(target));
+    RunResult right = RunProgram(sfx.string(), {"--quiet", "--target", target.string(),
+                                                "--password-file", (scratch / "right").string()});
+    EXPECT_EQ(right.exitCode, 0) << right.err;
+    EXPECT_TRUE(TreeContents(target / "src") == TreeContents(scratch / "src"));
+    RunResult unreadable = RunProgram(sfx.string(), {"--quiet", "--password-file", "/nonexistent"});
+    EXPECT_EQ(unreadable.exitCode, 2);
+}
+
+TEST_F(ConsoleInstaller, ProgramRunsInTheFolderWithItsArgumentsAndGivesItsExitCode) {
+    fs::path sfx = MakeInstaller(scratch, {"--run", "src/bin/setup.sh \"two words\" --flag"});
+    fs::path target = scratch / "target";
+    RunResult run =
+        RunProgram(sfx.string(), {"--quiet", "--target", target.string(), "--", "extra", "--help"});
+    EXPECT_EQ(run.exitCode, 7) << run.out << run.err;
+    EXPECT_EQ(ReadFile(target / "src" / "ran.txt"), (target / "src" / "bin").string().substr(0, 0) +
+                                                        target.string() +
+                                                        "|two words --flag extra --help\n");
+
+    fs::remove(target / "src" / "ran.txt");
+    RunResult noexec = RunProgram(
+        sfx.string(), {"--quiet", "--overwrite", "--noexec", "--target", target.string()});
+    EXPECT_EQ(noexec.exitCode, 0);
+    EXPECT_FALSE(fs::exists(target / "src" / "ran.txt"));
+
+    // Without a terminal and without --quiet the program still runs, and its code is the exit code.
+    RunResult plain = RunProgram(sfx.string(), {"--overwrite", "--target", target.string()});
+    EXPECT_EQ(plain.exitCode, 7) << plain.out << plain.err;
+    EXPECT_TRUE(fs::exists(target / "src" / "ran.txt"));
+}
+
+TEST_F(ConsoleInstaller, ScriptWithoutShebangRunsWithTheShellAndAFailedEntryRunsNothing) {
+    fs::path sfx = MakeInstaller(scratch, {"--run", "src/bin/setup.sh"}, "exit 3\n");
+    RunResult run = RunProgram(sfx.string(), {"--quiet", "--target", (scratch / "t").string()});
+    EXPECT_EQ(run.exitCode, 3) << run.err;
+
+    WriteFile(scratch / "t" / "src" / "top.txt", "mine");  // kept: counted as not extracted
+    RunResult failed = RunProgram(sfx.string(), {"--quiet", "--target", (scratch / "t").string()});
+    EXPECT_EQ(failed.exitCode, 1);
+    EXPECT_NE(failed.err.find("so the program is not started"), std::string::npos) << failed.err;
+}
+
+TEST_F(ConsoleInstaller, TemporaryFolderIsUsedThenRemovedOnSuccessAndFailure) {
+    fs::path sfx = MakeInstaller(scratch, {"--run", "src/bin/setup.sh", "--temporary"},
+                                 "pwd > \"$TMPDIR/../where\"\nexit ${CODE:-0}\n");
+    RunResult ok = RunProgram(sfx.string(), {"--quiet"});
+    EXPECT_EQ(ok.exitCode, 0) << ok.err;
+    std::string where = ReadFile(scratch / "where");
+    EXPECT_EQ(where.rfind((scratch / "tmp" / "vorn-").string(), 0), 0u) << where;
+    EXPECT_TRUE(LeftIn(scratch / "tmp").empty());
+
+    setenv("CODE", "5", 1);
+    RunResult failing = RunProgram(sfx.string(), {"--quiet"});
+    unsetenv("CODE");
+    EXPECT_EQ(failing.exitCode, 5);
+    EXPECT_TRUE(LeftIn(scratch / "tmp").empty()) << "removed when the program fails too";
+
+    RunResult kept = RunProgram(sfx.string(), {"--quiet", "--keep"});
+    EXPECT_EQ(kept.exitCode, 0);
+    EXPECT_EQ(LeftIn(scratch / "tmp").size(), 1u) << "--keep";
+}
+
+// Started in a process group of its own; SIGINT goes to the group once the file appears.
+int RunAndInterrupt(const fs::path& program, const std::vector<std::string>& args,
+                    const fs::path& waitFor) {
+    pid_t child = fork();
+    if (child == 0) {
+        setpgid(0, 0);
+        int null = open("/dev/null", O_RDWR);
+        dup2(null, 0);
+        dup2(null, 1);
+        dup2(null, 2);
+        std::vector<char*> argv = {const_cast<char*>(program.c_str())};
+        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(program.c_str(), argv.data());
+        _exit(126);
+    }
+    setpgid(child, child);
+    for (int i = 0; i < 1000 && !fs::exists(waitFor); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    kill(-child, SIGINT);
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+TEST_F(ConsoleInstaller, TemporaryFolderIsRemovedOnInterrupt) {
+    fs::path sfx = MakeInstaller(scratch, {"--run", "src/bin/setup.sh", "--temporary"},
+                                 "touch \"$TMPDIR/../started\"\nsleep 20\n");
+    int code = RunAndInterrupt(sfx, {"--quiet"}, scratch / "started");
+    EXPECT_TRUE(fs::exists(scratch / "started"));
+    EXPECT_NE(code, 0);
+    EXPECT_TRUE(LeftIn(scratch / "tmp").empty());
+}
+
+TEST_F(ConsoleInstaller, InterruptDuringExtractionRemovesTheTemporaryFolderAndExitsTwo) {
+    // Enough data that the extraction is still running when the signal comes.
+    WriteFile(scratch / "src" / "big.bin", SampleBytes(96u << 20, 9));
+    fs::path sfx = MakeInstaller(scratch, {"--run", "src/bin/setup.sh", "--temporary", "--store"});
+    pid_t child = fork();
+    if (child == 0) {
+        int null = open("/dev/null", O_RDWR);
+        dup2(null, 0);
+        dup2(null, 1);
+        dup2(null, 2);
+        execl(sfx.c_str(), sfx.c_str(), "--quiet", static_cast<char*>(nullptr));
+        _exit(126);
+    }
+    // Interrupted as soon as its temporary folder holds something.
+    for (int i = 0; i < 2000; ++i) {
+        bool started = false;
+        for (const auto& e : fs::recursive_directory_iterator(scratch / "tmp")) {
+            started = started || e.is_regular_file();
+        }
+        if (started) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    kill(child, SIGINT);
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 2);
+    EXPECT_FALSE(fs::exists(scratch / "src" / "ran.txt"));
+    EXPECT_TRUE(LeftIn(scratch / "tmp").empty());
 }
 
 }  // namespace

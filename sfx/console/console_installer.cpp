@@ -1,0 +1,261 @@
+// The Linux self-extractor's options and its installer side: usage, password file, the modes
+// that only look, the temporary folder and the program run after extraction.
+#include "sfx/console/console_installer.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <ftw.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cinttypes>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <vector>
+
+#include "format/container.h"
+#include "sfx/core/installer.h"
+#include "sfx/core/messages.h"
+
+namespace console {
+
+namespace {
+
+const char* const kOverwriteNames[] = {"ask", "always", "never"};
+
+// Entry names and the comment may hold control bytes; shown raw they could drive the terminal.
+std::string Shown(const char* text) {
+    std::string shown = text;
+    for (char& c : shown) {
+        unsigned char u = static_cast<unsigned char>(c);
+        if ((u < 0x20 && c != '\n' && c != '\t') || u == 0x7f) c = '?';
+    }
+    return shown;
+}
+
+std::string ShownName(const char* name) {
+    std::string shown = Shown(name);
+    for (char& c : shown) {
+        if (c == '\\') c = '/';
+    }
+    return shown;
+}
+
+void PrintInfo(sfx::ArchiveApi& archive, void* handle) {
+    VORN_FILEINFO info;
+    memset(&info, 0, sizeof info);
+    if (archive.GetFileInfo(handle, &info, format::kCommentName) == VORN_SUCCESS &&
+        info.qwUnpackedSize < (16u << 20)) {
+        auto* text = static_cast<unsigned char*>(calloc(info.qwUnpackedSize + 1, 1));
+        if (text != nullptr && archive.DecompressToPtr(handle, format::kCommentName, text, nullptr,
+                                                       nullptr) == VORN_SUCCESS) {
+            std::printf("Comment:\n%s\n", Shown(reinterpret_cast<char*>(text)).c_str());
+        }
+        free(text);
+    }
+    uint64_t entries = 0, unpacked = 0, stored = 0;
+    uint64_t count = archive.GetNumFiles(handle);
+    for (uint64_t i = 0; i < count; ++i) {
+        memset(&info, 0, sizeof info);
+        if (archive.EnumerateFiles(handle, &info, i) != VORN_SUCCESS) break;
+        if (strcmp(info.szName, format::kCommentName) == 0) continue;
+        ++entries;
+        unpacked += info.qwUnpackedSize;
+        stored += info.qwStoredSize;
+    }
+    std::printf("Entries: %" PRIu64 "\nSize: %" PRIu64 " bytes (%" PRIu64 " stored)\n", entries,
+                unpacked, stored);
+    std::printf("Default folder: %s\n", sfx::g_szExtractDir[0] ? Shown(sfx::g_szExtractDir).c_str()
+                                                               : "the folder this program is in");
+    const format::SfxSettings& s = sfx::g_settings;
+    std::printf("Runs after extraction: %s\n",
+                s.run ? Shown(std::string(s.run, s.runLength).c_str()).c_str() : "nothing");
+    std::printf("Temporary folder: %s\n", s.temporary ? "yes" : "no");
+    std::printf("Existing files: %s\n", kOverwriteNames[static_cast<int>(s.overwrite)]);
+}
+
+// Each entry decoded and checked, written nowhere; returns the count of failures.
+uint64_t CheckEntries(sfx::ArchiveApi& archive, void* handle, const char* password, bool list) {
+    uint64_t failures = 0;
+    uint64_t count = archive.GetNumFiles(handle);
+    VORN_FILEINFO info;
+    for (uint64_t i = 0; i < count; ++i) {
+        memset(&info, 0, sizeof info);
+        uint32_t status = archive.EnumerateFiles(handle, &info, i);
+        if (status != VORN_SUCCESS) {
+            std::fprintf(stderr, "Error: %s\n", archive.GetErrorString(status));
+            return failures + 1;
+        }
+        info.szName[sizeof info.szName - 1] = '\0';
+        if (strcmp(info.szName, format::kCommentName) == 0) continue;
+        if (list) {
+            std::printf("%12" PRIu64 "  %s\n", info.qwUnpackedSize, ShownName(info.szName).c_str());
+            continue;
+        }
+        status = archive.DecompressToFile(handle, info.szName, "/dev/null", nullptr, password);
+        if (status == VORN_SUCCESS) {
+            std::printf("ok      %s\n", ShownName(info.szName).c_str());
+        } else {
+            ++failures;
+            std::printf("FAILED  %s: %s\n", ShownName(info.szName).c_str(),
+                        archive.GetErrorString(status));
+        }
+    }
+    return failures;
+}
+
+int RemoveOne(const char* path, const struct stat*, int, struct FTW*) {
+    return remove(path) == 0 ? 0 : -1;
+}
+
+// The program's words for execv: its path, the program line's words after the first, then the
+// words given after "--".
+std::vector<std::string> ProgramWords(const sfx::ProgramLaunch& launch) {
+    std::vector<std::string> words = {launch.path};
+    std::vector<char> word(launch.lineLength + 1);
+    size_t offset = launch.argumentsAt;
+    while (format::NextProgramWord(launch.line, launch.lineLength, &offset, word.data(),
+                                   word.size())) {
+        words.push_back(word.data());
+    }
+    for (int i = 0; i < launch.extraCount; ++i) words.push_back(launch.extraArgs[i]);
+    return words;
+}
+
+[[noreturn]] void ExecInChild(const sfx::ProgramLaunch& launch,
+                              const std::vector<std::string>& words, int reportFd) {
+    std::vector<char*> argv;
+    for (const std::string& w : words) argv.push_back(const_cast<char*>(w.c_str()));
+    argv.push_back(nullptr);
+    if (chdir(launch.folder) == 0) {
+        execv(launch.path, argv.data());
+        if (errno == ENOEXEC) {
+            // No "#!": a shell script, run as the shell itself would run it.
+            std::vector<char*> shell = {const_cast<char*>("/bin/sh")};
+            shell.insert(shell.end(), argv.begin(), argv.end());
+            execv("/bin/sh", shell.data());
+        }
+    }
+    int error = errno;
+    ssize_t ignored = write(reportFd, &error, sizeof error);
+    (void)ignored;
+    _exit(127);
+}
+
+}  // namespace
+
+void PrintUsage(FILE* stream, const char* program) {
+    std::fprintf(stream,
+                 "Usage: %s [options] [-- arguments for the program run after extraction]\n"
+                 "Without options: asks where to extract (on a terminal) and extracts.\n"
+                 "  --help                 show this text\n"
+                 "  --info                 the comment, entries, sizes, default folder and the "
+                 "program run after extraction\n"
+                 "  --list                 list the entries\n"
+                 "  --check                decode and check every entry, extract nothing\n"
+                 "  --target DIR           extract into DIR\n"
+                 "  --quiet                no questions (existing files kept unless "
+                 "--overwrite; a needed password must come from --password-file)\n"
+                 "  --noexec               extract, but run no program\n"
+                 "  --keep                 keep the temporary folder\n"
+                 "  --overwrite            replace existing files\n"
+                 "  --skip-existing        keep existing files\n"
+                 "  --password-file FILE   the password, the first line of FILE\n"
+                 "Exit codes: 0 all extracted (or the program's own), 1 some entries failed, 2 "
+                 "the archive could not be opened, a wrong password, bad options or an "
+                 "interrupted run.\n",
+                 program);
+}
+
+void ReportBadArguments(const char* program, const char* word, sfx::ArgumentsStatus status) {
+    const char* why = status == sfx::ArgumentsStatus::MissingValue ? "needs a value"
+                      : status == sfx::ArgumentsStatus::BadValue   ? "takes no value"
+                      : status == sfx::ArgumentsStatus::Repeated   ? "is given twice"
+                      : status == sfx::ArgumentsStatus::Conflict
+                          ? "cannot go with an option given before it"
+                          : "is not an option of this program";
+    std::fprintf(stderr, "%s: %s %s\n", program, Shown(word).c_str(), why);
+    PrintUsage(stderr, program);
+}
+
+bool ReadPasswordFile(const char* path, std::string* password) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in || !std::getline(in, *password)) {
+        std::fprintf(stderr, "Error: cannot read the password file %s\n", Shown(path).c_str());
+        return false;
+    }
+    if (!password->empty() && password->back() == '\r') password->pop_back();
+    return true;
+}
+
+int Inspect(sfx::Platform& platform, sfx::ConsoleMode mode, const char* password) {
+    sfx::ArchiveApi& archive = *platform.archive;
+    char own[sfx::kTextBytes];
+    platform.GetOwnPath(own, sizeof own);
+    void* handle = nullptr;
+    uint32_t status = archive.OpenStream(&handle, own, password, VORN_OPEN_READONLY);
+    if (status != VORN_SUCCESS) {
+        std::fprintf(stderr, "%s: %s%s\n", sfx::texts::kErrorOpeningFile,
+                     archive.GetErrorString(status),
+                     status == VORN_E_PASSWORD_NEEDED ? " (--password-file FILE)" : "");
+        return 2;
+    }
+    uint64_t failures = 0;
+    if (mode == sfx::ConsoleMode::Info) {
+        PrintInfo(archive, handle);
+    } else {
+        failures = CheckEntries(archive, handle, password, mode == sfx::ConsoleMode::List);
+    }
+    archive.CloseStream(handle);
+    return failures == 0 ? 0 : 1;
+}
+
+bool MakeTemporaryFolder(char* out) {
+    const char* base = std::getenv("TMPDIR");
+    if (base == nullptr || base[0] == '\0') base = "/tmp";
+    std::string pattern = std::string(base) + "/vorn-XXXXXX";
+    if (pattern.size() >= sfx::kTextBytes) return false;
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    if (mkdtemp(name.data()) == nullptr) return false;
+    memcpy(out, name.data(), name.size());
+    return true;
+}
+
+bool RemoveFolderTree(const char* path) {
+    return nftw(path, RemoveOne, 16, FTW_DEPTH | FTW_PHYS) == 0;
+}
+
+sfx::ProgramResult RunAndWait(const sfx::ProgramLaunch& launch, int* exitCode) {
+    struct stat st;
+    if (stat(launch.path, &st) != 0 || !S_ISREG(st.st_mode)) return sfx::ProgramResult::CannotStart;
+    chmod(launch.path, (st.st_mode & 07777) | S_IXUSR);
+    std::vector<std::string> words = ProgramWords(launch);
+    int report[2];
+    if (pipe2(report, O_CLOEXEC) != 0) return sfx::ProgramResult::CannotStart;
+    std::fflush(nullptr);
+    pid_t child = fork();
+    if (child < 0) {
+        close(report[0]);
+        close(report[1]);
+        return sfx::ProgramResult::CannotStart;
+    }
+    if (child == 0) ExecInChild(launch, words, report[1]);
+    close(report[1]);
+    int error = 0;
+    ssize_t got;
+    do {
+        got = read(report[0], &error, sizeof error);
+    } while (got < 0 && errno == EINTR);
+    close(report[0]);
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (got > 0) return sfx::ProgramResult::CannotStart;  // the exec itself failed
+    *exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return sfx::ProgramResult::Ran;
+}
+
+}  // namespace console

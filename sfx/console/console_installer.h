@@ -1,0 +1,35 @@
+// The Linux self-extractor's command line and what it does beyond the walk: the usage, the
+// password file, the modes that look without extracting (--info, --list, --check), the
+// temporary folder, and the program run after extraction (execv, never a shell line).
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#include "sfx/core/command_line.h"
+#include "sfx/core/sfx_core.h"
+
+namespace console {
+
+void PrintUsage(FILE* stream, const char* program);
+
+// Says which word was refused and why, then shows the usage on stderr.
+void ReportBadArguments(const char* program, const char* word, sfx::ArgumentsStatus status);
+
+// The first line of path, without its line end; false after saying why it cannot be read.
+bool ReadPasswordFile(const char* path, std::string* password);
+
+// --info, --list, --check on the program's own archive; returns the exit code.
+int Inspect(sfx::Platform& platform, sfx::ConsoleMode mode, const char* password);
+
+// A new folder "vorn-XXXXXX" (mode 0700) in $TMPDIR, else /tmp; its path in out (kTextBytes).
+bool MakeTemporaryFolder(char* out);
+// Removes path and everything below it, never following a symbolic link out of it.
+bool RemoveFolderTree(const char* path);
+
+// Sets the program's execute bit and runs it with execv in the extraction folder; a file the
+// system cannot execute (a script without "#!") runs with /bin/sh. Waits for it: its exit code,
+// or 128 plus the signal that ended it.
+sfx::ProgramResult RunAndWait(const sfx::ProgramLaunch& launch, int* exitCode);
+
+}  // namespace console
