@@ -13,6 +13,7 @@
 #include "sfx/core/messages.h"
 #include "sfx/core/sfx_core.h"
 #include "sfx/win32/dialog_look.h"
+#include "sfx/win32/installer_win32.h"
 
 HINSTANCE g_hInstance;
 HWND g_hMainDlg;
@@ -181,6 +182,13 @@ class Win32Platform : public sfx::Platform {
     bool RemoveFile(const char* path) override { return DeleteFileA(path) != FALSE; }
     bool IsLeadByte(unsigned char c) override { return IsDBCSLeadByte(c) != FALSE; }
     size_t SystemText(const char* text, char* out, size_t capacity) override;
+    // Installers: sfx/win32/installer_win32.cpp.
+    void PrintLine(const char* text, bool error) override { win32sfx::ConsoleLine(text, error); }
+    bool MakeTemporaryFolder(char* out) override { return win32sfx::MakeTemporaryFolder(out); }
+    bool RemoveFolderTree(const char* path) override { return win32sfx::RemoveFolderTree(path); }
+    sfx::ProgramResult RunProgram(const sfx::ProgramLaunch& launch, int* exitCode) override {
+        return win32sfx::RunProgram(launch, exitCode);
+    }
 };
 
 // The system's own 8-bit code page, which the manifest's UTF-8 setting does not change. A locale
@@ -311,5 +319,8 @@ INT_PTR CALLBACK PasswordDlgProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM 
 int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int) {
     g_hInstance = hInstance;
     InitCommonControls();
+    // Switches (/S, /?, ...) end here with their own exit code; without any, the dialog runs.
+    int exitCode = 0;
+    if (win32sfx::HandleCommandLine(g_platform, &exitCode)) return exitCode;
     return sfx::StartUp(g_platform);
 }

@@ -111,13 +111,14 @@ Program::~Program() {
     Kill();
 }
 
-bool Program::Start(const std::string& exePath) {
+bool Program::Start(const std::string& exePath, const std::string& arguments) {
     Kill();
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     std::string desktop = kDesktopName;
     startup.lpDesktop = desktop.data();
     std::string commandLine = "\"" + exePath + "\"";
+    if (!arguments.empty()) commandLine += " " + arguments;
     return CreateProcessA(exePath.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
                           nullptr, &startup, &info_) != 0;
 }

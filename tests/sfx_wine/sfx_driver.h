@@ -34,7 +34,8 @@ class Program {
     Program& operator=(const Program&) = delete;
     ~Program();
 
-    bool Start(const std::string& exePath);
+    // arguments: the rest of the command line after the program's quoted path.
+    bool Start(const std::string& exePath, const std::string& arguments = "");
     bool Running() const;
     DWORD Id() const { return info_.dwProcessId; }
 

@@ -963,4 +963,126 @@ TEST_F(SelfExtractor, CloseDuringARunCancelsAndRemovesThePartialFile) {
     EXPECT_FALSE(fs::exists(folder_ / "after.txt")) << "the run ended before the cancel";
 }
 
+// --- Installers: switches and the program run after extraction --------------------------------
+
+class Installer : public SelfExtractor {
+  protected:
+    // A stub copy with these settings, and an archive holding the marker program at
+    // tools\\marker.exe beside a data file.
+    void LaunchInstaller(const pack::SfxPackSettings& settings, const std::string& arguments) {
+        std::vector<uint8_t> stub = Stub();
+        std::string error;
+        ASSERT_TRUE(pack::SetSfxSettings(stub, settings, &error)) << error;
+        vorntest::TestArchive archiveSpec = Sample();
+        archiveSpec.entries.push_back(
+            Entry("tools\\marker.exe", ReadAll(WindowsPathFromUnix(VORN_SFX_MARKER_PROGRAM))));
+        Write(archiveSpec, {}, stub);
+        ASSERT_TRUE(program_.Start(exe_, arguments)) << "cannot start " << exe_;
+    }
+    vorntest::TestArchive Sample(const char* password = nullptr) {
+        vorntest::TestArchive archiveSpec;
+        data_ = SampleData(5000, 41);
+        vorntest::TestEntry entry = Entry("docs\\readme.txt", data_);
+        if (password != nullptr) entry.password = password;
+        archiveSpec.entries.push_back(entry);
+        return archiveSpec;
+    }
+    // The exit code, once the program has ended without ever showing a window.
+    DWORD SilentExit() {
+        DWORD code = 1234;
+        bool windowSeen = false;
+        WaitUntil([&] {
+            windowSeen = windowSeen || !program_.WindowCaptions().empty();
+            return !program_.Running();
+        });
+        EXPECT_FALSE(windowSeen) << "a window appeared";
+        EXPECT_TRUE(program_.WaitForExit(&code)) << Windows();
+        return code;
+    }
+    // The files in the test folder besides the program itself.
+    std::vector<std::string> Written() {
+        std::vector<std::string> names;
+        for (const auto& e : fs::directory_iterator(folder_)) {
+            if (e.path().filename() != "setup.exe") names.push_back(e.path().filename().string());
+        }
+        return names;
+    }
+    std::vector<uint8_t> data_;
+};
+
+TEST_F(Installer, SilentRunExtractsEveryEntryWithoutAWindow) {
+    Write(Sample());
+    ASSERT_TRUE(program_.Start(exe_, "/S \"/D=" + (folder_ / "out dir").string() + "\""));
+    EXPECT_EQ(SilentExit(), 0u);
+    ExpectFile("out dir\\docs\\readme.txt", data_);
+}
+
+TEST_F(Installer, SilentRunWithAWrongPasswordExitsTwoAndWritesNothing) {
+    Write(Sample("right-password"));
+    ASSERT_TRUE(program_.Start(exe_, "-s /D=" + (folder_ / "out").string() + " /p=wrong-password"));
+    EXPECT_EQ(SilentExit(), 2u);
+    EXPECT_TRUE(Written().empty());
+    ASSERT_TRUE(program_.Start(exe_, "/S /D=" + (folder_ / "out").string() + " /P=right-password"));
+    EXPECT_EQ(SilentExit(), 0u);
+    ExpectFile("out\\docs\\readme.txt", data_);
+}
+
+TEST_F(Installer, UnknownSwitchExitsTwoAndWritesNothing) {
+    Write(Sample());
+    for (const char* arguments : {"/X", "/S /O=sometimes", "/D=C:\\out", "setup"}) {
+        ASSERT_TRUE(program_.Start(exe_, arguments));
+        EXPECT_EQ(SilentExit(), 2u) << arguments;
+        EXPECT_TRUE(Written().empty()) << arguments;
+    }
+}
+
+TEST_F(Installer, ProgramStartsAfterExtractInTheDialogInsteadOfTheQuestion) {
+    pack::SfxPackSettings settings;
+    settings.run = "tools/marker.exe marker.txt \"two words\"";
+    LaunchInstaller(settings, "");
+    HWND main = MainDialog();
+    ASSERT_TRUE(main) << Windows();
+    ASSERT_TRUE(Press(main, kExtract));
+    ExpectExitCodeZero();
+    ASSERT_TRUE(WaitUntil([&] { return fs::exists(folder_ / "marker.txt"); })) << Windows();
+    std::string marker;
+    ASSERT_TRUE(WaitUntil([&] {
+        std::ifstream in(folder_ / "marker.txt");
+        marker.assign(std::istreambuf_iterator<char>(in), {});
+        return marker.find("two words") != std::string::npos;
+    })) << marker;
+    EXPECT_EQ(marker.find(folder_.string()), 0u) << "runs in the extraction folder: " << marker;
+    EXPECT_NE(marker.find("\"two words\""), std::string::npos) << marker;
+    ExpectFile("docs\\readme.txt", data_);
+}
+
+TEST_F(Installer, SilentRunEndsWithTheProgramsExitCode) {
+    pack::SfxPackSettings settings;
+    settings.run = "tools\\marker.exe marker.txt";
+    LaunchInstaller(settings, "/S /D=" + (folder_ / "out").string() + " -- \"given after\" x");
+    EXPECT_EQ(SilentExit(), 7u);
+    ASSERT_TRUE(fs::exists(folder_ / "out" / "marker.txt")) << Join(Written());
+    std::ifstream in(folder_ / "out" / "marker.txt");
+    std::string marker((std::istreambuf_iterator<char>(in)), {});
+    EXPECT_NE(marker.find("\"given after\" x"), std::string::npos) << marker;
+}
+
+TEST_F(Installer, TemporaryFolderHoldsTheRunAndIsGoneAfterwards) {
+    pack::SfxPackSettings settings;
+    const std::string marker = (folder_ / "marker.txt").string();
+    settings.run = "tools\\marker.exe \"" + marker + "\"";
+    settings.temporary = true;
+    LaunchInstaller(settings, "/S");
+    EXPECT_EQ(SilentExit(), 7u);
+    std::ifstream in(marker);
+    std::string ranIn;
+    std::getline(in, ranIn);
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    EXPECT_EQ(ranIn.rfind(temp, 0), 0u) << ranIn << " is not under " << temp;
+    EXPECT_NE(ranIn, std::string(temp));
+    EXPECT_FALSE(fs::exists(ranIn)) << "the temporary folder is still there";
+    EXPECT_TRUE(Written() == std::vector<std::string>{"marker.txt"}) << "only the marker";
+}
+
 }  // namespace
