@@ -733,6 +733,69 @@ TEST(ToolSelfExtractor, DefaultDirIsWrittenIntoTheCopyOfTheStubAndListed) {
     }
 }
 
+TEST(ToolSelfExtractor, InstallerSettingsAreCheckedWrittenAndListed) {
+    ScratchFolder scratch;
+    WriteFile(scratch / "app" / "bin" / "setup.sh", "exit 0\n");
+    WriteFile(scratch / "app" / "my data.txt", "x");
+    fs::path sfx = scratch / "setup.run";
+    RunResult pack =
+        Vorn({"pack", "-q", "--sfx", "linux", "--run", "app/bin/setup.sh --mode \"a b\"",
+              "--temporary", "--sfx-overwrite", "never", sfx.string(), (scratch / "app").string()});
+    ASSERT_EQ(pack.exitCode, 0) << pack.err;
+    std::string text = Vorn({"list", sfx.string()}).out;
+    for (const char* shown : {"Runs after extraction: app/bin/setup.sh --mode \"a b\"",
+                              "Extracts into a temporary folder", "Existing files: never"}) {
+        EXPECT_NE(text.find(shown), std::string::npos) << shown << "\n" << text;
+    }
+    EXPECT_NE(Vorn({"list", "--json", sfx.string()})
+                  .out.find("\"sfxSettings\": {\"run\": \"app/bin/setup.sh --mode \\\"a b\\\"\", "
+                            "\"temporary\": true, \"overwrite\": \"never\"}"),
+              std::string::npos);
+    // A self-extractor without settings lists none; a plain archive has no block at all.
+    RunResult plain = Vorn({"pack", "-q", "--sfx", "linux", (scratch / "plain.run").string(),
+                            (scratch / "app").string()});
+    ASSERT_EQ(plain.exitCode, 0);
+    EXPECT_EQ(Vorn({"list", (scratch / "plain.run").string()}).out.find("Runs after"),
+              std::string::npos);
+    EXPECT_NE(Vorn({"list", "--json", (scratch / "plain.run").string()})
+                  .out.find("\"sfxSettings\": {\"run\": null, \"temporary\": false"),
+              std::string::npos);
+    RunResult archive =
+        Vorn({"pack", "-q", (scratch / "a.vorn").string(), (scratch / "app").string()});
+    ASSERT_EQ(archive.exitCode, 0);
+    EXPECT_NE(
+        Vorn({"list", "--json", (scratch / "a.vorn").string()}).out.find("\"sfxSettings\": null"),
+        std::string::npos);
+
+    const struct {
+        std::vector<std::string> args;
+        const char* why;
+    } refused[] = {
+        {{"--sfx", "linux", "--run", "app/missing.sh"}, "no entry is named app\\missing.sh"},
+        {{"--sfx", "linux", "--run", "app/../app/bin/setup.sh"}, "could lead outside the folder"},
+        {{"--sfx", "linux", "--run", "app/my data.txt"}, "no entry is named app\\my"},
+        {{"--sfx", "linux", "--run", ""}, "the program line is empty"},
+        {{"--sfx", "linux", "--run", std::string(1100, 'a')}, "at most 1024"},
+        {{"--sfx", "linux", "--temporary"}, "--temporary needs a program to run"},
+        {{"--sfx", "linux", "--sfx-overwrite", "sometimes"}, "takes ask, always or never"},
+        {{"--run", "app/bin/setup.sh"}, "--run is for self-extractors"},
+    };
+    for (const auto& r : refused) {
+        std::vector<std::string> args = {"pack"};
+        args.insert(args.end(), r.args.begin(), r.args.end());
+        args.push_back((scratch / "bad.run").string());
+        args.push_back((scratch / "app").string());
+        RunResult run = Vorn(args);
+        EXPECT_EQ(run.exitCode, 2) << r.why;
+        EXPECT_NE(run.err.find(r.why), std::string::npos) << run.err;
+        EXPECT_FALSE(fs::exists(scratch / "bad.run"));
+    }
+    // Quoted, a name with spaces is one word.
+    RunResult quoted = Vorn({"pack", "-q", "--sfx", "linux", "--run", "\"app/my data.txt\" x",
+                             (scratch / "q.run").string(), (scratch / "app").string()});
+    EXPECT_EQ(quoted.exitCode, 0) << quoted.err;
+}
+
 // A publisher signs the self-extractor after packing; the certificate table then follows the
 // archive, and the archive must read as before.
 TEST(ToolSelfExtractor, SignedSelfExtractorStillListsTestsAndExtracts) {
