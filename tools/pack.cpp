@@ -390,14 +390,16 @@ bool SettleSfxSettings(const Options& options, PackPlan& plan) {
                                                                 : format::SfxOverwrite::Ask;
     }
     if (!options.sfxRun) return true;
-    std::string name, error, relative;
+    std::string name, error;
     if (!pack::ProgramEntryName(*options.sfxRun, &name, &error)) {
         std::fprintf(stderr, "vorn pack: --run: %s\n", error.c_str());
         return false;
     }
-    if (!EntryNameToRelativePath(name, relative, error)) {
+    format::EntryNameVerdict verdict =
+        format::CheckEntryName(name.c_str(), format::NameRules::Portable);
+    if (verdict != format::EntryNameVerdict::Safe) {
         std::fprintf(stderr, "vorn pack: --run: %s could lead outside the folder (%s)\n",
-                     name.c_str(), error.c_str());
+                     name.c_str(), format::EntryNameReason(verdict));
         return false;
     }
     bool found = false;
