@@ -24,6 +24,7 @@ constexpr size_t kSectionAlignment = 32;
 constexpr size_t kFileAlignment = 36;
 constexpr size_t kSizeOfImage = 56;
 constexpr size_t kCheckSum = 64;
+constexpr uint32_t kMaxFileAlignment = 64u << 10;
 
 bool Fail(std::string* error, const char* message) {
     if (error != nullptr) *error = message;
@@ -92,6 +93,12 @@ bool ReadPeLayout(const uint8_t* image, size_t size, PeLayout* layout, std::stri
     if (!IsPowerOfTwo(layout->sectionAlignment) || !IsPowerOfTwo(layout->fileAlignment)) {
         return Fail(error, "the image's alignments are not powers of two");
     }
+    // Windows loads no image whose file alignment passes 64 KiB or its section alignment; a larger
+    // one would also pad a rebuilt section to many megabytes.
+    if (layout->fileAlignment > kMaxFileAlignment ||
+        layout->fileAlignment > layout->sectionAlignment) {
+        return Fail(error, "the image's file alignment is not one Windows loads");
+    }
     layout->checksumField = layout->optionalHeader + kCheckSum;
     layout->dataDirectories = layout->optionalHeader + countField + 4;
     const uint32_t declared = LoadLE32(opt + countField);
@@ -134,10 +141,13 @@ bool FindRebuildableResources(const uint8_t* image, size_t size, const PeLayout&
     if (s.rawOffset + uint64_t{s.rawSize} != size) {
         return Fail(error, "the stub has data after its last section");
     }
-    const uint64_t end = s.virtualAddress + uint64_t{std::max(s.virtualSize, s.rawSize)};
+    // The rebuilt section may grow, so no other table may lie inside it or beyond its start
+    // (beyond it there is nothing of the image; the certificate table's "rva" is a file offset
+    // and was refused above).
     for (uint32_t slot = 0; slot < layout.dataDirectoryCount; ++slot) {
         const PeDirectory d = ReadPeDirectory(image, layout, slot);
-        if (slot != kPeResourceDirectory && d.rva >= s.virtualAddress && d.rva < end) {
+        if (slot != kPeResourceDirectory && slot != kPeSecurityDirectory &&
+            d.rva >= s.virtualAddress) {
             return Fail(error, "the stub's resource section holds more than its resources");
         }
     }

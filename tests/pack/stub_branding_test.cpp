@@ -331,6 +331,12 @@ TEST(BrandStub, StubsThatCannotBeRebuiltAreRefusedAndLeftAsTheyWere) {
         ASSERT_TRUE(pack::ReadPeLayout(signedStub.data(), signedStub.size(), &layout, nullptr));
         signedStub = Set(signedStub, layout.dataDirectories + 8 * 4 + 4, {0x10});
     }
+    // A file alignment of 32 MiB, and a table past the resources (the exception table's address).
+    const Bytes stub = BuildTestStub();
+    pack::PeLayout layout;
+    ASSERT_TRUE(pack::ReadPeLayout(stub.data(), stub.size(), &layout, nullptr));
+    const Bytes hugeAlignment = Set(stub, layout.optionalHeader + 36, {0, 0, 0, 2});
+    const Bytes tableBeyond = Set(stub, layout.dataDirectories + 8 * 3, {0, 0, 0, 2});
     pack::StubBranding branding;
     branding.elevate = true;
     pack::StubBranding badIcon;
@@ -345,6 +351,8 @@ TEST(BrandStub, StubsThatCannotBeRebuiltAreRefusedAndLeftAsTheyWere) {
         {with([](auto& o) { o.resourcesLast = false; }), branding, "not its last section"},
         {with([](auto& o) { o.trailing = Bytes(16, 1); }), branding, "data after its last section"},
         {signedStub, branding, "signed"},
+        {hugeAlignment, branding, "file alignment is not one Windows loads"},
+        {tableBeyond, branding, "holds more than its resources"},
         {with([](auto& o) { o.manifest = "<assembly/>"; }), branding, "no execution level"},
         {BuildTestStub(), badIcon, "no images"},
     };
