@@ -1,0 +1,303 @@
+// Writing an LZ block: block header, then per segment its size, the precode, the code lengths
+// run-length coded through the precode, and the tokens. docs/format.md has the layout.
+#include "encoder/lz_block_encoder.h"
+
+#include <cstring>
+
+#include "encoder/lz_code_lengths.h"
+#include "encoder/lz_parse.h"
+#include "format/block.h"
+#include "format/lz_block.h"
+#include "pack/compress_bits.h"
+
+namespace encoder {
+
+using format::Status;
+using namespace format;
+
+class LzEncoderState {
+  public:
+    explicit LzEncoderState(const LzEncoderSettings& settings)
+        : settings(settings), finder(settings.niceLength, settings.searchDepth) {}
+
+    LzEncoderSettings settings;
+    LzMatchFinder finder;
+    std::vector<uint8_t> filtered;
+    LzSegmentMatches matches;
+    std::vector<LzToken> tokens;
+};
+
+namespace {
+
+// A code: its lengths and its codes, bit-reversed for least-significant-first output.
+struct Code {
+    uint8_t lengths[kLzMainSymbols];
+    uint32_t codes[kLzMainSymbols];
+
+    void Build(const uint32_t* counts, uint32_t count, uint32_t maxLength) {
+        LimitedCodeLengths(counts, count, maxLength, lengths);
+        LzCanonicalCodes(lengths, count, codes);
+    }
+    void Write(pack::BitWriter& bits, uint32_t symbol) const {
+        bits.Write(codes[symbol], lengths[symbol]);
+    }
+};
+
+struct PrecodeItem {
+    uint32_t symbol;
+    uint32_t extra;
+};
+
+// Run-length codes the lengths of all three codes into precode symbols.
+std::vector<PrecodeItem> RunLengths(const uint8_t* lengths, uint32_t count) {
+    std::vector<PrecodeItem> items;
+    for (uint32_t i = 0; i < count;) {
+        uint32_t run = 1;
+        while (i + run < count && lengths[i + run] == lengths[i]) ++run;
+        uint32_t left = run;
+        if (lengths[i] == 0) {
+            while (left >= 11) {
+                uint32_t n = left < 138 ? left : 138;
+                items.push_back({kLzLongZeros, n - 11});
+                left -= n;
+            }
+            if (left >= 3) {
+                items.push_back({kLzShortZeros, left - 3});
+                left = 0;
+            }
+        } else {
+            items.push_back({lengths[i], 0});
+            --left;
+            while (left >= 3) {
+                uint32_t n = left < 6 ? left : 6;
+                items.push_back({kLzRepeatPrevious, n - 3});
+                left -= n;
+            }
+        }
+        for (; left > 0; --left) items.push_back({lengths[i], 0});
+        i += run;
+    }
+    return items;
+}
+
+void WriteCodeLengths(const uint8_t* lengths, pack::BitWriter& bits) {
+    std::vector<PrecodeItem> items = RunLengths(lengths, kLzAllLengths);
+    uint32_t counts[kLzPrecodeSymbols] = {};
+    for (const PrecodeItem& item : items) ++counts[item.symbol];
+    Code precode;
+    precode.Build(counts, kLzPrecodeSymbols, kLzMaxPrecodeLength);
+    for (uint32_t s = 0; s < kLzPrecodeSymbols; ++s) {
+        bits.Write(precode.lengths[s], kLzPrecodeLengthBits);
+    }
+    static constexpr uint32_t kExtraBits[] = {2, 3, 7};
+    for (const PrecodeItem& item : items) {
+        precode.Write(bits, item.symbol);
+        if (item.symbol >= kLzRepeatPrevious) {
+            bits.Write(item.extra, kExtraBits[item.symbol - kLzRepeatPrevious]);
+        }
+    }
+}
+
+void WriteSlotValue(const Code& code, uint32_t value, pack::BitWriter& bits) {
+    uint32_t slot = LzSlotOf(value);
+    code.Write(bits, slot);
+    bits.Write(value - LzSlotBase(slot), LzSlotExtraBits(slot));
+}
+
+struct SegmentCodes {
+    Code main, length, distance;
+
+    explicit SegmentCodes(const LzCounts& counts) {
+        main.Build(counts.main, kLzMainSymbols, kLzMaxCodeLength);
+        length.Build(counts.length, kLzLengthSymbols, kLzMaxCodeLength);
+        distance.Build(counts.distance, kLzDistanceSymbols, kLzMaxCodeLength);
+    }
+    void AllLengths(uint8_t* all) const {
+        memcpy(all, main.lengths, kLzMainSymbols);
+        memcpy(all + kLzMainSymbols, length.lengths, kLzLengthSymbols);
+        memcpy(all + kLzMainSymbols + kLzLengthSymbols, distance.lengths, kLzDistanceSymbols);
+    }
+};
+
+// A run of tokens parsed together: where its bytes start, its tokens and their counts.
+struct ParsedUnit {
+    uint32_t begin;
+    size_t firstToken, endToken;
+    LzCounts counts;
+};
+
+void AddCounts(LzCounts* into, const LzCounts& from) {
+    for (uint32_t s = 0; s < kLzMainSymbols; ++s) into->main[s] += from.main[s];
+    for (uint32_t s = 0; s < kLzLengthSymbols; ++s) into->length[s] += from.length[s];
+    for (uint32_t s = 0; s < kLzDistanceSymbols; ++s) into->distance[s] += from.distance[s];
+}
+
+// Bits a segment of these counts spends on its code lengths and its symbols (extra bits aside,
+// which no choice of segments changes).
+uint64_t SegmentBits(const LzCounts& counts) {
+    SegmentCodes codes(counts);
+    uint64_t bits = kLzSizeBits + kLzPrecodeSymbols * kLzPrecodeLengthBits;
+    for (uint32_t s = 0; s < kLzMainSymbols; ++s) bits += uint64_t{counts.main[s]} * codes.main.lengths[s];
+    for (uint32_t s = 0; s < kLzLengthSymbols; ++s) {
+        bits += uint64_t{counts.length[s]} * codes.length.lengths[s];
+    }
+    for (uint32_t s = 0; s < kLzDistanceSymbols; ++s) {
+        bits += uint64_t{counts.distance[s]} * codes.distance.lengths[s];
+    }
+    uint8_t all[kLzAllLengths];
+    codes.AllLengths(all);
+    for (const PrecodeItem& item : RunLengths(all, kLzAllLengths)) {
+        bits += item.symbol >= kLzRepeatPrevious ? 8 : 4;  // about a precode code and its extra
+    }
+    return bits;
+}
+
+void WriteSegment(const uint8_t* data, uint32_t begin, const LzToken* tokens, size_t count,
+                  const LzCounts& counts, pack::BitWriter& bits) {
+    SegmentCodes codes(counts);
+    uint8_t all[kLzAllLengths];
+    codes.AllLengths(all);
+    bits.Write(static_cast<uint32_t>(count), kLzSizeBits);
+    WriteCodeLengths(all, bits);
+    uint32_t at = begin;
+    for (size_t t = 0; t < count; ++t) {
+        const LzToken& token = tokens[t];
+        if (token.kind == encoder::kLzLiteralToken) {
+            codes.main.Write(bits, data[at]);
+        } else {
+            codes.main.Write(bits, LzMatchSymbol(token.kind, token.length));
+            if (token.length >= kLzLongLength) {
+                WriteSlotValue(codes.length, token.length - kLzLongLength, bits);
+            }
+            if (token.kind == kLzKindNewDistance) {
+                WriteSlotValue(codes.distance, token.distance - 1, bits);
+            }
+        }
+        at += token.length;
+    }
+}
+
+LzCounts CountTokens(const uint8_t* data, uint32_t begin, const LzToken* tokens, size_t count) {
+    LzCounts counts;
+    uint32_t at = begin;
+    for (size_t t = 0; t < count; ++t) {
+        CountToken(tokens[t], data + at, &counts);
+        at += tokens[t].length;
+    }
+    return counts;
+}
+
+// Parses data[begin .. end) (a long match may run past end) in settings.passes passes, each
+// priced by the counts of the one before, the first by prices carried from the unit before.
+// Appends the tokens to s.tokens and returns where they end.
+uint32_t ParseUnit(LzEncoderState& s, const uint8_t* data, uint32_t size, uint32_t begin,
+                   uint32_t end, LzPrices* prices, uint32_t* recent) {
+    LzParseSettings parse;
+    parse.niceLength = s.settings.niceLength;
+    FindSegmentMatches(&s.finder, data, size, begin, end, parse.niceLength, &s.matches);
+    uint32_t startRecent[kLzRepeatKinds];
+    memcpy(startRecent, recent, sizeof startRecent);
+    const size_t first = s.tokens.size();
+    uint32_t reached = end;
+    for (uint32_t pass = 0; pass < s.settings.passes; ++pass) {
+        memcpy(recent, startRecent, sizeof startRecent);
+        s.tokens.resize(first);
+        reached = ParseSegment(data, size, begin, end, s.matches, *prices, parse, recent,
+                               &s.tokens);
+        PricesFromCounts(CountTokens(data, begin, s.tokens.data() + first, s.tokens.size() - first),
+                         prices);
+    }
+    return reached;
+}
+
+// Joins neighbouring units into one segment while one set of codes for both costs less than two.
+std::vector<ParsedUnit> ChooseSegments(const std::vector<ParsedUnit>& units) {
+    std::vector<ParsedUnit> segments;
+    uint64_t segmentBits = 0;
+    for (const ParsedUnit& unit : units) {
+        uint64_t unitBits = SegmentBits(unit.counts);
+        if (!segments.empty()) {
+            LzCounts joined = segments.back().counts;
+            AddCounts(&joined, unit.counts);
+            uint64_t joinedBits = SegmentBits(joined);
+            if (joinedBits <= segmentBits + unitBits) {
+                segments.back().counts = joined;
+                segments.back().endToken = unit.endToken;
+                segmentBits = joinedBits;
+                continue;
+            }
+        }
+        segments.push_back(unit);
+        segmentBits = unitBits;
+    }
+    return segments;
+}
+
+}  // namespace
+
+bool LzLooksLikeX86(const uint8_t* data, uint32_t size) {
+    uint32_t calls = 0;
+    for (uint32_t i = 0; size >= 5 && i <= size - 5; ++i) {
+        if ((data[i] & 0xFE) != 0xE8) continue;
+        uint32_t target = LoadLE32(data + i + 1) + i + 5;
+        if (target < size) ++calls;
+    }
+    // Code has a call or jump every few dozen bytes; other data lands inside the block by chance
+    // about once in a few thousand E8/E9 bytes.
+    return calls >= 16 && calls >= size / 4096;
+}
+
+LzBlockEncoder::LzBlockEncoder(const LzEncoderSettings& settings)
+    : state_(std::make_unique<LzEncoderState>(settings)) {}
+
+LzBlockEncoder::~LzBlockEncoder() = default;
+
+Status LzBlockEncoder::Encode(const uint8_t* data, uint32_t size, std::vector<uint8_t>& out) {
+    if (size == 0 || size > kBlockBufferSize) return Status::InvalidArgument;
+    LzEncoderState& s = *state_;
+    bool filter = LzLooksLikeX86(data, size);
+    if (filter) {
+        s.filtered.assign(data, data + size);
+        LzFilterX86(s.filtered.data(), size, true);
+        data = s.filtered.data();
+    }
+    s.finder.Reset(data, size);
+
+    const size_t start = out.size();
+    out.resize(start + kBlockHeaderBytes, 0);
+    pack::BitWriter bits(out);
+    bits.Write(size, kLzSizeBits);
+    bits.Write(filter ? kLzFilterX86 : 0, kLzFlagBits);
+    uint32_t recent[kLzRepeatKinds];
+    memcpy(recent, kLzInitialDistances, sizeof recent);
+    LzPrices prices;
+    PricesFromCounts(LzCounts(), &prices);
+    s.tokens.clear();
+    std::vector<ParsedUnit> units;
+    for (uint32_t begin = 0; begin < size;) {
+        uint32_t end = size - begin > s.settings.segmentBytes ? begin + s.settings.segmentBytes
+                                                              : size;
+        size_t first = s.tokens.size();
+        uint32_t reached = ParseUnit(s, data, size, begin, end, &prices, recent);
+        units.push_back(ParsedUnit{begin, first, s.tokens.size(),
+                                   CountTokens(data, begin, s.tokens.data() + first,
+                                               s.tokens.size() - first)});
+        begin = reached;
+    }
+    for (const ParsedUnit& segment : ChooseSegments(units)) {
+        WriteSegment(data, segment.begin, s.tokens.data() + segment.firstToken,
+                     segment.endToken - segment.firstToken, segment.counts, bits);
+    }
+    bits.Finish();
+    uint64_t streamBits = bits.BitCount();
+    uint64_t body = out.size() - start - kBlockHeaderBytes;
+    if (streamBits > kMaxBlockLength || RoundUp16(static_cast<uint32_t>(body)) > kBlockBufferSize) {
+        out.resize(start);
+        return Status::InvalidArgument;
+    }
+    out.resize(start + kBlockHeaderBytes + RoundUp16(static_cast<uint32_t>(body)), 0);
+    EncodeBlockHeader(BlockHeader{kBlockLz, static_cast<uint32_t>(streamBits)}, &out[start]);
+    return Status::Ok;
+}
+
+}  // namespace encoder

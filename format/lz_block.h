@@ -1,0 +1,118 @@
+// The LZ block (block type 2) as reader and writer both see it: the archive mark that allows it,
+// the alphabets of its three codes, the slot code of lengths and distances, the canonical code
+// rule and the x86 branch filter. docs/format.md describes the bytes; this is their one definition.
+#pragma once
+
+#include <cstdint>
+
+#include "format/byte_order.h"
+
+namespace format {
+
+// The header's reserved word (offset 20) with this bit set says that the archive may hold LZ
+// blocks. Without it a type-2 block is corrupt, as it always was.
+constexpr uint32_t kMarkLzBlocks = 1;
+constexpr uint32_t kBlockLz = 2;
+
+inline bool ArchiveAllowsLzBlocks(uint32_t reservedWord) {
+    return (reservedWord & kMarkLzBlocks) != 0;
+}
+
+// Block header fields (output bytes, flags), then per segment: its token count and the precode's
+// lengths.
+constexpr uint32_t kLzSizeBits = 24;
+constexpr uint32_t kLzFlagBits = 8;  // bit 0: x86 filter; bits 1-7 must be 0
+constexpr uint32_t kLzFilterX86 = 1;
+constexpr uint32_t kLzPrecodeSymbols = 19;
+constexpr uint32_t kLzPrecodeLengthBits = 3;
+constexpr uint32_t kLzMaxPrecodeLength = 7;
+constexpr uint32_t kLzMaxCodeLength = 15;
+
+// Precode symbols 0-15 are code lengths; these three repeat.
+enum LzPrecodeRun : uint32_t {
+    kLzRepeatPrevious = 16,  // the previous length 3-6 times, 2 extra bits
+    kLzShortZeros = 17,      // 3-10 zero lengths, 3 extra bits
+    kLzLongZeros = 18,       // 11-138 zero lengths, 7 extra bits
+};
+
+// Main code: 256 literals, then match symbols 256 + 16 * kind + lengthCode. Kinds 0-3 reuse the
+// 0th-3rd most recent distance, kind 4 reads a new distance. Length codes 0-14 are lengths 2-16;
+// code 15 reads the length code for the length minus 17.
+constexpr uint32_t kLzLiterals = 256;
+constexpr uint32_t kLzRepeatKinds = 4;
+constexpr uint32_t kLzKindNewDistance = 4;
+constexpr uint32_t kLzLengthCodes = 16;
+constexpr uint32_t kLzMinMatch = 2;
+constexpr uint32_t kLzLongLength = kLzMinMatch + kLzLengthCodes - 1;  // 17
+constexpr uint32_t kLzMainSymbols = kLzLiterals + (kLzRepeatKinds + 1) * kLzLengthCodes;  // 336
+// Slot codes of a value below 2^23: enough for any length or distance inside 8 MiB.
+constexpr uint32_t kLzSlotSymbols = 46;
+constexpr uint32_t kLzLengthSymbols = kLzSlotSymbols;
+constexpr uint32_t kLzDistanceSymbols = kLzSlotSymbols;
+constexpr uint32_t kLzAllLengths = kLzMainSymbols + kLzLengthSymbols + kLzDistanceSymbols;
+// At the block's start the four recent distances are 1, 2, 3 and 4.
+constexpr uint32_t kLzInitialDistances[kLzRepeatKinds] = {1, 2, 3, 4};
+
+// Slot code: values 0-3 are slots 0-3; a larger value v with top bit n has slot 2n + the bit below
+// the top, followed by the n-1 bits below that.
+inline uint32_t LzSlotExtraBits(uint32_t slot) {
+    return slot < 4 ? 0 : (slot >> 1) - 1;
+}
+inline uint32_t LzSlotBase(uint32_t slot) {
+    return slot < 4 ? slot : (2u | (slot & 1)) << ((slot >> 1) - 1);
+}
+inline uint32_t LzSlotOf(uint32_t value) {
+    if (value < 4) return value;
+    uint32_t n = 31u - static_cast<uint32_t>(__builtin_clz(value));
+    return 2 * n + ((value >> (n - 1)) & 1);
+}
+
+// Canonical codes: shorter codes first, equal lengths in symbol order, the first code all zeros;
+// a code's first bit in the stream is its most significant. Fills codes[] with each code already
+// bit-reversed, so that it goes out least significant bit first. lengths must satisfy Kraft.
+inline void LzCanonicalCodes(const uint8_t* lengths, uint32_t count, uint32_t* codes) {
+    uint32_t perLength[kLzMaxCodeLength + 1] = {};
+    for (uint32_t s = 0; s < count; ++s) ++perLength[lengths[s]];
+    perLength[0] = 0;
+    uint32_t next[kLzMaxCodeLength + 2] = {};
+    for (uint32_t len = 1; len <= kLzMaxCodeLength; ++len) {
+        next[len + 1] = (next[len] + perLength[len]) << 1;
+    }
+    for (uint32_t s = 0; s < count; ++s) {
+        uint32_t len = lengths[s];
+        uint32_t code = len == 0 ? 0 : next[len]++;
+        uint32_t reversed = 0;
+        for (uint32_t b = 0; b < len; ++b) reversed |= ((code >> b) & 1) << (len - 1 - b);
+        codes[s] = reversed;
+    }
+}
+
+// The x86 branch filter: the 32-bit operand after an E8 (call) or E9 (jump) byte, when it lies in
+// [-2^24, 2^24), is replaced by the target it names relative to the block's start, wrapped into
+// that same range. Repeated calls of one function then carry equal operands. The scan skips the
+// operand of every E8 or E9 byte, changed or not, so no change reaches bytes another decision
+// reads; and both directions keep the range, so they stop at the same bytes.
+inline uint32_t LzWrapBranch(uint32_t value) {
+    return ((value + 0x01000000u) & 0x01FFFFFFu) - 0x01000000u;
+}
+inline bool LzBranchInRange(uint32_t value) {
+    return ((value + 0x01000000u) & 0xFE000000u) == 0;
+}
+// toTarget: the writer's direction (offset to target); otherwise the reader's.
+inline void LzFilterX86(uint8_t* data, uint32_t size, bool toTarget) {
+    uint32_t i = 0;
+    while (size >= 5 && i <= size - 5) {
+        if ((data[i] & 0xFE) != 0xE8) {
+            ++i;
+            continue;
+        }
+        uint32_t operand = LoadLE32(data + i + 1);
+        uint32_t next = i + 5;
+        if (LzBranchInRange(operand)) {
+            StoreLE32(data + i + 1, LzWrapBranch(toTarget ? operand + next : operand - next));
+        }
+        i = next;
+    }
+}
+
+}  // namespace format
