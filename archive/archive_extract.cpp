@@ -8,6 +8,7 @@
 #include "archive/archive_handle.h"
 #include "archive/extraction.h"
 #include "codec/entry_run.h"
+#include "format/lz_block.h"
 
 namespace archive {
 namespace {
@@ -129,6 +130,7 @@ codec::EntryRun RunOf(ArchiveHandle* h, const VORN_FILEINFO& info) {
     run.crc = info.dwCRC;
     run.encrypted = (info.dwAttributes & VORN_ATTR_ENCRYPTED) != 0;
     run.password = h->operationPassword;
+    run.lzBlocks = format::ArchiveAllowsLzBlocks(h->header.reserved);
     return run;
 }
 

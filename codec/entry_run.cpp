@@ -5,6 +5,7 @@
 #include "codec/entry_run.h"
 
 #include <cstring>
+#include <new>
 
 #include "codec/bit_reader.h"
 #include "codec/block_decoder.h"
@@ -88,9 +89,10 @@ namespace steps {
 namespace {
 
 // A block's header decides its body's size; a zero length reads as nothing, and a body beyond
-// the read buffer lies outside the format.
-bool BodySize(const format::BlockHeader& header, uint32_t* bodyBytes) {
-    if (header.type != format::kBlockStored && header.type != format::kBlockCompressed) {
+// the read buffer lies outside the format. LZ blocks exist only in archives that allow them.
+bool BodySize(const format::BlockHeader& header, bool lzBlocks, uint32_t* bodyBytes) {
+    if (header.type != format::kBlockStored && header.type != format::kBlockCompressed &&
+        (header.type != format::kBlockLz || !lzBlocks)) {
         return false;
     }
     *bodyBytes = format::BodyBytes(header);
@@ -113,7 +115,7 @@ Status BlockReader::Start(format::BlockHeader* header, uint32_t* bodyBytes) {
         return Status::Cancelled;
     }
     *header = format::DecodeBlockHeader(header_);
-    if (!BodySize(*header, bodyBytes)) return Status::Corrupt;
+    if (!BodySize(*header, run_.lzBlocks, bodyBytes)) return Status::Corrupt;
     consumed_ += format::kBlockHeaderBytes + *bodyBytes;
     return Status::Ok;
 }
@@ -142,6 +144,11 @@ Status BlockOutput(const EntryRun& run, const format::BlockHeader& header, uint8
     }
     uint32_t capacity = room < BLOCK_BUFFER_SIZE ? static_cast<uint32_t>(room) : BLOCK_BUFFER_SIZE;
     *output = staging;
+    if (header.type == format::kBlockLz) {
+        auto* tables = new (static_cast<void*>(table)) LzDecodeTables;
+        return DecodeLzBlock(body, bodyBytes, header.length, tables, staging, capacity,
+                             outputBytes);
+    }
     return DecodeCompressedBlock(body, bodyBytes, table, staging, capacity, outputBytes);
 }
 

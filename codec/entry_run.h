@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "codec/block_decoder.h"
+#include "codec/lz_block_decoder.h"
 #include "format/block.h"
 #include "format/status.h"
 
@@ -43,7 +44,7 @@ struct ProgressReport {
 // block starts the context table afresh and fills its staging output before delivering it.
 struct RunMemory {
     uint8_t* readBuffer;         // RUN_READ_BUFFER_BYTES
-    ContextTable* contextTable;  // sizeof(ContextTable)
+    ContextTable* contextTable;  // sizeof(ContextTable); an LZ block's code tables use it too
     uint8_t* staging;            // BLOCK_BUFFER_SIZE: where compressed blocks are decoded
 };
 
@@ -51,6 +52,7 @@ struct EntryRun {
     uint64_t storedSize;   // length of the data area
     uint32_t crc;          // CRC-32 the decoded data must have
     bool encrypted;        // the record's encrypted byte is set
+    bool lzBlocks;         // the archive's header allows LZ blocks (type 2)
     const char* password;  // operation password, may be null
     // Memory mode (sink.take null): the caller's buffer of destinationSize bytes (the entry's
     // unpacked size), which receives exactly the decoded bytes and nothing past them.
@@ -63,6 +65,9 @@ struct EntryRun {
     // a small entry outweighs its whole decoding.
     RunMemory memory;
 };
+
+static_assert(sizeof(LzDecodeTables) <= sizeof(ContextTable),
+              "an LZ block's code tables live in the context table's memory");
 
 // Maps whichever part is still missing; false when one cannot be mapped (what was mapped stays
 // for UnmapRunMemory to release).

@@ -14,8 +14,14 @@ using format::Status;
 // What an encoder reuses from block to block (encoder/encoder_state.h).
 struct EncoderState;
 
+// From this level on blocks are LZ blocks (type 2), which only archives marked for them hold and
+// only readers from VORN 0.2 on read.
+constexpr int kLzLevel = 3;
+
 struct EncoderOptions {
-    int level = 2;  // 1 = greedy longest match; 2 and above weigh each choice by what follows
+    // 1 = greedy longest match; 2 weighs each choice by what follows; 3 writes LZ blocks with
+    // distances over the whole block, parsed at the least price.
+    int level = 2;
 };
 
 // Appends one compressed block of data[0 .. size) to out, working in state. InvalidArgument,

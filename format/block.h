@@ -13,7 +13,9 @@ namespace format {
 constexpr uint32_t kBlockBufferSize = 0x800000;
 
 constexpr uint32_t kBlockHeaderBytes = 4;
-enum BlockType : uint32_t { kBlockStored = 0, kBlockCompressed = 1 };
+// kBlockLz is valid only in archives whose header allows it (format/lz_block.h); the other types
+// are invalid everywhere.
+enum BlockType : uint32_t { kBlockStored = 0, kBlockCompressed = 1, kBlockLz = 2 };
 // The header keeps the length in the 29 bits above the 3-bit type.
 constexpr uint32_t kMaxBlockLength = (1u << 29) - 1;
 
@@ -36,7 +38,7 @@ inline uint32_t RoundUp16(uint32_t bytes) {
 }
 
 struct BlockHeader {
-    uint32_t type;    // kBlockStored, kBlockCompressed, or an invalid 2 to 7
+    uint32_t type;    // kBlockStored, kBlockCompressed, kBlockLz, or an invalid 3 to 7
     uint32_t length;  // data bytes of a stored block, bits of a compressed block's stream
 };
 
@@ -80,7 +82,8 @@ inline void EncodeCompressedHead(const CompressedHead& head, uint32_t words[2]) 
                (head.literalWidth & 15) << 20 | ((head.selectorEntries - 1) & 15) << 24;
 }
 
-// The bytes the body of a valid block's header occupies.
+// The bytes the body of a valid block's header occupies: the length of a compressed or LZ block
+// counts bits.
 inline uint32_t BodyBytes(const BlockHeader& header) {
     return header.type == kBlockStored ? RoundUp16(header.length)
                                        : RoundUp16(BitsToBytes(header.length));

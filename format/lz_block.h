@@ -12,7 +12,6 @@ namespace format {
 // The header's reserved word (offset 20) with this bit set says that the archive may hold LZ
 // blocks. Without it a type-2 block is corrupt, as it always was.
 constexpr uint32_t kMarkLzBlocks = 1;
-constexpr uint32_t kBlockLz = 2;
 
 inline bool ArchiveAllowsLzBlocks(uint32_t reservedWord) {
     return (reservedWord & kMarkLzBlocks) != 0;

@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "crypto/crc32.h"
+#include "format/lz_block.h"
 #include "pack/name_table.h"
 #include "pack/pe_image.h"
 #include "pack/self_extractor.h"
@@ -53,6 +54,7 @@ Status ArchiveWriter::Write(const uint8_t* data, size_t size) {
 Status ArchiveWriter::WriteHeader(bool rewrite) {
     format::ArchiveHeader header;
     header.entryCount = rewrite ? names_.size() : 0;
+    if (lzBlocks_) header.reserved |= format::kMarkLzBlocks;
     if (hooks_ != nullptr) hooks_->Header(header);
     uint8_t bytes[format::kHeaderBytes];
     format::EncodeHeader(header, bytes);
@@ -155,6 +157,9 @@ Status ArchiveWriter::CheckEntry(const std::string& name, const EntryOptions& op
         return Fail(Status::InvalidArgument,
                     "block size must be 1 to 8 MiB, got " + std::to_string(options.blockSize));
     }
+    // Readers before LZ blocks existed take a type-2 block for corruption; the mark in the
+    // header, set at Finish, is what lets the archive hold them.
+    if (options.method != Method::Stored && options.encoder.level >= kLzLevel) lzBlocks_ = true;
     return Status::Ok;
 }
 

@@ -146,6 +146,7 @@ class ArchiveWriter {
     std::string error_;
     Status failed_ = Status::Ok;
     bool finished_ = false;
+    bool lzBlocks_ = false;  // an entry may hold LZ blocks: the header carries the mark
     uint64_t base_ = 0;                    // offset of the archive header in the output
     std::optional<size_t> checksumField_;  // where a Windows prefix keeps its image checksum
     std::vector<std::string> names_;
