@@ -10,6 +10,7 @@
 
 #include "block_builder.h"
 #include "codec/block_decoder.h"
+#include "format/block.h"
 
 namespace {
 
@@ -140,6 +141,25 @@ HandBlock Tokens(uint32_t size, const std::vector<Token>& tokens, uint32_t flags
     block.Segment(static_cast<uint32_t>(tokens.size()));
     for (const Token& t : tokens) block.Add(t);
     return block;
+}
+
+// docs/format.md's worked example: block header EA 04 00 00 (type 2, 157 bits), one segment of two
+// tokens, the literal a and a match of length 9 at the first recent distance, 1.
+TEST_F(LzBlockDecoderTest, WorkedExampleDecodesToItsBytes) {
+    const std::vector<uint8_t> block = {
+        0xEA, 0x04, 0x00, 0x00,                                                          // header
+        0x0A, 0x00, 0x00, 0x00, 0x02, 0x00, 0x00, 0x08, 0x00, 0x00, 0x00, 0x00, 0x00, 0x40,  //
+        0x5A, 0xFD, 0x87, 0xF8, 0xFF, 0x10, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,  //
+        0x00, 0x00, 0x00, 0x00};
+    BlockHeader header = DecodeBlockHeader(block.data());
+    ASSERT_EQ(header.type, kBlockLz);
+    ASSERT_EQ(header.length, 157u);
+    ASSERT_EQ(BodyBytes(header), block.size() - kBlockHeaderBytes);
+    std::vector<uint8_t> padded(block.begin() + kBlockHeaderBytes, block.end());
+    padded.resize(padded.size() + codec::BODY_READ_SLACK, 0);
+    Decoded d = Decode(padded, header.length);
+    EXPECT_EQ(d.status, Status::Ok);
+    EXPECT_EQ(d.bytes, "aaaaaaaaaa");
 }
 
 TEST_F(LzBlockDecoderTest, ValidTokensProduceTheirBytes) {

@@ -18,7 +18,7 @@ class BrokenForms final : public pack::LayoutHooks {
     void Header(format::ArchiveHeader& header) override {
         header.version = archive_.version;
         header.flags = archive_.flags;
-        header.reserved = archive_.reserved;
+        if (archive_.reserved) header.reserved = *archive_.reserved;
         if (archive_.entryCountOverride) header.entryCount = *archive_.entryCountOverride;
     }
     void Record(uint64_t index, format::EntryRecord& record) override {

@@ -26,7 +26,7 @@ struct TestArchive {
     std::vector<uint8_t> prefix;  // bytes before the archive's base (a program image)
     uint32_t version = format::kVersionCurrent;
     uint32_t flags = 0;
-    uint32_t reserved = 0;
+    std::optional<uint32_t> reserved;  // the header's reserved word instead of the writer's
     std::vector<TestEntry> entries;
     std::optional<std::string> comment;  // written as a final "$comments$" entry
     pack::Method commentMethod = pack::Method::Stored;
