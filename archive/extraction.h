@@ -48,6 +48,11 @@ Status ExtractToFile(void* handle, uint64_t index, const char* path, const char*
 Status ExtractToSink(void* handle, uint64_t index, const char* password, BlockSink sink,
                      ProgressReport progress, CancelCheck cancel, unsigned threads = 1);
 
+// The kinds of block an entry's data area holds, as bits (1 << type): read from its block
+// headers alone, never past the area. For "vorn list", which names each entry's codec.
+// NotFound for an index beyond the entries, Corrupt when the headers cannot be read.
+Status EntryBlockTypes(void* handle, uint64_t index, uint32_t* typeBits);
+
 // The C API's code for a status, and that code's text (public_status.cpp, the one mapping).
 uint32_t PublicCode(Status status);
 const char* StatusText(Status status);

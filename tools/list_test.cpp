@@ -1,5 +1,5 @@
-// "vorn list": the archive's entries with sizes, ratio, time, attributes and CRC, a total line and
-// the comment, or the same as JSON for scripts. "vorn test": decodes every entry without keeping
+// "vorn list": the archive's entries with sizes, ratio, time, attributes, CRC and codec, a total
+// line and the comment, or the same as JSON for scripts. "vorn test": decodes every entry without keeping
 // it and checks its CRC-32, on as many threads as extraction uses.
 #include <cinttypes>
 #include <cstdio>
@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "archive/extraction.h"
+#include "format/block.h"
 #include "pack/self_extractor.h"
 #include "pack/stub_branding.h"
 #include "tools/archive_session.h"
@@ -27,6 +28,7 @@ constexpr uint64_t kMaxCommentBytes = 16u << 20;
 struct Listing {
     std::string path;
     std::vector<VORN_FILEINFO> entries;  // the comment's own entry included
+    std::vector<std::string> codecs;     // per entry: what its blocks need to be read
     std::optional<std::string> comment;
     std::optional<std::string> destination;             // a self-extractor's built-in folder
     std::optional<pack::StubBrandingFacts> branding;    // a Windows self-extractor's
@@ -35,6 +37,17 @@ struct Listing {
     uint64_t totalStored = 0;
     uint64_t files = 0;
 };
+
+// The codec an entry's blocks use: "lz77" when any block is an LZ block (such archives need VORN
+// 0.2 or later), "context" for the format's first codec, "stored" for raw blocks only, "-" for an
+// entry of no blocks and "corrupt" when the block headers cannot be walked.
+std::string CodecOf(void* handle, uint64_t index) {
+    uint32_t types = 0;
+    if (archive::EntryBlockTypes(handle, index, &types) != format::Status::Ok) return "corrupt";
+    if (types & (1u << format::kBlockLz)) return "lz77";
+    if (types & (1u << format::kBlockCompressed)) return "context";
+    return types != 0 ? "stored" : "-";
+}
 
 bool IsComment(const VORN_FILEINFO& e) {
     return std::string(e.szName) == kCommentName;
@@ -130,16 +143,18 @@ std::string SettingsJson(const Listing& listing) {
 void PrintJson(const Listing& listing) {
     std::printf("{\n  \"archive\": %s,\n  \"entries\": [", JsonString(listing.path).c_str());
     bool first = true;
-    for (const VORN_FILEINFO& e : listing.entries) {
+    for (size_t i = 0; i < listing.entries.size(); ++i) {
+        const VORN_FILEINFO& e = listing.entries[i];
         if (IsComment(e)) continue;
         std::printf("%s\n    {\"name\": %s, \"size\": %" PRIu64 ", \"stored\": %" PRIu64
                     ", \"time\": %s, \"fileTime\": %" PRIu64
                     ", \"attributes\": %u"
-                    ", \"encrypted\": %s, \"crc\": \"%08x\"}",
+                    ", \"encrypted\": %s, \"crc\": \"%08x\", \"codec\": \"%s\"}",
                     first ? "" : ",", JsonString(e.szName).c_str(), e.qwUnpackedSize,
                     e.qwStoredSize, JsonString(FormatFileTime(e.qwFileTime)).c_str(), e.qwFileTime,
                     e.dwAttributes & 0xffffu,
-                    (e.dwAttributes & VORN_ATTR_ENCRYPTED) ? "true" : "false", e.dwCRC);
+                    (e.dwAttributes & VORN_ATTR_ENCRYPTED) ? "true" : "false", e.dwCRC,
+                    listing.codecs[i].c_str());
         first = false;
     }
     std::printf("\n  ],\n  \"files\": %" PRIu64 ",\n  \"size\": %" PRIu64
@@ -181,17 +196,21 @@ void PrintComment(const std::string& comment) {
 }
 
 void PrintTable(const Listing& listing) {
-    std::printf("%12s %12s %5s  %-19s  %-5s %-8s  %s\n", "Size", "Stored", "Ratio", "Modified",
-                "Attr", "CRC", "Name");
-    std::printf("------------ ------------ -----  -------------------  ----- --------  ----\n");
-    for (const VORN_FILEINFO& e : listing.entries) {
+    std::printf("%12s %12s %5s  %-19s  %-5s %-8s  %-7s  %s\n", "Size", "Stored", "Ratio",
+                "Modified", "Attr", "CRC", "Codec", "Name");
+    std::printf(
+        "------------ ------------ -----  -------------------  ----- --------  -------  ----\n");
+    for (size_t i = 0; i < listing.entries.size(); ++i) {
+        const VORN_FILEINFO& e = listing.entries[i];
         if (IsComment(e)) continue;
-        std::printf("%12" PRIu64 " %12" PRIu64 " %5s  %-19s  %-5s %08x  %s\n", e.qwUnpackedSize,
-                    e.qwStoredSize, RatioText(e.qwStoredSize, e.qwUnpackedSize).c_str(),
+        std::printf("%12" PRIu64 " %12" PRIu64 " %5s  %-19s  %-5s %08x  %-7s  %s\n",
+                    e.qwUnpackedSize, e.qwStoredSize,
+                    RatioText(e.qwStoredSize, e.qwUnpackedSize).c_str(),
                     FormatFileTime(e.qwFileTime).c_str(), AttributeText(e.dwAttributes).c_str(),
-                    e.dwCRC, Shown(e.szName).c_str());
+                    e.dwCRC, listing.codecs[i].c_str(), Shown(e.szName).c_str());
     }
-    std::printf("------------ ------------ -----  -------------------  ----- --------  ----\n");
+    std::printf(
+        "------------ ------------ -----  -------------------  ----- --------  -------  ----\n");
     std::printf("%12" PRIu64 " %12" PRIu64 " %5s  %" PRIu64 " file%s\n", listing.totalUnpacked,
                 listing.totalStored, RatioText(listing.totalStored, listing.totalUnpacked).c_str(),
                 listing.files, listing.files == 1 ? "" : "s");
@@ -233,6 +252,9 @@ int RunList(const Options& options) {
     Archive archive;
     if (!OpenForCommand(archive, listing.path, password)) return kExitUsage;
     if (!ReadDirectory(archive, listing.entries)) return kExitUsage;
+    for (uint64_t i = 0; i < listing.entries.size(); ++i) {
+        listing.codecs.push_back(CodecOf(archive.handle(), i));
+    }
     listing.comment = ReadComment(archive, password);
     listing.destination = pack::ReadBuiltInDestination(listing.path);
     listing.branding = pack::ReadSelfExtractorBranding(listing.path);

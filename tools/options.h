@@ -44,7 +44,7 @@ struct Options {
     std::optional<std::string> sfxRun;        // the program line run after extraction
     bool sfxTemporary = false;                // extract into a temporary folder, removed after
     std::optional<std::string> sfxOverwrite;  // ask, always or never
-    int level = 2;
+    std::optional<int> level;  // unset: 3 for a self-extractor of a known kind, else 2
 };
 
 // The threads a command works on: --jobs, or one per core.

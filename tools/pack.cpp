@@ -440,7 +440,9 @@ pack::EntryOptions EntryOptionsFor(const SourceFile& file, const PackPlan& plan,
                                    const Options& options) {
     pack::EntryOptions entry;
     entry.method = options.store ? pack::Method::Stored : pack::Method::Best;
-    entry.encoder.level = options.level;
+    // A self-extractor's own stub reads LZ blocks; a plain archive may meet an older reader, and
+    // a stub given by path may be an older one.
+    entry.encoder.level = options.level.value_or(options.sfxKind ? encoder::kLzLevel : 2);
     entry.attributes = file.attributes;
     entry.fileTime =
         plan.latestFileTime ? std::min(file.fileTime, *plan.latestFileTime) : file.fileTime;

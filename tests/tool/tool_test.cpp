@@ -845,3 +845,55 @@ TEST(ToolSelfExtractor, SignedSelfExtractorStillListsTestsAndExtracts) {
 
 }  // namespace
 }  // namespace tooltest
+
+namespace tooltest {
+namespace {
+
+// Codec of the entry named name in a listing's JSON.
+std::string CodecInJson(const std::string& json, const std::string& name) {
+    size_t at = json.find("\"name\": \"" + name + "\"");
+    if (at == std::string::npos) return "no entry";
+    size_t codec = json.find("\"codec\": \"", at);
+    if (codec == std::string::npos) return "no codec";
+    codec += 10;
+    return json.substr(codec, json.find('"', codec) - codec);
+}
+
+TEST(ToolLevels, SelfExtractorsDefaultToLzBlocksAndListNamesEachEntrysCodec) {
+    ScratchFolder scratch;
+    fs::path tree = MakeSampleTree(scratch);
+    struct Case {
+        std::vector<std::string> options;
+        const char* file;
+        const char* guideCodec;
+    };
+    const std::vector<Case> cases = {
+        {{}, "plain.vorn", "context"},
+        {{"--level", "3"}, "level3.vorn", "lz77"},
+        {{"--sfx", "linux"}, "sfx.run", "lz77"},
+        {{"--sfx", "linux", "--level", "2"}, "sfx2.run", "context"},
+        {{"--store", "--level", "3"}, "stored.vorn", "stored"},
+    };
+    for (const Case& c : cases) {
+        fs::path archive = scratch / c.file;
+        std::vector<std::string> args = {"pack", "-q"};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        args.push_back(archive.string());
+        args.push_back(tree.string());
+        RunResult pack = Vorn(args);
+        ASSERT_EQ(pack.exitCode, 0) << c.file << ": " << pack.err;
+        RunResult json = Vorn({"list", "--json", archive.string()});
+        ASSERT_EQ(json.exitCode, 0) << c.file;
+        EXPECT_EQ(CodecInJson(json.out, "tree\\\\docs\\\\guide.txt"), c.guideCodec) << c.file;
+        EXPECT_EQ(CodecInJson(json.out, "tree\\\\empty.dat"), "-") << c.file;
+        RunResult list = Vorn({"list", archive.string()});
+        EXPECT_NE(list.out.find(c.guideCodec), std::string::npos) << c.file << list.out;
+        EXPECT_EQ(Vorn({"test", "-q", archive.string()}).exitCode, 0) << c.file;
+        fs::path out = scratch / (std::string(c.file) + ".out");
+        ASSERT_EQ(Vorn({"x", "-q", archive.string(), "-o", out.string()}).exitCode, 0) << c.file;
+        EXPECT_EQ(TreeContents(out / "tree"), TreeContents(tree)) << c.file;
+    }
+}
+
+}  // namespace
+}  // namespace tooltest

@@ -1,0 +1,30 @@
+// Which kinds of block an entry holds, by walking its block headers: what "vorn list" shows as the
+// entry's codec. Only headers are read; a header that points past the data area ends the walk.
+#include "archive/archive_handle.h"
+#include "archive/extraction.h"
+#include "format/block.h"
+
+namespace archive {
+
+Status EntryBlockTypes(void* handle, uint64_t index, uint32_t* typeBits) {
+    auto* h = static_cast<ArchiveHandle*>(handle);
+    *typeBits = 0;
+    if (h == nullptr || index >= h->recordCount) return Status::NotFound;
+    format::EntryRecord record;
+    if (!ReadRecord(h, h->recordOffsets[index], &record)) return Status::Corrupt;
+    const uint64_t area = h->recordOffsets[index] + format::kRecordBytes;
+    for (uint64_t at = 0; at < record.storedSize;) {
+        uint8_t bytes[format::kBlockHeaderBytes];
+        if (platform::FileSeek(h->archiveFd, area + at) != static_cast<int64_t>(area + at) ||
+            platform::FileRead(h->archiveFd, bytes, sizeof bytes) != sizeof bytes) {
+            return Status::Corrupt;
+        }
+        format::BlockHeader header = format::DecodeBlockHeader(bytes);
+        *typeBits |= 1u << header.type;
+        if (header.type > format::kBlockLz) return Status::Corrupt;
+        at += format::kBlockHeaderBytes + format::BodyBytes(header);
+    }
+    return Status::Ok;
+}
+
+}  // namespace archive
