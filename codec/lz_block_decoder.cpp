@@ -128,8 +128,8 @@ struct LzState {
 };
 
 // A segment's tokens, none past the block's end; false on any violation.
-bool DecodeTokens(LzStream* in, const LzCodes& codes, uint32_t tokens, LzState* state,
-                  uint8_t* out, uint32_t blockEnd, uint32_t capacity) {
+bool DecodeTokens(LzStream* in, const LzCodes& codes, uint32_t tokens, LzState* state, uint8_t* out,
+                  uint32_t blockEnd, uint32_t capacity) {
     using namespace format;
     uint32_t o = state->o;
     for (; tokens != 0; --tokens) {

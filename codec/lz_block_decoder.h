@@ -1,7 +1,7 @@
 // The LZ block decoder (block type 2): matches carry a distance anywhere back into the block or
 // reuse one of the four most recent distances; literals, lengths and distances are coded with
-// canonical Huffman codes that each segment (a run of tokens) of the block sends as code lengths. The x86 branch
-// filter, when the block says so, is undone over the whole block at its end.
+// canonical Huffman codes that each segment (a run of tokens) of the block sends as code lengths.
+// The x86 branch filter, when the block says so, is undone over the whole block at its end.
 #pragma once
 
 #include <cstdint>

@@ -137,7 +137,8 @@ void AddCounts(LzCounts* into, const LzCounts& from) {
 uint64_t SegmentBits(const LzCounts& counts) {
     SegmentCodes codes(counts);
     uint64_t bits = kLzSizeBits + kLzPrecodeSymbols * kLzPrecodeLengthBits;
-    for (uint32_t s = 0; s < kLzMainSymbols; ++s) bits += uint64_t{counts.main[s]} * codes.main.lengths[s];
+    for (uint32_t s = 0; s < kLzMainSymbols; ++s)
+        bits += uint64_t{counts.main[s]} * codes.main.lengths[s];
     for (uint32_t s = 0; s < kLzLengthSymbols; ++s) {
         bits += uint64_t{counts.length[s]} * codes.length.lengths[s];
     }
@@ -202,8 +203,8 @@ uint32_t ParseUnit(LzEncoderState& s, const uint8_t* data, uint32_t size, uint32
     for (uint32_t pass = 0; pass < s.settings.passes; ++pass) {
         memcpy(recent, startRecent, sizeof startRecent);
         s.tokens.resize(first);
-        reached = ParseSegment(data, size, begin, end, s.matches, *prices, parse, recent,
-                               &s.tokens);
+        reached =
+            ParseSegment(data, size, begin, end, s.matches, *prices, parse, recent, &s.tokens);
         PricesFromCounts(CountTokens(data, begin, s.tokens.data() + first, s.tokens.size() - first),
                          prices);
     }
@@ -275,13 +276,13 @@ Status LzBlockEncoder::Encode(const uint8_t* data, uint32_t size, std::vector<ui
     s.tokens.clear();
     std::vector<ParsedUnit> units;
     for (uint32_t begin = 0; begin < size;) {
-        uint32_t end = size - begin > s.settings.segmentBytes ? begin + s.settings.segmentBytes
-                                                              : size;
+        uint32_t end =
+            size - begin > s.settings.segmentBytes ? begin + s.settings.segmentBytes : size;
         size_t first = s.tokens.size();
         uint32_t reached = ParseUnit(s, data, size, begin, end, &prices, recent);
-        units.push_back(ParsedUnit{begin, first, s.tokens.size(),
-                                   CountTokens(data, begin, s.tokens.data() + first,
-                                               s.tokens.size() - first)});
+        units.push_back(
+            ParsedUnit{begin, first, s.tokens.size(),
+                       CountTokens(data, begin, s.tokens.data() + first, s.tokens.size() - first)});
         begin = reached;
     }
     for (const ParsedUnit& segment : ChooseSegments(units)) {

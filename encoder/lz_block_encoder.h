@@ -12,10 +12,10 @@
 namespace encoder {
 
 struct LzEncoderSettings {
-    uint32_t niceLength = 128;      // a match this long is taken at once
-    uint32_t searchDepth = 48;      // tree nodes a match search visits at most
+    uint32_t niceLength = 128;         // a match this long is taken at once
+    uint32_t searchDepth = 48;         // tree nodes a match search visits at most
     uint32_t segmentBytes = 1u << 17;  // input bytes per segment of codes
-    uint32_t passes = 2;            // parses per segment, each priced by the one before
+    uint32_t passes = 2;               // parses per segment, each priced by the one before
 };
 
 class LzEncoderState;

@@ -28,7 +28,6 @@ class LzMatchFinder {
     uint32_t Find(uint32_t pos, LzMatch* matches);
 
   private:
-
     static constexpr uint32_t kHashBits = 18;
     const uint8_t* data_ = nullptr;
     uint32_t size_ = 0;

@@ -112,8 +112,8 @@ void SharePrices(const uint32_t* counts, uint32_t count, double fallbackBits, ui
     double total = 0;
     for (uint32_t s = 0; s < count; ++s) total += counts[s];
     for (uint32_t s = 0; s < count; ++s) {
-        double bits = total == 0 ? fallbackBits
-                                 : std::log2((total + count * 0.5) / (counts[s] + 0.5));
+        double bits =
+            total == 0 ? fallbackBits : std::log2((total + count * 0.5) / (counts[s] + 0.5));
         bits = std::min(std::max(bits, 1.0), 20.0);
         prices[s] = static_cast<uint32_t>(bits * kBitPrice + 0.5);
     }

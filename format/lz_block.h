@@ -42,7 +42,7 @@ constexpr uint32_t kLzRepeatKinds = 4;
 constexpr uint32_t kLzKindNewDistance = 4;
 constexpr uint32_t kLzLengthCodes = 16;
 constexpr uint32_t kLzMinMatch = 2;
-constexpr uint32_t kLzLongLength = kLzMinMatch + kLzLengthCodes - 1;  // 17
+constexpr uint32_t kLzLongLength = kLzMinMatch + kLzLengthCodes - 1;                      // 17
 constexpr uint32_t kLzMainSymbols = kLzLiterals + (kLzRepeatKinds + 1) * kLzLengthCodes;  // 336
 // Slot codes of a value below 2^23: enough for any length or distance inside 8 MiB.
 constexpr uint32_t kLzSlotSymbols = 46;

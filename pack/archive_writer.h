@@ -147,7 +147,7 @@ class ArchiveWriter {
     Status failed_ = Status::Ok;
     bool finished_ = false;
     bool lzBlocks_ = false;  // an entry may hold LZ blocks: the header carries the mark
-    uint64_t base_ = 0;                    // offset of the archive header in the output
+    uint64_t base_ = 0;      // offset of the archive header in the output
     std::optional<size_t> checksumField_;  // where a Windows prefix keeps its image checksum
     std::vector<std::string> names_;
     uint64_t bytesDone_ = 0;

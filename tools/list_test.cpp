@@ -1,6 +1,6 @@
 // "vorn list": the archive's entries with sizes, ratio, time, attributes, CRC and codec, a total
-// line and the comment, or the same as JSON for scripts. "vorn test": decodes every entry without keeping
-// it and checks its CRC-32, on as many threads as extraction uses.
+// line and the comment, or the same as JSON for scripts. "vorn test": decodes every entry without
+// keeping it and checks its CRC-32, on as many threads as extraction uses.
 #include <cinttypes>
 #include <cstdio>
 #include <optional>

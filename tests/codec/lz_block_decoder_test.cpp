@@ -147,7 +147,7 @@ HandBlock Tokens(uint32_t size, const std::vector<Token>& tokens, uint32_t flags
 // tokens, the literal a and a match of length 9 at the first recent distance, 1.
 TEST_F(LzBlockDecoderTest, WorkedExampleDecodesToItsBytes) {
     const std::vector<uint8_t> block = {
-        0xEA, 0x04, 0x00, 0x00,                                                          // header
+        0xEA, 0x04, 0x00, 0x00,  // header
         0x0A, 0x00, 0x00, 0x00, 0x02, 0x00, 0x00, 0x08, 0x00, 0x00, 0x00, 0x00, 0x00, 0x40,  //
         0x5A, 0xFD, 0x87, 0xF8, 0xFF, 0x10, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,  //
         0x00, 0x00, 0x00, 0x00};
@@ -174,9 +174,9 @@ TEST_F(LzBlockDecoderTest, ValidTokensProduceTheirBytes) {
         {"new distance", 9, {Lit('a'), Lit('b'), Lit('c'), Far(6, 3)}, "abcabcabc"},
         {"overlapping run from distance 1", 6, {Lit('x'), Rep(0, 5)}, "xxxxxx"},
         {"initial recent distance 2", 6, {Lit('a'), Lit('b'), Rep(1, 4)}, "ababab"},
-        {"long length through the length code", 40, {Lit('z'), Far(39, 1)},
-         std::string(40, 'z')},
-        {"recent distances move to the front", 14,
+        {"long length through the length code", 40, {Lit('z'), Far(39, 1)}, std::string(40, 'z')},
+        {"recent distances move to the front",
+         14,
          {Lit('a'), Lit('b'), Lit('c'), Far(3, 3), Lit('d'), Far(2, 7), Rep(1, 3), Rep(1, 2)},
          "abcabcdabdabcd"},
     };
@@ -280,8 +280,9 @@ TEST(LzLookupTest, AcceptsCompleteCodesAndOneCodeOfOneBitOnly) {
     for (const Case& c : cases) {
         uint16_t table[1u << kLzMaxPrecodeLength];
         uint32_t bits = 99;
-        bool usable = codec::BuildLzLookup(c.lengths.data(), static_cast<uint32_t>(c.lengths.size()),
-                                           kLzMaxPrecodeLength, table, &bits);
+        bool usable =
+            codec::BuildLzLookup(c.lengths.data(), static_cast<uint32_t>(c.lengths.size()),
+                                 kLzMaxPrecodeLength, table, &bits);
         EXPECT_EQ(usable, c.usable) << c.name;
         if (usable) {
             EXPECT_EQ(bits, c.tableBits) << c.name;

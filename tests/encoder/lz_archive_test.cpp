@@ -3,10 +3,10 @@
 // before); the same bytes whatever the number of threads.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <random>
-#include <cstring>
 #include <string>
 
 #include "archive/vorn.h"
@@ -60,8 +60,8 @@ vorntest::TestEntry Entry(const std::string& name, std::vector<uint8_t> data, in
 }
 
 std::vector<uint8_t> Text(size_t size, uint32_t seed) {
-    static const char* kWords[] = {"archive ", "block ", "entry ", "the ", "of ", "distance ",
-                                   "length ", "code\n", "segment ", "VORN "};
+    static const char* kWords[] = {"archive ",  "block ",  "entry ", "the ",     "of ",
+                                   "distance ", "length ", "code\n", "segment ", "VORN "};
     std::mt19937 rng(seed);
     std::vector<uint8_t> out;
     while (out.size() < size) {
@@ -131,14 +131,14 @@ TEST(LzArchive, BlocksOfExactly8MiBAndEncipheredEntriesRoundTrip) {
     for (int status : ExtractAll(archive, spec.entries, "swordfish")) {
         EXPECT_EQ(status, VORN_SUCCESS);
     }
-    std::vector<uint8_t> area = vorntest::EncodeTestEntryData(big, Method::Best, kMaxBlockSize,
-                                                              EncoderOptions{3});
+    std::vector<uint8_t> area =
+        vorntest::EncodeTestEntryData(big, Method::Best, kMaxBlockSize, EncoderOptions{3});
     EXPECT_EQ(BlockTypes(area), std::vector<uint32_t>{format::kBlockLz});
 }
 
 TEST(LzArchive, WhatTheLzCodecCannotShrinkIsStored) {
-    std::vector<uint8_t> area = vorntest::EncodeTestEntryData(Noise(50000), Method::Best,
-                                                              kMaxBlockSize, EncoderOptions{3});
+    std::vector<uint8_t> area =
+        vorntest::EncodeTestEntryData(Noise(50000), Method::Best, kMaxBlockSize, EncoderOptions{3});
     EXPECT_EQ(BlockTypes(area), std::vector<uint32_t>{format::kBlockStored});
 }
 
@@ -151,8 +151,8 @@ TEST(LzArchive, TheMarkDecidesWhetherType2IsValid) {
 
     // Marked, but holding only the older blocks: reads as before.
     vorntest::TestArchive old;
-    old.entries = {Entry("level2.txt", Text(20000, 6), 2), Entry("stored", Text(100, 7), 2,
-                                                                 Method::Stored)};
+    old.entries = {Entry("level2.txt", Text(20000, 6), 2),
+                   Entry("stored", Text(100, 7), 2, Method::Stored)};
     old.reserved = format::kMarkLzBlocks;
     for (int status : ExtractAll(vorntest::BuildTestArchive(old), old.entries)) {
         EXPECT_EQ(status, VORN_SUCCESS);

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "format/block.h"
+#include "format/lz_block.h"
 #include "pack/self_extractor.h"
 #include "test_archive.h"
 #include "test_pe.h"
@@ -137,6 +139,26 @@ std::map<std::string, vorntest::TestArchive> ArchiveKinds() {
         s.paddingByte = 0;
         kinds["names"] = s;
     }
+    {
+        vorntest::TestArchive s;
+        // Level 3: LZ blocks in a marked archive, one entry taking the x86 filter.
+        Bytes code;
+        for (uint32_t i = 0; code.size() < 3000; ++i) {
+            const uint8_t call[] = {0x8B, 0x45, 0xE8, static_cast<uint8_t>(i % 9 * 16), 0, 0, 0};
+            code.insert(code.end(), call, call + sizeof call);
+        }
+        for (auto [name, data] : {std::pair{"text.txt", Text(3000)}, std::pair{"code.exe", code}}) {
+            vorntest::TestEntry e = Entry(name, data, Method::Compressed);
+            e.encoder.level = pack::kLzLevel;
+            s.entries.push_back(e);
+        }
+        kinds["lz_blocks"] = s;
+        // The mark alone, over the older blocks: reads as before.
+        vorntest::TestArchive marked;
+        marked.reserved = format::kMarkLzBlocks;
+        marked.entries.push_back(Entry("file.txt", Text(500), Method::Compressed));
+        kinds["lz_mark_only"] = marked;
+    }
     return kinds;
 }
 
@@ -212,6 +234,27 @@ bool WriteNameSeeds(const fs::path& dir) {
            Write(dir / "beyond_count", make(0, 1, "one\0two\0three\0"s)) &&
            Write(dir / "no_nul", make(0, 2, std::string(40, 'q')));
 }
+// fuzz_lz_block inputs: u16 output size, a byte of 0 (the header's length is the body's), then
+// one LZ block's body.
+bool WriteLzBlockSeeds(const fs::path& dir) {
+    const std::vector<std::pair<std::string, Bytes>> samples = {
+        {"text", Text(4000)},
+        {"ramp", Ramp(3000)},
+        {"zeros", Bytes(5000, 0)},
+        {"short", Bytes{'x', 'y', 'z', 'x', 'y', 'z'}}};
+    for (const auto& [name, data] : samples) {
+        Bytes area = vorntest::EncodeTestEntryData(data, pack::Method::Compressed,
+                                                   static_cast<uint32_t>(data.size()),
+                                                   pack::EncoderOptions{pack::kLzLevel}, nullptr);
+        format::BlockHeader header = format::DecodeBlockHeader(area.data());
+        uint32_t shortBy = (area.size() - 4) * 8 - header.length;
+        Bytes seed = {static_cast<uint8_t>(data.size()), static_cast<uint8_t>(data.size() >> 8),
+                      static_cast<uint8_t>(shortBy)};
+        seed.insert(seed.end(), area.begin() + 4, area.end());
+        if (!Write(dir / name, seed)) return false;
+    }
+    return true;
+}
 
 // fuzz_sfx_settings inputs: settings blocks as the packer writes them.
 bool WriteSettingsSeeds(const fs::path& dir) {
@@ -271,15 +314,17 @@ int main(int argc, char** argv) {
         return 2;
     }
     const fs::path root = argv[1];
-    for (const char* target : {"fuzz_archive", "fuzz_block", "fuzz_code_tree", "fuzz_names",
-                               "fuzz_sfx_settings", "fuzz_sfx_command_line", "fuzz_branding"}) {
+    for (const char* target :
+         {"fuzz_archive", "fuzz_block", "fuzz_code_tree", "fuzz_lz_block", "fuzz_names",
+          "fuzz_sfx_settings", "fuzz_sfx_command_line", "fuzz_branding"}) {
         fs::create_directories(root / target);
     }
     for (const auto& [name, archiveSpec] : ArchiveKinds()) {
         if (!Write(root / "fuzz_archive" / name, vorntest::BuildTestArchive(archiveSpec))) return 1;
     }
     if (!WriteBlockSeeds(root / "fuzz_block") || !WriteCodeTreeSeeds(root / "fuzz_code_tree") ||
-        !WriteNameSeeds(root / "fuzz_names") || !WriteSettingsSeeds(root / "fuzz_sfx_settings") ||
+        !WriteLzBlockSeeds(root / "fuzz_lz_block") || !WriteNameSeeds(root / "fuzz_names") ||
+        !WriteSettingsSeeds(root / "fuzz_sfx_settings") ||
         !WriteCommandLineSeeds(root / "fuzz_sfx_command_line") ||
         !WriteBrandingSeeds(root / "fuzz_branding")) {
         return 1;
