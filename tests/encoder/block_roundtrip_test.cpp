@@ -83,7 +83,8 @@ void ExpectRoundTrip(const std::vector<uint8_t>& data, int level) {
     EXPECT_TRUE(r->bytes == data) << "level " << level;
 }
 
-constexpr int kLevels[] = {1, 2, 3};
+// The levels that write compressed blocks (type 1); level 3 writes LZ blocks (lz_block_test.cpp).
+constexpr int kLevels[] = {1, 2};
 
 void ExpectRoundTripAllLevels(const std::vector<uint8_t>& data) {
     for (int level : kLevels) ExpectRoundTrip(data, level);
@@ -195,7 +196,7 @@ TEST(BlockRoundTrip, ManySmallMixedInputs) {
         }
         data.resize(size);
         SCOPED_TRACE(round);
-        ExpectRoundTrip(data, 1 + round % 3);
+        ExpectRoundTrip(data, 1 + round % 2);
     }
 }
 
