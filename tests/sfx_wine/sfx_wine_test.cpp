@@ -335,7 +335,8 @@ TEST_F(SelfExtractor, BuiltInDestinationIsProposedAndExtractedInto) {
 
 // Level 3, the default of self-extractors: LZ blocks in a marked archive, one entry of x86 code
 // that takes the branch filter, one of two blocks, one stored and one empty.
-TEST_F(SelfExtractor, Level3ArchiveExtractsThroughTheDialog) {
+vorntest::TestArchive Level3Archive(
+    std::vector<std::pair<std::string, std::vector<uint8_t>>>* files) {
     std::vector<uint8_t> code;
     for (uint32_t i = 0; code.size() < 200000; ++i) {
         const uint8_t body[] = {0x48, 0x89, 0xC1, 0x8B, 0x45, uint8_t(i % 7 * 8), 0xE8};
@@ -343,23 +344,35 @@ TEST_F(SelfExtractor, Level3ArchiveExtractsThroughTheDialog) {
         uint32_t rel = (i * 2654435761u % 40) * 4096 - uint32_t(code.size() + 4);
         for (int b = 0; b < 4; ++b) code.push_back(uint8_t(rel >> (8 * b)));
     }
-    std::vector<std::pair<std::string, std::vector<uint8_t>>> files = {
-        {"bin\\tool.exe", code},
-        {"docs\\big.txt", SampleData(1300000, 41)},
-        {"notes.txt", SampleData(5000, 42)},
-        {"empty.dat", {}}};
+    *files = {{"bin\\tool.exe", code},
+              {"docs\\big.txt", SampleData(1300000, 41)},
+              {"notes.txt", SampleData(5000, 42)},
+              {"empty.dat", {}}};
     vorntest::TestArchive archiveSpec;
-    for (const auto& [name, data] : files) {
+    for (const auto& [name, data] : *files) {
         vorntest::TestEntry entry = Entry(name, data, pack::Method::Best);
         entry.encoder.level = pack::kLzLevel;
         entry.blockSize = 1 << 20;
         archiveSpec.entries.push_back(entry);
     }
-    Launch(archiveSpec);
+    return archiveSpec;
+}
+
+TEST_F(SelfExtractor, Level3ArchiveExtractsThroughTheDialog) {
+    std::vector<std::pair<std::string, std::vector<uint8_t>>> files;
+    Launch(Level3Archive(&files));
     HWND main = MainDialog();
     ASSERT_TRUE(main) << Windows();
     ASSERT_TRUE(Press(main, kExtract));
     AnswerDoneAndExit();
+    for (const auto& [name, data] : files) ExpectFile(name, data);
+}
+
+TEST_F(SelfExtractor, Level3ArchiveExtractsSilently) {
+    std::vector<std::pair<std::string, std::vector<uint8_t>>> files;
+    Write(Level3Archive(&files));
+    ASSERT_TRUE(program_.Start(exe_, "/S"));
+    ExpectExitCodeZero();
     for (const auto& [name, data] : files) ExpectFile(name, data);
 }
 
