@@ -2,7 +2,7 @@
 # Level 3 (LZ blocks) against the common archivers, in one run on this machine, on one folder of
 # files (the benchmark corpus, or the PE corpus's bin/):
 #   sizes: vorn pack --level 2 and --level 3, zip -9, zstd -19 of each file alone, tar + zstd -19,
-#     7-Zip -mx9 with -ms=off (each file alone) and solid;
+#     7-Zip (7zz, Debian package 7zip) -mx9 with -ms=off (each file alone) and solid;
 #   packing speed on one core: vorn pack --level 3 --jobs 1 against zstd -19 of each file alone,
 #     both pinned to one core (CPU seconds), with vorn's peak resident memory;
 #   decoding speed on one core: vorn test --jobs 1 of the level-3 archive against unzip -t of the
@@ -23,7 +23,7 @@ WORK=${WORK:-$(mktemp -d /tmp/vorn-level3-bench.XXXXXX)}
 mkdir -p "$WORK"
 trap 'rm -rf "$WORK"' EXIT
 
-for tool in zip unzip zstd tar 7z taskset /usr/bin/time; do
+for tool in zip unzip zstd tar 7zz taskset /usr/bin/time; do
     command -v "$tool" >/dev/null || { echo "needs $tool (scripts/install-deps)" >&2; exit 2; }
 done
 
@@ -59,8 +59,8 @@ for f in "${files[@]}"; do
 done
 zstd_each=$(awk '{ s += $1 } END { print s }' "$WORK/zstd-each.txt")
 tar -cf - "${files[@]}" | zstd -q -19 -o "$WORK/all.tar.zst"
-7z a -bd -mx9 -ms=off "$WORK/each.7z" "${files[@]}" >/dev/null
-7z a -bd -mx9 -ms=on "$WORK/solid.7z" "${files[@]}" >/dev/null
+7zz a -bd -mx9 -ms=off "$WORK/each.7z" "${files[@]}" >/dev/null
+7zz a -bd -mx9 -ms=on "$WORK/solid.7z" "${files[@]}" >/dev/null
 
 row "vorn pack --level 2" "$(size "$WORK/l2.vorn")" "$zipped"
 row "vorn pack --level 3" "$(size "$WORK/l3.vorn")" "$zipped"
