@@ -368,14 +368,6 @@ TEST_F(SelfExtractor, Level3ArchiveExtractsThroughTheDialog) {
     for (const auto& [name, data] : files) ExpectFile(name, data);
 }
 
-TEST_F(SelfExtractor, Level3ArchiveExtractsSilently) {
-    std::vector<std::pair<std::string, std::vector<uint8_t>>> files;
-    Write(Level3Archive(&files));
-    ASSERT_TRUE(program_.Start(exe_, "/S"));
-    ExpectExitCodeZero();
-    for (const auto& [name, data] : files) ExpectFile(name, data);
-}
-
 // Signed after packing, the program carries the signature's certificate table after its archive.
 TEST_F(SelfExtractor, SignedSelfExtractorVerifiesAndExtracts) {
     vorntest::TestArchive archiveSpec;
