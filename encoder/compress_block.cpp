@@ -164,7 +164,7 @@ namespace {
 Status EncodeCompressed(const uint8_t* data, uint32_t size, const EncoderOptions& options,
                         EncoderState& state, std::vector<uint8_t>& out) {
     if (size > kBlockBufferSize) return Status::InvalidArgument;
-    if (options.level >= kLzLevel) return encoder::LzBlockEncoder().Encode(data, size, out);
+    if (options.level >= kLzLevel) return EncodeLzBlock(data, size, state.lz, out);
     // Level 1 parses greedily. Level 2 prices tokens from a greedy parse and weighs every choice
     // by playing a greedy token past it: a choice changes which positions the buckets keep, so
     // its worth shows only in the tokens after it. Prices from the block's start are close enough

@@ -4,28 +4,16 @@
 
 #include <cstring>
 
+#include "encoder/compress_bits.h"
 #include "encoder/lz_code_lengths.h"
 #include "encoder/lz_parse.h"
 #include "format/block.h"
 #include "format/lz_block.h"
-#include "pack/compress_bits.h"
 
 namespace encoder {
 
 using format::Status;
 using namespace format;
-
-class LzEncoderState {
-  public:
-    explicit LzEncoderState(const LzEncoderSettings& settings)
-        : settings(settings), finder(settings.niceLength, settings.searchDepth) {}
-
-    LzEncoderSettings settings;
-    LzMatchFinder finder;
-    std::vector<uint8_t> filtered;
-    LzSegmentMatches matches;
-    std::vector<LzToken> tokens;
-};
 
 namespace {
 
@@ -38,7 +26,7 @@ struct Code {
         LimitedCodeLengths(counts, count, maxLength, lengths);
         LzCanonicalCodes(lengths, count, codes);
     }
-    void Write(pack::BitWriter& bits, uint32_t symbol) const {
+    void Write(BitWriter& bits, uint32_t symbol) const {
         bits.Write(codes[symbol], lengths[symbol]);
     }
 };
@@ -80,7 +68,7 @@ std::vector<PrecodeItem> RunLengths(const uint8_t* lengths, uint32_t count) {
     return items;
 }
 
-void WriteCodeLengths(const uint8_t* lengths, pack::BitWriter& bits) {
+void WriteCodeLengths(const uint8_t* lengths, BitWriter& bits) {
     std::vector<PrecodeItem> items = RunLengths(lengths, kLzAllLengths);
     uint32_t counts[kLzPrecodeSymbols] = {};
     for (const PrecodeItem& item : items) ++counts[item.symbol];
@@ -98,7 +86,7 @@ void WriteCodeLengths(const uint8_t* lengths, pack::BitWriter& bits) {
     }
 }
 
-void WriteSlotValue(const Code& code, uint32_t value, pack::BitWriter& bits) {
+void WriteSlotValue(const Code& code, uint32_t value, BitWriter& bits) {
     uint32_t slot = LzSlotOf(value);
     code.Write(bits, slot);
     bits.Write(value - LzSlotBase(slot), LzSlotExtraBits(slot));
@@ -154,7 +142,7 @@ uint64_t SegmentBits(const LzCounts& counts) {
 }
 
 void WriteSegment(const uint8_t* data, uint32_t begin, const LzToken* tokens, size_t count,
-                  const LzCounts& counts, pack::BitWriter& bits) {
+                  const LzCounts& counts, BitWriter& bits) {
     SegmentCodes codes(counts);
     uint8_t all[kLzAllLengths];
     codes.AllLengths(all);
@@ -248,14 +236,9 @@ bool LzLooksLikeX86(const uint8_t* data, uint32_t size) {
     return calls >= 16 && calls >= size / 4096;
 }
 
-LzBlockEncoder::LzBlockEncoder(const LzEncoderSettings& settings)
-    : state_(std::make_unique<LzEncoderState>(settings)) {}
-
-LzBlockEncoder::~LzBlockEncoder() = default;
-
-Status LzBlockEncoder::Encode(const uint8_t* data, uint32_t size, std::vector<uint8_t>& out) {
+Status EncodeLzBlock(const uint8_t* data, uint32_t size, LzEncoderState& s,
+                     std::vector<uint8_t>& out) {
     if (size == 0 || size > kBlockBufferSize) return Status::InvalidArgument;
-    LzEncoderState& s = *state_;
     bool filter = LzLooksLikeX86(data, size);
     if (filter) {
         s.filtered.assign(data, data + size);
@@ -266,7 +249,7 @@ Status LzBlockEncoder::Encode(const uint8_t* data, uint32_t size, std::vector<ui
 
     const size_t start = out.size();
     out.resize(start + kBlockHeaderBytes, 0);
-    pack::BitWriter bits(out);
+    BitWriter bits(out);
     bits.Write(size, kLzSizeBits);
     bits.Write(filter ? kLzFilterX86 : 0, kLzFlagBits);
     uint32_t recent[kLzRepeatKinds];

@@ -4,9 +4,10 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <vector>
 
+#include "encoder/lz_match_finder.h"
+#include "encoder/lz_parse.h"
 #include "format/status.h"
 
 namespace encoder {
@@ -18,24 +19,26 @@ struct LzEncoderSettings {
     uint32_t passes = 2;               // parses per segment, each priced by the one before
 };
 
-class LzEncoderState;
+// What the LZ encoder reuses from block to block: the match finder's tables, the filtered copy of
+// a block of code, a segment's matches and the block's tokens. They grow to the largest block seen
+// and stay, so a state that serves block after block allocates almost nothing per block; it lives
+// in encoder::EncoderState, which the writer borrows per block from its pool.
+struct LzEncoderState {
+    explicit LzEncoderState(const LzEncoderSettings& given = LzEncoderSettings())
+        : settings(given), finder(given.niceLength, given.searchDepth) {}
 
-// One thread's encoder: its match finder and buffers live from block to block.
-class LzBlockEncoder {
-  public:
-    explicit LzBlockEncoder(const LzEncoderSettings& settings = LzEncoderSettings());
-    ~LzBlockEncoder();
-    LzBlockEncoder(const LzBlockEncoder&) = delete;
-    LzBlockEncoder& operator=(const LzBlockEncoder&) = delete;
-
-    // Appends the LZ block (header and padded body) of data[0 .. size), 0 < size <= 8 MiB.
-    // InvalidArgument, appending nothing, for other sizes or a body beyond the reader's 8 MiB
-    // buffer; the caller stores such data.
-    format::Status Encode(const uint8_t* data, uint32_t size, std::vector<uint8_t>& out);
-
-  private:
-    std::unique_ptr<LzEncoderState> state_;
+    LzEncoderSettings settings;
+    LzMatchFinder finder;
+    std::vector<uint8_t> filtered;
+    LzSegmentMatches matches;
+    std::vector<LzToken> tokens;
 };
+
+// Appends the LZ block (header and padded body) of data[0 .. size), 0 < size <= 8 MiB, working in
+// state. InvalidArgument, appending nothing, for other sizes or a body beyond the reader's 8 MiB
+// buffer; the caller stores such data.
+format::Status EncodeLzBlock(const uint8_t* data, uint32_t size, LzEncoderState& state,
+                             std::vector<uint8_t>& out);
 
 // Whether the x86 filter is worth applying to data: counts the calls and jumps whose target lies
 // inside the block.

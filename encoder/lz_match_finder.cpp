@@ -19,12 +19,14 @@ inline uint32_t Hash3(const uint8_t* p, uint32_t bits) {
 }  // namespace
 
 LzMatchFinder::LzMatchFinder(uint32_t niceLength, uint32_t depth)
-    : niceLength_(niceLength), depth_(depth), head_(1u << kHashBits, kNone) {}
+    : niceLength_(niceLength), depth_(depth) {}
 
 void LzMatchFinder::Reset(const uint8_t* data, uint32_t size) {
     data_ = data;
     size_ = size;
-    std::fill(head_.begin(), head_.end(), kNone);
+    // The tables are made at the first block and reused after: assign keeps the capacity that
+    // an earlier, larger block left.
+    head_.assign(size_t{1} << kHashBits, kNone);
     children_.assign(2 * static_cast<size_t>(size), kNone);
 }
 

@@ -159,7 +159,8 @@ Status ArchiveWriter::CheckEntry(const std::string& name, const EntryOptions& op
     }
     // Readers before LZ blocks existed take a type-2 block for corruption; the mark in the
     // header, set at Finish, is what lets the archive hold them.
-    if (options.method != Method::Stored && options.encoder.level >= kLzLevel) lzBlocks_ = true;
+    if (options.method != Method::Stored && options.encoder.level >= encoder::kLzLevel)
+        lzBlocks_ = true;
     return Status::Ok;
 }
 

@@ -149,7 +149,7 @@ std::map<std::string, vorntest::TestArchive> ArchiveKinds() {
         }
         for (auto [name, data] : {std::pair{"text.txt", Text(3000)}, std::pair{"code.exe", code}}) {
             vorntest::TestEntry e = Entry(name, data, Method::Compressed);
-            e.encoder.level = pack::kLzLevel;
+            e.encoder.level = encoder::kLzLevel;
             s.entries.push_back(e);
         }
         kinds["lz_blocks"] = s;
@@ -243,9 +243,9 @@ bool WriteLzBlockSeeds(const fs::path& dir) {
         {"zeros", Bytes(5000, 0)},
         {"short", Bytes{'x', 'y', 'z', 'x', 'y', 'z'}}};
     for (const auto& [name, data] : samples) {
-        Bytes area = vorntest::EncodeTestEntryData(data, pack::Method::Compressed,
-                                                   static_cast<uint32_t>(data.size()),
-                                                   pack::EncoderOptions{pack::kLzLevel}, nullptr);
+        Bytes area = vorntest::EncodeTestEntryData(
+            data, pack::Method::Compressed, static_cast<uint32_t>(data.size()),
+            pack::EncoderOptions{encoder::kLzLevel}, nullptr);
         format::BlockHeader header = format::DecodeBlockHeader(area.data());
         uint32_t shortBy = (area.size() - 4) * 8 - header.length;
         Bytes seed = {static_cast<uint8_t>(data.size()), static_cast<uint8_t>(data.size() >> 8),

@@ -351,7 +351,7 @@ vorntest::TestArchive Level3Archive(
     vorntest::TestArchive archiveSpec;
     for (const auto& [name, data] : *files) {
         vorntest::TestEntry entry = Entry(name, data, pack::Method::Best);
-        entry.encoder.level = pack::kLzLevel;
+        entry.encoder.level = encoder::kLzLevel;
         entry.blockSize = 1 << 20;
         archiveSpec.entries.push_back(entry);
     }
