@@ -2,7 +2,8 @@
 # Level 3 (LZ blocks) against the common archivers, in one run on this machine, on one folder of
 # files (the benchmark corpus, or the PE corpus's bin/):
 #   sizes: vorn pack --level 2 and --level 3, zip -9, zstd -19 of each file alone, tar + zstd -19,
-#     7-Zip (7zz, Debian package 7zip) -mx9 with -ms=off (each file alone) and solid;
+#     7-Zip (7zz, Debian package 7zip, when installed) -mx9 with -ms=off (each file alone) and
+#     solid;
 #   packing speed on one core: vorn pack --level 3 --jobs 1 against zstd -19 of each file alone,
 #     both pinned to one core (CPU seconds), with vorn's peak resident memory;
 #   decoding speed on one core: vorn test --jobs 1 of the level-3 archive against unzip -t of the
@@ -23,7 +24,7 @@ WORK=${WORK:-$(mktemp -d /tmp/vorn-level3-bench.XXXXXX)}
 mkdir -p "$WORK"
 trap 'rm -rf "$WORK"' EXIT
 
-for tool in zip unzip zstd tar 7zz taskset /usr/bin/time; do
+for tool in zip unzip zstd tar taskset /usr/bin/time; do
     command -v "$tool" >/dev/null || { echo "needs $tool (scripts/install-deps)" >&2; exit 2; }
 done
 
@@ -59,16 +60,21 @@ for f in "${files[@]}"; do
 done
 zstd_each=$(awk '{ s += $1 } END { print s }' "$WORK/zstd-each.txt")
 tar -cf - "${files[@]}" | zstd -q -19 -o "$WORK/all.tar.zst"
-7zz a -bd -mx9 -ms=off "$WORK/each.7z" "${files[@]}" >/dev/null
-7zz a -bd -mx9 -ms=on "$WORK/solid.7z" "${files[@]}" >/dev/null
+seven=$(command -v 7zz || true)
+if [ -n "$seven" ]; then
+    "$seven" a -bd -mx9 -ms=off "$WORK/each.7z" "${files[@]}" >/dev/null
+    "$seven" a -bd -mx9 -ms=on "$WORK/solid.7z" "${files[@]}" >/dev/null
+fi
 
 row "vorn pack --level 2" "$(size "$WORK/l2.vorn")" "$zipped"
 row "vorn pack --level 3" "$(size "$WORK/l3.vorn")" "$zipped"
 row "zip -9" "$zipped" "$zipped"
 row "zstd -19, each file alone" "$zstd_each" "$zipped"
 row "tar + zstd -19" "$(size "$WORK/all.tar.zst")" "$zipped"
-row "7z -mx9 -ms=off" "$(size "$WORK/each.7z")" "$zipped"
-row "7z -mx9 (solid)" "$(size "$WORK/solid.7z")" "$zipped"
+if [ -n "$seven" ]; then
+    row "7z -mx9 -ms=off" "$(size "$WORK/each.7z")" "$zipped"
+    row "7z -mx9 (solid)" "$(size "$WORK/solid.7z")" "$zipped"
+fi
 
 echo "packing on one core: vorn --level 3 ${pack3_cpu}s (peak RSS ${pack3_rss} KiB), zstd -19 each file ${zstd_cpu}s:" \
     "$(awk -v v="$pack3_cpu" -v z="$zstd_cpu" 'BEGIN { printf "%.2f", z / v }') x zstd's speed"
