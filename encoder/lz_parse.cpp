@@ -49,8 +49,7 @@ inline uint32_t CommonLength(const uint8_t* a, const uint8_t* b, uint32_t limit)
 
 class WindowSearch {
   public:
-    WindowSearch(const uint8_t* data, const LzPrices& prices, size_t nodes)
-        : data_(data), prices_(prices), nodes_(nodes) {}
+    explicit WindowSearch(size_t nodes) : nodes_(nodes) {}
 
     void Start(const uint32_t* recent) {
         nodes_[0].price = 0;
@@ -80,8 +79,6 @@ class WindowSearch {
     }
 
   private:
-    const uint8_t* data_;
-    const LzPrices& prices_;
     std::vector<Node> nodes_;
     uint32_t reach_ = 0;
 };
@@ -152,7 +149,7 @@ uint32_t ParseSegment(const uint8_t* data, uint32_t size, uint32_t begin, uint32
                       const LzParseSettings& settings, uint32_t* recent,
                       std::vector<LzToken>* tokens) {
     const uint32_t nice = settings.niceLength;
-    WindowSearch search(data, prices, settings.window + nice + 1);
+    WindowSearch search(settings.window + nice + 1);
     uint32_t pos = begin;
     while (pos < end) {
         const uint32_t span = std::min(settings.window, end - pos);
