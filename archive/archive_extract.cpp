@@ -78,7 +78,7 @@ Status DecodeIntoOutput(ArchiveHandle* h, const WantedEntry& wanted, const char*
     DataAhead ahead;
     Status status = LookUpForExtraction(h, wanted, password, info, &ahead);
     if (status != Status::Ok) return status;
-    char folder[kMaxPath];
+    char folder[format::kPathBufferBytes];
     OutputFolderOf(path, folder);
     uint64_t available = 0;
     // A volume that cannot be asked is not refused: the writes themselves will tell.
@@ -110,7 +110,7 @@ void OutputFolderOf(const char* path, char* folder) {
     for (size_t i = drive; path[i] != '\0'; ++i) {
         if (path[i] == '\\' || path[i] == '/') end = i + 1;
     }
-    if (end >= kMaxPath) end = kMaxPath - 1;
+    if (end >= format::kPathBufferBytes) end = format::kPathBufferBytes - 1;
     std::memcpy(folder, path, end);
     folder[end] = '\0';
 }
@@ -153,7 +153,8 @@ Status ExtractToFileWith(void* handle, const WantedEntry& wanted, const char* pa
                          const char* password, const ExtractionRun& how,
                          codec::ProgressReport progress) {
     auto* h = static_cast<ArchiveHandle*>(handle);
-    if (!h || !path || std::strlen(path) >= kMaxPath) return Status::InvalidArgument;
+    if (!h || !path || std::strlen(path) >= format::kPathBufferBytes)
+        return Status::InvalidArgument;
     int fd =
         platform::FileOpen(path,
                            platform::kOpenBinary | platform::kOpenTruncate | platform::kOpenCreate |

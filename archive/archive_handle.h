@@ -20,7 +20,6 @@ namespace archive {
 
 using format::Status;
 
-constexpr uint32_t kMaxPath = 256;      // 255 characters and the NUL
 constexpr uint32_t kMaxPassword = 260;  // 259 characters and the NUL
 constexpr uint16_t kLongName = 256;     // a name-table run longer than a name can be
 
@@ -146,7 +145,7 @@ Status ExtractToSinkWith(void* handle, const WantedEntry& wanted, const char* pa
 bool WriteToOutput(void* handle, const uint8_t* bytes, uint32_t count);
 
 // The output file's folder as the Windows runtime's path splitting gives it: drive ("X:") and
-// directory up to and including the last "\" or "/". folder holds kMaxPath bytes.
+// directory up to and including the last "\" or "/". folder holds format::kPathBufferBytes bytes.
 void OutputFolderOf(const char* path, char* folder);
 
 inline uint64_t HashName(const uint8_t* name, size_t length) {

@@ -11,6 +11,7 @@
 #include "codec/entry_run.h"
 #include "crypto/blowfish.h"
 #include "crypto/crc32.h"
+#include "format/signature_scan.h"
 
 namespace archive {
 namespace {
@@ -66,46 +67,32 @@ const uint8_t* ChunkAt(ChunkReader* r, uint64_t offset, size_t count) {
     return r->buffer;
 }
 
-// The lowest offset below length - 8 where the magic and a known version word stand. Stepping an
-// 8-byte window to the next "V" tries every offset that holds one, and the magic begins with
-// "V", so searching each chunk for "V" finds the same offset with far fewer reads.
+// The lowest offset below length - 8 where the magic and a known version word stand, read in
+// consecutive slices: a small first one, as most archives start near the front, then large ones
+// across the rest of a program image.
 Status ScanForArchive(int fd, uint64_t length, uint64_t* base) {
-    if (length <= 8) return Status::Corrupt;
+    if (length <= format::kSignatureBytes) return Status::Corrupt;
     ChunkReader reader;
     if (!ChunkInit(&reader, fd, length, kScanFirstChunk)) return Status::NoMemory;
-    const uint64_t limit = length - 8;
-    uint64_t p = 0;
+    format::SignatureScan scan;
     bool grown = false;
-    while (p < limit) {
+    for (uint64_t p = 0; p < length && !scan.Found();) {
         if (p != 0 && !grown) {
-            // Past the first chunk: the rest of a program image goes in large reads.
             ChunkFree(&reader);
             if (!ChunkInit(&reader, fd, length, kScanChunk)) return Status::NoMemory;
             grown = true;
         }
-        uint64_t avail = length - p;
-        if (avail > reader.capacity) avail = reader.capacity;
-        const uint8_t* chunk = ChunkAt(&reader, p, static_cast<size_t>(avail));
-        if (!chunk) break;
-        uint64_t last = p + avail - 8;  // last window that lies wholly in the chunk
-        if (last > limit - 1) last = limit - 1;
-        const uint8_t* at = chunk;
-        const uint8_t* end = chunk + (last - p) + 1;
-        while (at < end) {
-            const void* hit = std::memchr(at, 'V', static_cast<size_t>(end - at));
-            if (!hit) break;
-            at = static_cast<const uint8_t*>(hit);
-            if (format::IsArchiveSignature(at)) {
-                *base = p + static_cast<uint64_t>(at - chunk);
-                ChunkFree(&reader);
-                return Status::Ok;
-            }
-            ++at;
-        }
-        p = last + 1;
+        const size_t avail = static_cast<size_t>(
+            length - p < reader.capacity ? length - p : uint64_t{reader.capacity});
+        const uint8_t* chunk = ChunkAt(&reader, p, avail);
+        if (chunk == nullptr) break;
+        scan.Feed(chunk, avail);
+        p += avail;
     }
     ChunkFree(&reader);
-    return Status::Corrupt;
+    if (!scan.Found() || scan.Offset() >= length - format::kSignatureBytes) return Status::Corrupt;
+    *base = scan.Offset();
+    return Status::Ok;
 }
 
 bool AppendOffset(ArchiveHandle* h, uint64_t* capacity, uint64_t offset) {
@@ -334,7 +321,7 @@ Status CancelOperation(ArchiveHandle* h) {
 Status OpenArchive(void** handle, const char* path, const char* password, unsigned int mode) {
     if (!handle) return Status::InvalidArgument;
     *handle = nullptr;
-    if (!path || std::strlen(path) >= kMaxPath) return Status::InvalidArgument;
+    if (!path || std::strlen(path) >= format::kPathBufferBytes) return Status::InvalidArgument;
     if (password && std::strlen(password) >= kMaxPassword) return Status::InvalidArgument;
     // Modes 4 and 8 would go on without an open file; nothing supplies one, so they are refused.
     if (mode & (4u | 8u)) return Status::InvalidArgument;

@@ -23,9 +23,22 @@ constexpr uint32_t kFlagLocked = 2;
 constexpr uint32_t kHeaderBytes = 24;
 constexpr uint32_t kRecordBytes = 40;
 constexpr uint32_t kTrailerBytes = 12;
-constexpr uint32_t kNameUnitBytes = 16;          // the name table is read, and enciphered, in these
-constexpr uint32_t kMaxNameBytes = 255;          // a name's bytes before its NUL
-constexpr uint32_t kRecordAttributeMask = 0x3f;  // the attribute bits applied to an extracted file
+constexpr uint32_t kNameUnitBytes = 16;  // the name table is read, and enciphered, in these
+constexpr uint32_t kMaxNameBytes = 255;  // a name's bytes before its NUL
+// Paths the library is given (archive, output file, destination folder) and the texts a
+// self-extractor shows live in buffers of this size: 255 bytes and the NUL.
+constexpr uint32_t kPathBufferBytes = 256;
+constexpr uint32_t kMaxPathBytes = kPathBufferBytes - 1;
+
+// The Windows attribute word a record keeps. The bits in kRecordAttributeMask are applied to an
+// extracted file; on POSIX only read-only has a meaning there.
+enum FileAttribute : uint16_t {
+    kAttributeReadOnly = 0x01,
+    kAttributeHidden = 0x02,
+    kAttributeSystem = 0x04,
+    kAttributeArchive = 0x20,  // what a file newly written has
+};
+constexpr uint32_t kRecordAttributeMask = 0x3f;
 inline constexpr char kCommentName[] = "$comments$";
 
 // Whether the 8 bytes at p are the magic followed by a known version word.

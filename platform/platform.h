@@ -34,7 +34,7 @@ int FileClose(int fd);
 // Bytes available to the caller on the volume that holds folder; false when the query fails.
 bool FreeSpaceOfFolder(const char* folder, uint64_t* bytes);
 
-// Windows attribute bits; on POSIX only FILE_ATTRIBUTE_READONLY (0x01) has a meaning: it clears
+// Windows attribute bits (format/container.h); on POSIX only read-only has a meaning: it clears
 // the write permission bits, and its absence restores the owner's write bit.
 bool SetAttributes(const char* path, uint32_t attributes);
 

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <new>
 
+#include "format/container.h"
 #include "platform/platform.h"
 
 namespace platform {
@@ -97,7 +98,7 @@ bool SetAttributes(const char* path, uint32_t attributes) {
     struct stat st;
     if (stat(path, &st) != 0) return false;
     mode_t mode = st.st_mode & 07777;
-    if (attributes & 0x01) {
+    if (attributes & format::kAttributeReadOnly) {
         mode &= ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH);
     } else {
         mode |= S_IWUSR;

@@ -20,9 +20,10 @@
 
 namespace sfx {
 
-// Paths, names and messages live in buffers of this size: 255 characters and the NUL.
-constexpr size_t kTextBytes = 256;
-constexpr size_t kMaxTextLength = kTextBytes - 1;
+// Paths, names and messages live in buffers of the library's path size: 255 characters and the
+// NUL.
+constexpr size_t kTextBytes = format::kPathBufferBytes;
+constexpr size_t kMaxTextLength = format::kMaxPathBytes;
 // The password field is read into at most this many bytes, the NUL included.
 constexpr size_t kPasswordFieldBytes = 128;
 constexpr size_t PASSWORD_MIN_LENGTH = 6;
