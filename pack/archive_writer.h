@@ -26,8 +26,8 @@ struct BlockJob;
 
 // How one entry is stored.
 struct EntryOptions {
-    uint16_t attributes = 0x20;  // Windows attribute word
-    uint64_t fileTime = 0;       // FILETIME
+    uint16_t attributes = format::kAttributeArchive;  // Windows attribute word
+    uint64_t fileTime = 0;                            // FILETIME
     Method method = Method::Stored;
     uint32_t blockSize = kMaxBlockSize;  // output bytes per block
     EncoderOptions encoder;

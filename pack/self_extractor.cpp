@@ -197,24 +197,17 @@ std::vector<uint8_t> ReadImageBeforeArchive(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::vector<uint8_t> image;
     std::vector<char> slice(1 << 20);
+    format::SignatureScan scan;
     while (in && image.size() < kMaxImage) {
-        // A signature may straddle two slices: each search starts 7 bytes before the new one.
-        const size_t from = image.size() > 7 ? image.size() - 7 : 0;
         in.read(slice.data(), static_cast<std::streamsize>(slice.size()));
-        image.insert(image.end(), slice.begin(), slice.begin() + in.gcount());
-        if (const auto at = FindArchiveSignature(image.data() + from, image.size() - from)) {
-            image.resize(from + *at);
+        const auto* bytes = reinterpret_cast<const uint8_t*>(slice.data());
+        image.insert(image.end(), bytes, bytes + in.gcount());
+        if (scan.Feed(bytes, static_cast<size_t>(in.gcount()))) {
+            image.resize(static_cast<size_t>(scan.Offset()));
             break;
         }
     }
     return image;
-}
-
-std::optional<size_t> FindArchiveSignature(const uint8_t* bytes, size_t size) {
-    for (size_t p = 0; p + 8 <= size; ++p) {
-        if (bytes[p] == 'V' && format::IsArchiveSignature(bytes + p)) return p;
-    }
-    return std::nullopt;
 }
 
 }  // namespace pack

@@ -13,14 +13,15 @@
 #include <vector>
 
 #include "format/sfx_settings.h"
+#include "format/signature_scan.h"
 
 namespace pack {
 
-// The lowest offset at which bytes holds "VORN" followed by the version word 0x8f000001 or
-// 0x8f000002 (little-endian), or nothing.
-std::optional<size_t> FindArchiveSignature(const uint8_t* bytes, size_t size);
+// The lowest offset at which bytes holds "VORN" followed by a known version word, or nothing: the
+// one scan of format/signature_scan.h, as the library runs it when it opens.
 inline std::optional<size_t> FindArchiveSignature(const std::vector<uint8_t>& bytes) {
-    return FindArchiveSignature(bytes.data(), bytes.size());
+    const size_t at = format::FindSignature(bytes.data(), bytes.size());
+    return at == bytes.size() ? std::nullopt : std::optional<size_t>(at);
 }
 
 // The part of the file at path before its archive (all of it when there is none): the program

@@ -8,6 +8,7 @@
 #include <fstream>
 
 #include "archive/extraction.h"
+#include "format/signature_scan.h"
 #include "pack/self_extractor.h"
 #include "tools/output.h"
 #include "tools/system.h"
@@ -33,14 +34,12 @@ std::optional<std::string> ReadPasswordFile(const std::string& path, std::string
 bool HoldsArchiveSignature(const std::string& path) {
     std::ifstream in(os::PathOf(path), std::ios::binary);
     if (!in) return false;
-    std::vector<uint8_t> window;
     std::vector<char> slice(1 << 20);
+    format::SignatureScan scan;
     while (in) {
         in.read(slice.data(), static_cast<std::streamsize>(slice.size()));
-        window.insert(window.end(), slice.begin(), slice.begin() + in.gcount());
-        if (pack::FindArchiveSignature(window)) return true;
-        // Keep the last 7 bytes: a signature may straddle two slices.
-        if (window.size() > 7) window.erase(window.begin(), window.end() - 7);
+        const auto* bytes = reinterpret_cast<const uint8_t*>(slice.data());
+        if (scan.Feed(bytes, static_cast<size_t>(in.gcount()))) return true;
     }
     return false;
 }

@@ -11,6 +11,7 @@
 
 #include "archive/extraction.h"
 #include "codec/entry_run.h"
+#include "format/container.h"
 #include "threads/resource_pool.h"
 #include "threads/work_pool.h"
 #include "tools/system.h"
@@ -20,7 +21,7 @@ namespace tool {
 namespace {
 
 // The library takes paths of at most this many bytes.
-constexpr size_t kLibraryPathLimit = 255;
+constexpr size_t kLibraryPathLimit = format::kMaxPathBytes;
 
 // 72 random bits as 12 characters that are safe in a file name.
 std::string RandomCharacters() {

@@ -7,6 +7,7 @@
 
 #include "archive/extraction.h"
 #include "archive/vorn.h"
+#include "format/container.h"
 #include "format/utf8.h"
 #include "tools/system.h"
 
@@ -232,10 +233,10 @@ std::string RefusedNameText(format::EntryNameVerdict verdict) {
 
 std::string AttributeText(uint32_t attributes) {
     std::string text;
-    text += (attributes & 0x01) ? 'R' : '.';
-    text += (attributes & 0x02) ? 'H' : '.';
-    text += (attributes & 0x04) ? 'S' : '.';
-    text += (attributes & 0x20) ? 'A' : '.';
+    text += (attributes & format::kAttributeReadOnly) ? 'R' : '.';
+    text += (attributes & format::kAttributeHidden) ? 'H' : '.';
+    text += (attributes & format::kAttributeSystem) ? 'S' : '.';
+    text += (attributes & format::kAttributeArchive) ? 'A' : '.';
     text += (attributes & VORN_ATTR_ENCRYPTED) ? '*' : ' ';
     return text;
 }

@@ -41,7 +41,7 @@ struct SourceFile {
     std::string name;  // in the archive, "\" between levels
     uint64_t size = 0;
     uint64_t fileTime = 0;
-    uint16_t attributes = 0x20;
+    uint16_t attributes = format::kAttributeArchive;
     bool backslashInName = false;  // a level of the local name holds "\"
 };
 

@@ -13,6 +13,8 @@
 #include <memory>
 #include <string>
 
+#include "format/container.h"
+
 namespace tool::os {
 
 bool StdinIsTerminal();
@@ -55,10 +57,10 @@ struct PathFacts {
     PathKind kind = PathKind::Other;
     uint64_t size = 0;
     uint64_t fileTime = 0;  // last modification, as a Windows FILETIME
-    // The Windows attribute word an archive keeps: read-only 0x01, hidden 0x02, system 0x04 and
-    // archive 0x20 where the system has them; elsewhere archive, and read-only when the owner
-    // may not write the file.
-    uint16_t attributes = 0x20;
+    // The Windows attribute word an archive keeps (format::FileAttribute): read-only, hidden,
+    // system and archive where the system has them; elsewhere archive, and read-only when the
+    // owner may not write the file.
+    uint16_t attributes = format::kAttributeArchive;
 };
 
 // What stands at path, following symbolic links; false when nothing does or it cannot be asked.

@@ -44,7 +44,8 @@ PathFacts FactsOf(const struct stat& st) {
     facts.kind = KindOf(st.st_mode);
     facts.size = static_cast<uint64_t>(st.st_size);
     facts.fileTime = FileTimeFromUnix(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
-    facts.attributes = (st.st_mode & S_IWUSR) == 0 ? 0x21 : 0x20;
+    facts.attributes = format::kAttributeArchive;
+    if ((st.st_mode & S_IWUSR) == 0) facts.attributes |= format::kAttributeReadOnly;
     return facts;
 }
 
