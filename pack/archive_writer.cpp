@@ -105,10 +105,10 @@ Status ArchiveWriter::Open(const std::string& path, const std::vector<uint8_t>& 
     return Start(&file_, prefix);
 }
 
-Status ArchiveWriter::OpenInMemory(const std::vector<uint8_t>& prefix) {
+Status ArchiveWriter::Open(ByteSink& sink, const std::vector<uint8_t>& prefix) {
     if (sink_ != nullptr) return Fail(Status::InvalidArgument, "the writer is already open");
-    path_ = "the archive in memory";
-    return Start(&memory_, prefix);
+    path_ = "the archive";
+    return Start(&sink, prefix);
 }
 
 Status ArchiveWriter::OpenWithStub(const std::string& path, const std::string& stubPath,

@@ -1,7 +1,7 @@
-// The archive writer: writes a VORN archive entry by entry into a sink (a file, or memory),
-// reading each entry's data one block at a time so that archives larger than memory can be made.
-// Each record is written before its data with its sizes and CRC still unknown and rewritten once
-// the data is out; the header is rewritten with the entry count at Finish.
+// The archive writer: writes a VORN archive entry by entry into a sink (a file, or one of the
+// caller's), reading each entry's data one block at a time so that archives larger than memory can
+// be made. Each record is written before its data with its sizes and CRC still unknown and
+// rewritten once the data is out; the header is rewritten with the entry count at Finish.
 #pragma once
 
 #include <cstdint>
@@ -84,8 +84,8 @@ class ArchiveWriter {
     Status OpenWithStub(const std::string& path, const std::string& stubPath,
                         const std::optional<std::string>& builtInDestination = std::nullopt,
                         const SfxPackSettings& settings = {});
-    // Writes into memory; Bytes() holds the archive after Finish.
-    Status OpenInMemory(const std::vector<uint8_t>& prefix = {});
+    // Writes into a sink of the caller's (pack/byte_sink.h), which must outlive Finish.
+    Status Open(ByteSink& sink, const std::vector<uint8_t>& prefix = {});
 
     Status AddEntry(const std::string& name, const std::vector<uint8_t>& data,
                     const EntryOptions& options);
@@ -111,8 +111,6 @@ class ArchiveWriter {
                   Method commentMethod = Method::Stored);
 
     const std::string& Error() const { return error_; }
-    // The archive written by a writer opened in memory.
-    std::vector<uint8_t>& Bytes() { return memory_.bytes(); }
 
   private:
     // Supplies up to count bytes of an entry's data; returns the bytes given, 0 at its end, or -1
@@ -122,7 +120,7 @@ class ArchiveWriter {
     struct Step;
     struct Batch;
 
-    Status Start(ByteSink* sink, const std::vector<uint8_t>& prefix);
+    Status Start(ByteSink* sink, const std::vector<uint8_t>& prefix);  // sink_ set, prefix written
     Status AddFromSource(Batch& batch, const std::string& name, const EntryOptions& options,
                          const DataSource& source);
     Status ReadBlock(const DataSource& source, const std::string& name, uint32_t blockSize,
@@ -141,7 +139,6 @@ class ArchiveWriter {
 
     ByteSink* sink_ = nullptr;
     FileSink file_;
-    MemorySink memory_;
     std::string path_;
     std::string error_;
     Status failed_ = Status::Ok;

@@ -1,4 +1,4 @@
-// The writer's two sinks, a file and a memory area, and whole-file reads.
+// The writer's file sink, and whole-file reads.
 #include "pack/byte_sink.h"
 
 #include <algorithm>
@@ -59,23 +59,6 @@ void FileSink::Discard() {
     std::fclose(file_);
     file_ = nullptr;
     std::remove(path_.c_str());
-}
-
-Status MemorySink::Append(const uint8_t* data, size_t size) {
-    bytes_.insert(bytes_.end(), data, data + size);
-    return Status::Ok;
-}
-
-Status MemorySink::Rewrite(uint64_t offset, const uint8_t* data, size_t size) {
-    if (offset + size > bytes_.size()) return Status::InvalidArgument;
-    std::copy(data, data + size, bytes_.begin() + static_cast<std::ptrdiff_t>(offset));
-    return Status::Ok;
-}
-
-Status MemorySink::ReadBack(uint64_t offset, uint8_t* data, size_t size) {
-    if (offset + size > bytes_.size()) return Status::InvalidArgument;
-    std::copy_n(bytes_.begin() + static_cast<std::ptrdiff_t>(offset), size, data);
-    return Status::Ok;
 }
 
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes) {

@@ -1,6 +1,6 @@
 // Where the archive writer's bytes go: appended in order, with a way back to bytes already written,
 // since a record's sizes and CRC and the header's entry count are only known after what follows
-// them. A file and a memory area are the two sinks; the writer is the same for both.
+// them. The writer keeps a file sink; a caller may give it any other.
 #pragma once
 
 #include <cstdint>
@@ -46,20 +46,6 @@ class FileSink final : public ByteSink {
     std::FILE* file_ = nullptr;
     std::string path_;
     uint64_t size_ = 0;
-};
-
-class MemorySink final : public ByteSink {
-  public:
-    Status Append(const uint8_t* data, size_t size) override;
-    Status Rewrite(uint64_t offset, const uint8_t* data, size_t size) override;
-    uint64_t Size() const override { return bytes_.size(); }
-    Status ReadBack(uint64_t offset, uint8_t* data, size_t size) override;
-    Status Close() override { return Status::Ok; }
-    void Discard() override { bytes_.clear(); }
-    std::vector<uint8_t>& bytes() { return bytes_; }
-
-  private:
-    std::vector<uint8_t> bytes_;
 };
 
 // Reads a whole file into bytes; false on failure.

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "byte_reading.h"
+#include "memory_sink.h"
 #include "pack/archive_writer.h"
 #include "pack/icon_file.h"
 #include "pack/manifest_edit.h"
@@ -385,19 +386,21 @@ TEST(PeChecksum, StreamedInPiecesEqualsWhole) {
 TEST(PeChecksum, SelfExtractorsChecksumCoversItsArchive) {
     const Bytes stub = BuildTestStub();
     const size_t field = *pack::FindPeChecksumField(stub.data(), stub.size());
+    vorntest::MemorySink memory;
     pack::ArchiveWriter writer;
-    ASSERT_EQ(writer.OpenInMemory(stub), pack::Status::Ok);
+    ASSERT_EQ(writer.Open(memory, stub), pack::Status::Ok);
     ASSERT_EQ(writer.AddEntry("a.txt", Bytes(1001, 'a'), {}), pack::Status::Ok);
     ASSERT_EQ(writer.Finish(std::string("comment")), pack::Status::Ok);
-    const Bytes& out = writer.Bytes();
+    const Bytes& out = memory.bytes();
     EXPECT_EQ(GetU32(out, field), DwordChecksum(out, field));
     EXPECT_NE(GetU32(out, field), GetU32(stub, field));
     EXPECT_EQ(Slice(out, 0, field), Slice(stub, 0, field));
     // Archives without a program in front are written as they always were.
+    vorntest::MemorySink plainMemory;
     pack::ArchiveWriter plain;
-    ASSERT_EQ(plain.OpenInMemory(Bytes(300, 'x')), pack::Status::Ok);
+    ASSERT_EQ(plain.Open(plainMemory, Bytes(300, 'x')), pack::Status::Ok);
     ASSERT_EQ(plain.Finish(), pack::Status::Ok);
-    EXPECT_EQ(Slice(plain.Bytes(), 0, 300), Bytes(300, 'x'));
+    EXPECT_EQ(Slice(plainMemory.bytes(), 0, 300), Bytes(300, 'x'));
 }
 
 }  // namespace

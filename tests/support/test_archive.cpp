@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "encoder/encoder_state.h"
+#include "memory_sink.h"
 
 namespace vorntest {
 
@@ -50,12 +51,12 @@ class BrokenForms final : public pack::LayoutHooks {
 }  // namespace
 
 pack::Status WriteTestArchive(const TestArchive& archive, const std::string& path,
-                              pack::ArchiveWriter& writer) {
+                              pack::ArchiveWriter& writer, pack::ByteSink* sink) {
     // The hooks live as long as the writer uses them: until it has finished.
     BrokenForms hooks(archive);
     writer.SetLayoutHooks(&hooks);
     pack::Status status =
-        path.empty() ? writer.OpenInMemory(archive.prefix) : writer.Open(path, archive.prefix);
+        path.empty() ? writer.Open(*sink, archive.prefix) : writer.Open(path, archive.prefix);
     for (const TestEntry& entry : archive.entries) {
         if (status == pack::Status::Ok) {
             status = writer.AddEntry(entry.name, entry.data, entry);
@@ -69,11 +70,12 @@ pack::Status WriteTestArchive(const TestArchive& archive, const std::string& pat
 }
 
 std::vector<uint8_t> BuildTestArchive(const TestArchive& archive) {
+    MemorySink memory;
     pack::ArchiveWriter writer;
-    if (WriteTestArchive(archive, "", writer) != pack::Status::Ok) {
+    if (WriteTestArchive(archive, "", writer, &memory) != pack::Status::Ok) {
         throw std::invalid_argument(writer.Error());
     }
-    return std::move(writer.Bytes());
+    return std::move(memory.bytes());
 }
 
 std::vector<uint8_t> EncodeTestEntryData(const std::vector<uint8_t>& data, pack::Method method,

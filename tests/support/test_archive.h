@@ -40,9 +40,9 @@ struct TestArchive {
 };
 
 // Writes the archive through writer, which must not be open yet: into the file at path, or into
-// memory (writer.Bytes()) when path is empty. The status and writer.Error() tell of a failure.
+// sink when path is empty. The status and writer.Error() tell of a failure.
 pack::Status WriteTestArchive(const TestArchive& archive, const std::string& path,
-                              pack::ArchiveWriter& writer);
+                              pack::ArchiveWriter& writer, pack::ByteSink* sink = nullptr);
 
 // The whole archive, prefix included. Throws std::invalid_argument with the writer's message for
 // what the format cannot carry (a name longer than 255 bytes or holding a NUL, a block size of 0
