@@ -1054,6 +1054,14 @@ TEST_F(Installer, SilentRunExtractsEveryEntryWithoutAWindow) {
     ExpectFile("out dir\\docs\\readme.txt", data_);
 }
 
+TEST_F(Installer, SilentRunExtractsALevel3Archive) {
+    std::vector<std::pair<std::string, std::vector<uint8_t>>> files;
+    Write(Level3Archive(&files));
+    ASSERT_TRUE(program_.Start(exe_, "/S \"/D=" + (folder_ / "level3").string() + "\""));
+    EXPECT_EQ(SilentExit(), 0u);
+    for (const auto& [name, data] : files) ExpectFile("level3\\" + name, data);
+}
+
 TEST_F(Installer, SilentRunWithAWrongPasswordExitsTwoAndWritesNothing) {
     Write(Sample("right-password"));
     ASSERT_TRUE(program_.Start(exe_, "-s /D=" + (folder_ / "out").string() + " /p=wrong-password"));
