@@ -497,7 +497,7 @@ void DamageEntry(std::vector<uint8_t>& bytes, size_t index) {
 }
 
 struct SuccessiveRuns : ::testing::Test {
-    static vorntest::TestArchive Spec() {
+    static vorntest::TestArchive Contents() {
         vorntest::TestArchive archiveSpec;
         for (const char* name : {"good", "damaged"}) {
             vorntest::TestEntry e = Entry(name, kGood);
@@ -513,7 +513,7 @@ struct SuccessiveRuns : ::testing::Test {
         return archiveSpec;
     }
     static std::vector<uint8_t> Built() {
-        std::vector<uint8_t> bytes = vorntest::BuildTestArchive(Spec());
+        std::vector<uint8_t> bytes = vorntest::BuildTestArchive(Contents());
         DamageEntry(bytes, 1);
         return bytes;
     }

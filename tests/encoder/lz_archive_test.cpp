@@ -108,28 +108,28 @@ std::vector<uint32_t> BlockTypes(const std::vector<uint8_t>& area) {
 }
 
 TEST(LzArchive, EveryKindOfDataRoundTripsAtLevel3) {
-    vorntest::TestArchive spec;
-    spec.entries = {Entry("empty", {}),
-                    Entry("one", {42}),
-                    Entry("text.txt", Text(300000, 1)),
-                    Entry("code.exe", Code(200000)),
-                    Entry("noise.bin", Noise(100000)),
-                    Entry("zeros", std::vector<uint8_t>(1 << 20, 0)),
-                    Entry("forced.txt", Text(5000, 2), 3, Method::Compressed)};
-    std::vector<uint8_t> archive = vorntest::BuildTestArchive(spec);
+    vorntest::TestArchive archiveSpec;
+    archiveSpec.entries = {Entry("empty", {}),
+                           Entry("one", {42}),
+                           Entry("text.txt", Text(300000, 1)),
+                           Entry("code.exe", Code(200000)),
+                           Entry("noise.bin", Noise(100000)),
+                           Entry("zeros", std::vector<uint8_t>(1 << 20, 0)),
+                           Entry("forced.txt", Text(5000, 2), 3, Method::Compressed)};
+    std::vector<uint8_t> archive = vorntest::BuildTestArchive(archiveSpec);
     EXPECT_TRUE(format::ArchiveAllowsLzBlocks(format::DecodeHeader(archive.data()).reserved));
-    for (int status : ExtractAll(archive, spec.entries)) EXPECT_EQ(status, VORN_SUCCESS);
+    for (int status : ExtractAll(archive, archiveSpec.entries)) EXPECT_EQ(status, VORN_SUCCESS);
 }
 
 TEST(LzArchive, BlocksOfExactly8MiBAndEncipheredEntriesRoundTrip) {
     // One block of noise seen once and then repeated: quick to search, exactly 8 MiB.
     std::vector<uint8_t> chunk = Noise(1 << 16), big;
     while (big.size() < format::kBlockBufferSize) big.insert(big.end(), chunk.begin(), chunk.end());
-    vorntest::TestArchive spec;
-    spec.entries = {Entry("big.txt", big), Entry("secret.txt", Text(70000, 4))};
-    spec.entries[1].password = "swordfish";
-    std::vector<uint8_t> archive = vorntest::BuildTestArchive(spec);
-    for (int status : ExtractAll(archive, spec.entries, "swordfish")) {
+    vorntest::TestArchive archiveSpec;
+    archiveSpec.entries = {Entry("big.txt", big), Entry("secret.txt", Text(70000, 4))};
+    archiveSpec.entries[1].password = "swordfish";
+    std::vector<uint8_t> archive = vorntest::BuildTestArchive(archiveSpec);
+    for (int status : ExtractAll(archive, archiveSpec.entries, "swordfish")) {
         EXPECT_EQ(status, VORN_SUCCESS);
     }
     std::vector<uint8_t> area =
@@ -144,10 +144,10 @@ TEST(LzArchive, WhatTheLzCodecCannotShrinkIsStored) {
 }
 
 TEST(LzArchive, TheMarkDecidesWhetherType2IsValid) {
-    vorntest::TestArchive spec;
-    spec.entries = {Entry("lz.txt", Text(20000, 5))};
-    spec.reserved = 0;  // the writer's mark taken away: type 2 is corrupt, as it always was
-    EXPECT_EQ(ExtractAll(vorntest::BuildTestArchive(spec), spec.entries),
+    vorntest::TestArchive archiveSpec;
+    archiveSpec.entries = {Entry("lz.txt", Text(20000, 5))};
+    archiveSpec.reserved = 0;  // the writer's mark taken away: type 2 is corrupt, as it always was
+    EXPECT_EQ(ExtractAll(vorntest::BuildTestArchive(archiveSpec), archiveSpec.entries),
               std::vector<int>{static_cast<int>(VORN_E_CORRUPT)});
 
     // Marked, but holding only the older blocks: reads as before.
@@ -170,10 +170,10 @@ TEST(LzArchive, BlocksOfTypes3To7StayCorruptInMarkedArchives) {
             vorntest::EncodeTestEntryData(e.data, Method::Best, kMaxBlockSize, EncoderOptions{3});
         area[0] = static_cast<uint8_t>((area[0] & ~7u) | type);
         e.rawStoredData = area;
-        vorntest::TestArchive spec;
-        spec.entries = {e};
-        spec.reserved = format::kMarkLzBlocks;
-        EXPECT_EQ(ExtractAll(vorntest::BuildTestArchive(spec), spec.entries),
+        vorntest::TestArchive archiveSpec;
+        archiveSpec.entries = {e};
+        archiveSpec.reserved = format::kMarkLzBlocks;
+        EXPECT_EQ(ExtractAll(vorntest::BuildTestArchive(archiveSpec), archiveSpec.entries),
                   std::vector<int>{static_cast<int>(VORN_E_CORRUPT)})
             << "type " << type;
     }
