@@ -1,0 +1,21 @@
+// Wipe and constant-time comparison. The wipe writes through a volatile pointer and then tells the
+// compiler that the memory was used, so that neither dead-store elimination nor link-time
+// optimisation removes it from a destructor that runs just before the memory is freed.
+#include "crypto/secure_memory.h"
+
+void SecureWipe(void* buffer, size_t length) {
+    volatile unsigned char* bytes = static_cast<volatile unsigned char*>(buffer);
+    for (size_t i = 0; i < length; ++i) bytes[i] = 0;
+#if defined(__GNUC__) || defined(__clang__)
+    __asm__ __volatile__("" : : "r"(buffer) : "memory");
+#endif
+}
+
+bool ConstantTimeEqual(const void* a, const void* b, size_t length) {
+    const volatile unsigned char* x = static_cast<const volatile unsigned char*>(a);
+    const volatile unsigned char* y = static_cast<const volatile unsigned char*>(b);
+    unsigned difference = 0;
+    for (size_t i = 0; i < length; ++i) difference |= unsigned(x[i] ^ y[i]);
+    // 0 only when every byte matched; no branch on the accumulated value until here.
+    return ((difference - 1) >> 8) & 1;
+}
