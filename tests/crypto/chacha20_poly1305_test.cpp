@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 
 #include "crypto/aead.h"
 #include "crypto/chacha20.h"
@@ -32,12 +33,6 @@ struct MacCase {
     const char* key;
     const char* message;
     const char* tag;
-};
-struct OneTimeKeyCase {
-    const char* name;
-    const char* key;
-    const char* nonce;
-    const char* oneTimeKey;
 };
 struct AeadCase {
     const char* name;
@@ -72,7 +67,7 @@ const char kJabberwocky[] =
     "7665730a446964206779726520616e642067696d626c6520696e207468652077"
     "6162653a0a416c6c206d696d737920776572652074686520626f726f676f7665"
     "732c0a416e6420746865206d6f6d65207261746873206f757467726162652e";
-// key, counter, nonce, keystream block
+// Keystream blocks, and the Poly1305 keys of 2.6.2 and A.4: the first 32 bytes of block 0.
 const BlockCase kBlockCases[] = {
     {"2.3.2", "000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f", 1,
      "000000090000004a00000000",
@@ -98,6 +93,18 @@ const BlockCase kBlockCases[] = {
      "000000000000000000000002",
      "c2c64d378cd536374ae204b9ef933fcd1a8b2288b3dfa49672ab765b54ee27c7"
      "8a970e0e955c14f3a88e741b97c286f75f8fc299e8148362fa198a39531bed6d"},
+    {"2.6.2", "808182838485868788898a8b8c8d8e8f909192939495969798999a9b9c9d9e9f", 0,
+     "000000000001020304050607",
+     "8ad5a08b905f81cc815040274ab29471a833b637e3fd0da508dbb8e2fdd1a646"},
+    {"A.4 #1", "0000000000000000000000000000000000000000000000000000000000000000", 0,
+     "000000000000000000000000",
+     "76b8e0ada0f13d90405d6ae55386bd28bdd219b8a08ded1aa836efcc8b770dc7"},
+    {"A.4 #2", "0000000000000000000000000000000000000000000000000000000000000001", 0,
+     "000000000000000000000002",
+     "ecfa254f845f647473d3cb140da9e87606cb33066c447b87bc2666dde3fbb739"},
+    {"A.4 #3", "1c9240a5eb55d38af333888604f6b5f0473917c1402b80099dca5cbc207075c0", 0,
+     "000000000000000000000002",
+     "965e3bc6f9ec7ed9560808f4d229f94b137ff275ca9b3fcbdd59deaad23310ae"},
 };
 const CipherCase kCipherCases[] = {
     {"2.4.2", "000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f", 1,
@@ -170,20 +177,6 @@ const MacCase kMacCases[] = {
      "e33594d7505e43b900000000000000003394d7505e4379cd0100000000000000"
      "00000000000000000000000000000000",
      "13000000000000000000000000000000"},
-};
-const OneTimeKeyCase kOneTimeKeyCases[] = {
-    {"2.6.2", "808182838485868788898a8b8c8d8e8f909192939495969798999a9b9c9d9e9f",
-     "000000000001020304050607",
-     "8ad5a08b905f81cc815040274ab29471a833b637e3fd0da508dbb8e2fdd1a646"},
-    {"A.4 #1", "0000000000000000000000000000000000000000000000000000000000000000",
-     "000000000000000000000000",
-     "76b8e0ada0f13d90405d6ae55386bd28bdd219b8a08ded1aa836efcc8b770dc7"},
-    {"A.4 #2", "0000000000000000000000000000000000000000000000000000000000000001",
-     "000000000000000000000002",
-     "ecfa254f845f647473d3cb140da9e87606cb33066c447b87bc2666dde3fbb739"},
-    {"A.4 #3", "1c9240a5eb55d38af333888604f6b5f0473917c1402b80099dca5cbc207075c0",
-     "000000000000000000000002",
-     "965e3bc6f9ec7ed9560808f4d229f94b137ff275ca9b3fcbdd59deaad23310ae"},
 };
 const AeadCase kAeadCases[] = {
     {"2.8.2", "808182838485868788898a8b8c8d8e8f909192939495969798999a9b9c9d9e9f",
@@ -258,7 +251,7 @@ TEST(ChaCha20, BlockFunctionMatchesRfcVectors) {
         SCOPED_TRACE(c.name);
         uint8_t block[kChaCha20BlockBytes];
         ChaCha20Block(FromHex(c.key).data(), c.counter, FromHex(c.nonce).data(), block);
-        EXPECT_EQ(ToHex(block, sizeof block), c.keystream);
+        EXPECT_EQ(ToHex(block, std::strlen(c.keystream) / 2), c.keystream);
     }
 }
 
@@ -290,15 +283,6 @@ TEST(Poly1305, MatchesRfcVectorsWholeAndInUnevenPieces) {
         }
         pieces.Final(tag);
         EXPECT_EQ(ToHex(tag, sizeof tag), c.tag);
-    }
-}
-
-TEST(ChaCha20Poly1305, OneTimeKeyIsBlockZeroAsInRfcVectors) {
-    for (const auto& c : kOneTimeKeyCases) {
-        SCOPED_TRACE(c.name);
-        uint8_t block[kChaCha20BlockBytes];
-        ChaCha20Block(FromHex(c.key).data(), 0, FromHex(c.nonce).data(), block);
-        EXPECT_EQ(ToHex(block, kPoly1305KeyBytes), c.oneTimeKey);
     }
 }
 
