@@ -5,6 +5,7 @@
 #include <string>
 
 #include "tools/options.h"
+#include "tools/system.h"
 #include "vorn_version.h"
 
 namespace tool {
@@ -36,6 +37,7 @@ int RunCommand(Command command, const Options& options, const std::string& selfP
 
 int main(int argc, char** argv) {
     using namespace tool;
+    os::RestrictLibrarySearch();
     if (argc < 2) {
         std::fputs(HelpOf(Command::None), stderr);
         return kExitUsage;

@@ -17,6 +17,11 @@
 
 namespace tool::os {
 
+// The first call of the tool: on Windows, every DLL loaded by name from here on comes from the
+// system folder alone, never from the folder the tool was started from or lies in. Elsewhere
+// nothing to do.
+void RestrictLibrarySearch();
+
 bool StdinIsTerminal();
 bool StderrIsTerminal();
 

@@ -96,6 +96,8 @@ void RemoveOnInterrupt(const std::string& path) {
     signal(SIGTERM, RemoveAndExit);
 }
 
+void RestrictLibrarySearch() {}
+
 bool RandomBytes(unsigned char* buffer, size_t count) {
     size_t got = 0;
     while (got < count) {

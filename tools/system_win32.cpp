@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <string>
 
+#include "platform/win32/dll_search.h"
 #include "tools/system.h"
 
 namespace tool::os {
@@ -158,9 +159,22 @@ void RemoveOnInterrupt(const std::string& path) {
     SetConsoleCtrlHandler(RemoveAndExit, TRUE);
 }
 
+// bcrypt is not one of the known DLLs, so it is not imported (it would be looked for beside the
+// tool first) but loaded from the system folder when first needed, once for every thread.
 bool RandomBytes(unsigned char* buffer, size_t count) {
-    return BCryptGenRandom(nullptr, buffer, static_cast<ULONG>(count),
-                           BCRYPT_USE_SYSTEM_PREFERRED_RNG) == 0;
+    using GenRandomFn = NTSTATUS(WINAPI*)(BCRYPT_ALG_HANDLE, PUCHAR, ULONG, ULONG);
+    static const GenRandomFn genRandom = [] {
+        HMODULE bcrypt = platform::LoadSystemLibrary(L"bcrypt.dll");
+        return bcrypt == nullptr ? nullptr
+                                 : reinterpret_cast<GenRandomFn>(reinterpret_cast<void*>(
+                                       GetProcAddress(bcrypt, "BCryptGenRandom")));
+    }();
+    return genRandom != nullptr && genRandom(nullptr, buffer, static_cast<ULONG>(count),
+                                             BCRYPT_USE_SYSTEM_PREFERRED_RNG) == 0;
+}
+
+void RestrictLibrarySearch() {
+    platform::RestrictDllSearchToSystem();
 }
 
 std::string LastErrorText() {

@@ -10,6 +10,7 @@
 #include <cstdlib>
 
 #include "format/utf8.h"
+#include "platform/win32/dll_search.h"
 #include "sfx/core/messages.h"
 #include "sfx/core/sfx_core.h"
 #include "sfx/win32/dialog_look.h"
@@ -314,11 +315,23 @@ INT_PTR CALLBACK PasswordDlgProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM 
     }
 }
 
+// The common controls (the progress bar) come from the system folder's comctl32, which is not
+// one of the known DLLs: imported by the program, it would be found beside it first. Version 5,
+// since the manifest asks for no other, so the bar keeps the colour the dialog gives it.
+void RegisterCommonControls() {
+    HMODULE comctl32 = platform::LoadSystemLibrary(L"comctl32.dll");
+    if (comctl32 == nullptr) return;
+    auto initCommonControls = reinterpret_cast<void(WINAPI*)()>(
+        reinterpret_cast<void*>(GetProcAddress(comctl32, "InitCommonControls")));
+    if (initCommonControls != nullptr) initCommonControls();
+}
+
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int) {
+    platform::RestrictDllSearchToSystem();
     g_hInstance = hInstance;
-    InitCommonControls();
+    RegisterCommonControls();
     // Switches (/S, /?, ...) end here with their own exit code; without any, the dialog runs.
     int exitCode = 0;
     if (win32sfx::HandleCommandLine(g_platform, &exitCode)) return exitCode;
