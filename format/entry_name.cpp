@@ -33,8 +33,14 @@ bool IsDeviceName(const char* level, size_t length) {
     for (const char* device : kDevices) {
         if (strcmp(upper, device) == 0) return true;
     }
-    return base == 4 && (memcmp(upper, "COM", 3) == 0 || memcmp(upper, "LPT", 3) == 0) &&
-           upper[3] >= '1' && upper[3] <= '9';
+    bool port = base >= 4 && (memcmp(upper, "COM", 3) == 0 || memcmp(upper, "LPT", 3) == 0);
+    if (!port) return false;
+    if (base == 4) return upper[3] >= '1' && upper[3] <= '9';
+    // Windows counts the superscript digits of its Latin-1 code page as digits too: COM¹, LPT³
+    // (in UTF-8, C2 B9, C2 B2 and C2 B3).
+    unsigned char lead = static_cast<unsigned char>(upper[3]);
+    unsigned char digit = static_cast<unsigned char>(upper[4]);
+    return base == 5 && lead == 0xC2 && (digit == 0xB9 || digit == 0xB2 || digit == 0xB3);
 }
 
 EntryNameVerdict CheckLevel(const char* level, size_t length, NameRules rules) {

@@ -24,8 +24,9 @@ enum class EntryNameVerdict {
     DotDotLevel,         // a level "..": "..\x", "a\..\..\x"
     DotsAndSpacesLevel,  // Windows: ".", "...", ". .", ".. ", which it trims to "." or ".."
     TrailingDotOrSpace,  // Windows: "a.txt." or "a " is stored by Windows as another name
-    DeviceName,          // Windows: CON, PRN, AUX, NUL, COM1-9, LPT1-9, CONIN$, CONOUT$, with
-                         // any extension ("nul.txt") and in any folder
+    DeviceName,          // Windows: CON, PRN, AUX, NUL, COM1-9, LPT1-9, COM and LPT with a
+                         // superscript 1, 2 or 3, CONIN$, CONOUT$, with any extension
+                         // ("nul.txt") and in any folder
     NoFileName,          // ends with a separator, or has no level but "." and empty ones
 };
 
