@@ -72,14 +72,13 @@ Status DecodeWithPassword(ArchiveHandle* h, const VORN_FILEINFO& info, const Dat
 }
 
 // The part of a file extraction between creating the output and closing it.
-Status DecodeIntoOutput(ArchiveHandle* h, const WantedEntry& wanted, const char* path,
+// folder is the output file's, for the free space of its volume.
+Status DecodeIntoOutput(ArchiveHandle* h, const WantedEntry& wanted, const char* folder,
                         const char* password, const ExtractionRun& how,
                         codec::ProgressReport progress, VORN_FILEINFO* info) {
     DataAhead ahead;
     Status status = LookUpForExtraction(h, wanted, password, info, &ahead);
     if (status != Status::Ok) return status;
-    char folder[format::kPathBufferBytes];
-    OutputFolderOf(path, folder);
     uint64_t available = 0;
     // A volume that cannot be asked is not refused: the writes themselves will tell.
     if (h->queryFreeSpace(folder, &available) && info->qwUnpackedSize > available) {
@@ -162,14 +161,28 @@ Status ExtractToFileWith(void* handle, const WantedEntry& wanted, const char* pa
                            platform::kPermReadWrite);
     if (fd < 0) return Status::OutputNotCreated;
     h->outputFd = fd;
+    char folder[format::kPathBufferBytes];
+    OutputFolderOf(path, folder);
     VORN_FILEINFO info;
-    Status status = DecodeIntoOutput(h, wanted, path, password, how, progress, &info);
+    Status status = DecodeIntoOutput(h, wanted, folder, password, how, progress, &info);
     // A close that fails may have lost written bytes: that is no success either.
     if (platform::FileClose(fd) != 0 && status == Status::Ok) status = Status::DiskFull;
     h->outputFd = -1;
     if (status == Status::Ok) {
         platform::SetAttributes(path, info.dwAttributes & format::kRecordAttributeMask);
     }
+    return status;
+}
+
+Status ExtractToOpenFileWith(void* handle, const WantedEntry& wanted, int fd, const char* folder,
+                             const char* password, const ExtractionRun& how,
+                             codec::ProgressReport progress) {
+    auto* h = static_cast<ArchiveHandle*>(handle);
+    if (!h || fd < 0 || !folder) return Status::InvalidArgument;
+    h->outputFd = fd;
+    VORN_FILEINFO info;
+    Status status = DecodeIntoOutput(h, wanted, folder, password, how, progress, &info);
+    h->outputFd = -1;
     return status;
 }
 

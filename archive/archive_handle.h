@@ -136,6 +136,9 @@ struct WantedEntry {
 Status ExtractToFileWith(void* handle, const WantedEntry& wanted, const char* path,
                          const char* password, const ExtractionRun& how,
                          codec::ProgressReport progress);
+Status ExtractToOpenFileWith(void* handle, const WantedEntry& wanted, int fd, const char* folder,
+                             const char* password, const ExtractionRun& how,
+                             codec::ProgressReport progress);
 Status ExtractToSinkWith(void* handle, const WantedEntry& wanted, const char* password,
                          const ExtractionRun& how, codec::BlockSink sink,
                          codec::ProgressReport progress);

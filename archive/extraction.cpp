@@ -32,6 +32,13 @@ Status ExtractToFile(void* handle, uint64_t index, const char* path, const char*
                              ExtractionRun{DecodeOnThreads, threads, cancel}, progress);
 }
 
+Status ExtractToOpenFile(void* handle, uint64_t index, int fd, const char* folder,
+                         const char* password, ProgressReport progress, CancelCheck cancel,
+                         unsigned threads) {
+    return ExtractToOpenFileWith(handle, WantedEntry{nullptr, index}, fd, folder, password,
+                                 ExtractionRun{DecodeOnThreads, threads, cancel}, progress);
+}
+
 Status ExtractToSink(void* handle, uint64_t index, const char* password, BlockSink sink,
                      ProgressReport progress, CancelCheck cancel, unsigned threads) {
     return ExtractToSinkWith(handle, WantedEntry{nullptr, index}, password,

@@ -43,6 +43,13 @@ struct CancelCheck {
 Status ExtractToFile(void* handle, uint64_t index, const char* path, const char* password,
                      ProgressReport progress, CancelCheck cancel, unsigned threads = 1);
 
+// The same into a file the caller has created and keeps open (platform/output_file.h's part
+// file): fd takes the entry's bytes from where it stands, folder is the file's folder for the
+// free-space check. The caller closes the file and gives it the entry's time and attributes.
+Status ExtractToOpenFile(void* handle, uint64_t index, int fd, const char* folder,
+                         const char* password, ProgressReport progress, CancelCheck cancel,
+                         unsigned threads = 1);
+
 // The entry at index decoded block by block into sink, and checked against its CRC: the same
 // lookup and password check as a file extraction, without a file; threads as for ExtractToFile.
 Status ExtractToSink(void* handle, uint64_t index, const char* password, BlockSink sink,

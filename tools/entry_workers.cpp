@@ -1,7 +1,7 @@
-// Decoding entries for "vorn extract" and "vorn test": temporary files and the folder levels they
-// need, the work each entry costs, and the entries as jobs of the work pool, each on an archive
-// handle it borrows. Every run asks the interrupt flag once per block, so Ctrl-C stops the
-// entries in progress within one block.
+// Decoding entries for "vorn extract" and "vorn test": each file written the one safe way
+// (platform/output_file.h), the work each entry costs, and the entries as jobs of the work pool,
+// each on an archive handle it borrows. Every run asks the interrupt flag once per block, so Ctrl-C
+// stops the entries in progress within one block.
 #include "tools/entry_workers.h"
 
 #include <algorithm>
@@ -12,84 +12,13 @@
 #include "archive/extraction.h"
 #include "codec/entry_run.h"
 #include "format/container.h"
+#include "platform/output_file.h"
 #include "threads/resource_pool.h"
 #include "threads/work_pool.h"
-#include "tools/system.h"
 
 namespace tool {
 
 namespace {
-
-// The library takes paths of at most this many bytes.
-constexpr size_t kLibraryPathLimit = format::kMaxPathBytes;
-
-// 72 random bits as 12 characters that are safe in a file name.
-std::string RandomCharacters() {
-    unsigned char bits[9];
-    if (!os::RandomBytes(bits, sizeof bits)) return {};
-    static const char kDigits[] =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
-    std::string random;
-    for (size_t i = 0; i < sizeof bits; i += 3) {
-        uint32_t group = (uint32_t{bits[i]} << 16) | (uint32_t{bits[i + 1]} << 8) | bits[i + 2];
-        for (int shift = 18; shift >= 0; shift -= 6) random += kDigits[(group >> shift) & 63];
-    }
-    return random;
-}
-
-// A name in dir for the temporary file of the target named leaf there: "." and as much of leaf as
-// fits, then ".vorn-" and 72 random bits. Longer than kLibraryPathLimit only when dir is too deep
-// for any; empty when the system has no random bytes to give.
-std::string TempNameBeside(const std::string& dir, const std::string& leaf) {
-    const std::string random = RandomCharacters();
-    if (random.empty()) return {};
-    // The name of the target only makes the file recognisable; it gives way to the library's
-    // path limit first, then the ".vorn-" mark, then random characters down to eight (48 bits),
-    // so that a target whose own path fits gets a temporary file in all but the deepest folders.
-    const std::string suffix = ".vorn-" + random;
-    size_t fixed = dir.size() + 2 + suffix.size();
-    if (fixed <= kLibraryPathLimit) {
-        size_t keep = std::min({leaf.size(), size_t{200}, kLibraryPathLimit - fixed});
-        return dir + "/." + leaf.substr(0, keep) + suffix;
-    }
-    size_t room = kLibraryPathLimit - std::min(kLibraryPathLimit, dir.size() + 2);
-    constexpr size_t kFewestRandomCharacters = 8;
-    // Too deep even for that: the whole name, which the caller reports as too long.
-    if (room < kFewestRandomCharacters) return dir + "/." + random;
-    return dir + "/." + random.substr(0, std::min(room, random.size()));
-}
-
-// Creates every missing folder level of relativeDir ("a/b") below root, refusing to pass through
-// a symbolic link (an existing link could lead outside the destination). false with error on
-// failure.
-bool MakeFolderLevels(const std::string& root, const std::string& relativeDir, std::string& error) {
-    std::string path = root;
-    size_t start = 0;
-    while (start < relativeDir.size()) {
-        size_t end = relativeDir.find('/', start);
-        if (end == std::string::npos) end = relativeDir.size();
-        path += '/';
-        path.append(relativeDir, start, end - start);
-        start = end + 1;
-        os::PathFacts facts;
-        if (os::StatPathItself(path, facts)) {
-            if (facts.kind == os::PathKind::Link) {
-                error = path + " is a symbolic link; not following it";
-                return false;
-            }
-            if (facts.kind != os::PathKind::Folder) {
-                error = path + " exists and is not a folder";
-                return false;
-            }
-            continue;
-        }
-        if (!os::MakeFolder(path)) {
-            error = "cannot create folder " + path + ": " + os::LastErrorText();
-            return false;
-        }
-    }
-    return true;
-}
 
 void ReportEntryProgress(void* context, int percent) {
     auto* target = static_cast<ProgressTarget*>(context);
@@ -127,11 +56,12 @@ bool TakeWithinSize(void* context, const uint8_t*, uint32_t count) {
     return true;
 }
 
-// The file's place: its folder ("." for a bare name) and its own name there.
-void SplitPath(const std::string& path, std::string& dir, std::string& leaf) {
-    size_t slash = path.rfind('/');
-    dir = slash == std::string::npos ? "." : path.substr(0, slash);
-    leaf = slash == std::string::npos ? path : path.substr(slash + 1);
+// The entry's place below the destination: its folder ("" for the destination itself) and its
+// own name there.
+void SplitRelative(const std::string& relative, std::string& dir, std::string& leaf) {
+    size_t slash = relative.rfind('/');
+    dir = slash == std::string::npos ? "" : relative.substr(0, slash);
+    leaf = slash == std::string::npos ? relative : relative.substr(slash + 1);
 }
 
 // The tool's Ctrl-C as the library's cancel: asked once per block of every run.
@@ -155,41 +85,78 @@ EntryOutcome FileSystemFailure(std::string error) {
     return EntryOutcome{format::Status::Ok, ToolFailure::FileSystem, std::move(error)};
 }
 
-// Gives the finished temporary file the entry's time and its final name.
-EntryOutcome PutInPlace(const VORN_FILEINFO& info, const std::string& temp,
-                        const std::string& path) {
-    if (info.qwFileTime != 0) os::SetModificationTime(temp, info.qwFileTime);
-    if (!os::RenameFile(temp, path)) {
-        EntryOutcome failed =
-            FileSystemFailure("cannot write " + path + ": " + os::LastErrorText());
-        os::RemoveFile(temp);
-        return failed;
+std::string SystemReason() {
+    char reason[256];
+    platform::LastOutputError(reason, sizeof reason);
+    return reason;
+}
+
+// Why the entry's folder could not be entered; path holds the levels up to the one refused.
+EntryOutcome FolderFailure(platform::OutputResult result, const std::string& path) {
+    switch (result) {
+        case platform::OutputResult::ThroughLink:
+            return FileSystemFailure(path + " is a symbolic link; not following it");
+        case platform::OutputResult::NotFolder:
+            return FileSystemFailure(path + " exists and is not a folder");
+        case platform::OutputResult::TooLong:
+        case platform::OutputResult::BadLevel:
+            return FileSystemFailure("cannot create folder " + path + ": the path is too long");
+        default:
+            return FileSystemFailure("cannot create folder " + path + ": " + SystemReason());
+    }
+}
+
+// The intact entry's time and read-only bit go on the part file, which then takes the final name.
+EntryOutcome PutInPlace(const VORN_FILEINFO& info, platform::PartFile& part,
+                        const std::string& target) {
+    platform::SetPartFileTime(&part, info.qwFileTime);
+    platform::SetPartFileAttributes(&part, info.dwAttributes & format::kRecordAttributeMask);
+    platform::OutputResult result = platform::CommitPartFile(&part);
+    if (result == platform::OutputResult::NotFolder) {
+        return FileSystemFailure("cannot write " + target + ": a folder stands there");
+    }
+    if (result != platform::OutputResult::Ok) {
+        return FileSystemFailure("cannot write " + target + ": " + SystemReason());
     }
     return EntryOutcome{};
 }
 
-EntryOutcome ExtractThroughTemporary(void* handle, const PlannedEntry& entry, const char* password,
-                                     ProgressTarget* progress, unsigned threads) {
-    std::string dir, leaf;
-    SplitPath(entry.target, dir, leaf);
-    const std::string temp = TempNameBeside(dir, leaf);
-    if (temp.empty()) {
-        return FileSystemFailure("cannot name a temporary file: " + os::LastErrorText());
+EntryOutcome DecodeIntoPart(void* handle, const PlannedEntry& entry, const char* password,
+                            ProgressTarget* progress, unsigned threads,
+                            const platform::OutputFolder& folder, const std::string& leaf) {
+    platform::PartFile part;
+    platform::OutputResult created = platform::CreatePartFile(folder, leaf.c_str(), 0, &part);
+    if (created != platform::OutputResult::Ok) {
+        std::string reason =
+            created == platform::OutputResult::TooLong ? "the path is too long" : SystemReason();
+        return FileSystemFailure("cannot create a file in " + std::string(folder.path) + ": " +
+                                 reason);
     }
-    if (temp.size() > kLibraryPathLimit) {
-        return FileSystemFailure("cannot extract into " + dir + ": the path is longer than the " +
-                                 std::to_string(kLibraryPathLimit) + " bytes the library takes");
-    }
-    format::Status status = archive::ExtractToFile(handle, entry.index, temp.c_str(), password,
-                                                   ReportTo(progress), kCancelOnInterrupt, threads);
-    if (status == format::Status::OutputNotCreated) {
-        return FileSystemFailure("cannot create a file in " + dir + ": " + os::LastErrorText());
-    }
+    format::Status status =
+        archive::ExtractToOpenFile(handle, entry.index, part.fd, folder.path, password,
+                                   ReportTo(progress), kCancelOnInterrupt, threads);
     if (status != format::Status::Ok) {
-        os::RemoveFile(temp);
+        platform::DiscardPartFile(&part);
         return OutcomeOf(status);
     }
-    return PutInPlace(entry.info, temp, entry.target);
+    return PutInPlace(entry.info, part, entry.target);
+}
+
+// The entry's folder levels below the destination, then a part file there, decoded into and
+// renamed over the target only when the entry came out whole and intact.
+EntryOutcome ExtractThroughPartFile(const platform::OutputRoot& root, void* handle,
+                                    const PlannedEntry& entry, const char* password,
+                                    ProgressTarget* progress, unsigned threads) {
+    std::string dir, leaf;
+    SplitRelative(entry.relative, dir, leaf);
+    // Large for a thread's stack frame, and the workers are few: one each on the heap.
+    auto folder = std::make_unique<platform::OutputFolder>();
+    platform::OutputResult entered = platform::OpenOutputFolder(root, dir.c_str(), folder.get());
+    if (entered != platform::OutputResult::Ok) return FolderFailure(entered, folder->path);
+    EntryOutcome outcome =
+        DecodeIntoPart(handle, entry, password, progress, threads, *folder, leaf);
+    platform::CloseOutputFolder(folder.get());
+    return outcome;
 }
 
 // Decodes the entry and checks its CRC-32 without keeping the bytes. progress may be null; with
@@ -331,15 +298,9 @@ void ParallelExtraction::ExtractOne(void* handle, int slot, PlannedEntry& e, uns
         e.outcome.status = format::Status::PasswordNeeded;
         return;
     }
-    size_t slash = e.relative.rfind('/');
-    std::string error;
-    if (slash != std::string::npos &&
-        !MakeFolderLevels(job_.root, e.relative.substr(0, slash), error)) {
-        e.outcome = FileSystemFailure(error);
-        return;
-    }
     ProgressTarget target{&bar_, slot, e.info.qwUnpackedSize};
-    e.outcome = ExtractToPath(handle, e, PasswordText(job_.entryPassword), &target, threads);
+    e.outcome =
+        ExtractToPath(*job_.output, handle, e, PasswordText(job_.entryPassword), &target, threads);
     bar_.Add(e.info.qwUnpackedSize);
     if (e.outcome.Succeeded() && !job_.quiet) {
         bar_.Print("extracted " + Shown(e.info.szName), stdout);
@@ -373,9 +334,10 @@ std::string OutcomeText(const EntryOutcome& outcome, bool encrypted, bool passwo
     return EntryFailureText(outcome.status, encrypted, passwordGiven);
 }
 
-EntryOutcome ExtractToPath(void* handle, const PlannedEntry& entry, const char* password,
+EntryOutcome ExtractToPath(const platform::OutputRoot& root, void* handle,
+                           const PlannedEntry& entry, const char* password,
                            ProgressTarget* progress, unsigned threads) {
-    EntryOutcome outcome = ExtractThroughTemporary(handle, entry, password, progress, threads);
+    EntryOutcome outcome = ExtractThroughPartFile(root, handle, entry, password, progress, threads);
     ClearProgress(progress);
     return outcome;
 }

@@ -1,9 +1,10 @@
 // Decoding entries through the library, for "vorn extract" and "vorn test": into a file (by way of
-// a temporary file beside it, so that a failed or wrongly deciphered entry never replaces a good
-// file) or into nothing. An entry of several blocks is decoded alone, its blocks on all the
-// threads; then the others are jobs of one work pool (threads/work_pool.h), costliest first, each
-// on an archive handle it borrows for the time it runs. Ctrl-C cancels the entries in progress
-// (their unfinished files are removed) and starts no more.
+// a part file beside it, below folder levels that never pass through a link, so that a failed or
+// wrongly deciphered entry never replaces a good file: platform/output_file.h) or into nothing. An
+// entry of several blocks is decoded alone, its blocks on all the threads; then the others are jobs
+// of one work pool (threads/work_pool.h), costliest first, each on an archive handle it borrows for
+// the time it runs. Ctrl-C cancels the entries in progress (their unfinished files are removed) and
+// starts no more.
 #pragma once
 
 #include <cstddef>
@@ -14,6 +15,7 @@
 
 #include "archive/vorn.h"
 #include "format/status.h"
+#include "platform/output_file.h"
 #include "tools/archive_session.h"
 #include "tools/output.h"
 
@@ -55,11 +57,13 @@ struct ProgressTarget {
     uint64_t entryBytes = 0;
 };
 
-// Extracts the entry to its target. On success the file carries the entry's time and read-only
-// bit; on failure the target is left as it was and nothing else remains. progress may be null;
-// with threads above 1, the blocks of an entry of several blocks are decoded on that many
-// threads. Ctrl-C (see Interrupted) stops it within one block.
-EntryOutcome ExtractToPath(void* handle, const PlannedEntry& entry, const char* password,
+// Extracts the entry to its target below root, whose path entry.target starts with. On success
+// the file carries the entry's time and read-only bit; on failure the target is left as it was
+// and nothing else remains. progress may be null; with threads above 1, the blocks of an entry of
+// several blocks are decoded on that many threads. Ctrl-C (see Interrupted) stops it within one
+// block.
+EntryOutcome ExtractToPath(const platform::OutputRoot& root, void* handle,
+                           const PlannedEntry& entry, const char* password,
                            ProgressTarget* progress, unsigned threads);
 
 struct ExtractJob {
@@ -71,6 +75,7 @@ struct ExtractJob {
     unsigned jobs;  // threads to extract on
     bool quiet;
     bool testOnly = false;  // decode and check each entry, write nothing, print its outcome
+    const platform::OutputRoot* output = nullptr;  // root opened; needed unless testOnly
 };
 
 // Extracts the planned entries, setting the outcome of each one reached; an interrupt (see

@@ -12,6 +12,7 @@
 
 #include "format/container.h"
 #include "format/entry_name.h"
+#include "platform/output_file.h"
 #include "tools/archive_session.h"
 #include "tools/entry_workers.h"
 #include "tools/options.h"
@@ -223,13 +224,15 @@ bool IsPasswordFailure(const EntryOutcome& outcome, bool encrypted) {
             outcome.status == Status::PasswordNeeded);
 }
 
-// Creates the destination folder as needed; root receives it without trailing slashes. Prints
-// the failure and returns false.
-bool PrepareDestination(const std::string& outputDir, std::string& root) {
+// Creates the destination folder as needed and opens it for the run; root receives it without
+// trailing slashes. Prints the failure and returns false.
+bool PrepareDestination(const std::string& outputDir, std::string& root,
+                        platform::OutputRoot& output) {
     std::error_code ec;
     std::filesystem::create_directories(os::PathOf(outputDir), ec);
     os::PathFacts facts;
-    if (!os::StatPath(outputDir, facts) || facts.kind != os::PathKind::Folder) {
+    if (!os::StatPath(outputDir, facts) || facts.kind != os::PathKind::Folder ||
+        platform::OpenOutputRoot(outputDir.c_str(), &output) != platform::OutputResult::Ok) {
         std::fprintf(stderr, "vorn: cannot use %s as destination folder\n", outputDir.c_str());
         return false;
     }
@@ -241,12 +244,12 @@ bool PrepareDestination(const std::string& outputDir, std::string& root) {
 void ExecutePlan(ExtractPlan& plan, Archive& archive, const std::string& archivePath,
                  const std::optional<std::string>& archivePassword,
                  const std::optional<std::string>& entryPassword, const Options& options,
-                 const std::string& root) {
+                 const std::string& root, const platform::OutputRoot& output) {
     uint64_t total = 0;
     for (const PlannedEntry& e : plan.entries) total += e.info.qwUnpackedSize;
     ProgressBar bar(!options.quiet && os::StderrIsTerminal(), total, "Extracting");
-    ExtractJob job{archive, archivePath,       archivePassword, entryPassword,
-                   root,    JobCount(options), options.quiet};
+    ExtractJob job{archive,           archivePath,   archivePassword, entryPassword, root,
+                   JobCount(options), options.quiet, false,           &output};
     ExtractInParallel(job, plan.entries, bar);
     bar.Finish();
 }
@@ -254,7 +257,8 @@ void ExecutePlan(ExtractPlan& plan, Archive& archive, const std::string& archive
 // On a terminal a wrong or missing password gets another chance, entry by entry. A password
 // that works is kept for the messages about later entries.
 void RetryWithTypedPasswords(PlannedEntry& e, Archive& archive,
-                             std::optional<std::string>& password, const Options& options) {
+                             std::optional<std::string>& password, const Options& options,
+                             const platform::OutputRoot& output) {
     bool encrypted = IsEncrypted(e.info);
     while (os::StdinIsTerminal() && IsPasswordFailure(e.outcome, encrypted)) {
         std::fprintf(stderr, "%s: %s\n", Shown(e.info.szName).c_str(),
@@ -262,7 +266,8 @@ void RetryWithTypedPasswords(PlannedEntry& e, Archive& archive,
         std::optional<std::string> again =
             ReadHiddenLine("Password for " + Shown(e.info.szName) + " (empty to skip): ");
         if (!again || again->empty()) break;
-        e.outcome = ExtractToPath(archive.handle(), e, again->c_str(), nullptr, JobCount(options));
+        e.outcome =
+            ExtractToPath(output, archive.handle(), e, again->c_str(), nullptr, JobCount(options));
         if (e.outcome.Succeeded()) {
             if (!options.quiet) std::printf("extracted %s\n", Shown(e.info.szName).c_str());
             password = *again;
@@ -280,10 +285,11 @@ void ReportFailure(const PlannedEntry& e, bool passwordGiven) {
 }
 
 int ReportOutcome(ExtractPlan& plan, Archive& archive, std::optional<std::string>& password,
-                  const Options& options, const std::string& root) {
+                  const Options& options, const std::string& root,
+                  const platform::OutputRoot& output) {
     uint64_t extracted = 0, failed = plan.failed;
     for (PlannedEntry& e : plan.entries) {
-        RetryWithTypedPasswords(e, archive, password, options);
+        RetryWithTypedPasswords(e, archive, password, options, output);
         if (e.outcome.Succeeded()) {
             ++extracted;
             continue;
@@ -324,19 +330,25 @@ int RunExtract(const Options& options) {
     std::vector<VORN_FILEINFO> entries;
     if (!ReadDirectory(archive, entries)) return kExitUsage;
     std::string root;
-    if (!PrepareDestination(options.outputDir, root)) return kExitUsage;
+    // Closed when the command returns: every entry's folder is entered from it.
+    platform::OutputRoot output;
+    struct RootCloser {
+        platform::OutputRoot& root;
+        ~RootCloser() { platform::CloseOutputRoot(&root); }
+    } closer{output};
+    if (!PrepareDestination(options.outputDir, root, output)) return kExitUsage;
 
     ExtractPlan plan = MakeExtractPlan(entries, patterns, root, options.overwrite,
                                        os::StdinIsTerminal(), options.quiet);
     AskEntryPasswordIfNeeded(
         password, std::any_of(plan.entries.begin(), plan.entries.end(),
                               [](const PlannedEntry& e) { return IsEncrypted(e.info); }));
-    ExecutePlan(plan, archive, archivePath, archivePassword, password, options, root);
+    ExecutePlan(plan, archive, archivePath, archivePassword, password, options, root, output);
     if (Interrupted()) {
         std::fprintf(stderr, "vorn: interrupted; unfinished files removed\n");
         return kExitEntriesFailed;
     }
-    return ReportOutcome(plan, archive, password, options, root);
+    return ReportOutcome(plan, archive, password, options, root, output);
 }
 
 }  // namespace tool
