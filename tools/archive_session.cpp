@@ -124,12 +124,20 @@ bool OpenForCommand(Archive& archive, const std::string& path,
     return false;
 }
 
-bool ReadDirectory(Archive& archive, std::vector<VORN_FILEINFO>& entries) {
+bool ReadDirectory(Archive& archive, std::vector<VORN_FILEINFO>& entries,
+                   std::vector<uint64_t>* unreadableNames) {
     entries.clear();
     uint64_t count = vorn_GetNumFiles(archive.handle());
     for (uint64_t i = 0; i < count; ++i) {
         VORN_FILEINFO info{};
         format::Status status = archive::EnumerateEntry(archive.handle(), &info, i);
+        // The record was read (its facts are in info); only the name was not.
+        if (status == format::Status::NotFound && unreadableNames) {
+            info.szName[0] = '\0';
+            unreadableNames->push_back(i);
+            entries.push_back(info);
+            continue;
+        }
         if (status != format::Status::Ok) {
             std::fprintf(stderr, "vorn: cannot read entry %" PRIu64 " of %" PRIu64 ": %s\n", i,
                          count, StatusText(status).c_str());

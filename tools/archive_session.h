@@ -39,8 +39,12 @@ class Archive {
 bool OpenForCommand(Archive& archive, const std::string& path,
                     std::optional<std::string>& password);
 
-// Every entry of the archive, in directory order. Prints the failure and returns false.
-bool ReadDirectory(Archive& archive, std::vector<VORN_FILEINFO>& entries);
+// Every entry of the archive, in directory order. Prints the failure and returns false. With
+// unreadableNames, an entry whose record reads but whose name does not (longer than 255 bytes, or
+// cut off by the end of the name table) is kept with an empty name and its index added there, so
+// that the caller refuses it alone.
+bool ReadDirectory(Archive& archive, std::vector<VORN_FILEINFO>& entries,
+                   std::vector<uint64_t>* unreadableNames = nullptr);
 
 // The password the command line gives: -p, or the first line of --password-file. Prints the
 // failure and returns false.

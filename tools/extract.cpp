@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <set>
 #include <vector>
 
 #include "format/container.h"
@@ -73,8 +74,10 @@ enum class Existing { Overwrite, Keep, Refuse, Quit };
 class Planner {
   public:
     Planner(const std::vector<std::string>& patterns, const std::string& root,
-            OverwritePolicy policy, bool interactive, bool quiet)
+            OverwritePolicy policy, bool interactive, bool quiet,
+            const std::vector<uint64_t>& unreadableNames)
         : patterns_(patterns),
+          unreadableNames_(unreadableNames.begin(), unreadableNames.end()),
           patternUsed_(patterns.size(), false),
           root_(root),
           policy_(policy),
@@ -90,7 +93,10 @@ class Planner {
     Existing DecideAboutExisting(const std::string& target);
     Existing Ask(const std::string& target);
 
+    bool RefusedUnread(uint64_t index);
+
     const std::vector<std::string>& patterns_;
+    const std::set<uint64_t> unreadableNames_;
     std::vector<bool> patternUsed_;
     const std::string& root_;
     OverwritePolicy policy_;
@@ -144,7 +150,21 @@ Existing Planner::DecideAboutExisting(const std::string& target) {
     return Existing::Refuse;
 }
 
+// An entry whose name could not be read matches no pattern; without patterns it is refused
+// alone, by its index, and the others are extracted.
+bool Planner::RefusedUnread(uint64_t index) {
+    if (unreadableNames_.count(index) == 0) return false;
+    if (patterns_.empty()) {
+        std::fprintf(stderr,
+                     "vorn: refused entry %llu: its name is longer than 255 bytes or cut short\n",
+                     static_cast<unsigned long long>(index));
+        ++failed_;
+    }
+    return true;
+}
+
 bool Planner::Consider(uint64_t index, const VORN_FILEINFO& info) {
+    if (RefusedUnread(index)) return true;
     std::string name = info.szName;
     if (name == format::kCommentName || !Selected(name)) return true;
     PlannedEntry entry{info, index, {}, {}, {}};
@@ -207,9 +227,10 @@ ExtractPlan Planner::Finish() {
 // skipped. When the user chooses to quit at an overwrite question, the plan holds what was
 // planned before.
 ExtractPlan MakeExtractPlan(const std::vector<VORN_FILEINFO>& entries,
+                            const std::vector<uint64_t>& unreadableNames,
                             const std::vector<std::string>& patterns, const std::string& root,
                             OverwritePolicy policy, bool interactive, bool quiet) {
-    Planner planner(patterns, root, policy, interactive, quiet);
+    Planner planner(patterns, root, policy, interactive, quiet, unreadableNames);
     for (uint64_t i = 0; i < entries.size(); ++i) {
         if (!planner.Consider(i, entries[i])) break;
     }
@@ -328,7 +349,8 @@ int RunExtract(const Options& options) {
     // The password that opened the archive (if any) opens every worker's handle too.
     const std::optional<std::string> archivePassword = password;
     std::vector<VORN_FILEINFO> entries;
-    if (!ReadDirectory(archive, entries)) return kExitUsage;
+    std::vector<uint64_t> unreadableNames;
+    if (!ReadDirectory(archive, entries, &unreadableNames)) return kExitUsage;
     std::string root;
     // Closed when the command returns: every entry's folder is entered from it.
     platform::OutputRoot output;
@@ -338,7 +360,7 @@ int RunExtract(const Options& options) {
     } closer{output};
     if (!PrepareDestination(options.outputDir, root, output)) return kExitUsage;
 
-    ExtractPlan plan = MakeExtractPlan(entries, patterns, root, options.overwrite,
+    ExtractPlan plan = MakeExtractPlan(entries, unreadableNames, patterns, root, options.overwrite,
                                        os::StdinIsTerminal(), options.quiet);
     AskEntryPasswordIfNeeded(
         password, std::any_of(plan.entries.begin(), plan.entries.end(),
