@@ -23,7 +23,8 @@ constexpr size_t kMaxOutputLevels = 128;
 enum class OutputResult {
     Ok,
     ThroughLink,  // a level, or what stands at the final name, is a link or reparse point
-    NotFolder,    // a level exists and is a file (or the destination is no folder)
+    NotFolder,    // a level exists and is no folder, the destination is none, or a folder
+                  // stands at the final name
     BadLevel,     // an empty, "." or ".." level, or too many of them
     TooLong,      // a path would not fit kOutputPathBytes, or the caller's limit
     SystemError,  // the system refused; LastOutputError tells why
