@@ -25,7 +25,7 @@ namespace tool {
 // borrows one of the library's codes.
 enum class ToolFailure {
     None,
-    FileSystem,  // a folder, the temporary file or the final name could not be made; error says
+    FileSystem,  // a folder, the part file or the final name could not be made; error says
     Cancelled,   // Ctrl-C stopped the entry
 };
 
