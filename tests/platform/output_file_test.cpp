@@ -160,8 +160,9 @@ TEST(OutputFile, LinksInTheDestinationAreNotFollowed) {
         GTEST_SKIP() << "no symbolic links here";
     }
 
+    // Wine makes links that its own file calls do not follow: there the attack cannot be shown.
     Write(dest / "sub" / "x.txt", "through");
-    ASSERT_TRUE(fs::exists(outside / "dir" / "x.txt"));
+    if (!fs::exists(outside / "dir" / "x.txt")) GTEST_SKIP() << "links here are not followed";
     fs::remove(outside / "dir" / "x.txt");
 
     EXPECT_EQ(WriteEntry(dest, "sub", "x.txt", "entry", true), platform::OutputResult::ThroughLink);

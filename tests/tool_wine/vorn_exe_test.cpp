@@ -188,7 +188,8 @@ TEST_F(VornExe, EveryNameOfTheSharedTableIsExtractedOrRefusedAsWindowsRuleSays) 
     size_t accepted = 0;
     for (const vorntest::EntryNameCase& c : vorntest::EntryNameCases()) {
         if (c.windows == format::EntryNameVerdict::Safe) {
-            EXPECT_EQ(ReadAll(folder_ / "in" / "dest" / c.landsAt), std::string("entry ") + c.name)
+            EXPECT_EQ(ReadAll(folder_ / "in" / "dest" / Utf8Path(c.landsAt)),
+                      std::string("entry ") + c.name)
                 << c.name;
             ++accepted;
             continue;
