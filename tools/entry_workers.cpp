@@ -10,7 +10,7 @@
 #include <numeric>
 
 #include "archive/extraction.h"
-#include "codec/entry_run.h"
+#include "format/block.h"
 #include "format/container.h"
 #include "platform/output_file.h"
 #include "threads/resource_pool.h"
@@ -29,8 +29,8 @@ void ReportEntryProgress(void* context, int percent) {
                             target->entryBytes / 100 * static_cast<uint64_t>(percent));
 }
 
-codec::ProgressReport ReportTo(ProgressTarget* target) {
-    return codec::ProgressReport{target ? ReportEntryProgress : nullptr, target};
+archive::ProgressReport ReportTo(ProgressTarget* target) {
+    return archive::ProgressReport{target ? ReportEntryProgress : nullptr, target};
 }
 
 void ClearProgress(ProgressTarget* target) {
@@ -165,7 +165,7 @@ EntryOutcome DecodeAndCheck(void* handle, const PlannedEntry& entry, const char*
                             ProgressTarget* progress, unsigned threads) {
     LengthCheck check{entry.info.qwUnpackedSize};
     format::Status status = archive::ExtractToSink(handle, entry.index, password,
-                                                   codec::BlockSink{TakeWithinSize, &check},
+                                                   archive::BlockSink{TakeWithinSize, &check},
                                                    ReportTo(progress), kCancelOnInterrupt, threads);
     ClearProgress(progress);
     return OutcomeOf(check.overrun ? format::Status::Corrupt : status);
@@ -179,7 +179,7 @@ constexpr uint64_t kCompressedByteWeight = 10;
 // An entry of more than one block has its blocks decoded on several threads, alone, so that a
 // large entry no longer takes as long as one thread needs for all of it.
 uint64_t BlocksOf(const VORN_FILEINFO& info) {
-    return (info.qwUnpackedSize + codec::BLOCK_BUFFER_SIZE - 1) / codec::BLOCK_BUFFER_SIZE;
+    return (info.qwUnpackedSize + format::kBlockBufferSize - 1) / format::kBlockBufferSize;
 }
 
 bool DecodedAlone(const VORN_FILEINFO& info, unsigned jobs) {
