@@ -6,13 +6,11 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 
 #include "format/builtin_destination.h"
 #include "format/container.h"
 #include "format/sfx_settings.h"
 #include "format/utf8.h"
-#include "pack/byte_sink.h"
 
 namespace pack {
 
@@ -30,11 +28,6 @@ size_t FindMarker(const uint8_t* bytes, size_t size, const char* text, size_t ma
     const uint8_t* end = bytes + size;
     const uint8_t* at = std::search(bytes + from, end, marker, marker + markerBytes);
     return static_cast<size_t>(at - bytes);
-}
-
-size_t FindMarker(const uint8_t* bytes, size_t size, size_t from = 0) {
-    return FindMarker(bytes, size, VORN_BUILTIN_DESTINATION_MARKER,
-                      format::kBuiltInDestinationMarkerBytes, from);
 }
 
 // Where the field of fieldBytes behind a marker starts in image, which must hold the marker
@@ -90,17 +83,6 @@ bool SetBuiltInDestination(std::vector<uint8_t>& image, const std::string& text,
                 format::kBuiltInDestinationBytes, 0);
     std::copy(text.begin(), text.end(), image.begin() + static_cast<std::ptrdiff_t>(field));
     return true;
-}
-
-std::optional<std::string> ReadBuiltInDestination(const std::string& path) {
-    const std::vector<uint8_t> image = ReadImageBeforeArchive(path);
-    const size_t marker = FindMarker(image.data(), image.size());
-    const size_t field = marker + format::kBuiltInDestinationMarkerBytes;
-    if (marker == image.size() || image.size() - field < format::kBuiltInDestinationBytes) {
-        return std::nullopt;
-    }
-    const char* text = reinterpret_cast<const char*>(image.data() + field);
-    return std::string(text, strnlen(text, format::kMaxBuiltInDestinationLength));
 }
 
 bool ProgramEntryName(const std::string& line, std::string* name, std::string* error) {
@@ -177,37 +159,6 @@ bool SetSfxSettings(std::vector<uint8_t>& image, const SfxPackSettings& settings
     std::fill_n(at, format::kSfxSettingsBytes, 0);
     std::copy(block.begin(), block.end(), at);
     return true;
-}
-
-std::optional<std::vector<uint8_t>> ReadSfxSettingsBlock(const std::string& path) {
-    const std::vector<uint8_t> image = ReadImageBeforeArchive(path);
-    const size_t marker = FindMarker(image.data(), image.size(), VORN_SFX_SETTINGS_MARKER,
-                                     format::kSfxSettingsMarkerBytes);
-    const size_t field = marker + format::kSfxSettingsMarkerBytes;
-    if (marker == image.size() || image.size() - field < format::kSfxSettingsBytes) {
-        return std::nullopt;
-    }
-    auto at = image.begin() + static_cast<std::ptrdiff_t>(field);
-    return std::vector<uint8_t>(at, at + static_cast<std::ptrdiff_t>(format::kSfxSettingsBytes));
-}
-
-std::vector<uint8_t> ReadImageBeforeArchive(const std::string& path) {
-    // Stubs are small; an image this large before the archive is not one of ours.
-    constexpr size_t kMaxImage = 64u << 20;
-    std::ifstream in(path, std::ios::binary);
-    std::vector<uint8_t> image;
-    std::vector<char> slice(1 << 20);
-    format::SignatureScan scan;
-    while (in && image.size() < kMaxImage) {
-        in.read(slice.data(), static_cast<std::streamsize>(slice.size()));
-        const auto* bytes = reinterpret_cast<const uint8_t*>(slice.data());
-        image.insert(image.end(), bytes, bytes + in.gcount());
-        if (scan.Feed(bytes, static_cast<size_t>(in.gcount()))) {
-            image.resize(static_cast<size_t>(scan.Offset()));
-            break;
-        }
-    }
-    return image;
 }
 
 }  // namespace pack

@@ -3,7 +3,7 @@
 // followed by a recognised version word, so nothing but the concatenation is needed, provided the
 // stub itself holds no such 8 bytes. None can start in the stub's last bytes and run into the
 // archive: no proper prefix of the signature is also its suffix. The stub's built-in destination
-// and its settings block are read and written here.
+// and its settings block are written here; readers find them with format/stub_fields.h.
 #pragma once
 
 #include <cstddef>
@@ -24,10 +24,6 @@ inline std::optional<size_t> FindArchiveSignature(const std::vector<uint8_t>& by
     return at == bytes.size() ? std::nullopt : std::optional<size_t>(at);
 }
 
-// The part of the file at path before its archive (all of it when there is none): the program
-// image of a self-extractor.
-std::vector<uint8_t> ReadImageBeforeArchive(const std::string& path);
-
 // Why text cannot be a self-extractor's built-in destination (longer than 255 bytes, a control
 // character, not UTF-8), or empty when it can.
 std::string BuiltInDestinationProblem(const std::string& text);
@@ -37,10 +33,6 @@ std::string BuiltInDestinationProblem(const std::string& text);
 // the image does not hold the field's marker exactly once.
 bool SetBuiltInDestination(std::vector<uint8_t>& image, const std::string& text,
                            std::string* error);
-
-// The built-in destination of the self-extractor or stub at path, read from the part before its
-// archive: nullopt when that part holds no such field, an empty text when the field is empty.
-std::optional<std::string> ReadBuiltInDestination(const std::string& path);
 
 // The settings a publisher chooses at packing (see format/sfx_settings.h). Unset ones are not
 // written, so a self-extractor without any behaves as the stub does as built.
@@ -60,10 +52,6 @@ bool EncodeSfxSettings(const SfxPackSettings& settings, std::vector<uint8_t>& bl
 // they cannot be encoded or the image does not hold the block's marker exactly once.
 bool SetSfxSettings(std::vector<uint8_t>& image, const SfxPackSettings& settings,
                     std::string* error);
-
-// The settings block of the self-extractor or stub at path, as stored: nullopt when the part
-// before its archive holds no such block.
-std::optional<std::vector<uint8_t>> ReadSfxSettingsBlock(const std::string& path);
 
 // The entry a program line names: its first word with "/" turned into "\", or false with a
 // message in *error when the line is empty, too long, holds control characters or names nothing.

@@ -11,7 +11,6 @@
 #include "pack/manifest_edit.h"
 #include "pack/pe_image.h"
 #include "pack/resource_tree.h"
-#include "pack/self_extractor.h"
 #include "pack/version_info.h"
 
 namespace pack {
@@ -237,20 +236,6 @@ std::optional<StubBrandingFacts> ReadStubBranding(const std::vector<uint8_t>& im
         return facts;
     }
     return std::nullopt;
-}
-
-std::optional<StubBrandingFacts> ReadSelfExtractorBranding(const std::string& path) {
-    std::optional<StubBrandingFacts> facts = ReadStubBranding(ReadImageBeforeArchive(path));
-    if (!facts) return facts;
-    format::SfxSettings settings;
-    const auto block = ReadSfxSettingsBlock(path);
-    if (block &&
-        format::ReadSfxSettings(block->data(), block->size(), &settings) ==
-            format::SfxSettingsStatus::Ok &&
-        settings.title != nullptr) {
-        facts->title = std::string(settings.title, settings.titleLength);
-    }
-    return facts;
 }
 
 }  // namespace pack

@@ -54,11 +54,8 @@ struct StubBrandingFacts {
     std::optional<std::string> productName;
     std::optional<std::string> productVersion;
     std::optional<std::string> executionLevel;  // from the manifest
-    std::optional<std::string> title;           // from the settings block
 };
 // The facts of image, a Windows program; nothing when it is not one or has no resources.
 std::optional<StubBrandingFacts> ReadStubBranding(const std::vector<uint8_t>& image);
-// The same of the self-extractor or stub at path, with the title from its settings block.
-std::optional<StubBrandingFacts> ReadSelfExtractorBranding(const std::string& path);
 
 }  // namespace pack

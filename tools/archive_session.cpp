@@ -9,7 +9,6 @@
 
 #include "archive/extraction.h"
 #include "format/signature_scan.h"
-#include "pack/self_extractor.h"
 #include "tools/output.h"
 #include "tools/system.h"
 

@@ -3,13 +3,15 @@
 // keeping it and checks its CRC-32, on as many threads as extraction uses.
 #include <cinttypes>
 #include <cstdio>
+#include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "archive/extraction.h"
 #include "format/block.h"
-#include "pack/self_extractor.h"
+#include "format/signature_scan.h"
+#include "format/stub_fields.h"
 #include "pack/stub_branding.h"
 #include "tools/archive_session.h"
 #include "tools/entry_workers.h"
@@ -88,10 +90,28 @@ void CountTotals(Listing& listing) {
     }
 }
 
+// The settings chosen at packing, or nothing when the block cannot be read.
+std::optional<format::SfxSettings> Settings(const Listing& listing) {
+    if (!listing.settingsBlock) return std::nullopt;
+    format::SfxSettings settings;
+    if (format::ReadSfxSettings(listing.settingsBlock->data(), listing.settingsBlock->size(),
+                                &settings) != format::SfxSettingsStatus::Ok) {
+        return std::nullopt;
+    }
+    return settings;
+}
+
+// The main dialog's caption chosen at packing, if any.
+std::optional<std::string> Title(const Listing& listing) {
+    const std::optional<format::SfxSettings> s = Settings(listing);
+    if (!s || s->title == nullptr) return std::nullopt;
+    return std::string(s->title, s->titleLength);
+}
+
 // What a Windows self-extractor shows of itself: its title, product and version, and whether it
 // asks for administrator rights.
-void PrintBranding(const pack::StubBrandingFacts& b) {
-    if (b.title) std::printf("Title: %s\n", Shown(*b.title).c_str());
+void PrintBranding(const pack::StubBrandingFacts& b, const std::optional<std::string>& title) {
+    if (title) std::printf("Title: %s\n", Shown(*title).c_str());
     std::printf("Product: %s %s\n", Shown(b.productName.value_or("-")).c_str(),
                 Shown(b.productVersion.value_or("-")).c_str());
     std::printf(
@@ -103,12 +123,13 @@ std::string JsonOrNull(const std::optional<std::string>& text) {
     return text ? JsonString(*text) : "null";
 }
 
-void PrintBrandingJson(const std::optional<pack::StubBrandingFacts>& b) {
+void PrintBrandingJson(const Listing& listing) {
+    const std::optional<pack::StubBrandingFacts>& b = listing.branding;
     if (!b) return;
     std::printf(
         ",\n  \"title\": %s,\n  \"product\": %s,\n  \"productVersion\": %s,"
         "\n  \"elevate\": %s",
-        JsonOrNull(b->title).c_str(), JsonOrNull(b->productName).c_str(),
+        JsonOrNull(Title(listing)).c_str(), JsonOrNull(b->productName).c_str(),
         JsonOrNull(b->productVersion).c_str(),
         b->executionLevel == std::optional<std::string>("requireAdministrator") ? "true" : "false");
 }
@@ -117,17 +138,6 @@ const char* OverwriteName(format::SfxOverwrite overwrite) {
     return overwrite == format::SfxOverwrite::Always  ? "always"
            : overwrite == format::SfxOverwrite::Never ? "never"
                                                       : "ask";
-}
-
-// The settings chosen at packing, or nothing when the block cannot be read.
-std::optional<format::SfxSettings> Settings(const Listing& listing) {
-    if (!listing.settingsBlock) return std::nullopt;
-    format::SfxSettings settings;
-    if (format::ReadSfxSettings(listing.settingsBlock->data(), listing.settingsBlock->size(),
-                                &settings) != format::SfxSettingsStatus::Ok) {
-        return std::nullopt;
-    }
-    return settings;
 }
 
 std::string SettingsJson(const Listing& listing) {
@@ -164,7 +174,7 @@ void PrintJson(const Listing& listing) {
                 listing.destination ? JsonString(*listing.destination).c_str() : "null",
                 SettingsJson(listing).c_str(),
                 listing.comment ? JsonString(*listing.comment).c_str() : "null");
-    PrintBrandingJson(listing.branding);
+    PrintBrandingJson(listing);
     std::printf("\n}\n");
 }
 
@@ -217,9 +227,44 @@ void PrintTable(const Listing& listing) {
     if (listing.destination) {
         std::printf("\nExtracts by default to: %s\n", Shown(*listing.destination).c_str());
     }
-    if (listing.branding) PrintBranding(*listing.branding);
+    if (listing.branding) PrintBranding(*listing.branding, Title(listing));
     PrintSettings(listing);
     if (listing.comment) PrintComment(*listing.comment);
+}
+
+// The part of the file at path before its archive (all of it when there is none): the program
+// image of a self-extractor.
+std::vector<uint8_t> ImageBeforeArchive(const std::string& path) {
+    // Stubs are small; an image this large before the archive is not one of ours.
+    constexpr size_t kMaxImage = 64u << 20;
+    std::ifstream in(os::PathOf(path), std::ios::binary);
+    std::vector<uint8_t> image;
+    std::vector<char> slice(1 << 20);
+    format::SignatureScan scan;
+    while (in && image.size() < kMaxImage) {
+        in.read(slice.data(), static_cast<std::streamsize>(slice.size()));
+        const auto* bytes = reinterpret_cast<const uint8_t*>(slice.data());
+        image.insert(image.end(), bytes, bytes + in.gcount());
+        if (scan.Feed(bytes, static_cast<size_t>(in.gcount()))) {
+            image.resize(static_cast<size_t>(scan.Offset()));
+            break;
+        }
+    }
+    return image;
+}
+
+// A self-extractor's built-in destination (when it is not empty), its settings block as stored
+// and the branding of its Windows program image.
+void ReadStubFacts(Listing& listing) {
+    const std::vector<uint8_t> image = ImageBeforeArchive(listing.path);
+    if (const uint8_t* field = format::FindBuiltInDestinationField(image.data(), image.size())) {
+        const size_t length = format::BuiltInDestinationLength(field);
+        if (length != 0) listing.destination = std::string(field, field + length);
+    }
+    if (const uint8_t* block = format::FindSfxSettingsBlock(image.data(), image.size())) {
+        listing.settingsBlock.emplace(block, block + format::kSfxSettingsBytes);
+    }
+    listing.branding = pack::ReadStubBranding(image);
 }
 
 // Tests every entry, printing one line for each; returns the failures.
@@ -256,10 +301,7 @@ int RunList(const Options& options) {
         listing.codecs.push_back(CodecOf(archive.handle(), i));
     }
     listing.comment = ReadComment(archive, password);
-    listing.destination = pack::ReadBuiltInDestination(listing.path);
-    listing.branding = pack::ReadSelfExtractorBranding(listing.path);
-    if (listing.destination && listing.destination->empty()) listing.destination.reset();
-    listing.settingsBlock = pack::ReadSfxSettingsBlock(listing.path);
+    ReadStubFacts(listing);
     CountTotals(listing);
     if (options.json) {
         PrintJson(listing);

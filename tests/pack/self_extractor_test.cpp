@@ -14,6 +14,7 @@
 #include "byte_reading.h"
 #include "format/builtin_destination.h"
 #include "format/sfx_settings.h"
+#include "format/stub_fields.h"
 #include "test_archive.h"
 
 namespace {
@@ -22,12 +23,6 @@ using namespace packtest;
 
 const std::vector<uint8_t> kCurrent = {'V', 'O', 'R', 'N', 2, 0, 0, 0x8f};
 const std::vector<uint8_t> kOld = {'V', 'O', 'R', 'N', 1, 0, 0, 0x8f};
-
-std::string TempPath(const std::string& name) {
-    // The test's own name keeps tests that run side by side off each other's files.
-    const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
-    return ::testing::TempDir() + "pack_sx_" + (test ? std::string(test->name()) + "_" : "") + name;
-}
 
 std::vector<uint8_t> With(std::vector<uint8_t> bytes, size_t at, const std::vector<uint8_t>& put) {
     std::copy(put.begin(), put.end(), bytes.begin() + at);
@@ -41,6 +36,21 @@ std::vector<uint8_t> SmallArchive() {
     entry.data = Bytes("hello");
     archiveSpec.entries = {entry};
     return vorntest::BuildTestArchive(archiveSpec);
+}
+
+// What a reader finds of the stub's fields in file, before its archive (format/stub_fields.h).
+std::optional<std::string> DestinationIn(const std::vector<uint8_t>& file) {
+    const size_t image = format::FindSignature(file.data(), file.size());
+    const uint8_t* field = format::FindBuiltInDestinationField(file.data(), image);
+    if (field == nullptr) return std::nullopt;
+    return std::string(field, field + format::BuiltInDestinationLength(field));
+}
+
+std::optional<std::vector<uint8_t>> SettingsIn(const std::vector<uint8_t>& file) {
+    const size_t image = format::FindSignature(file.data(), file.size());
+    const uint8_t* block = format::FindSfxSettingsBlock(file.data(), image);
+    if (block == nullptr) return std::nullopt;
+    return std::vector<uint8_t>(block, block + format::kSfxSettingsBytes);
 }
 
 // ---- Finding the signature
@@ -113,14 +123,11 @@ TEST(BuiltInDestination, IsWrittenIntoTheFieldAndReadBackFromTheSelfExtractor) {
         EXPECT_EQ(FieldOf(image), expected);
         const std::vector<uint8_t> archive = SmallArchive();
         image.insert(image.end(), archive.begin(), archive.end());
-        ASSERT_TRUE(vorntest::WriteWholeFile(TempPath("sfx"), image));
-        EXPECT_EQ(pack::ReadBuiltInDestination(TempPath("sfx")), std::optional<std::string>(text));
+        EXPECT_EQ(DestinationIn(image), std::optional<std::string>(text));
     }
     // As built, the field reads as empty; a bare archive has none.
-    ASSERT_TRUE(vorntest::WriteWholeFile(TempPath("stub"), StubImage()));
-    EXPECT_EQ(pack::ReadBuiltInDestination(TempPath("stub")), std::optional<std::string>(""));
-    ASSERT_TRUE(vorntest::WriteWholeFile(TempPath("bare"), SmallArchive()));
-    EXPECT_EQ(pack::ReadBuiltInDestination(TempPath("bare")), std::nullopt);
+    EXPECT_EQ(DestinationIn(StubImage()), std::optional<std::string>(""));
+    EXPECT_EQ(DestinationIn(SmallArchive()), std::nullopt);
 }
 
 TEST(BuiltInDestination, BadTextsAndImagesAreRefusedAndLeaveTheImage) {
@@ -175,9 +182,8 @@ TEST(SfxSettings, EverySettingIsWrittenAndReadBackFromTheSelfExtractor) {
     ASSERT_TRUE(pack::SetSfxSettings(image, chosen, &error)) << error;
     const std::vector<uint8_t> archive = SmallArchive();
     image.insert(image.end(), archive.begin(), archive.end());
-    ASSERT_TRUE(vorntest::WriteWholeFile(TempPath("sfx"), image));
 
-    const auto block = pack::ReadSfxSettingsBlock(TempPath("sfx"));
+    const auto block = SettingsIn(image);
     ASSERT_TRUE(block.has_value());
     ASSERT_EQ(block->size(), format::kSfxSettingsBytes);
     format::SfxSettings read;
@@ -186,20 +192,18 @@ TEST(SfxSettings, EverySettingIsWrittenAndReadBackFromTheSelfExtractor) {
     EXPECT_TRUE(read.temporary);
     EXPECT_EQ(read.overwrite, format::SfxOverwrite::Never);
     // The destination field in front is untouched.
-    EXPECT_EQ(pack::ReadBuiltInDestination(TempPath("sfx")), std::optional<std::string>(""));
+    EXPECT_EQ(DestinationIn(image), std::optional<std::string>(""));
 }
 
 TEST(SfxSettings, AsBuiltTheBlockHoldsNoSettings) {
-    ASSERT_TRUE(vorntest::WriteWholeFile(TempPath("stub"), StubWithSettings()));
-    const auto block = pack::ReadSfxSettingsBlock(TempPath("stub"));
+    const auto block = SettingsIn(StubWithSettings());
     ASSERT_TRUE(block.has_value());
     format::SfxSettings read;
     ASSERT_EQ(Decode(*block, &read), format::SfxSettingsStatus::Ok);
     EXPECT_EQ(read.run, nullptr);
     EXPECT_FALSE(read.temporary);
     EXPECT_EQ(read.overwrite, format::SfxOverwrite::Ask);
-    ASSERT_TRUE(vorntest::WriteWholeFile(TempPath("bare"), SmallArchive()));
-    EXPECT_EQ(pack::ReadSfxSettingsBlock(TempPath("bare")), std::nullopt);
+    EXPECT_EQ(SettingsIn(SmallArchive()), std::nullopt);
 }
 
 TEST(SfxSettings, SettingsThatCannotBeStoredAreRefusedAndLeaveTheImage) {
