@@ -9,8 +9,6 @@
 #include "crypto/crc32.h"
 #include "format/lz_block.h"
 #include "pack/name_table.h"
-#include "pack/pe_image.h"
-#include "pack/self_extractor.h"
 
 namespace pack {
 
@@ -63,11 +61,11 @@ Status ArchiveWriter::WriteHeader(bool rewrite) {
     return status == Status::Ok ? status : Fail(status, "cannot write " + path_);
 }
 
-// Windows checks an image's checksum only for drivers and a few system files, but tools that
-// inspect programs report a wrong one; the self-extractor's covers its archive too.
-Status ArchiveWriter::WriteProgramChecksum() {
-    if (!checksumField_) return Status::Ok;
-    PeChecksum checksum;
+// The output is read back once it is complete: a self-extractor's image checksum covers its
+// archive too.
+Status ArchiveWriter::WritePrefixChecksum() {
+    if (checksum_ == nullptr) return Status::Ok;
+    PrefixChecksum& checksum = *checksum_;
     std::vector<uint8_t> chunk(1 << 20);
     for (uint64_t at = 0; at < sink_->Size(); at += chunk.size()) {
         const size_t n = static_cast<size_t>(std::min<uint64_t>(chunk.size(), sink_->Size() - at));
@@ -77,65 +75,44 @@ Status ArchiveWriter::WriteProgramChecksum() {
     }
     uint8_t field[4];
     format::StoreLE32(field, checksum.Finish());
-    Status status = sink_->Rewrite(*checksumField_, field, sizeof field);
+    Status status = sink_->Rewrite(checksum.Field(), field, sizeof field);
     return status == Status::Ok ? status : Fail(status, "cannot write " + path_);
 }
 
-Status ArchiveWriter::Start(ByteSink* sink, const std::vector<uint8_t>& prefix) {
+Status ArchiveWriter::Start(ByteSink* sink, const std::vector<uint8_t>& prefix,
+                            PrefixChecksum* checksum) {
     sink_ = sink;
-    checksumField_ = FindPeChecksumField(prefix.data(), prefix.size());
-    if (!checksumField_) {
+    checksum_ = checksum;
+    if (checksum_ == nullptr) {
         if (Write(prefix.data(), prefix.size()) != Status::Ok) return failed_;
     } else {
+        if (prefix.size() < 4 || checksum_->Field() > prefix.size() - 4) {
+            return Fail(Status::InvalidArgument, "the prefix's checksum field lies outside it");
+        }
         // Summed as zeros, and written last, once every byte behind it is known.
         std::vector<uint8_t> zeroed = prefix;
-        std::fill_n(zeroed.begin() + static_cast<std::ptrdiff_t>(*checksumField_), 4, 0);
+        std::fill_n(zeroed.begin() + static_cast<std::ptrdiff_t>(checksum_->Field()), 4, 0);
         if (Write(zeroed.data(), zeroed.size()) != Status::Ok) return failed_;
     }
     base_ = prefix.size();
     return WriteHeader(false);
 }
 
-Status ArchiveWriter::Open(const std::string& path, const std::vector<uint8_t>& prefix) {
+Status ArchiveWriter::Open(const std::string& path, const std::vector<uint8_t>& prefix,
+                           PrefixChecksum* checksum) {
     if (sink_ != nullptr) return Fail(Status::InvalidArgument, "the writer is already open");
     path_ = path;
     if (file_.Create(path) != Status::Ok) {
         return Fail(Status::OutputNotCreated, "cannot create " + path);
     }
-    return Start(&file_, prefix);
+    return Start(&file_, prefix, checksum);
 }
 
-Status ArchiveWriter::Open(ByteSink& sink, const std::vector<uint8_t>& prefix) {
+Status ArchiveWriter::Open(ByteSink& sink, const std::vector<uint8_t>& prefix,
+                           PrefixChecksum* checksum) {
     if (sink_ != nullptr) return Fail(Status::InvalidArgument, "the writer is already open");
     path_ = "the archive";
-    return Start(&sink, prefix);
-}
-
-Status ArchiveWriter::OpenWithStub(const std::string& path, const std::string& stubPath,
-                                   const std::optional<std::string>& builtInDestination,
-                                   const SfxPackSettings& settings) {
-    std::vector<uint8_t> stub;
-    if (!ReadWholeFile(stubPath, stub)) {
-        return Fail(Status::ReadFailed, "cannot read the stub " + stubPath);
-    }
-    if (const auto at = FindArchiveSignature(stub)) {
-        return Fail(Status::InvalidArgument,
-                    "the stub " + stubPath + " holds an archive signature at offset " +
-                        std::to_string(*at) + "; a reader would take it for the archive");
-    }
-    std::string error;
-    if (builtInDestination && !SetBuiltInDestination(stub, *builtInDestination, &error)) {
-        return Fail(Status::InvalidArgument, stubPath + ": " + error);
-    }
-    const bool anySetting =
-        settings.run || settings.temporary || settings.overwrite || settings.title;
-    if (anySetting && !SetSfxSettings(stub, settings, &error)) {
-        return Fail(Status::InvalidArgument, stubPath + ": " + error);
-    }
-    if (branding_ && !BrandStub(stub, *branding_, &error)) {
-        return Fail(Status::InvalidArgument, "cannot brand the stub " + stubPath + ": " + error);
-    }
-    return Open(path, stub);
+    return Start(&sink, prefix, checksum);
 }
 
 Status ArchiveWriter::CheckSource(const std::string& sourcePath) {
@@ -206,7 +183,7 @@ Status ArchiveWriter::Finish(const std::optional<std::string>& comment,
         Write(table.data(), table.size()) != Status::Ok || WriteHeader(true) != Status::Ok) {
         return failed_;
     }
-    if (WriteProgramChecksum() != Status::Ok) return failed_;
+    if (WritePrefixChecksum() != Status::Ok) return failed_;
     finished_ = true;
     Status closed = sink_->Close();
     if (closed != Status::Ok) return Fail(closed, "cannot write " + path_);

@@ -15,8 +15,6 @@
 #include "format/status.h"
 #include "pack/byte_sink.h"
 #include "pack/entry_data.h"
-#include "pack/self_extractor.h"
-#include "pack/stub_branding.h"
 
 namespace pack {
 
@@ -58,6 +56,18 @@ class LayoutHooks {
     }
 };
 
+// A sum that a prefix keeps over the whole output at a 4-byte field, as a Windows program image
+// keeps its checksum (pack/stub_image.h). The writer writes the prefix with the field as zeros;
+// at Finish it feeds Update every byte of the output in order, the field as zeros, and stores
+// Finish's result in the field, little-endian.
+class PrefixChecksum {
+  public:
+    virtual ~PrefixChecksum() = default;
+    virtual size_t Field() const = 0;  // where the field stands in the prefix
+    virtual void Update(const uint8_t* bytes, size_t size) = 0;
+    virtual uint32_t Finish() const = 0;
+};
+
 // Every call returns a status and, on failure, leaves a message in Error(); after a failure the
 // writer refuses further calls and a file output is incomplete (the caller removes it). Names
 // longer than 255 bytes or holding a NUL and block sizes outside 1 to 8 MiB are InvalidArgument.
@@ -71,21 +81,15 @@ class ArchiveWriter {
     // Given before an Open, they apply to everything written after it.
     void SetProgress(WriteProgress progress) { progress_ = std::move(progress); }
     void SetLayoutHooks(LayoutHooks* hooks) { hooks_ = hooks; }
-    // Given before OpenWithStub: the publisher's branding of a Windows stub's copy.
-    void SetStubBranding(const StubBranding& branding) { branding_ = branding; }
 
-    // Creates (truncates) the file at path and writes prefix, then the archive header. A prefix
-    // that is a Windows program image gets its checksum set over the whole output at Finish.
-    Status Open(const std::string& path, const std::vector<uint8_t>& prefix = {});
-    // Like Open, with a program image copied from stubPath as the prefix. The image must not
-    // hold the archive signature (see FindArchiveSignature), else a reader would stop there.
-    // With builtInDestination, the copy's built-in default destination is set to it; settings
-    // that are set go into the copy's settings block.
-    Status OpenWithStub(const std::string& path, const std::string& stubPath,
-                        const std::optional<std::string>& builtInDestination = std::nullopt,
-                        const SfxPackSettings& settings = {});
+    // Creates (truncates) the file at path and writes prefix, a finished self-extractor's image
+    // (pack/stub_image.h) or nothing, then the archive header. With checksum, which must outlive
+    // Finish, the prefix's sum over the whole output is set at Finish.
+    Status Open(const std::string& path, const std::vector<uint8_t>& prefix = {},
+                PrefixChecksum* checksum = nullptr);
     // Writes into a sink of the caller's (pack/byte_sink.h), which must outlive Finish.
-    Status Open(ByteSink& sink, const std::vector<uint8_t>& prefix = {});
+    Status Open(ByteSink& sink, const std::vector<uint8_t>& prefix = {},
+                PrefixChecksum* checksum = nullptr);
 
     Status AddEntry(const std::string& name, const std::vector<uint8_t>& data,
                     const EntryOptions& options);
@@ -120,7 +124,8 @@ class ArchiveWriter {
     struct Step;
     struct Batch;
 
-    Status Start(ByteSink* sink, const std::vector<uint8_t>& prefix);  // sink_ set, prefix written
+    // sink_ set, prefix written
+    Status Start(ByteSink* sink, const std::vector<uint8_t>& prefix, PrefixChecksum* checksum);
     Status AddFromSource(Batch& batch, const std::string& name, const EntryOptions& options,
                          const DataSource& source);
     Status ReadBlock(const DataSource& source, const std::string& name, uint32_t blockSize,
@@ -132,7 +137,7 @@ class ArchiveWriter {
     Status CheckSource(const std::string& sourcePath);
     Status WriteRecord(uint64_t at, const EntryOptions& options, format::EntryRecord record);
     Status WriteHeader(bool rewrite);
-    Status WriteProgramChecksum();
+    Status WritePrefixChecksum();
     Status Write(const uint8_t* data, size_t size);
     Status Usable();
     Status Fail(Status status, const std::string& message);
@@ -145,12 +150,11 @@ class ArchiveWriter {
     bool finished_ = false;
     bool lzBlocks_ = false;  // an entry may hold LZ blocks: the header carries the mark
     uint64_t base_ = 0;      // offset of the archive header in the output
-    std::optional<size_t> checksumField_;  // where a Windows prefix keeps its image checksum
+    PrefixChecksum* checksum_ = nullptr;  // the prefix's sum over the output, if it keeps one
     std::vector<std::string> names_;
     uint64_t bytesDone_ = 0;
     WriteProgress progress_;
     LayoutHooks* hooks_ = nullptr;
-    std::optional<StubBranding> branding_;
 };
 
 }  // namespace pack

@@ -1,9 +1,10 @@
-// Self-extractors: a program image (the stub) with an archive appended, which ArchiveWriter writes
-// (OpenWithStub). Readers find the archive by scanning the file from its start for the magic
-// followed by a recognised version word, so nothing but the concatenation is needed, provided the
-// stub itself holds no such 8 bytes. None can start in the stub's last bytes and run into the
-// archive: no proper prefix of the signature is also its suffix. The stub's built-in destination
-// and its settings block are written here; readers find them with format/stub_fields.h.
+// Self-extractors: a program image (the stub, made ready in pack/stub_image.h) with an archive
+// appended, which ArchiveWriter writes. Readers find the archive by scanning the file from its
+// start for the magic followed by a recognised version word, so nothing but the concatenation is
+// needed, provided the stub itself holds no such 8 bytes. None can start in the stub's last bytes
+// and run into the archive: no proper prefix of the signature is also its suffix. The stub's
+// built-in destination and its settings block are written here; readers find them with
+// format/stub_fields.h.
 #pragma once
 
 #include <cstddef>

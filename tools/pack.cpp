@@ -18,6 +18,7 @@
 #include "format/utf8.h"
 #include "pack/archive_writer.h"
 #include "pack/self_extractor.h"
+#include "pack/stub_image.h"
 #include "tools/archive_session.h"
 #include "tools/options.h"
 #include "tools/output.h"
@@ -459,10 +460,16 @@ pack::EntryOptions EntryOptionsFor(const SourceFile& file, const PackPlan& plan,
 
 // Writes the whole archive into temp; prints the failure and returns false.
 bool WriteArchive(const PackPlan& plan, const Options& options, const std::string& temp) {
+    pack::SelfExtractorImage image;
+    std::string error;
+    if (plan.stub && !pack::MakeSelfExtractorImage(*plan.stub, options.defaultDir, plan.settings,
+                                                   plan.branding, &image, &error)) {
+        std::fprintf(stderr, "vorn pack: %s\n", error.c_str());
+        return false;
+    }
     pack::ArchiveWriter writer;
-    if (plan.branding) writer.SetStubBranding(*plan.branding);
-    bool ok = (plan.stub ? writer.OpenWithStub(temp, *plan.stub, options.defaultDir, plan.settings)
-                         : writer.Open(temp)) == pack::Status::Ok;
+    bool ok = writer.Open(temp, image.bytes, image.checksum ? &*image.checksum : nullptr) ==
+              pack::Status::Ok;
     ProgressBar bar(!options.quiet && os::StderrIsTerminal(), plan.totalBytes, "Packing");
     writer.SetProgress([&bar](uint64_t done) { bar.SetPartial(0, done); });
     std::vector<pack::ArchiveWriter::FileEntry> entries;

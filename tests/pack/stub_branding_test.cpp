@@ -13,6 +13,7 @@
 #include "pack/manifest_edit.h"
 #include "pack/pe_image.h"
 #include "pack/resource_tree.h"
+#include "pack/stub_image.h"
 #include "pack/version_info.h"
 #include "test_pe.h"
 
@@ -386,9 +387,12 @@ TEST(PeChecksum, StreamedInPiecesEqualsWhole) {
 TEST(PeChecksum, SelfExtractorsChecksumCoversItsArchive) {
     const Bytes stub = BuildTestStub();
     const size_t field = *pack::FindPeChecksumField(stub.data(), stub.size());
+    std::optional<pack::ImageChecksum> checksum = pack::ImageChecksumOf(stub);
+    ASSERT_TRUE(checksum.has_value());
+    EXPECT_EQ(checksum->Field(), field);
     vorntest::MemorySink memory;
     pack::ArchiveWriter writer;
-    ASSERT_EQ(writer.Open(memory, stub), pack::Status::Ok);
+    ASSERT_EQ(writer.Open(memory, stub, &*checksum), pack::Status::Ok);
     ASSERT_EQ(writer.AddEntry("a.txt", Bytes(1001, 'a'), {}), pack::Status::Ok);
     ASSERT_EQ(writer.Finish(std::string("comment")), pack::Status::Ok);
     const Bytes& out = memory.bytes();

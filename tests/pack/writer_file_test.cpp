@@ -9,6 +9,7 @@
 
 #include "byte_reading.h"
 #include "pack/archive_writer.h"
+#include "pack/stub_image.h"
 #include "test_archive.h"
 
 namespace {
@@ -258,8 +259,14 @@ TEST(StreamingWriterStub, StubBytesComeFirst) {
     const std::string stubPath = TempPath("stub.exe");
     const std::string out = TempPath("stubbed.exe");
     ASSERT_TRUE(vorntest::WriteWholeFile(stubPath, stub));
+    pack::SelfExtractorImage image;
+    std::string error;
+    ASSERT_TRUE(
+        pack::MakeSelfExtractorImage(stubPath, std::nullopt, {}, std::nullopt, &image, &error))
+        << error;
+    EXPECT_FALSE(image.checksum.has_value());
     ArchiveWriter writer;
-    ASSERT_EQ(writer.OpenWithStub(out, stubPath), Status::Ok) << writer.Error();
+    ASSERT_EQ(writer.Open(out, image.bytes), Status::Ok) << writer.Error();
     ASSERT_EQ(writer.AddEntry("a", Pattern(10), {}), Status::Ok);
     ASSERT_EQ(writer.Finish(), Status::Ok);
     vorntest::TestArchive archiveSpec;
@@ -276,9 +283,11 @@ TEST(StreamingWriterStub, StubHoldingTheSignatureIsRefused) {
     std::copy(signature.begin(), signature.end(), stub.begin() + 1000);
     const std::string stubPath = TempPath("bad_stub.exe");
     ASSERT_TRUE(vorntest::WriteWholeFile(stubPath, stub));
-    ArchiveWriter writer;
-    EXPECT_NE(writer.OpenWithStub(TempPath("bad_out.exe"), stubPath), Status::Ok);
-    EXPECT_NE(writer.Error().find("1000"), std::string::npos) << writer.Error();
+    pack::SelfExtractorImage image;
+    std::string error;
+    EXPECT_FALSE(
+        pack::MakeSelfExtractorImage(stubPath, std::nullopt, {}, std::nullopt, &image, &error));
+    EXPECT_NE(error.find("1000"), std::string::npos) << error;
     std::remove(stubPath.c_str());
 }
 

@@ -7,6 +7,7 @@
 
 #include "encoder/encoder_state.h"
 #include "memory_sink.h"
+#include "pack/stub_image.h"
 
 namespace vorntest {
 
@@ -55,8 +56,11 @@ pack::Status WriteTestArchive(const TestArchive& archive, const std::string& pat
     // The hooks live as long as the writer uses them: until it has finished.
     BrokenForms hooks(archive);
     writer.SetLayoutHooks(&hooks);
-    pack::Status status =
-        path.empty() ? writer.Open(*sink, archive.prefix) : writer.Open(path, archive.prefix);
+    // A program image in front keeps its checksum right, as a packed self-extractor does.
+    std::optional<pack::ImageChecksum> checksum = pack::ImageChecksumOf(archive.prefix);
+    pack::PrefixChecksum* sum = checksum ? &*checksum : nullptr;
+    pack::Status status = path.empty() ? writer.Open(*sink, archive.prefix, sum)
+                                       : writer.Open(path, archive.prefix, sum);
     for (const TestEntry& entry : archive.entries) {
         if (status == pack::Status::Ok) {
             status = writer.AddEntry(entry.name, entry.data, entry);
