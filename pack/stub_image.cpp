@@ -16,7 +16,7 @@ bool Refuse(std::string* error, const std::string& message) {
 }  // namespace
 
 std::optional<ImageChecksum> ImageChecksumOf(const std::vector<uint8_t>& image) {
-    const std::optional<size_t> field = FindPeChecksumField(image.data(), image.size());
+    const std::optional<size_t> field = pe::FindPeChecksumField(image.data(), image.size());
     if (!field) return std::nullopt;
     return ImageChecksum(*field);
 }
@@ -24,8 +24,8 @@ std::optional<ImageChecksum> ImageChecksumOf(const std::vector<uint8_t>& image) 
 bool MakeSelfExtractorImage(const std::string& stubPath,
                             const std::optional<std::string>& builtInDestination,
                             const SfxPackSettings& settings,
-                            const std::optional<StubBranding>& branding, SelfExtractorImage* image,
-                            std::string* error) {
+                            const std::optional<pe::StubBranding>& branding,
+                            SelfExtractorImage* image, std::string* error) {
     std::vector<uint8_t> stub;
     if (!ReadWholeFile(stubPath, stub)) return Refuse(error, "cannot read the stub " + stubPath);
     if (const auto at = FindArchiveSignature(stub)) {
@@ -41,7 +41,7 @@ bool MakeSelfExtractorImage(const std::string& stubPath,
     if (anySetting && !SetSfxSettings(stub, settings, &problem)) {
         return Refuse(error, stubPath + ": " + problem);
     }
-    if (branding && !BrandStub(stub, *branding, &problem)) {
+    if (branding && !pe::BrandStub(stub, *branding, &problem)) {
         return Refuse(error, "cannot brand the stub " + stubPath + ": " + problem);
     }
     image->checksum = ImageChecksumOf(stub);

@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "pack/archive_writer.h"
-#include "pack/pe_image.h"
 #include "pack/self_extractor.h"
-#include "pack/stub_branding.h"
+#include "pe/pe_image.h"
+#include "pe/stub_branding.h"
 
 namespace pack {
 
@@ -29,7 +29,7 @@ class ImageChecksum final : public PrefixChecksum {
 
   private:
     size_t field_;
-    PeChecksum sum_;
+    pe::PeChecksum sum_;
 };
 
 // The checksum of image when it is a Windows program image, else nothing.
@@ -48,7 +48,7 @@ struct SelfExtractorImage {
 bool MakeSelfExtractorImage(const std::string& stubPath,
                             const std::optional<std::string>& builtInDestination,
                             const SfxPackSettings& settings,
-                            const std::optional<StubBranding>& branding, SelfExtractorImage* image,
-                            std::string* error);
+                            const std::optional<pe::StubBranding>& branding,
+                            SelfExtractorImage* image, std::string* error);
 
 }  // namespace pack

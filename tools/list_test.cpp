@@ -12,7 +12,7 @@
 #include "format/block.h"
 #include "format/signature_scan.h"
 #include "format/stub_fields.h"
-#include "pack/stub_branding.h"
+#include "pe/stub_branding.h"
 #include "tools/archive_session.h"
 #include "tools/entry_workers.h"
 #include "tools/options.h"
@@ -33,7 +33,7 @@ struct Listing {
     std::vector<std::string> codecs;     // per entry: what its blocks need to be read
     std::optional<std::string> comment;
     std::optional<std::string> destination;             // a self-extractor's built-in folder
-    std::optional<pack::StubBrandingFacts> branding;    // a Windows self-extractor's
+    std::optional<pe::StubBrandingFacts> branding;      // a Windows self-extractor's
     std::optional<std::vector<uint8_t>> settingsBlock;  // a self-extractor's settings, as stored
     uint64_t totalUnpacked = 0;
     uint64_t totalStored = 0;
@@ -110,7 +110,7 @@ std::optional<std::string> Title(const Listing& listing) {
 
 // What a Windows self-extractor shows of itself: its title, product and version, and whether it
 // asks for administrator rights.
-void PrintBranding(const pack::StubBrandingFacts& b, const std::optional<std::string>& title) {
+void PrintBranding(const pe::StubBrandingFacts& b, const std::optional<std::string>& title) {
     if (title) std::printf("Title: %s\n", Shown(*title).c_str());
     std::printf("Product: %s %s\n", Shown(b.productName.value_or("-")).c_str(),
                 Shown(b.productVersion.value_or("-")).c_str());
@@ -124,7 +124,7 @@ std::string JsonOrNull(const std::optional<std::string>& text) {
 }
 
 void PrintBrandingJson(const Listing& listing) {
-    const std::optional<pack::StubBrandingFacts>& b = listing.branding;
+    const std::optional<pe::StubBrandingFacts>& b = listing.branding;
     if (!b) return;
     std::printf(
         ",\n  \"title\": %s,\n  \"product\": %s,\n  \"productVersion\": %s,"
@@ -264,7 +264,7 @@ void ReadStubFacts(Listing& listing) {
     if (const uint8_t* block = format::FindSfxSettingsBlock(image.data(), image.size())) {
         listing.settingsBlock.emplace(block, block + format::kSfxSettingsBytes);
     }
-    listing.branding = pack::ReadStubBranding(image);
+    listing.branding = pe::ReadStubBranding(image);
 }
 
 // Tests every entry, printing one line for each; returns the failures.

@@ -292,7 +292,7 @@ struct PackPlan {
     std::optional<std::string> stub;
     pack::SfxPackSettings settings;       // the self-extractor's settings chosen at packing
     std::optional<std::string> password;  // -p or the password file's
-    std::optional<pack::StubBranding> branding;
+    std::optional<pe::StubBranding> branding;
     std::optional<uint64_t> latestFileTime;  // SOURCE_DATE_EPOCH as a FILETIME
     std::vector<SourceFile> files;
     uint64_t totalBytes = 0;

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "pack/byte_sink.h"
-#include "pack/icon_file.h"
+#include "pe/icon_file.h"
 #include "tools/system.h"
 
 namespace tool {
@@ -46,12 +46,12 @@ bool CheckTexts(const Options& o) {
         {"--copyright", &o.copyright},      {"--title", &o.title}};
     for (const TextOption& t : texts) {
         if (!*t.value) continue;
-        const std::string problem = pack::BrandingTextProblem(**t.value);
+        const std::string problem = pe::BrandingTextProblem(**t.value);
         if (!problem.empty()) return Refuse(t.name, problem);
     }
     std::array<uint16_t, 4> numbers{};
     std::string error;
-    if (o.productVersion && !pack::ParseVersionNumbers(*o.productVersion, &numbers, &error)) {
+    if (o.productVersion && !pe::ParseVersionNumbers(*o.productVersion, &numbers, &error)) {
         return Refuse("--product-version", error);
     }
     return true;
@@ -63,24 +63,24 @@ bool LoadIcon(const std::string& path, std::vector<uint8_t>& file) {
         return Refuse("--icon " + path, "cannot read the file: " + os::LastErrorText());
     }
     // Refused before it is read: a large file given by mistake is never loaded whole.
-    if (facts.size > pack::kMaxIconFileBytes) {
+    if (facts.size > pe::kMaxIconFileBytes) {
         return Refuse("--icon " + path,
                       "the icon file is " + std::to_string(facts.size) + " bytes long; at most " +
-                          std::to_string(pack::kMaxIconFileBytes) + " (4 MiB) are taken");
+                          std::to_string(pe::kMaxIconFileBytes) + " (4 MiB) are taken");
     }
     if (!pack::ReadWholeFile(path, file)) {
         return Refuse("--icon " + path, "cannot read the file: " + os::LastErrorText());
     }
-    std::vector<pack::IconImage> images;
+    std::vector<pe::IconImage> images;
     std::string error;
-    if (!pack::ReadIconFile(file, &images, &error)) return Refuse("--icon " + path, error);
+    if (!pe::ReadIconFile(file, &images, &error)) return Refuse("--icon " + path, error);
     return true;
 }
 
 }  // namespace
 
 bool LoadBranding(const Options& options, const std::optional<std::string>& stubPath,
-                  const std::string& outPath, std::optional<pack::StubBranding>& branding) {
+                  const std::string& outPath, std::optional<pe::StubBranding>& branding) {
     branding.reset();
     const char* first = FirstOptionGiven(options);
     if (first == nullptr) return true;
@@ -91,7 +91,7 @@ bool LoadBranding(const Options& options, const std::optional<std::string>& stub
         return false;
     }
     if (!CheckTexts(options)) return false;
-    pack::StubBranding b;
+    pe::StubBranding b;
     if (options.icon) {
         std::vector<uint8_t> file;
         if (!LoadIcon(*options.icon, file)) return false;
@@ -108,7 +108,7 @@ bool LoadBranding(const Options& options, const std::optional<std::string>& stub
     // Tried on a copy now, so that a stub that cannot carry it is refused before writing.
     std::vector<uint8_t> image;
     std::string error;
-    if (!pack::ReadWholeFile(*stubPath, image) || !pack::BrandStub(image, b, &error)) {
+    if (!pack::ReadWholeFile(*stubPath, image) || !pe::BrandStub(image, b, &error)) {
         return Refuse(first, "cannot brand the stub " + *stubPath + ": " +
                                  (error.empty() ? "cannot read it" : error));
     }

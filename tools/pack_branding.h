@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "pack/stub_branding.h"
+#include "pe/stub_branding.h"
 #include "tools/options.h"
 
 namespace tool {
@@ -16,6 +16,6 @@ namespace tool {
 // outPath names the self-extractor, whose file name becomes the version information's
 // OriginalFilename. Prints the failure and returns false.
 bool LoadBranding(const Options& options, const std::optional<std::string>& stubPath,
-                  const std::string& outPath, std::optional<pack::StubBranding>& branding);
+                  const std::string& outPath, std::optional<pe::StubBranding>& branding);
 
 }  // namespace tool

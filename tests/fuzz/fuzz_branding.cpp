@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "pack/icon_file.h"
-#include "pack/pe_image.h"
-#include "pack/stub_branding.h"
+#include "pe/icon_file.h"
+#include "pe/pe_image.h"
+#include "pe/stub_branding.h"
 #include "test_pe.h"
 
 namespace {
@@ -26,8 +26,8 @@ void Check(bool condition, int line = __builtin_LINE()) {
     std::abort();
 }
 
-pack::StubBranding FullBranding(const Bytes& icon) {
-    pack::StubBranding b;
+pe::StubBranding FullBranding(const Bytes& icon) {
+    pe::StubBranding b;
     b.iconFile = icon;
     b.productName = "Fuzz";
     b.productVersion = "1.2.3.4";
@@ -44,15 +44,15 @@ void CheckBranded(const Bytes& before, const Bytes& after, bool branded) {
         Check(after == before);
         return;
     }
-    pack::PeLayout layout;
+    pe::PeLayout layout;
     size_t index = 0;
-    Check(pack::ReadPeLayout(after.data(), after.size(), &layout, nullptr));
-    Check(pack::FindRebuildableResources(after.data(), after.size(), layout, &index, nullptr));
-    Check(pack::ComputePeChecksum(after.data(), after.size(), layout.checksumField) ==
+    Check(pe::ReadPeLayout(after.data(), after.size(), &layout, nullptr));
+    Check(pe::FindRebuildableResources(after.data(), after.size(), layout, &index, nullptr));
+    Check(pe::ComputePeChecksum(after.data(), after.size(), layout.checksumField) ==
           (after[layout.checksumField] | after[layout.checksumField + 1] << 8 |
            after[layout.checksumField + 2] << 16 |
            static_cast<uint32_t>(after[layout.checksumField + 3]) << 24));
-    const auto facts = pack::ReadStubBranding(after);
+    const auto facts = pe::ReadStubBranding(after);
     Check(facts && facts->productName == std::optional<std::string>("Fuzz") &&
           facts->executionLevel == std::optional<std::string>("requireAdministrator"));
 }
@@ -63,19 +63,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1) return 0;
     const Bytes input(data + 1, data + size);
     if ((data[0] & 1) == 0) {
-        std::vector<pack::IconImage> images;
-        if (!pack::ReadIconFile(input, &images, nullptr)) return 0;
+        std::vector<pe::IconImage> images;
+        if (!pe::ReadIconFile(input, &images, nullptr)) return 0;
         size_t total = 0;
-        for (const pack::IconImage& image : images) total += image.data.size();
-        Check(!images.empty() && images.size() <= pack::kMaxIconImages && total <= input.size());
+        for (const pe::IconImage& image : images) total += image.data.size();
+        Check(!images.empty() && images.size() <= pe::kMaxIconImages && total <= input.size());
         static const Bytes stub = vorntest::BuildTestStub();
         Bytes image = stub;
-        CheckBranded(stub, image, pack::BrandStub(image, FullBranding(input), nullptr));
+        CheckBranded(stub, image, pe::BrandStub(image, FullBranding(input), nullptr));
         return 0;
     }
     static const Bytes icon = vorntest::BuildTestIcon({{16, 4}, {32, 32, true}});
     Bytes image = input;
-    CheckBranded(input, image, pack::BrandStub(image, FullBranding(icon), nullptr));
-    pack::ReadStubBranding(input);
+    CheckBranded(input, image, pe::BrandStub(image, FullBranding(icon), nullptr));
+    pe::ReadStubBranding(input);
     return 0;
 }

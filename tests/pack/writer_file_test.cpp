@@ -8,9 +8,12 @@
 #include <vector>
 
 #include "byte_reading.h"
+#include "memory_sink.h"
 #include "pack/archive_writer.h"
 #include "pack/stub_image.h"
+#include "pe/pe_image.h"
 #include "test_archive.h"
+#include "test_pe.h"
 
 namespace {
 
@@ -289,6 +292,35 @@ TEST(StreamingWriterStub, StubHoldingTheSignatureIsRefused) {
         pack::MakeSelfExtractorImage(stubPath, std::nullopt, {}, std::nullopt, &image, &error));
     EXPECT_NE(error.find("1000"), std::string::npos) << error;
     std::remove(stubPath.c_str());
+}
+
+TEST(StreamingWriterStub, ImageChecksumCoversTheArchiveAndAFieldOutsideThePrefixIsRefused) {
+    const std::vector<uint8_t> stub = vorntest::BuildTestStub();
+    const size_t field = *pe::FindPeChecksumField(stub.data(), stub.size());
+    std::optional<pack::ImageChecksum> checksum = pack::ImageChecksumOf(stub);
+    ASSERT_TRUE(checksum.has_value());
+    EXPECT_EQ(checksum->Field(), field);
+    vorntest::MemorySink memory;
+    pack::ArchiveWriter writer;
+    ASSERT_EQ(writer.Open(memory, stub, &*checksum), pack::Status::Ok);
+    ASSERT_EQ(writer.AddEntry("a.txt", std::vector<uint8_t>(1001, 'a'), {}), pack::Status::Ok);
+    ASSERT_EQ(writer.Finish(std::string("comment")), pack::Status::Ok);
+    const std::vector<uint8_t>& out = memory.bytes();
+    EXPECT_EQ(GetU32(out, field), vorntest::DwordChecksum(out, field));
+    EXPECT_NE(GetU32(out, field), GetU32(stub, field));
+    EXPECT_EQ(Slice(out, 0, field), Slice(stub, 0, field));
+    // Archives without a program in front are written as they always were.
+    vorntest::MemorySink plainMemory;
+    pack::ArchiveWriter plain;
+    ASSERT_EQ(plain.Open(plainMemory, std::vector<uint8_t>(300, 'x')), pack::Status::Ok);
+    ASSERT_EQ(plain.Finish(), pack::Status::Ok);
+    EXPECT_EQ(Slice(plainMemory.bytes(), 0, 300), std::vector<uint8_t>(300, 'x'));
+    // A field that would reach past the prefix is the caller's mistake, not a write past it.
+    pack::ImageChecksum outside(297);
+    vorntest::MemorySink refusedMemory;
+    pack::ArchiveWriter refused;
+    EXPECT_EQ(refused.Open(refusedMemory, std::vector<uint8_t>(300, 'x'), &outside),
+              Status::InvalidArgument);
 }
 
 }  // namespace

@@ -10,7 +10,7 @@
 #include <iterator>
 
 #include "pack/self_extractor.h"
-#include "pack/stub_branding.h"
+#include "pe/stub_branding.h"
 #include "sfx_driver.h"
 #include "test_archive.h"
 
@@ -66,13 +66,13 @@ class BrandedSelfExtractor : public ::testing::Test {
     // The built stub with a publisher's icon, version information and title.
     Bytes BrandedStub(const std::string& title) {
         Bytes stub = ReadAll(WindowsPathFromUnix(VORN_SFX_STUB));
-        pack::StubBranding branding;
+        pe::StubBranding branding;
         branding.iconFile = ReadAll(WindowsPathFromUnix(VORN_SOURCE_DIR "/sfx/win32/vornsfx.ico"));
         branding.productName = "Sample";
         branding.productVersion = "1.2.3";
         branding.originalFilename = "setup.exe";
         std::string error;
-        EXPECT_TRUE(pack::BrandStub(stub, branding, &error)) << error;
+        EXPECT_TRUE(pe::BrandStub(stub, branding, &error)) << error;
         pack::SfxPackSettings settings;
         settings.title = title;
         EXPECT_TRUE(pack::SetSfxSettings(stub, settings, &error)) << error;

@@ -3,8 +3,9 @@
 
 #include <cstring>
 
-#include "pack/resource_tree.h"
-#include "pack/version_info.h"
+#include "byte_reading.h"
+#include "pe/resource_tree.h"
+#include "pe/version_info.h"
 
 namespace vorntest {
 
@@ -47,15 +48,15 @@ Bytes Png(unsigned size) {
 }
 
 Bytes VersionInfo() {
-    pack::VersionBlock root;
+    pe::VersionBlock root;
     root.key = u"VS_VERSION_INFO";
     root.value.assign(52, 0);
     Put(root.value, 0, 0xFEEF04BD, 4);
     Put(root.value, 4, 0x10000, 4);
     Put(root.value, 8, 0x00000001, 4);  // 0.1.0.0
     Put(root.value, 16, 0x00000001, 4);
-    pack::VersionBlock strings{u"StringFileInfo", true, {}, {}, {}};
-    pack::VersionBlock table{u"040904B0", true, {}, {}, {}};
+    pe::VersionBlock strings{u"StringFileInfo", true, {}, {}, {}};
+    pe::VersionBlock table{u"040904B0", true, {}, {}, {}};
     for (const auto& [key, value] :
          {std::pair{u"ProductName", u"Stub product"},
           std::pair{u"FileDescription", u"Stub description"},
@@ -64,25 +65,25 @@ Bytes VersionInfo() {
     }
     strings.children.push_back(table);
     root.children.push_back(strings);
-    pack::VersionBlock vars{u"VarFileInfo", true, {}, {}, {}};
+    pe::VersionBlock vars{u"VarFileInfo", true, {}, {}, {}};
     vars.children.push_back({u"Translation", false, {}, {0x09, 0x04, 0xB0, 0x04}, {}});
     root.children.push_back(vars);
-    return pack::WriteVersionInfo(root);
+    return pe::WriteVersionInfo(root);
 }
 
-std::vector<pack::Resource> StubResources(const std::string& manifest) {
-    using pack::ResourceKey;
-    std::vector<pack::Resource> r;
+std::vector<pe::Resource> StubResources(const std::string& manifest) {
+    using pe::ResourceKey;
+    std::vector<pe::Resource> r;
     auto add = [&r](uint16_t type, ResourceKey name, Bytes data) {
-        pack::Resource res;
+        pe::Resource res;
         res.type = ResourceKey::Id(type);
         res.name = std::move(name);
         res.language = 1033;
         res.data = std::move(data);
         r.push_back(std::move(res));
     };
-    add(pack::kResourceIcon, ResourceKey::Id(1), Bitmap(32, 4));
-    add(pack::kResourceIcon, ResourceKey::Id(2), Bitmap(16, 4));
+    add(pe::kResourceIcon, ResourceKey::Id(1), Bitmap(32, 4));
+    add(pe::kResourceIcon, ResourceKey::Id(2), Bitmap(16, 4));
     Bytes group(6 + 2 * 14, 0);
     Put(group, 2, 1, 2);
     Put(group, 4, 2, 2);
@@ -95,11 +96,11 @@ std::vector<pack::Resource> StubResources(const std::string& manifest) {
         Put(group, e + 8, r[i].data.size(), 4);
         Put(group, e + 12, i + 1, 2);
     }
-    add(pack::kResourceGroupIcon, ResourceKey::Id(107), group);
+    add(pe::kResourceGroupIcon, ResourceKey::Id(107), group);
     add(5, ResourceKey::Id(129), Bytes(100, 0x55));  // a dialog's place
     add(5, ResourceKey{0, u"NAMED"}, Bytes(10, 0x66));
-    add(pack::kResourceVersion, ResourceKey::Id(1), VersionInfo());
-    add(pack::kResourceManifest, ResourceKey::Id(1), Bytes(manifest.begin(), manifest.end()));
+    add(pe::kResourceVersion, ResourceKey::Id(1), VersionInfo());
+    add(pe::kResourceManifest, ResourceKey::Id(1), Bytes(manifest.begin(), manifest.end()));
     return r;
 }
 
@@ -117,7 +118,7 @@ std::vector<uint8_t> BuildTestStub(const TestStubOptions& options) {
                                      {".data", 0x2000, Bytes(0x80, 0x11)}};
     auto resources = [&](uint32_t rva) {
         sections.push_back(
-            {".rsrc", rva, pack::BuildResourceSection(StubResources(options.manifest), rva)});
+            {".rsrc", rva, pe::BuildResourceSection(StubResources(options.manifest), rva)});
     };
     if (!options.withResources) {
         sections.push_back({".reloc", 0x3000, Bytes(0x40, 0x22)});
@@ -193,6 +194,20 @@ std::vector<uint8_t> BuildTestIcon(const std::vector<TestIconImage>& images) {
         file.insert(file.end(), data.begin(), data.end());
     }
     return file;
+}
+
+uint32_t DwordChecksum(const std::vector<uint8_t>& image, size_t field) {
+    std::vector<uint8_t> b = image;
+    b.resize((b.size() + 3) / 4 * 4, 0);
+    uint64_t sum = 0;
+    for (size_t i = 0; i < b.size(); i += 4) {
+        if (i == field) continue;
+        sum = (sum & 0xffffffff) + packtest::GetU32(b, i) + (sum >> 32);
+        if (sum > 0xffffffffull) sum = (sum & 0xffffffff) + (sum >> 32);
+    }
+    sum = (sum & 0xffff) + (sum >> 16);
+    sum = sum + (sum >> 16);
+    return static_cast<uint32_t>((sum & 0xffff) + image.size());
 }
 
 }  // namespace vorntest

@@ -3,6 +3,7 @@
 // icon group 107, version information and a manifest; and icon files of chosen sizes and depths.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -29,5 +30,9 @@ struct TestIconImage {
 // An icon file with the images in order, each with a directory entry as resource compilers and
 // icon editors write it.
 std::vector<uint8_t> BuildTestIcon(const std::vector<TestIconImage>& images);
+
+// An image's checksum as an independent PE reader computes it: 32-bit words with carry, folded,
+// the field at field passed over.
+uint32_t DwordChecksum(const std::vector<uint8_t>& image, size_t field);
 
 }  // namespace vorntest

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace pack {
+namespace pe {
 
 constexpr size_t kMaxIconFileBytes = 4u << 20;  // 4 MiB: a full set up to 256x256 fits easily
 constexpr size_t kMaxIconImages = 64;
@@ -30,4 +30,4 @@ struct IconImage {
 bool ReadIconFile(const std::vector<uint8_t>& file, std::vector<IconImage>* images,
                   std::string* error);
 
-}  // namespace pack
+}  // namespace pe

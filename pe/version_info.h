@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-namespace pack {
+namespace pe {
 
 struct VersionBlock {
     std::u16string key;
@@ -34,4 +34,4 @@ bool SetVersionString(VersionBlock& root, const std::string& key, const std::str
 // no fixed information.
 bool SetVersionNumbers(VersionBlock& root, const std::array<uint16_t, 4>& version);
 
-}  // namespace pack
+}  // namespace pe

@@ -1,12 +1,12 @@
 // Reading and rewriting the headers of a PE32 or PE32+ image, and its checksum.
-#include "pack/pe_image.h"
+#include "pe/pe_image.h"
 
 #include <algorithm>
 #include <cstring>
 
 #include "format/byte_order.h"
 
-namespace pack {
+namespace pe {
 
 namespace {
 
@@ -214,4 +214,4 @@ std::optional<size_t> FindPeChecksumField(const uint8_t* bytes, size_t size) {
     return layout.checksumField;
 }
 
-}  // namespace pack
+}  // namespace pe

@@ -1,11 +1,11 @@
 // Reading and building resource sections.
-#include "pack/resource_tree.h"
+#include "pe/resource_tree.h"
 
 #include <algorithm>
 
 #include "format/byte_order.h"
 
-namespace pack {
+namespace pe {
 
 namespace {
 
@@ -227,4 +227,4 @@ std::vector<uint8_t> BuildResourceSection(const std::vector<Resource>& resources
     return out;
 }
 
-}  // namespace pack
+}  // namespace pe

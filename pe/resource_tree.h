@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace pack {
+namespace pe {
 
 // A type or a name: a number, or (when text is not empty) a string.
 struct ResourceKey {
@@ -51,4 +51,4 @@ bool ReadResources(const uint8_t* section, size_t size, uint32_t sectionRva,
 std::vector<uint8_t> BuildResourceSection(const std::vector<Resource>& resources,
                                           uint32_t sectionRva);
 
-}  // namespace pack
+}  // namespace pe

@@ -1,7 +1,7 @@
 // Finding and changing the requested execution level in a manifest's text.
-#include "pack/manifest_edit.h"
+#include "pe/manifest_edit.h"
 
-namespace pack {
+namespace pe {
 
 namespace {
 
@@ -69,4 +69,4 @@ bool SetManifestExecutionLevel(std::string& manifest, const std::string& level,
     return true;
 }
 
-}  // namespace pack
+}  // namespace pe

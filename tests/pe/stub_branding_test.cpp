@@ -1,20 +1,17 @@
 // Branding a stub: icon files refused for what Windows cannot show, the publisher's texts and
 // version numbers, the manifest's execution level, and the rebuilt resource section of PE32 and
 // PE32+ images with their sizes and checksum. The real stubs, read back with an independent PE
-// reader, are the tool tests' part.
-#include "pack/stub_branding.h"
+// reader, are the tool tests' part; the checksum over a whole self-extractor is the writer's.
+#include "pe/stub_branding.h"
 
 #include <gtest/gtest.h>
 
 #include "byte_reading.h"
-#include "memory_sink.h"
-#include "pack/archive_writer.h"
-#include "pack/icon_file.h"
-#include "pack/manifest_edit.h"
-#include "pack/pe_image.h"
-#include "pack/resource_tree.h"
-#include "pack/stub_image.h"
-#include "pack/version_info.h"
+#include "pe/icon_file.h"
+#include "pe/manifest_edit.h"
+#include "pe/pe_image.h"
+#include "pe/resource_tree.h"
+#include "pe/version_info.h"
 #include "test_pe.h"
 
 namespace {
@@ -22,6 +19,7 @@ namespace {
 using namespace packtest;
 using vorntest::BuildTestIcon;
 using vorntest::BuildTestStub;
+using vorntest::DwordChecksum;
 using Bytes = std::vector<uint8_t>;
 
 Bytes Set(Bytes bytes, size_t at, std::initializer_list<uint8_t> put) {
@@ -29,37 +27,21 @@ Bytes Set(Bytes bytes, size_t at, std::initializer_list<uint8_t> put) {
     return bytes;
 }
 
-// The checksum as the PE reader in Python computes it: 32-bit words with carry, folded.
-uint32_t DwordChecksum(const Bytes& image, size_t field) {
-    Bytes b = image;
-    b.resize((b.size() + 3) / 4 * 4, 0);
-    uint64_t sum = 0;
-    for (size_t i = 0; i < b.size(); i += 4) {
-        if (i == field) continue;
-        sum = (sum & 0xffffffff) + GetU32(b, i) + (sum >> 32);
-        if (sum > 0xffffffffull) sum = (sum & 0xffffffff) + (sum >> 32);
-    }
-    sum = (sum & 0xffff) + (sum >> 16);
-    sum = sum + (sum >> 16);
-    return static_cast<uint32_t>((sum & 0xffff) + image.size());
-}
-
-std::vector<pack::Resource> ResourcesOf(const Bytes& image) {
-    pack::PeLayout layout;
+std::vector<pe::Resource> ResourcesOf(const Bytes& image) {
+    pe::PeLayout layout;
     std::string error;
-    EXPECT_TRUE(pack::ReadPeLayout(image.data(), image.size(), &layout, &error)) << error;
-    const pack::PeSection& s = layout.sections.back();
-    std::vector<pack::Resource> resources;
-    EXPECT_TRUE(pack::ReadResources(image.data() + s.rawOffset, s.virtualSize, s.virtualAddress,
-                                    &resources, &error))
+    EXPECT_TRUE(pe::ReadPeLayout(image.data(), image.size(), &layout, &error)) << error;
+    const pe::PeSection& s = layout.sections.back();
+    std::vector<pe::Resource> resources;
+    EXPECT_TRUE(pe::ReadResources(image.data() + s.rawOffset, s.virtualSize, s.virtualAddress,
+                                  &resources, &error))
         << error;
     return resources;
 }
 
-const pack::Resource* Find(const std::vector<pack::Resource>& resources, uint16_t type,
-                           uint16_t name) {
-    for (const pack::Resource& r : resources) {
-        if (r.type == pack::ResourceKey::Id(type) && r.name == pack::ResourceKey::Id(name)) {
+const pe::Resource* Find(const std::vector<pe::Resource>& resources, uint16_t type, uint16_t name) {
+    for (const pe::Resource& r : resources) {
+        if (r.type == pe::ResourceKey::Id(type) && r.name == pe::ResourceKey::Id(name)) {
             return &r;
         }
     }
@@ -70,9 +52,9 @@ const pack::Resource* Find(const std::vector<pack::Resource>& resources, uint16_
 
 TEST(IconFile, EveryImageIsTakenWithItsDirectoryEntry) {
     const Bytes file = BuildTestIcon({{16, 4}, {32, 8}, {48, 24}, {64, 32}, {256, 32, true}});
-    std::vector<pack::IconImage> images;
+    std::vector<pe::IconImage> images;
     std::string error;
-    ASSERT_TRUE(pack::ReadIconFile(file, &images, &error)) << error;
+    ASSERT_TRUE(pe::ReadIconFile(file, &images, &error)) << error;
     ASSERT_EQ(images.size(), 5u);
     for (size_t i = 0; i < images.size(); ++i) {
         const size_t e = 6 + 16 * i;
@@ -105,7 +87,7 @@ TEST(IconFile, FilesWindowsCannotShowAreRefusedSayingWhy) {
         {Set(good, 4, {0}), "no images"},
         {Slice(good, 0, 12), "cut short in its directory"},
         {Slice(good, 0, good.size() - 1), "runs past the end"},
-        {Bytes(pack::kMaxIconFileBytes + 1, 0), "at most 4194304 (4 MiB)"},
+        {Bytes(pe::kMaxIconFileBytes + 1, 0), "at most 4194304 (4 MiB)"},
         {manyImages, "at most 64"},
         {twoBits, "depth Windows cannot show as an icon (2 bits)"},
         {Set(good, bmp + 16, {1}), "depth Windows cannot show"},  // compressed
@@ -118,9 +100,9 @@ TEST(IconFile, FilesWindowsCannotShowAreRefusedSayingWhy) {
         {sharedBytes, "image 2 of the icon file overlaps image 1"},
     };
     for (const auto& c : cases) {
-        std::vector<pack::IconImage> images;
+        std::vector<pe::IconImage> images;
         std::string error;
-        EXPECT_FALSE(pack::ReadIconFile(c.file, &images, &error)) << c.why;
+        EXPECT_FALSE(pe::ReadIconFile(c.file, &images, &error)) << c.why;
         EXPECT_NE(error.find(c.why), std::string::npos) << c.why << ": " << error;
         EXPECT_TRUE(images.empty());
     }
@@ -151,7 +133,7 @@ TEST(BrandingTexts, VersionNumbersAreOneToFourPartsUpTo65535) {
     for (const auto& c : cases) {
         std::array<uint16_t, 4> numbers{9, 9, 9, 9};
         std::string error;
-        EXPECT_EQ(pack::ParseVersionNumbers(c.text, &numbers, &error), c.ok) << c.text;
+        EXPECT_EQ(pe::ParseVersionNumbers(c.text, &numbers, &error), c.ok) << c.text;
         if (c.ok) {
             EXPECT_EQ(numbers, c.numbers) << c.text;
         } else {
@@ -161,29 +143,29 @@ TEST(BrandingTexts, VersionNumbersAreOneToFourPartsUpTo65535) {
 }
 
 TEST(BrandingTexts, EmptyLongControlAndBrokenTextsAreRefused) {
-    EXPECT_EQ(pack::BrandingTextProblem("Sample Ünïcode Setup"), "");
-    EXPECT_EQ(pack::BrandingTextProblem(std::string(255, 'a')), "");
-    EXPECT_NE(pack::BrandingTextProblem(""), "");
-    EXPECT_NE(pack::BrandingTextProblem(std::string(256, 'a')).find("at most 255"),
+    EXPECT_EQ(pe::BrandingTextProblem("Sample Ünïcode Setup"), "");
+    EXPECT_EQ(pe::BrandingTextProblem(std::string(255, 'a')), "");
+    EXPECT_NE(pe::BrandingTextProblem(""), "");
+    EXPECT_NE(pe::BrandingTextProblem(std::string(256, 'a')).find("at most 255"),
               std::string::npos);
-    EXPECT_NE(pack::BrandingTextProblem("a\tb").find("control"), std::string::npos);
-    EXPECT_NE(pack::BrandingTextProblem("a\x7f").find("control"), std::string::npos);
-    EXPECT_NE(pack::BrandingTextProblem("a\xc3").find("UTF-8"), std::string::npos);
+    EXPECT_NE(pe::BrandingTextProblem("a\tb").find("control"), std::string::npos);
+    EXPECT_NE(pe::BrandingTextProblem("a\x7f").find("control"), std::string::npos);
+    EXPECT_NE(pe::BrandingTextProblem("a\xc3").find("UTF-8"), std::string::npos);
 }
 
 // ---- Manifest
 
 TEST(Manifest, LevelIsChangedInPlaceAndCommentsDoNotCount) {
     std::string m = vorntest::TestStubOptions().manifest;
-    EXPECT_EQ(pack::ManifestExecutionLevel(m), std::optional<std::string>("asInvoker"));
+    EXPECT_EQ(pe::ManifestExecutionLevel(m), std::optional<std::string>("asInvoker"));
     std::string error;
-    ASSERT_TRUE(pack::SetManifestExecutionLevel(m, "requireAdministrator", &error)) << error;
-    EXPECT_EQ(pack::ManifestExecutionLevel(m), std::optional<std::string>("requireAdministrator"));
+    ASSERT_TRUE(pe::SetManifestExecutionLevel(m, "requireAdministrator", &error)) << error;
+    EXPECT_EQ(pe::ManifestExecutionLevel(m), std::optional<std::string>("requireAdministrator"));
     EXPECT_NE(m.find("level=\"x\""), std::string::npos);  // the comment is as it was
     EXPECT_NE(m.find("uiAccess=\"false\""), std::string::npos);
 
     std::string spaced = "<requestedExecutionLevel uiAccess='false'\n level = 'asInvoker'/>";
-    ASSERT_TRUE(pack::SetManifestExecutionLevel(spaced, "requireAdministrator", &error));
+    ASSERT_TRUE(pe::SetManifestExecutionLevel(spaced, "requireAdministrator", &error));
     EXPECT_EQ(spaced,
               "<requestedExecutionLevel uiAccess='false'\n level = 'requireAdministrator'/>");
 
@@ -191,7 +173,7 @@ TEST(Manifest, LevelIsChangedInPlaceAndCommentsDoNotCount) {
                             std::string("<requestedExecutionLevel level=\"a\"/>"
                                         "<requestedExecutionLevel level=\"b\"/>")}) {
         const std::string before = bad;
-        EXPECT_FALSE(pack::SetManifestExecutionLevel(bad, "requireAdministrator", &error)) << bad;
+        EXPECT_FALSE(pe::SetManifestExecutionLevel(bad, "requireAdministrator", &error)) << bad;
         EXPECT_EQ(bad, before);
     }
 }
@@ -200,38 +182,38 @@ TEST(Manifest, LevelIsChangedInPlaceAndCommentsDoNotCount) {
 
 TEST(ResourceSection, ReadBackAsBuiltInTheLoadersOrder) {
     const Bytes image = BuildTestStub();
-    std::vector<pack::Resource> resources = ResourcesOf(image);
+    std::vector<pe::Resource> resources = ResourcesOf(image);
     ASSERT_EQ(resources.size(), 7u);
     // Named entries before numbered ones, numbers ascending, at every level.
-    EXPECT_EQ(resources[0].type, pack::ResourceKey::Id(3));
+    EXPECT_EQ(resources[0].type, pe::ResourceKey::Id(3));
     EXPECT_EQ(resources[2].name.text, u"NAMED");
-    EXPECT_EQ(resources[3].name, pack::ResourceKey::Id(129));
+    EXPECT_EQ(resources[3].name, pe::ResourceKey::Id(129));
     // Building the same resources in another order gives the same bytes.
-    std::vector<pack::Resource> reversed(resources.rbegin(), resources.rend());
-    EXPECT_EQ(pack::BuildResourceSection(reversed, 0x4000),
-              pack::BuildResourceSection(resources, 0x4000));
+    std::vector<pe::Resource> reversed(resources.rbegin(), resources.rend());
+    EXPECT_EQ(pe::BuildResourceSection(reversed, 0x4000),
+              pe::BuildResourceSection(resources, 0x4000));
 }
 
 TEST(VersionInfo, WrittenBlocksReadBackAndKeepWhatIsNotChanged) {
     const auto resources = ResourcesOf(BuildTestStub());
-    const pack::Resource* v = Find(resources, pack::kResourceVersion, 1);
+    const pe::Resource* v = Find(resources, pe::kResourceVersion, 1);
     ASSERT_NE(v, nullptr);
-    pack::VersionBlock root;
+    pe::VersionBlock root;
     std::string error;
-    ASSERT_TRUE(pack::ReadVersionInfo(v->data, &root, &error)) << error;
-    EXPECT_EQ(pack::WriteVersionInfo(root), v->data);
-    ASSERT_TRUE(pack::SetVersionString(root, "CompanyName", "Sample Co"));
-    ASSERT_TRUE(pack::SetVersionString(root, "ProductName", "Sample"));
-    pack::VersionBlock again;
-    ASSERT_TRUE(pack::ReadVersionInfo(pack::WriteVersionInfo(root), &again, &error));
-    EXPECT_EQ(pack::VersionString(again, "CompanyName"), std::optional<std::string>("Sample Co"));
-    EXPECT_EQ(pack::VersionString(again, "ProductName"), std::optional<std::string>("Sample"));
-    EXPECT_EQ(pack::VersionString(again, "FileDescription"),
+    ASSERT_TRUE(pe::ReadVersionInfo(v->data, &root, &error)) << error;
+    EXPECT_EQ(pe::WriteVersionInfo(root), v->data);
+    ASSERT_TRUE(pe::SetVersionString(root, "CompanyName", "Sample Co"));
+    ASSERT_TRUE(pe::SetVersionString(root, "ProductName", "Sample"));
+    pe::VersionBlock again;
+    ASSERT_TRUE(pe::ReadVersionInfo(pe::WriteVersionInfo(root), &again, &error));
+    EXPECT_EQ(pe::VersionString(again, "CompanyName"), std::optional<std::string>("Sample Co"));
+    EXPECT_EQ(pe::VersionString(again, "ProductName"), std::optional<std::string>("Sample"));
+    EXPECT_EQ(pe::VersionString(again, "FileDescription"),
               std::optional<std::string>("Stub description"));
     for (size_t cut : {size_t{0}, size_t{5}, v->data.size() / 2}) {
         Bytes damaged = Slice(v->data, 0, cut);
         if (cut > 2) damaged = Set(v->data, 0, {0xff, 0xff});  // longer than the resource
-        EXPECT_FALSE(pack::ReadVersionInfo(damaged, &again, &error)) << cut;
+        EXPECT_FALSE(pe::ReadVersionInfo(damaged, &again, &error)) << cut;
     }
 }
 
@@ -243,7 +225,7 @@ TEST_P(BrandedImage, ResourcesSizesAndChecksumAreRebuilt) {
     vorntest::TestStubOptions options;
     options.pe32Plus = GetParam();
     const Bytes stub = BuildTestStub(options);
-    pack::StubBranding branding;
+    pe::StubBranding branding;
     branding.iconFile = BuildTestIcon({{16, 8}, {32, 32}, {256, 32, true}});
     branding.productName = "Sample";
     branding.productVersion = "1.2.3.4";
@@ -254,11 +236,11 @@ TEST_P(BrandedImage, ResourcesSizesAndChecksumAreRebuilt) {
     branding.originalFilename = "Sample-1.2.3-setup.exe";
     Bytes image = stub;
     std::string error;
-    ASSERT_TRUE(pack::BrandStub(image, branding, &error)) << error;
+    ASSERT_TRUE(pe::BrandStub(image, branding, &error)) << error;
 
-    pack::PeLayout layout;
-    ASSERT_TRUE(pack::ReadPeLayout(image.data(), image.size(), &layout, &error)) << error;
-    const pack::PeSection& rsrc = layout.sections.back();
+    pe::PeLayout layout;
+    ASSERT_TRUE(pe::ReadPeLayout(image.data(), image.size(), &layout, &error)) << error;
+    const pe::PeSection& rsrc = layout.sections.back();
     EXPECT_GT(rsrc.virtualSize, 4000u);  // the 256-pixel image is in
     EXPECT_EQ(rsrc.rawSize % layout.fileAlignment, 0u);
     EXPECT_EQ(image.size(), rsrc.rawOffset + size_t{rsrc.rawSize});
@@ -271,21 +253,21 @@ TEST_P(BrandedImage, ResourcesSizesAndChecksumAreRebuilt) {
     for (size_t i = 0x400; i < rsrc.rawOffset; ++i) ASSERT_EQ(image[i], stub[i]) << i;
 
     const auto resources = ResourcesOf(image);
-    const pack::Resource* group = Find(resources, pack::kResourceGroupIcon, 107);
+    const pe::Resource* group = Find(resources, pe::kResourceGroupIcon, 107);
     ASSERT_NE(group, nullptr);
     ASSERT_EQ(GetU16(group->data, 4), 3u);
-    std::vector<pack::IconImage> images;
-    ASSERT_TRUE(pack::ReadIconFile(*branding.iconFile, &images, &error));
+    std::vector<pe::IconImage> images;
+    ASSERT_TRUE(pe::ReadIconFile(*branding.iconFile, &images, &error));
     for (size_t i = 0; i < 3; ++i) {
         const uint16_t id = GetU16(group->data, 6 + 14 * i + 12);
-        const pack::Resource* icon = Find(resources, pack::kResourceIcon, id);
+        const pe::Resource* icon = Find(resources, pe::kResourceIcon, id);
         ASSERT_NE(icon, nullptr) << id;
         EXPECT_EQ(icon->data, images[i].data);
         EXPECT_EQ(Slice(group->data, 6 + 14 * i, 8), Slice(*branding.iconFile, 6 + 16 * i, 8));
     }
-    EXPECT_EQ(Find(resources, pack::kResourceIcon, 4), nullptr);  // the old ones are gone
+    EXPECT_EQ(Find(resources, pe::kResourceIcon, 4), nullptr);  // the old ones are gone
 
-    const auto facts = pack::ReadStubBranding(image);
+    const auto facts = pe::ReadStubBranding(image);
     ASSERT_TRUE(facts.has_value());
     EXPECT_EQ(facts->productName, std::optional<std::string>("Sample"));
     EXPECT_EQ(facts->productVersion, std::optional<std::string>("1.2.3.4"));
@@ -293,10 +275,10 @@ TEST_P(BrandedImage, ResourcesSizesAndChecksumAreRebuilt) {
 
     // The same inputs give the same bytes; a second branding of the result changes nothing more.
     Bytes again = stub;
-    ASSERT_TRUE(pack::BrandStub(again, branding, &error));
+    ASSERT_TRUE(pe::BrandStub(again, branding, &error));
     EXPECT_EQ(again, image);
     Bytes twice = image;
-    ASSERT_TRUE(pack::BrandStub(twice, branding, &error)) << error;
+    ASSERT_TRUE(pe::BrandStub(twice, branding, &error)) << error;
     EXPECT_EQ(twice, image);
 }
 
@@ -304,19 +286,19 @@ TEST_P(BrandedImage, WhatIsNotGivenKeepsTheStubsValue) {
     vorntest::TestStubOptions options;
     options.pe32Plus = GetParam();
     Bytes image = BuildTestStub(options);
-    pack::StubBranding branding;
+    pe::StubBranding branding;
     branding.company = "Only Co";
     std::string error;
-    ASSERT_TRUE(pack::BrandStub(image, branding, &error)) << error;
-    const auto facts = pack::ReadStubBranding(image);
+    ASSERT_TRUE(pe::BrandStub(image, branding, &error)) << error;
+    const auto facts = pe::ReadStubBranding(image);
     ASSERT_TRUE(facts.has_value());
     EXPECT_EQ(facts->productName, std::optional<std::string>("Stub product"));
     EXPECT_EQ(facts->productVersion, std::optional<std::string>("0.1.0"));
     EXPECT_EQ(facts->executionLevel, std::optional<std::string>("asInvoker"));
     const auto before = ResourcesOf(BuildTestStub(options));
     const auto after = ResourcesOf(image);
-    EXPECT_EQ(Find(after, pack::kResourceGroupIcon, 107)->data,
-              Find(before, pack::kResourceGroupIcon, 107)->data);
+    EXPECT_EQ(Find(after, pe::kResourceGroupIcon, 107)->data,
+              Find(before, pe::kResourceGroupIcon, 107)->data);
 }
 
 INSTANTIATE_TEST_SUITE_P(Pe32AndPe32Plus, BrandedImage, ::testing::Bool());
@@ -329,23 +311,23 @@ TEST(BrandStub, StubsThatCannotBeRebuiltAreRefusedAndLeftAsTheyWere) {
     };
     Bytes signedStub = BuildTestStub();
     {
-        pack::PeLayout layout;
-        ASSERT_TRUE(pack::ReadPeLayout(signedStub.data(), signedStub.size(), &layout, nullptr));
+        pe::PeLayout layout;
+        ASSERT_TRUE(pe::ReadPeLayout(signedStub.data(), signedStub.size(), &layout, nullptr));
         signedStub = Set(signedStub, layout.dataDirectories + 8 * 4 + 4, {0x10});
     }
     // A file alignment of 32 MiB, and a table past the resources (the exception table's address).
     const Bytes stub = BuildTestStub();
-    pack::PeLayout layout;
-    ASSERT_TRUE(pack::ReadPeLayout(stub.data(), stub.size(), &layout, nullptr));
+    pe::PeLayout layout;
+    ASSERT_TRUE(pe::ReadPeLayout(stub.data(), stub.size(), &layout, nullptr));
     const Bytes hugeAlignment = Set(stub, layout.optionalHeader + 36, {0, 0, 0, 2});
     const Bytes tableBeyond = Set(stub, layout.dataDirectories + 8 * 3, {0, 0, 0, 2});
-    pack::StubBranding branding;
+    pe::StubBranding branding;
     branding.elevate = true;
-    pack::StubBranding badIcon;
+    pe::StubBranding badIcon;
     badIcon.iconFile = Bytes{0, 0, 1, 0, 0, 0};
     const struct {
         Bytes image;
-        pack::StubBranding branding;
+        pe::StubBranding branding;
         const char* why;
     } cases[] = {
         {Bytes(100, 'M'), branding, "not a Windows program"},
@@ -361,7 +343,7 @@ TEST(BrandStub, StubsThatCannotBeRebuiltAreRefusedAndLeftAsTheyWere) {
     for (const auto& c : cases) {
         Bytes image = c.image;
         std::string error;
-        EXPECT_FALSE(pack::BrandStub(image, c.branding, &error)) << c.why;
+        EXPECT_FALSE(pe::BrandStub(image, c.branding, &error)) << c.why;
         EXPECT_NE(error.find(c.why), std::string::npos) << c.why << ": " << error;
         EXPECT_EQ(image, c.image) << c.why;
     }
@@ -371,40 +353,17 @@ TEST(PeChecksum, StreamedInPiecesEqualsWhole) {
     vorntest::TestStubOptions options;
     options.pe32Plus = true;
     const Bytes image = BuildTestStub(options);
-    const size_t field = *pack::FindPeChecksumField(image.data(), image.size());
+    const size_t field = *pe::FindPeChecksumField(image.data(), image.size());
     Bytes zeroed = Set(image, field, {0, 0, 0, 0});
     zeroed.push_back(0x5a);  // an odd length
     for (size_t piece : {size_t{1}, size_t{3}, size_t{4096}}) {
-        pack::PeChecksum checksum;
+        pe::PeChecksum checksum;
         for (size_t at = 0; at < zeroed.size(); at += piece) {
             checksum.Update(zeroed.data() + at, std::min(piece, zeroed.size() - at));
         }
         EXPECT_EQ(checksum.Finish(), DwordChecksum(zeroed, field)) << piece;
     }
-    EXPECT_EQ(pack::FindPeChecksumField(zeroed.data(), 200), std::nullopt);
-}
-
-TEST(PeChecksum, SelfExtractorsChecksumCoversItsArchive) {
-    const Bytes stub = BuildTestStub();
-    const size_t field = *pack::FindPeChecksumField(stub.data(), stub.size());
-    std::optional<pack::ImageChecksum> checksum = pack::ImageChecksumOf(stub);
-    ASSERT_TRUE(checksum.has_value());
-    EXPECT_EQ(checksum->Field(), field);
-    vorntest::MemorySink memory;
-    pack::ArchiveWriter writer;
-    ASSERT_EQ(writer.Open(memory, stub, &*checksum), pack::Status::Ok);
-    ASSERT_EQ(writer.AddEntry("a.txt", Bytes(1001, 'a'), {}), pack::Status::Ok);
-    ASSERT_EQ(writer.Finish(std::string("comment")), pack::Status::Ok);
-    const Bytes& out = memory.bytes();
-    EXPECT_EQ(GetU32(out, field), DwordChecksum(out, field));
-    EXPECT_NE(GetU32(out, field), GetU32(stub, field));
-    EXPECT_EQ(Slice(out, 0, field), Slice(stub, 0, field));
-    // Archives without a program in front are written as they always were.
-    vorntest::MemorySink plainMemory;
-    pack::ArchiveWriter plain;
-    ASSERT_EQ(plain.Open(plainMemory, Bytes(300, 'x')), pack::Status::Ok);
-    ASSERT_EQ(plain.Finish(), pack::Status::Ok);
-    EXPECT_EQ(Slice(plainMemory.bytes(), 0, 300), Bytes(300, 'x'));
+    EXPECT_EQ(pe::FindPeChecksumField(zeroed.data(), 200), std::nullopt);
 }
 
 }  // namespace

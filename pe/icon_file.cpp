@@ -1,11 +1,11 @@
 // The icon file reader and the checks of each image.
-#include "pack/icon_file.h"
+#include "pe/icon_file.h"
 
 #include <cstring>
 
 #include "format/byte_order.h"
 
-namespace pack {
+namespace pe {
 
 namespace {
 
@@ -165,4 +165,4 @@ bool ReadIconFile(const std::vector<uint8_t>& file, std::vector<IconImage>* imag
     return true;
 }
 
-}  // namespace pack
+}  // namespace pe

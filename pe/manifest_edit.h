@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-namespace pack {
+namespace pe {
 
 // The level attribute's value of the manifest's requestedExecutionLevel element, if it has one.
 std::optional<std::string> ManifestExecutionLevel(const std::string& manifest);
@@ -16,4 +16,4 @@ std::optional<std::string> ManifestExecutionLevel(const std::string& manifest);
 // one requestedExecutionLevel element.
 bool SetManifestExecutionLevel(std::string& manifest, const std::string& level, std::string* error);
 
-}  // namespace pack
+}  // namespace pe

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-namespace pack {
+namespace pe {
 
 // The program icon's group, which the stub's dialogs and Explorer show.
 constexpr uint16_t kStubIconGroup = 107;
@@ -58,4 +58,4 @@ struct StubBrandingFacts {
 // The facts of image, a Windows program; nothing when it is not one or has no resources.
 std::optional<StubBrandingFacts> ReadStubBranding(const std::vector<uint8_t>& image);
 
-}  // namespace pack
+}  // namespace pe

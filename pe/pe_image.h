@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-namespace pack {
+namespace pe {
 
 struct PeSection {
     char name[9] = {};  // as stored, NUL-terminated here
@@ -81,4 +81,4 @@ uint32_t ComputePeChecksum(const uint8_t* image, size_t size, size_t field);
 // Where the checksum field of a PE image stands, or nothing when bytes is not one.
 std::optional<size_t> FindPeChecksumField(const uint8_t* bytes, size_t size);
 
-}  // namespace pack
+}  // namespace pe

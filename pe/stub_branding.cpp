@@ -1,19 +1,19 @@
 // Branding a stub: the checks of the publisher's texts and version, the new icon group, the
 // version information and manifest edits, and the rebuilt resource section.
-#include "pack/stub_branding.h"
+#include "pe/stub_branding.h"
 
 #include <algorithm>
 #include <set>
 
 #include "format/byte_order.h"
 #include "format/utf8.h"
-#include "pack/icon_file.h"
-#include "pack/manifest_edit.h"
-#include "pack/pe_image.h"
-#include "pack/resource_tree.h"
-#include "pack/version_info.h"
+#include "pe/icon_file.h"
+#include "pe/manifest_edit.h"
+#include "pe/pe_image.h"
+#include "pe/resource_tree.h"
+#include "pe/version_info.h"
 
-namespace pack {
+namespace pe {
 
 namespace {
 
@@ -238,4 +238,4 @@ std::optional<StubBrandingFacts> ReadStubBranding(const std::vector<uint8_t>& im
     return std::nullopt;
 }
 
-}  // namespace pack
+}  // namespace pe

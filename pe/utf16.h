@@ -4,11 +4,11 @@
 
 #include <string>
 
-namespace pack {
+namespace pe {
 
 // text must be valid UTF-8 (format::IsValidUtf8).
 std::u16string Utf16FromUtf8(const std::string& text);
 // Unpaired surrogates become U+FFFD.
 std::string Utf8FromUtf16(const std::u16string& text);
 
-}  // namespace pack
+}  // namespace pe

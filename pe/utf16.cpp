@@ -1,11 +1,11 @@
 // UTF-8 to UTF-16 and back.
-#include "pack/utf16.h"
+#include "pe/utf16.h"
 
 #include <cstdint>
 
 #include "format/utf8.h"
 
-namespace pack {
+namespace pe {
 
 namespace {
 
@@ -62,4 +62,4 @@ std::string Utf8FromUtf16(const std::u16string& text) {
     return out;
 }
 
-}  // namespace pack
+}  // namespace pe

@@ -1,12 +1,12 @@
 // Reading, editing and writing version information blocks.
-#include "pack/version_info.h"
+#include "pe/version_info.h"
 
 #include <algorithm>
 
 #include "format/byte_order.h"
-#include "pack/utf16.h"
+#include "pe/utf16.h"
 
-namespace pack {
+namespace pe {
 
 namespace {
 
@@ -167,4 +167,4 @@ bool SetVersionNumbers(VersionBlock& root, const std::array<uint16_t, 4>& versio
     return true;
 }
 
-}  // namespace pack
+}  // namespace pe
