@@ -1,6 +1,6 @@
 # The Windows stubs are linked with their resource section last, after the relocations, so that
 # the packer can rebuild it with a publisher's icon, version information and manifest without
-# moving any other section (pack/pe_image.h, docs/format.md). GNU ld's default script for PE
+# moving any other section (pe/pe_image.h, docs/format.md). GNU ld's default script for PE
 # programs puts .rsrc before .reloc. The stub links with that same default script, asked of the
 # linker at configure time (ld --verbose), with the .rsrc statement moved behind .reloc; nothing
 # else changes, and a linker whose script has no such statements stops the configuration.

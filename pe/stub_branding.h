@@ -1,6 +1,6 @@
 // A publisher's branding of a Windows self-extractor, written into the packer's copy of the stub:
 // the program's icon, its version information and the execution level its manifest asks for.
-// The stub's resource section is read, changed and rebuilt in place (see pack/pe_image.h); what
+// The stub's resource section is read, changed and rebuilt in place (see pe/pe_image.h); what
 // the publisher does not give keeps the stub's own value, and the same inputs give the same bytes
 // on every system.
 #pragma once

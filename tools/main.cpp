@@ -1,6 +1,6 @@
 // The vorn command-line tool: list, test, extract and pack VORN archives and self-extractors.
 // This file picks the command; options.cpp reads its options and holds the help texts, and the
-// commands live in list_test.cpp, extract.cpp and pack.cpp.
+// commands live in read.cpp (list and test), extract.cpp and pack.cpp.
 #include <cstdio>
 #include <string>
 
