@@ -1,6 +1,8 @@
 // Finding and changing the requested execution level in a manifest's text.
 #include "pe/manifest_edit.h"
 
+#include <vector>
+
 namespace pe {
 
 namespace {
@@ -32,22 +34,34 @@ bool FindLevelValue(const std::string& manifest, size_t element, size_t* begin, 
     return false;
 }
 
-// The element's start at or after from, passing over any inside comments.
-size_t FindElement(const std::string& manifest, size_t from) {
-    for (size_t at = manifest.find(kElement, from); at != std::string::npos;
-         at = manifest.find(kElement, at + 1)) {
-        const size_t comment = manifest.rfind("<!--", at);
-        if (comment == std::string::npos || manifest.find("-->", comment) < at) return at;
+// The starts of the first count elements outside comments, in order. One pass: the next element,
+// comment opening and comment end are each searched for from where the last one was found, so a
+// manifest of many elements or comments costs no more than its length.
+std::vector<size_t> FindElements(const std::string& manifest, size_t count) {
+    std::vector<size_t> found;
+    size_t element = manifest.find(kElement);
+    size_t comment = manifest.find("<!--");
+    while (element != std::string::npos && found.size() < count) {
+        if (comment > element) {
+            found.push_back(element);
+            element = manifest.find(kElement, element + 1);
+            continue;
+        }
+        // An element inside the comment does not count; a comment never closed hides the rest.
+        const size_t close = manifest.find("-->", comment);
+        if (close == std::string::npos) break;
+        if (element < close + 3) element = manifest.find(kElement, close + 3);
+        comment = manifest.find("<!--", close + 3);
     }
-    return std::string::npos;
+    return found;
 }
 
 }  // namespace
 
 std::optional<std::string> ManifestExecutionLevel(const std::string& manifest) {
-    const size_t element = FindElement(manifest, 0);
+    const std::vector<size_t> elements = FindElements(manifest, 1);
     size_t begin = 0, end = 0;
-    if (element == std::string::npos || !FindLevelValue(manifest, element, &begin, &end)) {
+    if (elements.empty() || !FindLevelValue(manifest, elements[0], &begin, &end)) {
         return std::nullopt;
     }
     return manifest.substr(begin, end - begin);
@@ -55,13 +69,13 @@ std::optional<std::string> ManifestExecutionLevel(const std::string& manifest) {
 
 bool SetManifestExecutionLevel(std::string& manifest, const std::string& level,
                                std::string* error) {
-    const size_t element = FindElement(manifest, 0);
+    const std::vector<size_t> elements = FindElements(manifest, 2);
     size_t begin = 0, end = 0;
-    if (element == std::string::npos || !FindLevelValue(manifest, element, &begin, &end)) {
+    if (elements.empty() || !FindLevelValue(manifest, elements[0], &begin, &end)) {
         if (error != nullptr) *error = "the stub's manifest asks for no execution level";
         return false;
     }
-    if (FindElement(manifest, element + 1) != std::string::npos) {
+    if (elements.size() > 1) {
         if (error != nullptr) *error = "the stub's manifest asks for an execution level twice";
         return false;
     }

@@ -300,7 +300,17 @@ bool WriteBrandingSeeds(const fs::path& dir) {
     };
     vorntest::TestStubOptions plus;
     plus.pe32Plus = true;
+    // A manifest of 960 KiB whose comment hides an element every few bytes: a scan that is not
+    // linear in the manifest's length takes about a minute on it and fails the run's timeout.
+    // libFuzzer cuts seeds to 1 MiB unless -max_len says otherwise, so the whole stub stays below.
+    vorntest::TestStubOptions large;
+    large.manifest = "<assembly><!-- ";
+    while (large.manifest.size() < (960u << 10)) {
+        large.manifest += "<requestedExecutionLevel level=\"x\"> <!-- ";
+    }
+    large.manifest += "--><requestedExecutionLevel level=\"asInvoker\"/></assembly>";
     return Write(dir / "icon_bitmaps", make(0, vorntest::BuildTestIcon({{16, 4}, {32, 8}}))) &&
+           Write(dir / "stub_large_manifest", make(1, vorntest::BuildTestStub(large))) &&
            Write(dir / "icon_png", make(0, vorntest::BuildTestIcon({{48, 24}, {256, 32, true}}))) &&
            Write(dir / "stub_pe32", make(1, vorntest::BuildTestStub())) &&
            Write(dir / "stub_pe32plus", make(1, vorntest::BuildTestStub(plus)));

@@ -178,6 +178,35 @@ TEST(Manifest, LevelIsChangedInPlaceAndCommentsDoNotCount) {
     }
 }
 
+TEST(Manifest, ManifestsOfSeveralMiBAreReadAndEditedAsSmallOnesAre) {
+    const auto repeat = [](const std::string& piece) {
+        std::string text;
+        while (text.size() < (4u << 20)) text += piece;
+        return text;
+    };
+    const std::string real = "<requestedExecutionLevel level=\"asInvoker\"/>";
+    const std::string raised = "<requestedExecutionLevel level=\"requireAdministrator\"/>";
+    const std::string hidden = "<requestedExecutionLevel level=\"x\"> ";
+    const struct {
+        std::string before, after;
+        bool editable;  // false: a second element outside comments
+    } cases[] = {
+        {"<!-- " + repeat(hidden) + "-->", "", true},
+        {repeat("<!-- " + hidden + "-->"), repeat("<!---->"), true},
+        {repeat("<!---->"), "<!-- " + repeat(hidden), true},
+        {"", repeat("<!-- -->") + real, false},
+        {repeat("level=\"y\" "), repeat(hidden), false},
+    };
+    for (const auto& c : cases) {
+        std::string m = c.before + real + c.after;
+        EXPECT_EQ(pe::ManifestExecutionLevel(m), std::optional<std::string>("asInvoker"));
+        std::string error;
+        EXPECT_EQ(pe::SetManifestExecutionLevel(m, "requireAdministrator", &error), c.editable);
+        EXPECT_TRUE(m == (c.editable ? c.before + raised + c.after : c.before + real + c.after))
+            << error;
+    }
+}
+
 // ---- Resource sections and version information
 
 TEST(ResourceSection, ReadBackAsBuiltInTheLoadersOrder) {
