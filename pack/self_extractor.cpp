@@ -9,6 +9,7 @@
 
 #include "format/builtin_destination.h"
 #include "format/container.h"
+#include "format/publisher_text.h"
 #include "format/sfx_settings.h"
 #include "format/utf8.h"
 
@@ -57,17 +58,8 @@ void AppendRecord(std::vector<uint8_t>& block, uint8_t tag, const std::string& b
 }  // namespace
 
 std::string BuiltInDestinationProblem(const std::string& text) {
-    if (text.size() > format::kMaxBuiltInDestinationLength) {
-        return "the default folder is " + std::to_string(text.size()) + " bytes long; at most " +
-               std::to_string(format::kMaxBuiltInDestinationLength) + " fit";
-    }
-    for (unsigned char c : text) {
-        if (c < 0x20 || c == 0x7f) return "the default folder holds a control character";
-    }
-    if (!format::IsValidUtf8(text.data(), text.size())) {
-        return "the default folder is not valid UTF-8";
-    }
-    return "";
+    return format::PublisherTextProblem(text, "the default folder",
+                                        {format::kMaxBuiltInDestinationLength, true});
 }
 
 bool SetBuiltInDestination(std::vector<uint8_t>& image, const std::string& text,
@@ -86,19 +78,9 @@ bool SetBuiltInDestination(std::vector<uint8_t>& image, const std::string& text,
 }
 
 bool ProgramEntryName(const std::string& line, std::string* name, std::string* error) {
-    const auto* bytes = reinterpret_cast<const uint8_t*>(line.data());
-    if (line.size() > format::kMaxSfxRunLineBytes) {
-        return Report(error, "the program line is " + std::to_string(line.size()) +
-                                 " bytes long; at most " +
-                                 std::to_string(format::kMaxSfxRunLineBytes) + " fit");
-    }
-    if (!format::IsSfxRunLine(bytes, line.size())) {
-        return Report(error, line.empty() ? "the program line is empty"
-                                          : "the program line holds a control character");
-    }
-    if (!format::IsValidUtf8(line.data(), line.size())) {
-        return Report(error, "the program line is not valid UTF-8");
-    }
+    const std::string problem = format::PublisherTextProblem(line, "the program line",
+                                                             {format::kMaxSfxRunLineBytes, false});
+    if (!problem.empty()) return Report(error, problem);
     std::string word(line.size() + 1, '\0');
     size_t offset = 0;
     if (!format::NextProgramWord(line.data(), line.size(), &offset, word.data(), word.size()) ||

@@ -6,7 +6,7 @@
 #include <set>
 
 #include "format/byte_order.h"
-#include "format/utf8.h"
+#include "format/publisher_text.h"
 #include "pe/icon_file.h"
 #include "pe/manifest_edit.h"
 #include "pe/pe_image.h"
@@ -150,16 +150,7 @@ bool ReadStubResources(const std::vector<uint8_t>& image, const PeLayout& layout
 }  // namespace
 
 std::string BrandingTextProblem(const std::string& text) {
-    if (text.empty()) return "the text is empty";
-    if (text.size() > kMaxBrandingText) {
-        return "the text is " + std::to_string(text.size()) + " bytes long; at most " +
-               std::to_string(kMaxBrandingText) + " fit";
-    }
-    for (unsigned char c : text) {
-        if (c < 0x20 || c == 0x7f) return "the text holds a control character";
-    }
-    if (!format::IsValidUtf8(text.data(), text.size())) return "the text is not valid UTF-8";
-    return "";
+    return format::PublisherTextProblem(text, "the text", {kMaxBrandingText, false});
 }
 
 bool ParseVersionNumbers(const std::string& text, std::array<uint16_t, 4>* version,
