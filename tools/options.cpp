@@ -11,7 +11,8 @@
 #include <cstdlib>
 #include <optional>
 #include <string>
-#include <thread>
+
+#include "threads/usable_cpus.h"
 
 namespace tool {
 
@@ -249,7 +250,7 @@ const char kPackHelp[] =
 
 unsigned JobCount(const Options& options) {
     if (options.jobs > 0) return static_cast<unsigned>(options.jobs);
-    return std::max(1u, std::thread::hardware_concurrency());
+    return threads::UsableCpus();
 }
 
 ParseOutcome ParseOptions(Command command, int argc, char** argv, Options& options) {
