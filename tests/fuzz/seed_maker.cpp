@@ -316,6 +316,24 @@ bool WriteBrandingSeeds(const fs::path& dir) {
            Write(dir / "stub_pe32plus", make(1, vorntest::BuildTestStub(plus)));
 }
 
+// fuzz_encoder_round_trip inputs: the bytes to encode, of the kinds an installer holds.
+bool WriteRoundTripSeeds(const fs::path& dir) {
+    Bytes code;  // calls and jumps whose targets the x86 filter rewrites
+    for (uint32_t i = 0; code.size() < 6000; ++i) {
+        const uint8_t call[] = {
+            0xE8, static_cast<uint8_t>(i * 37), static_cast<uint8_t>(i % 5), 0, 0, 0x8B, 0x45,
+            0xF0};
+        code.insert(code.end(), call, call + sizeof call);
+    }
+    Bytes mixed = Text(20000);
+    Bytes noise = Noise(3000, 7);
+    mixed.insert(mixed.begin() + 9000, noise.begin(), noise.end());
+    return Write(dir / "text", Text(9000)) && Write(dir / "ramp", Ramp(5000)) &&
+           Write(dir / "noise", Noise(2000, 4)) && Write(dir / "zeros", Bytes(70000, 0)) &&
+           Write(dir / "short", Bytes{'a', 'b', 'a'}) && Write(dir / "one", Bytes{0}) &&
+           Write(dir / "code", code) && Write(dir / "mixed", mixed);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -324,9 +342,9 @@ int main(int argc, char** argv) {
         return 2;
     }
     const fs::path root = argv[1];
-    for (const char* target :
-         {"fuzz_archive", "fuzz_block", "fuzz_code_tree", "fuzz_lz_block", "fuzz_names",
-          "fuzz_sfx_settings", "fuzz_sfx_command_line", "fuzz_branding"}) {
+    for (const char* target : {"fuzz_archive", "fuzz_block", "fuzz_code_tree", "fuzz_lz_block",
+                               "fuzz_names", "fuzz_sfx_settings", "fuzz_sfx_command_line",
+                               "fuzz_branding", "fuzz_encoder_round_trip"}) {
         fs::create_directories(root / target);
     }
     for (const auto& [name, archiveSpec] : ArchiveKinds()) {
@@ -336,7 +354,8 @@ int main(int argc, char** argv) {
         !WriteLzBlockSeeds(root / "fuzz_lz_block") || !WriteNameSeeds(root / "fuzz_names") ||
         !WriteSettingsSeeds(root / "fuzz_sfx_settings") ||
         !WriteCommandLineSeeds(root / "fuzz_sfx_command_line") ||
-        !WriteBrandingSeeds(root / "fuzz_branding")) {
+        !WriteBrandingSeeds(root / "fuzz_branding") ||
+        !WriteRoundTripSeeds(root / "fuzz_encoder_round_trip")) {
         return 1;
     }
     return 0;
