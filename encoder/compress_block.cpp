@@ -176,8 +176,8 @@ Status EncodeCompressed(const uint8_t* data, uint32_t size, const EncoderOptions
         tokens = ParseGreedy(data, size, 2, state.contexts);
     } else {
         uint32_t sample = std::min(size, kPriceSample);
-        TokenPrices prices =
-            TokenPrices::FromTokens(ParseGreedy(data, sample, 2, state.contexts), sample);
+        TokenPrices prices = TokenPrices::FromTokens(ParseGreedy(data, sample, 2, state.contexts),
+                                                     sample, std::min(size, kMaxMatchLength));
         tokens = ParseLookahead(data, size, prices, LookaheadOptions{1, 1}, state.contexts);
     }
     return EncodeTokens(tokens, out);

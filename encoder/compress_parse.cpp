@@ -57,10 +57,13 @@ float PriceOf(uint64_t count, uint64_t total) {
 
 }  // namespace
 
-TokenPrices TokenPrices::FromTokens(const std::vector<Token>& tokens, uint32_t size) {
+TokenPrices TokenPrices::FromTokens(const std::vector<Token>& tokens, uint32_t size,
+                                    uint32_t longestLength) {
     TokenPrices p;
     uint64_t literals[256] = {}, slots[4] = {};
-    std::vector<uint64_t> lengths(kMaxMatchLength + 1, 0);
+    uint32_t longest = std::min(longestLength, kMaxMatchLength);
+    for (const Token& t : tokens) longest = std::max(longest, t.length);
+    std::vector<uint64_t> lengths(longest + 1, 0);
     uint64_t literalTotal = 0, matchTotal = 0;
     for (const Token& t : tokens) {
         if (t.length == 0) {
@@ -88,8 +91,8 @@ TokenPrices TokenPrices::FromTokens(const std::vector<Token>& tokens, uint32_t s
         bits += slots[k] * p.selector[k];
     }
     float unseen = PriceOf(1, matchTotal + 1) + 10.0f;
-    p.length.assign(kMaxMatchLength + 1, unseen);
-    for (uint32_t n = 1; n <= kMaxMatchLength; ++n) {
+    p.length.assign(longest + 1, unseen);
+    for (uint32_t n = 1; n <= longest; ++n) {
         if (lengths[n] == 0) continue;
         p.length[n] = PriceOf(lengths[n], matchTotal);
         bits += lengths[n] * p.length[n];

@@ -30,11 +30,15 @@ struct TokenPrices {
     float flagLiteral;
     float flagMatch;
     float selector[4];
-    std::vector<float> length;  // indexed by length, up to kMaxMatchLength
+    std::vector<float> length;  // indexed by length, up to the longest the parse may meet
     float bytePrice;            // average bits per byte of the block, to weigh lengths
 
-    // Prices from the token statistics of an earlier parse of the same block.
-    static TokenPrices FromTokens(const std::vector<Token>& tokens, uint32_t size);
+    // Prices from the token statistics of an earlier parse of the same block (of its first size
+    // bytes). Lengths get prices up to longestLength, or the longest token's if longer: a parse
+    // of a block of n bytes meets no match longer than n, and a small block then fills a small
+    // table instead of one of 65536 prices.
+    static TokenPrices FromTokens(const std::vector<Token>& tokens, uint32_t size,
+                                  uint32_t longestLength = kMaxMatchLength);
 };
 
 constexpr uint32_t kMaxShorter = 3;

@@ -3,6 +3,8 @@
 // for inputs from empty to incompressible.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <fstream>
 #include <memory>
 #include <random>
@@ -11,6 +13,7 @@
 
 #include "codec/block_decoder.h"
 #include "encoder/block_encoder.h"
+#include "encoder/compress_parse.h"
 #include "encoder/encoder_state.h"
 #include "pack/archive_writer.h"
 #include "reference_decoder.h"
@@ -315,6 +318,25 @@ TEST(EncoderState, AStateUsedBeforeEncodesAsAFreshOne) {
                             second);
             EXPECT_EQ(second, expected) << "level " << level;
         }
+    }
+}
+
+// Level 2 prices a small block with a length table cut to the block: every price a parse of the
+// block can ask for must be the one the full table holds, or the block's bytes would change.
+TEST(TokenPrices, ATableCutToTheBlockHoldsTheFullTablesPrices) {
+    const std::vector<Token> tokens = {{0, 'a'}, {0, 'b'}, {3, 1}, {0, 'a'},
+                                       {7, 0},   {3, 2},   {40, 3}};
+    const TokenPrices full = TokenPrices::FromTokens(tokens, 60);
+    ASSERT_EQ(full.length.size(), kMaxMatchLength + 1);
+    for (uint32_t longest : {1u, 39u, 60u, 1000u}) {
+        const TokenPrices cut = TokenPrices::FromTokens(tokens, 60, longest);
+        ASSERT_EQ(cut.length.size(), std::max(longest, 40u) + 1) << longest;
+        for (uint32_t n = 0; n < cut.length.size(); ++n) {
+            ASSERT_EQ(cut.length[n], full.length[n]) << longest << " " << n;
+        }
+        EXPECT_EQ(cut.bytePrice, full.bytePrice);
+        EXPECT_EQ(std::memcmp(cut.literal, full.literal, sizeof cut.literal), 0);
+        EXPECT_EQ(std::memcmp(cut.selector, full.selector, sizeof cut.selector), 0);
     }
 }
 
