@@ -11,6 +11,7 @@
 #include "codec/entry_run.h"
 #include "crypto/blowfish.h"
 #include "crypto/crc32.h"
+#include "format/failed_check.h"
 #include "format/signature_scan.h"
 
 namespace archive {
@@ -71,7 +72,7 @@ const uint8_t* ChunkAt(ChunkReader* r, uint64_t offset, size_t count) {
 // consecutive slices: a small first one, as most archives start near the front, then large ones
 // across the rest of a program image.
 Status ScanForArchive(int fd, uint64_t length, uint64_t* base) {
-    if (length <= format::kSignatureBytes) return Status::Corrupt;
+    CORRUPT_IF(length <= format::kSignatureBytes);
     ChunkReader reader;
     if (!ChunkInit(&reader, fd, length, kScanFirstChunk)) return Status::NoMemory;
     format::SignatureScan scan;
@@ -90,7 +91,7 @@ Status ScanForArchive(int fd, uint64_t length, uint64_t* base) {
         p += avail;
     }
     ChunkFree(&reader);
-    if (!scan.Found() || scan.Offset() >= length - format::kSignatureBytes) return Status::Corrupt;
+    CORRUPT_IF(!scan.Found() || scan.Offset() >= length - format::kSignatureBytes);
     *base = scan.Offset();
     return Status::Ok;
 }
@@ -114,7 +115,7 @@ Status WalkRecords(ArchiveHandle* h, uint64_t* trailerOffset) {
     uint64_t pos = h->baseOffset + format::kHeaderBytes;
     const uint64_t count = h->header.entryCount;
     // Every record takes 40 bytes: a count the file cannot hold fails before any reading.
-    if (count > (length - pos) / format::kRecordBytes) return Status::Corrupt;
+    CORRUPT_IF(count > (length - pos) / format::kRecordBytes);
     ChunkReader reader;
     if (!ChunkInit(&reader, h->archiveFd, length, kWalkChunk)) return Status::NoMemory;
     uint64_t capacity = 0;
@@ -122,7 +123,7 @@ Status WalkRecords(ArchiveHandle* h, uint64_t* trailerOffset) {
     for (uint64_t i = 0; i < count; ++i) {
         const uint8_t* bytes = ChunkAt(&reader, pos, format::kRecordBytes);
         if (!bytes) {
-            status = Status::Corrupt;
+            status = CORRUPT("a record runs past the end of the file");
             break;
         }
         if (!AppendOffset(h, &capacity, pos)) {
@@ -132,7 +133,7 @@ Status WalkRecords(ArchiveHandle* h, uint64_t* trailerOffset) {
         uint64_t stored = format::DecodeRecord(bytes).storedSize;
         uint64_t dataStart = pos + format::kRecordBytes;
         if (stored > length - dataStart) {
-            status = Status::Corrupt;
+            status = CORRUPT("stored > length - dataStart");
             break;
         }
         pos = dataStart + stored;
@@ -143,12 +144,10 @@ Status WalkRecords(ArchiveHandle* h, uint64_t* trailerOffset) {
 }
 
 Status ReadExactly(int fd, uint64_t offset, uint8_t* buffer, size_t count) {
-    if (platform::FileSeek(fd, offset) != static_cast<int64_t>(offset)) return Status::Corrupt;
+    CORRUPT_IF(platform::FileSeek(fd, offset) != static_cast<int64_t>(offset));
     while (count > 0) {
         uint32_t piece = count > kReadPiece ? kReadPiece : static_cast<uint32_t>(count);
-        if (platform::FileRead(fd, buffer, piece) != static_cast<int64_t>(piece)) {
-            return Status::Corrupt;
-        }
+        CORRUPT_IF(platform::FileRead(fd, buffer, piece) != static_cast<int64_t>(piece));
         buffer += piece;
         count -= piece;
     }
@@ -246,13 +245,13 @@ Status LoadNames(ArchiveHandle* h, bool passwordGiven) {
 
 Status ReadArchive(ArchiveHandle* h, bool passwordGiven) {
     int64_t length = platform::FileLength(h->archiveFd);
-    if (length < 0) return Status::Corrupt;
+    CORRUPT_IF(length < 0);
     h->fileLength = static_cast<uint64_t>(length);
     Status status = ScanForArchive(h->archiveFd, h->fileLength, &h->baseOffset);
     if (status != Status::Ok) return status;
 
     uint8_t bytes[format::kHeaderBytes];
-    if (h->fileLength - h->baseOffset < format::kHeaderBytes) return Status::Corrupt;
+    CORRUPT_IF(h->fileLength - h->baseOffset < format::kHeaderBytes);
     status = ReadExactly(h->archiveFd, h->baseOffset, bytes, format::kHeaderBytes);
     if (status != Status::Ok) return status;
     h->header = format::DecodeHeader(bytes);
@@ -262,9 +261,8 @@ Status ReadArchive(ArchiveHandle* h, bool passwordGiven) {
     uint64_t trailerOffset = 0;
     status = WalkRecords(h, &trailerOffset);
     if (status != Status::Ok) return status;
-    if (trailerOffset > h->fileLength || h->fileLength - trailerOffset < format::kTrailerBytes) {
-        return Status::Corrupt;
-    }
+    CORRUPT_IF(trailerOffset > h->fileLength ||
+               h->fileLength - trailerOffset < format::kTrailerBytes);
     h->trailerOffset = trailerOffset;
     uint8_t trailer[format::kTrailerBytes];
     status = ReadExactly(h->archiveFd, trailerOffset, trailer, format::kTrailerBytes);

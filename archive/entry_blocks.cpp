@@ -3,6 +3,7 @@
 #include "archive/archive_handle.h"
 #include "archive/extraction.h"
 #include "format/block.h"
+#include "format/failed_check.h"
 
 namespace archive {
 
@@ -11,17 +12,15 @@ Status EntryBlockTypes(void* handle, uint64_t index, uint32_t* typeBits) {
     *typeBits = 0;
     if (h == nullptr || index >= h->recordCount) return Status::NotFound;
     format::EntryRecord record;
-    if (!ReadRecord(h, h->recordOffsets[index], &record)) return Status::Corrupt;
+    CORRUPT_IF(!ReadRecord(h, h->recordOffsets[index], &record));
     const uint64_t area = h->recordOffsets[index] + format::kRecordBytes;
     for (uint64_t at = 0; at < record.storedSize;) {
         uint8_t bytes[format::kBlockHeaderBytes];
-        if (platform::FileSeek(h->archiveFd, area + at) != static_cast<int64_t>(area + at) ||
-            platform::FileRead(h->archiveFd, bytes, sizeof bytes) != sizeof bytes) {
-            return Status::Corrupt;
-        }
+        CORRUPT_IF(platform::FileSeek(h->archiveFd, area + at) != static_cast<int64_t>(area + at) ||
+                   platform::FileRead(h->archiveFd, bytes, sizeof bytes) != sizeof bytes);
         format::BlockHeader header = format::DecodeBlockHeader(bytes);
         *typeBits |= 1u << header.type;
-        if (header.type > format::kBlockLz) return Status::Corrupt;
+        CORRUPT_IF(header.type > format::kBlockLz);
         at += format::kBlockHeaderBytes + format::BodyBytes(header);
     }
     return Status::Ok;

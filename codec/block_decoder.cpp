@@ -8,6 +8,7 @@
 #include "codec/bit_reader.h"
 #include "codec/code_tree.h"
 #include "format/block.h"
+#include "format/failed_check.h"
 
 namespace codec {
 
@@ -41,21 +42,22 @@ struct BlockCoding {
 Status ReadSymbolTable(const uint8_t* body, uint32_t* bitPos, uint32_t bitLimit, SymbolTable* table,
                        int32_t entries, uint32_t symbolBits, bool growingSymbols) {
     for (int32_t i = 0; i < entries; ++i) {
-        if (*bitPos > bitLimit) return Status::Corrupt;
+        CORRUPT_IF(*bitPos > bitLimit);
         uint32_t symbol;
         if (growingSymbols) {
             symbol = ReadGrowingInt(body, bitPos);
-            if (symbol == 0 || *bitPos > bitLimit) return Status::Corrupt;
+            CORRUPT_IF(symbol == 0 || *bitPos > bitLimit);
         } else {
             symbol = ReadBits(body, *bitPos, symbolBits);
             *bitPos += symbolBits;
         }
         uint32_t weight = ReadGrowingInt(body, bitPos);
-        if (weight == 0) return Status::Corrupt;
+        CORRUPT_IF(weight == 0);
         table->entries[i].symbol = symbol;
         table->entries[i].weight = weight;
     }
-    return *bitPos > bitLimit ? Status::Corrupt : Status::Ok;
+    CORRUPT_IF(*bitPos > bitLimit);
+    return Status::Ok;
 }
 
 Status ReadTablesAndBuildTrees(const uint8_t* body, uint32_t* bitPos, uint32_t bitLimit,
@@ -309,24 +311,20 @@ Status DecodeTokens(const uint8_t* body, uint32_t bodyBytes, uint32_t bitPos, ui
 
     int64_t opening =
         DecodeOpeningLiterals(codes, in, refillLimit, tokenCount, out, outCapacity, state);
-    if (opening < 0) return Status::Corrupt;
+    CORRUPT_IF(opening < 0);
 
     for (uint32_t left = tokenCount - static_cast<uint32_t>(opening); left != 0; --left) {
-        if (in.next > refillLimit) return Status::Corrupt;
+        CORRUPT_IF(in.next > refillLimit);
         in.Refill();
         BucketChoice choice = ChooseBucket(table, state.history);
 
         bool needFlags = state.flags == 1;
         uint32_t freshFlags = 0;
-        if (!DecodeIfNeeded(needFlags, codes.flagTable, codes.flagTree, &in, &freshFlags)) {
-            return Status::Corrupt;
-        }
+        CORRUPT_IF(!DecodeIfNeeded(needFlags, codes.flagTable, codes.flagTree, &in, &freshFlags));
         // After a shift the marker sits below bit 4, so 0x10 is a new symbol of 0.
         state.flags = needFlags ? freshFlags | 0x10 : state.flags;
         if (state.flags == 0x10 && left >= 4 && outCapacity - state.o >= 4) {
-            if (!DecodeFourLiterals(codes, in, refillLimit, table, choice, out, state)) {
-                return Status::Corrupt;
-            }
+            CORRUPT_IF(!DecodeFourLiterals(codes, in, refillLimit, table, choice, out, state));
             left -= 3;
             state.flags = 1;
             continue;
@@ -336,10 +334,8 @@ Status DecodeTokens(const uint8_t* body, uint32_t bodyBytes, uint32_t bitPos, ui
 
         if (isMatch == 0) {
             uint32_t literal;
-            if (!DecodeNext(codes.literalTable, codes.literalTree, &in, &literal)) {
-                return Status::Corrupt;
-            }
-            if (state.o >= outCapacity) return Status::Corrupt;
+            CORRUPT_IF(!DecodeNext(codes.literalTable, codes.literalTree, &in, &literal));
+            CORRUPT_IF(state.o >= outCapacity);
             literal &= 0xFF;
             out[state.o] = static_cast<uint8_t>(literal);
             StorePosition(table, choice.bucket, choice.used, state.o);
@@ -349,29 +345,27 @@ Status DecodeTokens(const uint8_t* body, uint32_t bodyBytes, uint32_t bitPos, ui
         }
 
         uint32_t length;
-        if (!DecodeNext(codes.lengthTable, codes.lengthTree, &in, &length)) return Status::Corrupt;
+        CORRUPT_IF(!DecodeNext(codes.lengthTable, codes.lengthTree, &in, &length));
         in.Refill();
         bool needSelectors = state.selectors == 1;
         uint32_t freshSelectors = 0;
-        if (!DecodeIfNeeded(needSelectors, codes.selectorTable, codes.selectorTree, &in,
-                            &freshSelectors)) {
-            return Status::Corrupt;
-        }
+        CORRUPT_IF(!DecodeIfNeeded(needSelectors, codes.selectorTable, codes.selectorTree, &in,
+                                   &freshSelectors));
         state.selectors = needSelectors ? freshSelectors | 0x10 : state.selectors;
         uint32_t slot = state.selectors & 3;
         state.selectors >>= 2;
 
         // An unwritten bucket has no positions.
-        if (!choice.used) return Status::Corrupt;
+        CORRUPT_IF(!choice.used);
         uint32_t source = table->position[choice.bucket][slot] & POSITION_MASK;
         StoreAfterMatch(table, choice.bucket, slot, state.stampCounter++, state.o);
 
-        if (source == 0) return Status::Corrupt;
-        if (length > outCapacity - state.o) return Status::Corrupt;
+        CORRUPT_IF(source == 0);
+        CORRUPT_IF(length > outCapacity - state.o);
         if (length == 0) continue;
         // Only a length-0 match stores a position equal to o, and then every length is 0; a
         // source at or past o would read bytes the block has not produced.
-        if (source >= state.o) return Status::Corrupt;
+        CORRUPT_IF(source >= state.o);
         CopyMatch(out, state.o, source, length, outCapacity - state.o);
         state.o += length;
         // o is at least 4 here; the byte before the context lands in bits 24-31, which the
@@ -379,7 +373,7 @@ Status DecodeTokens(const uint8_t* body, uint32_t bodyBytes, uint32_t bitPos, ui
         state.history = __builtin_bswap32(format::LoadLE32(out + state.o - 4));
     }
     uint32_t position = static_cast<uint32_t>(in.next - body) * 8 - in.count;
-    if (position > bitLimit) return Status::Corrupt;
+    CORRUPT_IF(position > bitLimit);
     *produced = state.o;
     *bitsUsed = position;
     return Status::Ok;
@@ -393,7 +387,7 @@ Status DecodeCompressedBlock(const uint8_t* body, uint32_t bodyBytes, ContextTab
     *produced = 0;
     // Bits beyond the padded body are never stream bits; the limit keeps reads inside the slack.
     uint64_t limit64 = static_cast<uint64_t>(bodyBytes) * 8;
-    if (limit64 > 0xFFFFFF00u) return Status::Corrupt;
+    CORRUPT_IF(limit64 > 0xFFFFFF00u);
     uint32_t bitLimit = static_cast<uint32_t>(limit64);
 
     memset(table->used, 0, sizeof table->used);
@@ -403,7 +397,7 @@ Status DecodeCompressedBlock(const uint8_t* body, uint32_t bodyBytes, ContextTab
     // The head lies within the read slack even when the body is shorter.
     const format::CompressedHead head = format::DecodeCompressedHead(body);
     uint32_t bitPos = format::kCompressedHeadBits;
-    if (bitPos > bitLimit) return Status::Corrupt;
+    CORRUPT_IF(bitPos > bitLimit);
 
     BlockCoding coding;
     memset(&coding, 0, sizeof coding);

@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "format/failed_check.h"
+
 namespace codec {
 
 bool SymbolTable::Create(int32_t n) {
@@ -151,12 +153,8 @@ format::Status CodeTree::Grow(const SymbolTable& symbols) {
         NewLeaf(this, 0, 0);
     }
     for (int32_t i = 0; i < symbols.count; ++i) {
-        if (nodeCount + 2 > nodeCapacity && symbols.entries[i].weight != 0) {
-            return format::Status::Corrupt;
-        }
-        if (!Insert(symbols.entries[i].symbol, symbols.entries[i].weight)) {
-            return format::Status::Corrupt;
-        }
+        CORRUPT_IF(nodeCount + 2 > nodeCapacity && symbols.entries[i].weight != 0);
+        CORRUPT_IF(!Insert(symbols.entries[i].symbol, symbols.entries[i].weight));
     }
     return format::Status::Ok;
 }

@@ -7,6 +7,7 @@
 
 #include "codec/bit_reader.h"
 #include "codec/block_decoder.h"
+#include "format/failed_check.h"
 
 namespace codec {
 
@@ -204,29 +205,26 @@ Status DecodeLzBlock(const uint8_t* body, uint32_t bodyBytes, uint32_t streamBit
                      LzDecodeTables* tables, uint8_t* out, uint32_t outCapacity,
                      uint32_t* produced) {
     using namespace format;
-    if (streamBits > uint64_t{bodyBytes} * 8 || streamBits < kLzSizeBits + kLzFlagBits) {
-        return Status::Corrupt;
-    }
+    CORRUPT_IF(streamBits > uint64_t{bodyBytes} * 8 || streamBits < kLzSizeBits + kLzFlagBits);
     LzStream in{body, 0, streamBits};
     uint32_t size = ReadBits(body, 0, kLzSizeBits);
     uint32_t flags = ReadBits(body, kLzSizeBits, kLzFlagBits);
     in.bitPos = kLzSizeBits + kLzFlagBits;
-    if (size == 0 || size > outCapacity || (flags & ~kLzFilterX86) != 0) return Status::Corrupt;
+    CORRUPT_IF(size == 0 || size > outCapacity || (flags & ~kLzFilterX86) != 0);
 
     LzState state{0, {}};
     memcpy(state.recent, kLzInitialDistances, sizeof state.recent);
     while (state.o < size) {
-        if (in.bitPos > in.limit) return Status::Corrupt;
+        CORRUPT_IF(in.bitPos > in.limit);
         uint32_t tokens = ReadBits(body, in.bitPos, kLzSizeBits);
         in.bitPos += kLzSizeBits;
-        if (tokens == 0) return Status::Corrupt;
+        CORRUPT_IF(tokens == 0);
         LzCodes codes;
-        if (!ReadCodeLengths(&in, tables) || !BuildSegmentCodes(tables, &codes) ||
-            !DecodeTokens(&in, codes, tokens, &state, out, size, outCapacity)) {
-            return Status::Corrupt;
-        }
+        CORRUPT_IF(!ReadCodeLengths(&in, tables));
+        CORRUPT_IF(!BuildSegmentCodes(tables, &codes));
+        CORRUPT_IF(!DecodeTokens(&in, codes, tokens, &state, out, size, outCapacity));
     }
-    if (in.bitPos != streamBits) return Status::Corrupt;
+    CORRUPT_IF(in.bitPos != streamBits);
     if ((flags & kLzFilterX86) != 0) LzFilterX86(out, size, false);
     *produced = size;
     return Status::Ok;
