@@ -127,6 +127,7 @@ codec::EntryRun RunOf(ArchiveHandle* h, const VORN_FILEINFO& info) {
     codec::EntryRun run{};
     run.storedSize = info.qwStoredSize;
     run.crc = info.dwCRC;
+    run.unpackedSize = info.qwUnpackedSize;
     run.encrypted = (info.dwAttributes & VORN_ATTR_ENCRYPTED) != 0;
     run.password = h->operationPassword;
     run.lzBlocks = format::ArchiveAllowsLzBlocks(h->header.reserved);
@@ -141,7 +142,6 @@ Status DecodeFoundEntry(ArchiveHandle* h, const VORN_FILEINFO& info, const DataA
     RunSource source = {h, ahead, 0, cancel};
     codec::EntryRun run = RunOf(h, info);
     run.destination = destination;
-    run.destinationSize = sink.take ? 0 : info.qwUnpackedSize;
     run.sink = sink;
     run.progress = progress;
     run.memory = h->runMemory;

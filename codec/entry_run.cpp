@@ -12,6 +12,7 @@
 #include "codec/run_steps.h"
 #include "crypto/blowfish.h"
 #include "crypto/crc32.h"
+#include "format/failed_check.h"
 #include "platform/platform.h"
 
 namespace codec {
@@ -104,9 +105,7 @@ bool BodySize(const format::BlockHeader& header, bool lzBlocks, uint32_t* bodyBy
 Status BlockReader::Start(format::BlockHeader* header, uint32_t* bodyBytes) {
     uint32_t got;
     uint32_t missing = format::kBlockHeaderBytes - headerHeld_;
-    if (!ReadAtLeast(input_, header_ + headerHeld_, missing, missing, &got)) {
-        return Status::Corrupt;
-    }
+    CORRUPT_IF(!ReadAtLeast(input_, header_ + headerHeld_, missing, missing, &got));
     if (run_.progress.report != nullptr) {
         double share = static_cast<double>(consumed_) / static_cast<double>(run_.storedSize);
         run_.progress.report(run_.progress.context, static_cast<int>(share * 100));
@@ -115,7 +114,7 @@ Status BlockReader::Start(format::BlockHeader* header, uint32_t* bodyBytes) {
         return Status::Cancelled;
     }
     *header = format::DecodeBlockHeader(header_);
-    if (!BodySize(*header, run_.lzBlocks, bodyBytes)) return Status::Corrupt;
+    CORRUPT_IF(!BodySize(*header, run_.lzBlocks, bodyBytes));
     consumed_ += format::kBlockHeaderBytes + *bodyBytes;
     return Status::Ok;
 }
@@ -123,9 +122,7 @@ Status BlockReader::Start(format::BlockHeader* header, uint32_t* bodyBytes) {
 Status BlockReader::ReadBody(uint8_t* body, uint32_t bodyBytes) {
     uint32_t got;
     uint32_t readAhead = More() ? format::kBlockHeaderBytes : 0;
-    if (!ReadAtLeast(input_, body, bodyBytes, bodyBytes + readAhead, &got)) {
-        return Status::Corrupt;
-    }
+    CORRUPT_IF(!ReadAtLeast(input_, body, bodyBytes, bodyBytes + readAhead, &got));
     headerHeld_ = got - bodyBytes;
     memcpy(header_, body + bodyBytes, headerHeld_);
     memset(body + bodyBytes, 0, BODY_READ_SLACK);
@@ -137,7 +134,7 @@ Status BlockOutput(const EntryRun& run, const format::BlockHeader& header, uint8
                    const uint8_t** output, uint32_t* outputBytes) {
     if (run.encrypted && run.password != nullptr) DecryptBuffer(body, bodyBytes, run.password);
     if (header.type == format::kBlockStored) {
-        if (header.length > room) return Status::Corrupt;
+        CORRUPT_IF(header.length > room);
         *output = body;
         *outputBytes = header.length;
         return Status::Ok;
@@ -170,7 +167,7 @@ Status DecodeEntry(const EntryInput& input, const EntryRun& run) {
         if (status == Status::Ok) status = reader.ReadBody(memory.readBuffer, bodyBytes);
         const uint8_t* output = nullptr;
         uint32_t outputBytes = 0;
-        uint64_t room = memoryMode ? run.destinationSize - delivered : BLOCK_BUFFER_SIZE;
+        uint64_t room = run.unpackedSize - delivered;
         if (status == Status::Ok) {
             status = steps::BlockOutput(run, header, memory.readBuffer, bodyBytes, room,
                                         memory.contextTable, memory.staging, &output, &outputBytes);
@@ -186,6 +183,7 @@ Status DecodeEntry(const EntryInput& input, const EntryRun& run) {
         delivered += outputBytes;
     }
     if (run.progress.report != nullptr) run.progress.report(run.progress.context, 100);
+    CORRUPT_IF(delivered != run.unpackedSize);
     return crc.Value() == run.crc ? Status::Ok : Status::CrcMismatch;
 }
 

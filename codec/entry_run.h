@@ -54,10 +54,12 @@ struct EntryRun {
     bool encrypted;        // the record's encrypted byte is set
     bool lzBlocks;         // the archive's header allows LZ blocks (type 2)
     const char* password;  // operation password, may be null
-    // Memory mode (sink.take null): the caller's buffer of destinationSize bytes (the entry's
-    // unpacked size), which receives exactly the decoded bytes and nothing past them.
+    // The record's unpacked size, a limit and a promise: a block whose output would pass it stops
+    // the run there with Corrupt, undelivered, and a run whose blocks end short of it is Corrupt.
+    uint64_t unpackedSize;
+    // Memory mode (sink.take null): the caller's buffer of unpackedSize bytes, which receives
+    // exactly the decoded bytes and nothing past them.
     uint8_t* destination;
-    uint64_t destinationSize;
     BlockSink sink;           // sink mode: every block's output, in order
     ProgressReport progress;  // report may be null
     // Working memory the caller keeps from run to run; whichever part is null, the run maps for
@@ -75,8 +77,9 @@ bool MapRunMemory(RunMemory* memory);
 // Releases every part and leaves them null.
 void UnmapRunMemory(RunMemory* memory);
 
-// Ok, Cancelled, Corrupt, DiskFull (the sink refused bytes), CrcMismatch, or NoMemory (working
-// memory unavailable; nothing has been read then).
+// Ok, Cancelled, Corrupt (also for output past or short of run.unpackedSize), DiskFull (the sink
+// refused bytes), CrcMismatch, or NoMemory (working memory unavailable; nothing has been read
+// then).
 format::Status DecodeEntry(const EntryInput& input, const EntryRun& run);
 
 }  // namespace codec

@@ -14,6 +14,7 @@
 
 #include "codec/run_steps.h"
 #include "crypto/crc32.h"
+#include "format/failed_check.h"
 #include "platform/platform.h"
 
 namespace codec {
@@ -29,6 +30,7 @@ struct Slot {
     const uint8_t* output = nullptr;
     uint32_t outputBytes = 0;
     Status status = Status::Ok;
+    const char* failedCheck = nullptr;  // what the worker noted with a Corrupt status
     enum class State { Free, Given, Taken, Decoded } state = State::Free;
     size_t block = 0;  // the block's place in the entry
     RunMemory memory{nullptr, nullptr, nullptr};
@@ -58,6 +60,7 @@ class ParallelRun {
     std::condition_variable changed_;
     bool stopping_ = false;
     Crc32 crc_;
+    uint64_t delivered_ = 0;
 };
 
 ParallelRun::~ParallelRun() {
@@ -100,15 +103,23 @@ void ParallelRun::Work() {
         slot->status = steps::BlockOutput(
             run_, slot->header, slot->memory.readBuffer, slot->bodyBytes, BLOCK_BUFFER_SIZE,
             slot->memory.contextTable, slot->memory.staging, &slot->output, &slot->outputBytes);
+        slot->failedCheck = format::TakeFailedCheck();
         guard.lock();
         slot->state = Slot::State::Decoded;
         changed_.notify_all();
     }
 }
 
+// A block is decoded before the blocks ahead of it are delivered, so only here, in order, is the
+// room the record's size leaves known: the sequential run refuses the same block.
 Status ParallelRun::Deliver(Slot& slot) {
-    if (slot.status != Status::Ok) return slot.status;
+    if (slot.status != Status::Ok) {
+        format::NoteFailedCheck(slot.failedCheck);
+        return slot.status;
+    }
     if (slot.outputBytes == 0) return Status::Ok;
+    CORRUPT_IF(slot.outputBytes > run_.unpackedSize - delivered_);
+    delivered_ += slot.outputBytes;
     crc_.Update(slot.output, slot.outputBytes);
     return run_.sink.take(run_.sink.context, slot.output, slot.outputBytes) ? Status::Ok
                                                                             : Status::DiskFull;
@@ -159,6 +170,7 @@ Status ParallelRun::Run() {
     }
     if (status != Status::Ok) return status;
     if (run_.progress.report != nullptr) run_.progress.report(run_.progress.context, 100);
+    CORRUPT_IF(delivered_ != run_.unpackedSize);
     return crc_.Value() == run_.crc ? Status::Ok : Status::CrcMismatch;
 }
 

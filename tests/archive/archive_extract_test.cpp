@@ -19,6 +19,7 @@
 #include "archive/extraction.h"
 #include "archive_test_util.h"
 #include "codec/entry_run.h"
+#include "format/failed_check.h"
 #include "platform/platform.h"
 
 using namespace archive_test;
@@ -221,8 +222,9 @@ TEST_F(Extraction, MemorySizeLimitAndLongName) {
     unsigned char buffer[16] = {};
     EXPECT_EQ(vorn_DecompressToPtr(s.h, "huge", buffer, nullptr, nullptr), VORN_E_NO_MEMORY);
     EXPECT_EQ(buffer[0], 0);
-    // Below 4 GiB the run goes on; the bytes are those of the entry.
-    EXPECT_EQ(vorn_DecompressToPtr(s.h, "almost", buffer, nullptr, nullptr), VORN_SUCCESS);
+    // Below 4 GiB the run goes on; the bytes are those of the entry, which ends short of its
+    // record's size and so is corrupt.
+    EXPECT_EQ(vorn_DecompressToPtr(s.h, "almost", buffer, nullptr, nullptr), VORN_E_CORRUPT);
     EXPECT_EQ(std::memcmp(buffer, "tiny", 4), 0);
     EXPECT_EQ(vorn_DecompressToPtr(s.h, std::string(257, 'n').c_str(), buffer, nullptr, nullptr),
               VORN_E_INVALID_ARGUMENT);
@@ -230,8 +232,9 @@ TEST_F(Extraction, MemorySizeLimitAndLongName) {
               VORN_E_NOT_FOUND);
 }
 
-// A record may overstate the unpacked size; the caller's buffer past the decoded bytes keeps
-// what the caller put there, however the last block's matches were copied.
+// A record that overstates the unpacked size makes the entry corrupt; the caller's buffer past the
+// decoded bytes still keeps what the caller put there, however the last block's matches were
+// copied.
 TEST_F(Extraction, BytesPastTheDecodedOutputStayAsTheCallerLeftThem) {
     const std::vector<uint8_t> data = SampleData(5000, 13);  // ends in matches
     vorntest::TestArchive archiveSpec;
@@ -247,7 +250,7 @@ TEST_F(Extraction, BytesPastTheDecodedOutputStayAsTheCallerLeftThem) {
     ASSERT_EQ(vorn_OpenStream(&s.h, file.path.c_str(), nullptr, VORN_OPEN_READONLY), VORN_SUCCESS);
     for (const char* name : {"c", "s"}) {
         std::vector<uint8_t> buffer(data.size() + 64, 0);
-        EXPECT_EQ(vorn_DecompressToPtr(s.h, name, buffer.data(), nullptr, nullptr), VORN_SUCCESS);
+        EXPECT_EQ(vorn_DecompressToPtr(s.h, name, buffer.data(), nullptr, nullptr), VORN_E_CORRUPT);
         EXPECT_TRUE(std::equal(data.begin(), data.end(), buffer.begin())) << name;
         EXPECT_EQ(
             std::vector<uint8_t>(buffer.begin() + static_cast<long>(data.size()), buffer.end()),
@@ -641,5 +644,86 @@ TEST_F(SuccessiveRuns, MemoryThatCannotBeMappedAnswersElevenBeforeReadingAndIsMa
                                          "10: no cap";
 }
 #endif
+
+// The record's unpacked size is a limit and a promise, for stored, compressed and LZ blocks alike:
+// output past it stops the run with 3 and never reaches the file, the caller's memory or a sink;
+// an entry that ends short of it is corrupt too. The honest record of each entry is the control.
+TEST(DeclaredSize, OutputNeverPassesItAndAnEntryShortOfItIsCorrupt) {
+    const std::vector<uint8_t> data = SampleData(300000, 21);
+    struct Kind {
+        const char* name;
+        pack::Method method;
+        int level;
+    };
+    const Kind kinds[] = {{"stored", pack::Method::Stored, 2},
+                          {"compressed", pack::Method::Compressed, 2},
+                          {"lz", pack::Method::Best, 3}};
+    const int64_t shifts[] = {0, -1, -200000, +1, +100000};
+    for (const Kind& kind : kinds) {
+        for (int64_t shift : shifts) {
+            const uint64_t declared = data.size() + shift;
+            const std::string what = std::string(kind.name) + " " + std::to_string(shift);
+            vorntest::TestArchive archiveSpec;
+            vorntest::TestEntry e = Entry("e", data);
+            e.method = kind.method;
+            e.encoder.level = kind.level;
+            e.blockSize = 65536;
+            e.unpackedSizeOverride = declared;
+            archiveSpec.entries.push_back(e);
+            TempFile file("declared.vorn", vorntest::BuildTestArchive(archiveSpec));
+            Handle h;
+            ASSERT_EQ(vorn_OpenStream(&h.h, file.path.c_str(), nullptr, VORN_OPEN_READONLY),
+                      VORN_SUCCESS);
+            const uint32_t expected = shift == 0 ? VORN_SUCCESS : VORN_E_CORRUPT;
+
+            TempFile out("declared.out");
+            EXPECT_EQ(vorn_DecompressToFile(h.h, "e", out.path.c_str(), nullptr, nullptr), expected)
+                << what;
+            EXPECT_LE(std::filesystem::file_size(out.path), declared) << what;
+
+            std::vector<uint8_t> memory(declared + 16, 0xEE);
+            EXPECT_EQ(vorn_DecompressToPtr(h.h, "e", memory.data(), nullptr, nullptr), expected)
+                << what;
+            EXPECT_EQ(std::vector<uint8_t>(memory.end() - 16, memory.end()),
+                      std::vector<uint8_t>(16, 0xEE))
+                << what;
+
+            uint64_t sunk = 0;
+            auto count = [](void* total, const uint8_t*, uint32_t n) {
+                *static_cast<uint64_t*>(total) += n;
+                return true;
+            };
+            archive::Status status =
+                archive::ExtractToSink(h.h, 0, nullptr, codec::BlockSink{count, &sunk}, {}, {}, 2);
+            EXPECT_EQ(archive::PublicCode(status), expected) << what;
+            EXPECT_LE(sunk, declared) << what;
+        }
+    }
+}
+
+// In builds that note failed checks, a corrupt entry names the check that refused it; in others
+// nothing is noted.
+TEST(DeclaredSize, TheRefusingCheckIsNotedWhereTheBuildRecordsIt) {
+    vorntest::TestArchive archiveSpec;
+    vorntest::TestEntry e = Entry("e", Bytes("eleven bytes"));
+    e.unpackedSizeOverride = 4;
+    archiveSpec.entries.push_back(e);
+    TempFile file("noted.vorn", vorntest::BuildTestArchive(archiveSpec));
+    Handle h;
+    ASSERT_EQ(vorn_OpenStream(&h.h, file.path.c_str(), nullptr, VORN_OPEN_READONLY), VORN_SUCCESS);
+    format::TakeFailedCheck();
+    unsigned char buffer[4];
+    EXPECT_EQ(vorn_DecompressToPtr(h.h, "e", buffer, nullptr, nullptr), VORN_E_CORRUPT);
+    const char* check = format::TakeFailedCheck();
+    if (format::kRecordsFailedChecks) {
+        ASSERT_NE(check, nullptr);
+        const std::string name = format::ShortCheckName(check);
+        EXPECT_EQ(name.rfind("codec/entry_run.cpp:", 0), 0u) << name;
+        EXPECT_NE(name.find(": header.length > room"), std::string::npos) << name;
+    } else {
+        EXPECT_EQ(check, nullptr);
+    }
+    EXPECT_EQ(format::TakeFailedCheck(), nullptr) << "taking the note clears it";
+}
 
 }  // namespace

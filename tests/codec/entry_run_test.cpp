@@ -104,7 +104,8 @@ class EntryRunTest : public ::testing::Test {
         return run;
     }
 
-    Status RunToSink(EntryRun run) {
+    Status RunToSink(EntryRun run, uint64_t unpackedSize) {
+        run.unpackedSize = unpackedSize;
         run.sink = codec::BlockSink{FakeArchive::Sink, &archive_};
         return DecodeEntry(Input(), run);
     }
@@ -112,7 +113,7 @@ class EntryRunTest : public ::testing::Test {
     RunResult RunToMemory(EntryRun run, size_t unpackedSize) {
         std::vector<uint8_t> buffer(unpackedSize + 1, 0xEE);
         run.destination = buffer.data();
-        run.destinationSize = unpackedSize;
+        run.unpackedSize = unpackedSize;
         Status status = DecodeEntry(Input(), run);
         EXPECT_EQ(buffer[unpackedSize], 0xEE) << "wrote past the caller's buffer";
         return RunResult{status, std::string(buffer.begin(), buffer.begin() + unpackedSize)};
@@ -133,7 +134,7 @@ TEST_F(EntryRunTest, Stored134ByteBlockUses148BytesAndDecodes) {
     std::string data = Bytes(134, 'A');
     AddStoredPadded(&archive_.area, data);
     ASSERT_EQ(archive_.area.size(), 148u);
-    EXPECT_EQ(RunToSink(BaseRun(BitwiseCrc32(data))), Status::Ok);
+    EXPECT_EQ(RunToSink(BaseRun(BitwiseCrc32(data)), data.size()), Status::Ok);
     EXPECT_EQ(archive_.sunk, data);
     EXPECT_EQ(archive_.progress, (std::vector<int>{0, 100}));
     EXPECT_EQ(archive_.bytesRead, 148u);
@@ -143,7 +144,7 @@ TEST_F(EntryRunTest, ProgressReportsEachBlocksShareThenHundred) {
     AddStoredPadded(&archive_.area, Bytes(134, 'a'));  // 148 bytes
     AddStoredPadded(&archive_.area, Bytes(20, 'b'));   // 36 bytes
     std::string all = Bytes(134, 'a') + Bytes(20, 'b');
-    EXPECT_EQ(RunToSink(BaseRun(BitwiseCrc32(all))), Status::Ok);
+    EXPECT_EQ(RunToSink(BaseRun(BitwiseCrc32(all)), all.size()), Status::Ok);
     EXPECT_EQ(archive_.progress, (std::vector<int>{0, 148 * 100 / 184, 100}));
     EXPECT_EQ(archive_.sunk, all);
 }
@@ -152,22 +153,22 @@ TEST_F(EntryRunTest, PercentageIsTruncatedAfterDivisionAndMultiplication) {
     AddStoredPadded(&archive_.area, Bytes(112, 'a'));  // 116 bytes
     AddStoredPadded(&archive_.area, Bytes(80, 'b'));   // 84 bytes
     ASSERT_EQ(archive_.area.size(), 200u);
-    RunToSink(BaseRun(0));
+    RunToSink(BaseRun(0), 192);
     EXPECT_EQ(archive_.progress, (std::vector<int>{0, 57, 100}));
 }
 
 TEST_F(EntryRunTest, EmptyEntryReportsOnlyHundredAndChecksTheCrcOfNothing) {
-    EXPECT_EQ(RunToSink(BaseRun(0)), Status::Ok);
+    EXPECT_EQ(RunToSink(BaseRun(0), 0), Status::Ok);
     EXPECT_EQ(archive_.progress, (std::vector<int>{100}));
     EXPECT_EQ(archive_.polls, 0);
     archive_.progress.clear();
-    EXPECT_EQ(RunToSink(BaseRun(5)), Status::CrcMismatch);
+    EXPECT_EQ(RunToSink(BaseRun(5), 0), Status::CrcMismatch);
     EXPECT_EQ(archive_.progress, (std::vector<int>{100}));
 }
 
 TEST_F(EntryRunTest, CrcMismatchReportsHundredThenNine) {
     AddStoredPadded(&archive_.area, "hello");
-    EXPECT_EQ(RunToSink(BaseRun(BitwiseCrc32("hellO"))), Status::CrcMismatch);
+    EXPECT_EQ(RunToSink(BaseRun(BitwiseCrc32("hellO")), 5), Status::CrcMismatch);
     EXPECT_EQ(archive_.progress.back(), 100);
     EXPECT_EQ(archive_.sunk, "hello");
 }
@@ -177,7 +178,7 @@ TEST_F(EntryRunTest, InvalidBlockTypesAreCorrupt) {
         archive_ = FakeArchive();
         PutHeader(&archive_.area, type, 16);
         archive_.area.resize(archive_.area.size() + 16, 0);
-        EXPECT_EQ(RunToSink(BaseRun(0)), Status::Corrupt) << type;
+        EXPECT_EQ(RunToSink(BaseRun(0), 16), Status::Corrupt) << type;
         EXPECT_EQ(archive_.progress, (std::vector<int>{0})) << type;
     }
 }
@@ -185,31 +186,31 @@ TEST_F(EntryRunTest, InvalidBlockTypesAreCorrupt) {
 TEST_F(EntryRunTest, ZeroLengthBlockIsCorrupt) {
     PutHeader(&archive_.area, 0, 0);
     archive_.area.resize(20, 0);
-    EXPECT_EQ(RunToSink(BaseRun(0)), Status::Corrupt);
+    EXPECT_EQ(RunToSink(BaseRun(0), 16), Status::Corrupt);
     archive_ = FakeArchive();
     PutHeader(&archive_.area, 1, 0);
     archive_.area.resize(20, 0);
-    EXPECT_EQ(RunToSink(BaseRun(0)), Status::Corrupt);
+    EXPECT_EQ(RunToSink(BaseRun(0), 16), Status::Corrupt);
 }
 
 TEST_F(EntryRunTest, ShortHeaderOrBodyIsCorrupt) {
     AddStoredPadded(&archive_.area, Bytes(40, 'a'));
     EntryRun run = BaseRun(0);
     run.storedSize += 10;  // claims more blocks than the area holds
-    EXPECT_EQ(RunToSink(run), Status::Corrupt);
+    EXPECT_EQ(RunToSink(run, 40), Status::Corrupt);
 
     archive_ = FakeArchive();
     AddStoredPadded(&archive_.area, Bytes(40, 'a'));
     archive_.area.push_back(0x08);  // two bytes of a header
     archive_.area.push_back(0x00);
-    EXPECT_EQ(RunToSink(BaseRun(0)), Status::Corrupt);
+    EXPECT_EQ(RunToSink(BaseRun(0), 40), Status::Corrupt);
 
     archive_ = FakeArchive();
     AddStoredPadded(&archive_.area, Bytes(40, 'a'));
     archive_.area.resize(archive_.area.size() - 5);
     EntryRun whole = BaseRun(0);
     whole.storedSize += 5;
-    EXPECT_EQ(RunToSink(whole), Status::Corrupt);
+    EXPECT_EQ(RunToSink(whole, 40), Status::Corrupt);
     EXPECT_EQ(archive_.sunk, "");
 }
 
@@ -218,20 +219,20 @@ TEST_F(EntryRunTest, BodiesBeyondTheReadBufferAreRefusedBeforeReading) {
     archive_.area.resize(64, 0);
     EntryRun run = BaseRun(0);
     run.storedSize = 0x1000000;
-    EXPECT_EQ(RunToSink(run), Status::Corrupt);
+    EXPECT_EQ(RunToSink(run, codec::BLOCK_BUFFER_SIZE + 1), Status::Corrupt);
     EXPECT_EQ(archive_.bytesRead, 4u);
 
     archive_ = FakeArchive();
     PutHeader(&archive_.area, 1, (codec::BLOCK_BUFFER_SIZE + 16) * 8);
     archive_.area.resize(64, 0);
-    EXPECT_EQ(RunToSink(run), Status::Corrupt);
+    EXPECT_EQ(RunToSink(run, codec::BLOCK_BUFFER_SIZE + 1), Status::Corrupt);
     EXPECT_EQ(archive_.bytesRead, 4u);
 }
 
 TEST_F(EntryRunTest, LargestStoredBodyFits) {
     std::string data(codec::BLOCK_BUFFER_SIZE, 'z');
     AddStoredPadded(&archive_.area, data);
-    EXPECT_EQ(RunToSink(BaseRun(BitwiseCrc32(data))), Status::Ok);
+    EXPECT_EQ(RunToSink(BaseRun(BitwiseCrc32(data)), data.size()), Status::Ok);
     EXPECT_EQ(archive_.sunk.size(), data.size());
 }
 
@@ -242,7 +243,7 @@ TEST_F(EntryRunTest, CancelStopsAtTheNextBlockBoundary) {
         AddStoredPadded(&archive_.area, "two");
         AddStoredPadded(&archive_.area, "three");
         archive_.pollsBeforeCancel = k;
-        EXPECT_EQ(RunToSink(BaseRun(0)), Status::Cancelled) << k;
+        EXPECT_EQ(RunToSink(BaseRun(0), 11), Status::Cancelled) << k;
         EXPECT_EQ(archive_.sunk, std::string("onetwothree").substr(0, k == 0 ? 0 : k == 1 ? 3 : 6));
         EXPECT_NE(archive_.progress.back(), 100);
         EXPECT_EQ(archive_.bytesRead, 20u * k + 4) << "the body after the cancel is not read";
@@ -252,14 +253,14 @@ TEST_F(EntryRunTest, CancelStopsAtTheNextBlockBoundary) {
 TEST_F(EntryRunTest, CancelDuringTheLastBlockLetsTheRunFinish) {
     AddStoredPadded(&archive_.area, "only");
     archive_.pollsBeforeCancel = 1;  // would be seen at a following boundary; there is none
-    EXPECT_EQ(RunToSink(BaseRun(BitwiseCrc32("only"))), Status::Ok);
+    EXPECT_EQ(RunToSink(BaseRun(BitwiseCrc32("only")), 4), Status::Ok);
 }
 
 TEST_F(EntryRunTest, SinkFailureStopsTheRunWithSix) {
     AddStoredPadded(&archive_.area, "one");
     AddStoredPadded(&archive_.area, "two");
     archive_.failSinkAtCall = 0;
-    EXPECT_EQ(RunToSink(BaseRun(BitwiseCrc32("onetwo"))), Status::DiskFull);
+    EXPECT_EQ(RunToSink(BaseRun(BitwiseCrc32("onetwo")), 6), Status::DiskFull);
     EXPECT_EQ(archive_.polls, 1);
 }
 
@@ -281,7 +282,7 @@ TEST_F(EntryRunTest, CompressedBlocksReachTheSinkOneCallEach) {
                                    codec_test::Lit('a'), codec_test::Match(5, 0)});
     AddCompressed(&archive_.area, {});  // produces nothing: no sink call
     AddCompressed(&archive_.area, {codec_test::Lit('z')});
-    EXPECT_EQ(RunToSink(BaseRun(BitwiseCrc32("aaaaaaaaaz"))), Status::Ok);
+    EXPECT_EQ(RunToSink(BaseRun(BitwiseCrc32("aaaaaaaaaz")), 10), Status::Ok);
     EXPECT_EQ(archive_.sunk, "aaaaaaaaaz");
     EXPECT_EQ(archive_.sinkCalls, 2);
 }
@@ -310,7 +311,7 @@ TEST_F(EntryRunTest, OutputBeyondTheCallersBufferIsCorrupt) {
 TEST_F(EntryRunTest, CorruptCompressedBlockDeliversNothingOfIt) {
     AddStoredPadded(&archive_.area, "kept");
     AddCompressed(&archive_.area, {codec_test::Lit('a'), codec_test::Match(1, 0)});
-    EXPECT_EQ(RunToSink(BaseRun(0)), Status::Corrupt);
+    EXPECT_EQ(RunToSink(BaseRun(0), 6), Status::Corrupt);
     EXPECT_EQ(archive_.sunk, "kept");
 }
 
@@ -338,20 +339,20 @@ TEST_F(EntryRunTest, EncipheredBodiesAreDecipheredOnlyForEncryptedEntries) {
     EntryRun run = BaseRun(BitwiseCrc32(all));
     run.encrypted = true;
     run.password = "secret";
-    EXPECT_EQ(RunToSink(run), Status::Ok);
+    EXPECT_EQ(RunToSink(run, all.size()), Status::Ok);
     EXPECT_EQ(archive_.sunk, all);
 
     archive_ = FakeArchive();
     archive_.area = sealed;
     run.password = "wrong";
-    Status status = RunToSink(run);
+    Status status = RunToSink(run, all.size());
     EXPECT_TRUE(status == Status::Corrupt || status == Status::CrcMismatch);
 
     archive_ = FakeArchive();
     archive_.area = plain;
     run.encrypted = false;
     run.password = "secret";
-    EXPECT_EQ(RunToSink(run), Status::Ok);
+    EXPECT_EQ(RunToSink(run, all.size()), Status::Ok);
     EXPECT_EQ(archive_.sunk, all);
 }
 
@@ -360,7 +361,7 @@ TEST_F(EntryRunTest, EachBlockIsOneReadThatBringsTheNextBlocksHeader) {
     AddCompressed(&archive_.area,
                   {codec_test::Lit('t'), codec_test::Lit('w'), codec_test::Lit('o')});
     AddStoredPadded(&archive_.area, "three");
-    EXPECT_EQ(RunToSink(BaseRun(BitwiseCrc32("onetwothree"))), Status::Ok);
+    EXPECT_EQ(RunToSink(BaseRun(BitwiseCrc32("onetwothree")), 11), Status::Ok);
     EXPECT_EQ(archive_.sunk, "onetwothree");
     EXPECT_EQ(archive_.reads, 4) << "the first header, then one read per block";
     EXPECT_EQ(archive_.bytesRead, archive_.area.size()) << "nothing past the data area";
@@ -377,7 +378,7 @@ TEST_F(EntryRunTest, HeadersSplitOverShortReadsStillFrameTheBlocks) {
         archive_.offset = 0;
         archive_.sunk.clear();
         archive_.largestRead = largest;
-        EXPECT_EQ(RunToSink(BaseRun(BitwiseCrc32(all))), Status::Ok) << largest;
+        EXPECT_EQ(RunToSink(BaseRun(BitwiseCrc32(all)), all.size()), Status::Ok) << largest;
         EXPECT_EQ(archive_.sunk, all) << largest;
     }
 }
@@ -486,6 +487,7 @@ struct ParallelCase {
     void (*build)(FakeArchive*, std::string* whole);
     int failSinkAtCall;
     int pollsBeforeCancel;
+    int64_t declaredShift = 0;  // the record's unpacked size against the blocks' output
 };
 
 void ManyBlocks(FakeArchive* a, std::string* whole) {
@@ -520,6 +522,8 @@ TEST_F(EntryRunTest, SeveralThreadsDeliverWhatOneThreadDelivers) {
         {"area ends early", TruncatedArea, -1, -1},
         {"sink fails at the third block", ManyBlocks, 2, -1},
         {"cancelled before the fifth block", ManyBlocks, -1, 4},
+        {"record understates the size", ManyBlocks, -1, -1, -100},
+        {"record overstates the size", ManyBlocks, -1, -1, 1},
     };
     for (const ParallelCase& c : cases) {
         FakeArchive fresh;
@@ -534,8 +538,13 @@ TEST_F(EntryRunTest, SeveralThreadsDeliverWhatOneThreadDelivers) {
             archive_ = fresh;
             EntryRun run = BaseRun(BitwiseCrc32(whole));
             run.storedSize = storedSize;
+            run.unpackedSize = whole.size() + c.declaredShift;
             run.sink = codec::BlockSink{FakeArchive::Sink, &archive_};
             Status status = codec::DecodeEntryParallel(Input(), run, threads);
+            EXPECT_LE(archive_.sunk.size(), run.unpackedSize) << c.name << ", " << threads;
+            if (c.declaredShift != 0) {
+                EXPECT_EQ(status, Status::Corrupt) << c.name << ", " << threads;
+            }
             outcomes.emplace_back(status, archive_.sunk);
         }
         EXPECT_EQ(outcomes[0].first == Status::Ok, std::string(c.name) == "intact") << c.name;
