@@ -156,6 +156,7 @@ Status DecodeEntry(const EntryInput& input, const EntryRun& run) {
     OwnedMemory owned;
     RunMemory memory;
     if (!GatherMemory(run.memory, &owned, &memory)) return Status::NoMemory;
+    format::TakeFailedCheck();  // a check noted before belongs to another run
 
     const bool memoryMode = run.sink.take == nullptr;
     uint64_t delivered = 0;

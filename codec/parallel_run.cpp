@@ -141,6 +141,7 @@ Status ParallelRun::WaitAndDeliver(Slot& slot) {
 
 Status ParallelRun::Run() {
     if (!Start()) return Status::NoMemory;
+    format::TakeFailedCheck();  // a check noted before belongs to another run
     steps::BlockReader reader(input_, run_);
     size_t next = 0;
     Status status = Status::Ok;

@@ -12,6 +12,7 @@
 #include "archive/extraction.h"
 #include "format/block.h"
 #include "format/container.h"
+#include "format/failed_check.h"
 #include "platform/output_file.h"
 #include "threads/resource_pool.h"
 #include "threads/work_pool.h"
@@ -78,6 +79,7 @@ EntryOutcome OutcomeOf(format::Status status) {
     } else {
         outcome.status = status;
     }
+    if (status == format::Status::Corrupt) outcome.failedCheck = format::TakeFailedCheck();
     return outcome;
 }
 
@@ -316,8 +318,12 @@ void ParallelExtraction::TestOne(void* handle, int slot, PlannedEntry& e, unsign
         return;
     }
     if (e.outcome.failure == ToolFailure::Cancelled) return;  // the command reports it once
+    std::string check;
+    if (job_.verbose && e.outcome.failedCheck != nullptr) {
+        check = std::string(" [") + format::ShortCheckName(e.outcome.failedCheck) + "]";
+    }
     bar_.Print("FAILED  " + Shown(e.info.szName) + ": " +
-               OutcomeText(e.outcome, IsEncrypted(e.info), job_.entryPassword.has_value()));
+               OutcomeText(e.outcome, IsEncrypted(e.info), job_.entryPassword.has_value()) + check);
 }
 
 }  // namespace

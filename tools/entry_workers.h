@@ -33,6 +33,9 @@ struct EntryOutcome {
     format::Status status = format::Status::Ok;
     ToolFailure failure = ToolFailure::None;
     std::string error;  // ToolFailure::FileSystem: what failed, told in words
+    // With Status::Corrupt, the check that refused the entry, where the build notes it
+    // (format/failed_check.h); null otherwise.
+    const char* failedCheck = nullptr;
     bool Succeeded() const { return status == format::Status::Ok && failure == ToolFailure::None; }
 };
 
@@ -76,6 +79,7 @@ struct ExtractJob {
     bool quiet;
     bool testOnly = false;  // decode and check each entry, write nothing, print its outcome
     const platform::OutputRoot* output = nullptr;  // root opened; needed unless testOnly
+    bool verbose = false;   // a corrupt entry's printed outcome names the check that refused it
 };
 
 // Extracts the planned entries, setting the outcome of each one reached; an interrupt (see

@@ -77,6 +77,7 @@ const OptionRow kOptionTable[] = {
     {nullptr, "--password-file", true, kEveryCommand,
      [](Options& o, Value v) { o.passwordFile = v; }},
     {nullptr, "--json", false, kList, [](Options& o, Value) { o.json = true; }},
+    {nullptr, "--verbose", false, kTest, [](Options& o, Value) { o.verbose = true; }},
     {"-o", "--output", true, kExtract, [](Options& o, Value v) { o.outputDir = v; }},
     {nullptr, "--overwrite", false, kExtract,
      [](Options& o, Value) { o.overwrite = OverwritePolicy::Always; }},
@@ -179,7 +180,9 @@ const char kTestHelp[] =
     "  --password-file FILE    read the password from the first line of FILE\n"
     "  -j, --jobs N            threads decoding entries and the blocks of large ones\n"
     "                          (default: one per core)\n"
-    "  -q, --quiet             report failures only\n";
+    "  -q, --quiet             report failures only\n"
+    "  --verbose               name the check that found an entry corrupt (debug, sanitizer\n"
+    "                          and fuzz builds note it; others show the failure alone)\n";
 
 const char kExtractHelp[] =
     "Usage: vorn extract [OPTIONS] ARCHIVE [NAME|PATTERN ...]\n"

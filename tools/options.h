@@ -23,6 +23,7 @@ struct Options {
     int jobs = 0;  // 0: one per core (JobCount)
     bool quiet = false;
     bool json = false;
+    bool verbose = false;  // test: a corrupt entry's failure names the check that refused it
     // pack
     std::optional<std::string> comment;
     std::optional<std::string> commentFile;

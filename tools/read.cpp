@@ -277,6 +277,7 @@ uint64_t TestEntries(Archive& archive, const std::vector<VORN_FILEINFO>& entries
         plan.push_back(PlannedEntry{entries[i], i, "", "", {}});
     ExtractJob job{archive, options.operands[0], archivePassword, entryPassword,
                    "",      JobCount(options),   options.quiet,   true};
+    job.verbose = options.verbose;
     ExtractInParallel(job, plan, bar);
     uint64_t failed = 0;
     for (const PlannedEntry& e : plan) failed += !e.outcome.Succeeded();

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "entry_name_cases.h"
+#include "format/failed_check.h"
 #include "process_support.h"
 #include "test_archive.h"
 
@@ -889,6 +890,62 @@ TEST(ToolLevels, SelfExtractorsDefaultToLzBlocksAndListNamesEachEntrysCodec) {
         ASSERT_EQ(Vorn({"x", "-q", archive.string(), "-o", out.string()}).exitCode, 0) << c.file;
         EXPECT_EQ(TreeContents(out / "tree"), TreeContents(tree)) << c.file;
     }
+}
+
+// A record that understates or overstates its entry's size, for each kind of block: "vorn test"
+// and "vorn extract" call the entry corrupt and leave no file of it; the honest entry of each kind
+// beside them is the control. --verbose names the refusing check where the build notes it.
+TEST(ToolDamage, RecordsThatMisstateTheSizeMakeTheirEntriesCorrupt) {
+    ScratchFolder scratch;
+    struct Kind {
+        const char* name;
+        pack::Method method;
+        int level;
+        const char* codec;
+    };
+    const Kind kinds[] = {{"stored", pack::Method::Stored, 2, "stored"},
+                          {"compressed", pack::Method::Compressed, 2, "context"},
+                          {"lz", pack::Method::Best, 3, "lz77"}};
+    const std::string text = SampleBytes(40000, 12);
+    vorntest::TestArchive archiveSpec;
+    for (const Kind& kind : kinds) {
+        for (int64_t shift : {0, -1000, +1000}) {
+            vorntest::TestEntry entry;
+            entry.name = std::string(kind.name) + std::to_string(shift) + ".bin";
+            entry.data.assign(text.begin(), text.end());
+            entry.method = kind.method;
+            entry.encoder.level = kind.level;
+            entry.blockSize = 16384;
+            entry.unpackedSizeOverride = text.size() + shift;
+            archiveSpec.entries.push_back(entry);
+        }
+    }
+    fs::path archive = scratch / "sizes.vorn";
+    ASSERT_TRUE(
+        vorntest::WriteWholeFile(archive.string(), vorntest::BuildTestArchive(archiveSpec)));
+    RunResult json = Vorn({"list", "--json", archive.string()});
+    RunResult test = Vorn({"test", "--verbose", archive.string()});
+    EXPECT_EQ(test.exitCode, 1);
+    RunResult extract = Vorn({"x", "-q", archive.string(), "-o", (scratch / "out").string()});
+    EXPECT_EQ(extract.exitCode, 1);
+    for (const Kind& kind : kinds) {
+        EXPECT_EQ(CodecInJson(json.out, std::string(kind.name) + "0.bin"), kind.codec);
+        EXPECT_NE(test.out.find("OK      " + std::string(kind.name) + "0.bin"), std::string::npos);
+        EXPECT_TRUE(ReadFile(scratch / "out" / (std::string(kind.name) + "0.bin")) == text);
+        for (const char* shift : {"-1000", "1000"}) {
+            const std::string name = std::string(kind.name) + shift + ".bin";
+            size_t at = test.err.find("FAILED  " + name + ": Archive is corrupt");
+            ASSERT_NE(at, std::string::npos) << test.err;
+            std::string line = test.err.substr(at, test.err.find('\n', at) - at);
+            const size_t noted = line.find(" [codec/entry_run.cpp:");
+            EXPECT_EQ(noted != std::string::npos, format::kRecordsFailedChecks) << line;
+            EXPECT_EQ(line.find(" ["), noted) << line;
+            EXPECT_FALSE(fs::exists(scratch / "out" / name)) << name;
+        }
+    }
+    size_t files = 0;
+    for (const auto& e : fs::directory_iterator(scratch / "out")) files += e.is_regular_file();
+    EXPECT_EQ(files, 3u) << "nothing but the honest entries";
 }
 
 }  // namespace
