@@ -52,57 +52,127 @@ void EnsureEntry(CodeTable& table) {
     AssignCodes(table.entries, static_cast<uint32_t>(table.codes.size()), table);
 }
 
-}  // namespace
-
-Status EncodeTokens(const std::vector<Token>& tokens, std::vector<uint8_t>& out) {
-    // Group flags by four and selectors by two, as the decoder reads them.
-    std::vector<uint32_t> flagSymbols((tokens.size() + 3) / 4, 0);
+// The four alphabets of a block's tokens, grouped as the decoder reads them: flags by four and
+// selectors by two, each partial last group completed.
+struct TokenAlphabets {
+    std::vector<uint32_t> flagSymbols;
     std::vector<uint32_t> selectorSymbols;
-    std::vector<uint64_t> literalCounts(256, 0), flagCounts(16, 0), selectorCounts(16, 0);
-    uint32_t maxLength = 0, maxLiteral = 0;
+    std::vector<uint64_t> literalCounts = std::vector<uint64_t>(256, 0);
+    std::vector<uint64_t> flagCounts = std::vector<uint64_t>(16, 0);
+    std::vector<uint64_t> selectorCounts = std::vector<uint64_t>(16, 0);
+    std::vector<uint64_t> lengthCounts;
+    uint32_t maxLiteral = 0;
+};
+
+TokenAlphabets GatherAlphabets(const std::vector<Token>& tokens) {
+    TokenAlphabets a;
+    a.flagSymbols.assign((tokens.size() + 3) / 4, 0);
+    uint32_t maxLength = 0;
     size_t matches = 0;
     for (size_t t = 0; t < tokens.size(); ++t) {
         const Token& token = tokens[t];
         if (token.length == 0) {
-            ++literalCounts[token.value];
-            maxLiteral = std::max<uint32_t>(maxLiteral, token.value);
+            ++a.literalCounts[token.value];
+            a.maxLiteral = std::max<uint32_t>(a.maxLiteral, token.value);
             continue;
         }
-        flagSymbols[t / 4] |= 1u << (t % 4);
+        a.flagSymbols[t / 4] |= 1u << (t % 4);
         maxLength = std::max(maxLength, token.length);
-        if (matches % 2 == 0) selectorSymbols.push_back(0);
-        selectorSymbols.back() |= static_cast<uint32_t>(token.value) << (2 * (matches % 2));
+        if (matches % 2 == 0) a.selectorSymbols.push_back(0);
+        a.selectorSymbols.back() |= static_cast<uint32_t>(token.value) << (2 * (matches % 2));
         ++matches;
     }
-    std::vector<uint64_t> lengthCounts(maxLength + 1, 0);
+    a.lengthCounts.assign(maxLength + 1, 0);
     for (const Token& token : tokens)
-        if (token.length != 0) ++lengthCounts[token.length];
+        if (token.length != 0) ++a.lengthCounts[token.length];
 
     size_t fullFlagGroups = tokens.size() / 4;
-    for (size_t g = 0; g < fullFlagGroups; ++g) ++flagCounts[flagSymbols[g]];
-    if (fullFlagGroups < flagSymbols.size()) {
-        uint32_t& last = flagSymbols.back();
-        last = CompletePartial(last, tokens.size() % 4, flagCounts);
-        ++flagCounts[last];
+    for (size_t g = 0; g < fullFlagGroups; ++g) ++a.flagCounts[a.flagSymbols[g]];
+    if (fullFlagGroups < a.flagSymbols.size()) {
+        uint32_t& last = a.flagSymbols.back();
+        last = CompletePartial(last, tokens.size() % 4, a.flagCounts);
+        ++a.flagCounts[last];
     }
     size_t fullSelectorPairs = matches / 2;
-    for (size_t g = 0; g < fullSelectorPairs; ++g) ++selectorCounts[selectorSymbols[g]];
-    if (fullSelectorPairs < selectorSymbols.size()) {
-        uint32_t& last = selectorSymbols.back();
-        last = CompletePartial(last, 2, selectorCounts);
-        ++selectorCounts[last];
+    for (size_t g = 0; g < fullSelectorPairs; ++g) ++a.selectorCounts[a.selectorSymbols[g]];
+    if (fullSelectorPairs < a.selectorSymbols.size()) {
+        uint32_t& last = a.selectorSymbols.back();
+        last = CompletePartial(last, 2, a.selectorCounts);
+        ++a.selectorCounts[last];
     }
+    return a;
+}
 
-    const unsigned literalWidth = static_cast<unsigned>(std::bit_width(maxLiteral));
+struct BlockTables {
+    unsigned literalWidth;
+    CodeTable flags;
+    CodeTable literals;
+    CodeTable lengths;
+    CodeTable selectors;
+};
+
+BlockTables BuildTables(const TokenAlphabets& a) {
+    const unsigned literalWidth = static_cast<unsigned>(std::bit_width(a.maxLiteral));
     auto fourBits = [](uint32_t) { return 4u; };
-    CodeTable flagTable = BuildCodeTable(flagCounts, fourBits);
-    CodeTable literalTable =
-        BuildCodeTable(literalCounts, [literalWidth](uint32_t) { return literalWidth; });
-    CodeTable lengthTable = BuildCodeTable(lengthCounts, GrowingIntBits);
-    CodeTable selectorTable = BuildCodeTable(selectorCounts, fourBits);
-    EnsureEntry(flagTable);
-    EnsureEntry(literalTable);
-    EnsureEntry(selectorTable);
+    BlockTables tables{
+        literalWidth, BuildCodeTable(a.flagCounts, fourBits),
+        BuildCodeTable(a.literalCounts, [literalWidth](uint32_t) { return literalWidth; }),
+        BuildCodeTable(a.lengthCounts, GrowingIntBits), BuildCodeTable(a.selectorCounts, fourBits)};
+    EnsureEntry(tables.flags);
+    EnsureEntry(tables.literals);
+    EnsureEntry(tables.selectors);
+    return tables;
+}
+
+// The body's 64-bit head and the four tables, in the decoder's order.
+void WriteHeadAndTables(BitWriter& bits, size_t tokenCount, const BlockTables& tables) {
+    const auto count = [](const CodeTable& table) {
+        return static_cast<uint32_t>(table.entries.size());
+    };
+    uint32_t head[2];
+    format::EncodeCompressedHead(
+        format::CompressedHead{static_cast<uint32_t>(tokenCount), count(tables.literals),
+                               count(tables.lengths), count(tables.flags), tables.literalWidth,
+                               count(tables.selectors)},
+        head);
+    bits.Write(head[0], 32);
+    bits.Write(head[1], 32);
+    const unsigned literalWidth = tables.literalWidth;
+    WriteTable(bits, tables.flags, [&](uint32_t s) { bits.Write(s, 4); });
+    WriteTable(bits, tables.literals, [&](uint32_t s) { bits.Write(s, literalWidth); });
+    WriteTable(bits, tables.lengths, [&](uint32_t s) { bits.WriteGrowingInt(s); });
+    WriteTable(bits, tables.selectors, [&](uint32_t s) { bits.Write(s, 4); });
+}
+
+// Each token's codes: a flag group before every fourth token, a selector pair before every
+// second match.
+void WriteTokenCodes(BitWriter& bits, const std::vector<Token>& tokens, const TokenAlphabets& a,
+                     const BlockTables& tables) {
+    size_t matches = 0;
+    for (size_t t = 0; t < tokens.size(); ++t) {
+        if (t % 4 == 0) {
+            uint32_t s = a.flagSymbols[t / 4];
+            bits.Write(tables.flags.codes[s], tables.flags.lengths[s]);
+        }
+        const Token& token = tokens[t];
+        if (token.length == 0) {
+            bits.Write(tables.literals.codes[token.value], tables.literals.lengths[token.value]);
+            continue;
+        }
+        bits.Write(tables.lengths.codes[token.length], tables.lengths.lengths[token.length]);
+        if (matches % 2 == 0) {
+            uint32_t s = a.selectorSymbols[matches / 2];
+            bits.Write(tables.selectors.codes[s], tables.selectors.lengths[s]);
+        }
+        ++matches;
+    }
+}
+
+}  // namespace
+
+Status EncodeTokens(const std::vector<Token>& tokens, std::vector<uint8_t>& out) {
+    const TokenAlphabets alphabets = GatherAlphabets(tokens);
+    const BlockTables tables = BuildTables(alphabets);
 
     // Block header first, its bit length filled in once the stream is written.
     out.reserve(out.size() + tokens.size() + tokens.size() / 4 + 4096);
@@ -110,40 +180,8 @@ Status EncodeTokens(const std::vector<Token>& tokens, std::vector<uint8_t>& out)
     out.resize(out.size() + format::kBlockHeaderBytes, 0);
     size_t bodyAt = out.size();
     BitWriter bits(out);
-    const auto count = [](const CodeTable& table) {
-        return static_cast<uint32_t>(table.entries.size());
-    };
-    uint32_t head[2];
-    format::EncodeCompressedHead(
-        format::CompressedHead{static_cast<uint32_t>(tokens.size()), count(literalTable),
-                               count(lengthTable), count(flagTable), literalWidth,
-                               count(selectorTable)},
-        head);
-    bits.Write(head[0], 32);
-    bits.Write(head[1], 32);
-    WriteTable(bits, flagTable, [&](uint32_t s) { bits.Write(s, 4); });
-    WriteTable(bits, literalTable, [&](uint32_t s) { bits.Write(s, literalWidth); });
-    WriteTable(bits, lengthTable, [&](uint32_t s) { bits.WriteGrowingInt(s); });
-    WriteTable(bits, selectorTable, [&](uint32_t s) { bits.Write(s, 4); });
-
-    matches = 0;
-    for (size_t t = 0; t < tokens.size(); ++t) {
-        if (t % 4 == 0) {
-            uint32_t s = flagSymbols[t / 4];
-            bits.Write(flagTable.codes[s], flagTable.lengths[s]);
-        }
-        const Token& token = tokens[t];
-        if (token.length == 0) {
-            bits.Write(literalTable.codes[token.value], literalTable.lengths[token.value]);
-            continue;
-        }
-        bits.Write(lengthTable.codes[token.length], lengthTable.lengths[token.length]);
-        if (matches % 2 == 0) {
-            uint32_t s = selectorSymbols[matches / 2];
-            bits.Write(selectorTable.codes[s], selectorTable.lengths[s]);
-        }
-        ++matches;
-    }
+    WriteHeadAndTables(bits, tokens.size(), tables);
+    WriteTokenCodes(bits, tokens, alphabets, tables);
     uint64_t bitLength = bits.BitCount();
     bits.Finish();
     if (bitLength > format::kMaxBlockLength) {
