@@ -69,19 +69,14 @@ bool ReadCodeLengths(LzStream* in, LzDecodeTables* t) {
             t->lengths[filled++] = static_cast<uint8_t>(symbol);
             continue;
         }
-        uint32_t value = 0, count = 0;
+        uint32_t value = 0;
         if (symbol == format::kLzRepeatPrevious) {
             if (filled == 0) return false;
             value = t->lengths[filled - 1];
-            count = 3 + ReadBits(in->body, in->bitPos, 2);
-            in->bitPos += 2;
-        } else if (symbol == format::kLzShortZeros) {
-            count = 3 + ReadBits(in->body, in->bitPos, 3);
-            in->bitPos += 3;
-        } else {
-            count = 11 + ReadBits(in->body, in->bitPos, 7);
-            in->bitPos += 7;
         }
+        const format::LzRunShape& run = format::LzRunShapeOf(static_cast<uint32_t>(symbol));
+        uint32_t count = run.shortest + ReadBits(in->body, in->bitPos, run.extraBits);
+        in->bitPos += run.extraBits;
         if (count > format::kLzAllLengths - filled) return false;
         memset(t->lengths + filled, static_cast<int>(value), count);
         filled += count;

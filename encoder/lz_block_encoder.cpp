@@ -38,27 +38,31 @@ struct PrecodeItem {
 
 // Run-length codes the lengths of all three codes into precode symbols.
 std::vector<PrecodeItem> RunLengths(const uint8_t* lengths, uint32_t count) {
+    const LzRunShape& longZeros = LzRunShapeOf(kLzLongZeros);
+    const LzRunShape& shortZeros = LzRunShapeOf(kLzShortZeros);
+    const LzRunShape& repeat = LzRunShapeOf(kLzRepeatPrevious);
     std::vector<PrecodeItem> items;
     for (uint32_t i = 0; i < count;) {
         uint32_t run = 1;
         while (i + run < count && lengths[i + run] == lengths[i]) ++run;
         uint32_t left = run;
         if (lengths[i] == 0) {
-            while (left >= 11) {
-                uint32_t n = left < 138 ? left : 138;
-                items.push_back({kLzLongZeros, n - 11});
+            while (left >= longZeros.shortest) {
+                uint32_t n = left < longZeros.Longest() ? left : longZeros.Longest();
+                items.push_back({kLzLongZeros, n - longZeros.shortest});
                 left -= n;
             }
-            if (left >= 3) {
-                items.push_back({kLzShortZeros, left - 3});
+            // Fewer than the long run's shortest are left: within the short run's longest.
+            if (left >= shortZeros.shortest) {
+                items.push_back({kLzShortZeros, left - shortZeros.shortest});
                 left = 0;
             }
         } else {
             items.push_back({lengths[i], 0});
             --left;
-            while (left >= 3) {
-                uint32_t n = left < 6 ? left : 6;
-                items.push_back({kLzRepeatPrevious, n - 3});
+            while (left >= repeat.shortest) {
+                uint32_t n = left < repeat.Longest() ? left : repeat.Longest();
+                items.push_back({kLzRepeatPrevious, n - repeat.shortest});
                 left -= n;
             }
         }
@@ -77,12 +81,10 @@ void WriteCodeLengths(const uint8_t* lengths, BitWriter& bits) {
     for (uint32_t s = 0; s < kLzPrecodeSymbols; ++s) {
         bits.Write(precode.lengths[s], kLzPrecodeLengthBits);
     }
-    static constexpr uint32_t kExtraBits[] = {2, 3, 7};
     for (const PrecodeItem& item : items) {
         precode.Write(bits, item.symbol);
-        if (item.symbol >= kLzRepeatPrevious) {
-            bits.Write(item.extra, kExtraBits[item.symbol - kLzRepeatPrevious]);
-        }
+        if (item.symbol >= kLzRepeatPrevious)
+            bits.Write(item.extra, LzRunShapeOf(item.symbol).extraBits);
     }
 }
 

@@ -27,12 +27,31 @@ constexpr uint32_t kLzPrecodeLengthBits = 3;
 constexpr uint32_t kLzMaxPrecodeLength = 7;
 constexpr uint32_t kLzMaxCodeLength = 15;
 
-// Precode symbols 0-15 are code lengths; these three repeat.
+// Precode symbols 0-15 are code lengths; these three repeat, as kLzRunShapes says how often.
 enum LzPrecodeRun : uint32_t {
-    kLzRepeatPrevious = 16,  // the previous length 3-6 times, 2 extra bits
-    kLzShortZeros = 17,      // 3-10 zero lengths, 3 extra bits
-    kLzLongZeros = 18,       // 11-138 zero lengths, 7 extra bits
+    kLzRepeatPrevious = 16,  // the previous length again
+    kLzShortZeros = 17,      // zero lengths
+    kLzLongZeros = 18,       // more zero lengths
 };
+
+// A run symbol's shortest run and the extra bits that add to it; all ones in them is its longest.
+struct LzRunShape {
+    uint32_t shortest;
+    uint32_t extraBits;
+    constexpr uint32_t Longest() const { return shortest + (1u << extraBits) - 1; }
+};
+constexpr LzRunShape kLzRunShapes[] = {
+    {3, 2},   // kLzRepeatPrevious: 3-6 times
+    {3, 3},   // kLzShortZeros: 3-10
+    {11, 7},  // kLzLongZeros: 11-138
+};
+static_assert(kLzRunShapes[2].shortest == kLzRunShapes[1].Longest() + 1,
+              "a zero run too short for the long symbol fits the short one");
+
+// symbol is one of the three run symbols.
+constexpr const LzRunShape& LzRunShapeOf(uint32_t symbol) {
+    return kLzRunShapes[symbol - kLzRepeatPrevious];
+}
 
 // Main code: 256 literals, then match symbols 256 + 16 * kind + lengthCode. Kinds 0-3 reuse the
 // 0th-3rd most recent distance, kind 4 reads a new distance. Length codes 0-14 are lengths 2-16;
