@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "codec/bit_reader.h"
-#include "codec/block_decoder.h"
+#include "codec/compressed_block_decoder.h"
 #include "codec/entry_run.h"
 #include "encoder/block_encoder.h"
 #include "encoder/encoder_state.h"

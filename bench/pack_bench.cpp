@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "codec/block_decoder.h"
+#include "codec/compressed_block_decoder.h"
 #include "encoder/block_encoder.h"
 #include "encoder/encoder_state.h"
 #include "format/block.h"

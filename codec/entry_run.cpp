@@ -8,7 +8,7 @@
 #include <new>
 
 #include "codec/bit_reader.h"
-#include "codec/block_decoder.h"
+#include "codec/compressed_block_decoder.h"
 #include "codec/run_steps.h"
 #include "crypto/blowfish.h"
 #include "crypto/crc32.h"

@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "codec/block_decoder.h"
+#include "codec/compressed_block_decoder.h"
 #include "codec/lz_block_decoder.h"
 #include "format/block.h"
 #include "format/status.h"

@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "codec/bit_reader.h"
-#include "codec/block_decoder.h"
+#include "codec/compressed_block_decoder.h"
 #include "format/failed_check.h"
 
 namespace codec {

@@ -5,7 +5,7 @@
 #include <random>
 
 #include "codec/bit_reader.h"
-#include "codec/block_decoder.h"
+#include "codec/compressed_block_decoder.h"
 #include "tests/support/code_tree_walk.h"
 
 namespace codec_test {

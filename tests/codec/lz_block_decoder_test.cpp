@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "block_builder.h"
-#include "codec/block_decoder.h"
+#include "codec/compressed_block_decoder.h"
 #include "format/block.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "codec/block_decoder.h"
+#include "codec/compressed_block_decoder.h"
 #include "encoder/block_encoder.h"
 #include "encoder/compress_parse.h"
 #include "encoder/encoder_state.h"

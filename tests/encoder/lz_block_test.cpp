@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "codec/block_decoder.h"
+#include "codec/compressed_block_decoder.h"
 #include "codec/lz_block_decoder.h"
 #include "encoder/lz_block_encoder.h"
 #include "encoder/lz_code_lengths.h"

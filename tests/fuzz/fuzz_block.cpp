@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "codec/block_decoder.h"
+#include "codec/compressed_block_decoder.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <memory>
 
-#include "codec/block_decoder.h"
+#include "codec/compressed_block_decoder.h"
 #include "codec/lz_block_decoder.h"
 
 namespace {

@@ -14,7 +14,7 @@
 
 #include "../archive/archive_test_util.h"
 #include "archive/vorn.h"
-#include "codec/block_decoder.h"
+#include "codec/compressed_block_decoder.h"
 #include "memory_bound.h"
 #include "test_archive.h"
 

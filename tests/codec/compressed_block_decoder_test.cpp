@@ -1,6 +1,6 @@
 // Compressed blocks: the worked example, the context table's slots and stamps, the header fields,
 // and every way a corrupt body must end in status 3 without leaving its buffers.
-#include "codec/block_decoder.h"
+#include "codec/compressed_block_decoder.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Compressed block writer: parses the data into tokens, gathers the four symbol alphabets (token
 // flags in groups of four, literal bytes, match lengths, slot selectors in pairs), builds a code
 // table for each and writes header, tables and token codes as one bit stream.
-#include "encoder/compress_block.h"
+#include "encoder/compressed_block_encoder.h"
 
 #include <algorithm>
 #include <bit>

@@ -1,7 +1,7 @@
 // Decoding of one compressed block: body header, the four weight tables, and the token loop that
 // rebuilds the output from literals and context matches. Corrupt or hostile bodies end with status
 // 3 and never make the loop read or write outside the body, its read slack, or the output area.
-#include "codec/block_decoder.h"
+#include "codec/compressed_block_decoder.h"
 
 #include <cstring>
 
