@@ -53,16 +53,23 @@ RunResult RunWithOutputCaptured(const std::string& program, const std::vector<st
         _exit(127);
     }
     int status = 0;
-    if (started) {
-        while (waitpid(pid, &status, WNOHANG) == 0) {
-            if (started(cwd)) {
-                kill(pid, SIGINT);
-                break;
-            }
-            usleep(1000);
+    bool ended = false;
+    while (started && !ended) {
+        // The program stands still while started() looks, so that what it sees is still so when
+        // the interrupt lands: the signal is pending when the program goes on. A loaded machine
+        // then only makes the wait longer, never the program further along than was seen.
+        kill(pid, SIGSTOP);
+        if (waitpid(pid, &status, WUNTRACED) != pid || !WIFSTOPPED(status)) {
+            ended = true;  // it ended before it could be stopped
+            break;
         }
+        const bool now = started(cwd);
+        if (now) kill(pid, SIGINT);
+        kill(pid, SIGCONT);
+        if (now) break;
+        usleep(1000);
     }
-    waitpid(pid, &status, 0);
+    if (!ended) waitpid(pid, &status, 0);
     RunResult result;
     result.exitCode = ExitCodeOf(status);
     result.out = ReadFile(outPath);

@@ -22,8 +22,10 @@ struct RunResult {
 RunResult RunProgram(const std::string& program, const std::vector<std::string>& args,
                      const std::string& cwd = ".");
 
-// Runs program like RunProgram and sends it SIGINT (Ctrl-C) as soon as started(), asked every
-// millisecond, says so; sends none when the program ends first.
+// Runs program like RunProgram and sends it SIGINT (Ctrl-C) as soon as started() says so; started
+// is asked about every millisecond while the program is stopped, and the interrupt is sent
+// before it goes on, so it lands in the state started() saw. Sends none when the program ends
+// first.
 RunResult RunAndInterrupt(const std::string& program, const std::vector<std::string>& args,
                           bool (*started)(const fs::path& cwd), const std::string& cwd = ".");
 
