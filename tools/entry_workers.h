@@ -79,7 +79,7 @@ struct ExtractJob {
     bool quiet;
     bool testOnly = false;  // decode and check each entry, write nothing, print its outcome
     const platform::OutputRoot* output = nullptr;  // root opened; needed unless testOnly
-    bool verbose = false;   // a corrupt entry's printed outcome names the check that refused it
+    bool verbose = false;  // a corrupt entry's printed outcome names the check that refused it
 };
 
 // Extracts the planned entries, setting the outcome of each one reached; an interrupt (see
