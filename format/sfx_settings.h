@@ -11,6 +11,7 @@
 #include <cstdint>
 
 #include "format/byte_order.h"
+#include "format/text_bytes.h"
 
 namespace format {
 
@@ -30,8 +31,33 @@ enum SfxSettingTag : uint8_t {
     kSfxTagTitle = 4,      // the main dialog's caption: UTF-8, no NUL, no control characters
 };
 
-// The starting state of the overwrite question.
+// How existing files are treated: the starting state of the overwrite question in a
+// self-extractor, and the vorn tool's choice when extracting. The numbers are stored.
 enum class SfxOverwrite : uint8_t { Ask = 0, Always = 1, Never = 2 };
+
+// The one table of their names, as the command lines take them and the listings show them.
+inline const char* SfxOverwriteName(SfxOverwrite overwrite) {
+    static const char* const kNames[] = {"ask", "always", "never"};
+    return kNames[static_cast<uint8_t>(overwrite) % 3];
+}
+
+// The choice named text ("ask", "always", "never"; with anyCase in any case); false for any other.
+inline bool ParseSfxOverwrite(const char* text, bool anyCase, SfxOverwrite* out) {
+    for (uint8_t value = 0; value < 3; ++value) {
+        const char* name = SfxOverwriteName(static_cast<SfxOverwrite>(value));
+        size_t i = 0;
+        for (; name[i] != '\0'; ++i) {
+            char c = text[i];
+            if (anyCase && c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+            if (c != name[i]) break;
+        }
+        if (name[i] == '\0' && text[i] == '\0') {
+            *out = static_cast<SfxOverwrite>(value);
+            return true;
+        }
+    }
+    return false;
+}
 
 constexpr size_t kMaxSfxRunLineBytes = 1024;
 
@@ -41,7 +67,8 @@ struct SfxSettings {
     size_t runLength = 0;
     bool temporary = false;
     SfxOverwrite overwrite = SfxOverwrite::Ask;
-    const char* title = nullptr;  // null: the dialog keeps its own caption
+    bool overwriteStored = false;  // a record names it, "ask" included
+    const char* title = nullptr;   // null: the dialog keeps its own caption
     size_t titleLength = 0;
 };
 
@@ -49,11 +76,7 @@ constexpr size_t kMaxSfxTitleBytes = 255;
 
 // A title holds no control bytes and is neither empty nor longer than its cap.
 inline bool IsSfxTitle(const uint8_t* bytes, size_t length) {
-    if (length == 0 || length > kMaxSfxTitleBytes) return false;
-    for (size_t i = 0; i < length; ++i) {
-        if (bytes[i] < 0x20 || bytes[i] == 0x7f) return false;
-    }
-    return true;
+    return length != 0 && length <= kMaxSfxTitleBytes && !HasControlByte(bytes, length);
 }
 
 enum class SfxSettingsStatus {
@@ -85,11 +108,7 @@ inline bool NextSfxRecord(const uint8_t* block, size_t size, size_t* offset, Sfx
 
 // A program line holds no control bytes and is neither empty nor longer than its cap.
 inline bool IsSfxRunLine(const uint8_t* bytes, size_t length) {
-    if (length == 0 || length > kMaxSfxRunLineBytes) return false;
-    for (size_t i = 0; i < length; ++i) {
-        if (bytes[i] < 0x20 || bytes[i] == 0x7f) return false;
-    }
-    return true;
+    return length != 0 && length <= kMaxSfxRunLineBytes && !HasControlByte(bytes, length);
 }
 
 // Decodes every known setting of block into *out; unknown tags are passed over.
@@ -121,11 +140,41 @@ inline SfxSettingsStatus ReadSfxSettings(const uint8_t* block, size_t size, SfxS
         } else {
             if (record.length != 1 || record.bytes[0] > 2) return SfxSettingsStatus::BadValue;
             out->overwrite = static_cast<SfxOverwrite>(record.bytes[0]);
+            out->overwriteStored = true;
         }
     }
     // The walk stopped at the end tag, or at a record that does not fit.
     if (offset >= size || block[offset] != kSfxTagEnd) return SfxSettingsStatus::Truncated;
     return SfxSettingsStatus::Ok;
+}
+
+// The writer's side of ReadSfxSettings: the records of settings (the program line, the temporary
+// folder, the overwrite choice when stored, the title, in that order) and the end tag, into block
+// (capacity bytes). Returns the length the block needs, written only when it fits capacity, or 0
+// when a value is one the reader would refuse.
+inline size_t WriteSfxSettings(const SfxSettings& settings, uint8_t* block, size_t capacity) {
+    const auto* run = reinterpret_cast<const uint8_t*>(settings.run);
+    const auto* title = reinterpret_cast<const uint8_t*>(settings.title);
+    uint8_t overwrite = static_cast<uint8_t>(settings.overwrite);
+    if ((run != nullptr && !IsSfxRunLine(run, settings.runLength)) ||
+        (title != nullptr && !IsSfxTitle(title, settings.titleLength)) || overwrite > 2) {
+        return 0;
+    }
+    size_t at = 0;
+    auto record = [&](uint8_t tag, const uint8_t* bytes, size_t length) {
+        if (at + kSfxRecordHeadBytes + length <= capacity) {
+            block[at] = tag;
+            StoreLE16(block + at + 1, static_cast<uint16_t>(length));
+            for (size_t i = 0; i < length; ++i) block[at + kSfxRecordHeadBytes + i] = bytes[i];
+        }
+        at += kSfxRecordHeadBytes + length;
+    };
+    if (run != nullptr) record(kSfxTagRun, run, settings.runLength);
+    if (settings.temporary) record(kSfxTagTemporary, nullptr, 0);
+    if (settings.overwriteStored) record(kSfxTagOverwrite, &overwrite, 1);
+    if (title != nullptr) record(kSfxTagTitle, title, settings.titleLength);
+    if (at < capacity) block[at] = kSfxTagEnd;
+    return at + 1;
 }
 
 // The program line: words separated by spaces or tabs; a double quote starts or ends a stretch in

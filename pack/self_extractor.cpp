@@ -47,14 +47,6 @@ bool FindField(const std::vector<uint8_t>& image, const char* marker, size_t mar
     return true;
 }
 
-void AppendRecord(std::vector<uint8_t>& block, uint8_t tag, const std::string& bytes) {
-    block.push_back(tag);
-    uint8_t length[2];
-    format::StoreLE16(length, static_cast<uint16_t>(bytes.size()));
-    block.insert(block.end(), length, length + 2);
-    block.insert(block.end(), bytes.begin(), bytes.end());
-}
-
 }  // namespace
 
 std::string BuiltInDestinationProblem(const std::string& text) {
@@ -99,16 +91,16 @@ bool EncodeSfxSettings(const SfxPackSettings& settings, std::vector<uint8_t>& bl
     if (settings.temporary && !settings.run) {
         return Report(error, "a temporary folder is only for a program to run");
     }
+    format::SfxSettings decoded;
     if (settings.run) {
         std::string name;
         if (!ProgramEntryName(*settings.run, &name, error)) return false;
-        AppendRecord(block, format::kSfxTagRun, *settings.run);
+        decoded.run = settings.run->data();
+        decoded.runLength = settings.run->size();
     }
-    if (settings.temporary) AppendRecord(block, format::kSfxTagTemporary, "");
-    if (settings.overwrite) {
-        AppendRecord(block, format::kSfxTagOverwrite,
-                     std::string(1, static_cast<char>(*settings.overwrite)));
-    }
+    decoded.temporary = settings.temporary;
+    decoded.overwriteStored = settings.overwrite.has_value();
+    decoded.overwrite = settings.overwrite.value_or(format::SfxOverwrite::Ask);
     if (settings.title) {
         const auto* bytes = reinterpret_cast<const uint8_t*>(settings.title->data());
         if (!format::IsSfxTitle(bytes, settings.title->size()) ||
@@ -117,14 +109,17 @@ bool EncodeSfxSettings(const SfxPackSettings& settings, std::vector<uint8_t>& bl
                                      std::to_string(format::kMaxSfxTitleBytes) +
                                      " bytes of UTF-8 without control characters");
         }
-        AppendRecord(block, format::kSfxTagTitle, *settings.title);
+        decoded.title = settings.title->data();
+        decoded.titleLength = settings.title->size();
     }
-    block.push_back(format::kSfxTagEnd);
-    if (block.size() > format::kSfxSettingsBytes) {
-        return Report(error, "the self-extractor's settings take " + std::to_string(block.size()) +
+    block.resize(format::kSfxSettingsBytes);
+    size_t length = format::WriteSfxSettings(decoded, block.data(), block.size());
+    if (length > format::kSfxSettingsBytes) {
+        return Report(error, "the self-extractor's settings take " + std::to_string(length) +
                                  " bytes; at most " + std::to_string(format::kSfxSettingsBytes) +
                                  " fit");
     }
+    block.resize(length);
     return true;
 }
 

@@ -74,7 +74,7 @@ enum class Existing { Overwrite, Keep, Refuse, Quit };
 class Planner {
   public:
     Planner(const std::vector<std::string>& patterns, const std::string& root,
-            OverwritePolicy policy, bool interactive, bool quiet,
+            format::SfxOverwrite policy, bool interactive, bool quiet,
             const std::vector<uint64_t>& unreadableNames)
         : patterns_(patterns),
           unreadableNames_(unreadableNames.begin(), unreadableNames.end()),
@@ -99,7 +99,7 @@ class Planner {
     const std::set<uint64_t> unreadableNames_;
     std::vector<bool> patternUsed_;
     const std::string& root_;
-    OverwritePolicy policy_;
+    format::SfxOverwrite policy_;
     const bool interactive_;
     const bool quiet_;
     std::vector<PlannedEntry> entries_;
@@ -130,10 +130,10 @@ Existing Planner::Ask(const std::string& target) {
         case Answer::No:
             return Existing::Keep;
         case Answer::All:
-            policy_ = OverwritePolicy::Always;
+            policy_ = format::SfxOverwrite::Always;
             return Existing::Overwrite;
         case Answer::Never:
-            policy_ = OverwritePolicy::Never;
+            policy_ = format::SfxOverwrite::Never;
             return Existing::Keep;
         case Answer::Quit:
             break;
@@ -142,8 +142,8 @@ Existing Planner::Ask(const std::string& target) {
 }
 
 Existing Planner::DecideAboutExisting(const std::string& target) {
-    if (policy_ == OverwritePolicy::Always) return Existing::Overwrite;
-    if (policy_ == OverwritePolicy::Never) return Existing::Keep;
+    if (policy_ == format::SfxOverwrite::Always) return Existing::Overwrite;
+    if (policy_ == format::SfxOverwrite::Never) return Existing::Keep;
     if (interactive_) return Ask(target);
     std::fprintf(stderr, "vorn: %s exists; not overwritten (use --overwrite or --skip-existing)\n",
                  target.c_str());
@@ -229,7 +229,7 @@ ExtractPlan Planner::Finish() {
 ExtractPlan MakeExtractPlan(const std::vector<VORN_FILEINFO>& entries,
                             const std::vector<uint64_t>& unreadableNames,
                             const std::vector<std::string>& patterns, const std::string& root,
-                            OverwritePolicy policy, bool interactive, bool quiet) {
+                            format::SfxOverwrite policy, bool interactive, bool quiet) {
     Planner planner(patterns, root, policy, interactive, quiet, unreadableNames);
     for (uint64_t i = 0; i < entries.size(); ++i) {
         if (!planner.Consider(i, entries[i])) break;

@@ -80,9 +80,9 @@ const OptionRow kOptionTable[] = {
     {nullptr, "--verbose", false, kTest, [](Options& o, Value) { o.verbose = true; }},
     {"-o", "--output", true, kExtract, [](Options& o, Value v) { o.outputDir = v; }},
     {nullptr, "--overwrite", false, kExtract,
-     [](Options& o, Value) { o.overwrite = OverwritePolicy::Always; }},
+     [](Options& o, Value) { o.overwrite = format::SfxOverwrite::Always; }},
     {nullptr, "--skip-existing", false, kExtract,
-     [](Options& o, Value) { o.overwrite = OverwritePolicy::Never; }},
+     [](Options& o, Value) { o.overwrite = format::SfxOverwrite::Never; }},
     {"-j", "--jobs", true, kTest | kExtract | kPack,
      [](Options& o, Value v) { o.jobs = *CountOf(v); }, IsJobCount,
      "--jobs takes a number from 1 to 1024"},
@@ -107,8 +107,15 @@ const OptionRow kOptionTable[] = {
     {nullptr, "--elevate", false, kPack, [](Options& o, Value) { o.elevate = true; }},
     {nullptr, "--run", true, kPack, [](Options& o, Value v) { o.sfxRun = v; }},
     {nullptr, "--temporary", false, kPack, [](Options& o, Value) { o.sfxTemporary = true; }},
-    {nullptr, "--sfx-overwrite", true, kPack, [](Options& o, Value v) { o.sfxOverwrite = v; },
-     [](Value v) { return v == "ask" || v == "always" || v == "never"; },
+    {nullptr, "--sfx-overwrite", true, kPack,
+     [](Options& o, Value v) {
+         format::SfxOverwrite overwrite;
+         if (format::ParseSfxOverwrite(v.c_str(), false, &overwrite)) o.sfxOverwrite = overwrite;
+     },
+     [](Value v) {
+         format::SfxOverwrite overwrite;
+         return format::ParseSfxOverwrite(v.c_str(), false, &overwrite);
+     },
      "--sfx-overwrite takes ask, always or never"},
 };
 

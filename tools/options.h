@@ -7,11 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "format/exit_code.h"
+#include "format/sfx_settings.h"
+
 namespace tool {
 
 enum class Command { None, List, Test, Extract, Pack };
-
-enum class OverwritePolicy { Ask, Always, Never };
 
 struct Options {
     std::vector<std::string> operands;  // archive first, then names, patterns or files
@@ -19,7 +20,7 @@ struct Options {
     std::optional<std::string> password;
     std::optional<std::string> passwordFile;
     std::string outputDir = ".";
-    OverwritePolicy overwrite = OverwritePolicy::Ask;
+    format::SfxOverwrite overwrite = format::SfxOverwrite::Ask;
     int jobs = 0;  // 0: one per core (JobCount)
     bool quiet = false;
     bool json = false;
@@ -42,9 +43,9 @@ struct Options {
     std::optional<std::string> copyright;
     std::optional<std::string> title;
     bool elevate = false;
-    std::optional<std::string> sfxRun;        // the program line run after extraction
-    bool sfxTemporary = false;                // extract into a temporary folder, removed after
-    std::optional<std::string> sfxOverwrite;  // ask, always or never
+    std::optional<std::string> sfxRun;  // the program line run after extraction
+    bool sfxTemporary = false;          // extract into a temporary folder, removed after
+    std::optional<format::SfxOverwrite> sfxOverwrite;
     std::optional<int> level;  // unset: 3 for a self-extractor of a known kind, else 2
 };
 
@@ -64,10 +65,10 @@ Command CommandOf(const std::string& word);
 // ("*" also across levels), "/" and "\" alike, and a folder's name selects everything below it.
 bool EntryMatchesPattern(const std::string& name, const std::string& pattern);
 
-// Exit codes of the tool.
-constexpr int kExitOk = 0;
-constexpr int kExitEntriesFailed = 1;
-constexpr int kExitUsage = 2;  // also every archive-level failure
+// Exit codes of the tool (format/exit_code.h).
+constexpr int kExitOk = format::kExitSuccess;
+constexpr int kExitEntriesFailed = format::kExitSomeFailed;
+constexpr int kExitUsage = format::kExitFailed;  // also every archive-level failure
 
 // Each command returns the process's exit code.
 int RunList(const Options& options);

@@ -8,6 +8,8 @@
 #include "archive/extraction.h"
 #include "archive/vorn.h"
 #include "format/container.h"
+#include "format/display_text.h"
+#include "format/text_bytes.h"
 #include "format/utf8.h"
 #include "tools/system.h"
 
@@ -171,7 +173,7 @@ void AppendJsonAscii(std::string& out, unsigned char c) {
             out += "\\t";
             break;
         default:
-            if (c < 0x20 || c == 0x7f) {
+            if (format::IsControlByte(c)) {
                 char escape[8];
                 std::snprintf(escape, sizeof escape, "\\u%04x", c);
                 out += escape;
@@ -242,24 +244,11 @@ std::string AttributeText(uint32_t attributes) {
 }
 
 std::string Shown(const std::string& name) {
-    std::string shown;
-    const auto* bytes = reinterpret_cast<const uint8_t*>(name.data());
-    for (size_t at = 0; at < name.size();) {
-        size_t length = format::Utf8SequenceLength(bytes + at, name.size() - at);
-        if (length == 0) {
-            // Not UTF-8, so no terminal shows it as it was meant: the byte's value instead.
-            char escape[8];
-            std::snprintf(escape, sizeof escape, "\\x%02X", bytes[at]);
-            shown += escape;
-            ++at;
-            continue;
-        }
-        uint32_t code = format::Utf8CodePoint(bytes + at, length);
-        bool control = code < 0x20 || (code >= 0x7f && code < 0xa0);
-        shown += control ? std::string("?") : name.substr(at, length);
-        at += length;
-    }
-    return shown;
+    return format::DisplayText(name, format::kDisplayUtf8);
+}
+
+std::string ShownText(const std::string& text) {
+    return format::DisplayText(text, format::kDisplayUtf8 | format::kDisplayKeepLayout);
 }
 
 std::string HumanBytes(uint64_t bytes) {

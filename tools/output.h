@@ -69,9 +69,11 @@ std::string RefusedNameText(format::EntryNameVerdict verdict);
 // "RHSA" letters with "." for each absent one, then "*" for an enciphered entry (" " otherwise).
 std::string AttributeText(uint32_t attributes);
 
-// An entry name as shown on a terminal: control bytes become "?", so a hostile name cannot send
-// escape sequences to the user's terminal.
+// A text from an archive as shown on a terminal (format/text_bytes.h): control bytes, C1 controls
+// and bytes that are not UTF-8 as "\xNN", so a hostile name can neither send escape sequences to
+// the user's terminal nor start a line of its own. ShownText keeps a comment's line ends and tabs.
 std::string Shown(const std::string& name);
+std::string ShownText(const std::string& text);
 
 // "512 B", "1.5 KiB", "3.2 GiB".
 std::string HumanBytes(uint64_t bytes);

@@ -385,11 +385,7 @@ bool ReadSourceDate(std::optional<uint64_t>& latest) {
 bool SettleSfxSettings(const Options& options, PackPlan& plan) {
     pack::SfxPackSettings& settings = plan.settings;
     settings.temporary = options.sfxTemporary;
-    if (options.sfxOverwrite) {
-        settings.overwrite = *options.sfxOverwrite == "always"  ? format::SfxOverwrite::Always
-                             : *options.sfxOverwrite == "never" ? format::SfxOverwrite::Never
-                                                                : format::SfxOverwrite::Ask;
-    }
+    settings.overwrite = options.sfxOverwrite;
     if (!options.sfxRun) return true;
     std::string name, error;
     if (!pack::ProgramEntryName(*options.sfxRun, &name, &error)) {

@@ -134,12 +134,6 @@ void PrintBrandingJson(const Listing& listing) {
         b->executionLevel == std::optional<std::string>("requireAdministrator") ? "true" : "false");
 }
 
-const char* OverwriteName(format::SfxOverwrite overwrite) {
-    return overwrite == format::SfxOverwrite::Always  ? "always"
-           : overwrite == format::SfxOverwrite::Never ? "never"
-                                                      : "ask";
-}
-
 std::string SettingsJson(const Listing& listing) {
     if (!listing.settingsBlock) return "null";
     const std::optional<format::SfxSettings> s = Settings(listing);
@@ -147,7 +141,7 @@ std::string SettingsJson(const Listing& listing) {
     return std::string("{\"run\": ") +
            (s->run ? JsonString(std::string(s->run, s->runLength)) : "null") +
            ", \"temporary\": " + (s->temporary ? "true" : "false") + ", \"overwrite\": \"" +
-           OverwriteName(s->overwrite) + "\"}";
+           format::SfxOverwriteName(s->overwrite) + "\"}";
 }
 
 void PrintJson(const Listing& listing) {
@@ -191,18 +185,13 @@ void PrintSettings(const Listing& listing) {
     }
     if (s->temporary) std::printf("Extracts into a temporary folder, removed afterwards\n");
     if (s->overwrite != format::SfxOverwrite::Ask) {
-        std::printf("Existing files: %s\n", OverwriteName(s->overwrite));
+        std::printf("Existing files: %s\n", format::SfxOverwriteName(s->overwrite));
     }
 }
 
 void PrintComment(const std::string& comment) {
-    // Line ends and tabs are the comment's own; other control bytes are not shown.
-    std::string text = comment;
-    for (char& c : text) {
-        unsigned char u = static_cast<unsigned char>(c);
-        if ((u < 0x20 && c != '\n' && c != '\r' && c != '\t') || u == 0x7f) c = '?';
-    }
-    std::printf("\nComment:\n%s\n", text.c_str());
+    // Line ends and tabs are the comment's own; other control bytes are shown escaped.
+    std::printf("\nComment:\n%s\n", ShownText(comment).c_str());
 }
 
 void PrintTable(const Listing& listing) {

@@ -16,6 +16,8 @@
 #include <vector>
 
 #include "format/container.h"
+#include "format/display_text.h"
+#include "format/exit_code.h"
 #include "sfx/core/installer.h"
 #include "sfx/core/messages.h"
 
@@ -23,27 +25,25 @@ namespace console {
 
 namespace {
 
-const char* const kOverwriteNames[] = {"ask", "always", "never"};
-
-// Entry names and the comment may hold control bytes; shown raw they could drive the terminal.
-std::string Shown(const char* text) {
-    std::string shown = text;
-    for (char& c : shown) {
-        unsigned char u = static_cast<unsigned char>(c);
-        if ((u < 0x20 && c != '\n' && c != '\t') || u == 0x7f) c = '?';
-    }
-    return shown;
+// Entry names and texts of the archive may hold control bytes; shown raw they could drive the
+// terminal or fake a line. The comment keeps its own line ends.
+std::string Shown(const std::string& text) {
+    return format::DisplayText(text, format::kDisplayUtf8);
+}
+std::string ShownComment(const std::string& text) {
+    return format::DisplayText(text, format::kDisplayUtf8 | format::kDisplayKeepLayout);
 }
 
+// Levels with "/" as on this system; then escaped, whose escapes hold "\\".
 std::string ShownName(const char* name) {
-    std::string shown = Shown(name);
-    for (char& c : shown) {
+    std::string levels = name;
+    for (char& c : levels) {
         if (c == '\\') c = '/';
     }
-    return shown;
+    return Shown(levels);
 }
 
-void PrintInfo(sfx::ArchiveApi& archive, void* handle) {
+void PrintInfo(sfx::ArchiveApi& archive, void* handle, const format::SfxSettings& s) {
     VORN_FILEINFO info;
     memset(&info, 0, sizeof info);
     if (archive.GetFileInfo(handle, &info, format::kCommentName) == VORN_SUCCESS &&
@@ -51,7 +51,7 @@ void PrintInfo(sfx::ArchiveApi& archive, void* handle) {
         auto* text = static_cast<unsigned char*>(calloc(info.qwUnpackedSize + 1, 1));
         if (text != nullptr && archive.DecompressToPtr(handle, format::kCommentName, text, nullptr,
                                                        nullptr) == VORN_SUCCESS) {
-            std::printf("Comment:\n%s\n", Shown(reinterpret_cast<char*>(text)).c_str());
+            std::printf("Comment:\n%s\n", ShownComment(reinterpret_cast<char*>(text)).c_str());
         }
         free(text);
     }
@@ -69,11 +69,10 @@ void PrintInfo(sfx::ArchiveApi& archive, void* handle) {
                 unpacked, stored);
     std::printf("Default folder: %s\n", sfx::g_szExtractDir[0] ? Shown(sfx::g_szExtractDir).c_str()
                                                                : "the folder this program is in");
-    const format::SfxSettings& s = sfx::g_settings;
     std::printf("Runs after extraction: %s\n",
-                s.run ? Shown(std::string(s.run, s.runLength).c_str()).c_str() : "nothing");
+                s.run ? Shown(std::string(s.run, s.runLength)).c_str() : "nothing");
     std::printf("Temporary folder: %s\n", s.temporary ? "yes" : "no");
-    std::printf("Existing files: %s\n", kOverwriteNames[static_cast<int>(s.overwrite)]);
+    std::printf("Existing files: %s\n", format::SfxOverwriteName(s.overwrite));
 }
 
 // Each entry decoded and checked, written nowhere; returns the count of failures.
@@ -147,37 +146,7 @@ std::vector<std::string> ProgramWords(const sfx::ProgramLaunch& launch) {
 }  // namespace
 
 void PrintUsage(FILE* stream, const char* program) {
-    std::fprintf(stream,
-                 "Usage: %s [options] [-- arguments for the program run after extraction]\n"
-                 "Without options: asks where to extract (on a terminal) and extracts.\n"
-                 "  --help                 show this text\n"
-                 "  --info                 the comment, entries, sizes, default folder and the "
-                 "program run after extraction\n"
-                 "  --list                 list the entries\n"
-                 "  --check                decode and check every entry, extract nothing\n"
-                 "  --target DIR           extract into DIR\n"
-                 "  --quiet                no questions (existing files kept unless "
-                 "--overwrite; a needed password must come from --password-file)\n"
-                 "  --noexec               extract, but run no program\n"
-                 "  --keep                 keep the temporary folder\n"
-                 "  --overwrite            replace existing files\n"
-                 "  --skip-existing        keep existing files\n"
-                 "  --password-file FILE   the password, the first line of FILE\n"
-                 "Exit codes: 0 all extracted (or the program's own), 1 some entries failed, 2 "
-                 "the archive could not be opened, a wrong password, bad options or an "
-                 "interrupted run.\n",
-                 program);
-}
-
-void ReportBadArguments(const char* program, const char* word, sfx::ArgumentsStatus status) {
-    const char* why = status == sfx::ArgumentsStatus::MissingValue ? "needs a value"
-                      : status == sfx::ArgumentsStatus::BadValue   ? "takes no value"
-                      : status == sfx::ArgumentsStatus::Repeated   ? "is given twice"
-                      : status == sfx::ArgumentsStatus::Conflict
-                          ? "cannot go with an option given before it"
-                          : "is not an option of this program";
-    std::fprintf(stderr, "%s: %s %s\n", program, Shown(word).c_str(), why);
-    PrintUsage(stderr, program);
+    std::fprintf(stream, "Usage: %s%s\n", program, sfx::texts::kOptionsUsage);
 }
 
 bool ReadPasswordFile(const char* path, std::string* password) {
@@ -190,26 +159,25 @@ bool ReadPasswordFile(const char* path, std::string* password) {
     return true;
 }
 
-int Inspect(sfx::Platform& platform, sfx::ConsoleMode mode, const char* password) {
+int Inspect(sfx::Platform& platform, sfx::RunMode mode) {
     sfx::ArchiveApi& archive = *platform.archive;
-    char own[sfx::kTextBytes];
-    platform.GetOwnPath(own, sizeof own);
+    const char* password = platform.session.invocation.password;
     void* handle = nullptr;
-    uint32_t status = archive.OpenStream(&handle, own, password, VORN_OPEN_READONLY);
+    uint32_t status = sfx::OpenOwnArchive(platform, password, &handle);
     if (status != VORN_SUCCESS) {
         std::fprintf(stderr, "%s: %s%s\n", sfx::texts::kErrorOpeningFile,
                      archive.GetErrorString(status),
                      status == VORN_E_PASSWORD_NEEDED ? " (--password-file FILE)" : "");
-        return 2;
+        return format::kExitFailed;
     }
     uint64_t failures = 0;
-    if (mode == sfx::ConsoleMode::Info) {
-        PrintInfo(archive, handle);
+    if (mode == sfx::RunMode::Info) {
+        PrintInfo(archive, handle, platform.session.settings);
     } else {
-        failures = CheckEntries(archive, handle, password, mode == sfx::ConsoleMode::List);
+        failures = CheckEntries(archive, handle, password, mode == sfx::RunMode::List);
     }
     archive.CloseStream(handle);
-    return failures == 0 ? 0 : 1;
+    return failures == 0 ? format::kExitSuccess : format::kExitSomeFailed;
 }
 
 bool MakeTemporaryFolder(char* out) {

@@ -6,21 +6,19 @@
 #include <cstdio>
 #include <string>
 
-#include "sfx/core/command_line.h"
+#include "sfx/core/invocation.h"
 #include "sfx/core/sfx_core.h"
 
 namespace console {
 
 void PrintUsage(FILE* stream, const char* program);
 
-// Says which word was refused and why, then shows the usage on stderr.
-void ReportBadArguments(const char* program, const char* word, sfx::ArgumentsStatus status);
-
 // The first line of path, without its line end; false after saying why it cannot be read.
 bool ReadPasswordFile(const char* path, std::string* password);
 
-// --info, --list, --check on the program's own archive; returns the exit code.
-int Inspect(sfx::Platform& platform, sfx::ConsoleMode mode, const char* password);
+// --info, --list, --check on the program's own archive, with the invocation's password; returns
+// the exit code.
+int Inspect(sfx::Platform& platform, sfx::RunMode mode);
 
 // A new folder "vorn-XXXXXX" (mode 0700) in $TMPDIR, else /tmp; its path in out (kTextBytes).
 bool MakeTemporaryFolder(char* out);

@@ -19,30 +19,35 @@ bool SameText(const char* a, const char* b) {
     return *a == *b;
 }
 
-// "always" or "never", in any case.
-bool ParseOverwrite(const char* value, OverwriteChoice* out) {
-    if (SameText(value, "always")) {
-        *out = OverwriteChoice::Always;
-    } else if (SameText(value, "never")) {
-        *out = OverwriteChoice::Never;
-    } else {
-        return false;
-    }
-    return true;
-}
-
-ArgumentsStatus Refuse(int* bad, int index, ArgumentsStatus status) {
-    *bad = index;
+ArgumentsStatus Refuse(Invocation* out, const char* const* args, int index,
+                       ArgumentsStatus status) {
+    out->status = status;
+    out->bad = index;
+    out->refused = args[index];
     return status;
 }
 
+void Begin(Invocation* out, FrontEnd frontEnd, int argc, const char* const* args) {
+    *out = Invocation();
+    out->frontEnd = frontEnd;
+    out->programArgs = args + argc;
+}
+
+// At "--": every word after it goes to the program, and none is a switch.
+bool ProgramArgumentsStart(Invocation* out, int argc, const char* const* args, int i) {
+    if (strcmp(args[i], "--") != 0) return false;
+    out->programArgs = args + i + 1;
+    out->programArgCount = argc - i - 1;
+    return true;
+}
+
 // One Windows switch without its lead character. The value switches take "NAME=VALUE".
-ArgumentsStatus ParseWindowsSwitch(const char* name, WindowsSwitches* out, bool* seen) {
+ArgumentsStatus ParseWindowsSwitch(const char* name, Invocation* out, bool* seen) {
     if (SameText(name, "S") || SameText(name, "?")) {
         bool help = name[0] == '?';
-        bool& flag = help ? out->help : out->silent;
-        if (flag) return ArgumentsStatus::Repeated;
-        flag = true;
+        if (help ? out->mode == RunMode::Help : out->unattended) return ArgumentsStatus::Repeated;
+        if (help) out->mode = RunMode::Help;
+        if (!help) out->unattended = true;
         return ArgumentsStatus::Ok;
     }
     char letter = Lower(name[0]);
@@ -55,19 +60,55 @@ ArgumentsStatus ParseWindowsSwitch(const char* name, WindowsSwitches* out, bool*
     if (value[0] == '\0') return ArgumentsStatus::MissingValue;
     if (letter == 'd') out->destination = value;
     if (letter == 'p') out->password = value;
-    if (letter == 'o' && !ParseOverwrite(value, &out->overwrite)) return ArgumentsStatus::BadValue;
+    if (letter == 'o') {
+        // "ask" is for a dialog, which these switches are not for.
+        format::SfxOverwrite overwrite;
+        if (!format::ParseSfxOverwrite(value, true, &overwrite) ||
+            overwrite == format::SfxOverwrite::Ask) {
+            return ArgumentsStatus::BadValue;
+        }
+        out->overwrite = overwrite;
+    }
     return ArgumentsStatus::Ok;
 }
 
-struct ConsoleOptionName {
+ArgumentsStatus SetMode(Invocation* out, RunMode mode) {
+    if (out->mode != RunMode::Extract) return ArgumentsStatus::Conflict;
+    out->mode = mode;
+    return ArgumentsStatus::Ok;
+}
+
+ArgumentsStatus SetOverwrite(Invocation* out, format::SfxOverwrite overwrite) {
+    if (out->overwrite) return ArgumentsStatus::Conflict;
+    out->overwrite = overwrite;
+    return ArgumentsStatus::Ok;
+}
+
+// The Linux program's options: a new one is a line here, its field in the Invocation, its line in
+// the usage (sfx/core/messages.h) and in the manual.
+struct ConsoleOption {
     const char* name;
     bool takesValue;
+    ArgumentsStatus (*apply)(Invocation* out, const char* value);
 };
 
-const ConsoleOptionName kConsoleOptions[] = {
-    {"help", false},      {"info", false},          {"list", false},         {"check", false},
-    {"target", true},     {"quiet", false},         {"noexec", false},       {"keep", false},
-    {"overwrite", false}, {"skip-existing", false}, {"password-file", true},
+using Value = const char*;
+constexpr ArgumentsStatus kOk = ArgumentsStatus::Ok;
+
+const ConsoleOption kConsoleOptions[] = {
+    {"help", false, [](Invocation* o, Value) { return SetMode(o, RunMode::Help); }},
+    {"info", false, [](Invocation* o, Value) { return SetMode(o, RunMode::Info); }},
+    {"list", false, [](Invocation* o, Value) { return SetMode(o, RunMode::List); }},
+    {"check", false, [](Invocation* o, Value) { return SetMode(o, RunMode::Check); }},
+    {"target", true, [](Invocation* o, Value v) { return o->destination = v, kOk; }},
+    {"quiet", false, [](Invocation* o, Value) { return o->unattended = true, kOk; }},
+    {"noexec", false, [](Invocation* o, Value) { return o->noexec = true, kOk; }},
+    {"keep", false, [](Invocation* o, Value) { return o->keep = true, kOk; }},
+    {"overwrite", false,
+     [](Invocation* o, Value) { return SetOverwrite(o, format::SfxOverwrite::Always); }},
+    {"skip-existing", false,
+     [](Invocation* o, Value) { return SetOverwrite(o, format::SfxOverwrite::Never); }},
+    {"password-file", true, [](Invocation* o, Value v) { return o->passwordFile = v, kOk; }},
 };
 constexpr int kConsoleOptionCount = sizeof kConsoleOptions / sizeof kConsoleOptions[0];
 
@@ -80,77 +121,50 @@ int FindConsoleOption(const char* word, size_t length) {
     return -1;
 }
 
-ArgumentsStatus ApplyConsoleOption(int option, const char* value, ConsoleOptions* out) {
-    const char* name = kConsoleOptions[option].name;
-    if (strcmp(name, "target") == 0) {
-        out->target = value;
-    } else if (strcmp(name, "password-file") == 0) {
-        out->passwordFile = value;
-    } else if (strcmp(name, "quiet") == 0) {
-        out->quiet = true;
-    } else if (strcmp(name, "noexec") == 0) {
-        out->noexec = true;
-    } else if (strcmp(name, "keep") == 0) {
-        out->keep = true;
-    } else if (strcmp(name, "overwrite") == 0 || strcmp(name, "skip-existing") == 0) {
-        if (out->overwrite != OverwriteChoice::Packed) return ArgumentsStatus::Conflict;
-        out->overwrite = name[0] == 'o' ? OverwriteChoice::Always : OverwriteChoice::Never;
-    } else {
-        if (out->mode != ConsoleMode::Extract) return ArgumentsStatus::Conflict;
-        out->mode = strcmp(name, "help") == 0   ? ConsoleMode::Help
-                    : strcmp(name, "info") == 0 ? ConsoleMode::Info
-                    : strcmp(name, "list") == 0 ? ConsoleMode::List
-                                                : ConsoleMode::Check;
-    }
-    return ArgumentsStatus::Ok;
-}
-
 }  // namespace
 
-ArgumentsStatus ParseWindowsSwitches(int argc, const char* const* args, WindowsSwitches* out) {
-    *out = WindowsSwitches();
-    out->programArgs = argc;
+ArgumentsStatus ParseWindowsSwitches(int argc, const char* const* args, Invocation* out) {
+    Begin(out, FrontEnd::Windows, argc, args);
+    int switches = argc;
     bool seen[3] = {false, false, false};  // /D, /O, /P
     for (int i = 0; i < argc; ++i) {
         const char* word = args[i];
-        if (strcmp(word, "--") == 0) {
-            out->programArgs = i + 1;
+        if (ProgramArgumentsStart(out, argc, args, i)) {
+            switches = i;
             break;
         }
-        if (word[0] != '/' && word[0] != '-') return Refuse(&out->bad, i, ArgumentsStatus::Unknown);
+        if (word[0] != '/' && word[0] != '-') {
+            return Refuse(out, args, i, ArgumentsStatus::Unknown);
+        }
         ArgumentsStatus status = ParseWindowsSwitch(word + 1, out, seen);
-        if (status != ArgumentsStatus::Ok) return Refuse(&out->bad, i, status);
+        if (status != ArgumentsStatus::Ok) return Refuse(out, args, i, status);
     }
     // The destination, the answer about existing files and the password are for runs without
     // questions; in the dialog the user gives them.
-    if (!out->silent && (seen[0] || seen[1] || seen[2])) {
-        for (int i = 0; i < out->programArgs; ++i) {
+    if (!out->unattended && (seen[0] || seen[1] || seen[2])) {
+        for (int i = 0; i < switches; ++i) {
             char letter = Lower(args[i][1]);
             if (letter == 'd' || letter == 'o' || letter == 'p') {
-                return Refuse(&out->bad, i, ArgumentsStatus::Conflict);
+                return Refuse(out, args, i, ArgumentsStatus::Conflict);
             }
         }
     }
     return ArgumentsStatus::Ok;
 }
 
-ArgumentsStatus ParseConsoleOptions(int argc, const char* const* args, ConsoleOptions* out) {
-    *out = ConsoleOptions();
-    out->programArgs = argc;
+ArgumentsStatus ParseConsoleOptions(int argc, const char* const* args, Invocation* out) {
+    Begin(out, FrontEnd::Console, argc, args);
     bool seen[kConsoleOptionCount] = {};
     for (int i = 0; i < argc; ++i) {
         const char* word = args[i];
-        if (strcmp(word, "--") == 0) {
-            out->programArgs = i + 1;
-            break;
-        }
-        if (strncmp(word, "--", 2) != 0) return Refuse(&out->bad, i, ArgumentsStatus::Unknown);
+        if (ProgramArgumentsStart(out, argc, args, i)) break;
+        if (strncmp(word, "--", 2) != 0) return Refuse(out, args, i, ArgumentsStatus::Unknown);
         const char* name = word + 2;
         const char* equals = strchr(name, '=');
         size_t length = equals ? static_cast<size_t>(equals - name) : strlen(name);
         int option = FindConsoleOption(name, length);
-        if (option < 0) return Refuse(&out->bad, i, ArgumentsStatus::Unknown);
-        if (seen[option]) return Refuse(&out->bad, i, ArgumentsStatus::Repeated);
+        if (option < 0) return Refuse(out, args, i, ArgumentsStatus::Unknown);
+        if (seen[option]) return Refuse(out, args, i, ArgumentsStatus::Repeated);
         seen[option] = true;
         const char* value = nullptr;
         if (kConsoleOptions[option].takesValue) {
@@ -160,13 +174,13 @@ ArgumentsStatus ParseConsoleOptions(int argc, const char* const* args, ConsoleOp
                 value = args[++i];
             }
             if (value == nullptr || value[0] == '\0') {
-                return Refuse(&out->bad, i, ArgumentsStatus::MissingValue);
+                return Refuse(out, args, i, ArgumentsStatus::MissingValue);
             }
         } else if (equals != nullptr) {
-            return Refuse(&out->bad, i, ArgumentsStatus::BadValue);
+            return Refuse(out, args, i, ArgumentsStatus::BadValue);
         }
-        ArgumentsStatus status = ApplyConsoleOption(option, value, out);
-        if (status != ArgumentsStatus::Ok) return Refuse(&out->bad, i, status);
+        ArgumentsStatus status = kConsoleOptions[option].apply(out, value);
+        if (status != ArgumentsStatus::Ok) return Refuse(out, args, i, status);
     }
     return ArgumentsStatus::Ok;
 }

@@ -5,37 +5,42 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "format/exit_code.h"
+#include "format/text_bytes.h"
 #include "sfx/core/messages.h"
+#include "sfx/core/temporary_folder.h"
 #include "sfx/core/text.h"
 
 namespace sfx {
 
-format::SfxSettings g_settings;
-WalkOutcome g_walk;
-const UnattendedRun* g_pUnattended = nullptr;
-const char* const* g_ppszProgramArgs = nullptr;
-int g_nProgramArgs = 0;
-bool g_bNoExec = false;
-bool g_bKeepTemporary = false;
-
 namespace {
 
-// Starts the packed program inside folder.
-ProgramResult Launch(Platform& platform, const char* folder, bool wait, int* exitCode) {
+// Starts the packed program inside folder; the report says whether it started and how it ended.
+void Launch(Platform& platform, const char* folder, bool wait) {
+    Session& session = platform.session;
+    RunReport& report = session.report;
     char path[kTextBytes];
     ProgramLaunch launch = {};
-    if (!ProgramPath(platform.Style(), folder, path, &launch.argumentsAt)) {
-        return ProgramResult::CannotStart;
-    }
+    report.programWanted = true;
+    report.programStarted = false;
+    report.programExitCode = 0;
+    if (!ProgramPath(session.settings, platform.Style(), folder, path, &launch.argumentsAt)) return;
     launch.path = path;
     launch.folder = folder;
-    launch.line = g_settings.run;
-    launch.lineLength = g_settings.runLength;
-    launch.extraArgs = g_ppszProgramArgs;
-    launch.extraCount = g_nProgramArgs;
+    launch.line = session.settings.run;
+    launch.lineLength = session.settings.runLength;
+    launch.extraArgs = session.invocation.programArgs;
+    launch.extraCount = session.invocation.programArgCount;
     launch.wait = wait;
-    *exitCode = 0;
-    return platform.RunProgram(launch, exitCode);
+    report.programStarted =
+        platform.RunProgram(launch, &report.programExitCode) == ProgramResult::Ran;
+}
+
+// A text of the archive's (a name) on a console line: a control byte in it could start a line
+// of its own or drive the console, so each shows escaped.
+void AppendShown(char* line, size_t capacity, const char* text) {
+    size_t used = strlen(line);
+    format::EscapeForDisplay(text, strlen(text), line + used, capacity - used, 0);
 }
 
 // The dialog of a run without questions: the destination and the overwrite box as plain data,
@@ -58,9 +63,9 @@ class QuietDialog final : public MainDialog {
     void ShowItem(int, bool) override {}
     void ListReset(int) override {}
     void ListAdd(int, const char* text) override {
-        char line[kTextBytes + sizeof texts::kExtractedPrefix];
+        char line[4 * kTextBytes + sizeof texts::kExtractedPrefix];
         CopyText(line, sizeof line, texts::kExtractedPrefix);
-        AppendText(line, sizeof line, text);
+        AppendShown(line, sizeof line, text);
         platform_.PrintLine(line, false);
     }
     void SetProgressRange(int, int, int) override {}
@@ -68,8 +73,9 @@ class QuietDialog final : public MainDialog {
     void SetProgress(int, int) override {}
     void End(intptr_t) override {}
     int ShowMessage(const char* text, const char* caption, unsigned style) override {
-        char line[2 * kTextBytes + 4];
-        CopyText(line, sizeof line, caption);
+        char line[5 * kTextBytes + 4];
+        line[0] = '\0';
+        AppendShown(line, sizeof line, caption);
         AppendText(line, sizeof line, ": ");
         AppendText(line, sizeof line, text);
         platform_.PrintLine(line, (style & 0xF0) == kBoxIconError);
@@ -100,17 +106,16 @@ void PrintStatus(Platform& platform, const char* caption, uint32_t status) {
 }
 
 // The folder a run without questions extracts into, made when missing; false when it cannot be.
-bool PrepareFolder(Platform& platform, MainDialog& dialog, const UnattendedOptions& options,
-                   char* folder, bool* temporary) {
-    *temporary = false;
-    if (g_settings.temporary) {
-        if (!platform.MakeTemporaryFolder(folder)) {
+bool PrepareFolder(Platform& platform, MainDialog& dialog, char* folder) {
+    Session& session = platform.session;
+    if (session.settings.temporary) {
+        if (!MakeTemporaryFolder(platform, session)) {
             platform.PrintLine(texts::kTemporaryFolderFailed, true);
             return false;
         }
-        *temporary = true;
+        CopyText(folder, kTextBytes, session.temporary.path);
     } else {
-        const char* chosen = options.destination;
+        const char* chosen = session.invocation.destination;
         if (chosen == nullptr && g_szExtractDir[0] != '\0') chosen = g_szExtractDir;
         char own[kTextBytes];
         if (chosen == nullptr) {
@@ -157,8 +162,7 @@ bool CheckPassword(Platform& platform, const char* password) {
         if (buffer == nullptr) return true;  // the walk still checks every entry
         status = archive.DecompressToPtr(g_hArchive, smallest.szName, buffer, nullptr, password);
         free(buffer);
-        if (status == VORN_SUCCESS) return true;
-        if (status != VORN_E_CRC && status != VORN_E_CORRUPT) return true;
+        if (status == VORN_SUCCESS || !MeansWrongPassword(status)) return true;
     }
     if (status == VORN_E_PASSWORD_NEEDED) {
         PrintStatus(platform, texts::kErrorCaption, status);
@@ -169,27 +173,25 @@ bool CheckPassword(Platform& platform, const char* password) {
 }
 
 // The walk, on this thread, and the program after it.
-void ExtractAndRun(Platform& platform, MainDialog& dialog, const UnattendedOptions& options,
-                   const char* folder, RunReport* report) {
+void ExtractAndRun(Platform& platform, MainDialog& dialog, const char* folder) {
+    Session& session = platform.session;
+    RunReport& report = session.report;
     ExtractThread(platform, dialog);
-    report->walk = g_walk;
-    report->interrupted = g_bCancel;
-    if (report->interrupted) platform.PrintLine(texts::kInterrupted, true);
-    if (report->interrupted) return;
-    if (!ShouldRunProgram(report->walk, options.noexec)) {
-        if (g_settings.run != nullptr && !options.noexec) {
+    report.interrupted = g_bCancel;
+    if (report.interrupted) platform.PrintLine(texts::kInterrupted, true);
+    if (report.interrupted) return;
+    if (!ShouldRunProgram(session)) {
+        if (session.settings.run != nullptr && !session.invocation.noexec) {
             platform.PrintLine(texts::kProgramNotRun, true);
         }
         return;
     }
-    report->programWanted = true;
-    int exitCode = 0;
-    report->programStarted = Launch(platform, folder, true, &exitCode) == ProgramResult::Ran;
-    report->programExitCode = exitCode;
-    if (!report->programStarted) {
+    Launch(platform, folder, true);
+    if (!report.programStarted) {
         platform.PrintLine(texts::kProgramCannotStart, true);
         return;
     }
+    int exitCode = report.programExitCode;
     char line[64];
     CopyText(line, sizeof line, texts::kProgramExitPrefix);
     if (exitCode < 0) AppendText(line, sizeof line, "-");
@@ -199,19 +201,25 @@ void ExtractAndRun(Platform& platform, MainDialog& dialog, const UnattendedOptio
     platform.PrintLine(line, false);
 }
 
+// The end of a run without questions: the temporary folder kept (its path printed) or removed.
+void EndUnattendedFolder(Platform& platform) {
+    Session& session = platform.session;
+    FolderEnd end = EndTemporaryFolder(platform, session);
+    if (end == FolderEnd::Kept) platform.PrintLine(session.temporary.path, false);
+    if (end == FolderEnd::Left) platform.PrintLine(texts::kTemporaryFolderLeft, true);
+}
+
 }  // namespace
 
-format::SfxSettingsStatus LoadSettings() {
+format::SfxSettingsStatus LoadSettings(Session& session) {
     format::SfxSettingsStatus status =
-        format::ReadSfxSettings(g_abSettings, sizeof g_abSettings, &g_settings);
-    if (status != format::SfxSettingsStatus::Ok) g_settings = format::SfxSettings();
+        format::ReadSfxSettings(g_abSettings, sizeof g_abSettings, &session.settings);
+    if (status != format::SfxSettingsStatus::Ok) session.settings = format::SfxSettings();
     return status;
 }
 
-format::SfxOverwrite EffectiveOverwrite(OverwriteChoice choice) {
-    if (choice == OverwriteChoice::Always) return format::SfxOverwrite::Always;
-    if (choice == OverwriteChoice::Never) return format::SfxOverwrite::Never;
-    return g_settings.overwrite;
+format::SfxOverwrite EffectiveOverwrite(const Session& session) {
+    return session.invocation.overwrite.value_or(session.settings.overwrite);
 }
 
 int UnattendedOverwriteAnswer(format::SfxOverwrite overwrite, bool* countsAsFailure) {
@@ -219,18 +227,19 @@ int UnattendedOverwriteAnswer(format::SfxOverwrite overwrite, bool* countsAsFail
     return overwrite == format::SfxOverwrite::Always ? kAnswerYes : kAnswerNo;
 }
 
-bool ShouldRunProgram(const WalkOutcome& walk, bool noexec) {
-    if (g_settings.run == nullptr || noexec) return false;
+bool ShouldRunProgram(const Session& session) {
+    const WalkOutcome& walk = session.report.walk;
+    if (session.settings.run == nullptr || session.invocation.noexec) return false;
     return walk.complete && walk.failed == 0 && !walk.wrongPassword &&
            walk.extracted + walk.kept == walk.entries;
 }
 
-bool ProgramPath(PathStyle style, const char* folder, char* path, size_t* argumentsAt) {
-    if (g_settings.run == nullptr) return false;
+bool ProgramPath(const format::SfxSettings& settings, PathStyle style, const char* folder,
+                 char* path, size_t* argumentsAt) {
+    if (settings.run == nullptr) return false;
     char name[kTextBytes];
     size_t offset = 0;
-    if (!format::NextProgramWord(g_settings.run, g_settings.runLength, &offset, name,
-                                 sizeof name) ||
+    if (!format::NextProgramWord(settings.run, settings.runLength, &offset, name, sizeof name) ||
         name[0] == '\0') {
         return false;
     }
@@ -244,8 +253,9 @@ bool ProgramPath(PathStyle style, const char* folder, char* path, size_t* argume
 }
 
 bool RunProgramAfterWalk(Platform& platform, MainDialog& dialog) {
-    if (g_bNoExec) return false;
-    if (!ShouldRunProgram(g_walk, false)) {
+    Session& session = platform.session;
+    if (session.invocation.noexec) return false;
+    if (!ShouldRunProgram(session)) {
         dialog.ShowMessage(texts::kProgramNotRun, texts::kProgramCaption, kBoxOk | kBoxIconError);
         return false;
     }
@@ -253,13 +263,14 @@ bool RunProgramAfterWalk(Platform& platform, MainDialog& dialog) {
     dialog.GetItemText(IDC_DEST_DIR, folder, sizeof folder);
     folder[kTextBytes - 1] = '\0';
     char resolved[kTextBytes];
-    int exitCode = 0;
-    if (!ResolveDestination(platform, folder, resolved) ||
-        Launch(platform, resolved, g_settings.temporary, &exitCode) != ProgramResult::Ran) {
+    if (ResolveDestination(platform, folder, resolved)) {
+        Launch(platform, resolved, session.settings.temporary);
+    }
+    if (!session.report.programStarted) {
         dialog.ShowMessage(texts::kProgramCannotStart, texts::kProgramCaption,
                            kBoxOk | kBoxIconError);
     }
-    if (g_settings.temporary && !g_bKeepTemporary && !platform.RemoveFolderTree(g_szExtractDir)) {
+    if (EndTemporaryFolder(platform, session) == FolderEnd::Left) {
         dialog.ShowMessage(texts::kTemporaryFolderLeft, texts::kProgramCaption,
                            kBoxOk | kBoxIconError);
     }
@@ -267,59 +278,50 @@ bool RunProgramAfterWalk(Platform& platform, MainDialog& dialog) {
     return true;
 }
 
-int RunUnattended(Platform& platform, const UnattendedOptions& options) {
+int RunUnattended(Platform& platform) {
     g_pPlatform = &platform;
+    Session& session = platform.session;
+    RunReport& report = session.report;
+    report = RunReport();
     ArchiveApi& archive = *platform.archive;
-    RunReport report;
-    char ownPath[kTextBytes];
-    ownPath[0] = '\0';
-    platform.GetOwnPath(ownPath, sizeof ownPath);
-    ownPath[kTextBytes - 1] = '\0';
-    g_hArchive = nullptr;
-    uint32_t status =
-        archive.OpenStream(&g_hArchive, ownPath, options.password, VORN_OPEN_READONLY);
+    const char* password = session.invocation.password;
+    uint32_t status = OpenOwnArchive(platform, password);
     if (status != VORN_SUCCESS) {
-        g_hArchive = nullptr;
         PrintStatus(platform, texts::kErrorOpeningFile, status);
-        return UnattendedExitCode(report);
+        return RunExitCode(report);
     }
     report.opened = true;
 
-    UnattendedRun run;
-    run.password = options.password;
-    run.overwrite = EffectiveOverwrite(options.overwrite);
-    QuietDialog dialog(platform, run.overwrite == format::SfxOverwrite::Always);
+    QuietDialog dialog(platform, EffectiveOverwrite(session) == format::SfxOverwrite::Always);
     g_pMainDialog = &dialog;
     char folder[kTextBytes];
-    bool temporary = false;
-    if (!CheckPassword(platform, options.password)) {
+    if (!CheckPassword(platform, password)) {
         report.walk.wrongPassword = true;
-    } else if (!PrepareFolder(platform, dialog, options, folder, &temporary)) {
+    } else if (!PrepareFolder(platform, dialog, folder)) {
         report.folderFailed = true;
     } else {
-        g_pUnattended = &run;
+        session.unattended = true;
         g_bCancel = false;
-        ExtractAndRun(platform, dialog, options, folder, &report);
-        g_pUnattended = nullptr;
+        ExtractAndRun(platform, dialog, folder);
+        session.unattended = false;
     }
-    if (temporary && options.keep) {
-        platform.PrintLine(folder, false);
-    } else if (temporary && !platform.RemoveFolderTree(folder)) {
-        platform.PrintLine(texts::kTemporaryFolderLeft, true);
-    }
+    EndUnattendedFolder(platform);
     g_pMainDialog = nullptr;
     archive.CloseStream(g_hArchive);
     g_hArchive = nullptr;
-    return UnattendedExitCode(report);
+    return RunExitCode(report);
 }
 
-int UnattendedExitCode(const RunReport& report) {
+int RunExitCode(const RunReport& report) {
     if (!report.opened || report.folderFailed || report.interrupted || report.walk.wrongPassword) {
-        return 2;
+        return format::kExitFailed;
     }
-    if (report.programWanted) return report.programStarted ? report.programExitCode : 2;
-    if (!report.walk.complete || report.walk.failed != 0) return 1;
-    return 0;
+    if (report.programWanted) {
+        return report.programStarted ? report.programExitCode : format::kExitFailed;
+    }
+    if (!report.walk.started) return format::kExitSuccess;  // left before extracting
+    if (!report.walk.complete || report.walk.failed != 0) return format::kExitSomeFailed;
+    return format::kExitSuccess;
 }
 
 }  // namespace sfx

@@ -43,9 +43,9 @@ void MainDialogOpen(Platform& platform, MainDialog& dialog) {
     dialog.SetProgressColour(IDC_PROGRESS, 11, 125, 190);
     // Settings chosen at packing: the overwrite box's starting state, and in temporary mode a
     // destination that is not the user's to choose.
-    if (g_settings.overwrite == format::SfxOverwrite::Always)
-        dialog.SetChecked(IDC_OVERWRITE, true);
-    if (g_settings.temporary) {
+    const format::SfxSettings& settings = platform.session.settings;
+    if (settings.overwrite == format::SfxOverwrite::Always) dialog.SetChecked(IDC_OVERWRITE, true);
+    if (settings.temporary) {
         dialog.EnableItem(IDC_DEST_DIR, false);
         dialog.EnableItem(IDC_BROWSE, false);
     }

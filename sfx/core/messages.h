@@ -6,6 +6,7 @@
 #pragma once
 
 #include "format/entry_name.h"
+#include "sfx/core/invocation.h"
 
 namespace sfx::texts {
 
@@ -67,7 +68,7 @@ inline constexpr char kProgramExitPrefix[] = "the program ended with exit code "
 inline constexpr char kWrongPassword[] = "Error: the password given is wrong.";
 inline constexpr char kInterrupted[] = "Interrupted: extraction cancelled.";
 
-// The Windows self-extractor's switches, shown for /? and for a command line it does not take.
+// The command lines: usage and refusals, one row per front end.
 inline constexpr char kSwitchesCaption[] = "Command line";
 inline constexpr char kSwitchesUsage[] =
     "Switches (with / or -, in any case):\n"
@@ -81,5 +82,56 @@ inline constexpr char kSwitchesUsage[] =
     "  -- ARGS...    give ARGS to the program run after extraction\n"
     "Exit codes with /S: 0 all extracted (or the program's own), 1 some files failed, 2 the "
     "archive could not be opened, a wrong password, bad switches or an interrupted run.";
+// The Linux program's usage follows "Usage: " and the program's name.
+inline constexpr char kOptionsUsage[] =
+    " [options] [-- arguments for the program run after extraction]\n"
+    "Without options: asks where to extract (on a terminal) and extracts.\n"
+    "  --help                 show this text\n"
+    "  --info                 the comment, entries, sizes, default folder and the program run "
+    "after extraction\n"
+    "  --list                 list the entries\n"
+    "  --check                decode and check every entry, extract nothing\n"
+    "  --target DIR           extract into DIR\n"
+    "  --quiet                no questions (existing files kept unless --overwrite; a needed "
+    "password must come from --password-file)\n"
+    "  --noexec               extract, but run no program\n"
+    "  --keep                 keep the temporary folder\n"
+    "  --overwrite            replace existing files\n"
+    "  --skip-existing        keep existing files\n"
+    "  --password-file FILE   the password, the first line of FILE\n"
+    "Exit codes: 0 all extracted (or the program's own), 1 some entries failed or the walk "
+    "stopped short, 2 the archive could not be opened, a wrong password, bad options or an "
+    "interrupted run.";
+
+struct Refusal {
+    ArgumentsStatus status;
+    const char* windows;  // after the word
+    const char* console;  // after the word and a space
+};
+inline constexpr Refusal kRefusals[] = {
+    {ArgumentsStatus::Unknown, " is not a switch of this program",
+     "is not an option of this program"},
+    {ArgumentsStatus::MissingValue, " needs a value", "needs a value"},
+    {ArgumentsStatus::BadValue, " takes always or never", "takes no value"},
+    {ArgumentsStatus::Repeated, " is given twice", "is given twice"},
+    {ArgumentsStatus::Conflict, " is only for a run without questions (/S)",
+     "cannot go with an option given before it"},
+};
+
+// Why the word was refused, in the front end's words.
+inline const char* RefusalText(FrontEnd frontEnd, ArgumentsStatus status) {
+    const Refusal* found = &kRefusals[0];
+    for (const Refusal& refusal : kRefusals) {
+        if (refusal.status == status) found = &refusal;
+    }
+    return frontEnd == FrontEnd::Windows ? found->windows : found->console;
+}
+
+// The line a run without a window prints for damaged settings.
+inline const char* SettingsDamagedLine(FrontEnd frontEnd) {
+    return frontEnd == FrontEnd::Windows
+               ? kSettingsDamaged
+               : "Error: This self-extractor's settings are damaged; it cannot run.";
+}
 
 }  // namespace sfx::texts

@@ -22,19 +22,18 @@ char g_passwordScratch[kTextBytes];
 uint32_t ExtractWithoutQuestions(Platform& platform, MainDialog& dialog, const char* name,
                                  const char* path, const char* shownName) {
     ArchiveApi& archive = *platform.archive;
-    const char* password = g_pUnattended->password;
+    const char* password = platform.session.invocation.password;
     uint32_t status = archive.DecompressToFile(g_hArchive, name, path, UpdateProgressBar, password);
     if (status == VORN_SUCCESS) return 0;
     VORN_FILEINFO info;
     memset(&info, 0, sizeof info);
     bool enciphered = archive.GetFileInfo(g_hArchive, &info, name) == VORN_SUCCESS &&
                       (info.dwAttributes & VORN_ATTR_ENCRYPTED) != 0;
-    bool wrong =
-        status == VORN_E_PASSWORD_NEEDED ||
-        (enciphered && password != nullptr && (status == VORN_E_CRC || status == VORN_E_CORRUPT));
+    bool wrong = status == VORN_E_PASSWORD_NEEDED ||
+                 (enciphered && password != nullptr && MeansWrongPassword(status));
     if (wrong || g_bCancel) platform.RemoveFile(path);
     if (wrong) {
-        g_walk.wrongPassword = true;
+        platform.session.report.walk.wrongPassword = true;
         dialog.ShowMessage(status == VORN_E_PASSWORD_NEEDED ? archive.GetErrorString(status)
                                                             : texts::kWrongPassword,
                            shownName, kBoxOk | kBoxIconError);
@@ -45,6 +44,10 @@ uint32_t ExtractWithoutQuestions(Platform& platform, MainDialog& dialog, const c
 }
 
 }  // namespace
+
+bool MeansWrongPassword(uint32_t status) {
+    return status == VORN_E_CRC || status == VORN_E_CORRUPT;
+}
 
 void PasswordDialogInit(Dialog& dialog, char* buffer) {
     g_pszPasswordOut = buffer != nullptr ? buffer : g_passwordScratch;
@@ -85,7 +88,7 @@ uint32_t ExtractFile(Platform& platform, MainDialog& dialog, const char* name, c
     // this point would be lost inside the call.
     if (g_bCancel) return VORN_E_INVALID_ARGUMENT;
 
-    if (g_pUnattended != nullptr)
+    if (platform.session.unattended)
         return ExtractWithoutQuestions(platform, dialog, name, path, shownName);
     uint32_t status = archive.DecompressToFile(g_hArchive, name, path, UpdateProgressBar, nullptr);
     if (status == VORN_E_PASSWORD_NEEDED) {

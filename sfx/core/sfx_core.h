@@ -17,6 +17,7 @@
 #include "format/container.h"
 #include "format/sfx_settings.h"
 #include "sfx/core/control_ids.h"
+#include "sfx/core/session.h"
 
 namespace sfx {
 
@@ -207,7 +208,27 @@ class Platform {
         return ProgramResult::CannotStart;
     }
 
+    // The command lines (sfx/core/invocation.h). The usage, for the help (word null) or after
+    // refusing word for the reason why (the front end's words, sfx/core/messages.h).
+    virtual void ShowUsage(const char* word, const char* why) {
+        (void)word;
+        (void)why;
+    }
+    // The password in the first line of path, kept by the platform for the whole run; null after
+    // saying why it cannot be read.
+    virtual const char* ReadPasswordFile(const char* path) {
+        (void)path;
+        return nullptr;
+    }
+    // The looks at the archive that extract nothing (RunMode Info, List, Check); the exit code.
+    virtual int Inspect(RunMode mode) {
+        (void)mode;
+        return 2;
+    }
+
     ArchiveApi* archive = &RealArchive();
+    // This run's invocation, settings and outcome: every decision handed the platform reaches it.
+    Session session;
 
   protected:
     ~Platform() = default;
@@ -229,8 +250,15 @@ extern MainDialog* g_pMainDialog;  // target of UpdateProgressBar while a dialog
 extern Platform* g_pPlatform;      // the platform UpdateProgressBar reaches the archive through
 
 // Start-up: default destination, open (one password retry), error report or main dialog, close.
-// Returns the process's exit code, always 0.
+// Returns the process's exit code, always 0 (the report in platform.session says how it went).
 int StartUp(Platform& platform);
+
+// Opens the program's own file as its archive into *handle (null when it does not open).
+uint32_t OpenOwnArchive(Platform& platform, const char* password, void** handle = &g_hArchive);
+
+// Whether status, from an enciphered entry given a password, means the password is wrong: the
+// data deciphered with it fails its check or its format.
+bool MeansWrongPassword(uint32_t status);
 
 // Drive and directory of the program's own file, ending in its separator.
 void GetDefaultExtractDir(Platform& platform, char* out);

@@ -8,6 +8,8 @@
 #include "sfx/core/installer.h"
 #include "sfx/core/messages.h"
 #include "sfx/core/sfx_core.h"
+#include "sfx/core/temporary_folder.h"
+#include "sfx/core/text.h"
 
 namespace sfx {
 
@@ -39,51 +41,61 @@ uint64_t g_qwFilesDone = 0;
 MainDialog* g_pMainDialog = nullptr;
 Platform* g_pPlatform = nullptr;
 
+uint32_t OpenOwnArchive(Platform& platform, const char* password, void** handle) {
+    char ownPath[kTextBytes];
+    ownPath[0] = '\0';
+    platform.GetOwnPath(ownPath, sizeof ownPath);
+    ownPath[kTextBytes - 1] = '\0';
+    *handle = nullptr;
+    uint32_t status = platform.archive->OpenStream(handle, ownPath, password, VORN_OPEN_READONLY);
+    if (status != VORN_SUCCESS) *handle = nullptr;
+    return status;
+}
+
 int StartUp(Platform& platform) {
     g_pPlatform = &platform;
+    Session& session = platform.session;
+    session.report = RunReport();
     ArchiveApi& archive = *platform.archive;
-    if (LoadSettings() != format::SfxSettingsStatus::Ok) {
+    if (LoadSettings(session) != format::SfxSettingsStatus::Ok) {
         platform.ShowMessage(texts::kSettingsDamaged, texts::kErrorOpeningFile,
                              kBoxOk | kBoxIconError);
         return 0;
     }
     if (g_szExtractDir[0] == '\0') GetDefaultExtractDir(platform, g_szExtractDir);
 
-    char ownPath[kTextBytes];
-    ownPath[0] = '\0';
-    platform.GetOwnPath(ownPath, sizeof ownPath);
-    ownPath[kTextBytes - 1] = '\0';
-
-    g_hArchive = nullptr;
-    uint32_t status = archive.OpenStream(&g_hArchive, ownPath, nullptr, VORN_OPEN_READONLY);
+    uint32_t status = OpenOwnArchive(platform, nullptr);
     if (status == VORN_E_PASSWORD_NEEDED) {
-        g_hArchive = nullptr;  // the prompt tells the archive prompt by the empty handle
+        // The prompt tells the archive prompt by the empty handle.
         char password[kTextBytes];
         memset(password, 0, sizeof password);
         if (platform.RunPasswordDialog(nullptr, password) == kDialogConfirmed) {
-            status = archive.OpenStream(&g_hArchive, ownPath, password, VORN_OPEN_READONLY);
+            status = OpenOwnArchive(platform, password);
         }
         memset(password, 0, sizeof password);
     }
     if (status != VORN_SUCCESS) {
-        g_hArchive = nullptr;
         platform.ShowMessage(archive.GetErrorString(status), texts::kErrorOpeningFile,
                              kBoxOk | kBoxIconError);
         return 0;
     }
+    session.report.opened = true;
 
     // In temporary mode the files go to a new folder of their own, whatever was built in.
-    if (g_settings.temporary && !platform.MakeTemporaryFolder(g_szExtractDir)) {
+    if (!MakeTemporaryFolder(platform, session)) {
+        session.report.folderFailed = true;
         platform.ShowMessage(texts::kTemporaryFolderFailed, texts::kErrorCaption,
                              kBoxOk | kBoxIconError);
     } else {
+        if (session.temporary.made) CopyText(g_szExtractDir, kTextBytes, session.temporary.path);
         platform.RunMainDialog();
     }
     // A Close during a run ends the dialog at once; the worker leaves within one block, and the
     // archive must outlive it.
     platform.WaitForWorker();
+    session.report.interrupted = g_bCancel;
     // Closed before or during a run, the temporary folder goes; after one, it has gone already.
-    if (g_settings.temporary && !g_bKeepTemporary) platform.RemoveFolderTree(g_szExtractDir);
+    EndTemporaryFolder(platform, session);
     g_pMainDialog = nullptr;
     archive.CloseStream(g_hArchive);
     g_hArchive = nullptr;

@@ -25,12 +25,13 @@ enum class WalkStep { Next, Leave };
 
 // "exists already, ovewrite it?": asked in the dialog, or answered by the choice of a run without
 // questions, which says so on its console. A file kept counts as kept or as failed.
-int AskOverwrite(MainDialog& dialog, const char* path, const char* name) {
-    if (g_pUnattended != nullptr) {
+int AskOverwrite(Session& session, MainDialog& dialog, const char* path, const char* name) {
+    WalkOutcome& walk = session.report.walk;
+    if (session.unattended) {
         bool failure = false;
-        int answer = UnattendedOverwriteAnswer(g_pUnattended->overwrite, &failure);
+        int answer = UnattendedOverwriteAnswer(EffectiveOverwrite(session), &failure);
         if (answer == kAnswerNo) {
-            ++(failure ? g_walk.failed : g_walk.kept);
+            ++(failure ? walk.failed : walk.kept);
             dialog.ShowMessage(failure ? texts::kExistingNotReplaced : texts::kExistingKept, name,
                                kBoxOk | (failure ? kBoxIconError : kBoxIconInformation));
         }
@@ -42,12 +43,13 @@ int AskOverwrite(MainDialog& dialog, const char* path, const char* name) {
     AppendText(question, sizeof question, texts::kOverwriteSuffix);
     int answer =
         dialog.ShowMessage(question, texts::kOverwriteCaption, kBoxYesNoCancel | kBoxIconQuestion);
-    if (answer == kAnswerNo) ++g_walk.kept;
+    if (answer == kAnswerNo) ++walk.kept;
     return answer;
 }
 
 WalkStep ExtractEntry(Platform& platform, MainDialog& dialog, const VORN_FILEINFO& info,
                       bool overwriteAll) {
+    WalkOutcome& walk = platform.session.report.walk;
     PathStyle style = platform.Style();
     char field[kTextBytes];
     dialog.GetItemText(IDC_DEST_DIR, field, sizeof field);
@@ -68,7 +70,7 @@ WalkStep ExtractEntry(Platform& platform, MainDialog& dialog, const VORN_FILEINF
                               ? texts::kEntryLeavesDestination
                               : texts::kEntryPathTooLong;
         dialog.ShowMessage(why, name, kBoxOk | kBoxIconError);
-        ++g_walk.failed;
+        ++walk.failed;
         ++g_qwFilesDone;
         ShowFilesDone(dialog);
         return WalkStep::Next;
@@ -87,16 +89,16 @@ WalkStep ExtractEntry(Platform& platform, MainDialog& dialog, const VORN_FILEINF
     if (!overwriteAll && platform.PathExists(path)) {
         // A Close confirmed meanwhile has ended the dialog: no question under a closed window.
         if (g_bCancel) return WalkStep::Leave;
-        int answer = AskOverwrite(dialog, path, name);
+        int answer = AskOverwrite(platform.session, dialog, path, name);
         if (answer == kAnswerNo) return WalkStep::Next;
         if (answer != kAnswerYes) return WalkStep::Leave;
     }
 
     if (ExtractFile(platform, dialog, info.szName, path, name) == 0) {
         dialog.ListAdd(IDC_FILE_LIST, name);
-        ++g_walk.extracted;
+        ++walk.extracted;
     } else {
-        ++g_walk.failed;
+        ++walk.failed;
     }
     ++g_qwFilesDone;
     ShowFilesDone(dialog);
@@ -111,12 +113,15 @@ void ExtractThread(Platform& platform, MainDialog& dialog) {
     dialog.ListReset(IDC_FILE_LIST);
     g_qwFileCount = archive.GetNumFiles(g_hArchive);
     g_qwFilesDone = 0;
-    g_walk = WalkOutcome();
+    Session& session = platform.session;
+    WalkOutcome& walk = session.report.walk;
+    walk = WalkOutcome();
+    walk.started = true;
 
     VORN_FILEINFO info;
     uint64_t index = 0;
     for (; index < g_qwFileCount; ++index) {
-        if (g_bCancel || g_walk.wrongPassword) break;
+        if (g_bCancel || walk.wrongPassword) break;
         memset(&info, 0, sizeof info);
         uint32_t status = archive.EnumerateFiles(g_hArchive, &info, index);
         if (status != VORN_SUCCESS) {
@@ -126,17 +131,17 @@ void ExtractThread(Platform& platform, MainDialog& dialog) {
         }
         info.szName[sizeof info.szName - 1] = '\0';
         if (strcmp(info.szName, format::kCommentName) == 0) continue;
-        ++g_walk.entries;
+        ++walk.entries;
         if (ExtractEntry(platform, dialog, info, overwriteAll) == WalkStep::Leave) break;
     }
-    g_walk.complete = index == g_qwFileCount && !g_bCancel && !g_walk.wrongPassword;
+    walk.complete = index == g_qwFileCount && !g_bCancel && !walk.wrongPassword;
 
     dialog.EnableItem(IDC_EXTRACT, true);
     dialog.EnableItem(IDC_CLOSE, true);
     // A run without questions ends here; its caller runs the program and sets the exit code.
-    if (g_pUnattended != nullptr) return;
+    if (session.unattended) return;
     if (!g_bCancel) {
-        if (g_settings.run != nullptr && RunProgramAfterWalk(platform, dialog)) return;
+        if (session.settings.run != nullptr && RunProgramAfterWalk(platform, dialog)) return;
         int answer = dialog.ShowMessage(texts::kDoneQuestion, texts::kDoneCaption,
                                         kBoxYesNo | kBoxIconQuestion);
         if (answer == kAnswerYes) dialog.End(kDialogDone);

@@ -30,8 +30,7 @@ UINT WindowDpi(HWND window) {
 
 }  // namespace
 
-void ApplyPublisherTitle(HWND dialog) {
-    const format::SfxSettings& settings = sfx::g_settings;
+void ApplyPublisherTitle(HWND dialog, const format::SfxSettings& settings) {
     if (settings.title == nullptr) return;
     // The title is UTF-8; the wide call shows it right whatever the system's code page.
     wchar_t wide[format::kMaxSfxTitleBytes + 1];

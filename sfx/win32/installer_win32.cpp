@@ -157,33 +157,6 @@ bool RemoveTree(wchar_t* path, int length) {
     return RemoveDirectoryW(path) != FALSE && ok;
 }
 
-const char* Refusal(sfx::ArgumentsStatus status) {
-    switch (status) {
-        case sfx::ArgumentsStatus::MissingValue:
-            return " needs a value";
-        case sfx::ArgumentsStatus::BadValue:
-            return " takes always or never";
-        case sfx::ArgumentsStatus::Repeated:
-            return " is given twice";
-        case sfx::ArgumentsStatus::Conflict:
-            return " is only for a run without questions (/S)";
-        default:
-            return " is not a switch of this program";
-    }
-}
-
-// The usage, on the console or the output the parent handed down when there is one, else in a
-// message box (never under /S, which promises no window). /? shows the box in any case.
-void ShowUsage(const char* problem, bool silent) {
-    AttachParentConsole();
-    bool printed = problem == nullptr || ConsoleLine(problem, true);
-    printed = ConsoleLine(sfx::texts::kSwitchesUsage, problem != nullptr) && printed;
-    if (problem == nullptr || (!printed && !silent)) {
-        MessageBoxA(nullptr, sfx::texts::kSwitchesUsage, sfx::texts::kSwitchesCaption,
-                    MB_OK | (problem != nullptr ? MB_ICONERROR : MB_ICONINFORMATION));
-    }
-}
-
 }  // namespace
 
 const char* const* CommandWords(int* count) {
@@ -289,45 +262,24 @@ sfx::ProgramResult RunProgram(const sfx::ProgramLaunch& launch, int* exitCode) {
     return result;
 }
 
-bool HandleCommandLine(sfx::Platform& platform, int* exitCode) {
-    int count = 0;
-    const char* const* words = CommandWords(&count);
-    if (count == 0) return false;
-    sfx::WindowsSwitches switches;
-    sfx::ArgumentsStatus status = sfx::ParseWindowsSwitches(count, words, &switches);
-    if (status != sfx::ArgumentsStatus::Ok) {
-        char problem[sfx::kTextBytes + 64];
-        problem[0] = '\0';
-        const char* word = words[switches.bad];
+void ShowUsage(const char* word, const char* why, bool silent) {
+    AttachParentConsole();
+    char problem[sfx::kTextBytes + 64];
+    problem[0] = '\0';
+    if (word != nullptr) {
         if (!sfx::AppendText(problem, sizeof problem, word)) {
             sfx::CopyText(problem, sizeof problem, "A switch");
         }
-        sfx::AppendText(problem, sizeof problem, Refusal(status));
-        ShowUsage(problem, switches.silent);
-        *exitCode = 2;
-        return true;
+        sfx::AppendText(problem, sizeof problem, why);
     }
-    if (switches.help) {
-        ShowUsage(nullptr, false);
-        *exitCode = 0;
-        return true;
+    bool printed = word == nullptr || ConsoleLine(problem, true);
+    printed = ConsoleLine(sfx::texts::kSwitchesUsage, word != nullptr) && printed;
+    // On the console or the output the parent handed down when there is one, else in a message
+    // box (never under /S, which promises no window). /? shows the box in any case.
+    if (word == nullptr || (!printed && !silent)) {
+        MessageBoxA(nullptr, sfx::texts::kSwitchesUsage, sfx::texts::kSwitchesCaption,
+                    MB_OK | (word != nullptr ? MB_ICONERROR : MB_ICONINFORMATION));
     }
-    sfx::g_ppszProgramArgs = words + switches.programArgs;
-    sfx::g_nProgramArgs = count - switches.programArgs;
-    if (!switches.silent) return false;
-
-    AttachParentConsole();
-    if (sfx::LoadSettings() != format::SfxSettingsStatus::Ok) {
-        ConsoleLine(sfx::texts::kSettingsDamaged, true);
-        *exitCode = 2;
-        return true;
-    }
-    sfx::UnattendedOptions options;
-    options.destination = switches.destination;
-    options.password = switches.password;
-    options.overwrite = switches.overwrite;
-    *exitCode = sfx::RunUnattended(platform, options);
-    return true;
 }
 
 }  // namespace win32sfx

@@ -27,8 +27,7 @@ bool RemoveFolderTree(const char* path);
 // other file with ShellExecuteExW; waits for it when asked. No shell line is built from words.
 sfx::ProgramResult RunProgram(const sfx::ProgramLaunch& launch, int* exitCode);
 
-// Handles the switches: returns true with *exitCode set when the process is to end with it
-// (usage, /?, a run without questions); false when the dialog is to run as always.
-bool HandleCommandLine(sfx::Platform& platform, int* exitCode);
+// The switches' usage: for /? (word null), or after refusing word for the reason why.
+void ShowUsage(const char* word, const char* why, bool silent);
 
 }  // namespace win32sfx

@@ -11,6 +11,7 @@
 
 #include "format/utf8.h"
 #include "platform/win32/dll_search.h"
+#include "sfx/core/command_line.h"
 #include "sfx/core/messages.h"
 #include "sfx/core/sfx_core.h"
 #include "sfx/win32/dialog_look.h"
@@ -183,8 +184,14 @@ class Win32Platform : public sfx::Platform {
     bool RemoveFile(const char* path) override { return DeleteFileA(path) != FALSE; }
     bool IsLeadByte(unsigned char c) override { return IsDBCSLeadByte(c) != FALSE; }
     size_t SystemText(const char* text, char* out, size_t capacity) override;
-    // Installers: sfx/win32/installer_win32.cpp.
-    void PrintLine(const char* text, bool error) override { win32sfx::ConsoleLine(text, error); }
+    // Installers and switches: sfx/win32/installer_win32.cpp.
+    void PrintLine(const char* text, bool error) override {
+        win32sfx::AttachParentConsole();
+        win32sfx::ConsoleLine(text, error);
+    }
+    void ShowUsage(const char* word, const char* why) override {
+        win32sfx::ShowUsage(word, why, session.invocation.unattended);
+    }
     bool MakeTemporaryFolder(char* out) override { return win32sfx::MakeTemporaryFolder(out); }
     bool RemoveFolderTree(const char* path) override { return win32sfx::RemoveFolderTree(path); }
     sfx::ProgramResult RunProgram(const sfx::ProgramLaunch& launch, int* exitCode) override {
@@ -276,7 +283,7 @@ INT_PTR CALLBACK MainDlgProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM) {
         case WM_INITDIALOG:
             g_hMainDlg = hwnd;
             g_mainDialog.hwnd = hwnd;
-            ApplyPublisherTitle(hwnd);
+            ApplyPublisherTitle(hwnd, g_platform.session.settings);
             sfx::MainDialogOpen(g_platform, g_mainDialog);
             return TRUE;
         case WM_COMMAND:
@@ -332,8 +339,9 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int) {
     platform::RestrictDllSearchToSystem();
     g_hInstance = hInstance;
     RegisterCommonControls();
-    // Switches (/S, /?, ...) end here with their own exit code; without any, the dialog runs.
-    int exitCode = 0;
-    if (win32sfx::HandleCommandLine(g_platform, &exitCode)) return exitCode;
-    return sfx::StartUp(g_platform);
+    int count = 0;
+    const char* const* words = win32sfx::CommandWords(&count);
+    sfx::Invocation invocation;
+    sfx::ParseWindowsSwitches(count, words, &invocation);
+    return sfx::Run(invocation, g_platform);
 }

@@ -42,17 +42,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     sfx::ArgumentsStatus status;
     int bad = -1, programArgs = 0;
     if (data[0] % 2 == 0) {
-        sfx::WindowsSwitches s;
+        sfx::Invocation s;
         status = sfx::ParseWindowsSwitches(argc, args.data(), &s);
         if (!Inside(s.destination, words) || !Inside(s.password, words)) std::abort();
         bad = s.bad;
-        programArgs = s.programArgs;
+        programArgs = argc - s.programArgCount;
     } else {
-        sfx::ConsoleOptions o;
+        sfx::Invocation o;
         status = sfx::ParseConsoleOptions(argc, args.data(), &o);
-        if (!Inside(o.target, words) || !Inside(o.passwordFile, words)) std::abort();
+        if (!Inside(o.destination, words) || !Inside(o.passwordFile, words)) std::abort();
         bad = o.bad;
-        programArgs = o.programArgs;
+        programArgs = argc - o.programArgCount;
     }
     if ((status == sfx::ArgumentsStatus::Ok) != (bad < 0)) std::abort();
     if (bad >= argc || programArgs < 0 || programArgs > argc) std::abort();

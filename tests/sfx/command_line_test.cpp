@@ -11,7 +11,6 @@
 namespace {
 
 using sfx::ArgumentsStatus;
-using sfx::OverwriteChoice;
 
 // What the parsers give back points into the words, as it points into argv, so the words are
 // kept for the whole run.
@@ -22,9 +21,9 @@ std::vector<const char*> Words(const std::vector<std::string>& words) {
     return pointers;
 }
 
-sfx::WindowsSwitches Windows(const std::vector<std::string>& words, ArgumentsStatus* status) {
+sfx::Invocation Windows(const std::vector<std::string>& words, ArgumentsStatus* status) {
     auto args = Words(words);
-    sfx::WindowsSwitches out;
+    sfx::Invocation out;
     *status = sfx::ParseWindowsSwitches(static_cast<int>(args.size()), args.data(), &out);
     return out;
 }
@@ -33,29 +32,30 @@ TEST(WindowsSwitches, AcceptedWithSlashOrDashInAnyCase) {
     ArgumentsStatus status;
     auto s = Windows({"/S", "-d=C:\\Out dir", "/o=NEVER", "-P=secret", "--", "/x", "y"}, &status);
     ASSERT_EQ(status, ArgumentsStatus::Ok);
-    EXPECT_TRUE(s.silent);
+    EXPECT_TRUE(s.unattended);
     EXPECT_STREQ(s.destination, "C:\\Out dir");
-    EXPECT_EQ(s.overwrite, OverwriteChoice::Never);
+    EXPECT_EQ(s.overwrite, format::SfxOverwrite::Never);
     EXPECT_STREQ(s.password, "secret");
-    EXPECT_EQ(s.programArgs, 5);
-    EXPECT_FALSE(s.help);
+    EXPECT_EQ(s.programArgCount, 2);
+    EXPECT_STREQ(s.programArgs[0], "/x");
+    EXPECT_EQ(s.mode, sfx::RunMode::Extract);
 
     s = Windows({"-s", "/O=Always"}, &status);
     EXPECT_EQ(status, ArgumentsStatus::Ok);
-    EXPECT_EQ(s.overwrite, OverwriteChoice::Always);
-    EXPECT_EQ(s.programArgs, 2);
+    EXPECT_EQ(s.overwrite, format::SfxOverwrite::Always);
+    EXPECT_EQ(s.programArgCount, 0);
 
     s = Windows({"/?"}, &status);
     EXPECT_EQ(status, ArgumentsStatus::Ok);
-    EXPECT_TRUE(s.help);
+    EXPECT_EQ(s.mode, sfx::RunMode::Help);
     s = Windows({}, &status);
     EXPECT_EQ(status, ArgumentsStatus::Ok);
-    EXPECT_FALSE(s.silent);
+    EXPECT_FALSE(s.unattended);
     // Words after "--" go to the program even without /S, and are never switches.
     s = Windows({"--", "/S"}, &status);
     EXPECT_EQ(status, ArgumentsStatus::Ok);
-    EXPECT_FALSE(s.silent);
-    EXPECT_EQ(s.programArgs, 1);
+    EXPECT_FALSE(s.unattended);
+    EXPECT_EQ(s.programArgCount, 1);
 }
 
 TEST(WindowsSwitches, AnythingElseIsRefusedNamingTheWord) {
@@ -89,9 +89,9 @@ TEST(WindowsSwitches, AnythingElseIsRefusedNamingTheWord) {
     }
 }
 
-sfx::ConsoleOptions Console(const std::vector<std::string>& words, ArgumentsStatus* status) {
+sfx::Invocation Console(const std::vector<std::string>& words, ArgumentsStatus* status) {
     auto args = Words(words);
-    sfx::ConsoleOptions out;
+    sfx::Invocation out;
     *status = sfx::ParseConsoleOptions(static_cast<int>(args.size()), args.data(), &out);
     return out;
 }
@@ -102,20 +102,21 @@ TEST(ConsoleOptions, EveryOptionWithItsValueEitherWay) {
                       "--password-file=/run/pw", "--", "--help", "x"},
                      &status);
     ASSERT_EQ(status, ArgumentsStatus::Ok);
-    EXPECT_EQ(o.mode, sfx::ConsoleMode::Extract);
-    EXPECT_STREQ(o.target, "/opt/app");
+    EXPECT_EQ(o.mode, sfx::RunMode::Extract);
+    EXPECT_STREQ(o.destination, "/opt/app");
     EXPECT_STREQ(o.passwordFile, "/run/pw");
-    EXPECT_TRUE(o.quiet && o.noexec && o.keep);
-    EXPECT_EQ(o.overwrite, OverwriteChoice::Never);
-    EXPECT_EQ(o.programArgs, 8);
+    EXPECT_TRUE(o.unattended && o.noexec && o.keep);
+    EXPECT_EQ(o.overwrite, format::SfxOverwrite::Never);
+    EXPECT_EQ(o.programArgCount, 2);
+    EXPECT_STREQ(o.programArgs[0], "--help");
 
     const struct {
         const char* word;
-        sfx::ConsoleMode mode;
-    } modes[] = {{"--help", sfx::ConsoleMode::Help},
-                 {"--info", sfx::ConsoleMode::Info},
-                 {"--list", sfx::ConsoleMode::List},
-                 {"--check", sfx::ConsoleMode::Check}};
+        sfx::RunMode mode;
+    } modes[] = {{"--help", sfx::RunMode::Help},
+                 {"--info", sfx::RunMode::Info},
+                 {"--list", sfx::RunMode::List},
+                 {"--check", sfx::RunMode::Check}};
     for (const auto& m : modes) {
         o = Console({m.word}, &status);
         EXPECT_EQ(status, ArgumentsStatus::Ok) << m.word;
@@ -123,8 +124,8 @@ TEST(ConsoleOptions, EveryOptionWithItsValueEitherWay) {
     }
     o = Console({"--overwrite", "--target=~/x"}, &status);
     EXPECT_EQ(status, ArgumentsStatus::Ok);
-    EXPECT_EQ(o.overwrite, OverwriteChoice::Always);
-    EXPECT_STREQ(o.target, "~/x");
+    EXPECT_EQ(o.overwrite, format::SfxOverwrite::Always);
+    EXPECT_STREQ(o.destination, "~/x");
 }
 
 TEST(ConsoleOptions, UnknownMissingRepeatedAndConflictingAreRefused) {

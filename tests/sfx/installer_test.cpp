@@ -34,8 +34,9 @@ class Installer : public ::testing::Test {
         sfx::g_hArchive = nullptr;
         ResetFrontEndState();
     }
-    int Unattended(const sfx::UnattendedOptions& options) {
-        return sfx::RunUnattended(platform, options);
+    int Unattended(sfx::Invocation invocation) {
+        invocation.unattended = true;
+        return sfx::Run(invocation, platform);
     }
     FakeDialog& dialog() { return platform.mainDialog; }
 
@@ -44,26 +45,28 @@ class Installer : public ::testing::Test {
 
 TEST_F(Installer, DecisionsOverPlainData) {
     sfx::RunReport report;
-    EXPECT_EQ(sfx::UnattendedExitCode(report), 2) << "not opened";
+    EXPECT_EQ(sfx::RunExitCode(report), 2) << "not opened";
     report.opened = true;
+    EXPECT_EQ(sfx::RunExitCode(report), 0) << "left before a walk: nothing failed";
+    report.walk.started = true;
     report.walk.complete = true;
-    EXPECT_EQ(sfx::UnattendedExitCode(report), 0);
+    EXPECT_EQ(sfx::RunExitCode(report), 0);
     report.walk.failed = 1;
-    EXPECT_EQ(sfx::UnattendedExitCode(report), 1);
+    EXPECT_EQ(sfx::RunExitCode(report), 1);
     report.walk.failed = 0;
     report.walk.complete = false;
-    EXPECT_EQ(sfx::UnattendedExitCode(report), 1) << "walk left early";
+    EXPECT_EQ(sfx::RunExitCode(report), 1) << "walk left early";
     report.walk.complete = true;
     report.programWanted = true;
-    EXPECT_EQ(sfx::UnattendedExitCode(report), 2) << "program could not start";
+    EXPECT_EQ(sfx::RunExitCode(report), 2) << "program could not start";
     report.programStarted = true;
     report.programExitCode = 7;
-    EXPECT_EQ(sfx::UnattendedExitCode(report), 7);
+    EXPECT_EQ(sfx::RunExitCode(report), 7);
     report.interrupted = true;
-    EXPECT_EQ(sfx::UnattendedExitCode(report), 2);
+    EXPECT_EQ(sfx::RunExitCode(report), 2);
     report.interrupted = false;
     report.walk.wrongPassword = true;
-    EXPECT_EQ(sfx::UnattendedExitCode(report), 2);
+    EXPECT_EQ(sfx::RunExitCode(report), 2);
 
     bool failure = false;
     EXPECT_EQ(sfx::UnattendedOverwriteAnswer(format::SfxOverwrite::Always, &failure),
@@ -76,8 +79,11 @@ TEST_F(Installer, DecisionsOverPlainData) {
     EXPECT_TRUE(failure) << "nobody said to keep it";
 
     PackSettings(std::nullopt, false, format::SfxOverwrite::Never);
-    EXPECT_EQ(sfx::EffectiveOverwrite(sfx::OverwriteChoice::Packed), format::SfxOverwrite::Never);
-    EXPECT_EQ(sfx::EffectiveOverwrite(sfx::OverwriteChoice::Always), format::SfxOverwrite::Always);
+    sfx::Session& session = platform.session;
+    ASSERT_EQ(sfx::LoadSettings(session), format::SfxSettingsStatus::Ok);
+    EXPECT_EQ(sfx::EffectiveOverwrite(session), format::SfxOverwrite::Never);
+    session.invocation.overwrite = format::SfxOverwrite::Always;
+    EXPECT_EQ(sfx::EffectiveOverwrite(session), format::SfxOverwrite::Always);
 }
 
 TEST_F(Installer, ProgramPathStaysInsideTheFolder) {
@@ -97,10 +103,11 @@ TEST_F(Installer, ProgramPathStaysInsideTheFolder) {
         sfx::g_abSettings[0] = format::kSfxTagRun;
         sfx::g_abSettings[1] = static_cast<uint8_t>(line.size());
         memcpy(sfx::g_abSettings + 3, line.data(), line.size());
-        ASSERT_EQ(sfx::LoadSettings(), format::SfxSettingsStatus::Ok) << c.line;
+        ASSERT_EQ(sfx::LoadSettings(platform.session), format::SfxSettingsStatus::Ok) << c.line;
         char path[sfx::kTextBytes];
         size_t at = 0;
-        bool ok = sfx::ProgramPath(sfx::PathStyle::Windows, "C:\\Out", path, &at);
+        bool ok = sfx::ProgramPath(platform.session.settings, sfx::PathStyle::Windows, "C:\\Out",
+                                   path, &at);
         EXPECT_EQ(ok, c.path != nullptr) << c.line;
         if (!ok) continue;
         EXPECT_STREQ(path, c.path);
@@ -125,8 +132,8 @@ TEST_F(Installer, WithoutSettingsTheDialogRunIsAsBefore) {
 TEST_F(Installer, DialogRunStartsTheProgramInsteadOfTheCompletionQuestion) {
     PackSettings("bin/setup.exe /quiet", false, format::SfxOverwrite::Always);
     const char* extra[] = {"--mode", "x y"};
-    sfx::g_ppszProgramArgs = extra;
-    sfx::g_nProgramArgs = 2;
+    platform.session.invocation.programArgs = extra;
+    platform.session.invocation.programArgCount = 2;
     platform.InstallArchive(SampleArchive());
     platform.onMainDialog = [](FakeDialog& d) {
         EXPECT_TRUE(d.checked[IDC_OVERWRITE]) << "packed always checks the box";
@@ -195,7 +202,7 @@ TEST_F(Installer, UnattendedExtractsEverythingAndEndsWithTheProgramsExitCode) {
     PackSettings("bin/setup.exe /S", false);
     platform.InstallArchive(SampleArchive());
     platform.programExitCode = 7;
-    sfx::UnattendedOptions options;
+    sfx::Invocation options;
     options.destination = "C:\\Deploy\\App";
     EXPECT_EQ(Unattended(options), 7);
     EXPECT_EQ(ReadHostFile(platform.Host("C:\\Deploy\\App\\readme.txt")), "read me");
@@ -220,26 +227,27 @@ TEST_F(Installer, UnattendedDestinationFallsBackToBuiltInThenOwnFolder) {
 TEST_F(Installer, UnattendedExistingFilesFollowTheSwitchThenThePackedChoice) {
     const struct {
         std::optional<format::SfxOverwrite> packed;
-        sfx::OverwriteChoice given;
+        std::optional<format::SfxOverwrite> given;
         int exitCode;
         const char* content;
     } cases[] = {
-        {std::nullopt, sfx::OverwriteChoice::Packed, 1, "mine"},  // kept, counted as failed
-        {std::nullopt, sfx::OverwriteChoice::Always, 0, "read me"},
-        {std::nullopt, sfx::OverwriteChoice::Never, 0, "mine"},
-        {format::SfxOverwrite::Always, sfx::OverwriteChoice::Packed, 0, "read me"},
-        {format::SfxOverwrite::Always, sfx::OverwriteChoice::Never, 0, "mine"},
-        {format::SfxOverwrite::Never, sfx::OverwriteChoice::Packed, 0, "mine"},
+        {std::nullopt, std::nullopt, 1, "mine"},  // kept, counted as failed
+        {std::nullopt, format::SfxOverwrite::Always, 0, "read me"},
+        {std::nullopt, format::SfxOverwrite::Never, 0, "mine"},
+        {format::SfxOverwrite::Always, std::nullopt, 0, "read me"},
+        {format::SfxOverwrite::Always, format::SfxOverwrite::Never, 0, "mine"},
+        {format::SfxOverwrite::Never, std::nullopt, 0, "mine"},
     };
     platform.InstallArchive(SampleArchive());
     for (const auto& c : cases) {
         PackSettings(std::nullopt, false, c.packed);
         fs::create_directories(platform.Host("C:\\Out"));
         std::ofstream(platform.Host("C:\\Out\\readme.txt")) << "mine";
-        sfx::UnattendedOptions options;
+        sfx::Invocation options;
         options.destination = "C:\\Out";
         options.overwrite = c.given;
-        EXPECT_EQ(Unattended(options), c.exitCode) << static_cast<int>(c.given);
+        EXPECT_EQ(Unattended(options), c.exitCode)
+            << static_cast<int>(c.given.value_or(format::SfxOverwrite::Ask));
         EXPECT_EQ(ReadHostFile(platform.Host("C:\\Out\\readme.txt")), c.content);
         EXPECT_TRUE(platform.boxes.empty());
     }
@@ -247,7 +255,7 @@ TEST_F(Installer, UnattendedExistingFilesFollowTheSwitchThenThePackedChoice) {
 
 TEST_F(Installer, UnattendedPasswordIsNeverAskedAndAWrongOneWritesNothing) {
     platform.InstallArchive(SampleArchive(true));
-    sfx::UnattendedOptions options;
+    sfx::Invocation options;
     options.destination = "C:\\Out";
     options.password = "wrong-password";
     EXPECT_EQ(Unattended(options), 2);
@@ -285,7 +293,7 @@ TEST_F(Installer, UnattendedTemporaryFolderIsRemovedOnSuccessAndFailure) {
                         "The program could not be started."),
               platform.errorLines.end());
 
-    sfx::UnattendedOptions keep;
+    sfx::Invocation keep;
     keep.keep = true;
     keep.noexec = true;
     EXPECT_EQ(Unattended(keep), 0);
@@ -299,7 +307,7 @@ TEST_F(Installer, UnattendedTemporaryFolderIsRemovedOnSuccessAndFailure) {
 TEST_F(Installer, UnattendedFolderThatCannotBeMadeExtractsNothing) {
     platform.InstallArchive(SampleArchive());
     std::ofstream(platform.Host("C:\\Tools\\file")) << "in the way";
-    sfx::UnattendedOptions options;
+    sfx::Invocation options;
     options.destination = "C:\\Tools\\file\\sub";
     EXPECT_EQ(Unattended(options), 2);
     EXPECT_TRUE(platform.recorder.extracts.empty());

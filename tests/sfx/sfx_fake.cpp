@@ -272,16 +272,10 @@ void PackSettings(const std::optional<std::string>& run, bool temporary,
     if (!pack::EncodeSfxSettings(settings, block, &error)) throw std::runtime_error(error);
     memset(sfx::g_abSettings, 0, sizeof sfx::g_abSettings);
     memcpy(sfx::g_abSettings, block.data(), block.size());
-    sfx::LoadSettings();
 }
 
 void ResetFrontEndState() {
     memset(sfx::g_abSettings, 0, sizeof sfx::g_abSettings);
-    sfx::LoadSettings();
-    sfx::g_walk = sfx::WalkOutcome();
-    sfx::g_pUnattended = nullptr;
-    sfx::g_ppszProgramArgs = nullptr;
-    sfx::g_nProgramArgs = 0;
     memset(sfx::g_szExtractDir, 0, sizeof sfx::g_szExtractDir);
     memcpy(sfx::g_szExtractDir + 1, "???", 3);
     sfx::g_hArchive = nullptr;

@@ -159,7 +159,61 @@ TEST(ConsoleSelfExtractor, ProtectedNamesAskForTheArchivePasswordFirst) {
     RunResult wrong = RunOnTerminal(sfx.string(), {}, {{"Password", "wrongpass"}, {"next", "n"}});
     EXPECT_NE(wrong.out.find("This archive is protected"), std::string::npos) << wrong.out;
     EXPECT_NE(wrong.out.find("Error opening file"), std::string::npos);
-    EXPECT_EQ(wrong.exitCode, 1);
+    EXPECT_EQ(wrong.exitCode, 2) << "an archive that does not open";
+}
+
+// The exit code says how the run went, as the usage, the README and the manual say: 0 all
+// extracted, 1 when the walk stops short (a name table cut short by 5 bytes opens, and its walk
+// ends at the entry it cannot read), 2 when the archive does not open (the stub alone).
+TEST(ConsoleSelfExtractor, ExitCodesSayHowTheRunWent) {
+    ScratchFolder scratch;
+    fs::path whole = MakeSfx(scratch, {});
+    const struct {
+        const char* name;
+        uintmax_t cut;  // bytes cut off the end; -1: the stub without an archive
+        const char* said;
+        int exitCode;
+    } cases[] = {
+        {"whole.run", 0, "completed: 2 of 2", 0},
+        {"cut.run", 5, "Archive Enum Error: Not found", 1},
+        {"bare.run", static_cast<uintmax_t>(-1), "Error opening file", 2},
+    };
+    for (const auto& c : cases) {
+        fs::path file = scratch / "run" / c.name;
+        if (file != whole)
+            fs::copy_file(c.cut == static_cast<uintmax_t>(-1) ? fs::path(kStub) : whole, file);
+        if (c.cut != 0 && c.cut != static_cast<uintmax_t>(-1)) {
+            fs::resize_file(file, fs::file_size(file) - c.cut);
+        }
+        RunResult run = RunProgram(file.string(), {"--target", (scratch / c.name).string()});
+        EXPECT_EQ(run.exitCode, c.exitCode) << c.name << run.out << run.err;
+        EXPECT_NE((run.out + run.err).find(c.said), std::string::npos) << c.name << run.out;
+    }
+}
+
+// A name can neither fake a line of its own nor drive the terminal: the files are written with
+// their names as stored, and every line shows those names escaped.
+TEST(ConsoleSelfExtractor, ControlBytesInNamesAreShownEscaped) {
+    ScratchFolder scratch;
+    const std::string names[] = {"a\nextracted fake ok", "\x1b[2Jb",
+                                 "c\xc2\x9b"
+                                 "2J"};
+    for (const std::string& name : names) WriteFile(scratch / "src" / name, "x");
+    fs::path sfx = MakeSfx(scratch, {});
+    RunResult run = RunProgram(sfx.string(), {"--target", (scratch / "out").string()});
+    RunResult list = RunProgram(sfx.string(), {"--list"});
+    ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
+    for (const std::string& name : names) {
+        EXPECT_TRUE(fs::exists(scratch / "out" / "src" / name)) << "stored as it was";
+    }
+    for (const std::string& out : {run.out, list.out}) {
+        EXPECT_EQ(out.find("\nextracted fake ok"), std::string::npos) << out;
+        EXPECT_EQ(out.find('\x1b'), std::string::npos);
+        EXPECT_EQ(out.find("\xc2\x9b"), std::string::npos);
+        EXPECT_NE(out.find("a\\x0Aextracted fake ok"), std::string::npos) << out;
+        EXPECT_NE(out.find("\\x1B[2Jb"), std::string::npos);
+        EXPECT_NE(out.find("c\\xC2\\x9B2J"), std::string::npos);
+    }
 }
 
 // ---- Options, and the program run after extraction

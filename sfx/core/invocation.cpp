@@ -1,0 +1,43 @@
+// Run: the one dispatch of an invocation, the same for both front ends. The order matters to
+// scripts and users alike: a command line not understood does nothing but say so; the help needs
+// no archive; damaged settings stop everything else.
+#include "sfx/core/invocation.h"
+
+#include "format/exit_code.h"
+#include "sfx/core/installer.h"
+#include "sfx/core/messages.h"
+#include "sfx/core/sfx_core.h"
+
+namespace sfx {
+
+int Run(const Invocation& invocation, Platform& platform) {
+    Session& session = platform.session;
+    session = Session();
+    session.invocation = invocation;
+    if (invocation.status != ArgumentsStatus::Ok) {
+        platform.ShowUsage(invocation.refused,
+                           texts::RefusalText(invocation.frontEnd, invocation.status));
+        return format::kExitFailed;
+    }
+    if (invocation.mode == RunMode::Help) {
+        platform.ShowUsage(nullptr, nullptr);
+        return format::kExitSuccess;
+    }
+    bool dialog = invocation.mode == RunMode::Extract && !invocation.unattended;
+    // The Windows dialog reports its own failures in boxes and ends with 0, as it always has.
+    if (dialog && invocation.frontEnd == FrontEnd::Windows) return StartUp(platform);
+    if (LoadSettings(session) != format::SfxSettingsStatus::Ok) {
+        platform.PrintLine(texts::SettingsDamagedLine(invocation.frontEnd), true);
+        return format::kExitFailed;
+    }
+    if (invocation.passwordFile != nullptr) {
+        session.invocation.password = platform.ReadPasswordFile(invocation.passwordFile);
+        if (session.invocation.password == nullptr) return format::kExitFailed;
+    }
+    if (invocation.mode != RunMode::Extract) return platform.Inspect(invocation.mode);
+    if (invocation.unattended) return RunUnattended(platform);
+    StartUp(platform);
+    return RunExitCode(session.report);
+}
+
+}  // namespace sfx
