@@ -26,4 +26,11 @@ enum class Status : uint8_t {
     ReadFailed,        // a source file could not be read (the writer)
 };
 
+// Whether status, from an enciphered entry decoded with a password, means that password is wrong:
+// the deciphered data fails its check or breaks the format. (The public codes' reading is
+// sfx::MeansWrongPassword, for the self-extractor, which sees only those.)
+inline bool MeansWrongPassword(Status status) {
+    return status == Status::CrcMismatch || status == Status::Corrupt;
+}
+
 }  // namespace format

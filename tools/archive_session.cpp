@@ -8,6 +8,7 @@
 #include <fstream>
 
 #include "archive/extraction.h"
+#include "format/password_file.h"
 #include "format/signature_scan.h"
 #include "tools/output.h"
 #include "tools/system.h"
@@ -24,8 +25,7 @@ std::optional<std::string> ReadPasswordFile(const std::string& path, std::string
         return std::nullopt;
     }
     std::string line;
-    std::getline(in, line);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
+    format::ReadPasswordLine(in, &line);  // an empty file gives the empty password
     return line;
 }
 

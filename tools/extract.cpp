@@ -13,6 +13,7 @@
 
 #include "format/container.h"
 #include "format/entry_name.h"
+#include "format/status.h"
 #include "platform/output_file.h"
 #include "tools/archive_session.h"
 #include "tools/entry_workers.h"
@@ -241,8 +242,7 @@ ExtractPlan MakeExtractPlan(const std::vector<VORN_FILEINFO>& entries,
 bool IsPasswordFailure(const EntryOutcome& outcome, bool encrypted) {
     using format::Status;
     return encrypted && outcome.failure == ToolFailure::None &&
-           (outcome.status == Status::CrcMismatch || outcome.status == Status::Corrupt ||
-            outcome.status == Status::PasswordNeeded);
+           (format::MeansWrongPassword(outcome.status) || outcome.status == Status::PasswordNeeded);
 }
 
 // Creates the destination folder as needed and opens it for the run; root receives it without

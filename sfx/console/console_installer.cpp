@@ -18,6 +18,7 @@
 #include "format/container.h"
 #include "format/display_text.h"
 #include "format/exit_code.h"
+#include "format/password_file.h"
 #include "sfx/core/installer.h"
 #include "sfx/core/messages.h"
 
@@ -151,11 +152,10 @@ void PrintUsage(FILE* stream, const char* program) {
 
 bool ReadPasswordFile(const char* path, std::string* password) {
     std::ifstream in(path, std::ios::binary);
-    if (!in || !std::getline(in, *password)) {
+    if (!in || !format::ReadPasswordLine(in, password)) {
         std::fprintf(stderr, "Error: cannot read the password file %s\n", Shown(path).c_str());
         return false;
     }
-    if (!password->empty() && password->back() == '\r') password->pop_back();
     return true;
 }
 

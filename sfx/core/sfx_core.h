@@ -15,6 +15,7 @@
 
 #include "archive/vorn.h"
 #include "format/container.h"
+#include "format/exit_code.h"
 #include "format/sfx_settings.h"
 #include "sfx/core/control_ids.h"
 #include "sfx/core/session.h"
@@ -223,7 +224,7 @@ class Platform {
     // The looks at the archive that extract nothing (RunMode Info, List, Check); the exit code.
     virtual int Inspect(RunMode mode) {
         (void)mode;
-        return 2;
+        return format::kExitFailed;
     }
 
     ArchiveApi* archive = &RealArchive();

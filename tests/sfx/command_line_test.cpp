@@ -12,17 +12,18 @@ namespace {
 
 using sfx::ArgumentsStatus;
 
-// What the parsers give back points into the words, as it points into argv, so the words are
-// kept for the whole run.
-std::vector<const char*> Words(const std::vector<std::string>& words) {
+// What the parsers give back points into the words and their array, as it points into argv, so
+// both are kept for the whole run.
+const std::vector<const char*>& Words(const std::vector<std::string>& words) {
     static std::deque<std::string> kept;
-    std::vector<const char*> pointers;
+    static std::deque<std::vector<const char*>> arrays;
+    std::vector<const char*>& pointers = arrays.emplace_back();
     for (const std::string& w : words) pointers.push_back(kept.emplace_back(w).c_str());
     return pointers;
 }
 
 sfx::Invocation Windows(const std::vector<std::string>& words, ArgumentsStatus* status) {
-    auto args = Words(words);
+    const auto& args = Words(words);
     sfx::Invocation out;
     *status = sfx::ParseWindowsSwitches(static_cast<int>(args.size()), args.data(), &out);
     return out;
@@ -90,7 +91,7 @@ TEST(WindowsSwitches, AnythingElseIsRefusedNamingTheWord) {
 }
 
 sfx::Invocation Console(const std::vector<std::string>& words, ArgumentsStatus* status) {
-    auto args = Words(words);
+    const auto& args = Words(words);
     sfx::Invocation out;
     *status = sfx::ParseConsoleOptions(static_cast<int>(args.size()), args.data(), &out);
     return out;
