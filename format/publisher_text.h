@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 
+#include "format/text_bytes.h"
 #include "format/utf8.h"
 
 namespace format {
@@ -24,9 +25,8 @@ inline PublisherTextFault CheckPublisherText(const char* text, size_t length,
                                              PublisherTextRule rule) {
     if (length == 0 && !rule.mayBeEmpty) return PublisherTextFault::Empty;
     if (length > rule.maxBytes) return PublisherTextFault::TooLong;
-    for (size_t i = 0; i < length; ++i) {
-        const auto c = static_cast<uint8_t>(text[i]);
-        if (c < 0x20 || c == 0x7f) return PublisherTextFault::ControlCharacter;
+    if (HasControlByte(reinterpret_cast<const uint8_t*>(text), length)) {
+        return PublisherTextFault::ControlCharacter;
     }
     if (!IsValidUtf8(text, length)) return PublisherTextFault::NotUtf8;
     return PublisherTextFault::None;
