@@ -1,4 +1,4 @@
-// vorn pack's branding of Windows self-extractors, read back with pefile (tests/tool/
+// vorn pack's branding of Windows self-extractors, read back with pefile (tests/pe/
 // read_pe_branding.py), a PE reader independent of the project's own: the icon group and its
 // images, the version strings and numbers, the manifest's level and the checksum. Also the
 // refusals, which name their option and leave no file, and reproducible packing with
