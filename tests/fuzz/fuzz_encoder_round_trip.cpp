@@ -11,7 +11,7 @@
 #include <cstring>
 #include <vector>
 
-#include "codec/block_decoder.h"
+#include "codec/compressed_block_decoder.h"
 #include "codec/lz_block_decoder.h"
 #include "encoder/block_encoder.h"
 #include "encoder/encoder_state.h"
