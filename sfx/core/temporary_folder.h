@@ -4,6 +4,9 @@
 // go through here; each reports the outcome in its own way.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+
 #include "sfx/core/session.h"
 #include "sfx/core/sfx_core.h"
 
@@ -22,5 +25,30 @@ enum class FolderEnd {
 
 // Ends the folder once; a second call finds none.
 FolderEnd EndTemporaryFolder(Platform& platform, Session& session);
+
+// How a platform makes a new folder of its own under a name nobody can foresee: 64 bits from the
+// system's random source in every name, and a folder that exists already under the name is
+// never entered or reused (whoever made it first may be waiting in it); a new name is tried.
+enum class FolderCreation {
+    Made,    // made now, by this call, empty, with the platform's private permissions
+    Exists,  // something has that name already: not ours
+    Failed,  // cannot be made at all
+};
+
+class FolderMaker {
+  public:
+    virtual bool Random(uint8_t* bytes, size_t count) = 0;  // false: no random source
+    virtual FolderCreation Create(const char* name) = 0;
+};
+
+inline constexpr size_t kTemporaryNameBytes = 24;  // "vorn-" + 16 hex digits + NUL, and room
+inline constexpr int kTemporaryNameAttempts = 8;
+
+// "vorn-" and the 8 random bytes in hex, into name (kTemporaryNameBytes).
+void TemporaryFolderName(const uint8_t random[8], char* name);
+
+// Tries fresh names until one is made; its name then in name (kTemporaryNameBytes). False when
+// no random bytes can be had, creation fails, or every attempt found its name taken.
+bool MakeFreshFolder(FolderMaker& maker, char* name);
 
 }  // namespace sfx

@@ -215,27 +215,6 @@ bool ConsoleLine(const char* text, bool error) {
     return true;
 }
 
-bool MakeTemporaryFolder(char* out) {
-    wchar_t folder[kWidePath];
-    DWORD length = GetTempPathW(kWidePath - 32, folder);
-    if (length == 0 || length >= kWidePath - 32) return false;
-    DWORD seed = GetTickCount() ^ (GetCurrentProcessId() << 16);
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        wchar_t name[24];
-        wsprintfW(name, L"vorn-%08lx", static_cast<unsigned long>(seed + attempt * 7919u));
-        lstrcpyW(folder + length, name);
-        if (CreateDirectoryW(folder, nullptr)) {
-            int bytes =
-                WideCharToMultiByte(CP_ACP, 0, folder, -1, out, sfx::kTextBytes, nullptr, nullptr);
-            if (bytes > 0) return true;
-            RemoveDirectoryW(folder);  // its path does not fit the stub's 255 bytes
-            return false;
-        }
-        if (GetLastError() != ERROR_ALREADY_EXISTS) return false;
-    }
-    return false;
-}
-
 bool RemoveFolderTree(const char* path) {
     wchar_t wide[kWidePath];
     if (!WidenAll(path, wide, kWidePath)) return false;

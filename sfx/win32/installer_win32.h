@@ -1,5 +1,6 @@
 // The Windows self-extractor's installer side, kept apart from the dialogs: its command line,
-// the console it was started from, the temporary folder and the program run after extraction.
+// the console it was started from, removing the temporary folder and the program run after
+// extraction.
 #pragma once
 
 #include <windows.h>
@@ -18,8 +19,6 @@ bool AttachParentConsole();
 // stream. False when there is neither.
 bool ConsoleLine(const char* text, bool error);
 
-// A new private folder in GetTempPathW's folder; its 8-bit path in out (sfx::kTextBytes).
-bool MakeTemporaryFolder(char* out);
 // Removes the folder and everything in it, after leaving it as the current folder.
 bool RemoveFolderTree(const char* path);
 

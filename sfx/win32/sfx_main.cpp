@@ -16,6 +16,7 @@
 #include "sfx/core/sfx_core.h"
 #include "sfx/win32/dialog_look.h"
 #include "sfx/win32/installer_win32.h"
+#include "sfx/win32/private_folder.h"
 
 HINSTANCE g_hInstance;
 HWND g_hMainDlg;
@@ -192,7 +193,7 @@ class Win32Platform : public sfx::Platform {
     void ShowUsage(const char* word, const char* why) override {
         win32sfx::ShowUsage(word, why, session.invocation.unattended);
     }
-    bool MakeTemporaryFolder(char* out) override { return win32sfx::MakeTemporaryFolder(out); }
+    bool MakeTemporaryFolder(char* out) override { return win32sfx::MakePrivateFolder(out); }
     bool RemoveFolderTree(const char* path) override { return win32sfx::RemoveFolderTree(path); }
     sfx::ProgramResult RunProgram(const sfx::ProgramLaunch& launch, int* exitCode) override {
         return win32sfx::RunProgram(launch, exitCode);
