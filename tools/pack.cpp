@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "format/batch_argument.h"
 #include "format/container.h"
 #include "format/entry_name.h"
 #include "format/utf8.h"
@@ -380,6 +381,23 @@ bool ReadSourceDate(std::optional<uint64_t>& latest) {
     return true;
 }
 
+// A batch program runs through cmd.exe, which would read some characters of its arguments as
+// commands of their own (format/batch_argument.h): such a line is refused. Prints why.
+bool BatchRunLineIsSafe(const std::string& line, const std::string& program) {
+    if (!format::IsBatchProgram(program.c_str())) return true;
+    std::vector<char> word(line.size() + 1);
+    size_t offset = 0;
+    if (!format::NextProgramWord(line.data(), line.size(), &offset, word.data(), word.size()) ||
+        format::BatchLineIsSafe(line.data(), line.size(), offset)) {
+        return true;
+    }
+    std::fprintf(stderr,
+                 "vorn pack: --run: %s is a batch file, run by cmd.exe, and its arguments hold a "
+                 "character cmd.exe reads for itself (%s, or a quote left open)\n",
+                 program.c_str(), format::kBatchCharacters);
+    return false;
+}
+
 // The settings block: the program must be an entry of this archive whose name stays inside the
 // extraction folder. Prints the failure and returns false.
 bool SettleSfxSettings(const Options& options, PackPlan& plan) {
@@ -399,6 +417,7 @@ bool SettleSfxSettings(const Options& options, PackPlan& plan) {
                      name.c_str(), format::EntryNameReason(verdict));
         return false;
     }
+    if (!BatchRunLineIsSafe(*options.sfxRun, name)) return false;
     bool found = false;
     for (const SourceFile& f : plan.files) found = found || f.name == name;
     if (!found) {

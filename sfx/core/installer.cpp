@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "format/batch_argument.h"
 #include "format/exit_code.h"
 #include "format/text_bytes.h"
 #include "sfx/core/messages.h"
@@ -250,6 +251,23 @@ bool ProgramPath(const format::SfxSettings& settings, PathStyle style, const cha
     if (BuildEntryPath(style, folder, name, path) != EntryPathVerdict::Fits) return false;
     *argumentsAt = offset;
     return true;
+}
+
+bool BatchArgumentsRefused(const Session& session) {
+    const format::SfxSettings& settings = session.settings;
+    const Invocation& invocation = session.invocation;
+    if (settings.run == nullptr || invocation.programArgCount == 0) return false;
+    char name[kTextBytes];
+    size_t offset = 0;
+    if (!format::NextProgramWord(settings.run, settings.runLength, &offset, name, sizeof name) ||
+        !format::IsBatchProgram(name)) {
+        return false;
+    }
+    for (int i = 0; i < invocation.programArgCount; ++i) {
+        const char* word = invocation.programArgs[i];
+        if (format::FindBatchCharacter(word, strlen(word)) != nullptr) return true;
+    }
+    return false;
 }
 
 bool RunProgramAfterWalk(Platform& platform, MainDialog& dialog) {

@@ -34,6 +34,11 @@ bool ShouldRunProgram(const Session& session);
 bool ProgramPath(const format::SfxSettings& settings, PathStyle style, const char* folder,
                  char* path, size_t* argumentsAt);
 
+// Whether the words after "--" must be refused: the packed program is a batch file, which runs
+// through cmd.exe, and one of them holds a character cmd.exe reads for itself
+// (format/batch_argument.h). Checked before anything is extracted or run.
+bool BatchArgumentsRefused(const Session& session);
+
 // The exit code (format/exit_code.h): 0 all extracted, or nothing tried (the dialog left before
 // a walk), or the program's own exit code when one ran; 1 some entries failed or the walk stopped
 // short; 2 the archive could not be opened, a wrong or missing password, a folder that could

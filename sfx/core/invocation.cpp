@@ -24,8 +24,21 @@ int Run(const Invocation& invocation, Platform& platform) {
         return format::kExitSuccess;
     }
     bool dialog = invocation.mode == RunMode::Extract && !invocation.unattended;
+    bool windowsDialog = dialog && invocation.frontEnd == FrontEnd::Windows;
+    // Arguments a batch program's cmd.exe would read as commands stop everything, in a box when
+    // the dialog would have come up.
+    if (invocation.mode == RunMode::Extract && invocation.programArgCount > 0 &&
+        LoadSettings(session) == format::SfxSettingsStatus::Ok && BatchArgumentsRefused(session)) {
+        if (windowsDialog) {
+            platform.ShowMessage(texts::kBatchArgumentRefused, texts::kErrorCaption,
+                                 kBoxOk | kBoxIconError);
+        } else {
+            platform.PrintLine(texts::kBatchArgumentRefused, true);
+        }
+        return format::kExitFailed;
+    }
     // The Windows dialog reports its own failures in boxes and ends with 0, as it always has.
-    if (dialog && invocation.frontEnd == FrontEnd::Windows) return StartUp(platform);
+    if (windowsDialog) return StartUp(platform);
     if (LoadSettings(session) != format::SfxSettingsStatus::Ok) {
         platform.PrintLine(texts::SettingsDamagedLine(invocation.frontEnd), true);
         return format::kExitFailed;

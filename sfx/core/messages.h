@@ -56,6 +56,9 @@ inline constexpr char kProgramCaption[] = "Tarnwick Archiver SFX";
 inline constexpr char kProgramNotRun[] =
     "Not every file was extracted, so the program is not started.";
 inline constexpr char kProgramCannotStart[] = "The program could not be started.";
+inline constexpr char kBatchArgumentRefused[] =
+    "An argument after -- holds a character that cmd.exe reads for itself (& | < > ^ % ! \" ( ) "
+    "or a line end); the program is a batch file, so nothing was extracted or run.";
 inline constexpr char kTemporaryFolderFailed[] = "The temporary folder could not be made.";
 inline constexpr char kTemporaryFolderLeft[] = "The temporary folder could not be removed.";
 inline constexpr char kSettingsDamaged[] =

@@ -1006,11 +1006,13 @@ class Installer : public SelfExtractor {
   protected:
     // A stub copy with these settings, and an archive holding the marker program at
     // tools\\marker.exe beside a data file.
-    void LaunchInstaller(const pack::SfxPackSettings& settings, const std::string& arguments) {
+    void LaunchInstaller(const pack::SfxPackSettings& settings, const std::string& arguments,
+                         const std::vector<vorntest::TestEntry>& extra = {}) {
         std::vector<uint8_t> stub = Stub();
         std::string error;
         ASSERT_TRUE(pack::SetSfxSettings(stub, settings, &error)) << error;
         vorntest::TestArchive archiveSpec = Sample();
+        for (const vorntest::TestEntry& e : extra) archiveSpec.entries.push_back(e);
         archiveSpec.entries.push_back(
             Entry("tools\\marker.exe", ReadAll(WindowsPathFromUnix(VORN_SFX_MARKER_PROGRAM))));
         Write(archiveSpec, {}, stub);
@@ -1128,6 +1130,54 @@ TEST_F(Installer, TemporaryFolderHoldsTheRunAndIsGoneAfterwards) {
     EXPECT_NE(ranIn, std::string(temp));
     EXPECT_FALSE(fs::exists(ranIn)) << "the temporary folder is still there";
     EXPECT_TRUE(Written() == std::vector<std::string>{"marker.txt"}) << "only the marker";
+}
+
+// cmd.exe runs a batch program and reads "&" and ">" itself: the argument would write x. The same
+// argument reaches a program that is no batch file unchanged.
+TEST_F(Installer, BatchProgramArgumentCmdWouldRunIsRefusedBeforeAnything) {
+    const std::string attack = "\"a&echo pwned>x\"";
+    pack::SfxPackSettings exe;
+    exe.run = "tools\\marker.exe marker.txt";
+    LaunchInstaller(exe, "/S /D=" + (folder_ / "exe").string() + " -- " + attack);
+    EXPECT_EQ(SilentExit(), 7u);
+    std::ifstream in(folder_ / "exe" / "marker.txt");
+    std::string marker((std::istreambuf_iterator<char>(in)), {});
+    EXPECT_NE(marker.find(attack), std::string::npos) << marker;
+
+    const std::vector<vorntest::TestEntry> batch = {
+        Entry("tools\\setup.bat", Bytes("@echo ran %1 > ran.txt\r\n"))};
+    pack::SfxPackSettings run;
+    run.run = "tools\\setup.bat";
+    for (const char* name : {"bat", "bat-dialog"}) {
+        bool dialog = std::string(name) == "bat-dialog";
+        const fs::path out = folder_ / name;
+        // The dialog extracts beside the program, into folder_ itself.
+        LaunchInstaller(run, (dialog ? "" : "/S /D=" + out.string()) + " -- " + attack, batch);
+        if (dialog) {
+            Box box = WaitBox(kErrorCaption);
+            ASSERT_TRUE(box.window) << Windows();
+            EXPECT_NE(box.text.find("cmd.exe"), std::string::npos) << box.text;
+            ASSERT_TRUE(Answer(box.window, kOk));
+            DWORD code = 0;
+            EXPECT_TRUE(program_.WaitForExit(&code));
+            EXPECT_EQ(code, 2u);
+        } else {
+            EXPECT_EQ(SilentExit(), 2u);
+        }
+        EXPECT_FALSE(fs::exists(out)) << name << ": nothing extracted";
+        EXPECT_FALSE(fs::exists(folder_ / "tools")) << name << ": nothing extracted";
+        EXPECT_FALSE(fs::exists(out / "tools" / "x")) << name;
+        EXPECT_FALSE(fs::exists(folder_ / "x")) << name;
+    }
+    // Without the argument the batch program runs: the refusal is the argument's alone.
+    LaunchInstaller(run, "/S /D=" + (folder_ / "plain").string() + " -- plain", batch);
+    EXPECT_EQ(SilentExit(), 0u);
+    const fs::path ran = folder_ / "plain" / "ran.txt";  // in its working folder
+    ASSERT_TRUE(WaitUntil([&] { return fs::exists(ran); })) << Join(Written());
+    std::ifstream ranText(ran);
+    std::string said;
+    std::getline(ranText, said);
+    EXPECT_EQ(said.rfind("ran plain", 0), 0u) << said;
 }
 
 }  // namespace

@@ -792,6 +792,8 @@ TEST(ToolSelfExtractor, InstallerSettingsAreCheckedWrittenAndListed) {
         {{"--sfx", "linux", "--temporary"}, "--temporary needs a program to run"},
         {{"--sfx", "linux", "--sfx-overwrite", "sometimes"}, "takes ask, always or never"},
         {{"--run", "app/bin/setup.sh"}, "--run is for self-extractors"},
+        {{"--sfx", "linux", "--run", "app/setup.bat a&echo pwned>x"}, "is a batch file"},
+        {{"--sfx", "linux", "--run", "app/SETUP.CMD \"open"}, "a quote left open"},
     };
     for (const auto& r : refused) {
         std::vector<std::string> args = {"pack"};
@@ -807,6 +809,10 @@ TEST(ToolSelfExtractor, InstallerSettingsAreCheckedWrittenAndListed) {
     RunResult quoted = Vorn({"pack", "-q", "--sfx", "linux", "--run", "\"app/my data.txt\" x",
                              (scratch / "q.run").string(), (scratch / "app").string()});
     EXPECT_EQ(quoted.exitCode, 0) << quoted.err;
+    // What cmd.exe would read is only refused for a batch program.
+    RunResult script = Vorn({"pack", "-q", "--sfx", "linux", "--run", "app/bin/setup.sh a&b>x",
+                             (scratch / "s.run").string(), (scratch / "app").string()});
+    EXPECT_EQ(script.exitCode, 0) << script.err;
 }
 
 // A publisher signs the self-extractor after packing; the certificate table then follows the
