@@ -5,6 +5,9 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <ftw.h>
+#if defined(__linux__)
+#include <sys/prctl.h>
+#endif
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -144,6 +147,12 @@ std::vector<std::string> ProgramWords(const sfx::ProgramLaunch& launch) {
     _exit(127);
 }
 
+// Every child this process has left, the program's orphans among them, until none is left.
+void WaitForOrphans() {
+    while (waitpid(-1, nullptr, 0) >= 0 || errno == EINTR) {
+    }
+}
+
 }  // namespace
 
 void PrintUsage(FILE* stream, const char* program) {
@@ -203,6 +212,11 @@ sfx::ProgramResult RunAndWait(const sfx::ProgramLaunch& launch, int* exitCode) {
     std::vector<std::string> words = ProgramWords(launch);
     int report[2];
     if (pipe2(report, O_CLOEXEC) != 0) return sfx::ProgramResult::CannotStart;
+        // A subreaper inherits every orphan of the program's tree: a process the program leaves
+        // behind becomes this one's child, and so is waited for below.
+#if defined(__linux__)
+    if (launch.wholeTree) prctl(PR_SET_CHILD_SUBREAPER, 1);
+#endif
     std::fflush(nullptr);
     pid_t child = fork();
     if (child < 0) {
@@ -221,6 +235,7 @@ sfx::ProgramResult RunAndWait(const sfx::ProgramLaunch& launch, int* exitCode) {
     int status = 0;
     while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
+    if (launch.wholeTree) WaitForOrphans();
     if (got > 0) return sfx::ProgramResult::CannotStart;  // the exec itself failed
     *exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return sfx::ProgramResult::Ran;

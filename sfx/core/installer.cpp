@@ -33,6 +33,7 @@ void Launch(Platform& platform, const char* folder, bool wait) {
     launch.extraArgs = session.invocation.programArgs;
     launch.extraCount = session.invocation.programArgCount;
     launch.wait = wait;
+    launch.wholeTree = wait && session.settings.temporary;
     report.programStarted =
         platform.RunProgram(launch, &report.programExitCode) == ProgramResult::Ran;
 }

@@ -138,6 +138,9 @@ struct ProgramLaunch {
     const char* const* extraArgs;  // words given after "--"
     int extraCount;
     bool wait;  // wait for it to end
+    // Wait as well for every process it starts, and theirs, to end (a temporary folder is removed
+    // afterwards, and bootstrappers exit while their children still work in it). Only with wait.
+    bool wholeTree;
 };
 
 enum class ProgramResult {

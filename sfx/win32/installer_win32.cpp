@@ -67,21 +67,48 @@ char* ArgumentLine(const sfx::ProgramLaunch& launch) {
     return line;
 }
 
-sfx::ProgramResult Finish(HANDLE process, bool wait, int* exitCode) {
-    if (process == nullptr) return sfx::ProgramResult::Ran;
-    if (wait) {
+// A job that ends every process in it when its last handle closes: a self-extractor that is
+// itself ended takes the program's whole tree with it. Null when the system refuses one.
+HANDLE MakeTreeJob() {
+    HANDLE job = CreateJobObjectW(nullptr, nullptr);
+    if (job == nullptr) return nullptr;
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+    return job;
+}
+
+// Until the job holds no process: the program's children, and theirs, have ended too. A job the
+// program could not join (one the system refused to nest) holds none.
+void WaitForTree(HANDLE job) {
+    JOBOBJECT_BASIC_ACCOUNTING_INFORMATION account = {};
+    while (QueryInformationJobObject(job, JobObjectBasicAccountingInformation, &account,
+                                     sizeof account, nullptr) &&
+           account.ActiveProcesses > 0) {
+        Sleep(100);
+    }
+}
+
+// Waits for the program when asked, and then for its tree when it runs in a job (null job:
+// none); its exit code is the program's own.
+sfx::ProgramResult Finish(HANDLE process, HANDLE job, bool wait, int* exitCode) {
+    if (process != nullptr && wait) {
         WaitForSingleObject(process, INFINITE);
         DWORD code = 0;
         GetExitCodeProcess(process, &code);
         *exitCode = static_cast<int>(code);
     }
-    CloseHandle(process);
+    if (job != nullptr) {
+        if (wait) WaitForTree(job);
+        CloseHandle(job);
+    }
+    if (process != nullptr) CloseHandle(process);
     return sfx::ProgramResult::Ran;
 }
 
 // An .exe: its full path is the application name, so no search path is ever consulted.
 sfx::ProgramResult StartExe(const wchar_t* path, const wchar_t* folder, const char* arguments,
-                            bool wait, int* exitCode) {
+                            const sfx::ProgramLaunch& launch, int* exitCode) {
     size_t length = static_cast<size_t>(lstrlenA(arguments)) + kWidePath + 4;
     auto* commandLine = static_cast<wchar_t*>(Allocate(sizeof(wchar_t) * length));
     if (commandLine == nullptr) return sfx::ProgramResult::CannotStart;
@@ -97,17 +124,27 @@ sfx::ProgramResult StartExe(const wchar_t* path, const wchar_t* folder, const ch
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    BOOL started = CreateProcessW(path, commandLine, nullptr, nullptr, FALSE, 0, nullptr, folder,
-                                  &startup, &process);
+    // Joined to its job before its first instruction, so that nothing it starts escapes.
+    HANDLE job = launch.wholeTree ? MakeTreeJob() : nullptr;
+    BOOL started =
+        CreateProcessW(path, commandLine, nullptr, nullptr, FALSE,
+                       job != nullptr ? CREATE_SUSPENDED : 0, nullptr, folder, &startup, &process);
     HeapFree(GetProcessHeap(), 0, commandLine);
-    if (!started) return sfx::ProgramResult::CannotStart;
+    if (!started) {
+        if (job != nullptr) CloseHandle(job);
+        return sfx::ProgramResult::CannotStart;
+    }
+    if (job != nullptr) {
+        AssignProcessToJobObject(job, process.hProcess);
+        ResumeThread(process.hThread);
+    }
     CloseHandle(process.hThread);
-    return Finish(process.hProcess, wait, exitCode);
+    return Finish(process.hProcess, job, launch.wait, exitCode);
 }
 
 // Anything else (.msi, .bat, .cmd, a document) opens as the system opens it.
 sfx::ProgramResult OpenFile(const wchar_t* path, const wchar_t* folder, const char* arguments,
-                            bool wait, int* exitCode) {
+                            const sfx::ProgramLaunch& launch, int* exitCode) {
     wchar_t* parameters = WidenCopy(arguments);
     SHELLEXECUTEINFOW info = {};
     info.cbSize = sizeof info;
@@ -119,7 +156,11 @@ sfx::ProgramResult OpenFile(const wchar_t* path, const wchar_t* folder, const ch
     BOOL started = ShellExecuteExW(&info);
     if (parameters != nullptr) HeapFree(GetProcessHeap(), 0, parameters);
     if (!started) return sfx::ProgramResult::CannotStart;
-    return Finish(info.hProcess, wait, exitCode);
+    // The shell starts it running, so it joins its job only now: a process it started in that
+    // first moment would stay outside. Programs that are no .exe rarely start any so soon.
+    HANDLE job = launch.wholeTree && info.hProcess != nullptr ? MakeTreeJob() : nullptr;
+    if (job != nullptr) AssignProcessToJobObject(job, info.hProcess);
+    return Finish(info.hProcess, job, launch.wait, exitCode);
 }
 
 // Removes everything below path (wide, length characters, room for kWidePath) and path itself.
@@ -235,8 +276,8 @@ sfx::ProgramResult RunProgram(const sfx::ProgramLaunch& launch, int* exitCode) {
     char* arguments = ArgumentLine(launch);
     if (arguments == nullptr) return sfx::ProgramResult::CannotStart;
     sfx::ProgramResult result = EndsWithExe(launch.path)
-                                    ? StartExe(path, folder, arguments, launch.wait, exitCode)
-                                    : OpenFile(path, folder, arguments, launch.wait, exitCode);
+                                    ? StartExe(path, folder, arguments, launch, exitCode)
+                                    : OpenFile(path, folder, arguments, launch, exitCode);
     HeapFree(GetProcessHeap(), 0, arguments);
     return result;
 }

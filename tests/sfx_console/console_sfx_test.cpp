@@ -404,6 +404,24 @@ TEST_F(ConsoleInstaller, TemporaryFolderIsUsedThenRemovedOnSuccessAndFailure) {
     EXPECT_EQ(LeftIn(scratch / "tmp").size(), 1u) << "--keep";
 }
 
+// A bootstrapper: it leaves a job behind that writes into the folder two seconds later. The
+// self-extractor returns only after that job, with the program's own exit code, and removes the
+// folder afterwards; had it not waited, the folder would be gone before the write.
+TEST_F(ConsoleInstaller, TemporaryFolderOutlivesEveryProcessTheProgramStarted) {
+    fs::path sfx = MakeInstaller(
+        scratch, {"--run", "src/bin/setup.sh", "--temporary"},
+        "(sleep 2; echo late > late.txt && pwd > \"$TMPDIR/../written\") >/dev/null 2>&1 &\n"
+        "exit 4\n");
+    auto start = std::chrono::steady_clock::now();
+    RunResult run = RunProgram(sfx.string(), {"--quiet"});
+    auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(run.exitCode, 4) << run.err;
+    EXPECT_GE(took, std::chrono::seconds(2));
+    ASSERT_TRUE(fs::exists(scratch / "written")) << "the late job did not write into the folder";
+    EXPECT_EQ(ReadFile(scratch / "written").rfind((scratch / "tmp" / "vorn-").string(), 0), 0u);
+    EXPECT_TRUE(LeftIn(scratch / "tmp").empty()) << "removed after the job";
+}
+
 // Started in a process group of its own; SIGINT goes to the group once the file appears.
 int RunAndInterrupt(const fs::path& program, const std::vector<std::string>& args,
                     const fs::path& waitFor) {
