@@ -147,6 +147,7 @@ TEST_F(Installer, DialogRunStartsTheProgramInsteadOfTheCompletionQuestion) {
     EXPECT_EQ(platform.started[0].folder, "C:\\Out");
     EXPECT_EQ(platform.started[0].arguments, " /quiet|--mode|x y");
     EXPECT_FALSE(platform.started[0].wait);
+    EXPECT_FALSE(platform.started[0].wholeTree);
     EXPECT_TRUE(platform.BoxesWithCaption("Done").empty());
     EXPECT_EQ(dialog().ended, std::optional<intptr_t>(sfx::kDialogDone));
 }
@@ -183,6 +184,7 @@ TEST_F(Installer, TemporaryDialogRunWaitsForTheProgramThenRemovesTheFolder) {
     EXPECT_EQ(sfx::StartUp(platform), 0);
     ASSERT_EQ(platform.started.size(), 1u);
     EXPECT_TRUE(platform.started[0].wait);
+    EXPECT_TRUE(platform.started[0].wholeTree);
     EXPECT_TRUE(platform.started[0].folderExisted);
     EXPECT_EQ(platform.started[0].path, "C:\\Temp\\vorn-0\\bin\\setup.exe");
     EXPECT_FALSE(fs::exists(platform.Host("C:\\Temp\\vorn-0")));
@@ -209,6 +211,7 @@ TEST_F(Installer, UnattendedExtractsEverythingAndEndsWithTheProgramsExitCode) {
     EXPECT_TRUE(platform.boxes.empty()) << "no window, no questions";
     ASSERT_EQ(platform.started.size(), 1u);
     EXPECT_TRUE(platform.started[0].wait);
+    EXPECT_FALSE(platform.started[0].wholeTree);
     EXPECT_EQ(platform.lines,
               (std::vector<std::string>{"extracted readme.txt", "extracted bin\\setup.exe",
                                         "the program ended with exit code 7"}));

@@ -254,6 +254,7 @@ sfx::ProgramResult FakePlatform::RunProgram(const sfx::ProgramLaunch& launch, in
     for (int i = 0; i < launch.extraCount; ++i)
         s.arguments += std::string("|") + launch.extraArgs[i];
     s.wait = launch.wait;
+    s.wholeTree = launch.wholeTree;
     s.folderExisted = fs::exists(Host(launch.folder));
     started.push_back(s);
     if (!programStarts) return sfx::ProgramResult::CannotStart;

@@ -207,6 +207,7 @@ class FakePlatform final : public sfx::Platform {
     struct Started {
         std::string path, folder, arguments;  // arguments: the line's rest, then each extra word
         bool wait;
+        bool wholeTree;      // waited for with everything it started
         bool folderExisted;  // the temporary folder still existed while the program ran
     };
     std::vector<Started> started;
