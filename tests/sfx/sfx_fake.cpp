@@ -70,7 +70,7 @@ bool FakeDialog::StartWorker() {
 uint32_t RecordingArchive::OpenStream(void** handle, const char* path, const char* password,
                                       unsigned mode) {
     openPasswords.push_back(password ? std::optional<std::string>(password) : std::nullopt);
-    return vorn_OpenStream(handle, platform.Host(path).string().c_str(), password, mode);
+    return vorn_OpenStream(handle, platform.HostText(path).c_str(), password, mode);
 }
 
 uint32_t RecordingArchive::CloseStream(void* handle) {
@@ -94,8 +94,8 @@ uint32_t RecordingArchive::DecompressToFile(void* handle, const char* name, cons
     call.name = name;
     call.path = path;
     if (password) call.password = password;
-    call.status = vorn_DecompressToFile(handle, name, platform.Host(path).string().c_str(),
-                                        progress, password);
+    call.status =
+        vorn_DecompressToFile(handle, name, platform.HostText(path).c_str(), progress, password);
     if (afterExtract) afterExtract(call);
     extracts.push_back(call);
     return call.status;
@@ -115,25 +115,30 @@ FakePlatform::~FakePlatform() {
     fs::remove_all(root, ignored);
 }
 
-fs::path FakePlatform::Host(const std::string& path) const {
-    if (style == sfx::PathStyle::Posix) return fs::path(path);
+std::string FakePlatform::HostText(const std::string& path) const {
+    if (style == sfx::PathStyle::Posix) return path;
     std::string rest = path;
     std::string drive = "C";
     if (rest.size() >= 2 && rest[1] == ':') {
         drive = rest.substr(0, 1);
         rest = rest.substr(2);
     }
-    fs::path host = root / drive;
+    const char separator = static_cast<char>(fs::path::preferred_separator);
+    std::string host = (root / drive).string();
     std::string level;
     for (char c : rest + "\\") {
         if (c == '\\' || c == '/') {
-            if (!level.empty()) host /= level;
+            if (!level.empty()) host += separator + level;
             level.clear();
         } else {
             level += c;
         }
     }
     return host;
+}
+
+fs::path FakePlatform::Host(const std::string& path) const {
+    return fs::path(HostText(path));
 }
 
 void FakePlatform::InstallArchive(const vorntest::TestArchive& archiveSpec) {

@@ -172,6 +172,10 @@ class FakePlatform final : public sfx::Platform {
 
     // The host path behind a path of the decisions: "X:\a\b" lies at root/X/a/b.
     fs::path Host(const std::string& path) const;
+    // The same as the 8-bit text the library's calls take. Built from the decisions' own bytes,
+    // never through fs::path's text, which on Windows reads 8-bit text in the system's code page
+    // but writes it back as UTF-8, so a name beyond ASCII would land under another name.
+    std::string HostText(const std::string& path) const;
     // Writes an archive as the program's own file.
     void InstallArchive(const vorntest::TestArchive& archiveSpec);
     // Answers for the next message boxes, in order; when they run out every box gets fallback.
