@@ -155,7 +155,9 @@ bool ConsolePlatform::SetDestination(const std::string& destination) {
 }
 
 bool ConsolePlatform::PathExists(const char* path) {
-    return access(path, F_OK) == 0;
+    // A link counts as standing there, dangling or not: it is what the entry would replace.
+    struct stat st;
+    return lstat(path, &st) == 0;
 }
 
 bool ConsolePlatform::DirectoryExists(const char* path) {

@@ -41,6 +41,9 @@ inline constexpr char kEnumerationCaption[] = "Archive Enum Error";
 using format::kEntryLeavesDestination;  // every reader's words for a refused name
 inline constexpr char kEntryPathTooLong[] =
     "This entry's path is longer than 255 characters; it is not extracted.";
+inline constexpr char kEntryThroughLink[] =
+    "A folder of this entry's path is a link in the destination; it is not followed and the "
+    "entry is not extracted.";
 inline constexpr char kDoneQuestion[] = "Extraction Complete, Exit?";
 inline constexpr char kDoneCaption[] = "Done";
 

@@ -18,7 +18,7 @@ namespace {
 char g_passwordScratch[kTextBytes];
 
 // One entry of a run without questions: one attempt with the given password. A password needed
-// and not given, or a wrong one, stops the walk; the file it began is removed.
+// and not given, or a wrong one, stops the walk. The caller removes the part file written into.
 uint32_t ExtractWithoutQuestions(Platform& platform, MainDialog& dialog, const char* name,
                                  const char* path, const char* shownName) {
     ArchiveApi& archive = *platform.archive;
@@ -31,7 +31,6 @@ uint32_t ExtractWithoutQuestions(Platform& platform, MainDialog& dialog, const c
                       (info.dwAttributes & VORN_ATTR_ENCRYPTED) != 0;
     bool wrong = status == VORN_E_PASSWORD_NEEDED ||
                  (enciphered && password != nullptr && MeansWrongPassword(status));
-    if (wrong || g_bCancel) platform.RemoveFile(path);
     if (wrong) {
         platform.session.report.walk.wrongPassword = true;
         dialog.ShowMessage(status == VORN_E_PASSWORD_NEEDED ? archive.GetErrorString(status)
@@ -108,8 +107,8 @@ uint32_t ExtractFile(Platform& platform, MainDialog& dialog, const char* name, c
     }
     if (status == VORN_SUCCESS) return 0;
     if (g_bCancel) {
-        // Cancelled through Close: the dialog is ending, so no box; the partly written file goes.
-        platform.RemoveFile(path);
+        // Cancelled through Close: the dialog is ending, so no box; the caller removes the part
+        // file.
         return status;
     }
     dialog.ShowMessage(archive.GetErrorString(status), shownName, kBoxOk | kBoxIconError);

@@ -149,6 +149,29 @@ EntryPathVerdict BuildEntryPath(PathStyle style, const char* destination, const 
     return EntryPathVerdict::Fits;
 }
 
+void SplitEntryPath(PathStyle style, const char* path, size_t nameLength, EntryPlace* place) {
+    char separator = NativeSeparator(style);
+    size_t start = strlen(path) - nameLength;
+    memcpy(place->destination, path, start);
+    place->destination[start] = '\0';
+    const char* entry = path + start;
+    const char* last = strrchr(entry, separator);
+    place->leaf = last != nullptr ? last + 1 : entry;
+    // The levels the system would step over anyway ("", ".") are left out: the one way of making
+    // folders takes only real levels.
+    size_t length = 0;
+    for (const char* level = entry; last != nullptr && level <= last;) {
+        const char* end = strchr(level, separator);
+        size_t size = static_cast<size_t>(end - level);
+        bool real = size != 0 && !(size == 1 && level[0] == '.');
+        if (real && length != 0) place->relative[length++] = separator;
+        if (real) memcpy(place->relative + length, level, size);
+        if (real) length += size;
+        level = end + 1;
+    }
+    place->relative[length] = '\0';
+}
+
 bool ResolveDestination(Platform& platform, const char* destination, char* out) {
     char resolved[kTextBytes];
     resolved[0] = '\0';

@@ -143,10 +143,23 @@ struct ProgramLaunch {
     bool wholeTree;
 };
 
+// How entering an entry's folder below the destination went.
+enum class EntryFolderResult {
+    Ok,
+    ThroughLink,  // a level, or what stands at the entry's own name, is a link: never followed
+    Failed,       // a level could not be made or is a file, or the destination is none
+};
+
 enum class ProgramResult {
     Ran,          // started (and, when waited for, ended with *exitCode)
     CannotStart,  // the system could not start it
 };
+
+// The one way of writing an entry's file over the real file system (sfx/core/entry_output.cpp),
+// which the platforms below do by default.
+EntryFolderResult OpenEntryFolderOnDisk(const char* destination, const char* relative);
+bool CreateEntryPartOnDisk(const char* leaf, char* partPath);
+bool CloseEntryFolderOnDisk(bool keep);
 
 // Everything else the decisions need of the system.
 class Platform {
@@ -171,6 +184,21 @@ class Platform {
     virtual bool DirectoryExists(const char* path) = 0;
     virtual bool CreateDirectoryLevel(const char* path) = 0;
     virtual bool RemoveFile(const char* path) = 0;
+    // An entry's file, written the one way (platform/output_file.h), one entry at a time. Enters
+    // relative (levels joined by the native separator; empty for the destination itself) below
+    // destination, making the missing levels and never passing through a link that stands there.
+    virtual EntryFolderResult OpenEntryFolder(const char* destination, const char* relative) {
+        return OpenEntryFolderOnDisk(destination, relative);
+    }
+    // A new part file beside the file leaf in the folder entered; its path, for the library to
+    // write, into partPath (kTextBytes). false when none can be made.
+    virtual bool CreateEntryPart(const char* leaf, char* partPath) {
+        return CreateEntryPartOnDisk(leaf, partPath);
+    }
+    // Ends the entry: the part file, if one was made, renamed over leaf when keep (replacing a file
+    // or link there) or else removed; then the folder is closed. false when the rename failed
+    // (the part file is removed then, and what stood at leaf is as it was).
+    virtual bool CloseEntryFolder(bool keep) { return CloseEntryFolderOnDisk(keep); }
     // Whether c opens a double-byte character in the system's 8-bit code page, so that the byte
     // after it is never taken for a separator.
     virtual bool IsLeadByte(unsigned char c) {
@@ -278,7 +306,9 @@ void ExtractThread(Platform& platform, MainDialog& dialog);
 
 // One entry with its password loop: 0 extracted, otherwise not (1 prompt cancelled, or the status
 // already shown to the user). name is the entry's name as stored, which the library looks up;
-// shownName, the same name as the system shows it (null: name), captions its error box.
+// shownName, the same name as the system shows it (null: name), captions its error box. path is
+// the file decoded into, the walk's part file: whatever is left there on failure the caller
+// removes.
 uint32_t ExtractFile(Platform& platform, MainDialog& dialog, const char* name, const char* path,
                      const char* shownName = nullptr);
 
@@ -308,6 +338,16 @@ enum class EntryPathVerdict {
 // after checking the name and every text later built from the path.
 EntryPathVerdict BuildEntryPath(PathStyle style, const char* destination, const char* name,
                                 char* out);
+
+// Where an entry's path (BuildEntryPath, nameLength the entry name's length) lies: the
+// destination with its separator, the entry's folder below it ("" for the destination itself) and
+// the entry's own name, which points into path.
+struct EntryPlace {
+    char destination[kTextBytes];
+    char relative[kTextBytes];
+    const char* leaf;
+};
+void SplitEntryPath(PathStyle style, const char* path, size_t nameLength, EntryPlace* place);
 
 // A destination that is not absolute is taken relative to the program's own folder; returns false
 // when the result would not fit 255 characters.

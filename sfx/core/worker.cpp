@@ -47,6 +47,58 @@ int AskOverwrite(Session& session, MainDialog& dialog, const char* path, const c
     return answer;
 }
 
+// An entry the walk does not extract: said in a box captioned with its name, counted as failed.
+WalkStep RefuseEntry(WalkOutcome& walk, MainDialog& dialog, const char* why, const char* name) {
+    dialog.ShowMessage(why, name, kBoxOk | kBoxIconError);
+    ++walk.failed;
+    ++g_qwFilesDone;
+    ShowFilesDone(dialog);
+    return WalkStep::Next;
+}
+
+// The entry, its folder entered: the overwrite question, then the entry decoded into a part file
+// of its own, which takes the entry's name only when the entry came out whole and intact. On any
+// failure, cancel or wrong password it goes, and a file that stood there keeps its bytes.
+WalkStep ExtractInFolder(Platform& platform, MainDialog& dialog, const VORN_FILEINFO& info,
+                         const char* path, const char* name, const char* leaf, bool overwriteAll) {
+    WalkOutcome& walk = platform.session.report.walk;
+    // BuildEntryPath has checked that both messages fit.
+    char scratch[kTextBytes];
+    CopyText(scratch, sizeof scratch, texts::kCurrentFilePrefix);
+    AppendText(scratch, sizeof scratch, name);
+    dialog.SetItemText(IDC_CURRENT_FILE, scratch);
+    ShowFilesDone(dialog);
+
+    if (!overwriteAll && platform.PathExists(path)) {
+        // A Close confirmed meanwhile has ended the dialog: no question under a closed window.
+        if (g_bCancel) return WalkStep::Leave;
+        int answer = AskOverwrite(platform.session, dialog, path, name);
+        if (answer == kAnswerNo) return WalkStep::Next;
+        if (answer != kAnswerYes) return WalkStep::Leave;
+    }
+
+    ArchiveApi& archive = *platform.archive;
+    uint32_t status = VORN_E_INVALID_ARGUMENT;
+    if (!platform.CreateEntryPart(leaf, scratch)) {
+        dialog.ShowMessage(archive.GetErrorString(status), name, kBoxOk | kBoxIconError);
+    } else {
+        status = ExtractFile(platform, dialog, info.szName, scratch, name);
+        if (status == 0 && !platform.CloseEntryFolder(true)) {
+            status = VORN_E_INVALID_ARGUMENT;
+            dialog.ShowMessage(archive.GetErrorString(status), name, kBoxOk | kBoxIconError);
+        }
+    }
+    if (status == 0) {
+        dialog.ListAdd(IDC_FILE_LIST, name);
+        ++walk.extracted;
+    } else {
+        ++walk.failed;
+    }
+    ++g_qwFilesDone;
+    ShowFilesDone(dialog);
+    return WalkStep::Next;
+}
+
 WalkStep ExtractEntry(Platform& platform, MainDialog& dialog, const VORN_FILEINFO& info,
                       bool overwriteAll) {
     WalkOutcome& walk = platform.session.report.walk;
@@ -66,43 +118,28 @@ WalkStep ExtractEntry(Platform& platform, MainDialog& dialog, const VORN_FILEINF
         verdict = BuildEntryPath(style, destination, name, path);
     }
     if (verdict != EntryPathVerdict::Fits) {
-        const char* why = verdict == EntryPathVerdict::LeavesDestination
-                              ? texts::kEntryLeavesDestination
-                              : texts::kEntryPathTooLong;
-        dialog.ShowMessage(why, name, kBoxOk | kBoxIconError);
-        ++walk.failed;
-        ++g_qwFilesDone;
-        ShowFilesDone(dialog);
-        return WalkStep::Next;
+        return RefuseEntry(walk, dialog,
+                           verdict == EntryPathVerdict::LeavesDestination
+                               ? texts::kEntryLeavesDestination
+                               : texts::kEntryPathTooLong,
+                           name);
     }
 
-    char scratch[kTextBytes];
-    GetDirectoryPart(style, scratch, path);
-    if (EnsureDirectory(platform, dialog, scratch, false) == 0) return WalkStep::Leave;
-
-    // BuildEntryPath has checked that both messages fit.
-    CopyText(scratch, sizeof scratch, texts::kCurrentFilePrefix);
-    AppendText(scratch, sizeof scratch, name);
-    dialog.SetItemText(IDC_CURRENT_FILE, scratch);
-    ShowFilesDone(dialog);
-
-    if (!overwriteAll && platform.PathExists(path)) {
-        // A Close confirmed meanwhile has ended the dialog: no question under a closed window.
-        if (g_bCancel) return WalkStep::Leave;
-        int answer = AskOverwrite(platform.session, dialog, path, name);
-        if (answer == kAnswerNo) return WalkStep::Next;
-        if (answer != kAnswerYes) return WalkStep::Leave;
+    // The entry's levels are made the one way below the destination, never through a link.
+    EntryPlace place;
+    SplitEntryPath(style, path, strlen(name), &place);
+    EntryFolderResult entered = platform.OpenEntryFolder(place.destination, place.relative);
+    if (entered == EntryFolderResult::Failed) {
+        dialog.ShowMessage(texts::kCreateFolderFailed, texts::kErrorCaption,
+                           kBoxOk | kBoxIconError | kBoxForeground);
+        return WalkStep::Leave;
     }
-
-    if (ExtractFile(platform, dialog, info.szName, path, name) == 0) {
-        dialog.ListAdd(IDC_FILE_LIST, name);
-        ++walk.extracted;
-    } else {
-        ++walk.failed;
-    }
-    ++g_qwFilesDone;
-    ShowFilesDone(dialog);
-    return WalkStep::Next;
+    WalkStep step =
+        entered == EntryFolderResult::Ok
+            ? ExtractInFolder(platform, dialog, info, path, name, place.leaf, overwriteAll)
+            : RefuseEntry(walk, dialog, texts::kEntryThroughLink, name);
+    platform.CloseEntryFolder(false);
+    return step;
 }
 
 }  // namespace

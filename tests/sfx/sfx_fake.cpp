@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <fstream>
@@ -226,6 +227,33 @@ bool FakePlatform::RemoveFile(const char* path) {
     removed.push_back(path);
     std::error_code error;
     return fs::remove(Host(path), error);
+}
+
+sfx::EntryFolderResult FakePlatform::OpenEntryFolder(const char* destination,
+                                                     const char* relative) {
+    entryFolders.push_back(relative);
+    std::string hostRelative = relative;
+    std::replace(hostRelative.begin(), hostRelative.end(), '\\', '/');
+    entryFolder_ = destination;
+    if (*relative != '\0')
+        entryFolder_ += relative + std::string(1, style == sfx::PathStyle::Windows ? '\\' : '/');
+    return sfx::OpenEntryFolderOnDisk(Host(destination).string().c_str(), hostRelative.c_str());
+}
+
+bool FakePlatform::CreateEntryPart(const char* leaf, char* partPath) {
+    char hostPart[sfx::kTextBytes];
+    if (!sfx::CreateEntryPartOnDisk(leaf, hostPart)) return false;
+    std::string part = entryFolder_ + fs::path(hostPart).filename().string();
+    partFiles.push_back(part);
+    partOpen_ = true;
+    strcpy(partPath, part.c_str());
+    return true;
+}
+
+bool FakePlatform::CloseEntryFolder(bool keep) {
+    if (partOpen_) ++(keep ? partsKept : partsDiscarded);
+    partOpen_ = false;
+    return sfx::CloseEntryFolderOnDisk(keep);
 }
 
 size_t FakePlatform::SystemText(const char* text, char* out, size_t capacity) {

@@ -161,6 +161,10 @@ class FakePlatform final : public sfx::Platform {
     bool DirectoryExists(const char* path) override;
     bool CreateDirectoryLevel(const char* path) override;
     bool RemoveFile(const char* path) override;
+    // The one way of writing over the host folders behind the decisions' paths, recorded.
+    sfx::EntryFolderResult OpenEntryFolder(const char* destination, const char* relative) override;
+    bool CreateEntryPart(const char* leaf, char* partPath) override;
+    bool CloseEntryFolder(bool keep) override;
     bool IsLeadByte(unsigned char c) override { return leadBytes.count(c) != 0; }
     size_t SystemText(const char* text, char* out, size_t capacity) override;
     void PrintLine(const char* text, bool error) override {
@@ -199,6 +203,10 @@ class FakePlatform final : public sfx::Platform {
     std::vector<std::string> probedLevels;
     std::vector<std::string> createdLevels;
     std::vector<std::string> removed;
+    std::vector<std::string> entryFolders;  // each entry's folder below the destination
+    std::vector<std::string> partFiles;     // each part file made, as the decisions see it
+    int partsKept = 0;
+    int partsDiscarded = 0;
     std::function<void(FakeDialog&)> onMainDialog;  // what the user does in the main dialog
     int mainDialogRuns = 0;
     int waits = 0;
@@ -220,6 +228,8 @@ class FakePlatform final : public sfx::Platform {
 
   private:
     std::deque<int> answers_;
+    std::string entryFolder_;  // the entry folder open, as the decisions spell it
+    bool partOpen_ = false;
 };
 
 // Puts every front-end variable back to its start-up value, with no settings.

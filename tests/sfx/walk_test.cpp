@@ -51,8 +51,8 @@ TEST_F(Walk, SkipsCommentCreatesLevelsAndCountsEveryEntryButTheComment) {
     EXPECT_EQ(ReadHostFile(platform.Host("C:\\Out\\top.txt")), "top");
     EXPECT_EQ(ReadHostFile(platform.Host("C:\\Out\\a\\b\\c.txt")), "deep");
     EXPECT_FALSE(fs::exists(platform.Host("C:\\Out\\$comments$")));
-    EXPECT_EQ(platform.createdLevels,
-              (std::vector<std::string>{"C:\\Out\\a\\", "C:\\Out\\a\\b\\"}));
+    EXPECT_EQ(platform.entryFolders, (std::vector<std::string>{"", "a\\b"}));
+    EXPECT_EQ(platform.partsKept, 2);
     EXPECT_EQ(Listed(), (std::multiset<std::string>{"top.txt", "a\\b\\c.txt"}));
     EXPECT_EQ(Done(), "Extracted files completed: 2 of 3");
     EXPECT_EQ(dialog().textHistory[IDC_CURRENT_FILE],
@@ -321,7 +321,8 @@ TEST_F(Walk, CloseDuringAnEntryStopsQuietlyAndRemovesThePartialFile) {
     // No report of the cancelled entry and no completion question while the dialog ends.
     ASSERT_EQ(platform.boxes.size(), 1u);
     EXPECT_EQ(platform.boxes[0].caption, "Cancel");
-    EXPECT_EQ(platform.removed, (std::vector<std::string>{"C:\\Out\\big.bin"}));
+    EXPECT_EQ(platform.partsDiscarded, 1);
+    EXPECT_EQ(platform.recorder.extracts[0].path, platform.partFiles.at(0));
     EXPECT_FALSE(fs::exists(platform.Host("C:\\Out\\big.bin")));
     EXPECT_FALSE(fs::exists(platform.Host("C:\\Out\\after.txt")));
     EXPECT_TRUE(Listed().empty());

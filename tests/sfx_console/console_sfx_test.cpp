@@ -488,5 +488,149 @@ TEST_F(ConsoleInstaller, InterruptDuringExtractionRemovesTheTemporaryFolderAndEx
     EXPECT_TRUE(LeftIn(scratch / "tmp").empty());
 }
 
+// ---- A hostile destination and failing entries: links planted where entries go are never
+// followed, and a file that stood at an entry's path keeps its bytes unless the entry is intact.
+// Each link case first shows that a plain write through the link reaches outside.
+
+struct SfxLinkCase {
+    const char* what;
+    const char* linkAt;      // below the target; the packed entries are src/top.txt and more
+    const char* linkTarget;  // below the outside folder
+    bool targetIsFile;       // a file (with "outside" in it) stands at the link's target
+    bool targetIsFolder;
+    std::vector<std::string> options;
+    int exitCode;
+    bool replacedByEntry;  // the link's place holds the entry's bytes afterwards
+};
+
+TEST(ConsoleSelfExtractor, LinksInTheDestinationAreNeverFollowed) {
+    const std::vector<SfxLinkCase> cases = {
+        {"link to a folder outside at a folder level",
+         "src",
+         "dir",
+         false,
+         true,
+         {"--overwrite"},
+         1,
+         false},
+        {"dangling link at an entry's path",
+         "src/top.txt",
+         "missing.txt",
+         false,
+         false,
+         {},
+         1,
+         false},
+        {"dangling link, overwrite on",
+         "src/top.txt",
+         "missing.txt",
+         false,
+         false,
+         {"--overwrite"},
+         0,
+         true},
+        {"link to a file outside, overwrite on",
+         "src/top.txt",
+         "file.txt",
+         true,
+         false,
+         {"--overwrite"},
+         0,
+         true},
+    };
+    for (const SfxLinkCase& c : cases) {
+        ScratchFolder scratch;
+        fs::path sfx = MakeSfx(scratch, {});
+        fs::path outside = scratch / "outside";
+        fs::path target = scratch / "target";
+        fs::create_directories(outside);
+        fs::create_directories(target / "src");
+        fs::path linkTarget = outside / c.linkTarget;
+        if (c.targetIsFolder) fs::create_directories(linkTarget);
+        if (c.targetIsFile) WriteFile(linkTarget, "outside");
+        fs::path placed = target / c.linkAt;
+        fs::remove(placed);
+        fs::create_symlink(linkTarget, placed);
+
+        // Control: a plain write to the entry's path lands outside the target.
+        fs::path landing = c.targetIsFolder ? linkTarget / "top.txt" : linkTarget;
+        WriteFile(target / "src" / "top.txt", "through");
+        ASSERT_EQ(ReadFile(landing), "through") << c.what;
+        if (c.targetIsFile) {
+            WriteFile(linkTarget, "outside");
+        } else {
+            fs::remove(landing);
+        }
+
+        std::vector<std::string> args = {"--quiet", "--target", target.string()};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        RunResult run = RunProgram(sfx.string(), args);
+        EXPECT_EQ(run.exitCode, c.exitCode) << c.what << ": " << run.out << run.err;
+        if (c.targetIsFolder) {
+            EXPECT_TRUE(fs::is_empty(linkTarget)) << c.what;
+        } else if (c.targetIsFile) {
+            EXPECT_EQ(ReadFile(linkTarget), "outside") << c.what;
+        } else {
+            EXPECT_FALSE(fs::exists(fs::symlink_status(linkTarget))) << c.what;
+        }
+        if (c.replacedByEntry) {
+            EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(placed))) << c.what;
+            EXPECT_EQ(ReadFile(placed), "top level\n") << c.what;
+        } else {
+            EXPECT_TRUE(fs::is_symlink(placed)) << c.what;
+        }
+        EXPECT_EQ(PartFilesIn(target), 0u) << c.what;
+    }
+}
+
+struct SfxFailingEntryCase {
+    const char* what;
+    const char* packPassword;  // null: not enciphered
+    std::vector<std::string> options;
+    bool damageData;  // a byte in the middle of the packed data flipped
+    int exitCode;
+};
+
+TEST(ConsoleSelfExtractor, AnExistingFileKeepsItsBytesUnlessTheEntryIsIntact) {
+    const std::vector<SfxFailingEntryCase> cases = {
+        {"intact entry (control)", nullptr, {}, false, 0},
+        {"wrong password", "hunter22", {"--password-file", "wrong"}, false, 2},
+        {"no password", "hunter22", {}, false, 2},
+        {"corrupt block", nullptr, {}, true, 1},
+    };
+    for (const SfxFailingEntryCase& c : cases) {
+        ScratchFolder scratch;
+        const std::string data = SampleBytes(1u << 20, 7);
+        WriteFile(scratch / "one" / "file.bin", data);
+        WriteFile(scratch / "wrong", "hunter23\n");
+        fs::path sfx = scratch / "setup.run";
+        std::vector<std::string> pack = {"pack", "-q", "--sfx-stub", kStub};
+        if (c.packPassword) pack.insert(pack.end(), {"-p", c.packPassword});
+        pack.insert(pack.end(), {sfx.string(), (scratch / "one").string()});
+        ASSERT_EQ(RunProgram(kVorn, pack).exitCode, 0) << c.what;
+        if (c.damageData) {
+            std::string image = ReadFile(sfx);
+            size_t stub = fs::file_size(kStub);
+            image[stub + (image.size() - stub) / 2] ^= 0x5A;
+            WriteFile(sfx, image);
+        }
+        fs::path target = scratch / "target";
+        WriteFile(target / "one" / "file.bin", "the user's own file");
+
+        std::vector<std::string> args = {"--quiet", "--overwrite", "--target", target.string()};
+        for (const std::string& option : c.options) {
+            args.push_back(option == "wrong" ? (scratch / "wrong").string() : option);
+        }
+        RunResult run = RunProgram(sfx.string(), args);
+        EXPECT_EQ(run.exitCode, c.exitCode) << c.what << ": " << run.out << run.err;
+        if (c.exitCode == 0) {
+            EXPECT_TRUE(ReadFile(target / "one" / "file.bin") == data) << c.what;
+        } else {
+            EXPECT_EQ(ReadFile(target / "one" / "file.bin"), "the user's own file") << c.what;
+        }
+        EXPECT_EQ(PartFilesIn(target), 0u) << c.what;
+    }
+}
+
 }  // namespace
 }  // namespace tooltest

@@ -209,4 +209,12 @@ std::vector<std::pair<std::string, std::string>> TreeContents(const fs::path& ro
     return files;
 }
 
+size_t PartFilesIn(const fs::path& root) {
+    size_t parts = 0;
+    for (const auto& item : fs::recursive_directory_iterator(root)) {
+        parts += item.path().filename().string().find(".vorn-") != std::string::npos;
+    }
+    return parts;
+}
+
 }  // namespace tooltest

@@ -57,5 +57,7 @@ std::string ReadFile(const fs::path& path);
 std::string SampleBytes(size_t size, uint32_t seed);
 // Every regular file below root, relative path to content.
 std::vector<std::pair<std::string, std::string>> TreeContents(const fs::path& root);
+// Part files (".vorn-" in the name) anywhere below root: an extraction that ended leaves none.
+size_t PartFilesIn(const fs::path& root);
 
 }  // namespace tooltest

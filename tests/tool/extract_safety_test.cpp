@@ -31,14 +31,6 @@ fs::path ArchiveOf(const ScratchFolder& scratch, const std::string& name, const 
     return archive;
 }
 
-size_t PartFilesIn(const fs::path& root) {
-    size_t parts = 0;
-    for (const auto& item : fs::recursive_directory_iterator(root)) {
-        parts += item.path().filename().string().find(".vorn-") != std::string::npos;
-    }
-    return parts;
-}
-
 struct LinkCase {
     const char* what;
     const char* entry;       // "\" between levels
