@@ -1,6 +1,7 @@
 // "vorn list": the archive's entries with sizes, ratio, time, attributes, CRC and codec, a total
 // line and the comment, or the same as JSON for scripts. "vorn test": decodes every entry without
 // keeping it and checks its CRC-32, on as many threads as extraction uses.
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <fstream>
@@ -256,19 +257,36 @@ void ReadStubFacts(Listing& listing) {
     listing.branding = pe::ReadStubBranding(image);
 }
 
+// An entry whose name could not be read (ReadDirectory) is refused alone, by its index, as
+// extract refuses it; the others are listed or tested.
+bool RefusedUnread(const std::vector<uint64_t>& unreadable, uint64_t index) {
+    if (std::find(unreadable.begin(), unreadable.end(), index) == unreadable.end()) return false;
+    std::fprintf(stderr,
+                 "vorn: refused entry %llu: its name is longer than 255 bytes or cut short\n",
+                 static_cast<unsigned long long>(index));
+    return true;
+}
+
 // Tests every entry, printing one line for each; returns the failures.
 uint64_t TestEntries(Archive& archive, const std::vector<VORN_FILEINFO>& entries,
+                     const std::vector<uint64_t>& unreadable,
                      const std::optional<std::string>& archivePassword,
                      const std::optional<std::string>& entryPassword, const Options& options,
                      ProgressBar& bar) {
     std::vector<PlannedEntry> plan;
-    for (uint64_t i = 0; i < entries.size(); ++i)
-        plan.push_back(PlannedEntry{entries[i], i, "", "", {}});
+    uint64_t refused = 0;
+    for (uint64_t i = 0; i < entries.size(); ++i) {
+        if (RefusedUnread(unreadable, i)) {
+            ++refused;
+        } else {
+            plan.push_back(PlannedEntry{entries[i], i, "", "", {}});
+        }
+    }
     ExtractJob job{archive, options.operands[0], archivePassword, entryPassword,
                    "",      JobCount(options),   options.quiet,   true};
     job.verbose = options.verbose;
     ExtractInParallel(job, plan, bar);
-    uint64_t failed = 0;
+    uint64_t failed = refused;
     for (const PlannedEntry& e : plan) failed += !e.outcome.Succeeded();
     return failed;
 }
@@ -286,8 +304,12 @@ int RunList(const Options& options) {
     listing.path = options.operands[0];
     Archive archive;
     if (!OpenForCommand(archive, listing.path, password)) return kExitUsage;
-    if (!ReadDirectory(archive, listing.entries)) return kExitUsage;
-    for (uint64_t i = 0; i < listing.entries.size(); ++i) {
+    std::vector<VORN_FILEINFO> entries;
+    std::vector<uint64_t> unreadable;
+    if (!ReadDirectory(archive, entries, &unreadable)) return kExitUsage;
+    for (uint64_t i = 0; i < entries.size(); ++i) {
+        if (RefusedUnread(unreadable, i)) continue;
+        listing.entries.push_back(entries[i]);
         listing.codecs.push_back(CodecOf(archive.handle(), i));
     }
     listing.comment = ReadComment(archive, password);
@@ -298,7 +320,7 @@ int RunList(const Options& options) {
     } else {
         PrintTable(listing);
     }
-    return kExitOk;
+    return unreadable.empty() ? kExitOk : kExitEntriesFailed;
 }
 
 int RunTest(const Options& options) {
@@ -311,7 +333,8 @@ int RunTest(const Options& options) {
     Archive archive;
     if (!OpenForCommand(archive, options.operands[0], password)) return kExitUsage;
     std::vector<VORN_FILEINFO> entries;
-    if (!ReadDirectory(archive, entries)) return kExitUsage;
+    std::vector<uint64_t> unreadable;
+    if (!ReadDirectory(archive, entries, &unreadable)) return kExitUsage;
 
     // The password that opened the archive (if any) opens every worker's handle too.
     const std::optional<std::string> archivePassword = password;
@@ -324,7 +347,8 @@ int RunTest(const Options& options) {
     AskEntryPasswordIfNeeded(password, anyEncrypted);
 
     ProgressBar bar(!options.quiet && os::StderrIsTerminal(), total, "Testing");
-    uint64_t failed = TestEntries(archive, entries, archivePassword, password, options, bar);
+    uint64_t failed =
+        TestEntries(archive, entries, unreadable, archivePassword, password, options, bar);
     bar.Finish();
     if (Interrupted()) {
         std::fprintf(stderr, "vorn: interrupted; not every entry was tested\n");

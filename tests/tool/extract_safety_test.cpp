@@ -250,6 +250,19 @@ TEST(ToolSafety, AnEntryWithATooLongNameIsRefusedAloneAndTheOthersExtract) {
     EXPECT_EQ(ReadFile(dest / "f0.txt"), "entry 0");
     EXPECT_EQ(ReadFile(dest / "f9999.txt"), "entry 9999");
     EXPECT_FALSE(fs::exists(dest / "f4321.txt"));
+
+    // list and test refuse that entry alone as well, and go through the others.
+    for (const char* command : {"list", "test"}) {
+        RunResult look = Vorn({command, archive.string()});
+        EXPECT_EQ(look.exitCode, 1) << command << ": " << look.err.substr(0, 500);
+        EXPECT_NE(look.err.find("vorn: refused entry 4321: its name is longer than 255 bytes"),
+                  std::string::npos)
+            << command;
+        std::string shown =
+            std::string(command) == "list" ? "f9999.txt" : "1 of 10000 entries failed";
+        EXPECT_NE((look.out + look.err).find(shown), std::string::npos)
+            << command << ": " << look.err.substr(0, 500);
+    }
 }
 
 }  // namespace
