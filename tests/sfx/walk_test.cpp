@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "entry_name_cases.h"
+#include "sfx/core/messages.h"
 #include "sfx_fake.h"
 
 using namespace sfx_test;
@@ -338,6 +339,83 @@ TEST_F(Walk, CloseJustBeforeAnExtractionStartsIsNotLostInTheLibrary) {
     EXPECT_TRUE(platform.recorder.extracts.empty());
     EXPECT_TRUE(platform.boxes.empty());
 }
+
+// "Yes" to the overwrite question, then the entry fails: the file that stood there keeps its
+// bytes and no part file stays. The right password is the control that the entry does replace it.
+TEST_F(Walk, AnExistingFileKeepsItsBytesWhenTheEntryAnsweredYesFails) {
+    const struct {
+        const char* what;
+        std::vector<PromptAction> prompts;
+        bool damaged;  // the entry's CRC in its record is false
+        const char* left;
+    } cases[] = {
+        {"right password (control)", {{"correct horse", false, 1, std::nullopt}}, false, "new a"},
+        {"prompt cancelled", {{std::nullopt, false, 2, std::nullopt}}, false, "old a"},
+        {"wrong password, then cancel",
+         {{"wrong horse", false, 1, std::nullopt}, {std::nullopt, false, 2, std::nullopt}},
+         false,
+         "old a"},
+        {"damaged entry", {}, true, "old a"},
+    };
+    for (const auto& c : cases) {
+        ResetFrontEndState();
+        FakePlatform each;
+        vorntest::TestArchive archiveSpec;
+        vorntest::TestEntry a = Entry("a.txt", "new a");
+        if (c.damaged) a.crcOverride = 0x12345678;
+        if (!c.damaged) a.password = "correct horse";
+        archiveSpec.entries.push_back(a);
+        each.InstallArchive(archiveSpec);
+        sfx::g_pPlatform = &each;
+        ASSERT_EQ(each.recorder.OpenStream(&sfx::g_hArchive, each.ownPath.c_str(), nullptr,
+                                           VORN_OPEN_READONLY),
+                  VORN_SUCCESS);
+        strcpy(sfx::g_szExtractDir, "C:\\Out");
+        fs::create_directories(each.Host("C:\\Out"));
+        std::ofstream(each.Host("C:\\Out\\a.txt")) << "old a";
+        sfx::MainDialogOpen(each, each.mainDialog);
+        each.Answer({sfx::kAnswerYes});
+        for (const PromptAction& action : c.prompts) each.promptScript.push_back(action);
+        sfx::ExtractThread(each, each.mainDialog);
+        EXPECT_EQ(ReadHostFile(each.Host("C:\\Out\\a.txt")), c.left) << c.what;
+        EXPECT_EQ(
+            std::distance(fs::directory_iterator(each.Host("C:\\Out")), fs::directory_iterator()),
+            1)
+            << c.what << ": no part file stays";
+        EXPECT_EQ(each.mainDialog.lists[IDC_FILE_LIST].size(), c.left == std::string("new a"))
+            << c.what;
+        vorn_CloseStream(sfx::g_hArchive);
+        sfx::g_hArchive = nullptr;
+    }
+}
+
+#ifndef _WIN32
+// A folder level of an entry that is a link in the destination is not entered: that entry is
+// refused under its name, the others are extracted. The control shows a write through the link
+// lands outside.
+TEST_F(Walk, ALinkAtAFolderLevelIsNeverEntered) {
+    vorntest::TestArchive archiveSpec;
+    archiveSpec.entries.push_back(Entry("sub\\x.txt", "x"));
+    archiveSpec.entries.push_back(Entry("b.txt", "b"));
+    Prepare(archiveSpec);
+    fs::path outside = platform.root / "outside";
+    fs::create_directories(outside);
+    fs::create_directory_symlink(outside, platform.Host("C:\\Out\\sub"));
+    std::ofstream(platform.Host("C:\\Out\\sub\\probe")) << "through";
+    ASSERT_EQ(ReadHostFile(outside / "probe"), "through");
+    fs::remove(outside / "probe");
+
+    platform.Answer({sfx::kAnswerOk, sfx::kAnswerNo});
+    RunWalk();
+    EXPECT_TRUE(fs::is_empty(outside));
+    auto refused = platform.BoxesWithCaption("sub\\x.txt");
+    ASSERT_EQ(refused.size(), 1u);
+    EXPECT_EQ(refused[0].text, sfx::texts::kEntryThroughLink);
+    EXPECT_EQ(ReadHostFile(platform.Host("C:\\Out\\b.txt")), "b");
+    EXPECT_EQ(Listed(), (std::multiset<std::string>{"b.txt"}));
+    EXPECT_EQ(Done(), "Extracted files completed: 2 of 2");
+}
+#endif
 
 #ifndef _WIN32
 TEST(WalkPosix, NamesWithBackslashesLandInNativeFolders) {
