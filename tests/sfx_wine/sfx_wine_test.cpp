@@ -233,6 +233,15 @@ class SelfExtractor : public ::testing::Test {
         EXPECT_TRUE(got == bytes) << relative << " differs";
     }
 
+    // Part files (".vorn-" in the name) anywhere in the test folder.
+    size_t PartFiles() {
+        size_t parts = 0;
+        for (const auto& e : fs::recursive_directory_iterator(folder_)) {
+            parts += e.path().filename().string().find(".vorn-") != std::string::npos;
+        }
+        return parts;
+    }
+
     fs::path folder_;
     std::string unixFolder_;  // the same folder as the Unix side names it
     std::string exe_;
@@ -957,8 +966,52 @@ TEST_F(SelfExtractor, EntryPasswordPromptRefusesShortAndWrongAndKeepsTheRightOne
     ExpectFile("plain.txt", plain);
     ExpectFile("secret1.txt", first);
     ExpectFile("secret2.txt", second);
-    // A declined prompt deletes nothing: the first attempt's empty file stays.
-    ExpectFile("secret3.txt", {});
+    // A declined prompt leaves nothing: the attempts went into a part file, which goes.
+    EXPECT_FALSE(fs::exists(folder_ / "secret3.txt"));
+    EXPECT_EQ(PartFiles(), 0u);
+}
+
+// "Yes" to the overwrite question, then the enciphered entry fails at its prompt: the old file
+// keeps its bytes. The right password is the control that the entry does replace it.
+TEST_F(SelfExtractor, OverwrittenFileKeepsItsBytesWhenThePromptIsCancelled) {
+    vorntest::TestArchive archiveSpec;
+    auto secret = SampleData(30000, 23);
+    archiveSpec.entries.push_back(Entry("secret.txt", secret));
+    archiveSpec.entries.back().password = "swordfish";
+    const auto old = Bytes("the user's own file");
+    const struct {
+        const char* what;
+        std::vector<std::string> typed;  // each confirmed in turn; then Cancel unless right
+        bool replaced;
+    } cases[] = {
+        {"cancel at the prompt", {}, false},
+        {"wrong password, then cancel", {"wrong password"}, false},
+        {"right password (control)", {"swordfish"}, true},
+    };
+    for (const auto& c : cases) {
+        WriteAll(folder_ / "secret.txt", old);
+        Launch(archiveSpec);
+        HWND main = MainDialog();
+        ASSERT_TRUE(main) << c.what << "; " << Windows();
+        ASSERT_TRUE(Press(main, kExtract));
+        Box ask = WaitBox(kOverwriteCaption);
+        ASSERT_TRUE(ask.window) << c.what << "; " << Windows();
+        ASSERT_TRUE(Answer(ask.window, kYes));
+        for (const std::string& typed : c.typed) {
+            HWND prompt = program_.WaitFor(kPasswordCaption, kDialogClass);
+            ASSERT_TRUE(prompt) << c.what << "; " << Windows();
+            ASSERT_TRUE(SetControlText(prompt, kPasswordField, typed));
+            ASSERT_TRUE(Answer(prompt, kOk));
+        }
+        if (!c.replaced) {
+            HWND prompt = program_.WaitFor(kPasswordCaption, kDialogClass);
+            ASSERT_TRUE(prompt) << c.what << "; " << Windows();
+            ASSERT_TRUE(Answer(prompt, kCancel));
+        }
+        AnswerDoneAndExit();
+        ExpectFile("secret.txt", c.replaced ? secret : old);
+        EXPECT_EQ(PartFiles(), 0u) << c.what;
+    }
 }
 
 // --- Close during a run ---------------------------------------------------------------------
@@ -1099,6 +1152,21 @@ TEST_F(Installer, SilentRunWithAWrongPasswordExitsTwoAndWritesNothing) {
     EXPECT_EQ(SilentExit(), 2u);
     EXPECT_TRUE(Written().empty());
     ASSERT_TRUE(program_.Start(exe_, "/S /D=" + (folder_ / "out").string() + " /P=right-password"));
+    EXPECT_EQ(SilentExit(), 0u);
+    ExpectFile("out\\docs\\readme.txt", data_);
+}
+
+TEST_F(Installer, SilentRunWithAWrongPasswordKeepsAnExistingFileEvenWhenOverwriting) {
+    Write(Sample("right-password"));
+    const auto old = Bytes("the user's own file");
+    WriteAll(folder_ / "out" / "docs" / "readme.txt", old);
+    const std::string silent = "/S /O=always /D=" + (folder_ / "out").string();
+    ASSERT_TRUE(program_.Start(exe_, silent + " /P=wrong-password"));
+    EXPECT_EQ(SilentExit(), 2u);
+    ExpectFile("out\\docs\\readme.txt", old);
+    EXPECT_EQ(PartFiles(), 0u);
+    // Control: the right password does replace it.
+    ASSERT_TRUE(program_.Start(exe_, silent + " /P=right-password"));
     EXPECT_EQ(SilentExit(), 0u);
     ExpectFile("out\\docs\\readme.txt", data_);
 }
