@@ -95,8 +95,10 @@ uint32_t RecordingArchive::DecompressToFile(void* handle, const char* name, cons
     call.name = name;
     call.path = path;
     if (password) call.password = password;
-    call.status =
-        vorn_DecompressToFile(handle, name, platform.HostText(path).c_str(), progress, password);
+    // A part file goes by the bytes the one way of writing named it on the host.
+    std::string host = call.path == platform.partHostPath.first ? platform.partHostPath.second
+                                                                : platform.HostText(path);
+    call.status = vorn_DecompressToFile(handle, name, host.c_str(), progress, password);
     if (afterExtract) afterExtract(call);
     extracts.push_back(call);
     return call.status;
@@ -243,8 +245,11 @@ sfx::EntryFolderResult FakePlatform::OpenEntryFolder(const char* destination,
 bool FakePlatform::CreateEntryPart(const char* leaf, char* partPath) {
     char hostPart[sfx::kTextBytes];
     if (!sfx::CreateEntryPartOnDisk(leaf, hostPart)) return false;
-    std::string part = entryFolder_ + fs::path(hostPart).filename().string();
+    // The part file's name as its bytes stand, never through a path's own text conversion.
+    std::string host = hostPart;
+    std::string part = entryFolder_ + host.substr(host.find_last_of("\\/") + 1);
     partFiles.push_back(part);
+    partHostPath = {part, hostPart};
     partOpen_ = true;
     strcpy(partPath, part.c_str());
     return true;

@@ -205,6 +205,7 @@ class FakePlatform final : public sfx::Platform {
     std::vector<std::string> removed;
     std::vector<std::string> entryFolders;  // each entry's folder below the destination
     std::vector<std::string> partFiles;     // each part file made, as the decisions see it
+    std::pair<std::string, std::string> partHostPath;  // the last part file: decisions', host's
     int partsKept = 0;
     int partsDiscarded = 0;
     std::function<void(FakeDialog&)> onMainDialog;  // what the user does in the main dialog
