@@ -239,7 +239,7 @@ sfx::EntryFolderResult FakePlatform::OpenEntryFolder(const char* destination,
     entryFolder_ = destination;
     if (*relative != '\0')
         entryFolder_ += relative + std::string(1, style == sfx::PathStyle::Windows ? '\\' : '/');
-    return sfx::OpenEntryFolderOnDisk(Host(destination).string().c_str(), hostRelative.c_str());
+    return sfx::OpenEntryFolderOnDisk(HostText(destination).c_str(), hostRelative.c_str());
 }
 
 bool FakePlatform::CreateEntryPart(const char* leaf, char* partPath) {
