@@ -21,13 +21,14 @@ RunResult Vorn(const std::vector<std::string>& args, const std::string& cwd = ".
 
 fs::path ArchiveOf(const ScratchFolder& scratch, const std::string& name, const std::string& data,
                    const char* leaf = "a.vorn") {
-    vorntest::TestArchive spec;
+    vorntest::TestArchive archiveSpec;
     vorntest::TestEntry e;
     e.name = name;
     e.data.assign(data.begin(), data.end());
-    spec.entries.push_back(e);
+    archiveSpec.entries.push_back(e);
     fs::path archive = scratch / leaf;
-    EXPECT_TRUE(vorntest::WriteWholeFile(archive.string(), vorntest::BuildTestArchive(spec)));
+    EXPECT_TRUE(
+        vorntest::WriteWholeFile(archive.string(), vorntest::BuildTestArchive(archiveSpec)));
     return archive;
 }
 
@@ -181,10 +182,10 @@ TEST(ToolSafety, AnExistingFileKeepsItsBytesUnlessTheEntryIsIntact) {
                           .exitCode,
                       0);
         } else {
-            vorntest::TestArchive spec;
-            spec.entries.push_back(e);
-            ASSERT_TRUE(
-                vorntest::WriteWholeFile(archive.string(), vorntest::BuildTestArchive(spec)));
+            vorntest::TestArchive archiveSpec;
+            archiveSpec.entries.push_back(e);
+            ASSERT_TRUE(vorntest::WriteWholeFile(archive.string(),
+                                                 vorntest::BuildTestArchive(archiveSpec)));
         }
         fs::path dest = scratch / "dest";
         WriteFile(dest / "file.bin", "the user's own file");
@@ -208,7 +209,7 @@ TEST(ToolSafety, AnExistingFileKeepsItsBytesUnlessTheEntryIsIntact) {
 // name, so a 255-byte one is written and lengthened in place (the table is the file's end, and
 // its CRC counts only when it is enciphered).
 std::vector<uint8_t> ArchiveWithA300ByteName(size_t entries, size_t longOne) {
-    vorntest::TestArchive spec;
+    vorntest::TestArchive archiveSpec;
     const std::string placeholder(255, 'L');
     for (size_t i = 0; i < entries; ++i) {
         vorntest::TestEntry e;
@@ -216,9 +217,9 @@ std::vector<uint8_t> ArchiveWithA300ByteName(size_t entries, size_t longOne) {
         std::string text = "entry " + std::to_string(i);
         e.data.assign(text.begin(), text.end());
         e.method = pack::Method::Stored;
-        spec.entries.push_back(e);
+        archiveSpec.entries.push_back(e);
     }
-    std::vector<uint8_t> bytes = vorntest::BuildTestArchive(spec);
+    std::vector<uint8_t> bytes = vorntest::BuildTestArchive(archiveSpec);
     std::string view(bytes.begin(), bytes.end());
     size_t at = view.find(placeholder + '\0');
     EXPECT_NE(at, std::string::npos);
