@@ -29,7 +29,14 @@ enum SfxSettingTag : uint8_t {
     kSfxTagTemporary = 2,  // no bytes: extract into a new temporary folder, removed afterwards
     kSfxTagOverwrite = 3,  // one byte, an SfxOverwrite
     kSfxTagTitle = 4,      // the main dialog's caption: UTF-8, no NUL, no control characters
+    kSfxTagLicense = 5,    // no bytes: the licence (entry kLicenseName) must be accepted first
 };
+
+// The licence's text lives in the archive, not in this block (which it would not fit): an entry of
+// this name, UTF-8, at most kMaxLicenseBytes. Only while kSfxTagLicense is set is that entry the
+// licence; then it is never extracted as a file.
+inline constexpr char kLicenseName[] = "$license$";
+constexpr size_t kMaxLicenseBytes = 1u << 20;
 
 // How existing files are treated: the starting state of the overwrite question in a
 // self-extractor, and the vorn tool's choice when extracting. The numbers are stored.
@@ -70,9 +77,19 @@ struct SfxSettings {
     bool overwriteStored = false;  // a record names it, "ask" included
     const char* title = nullptr;   // null: the dialog keeps its own caption
     size_t titleLength = 0;
+    bool license = false;  // a licence is packed and must be accepted before anything is extracted
 };
 
 constexpr size_t kMaxSfxTitleBytes = 255;
+
+// Whether the entry called name is the licence of a self-extractor with these settings.
+inline bool IsLicenseEntry(const SfxSettings& settings, const char* name) {
+    if (!settings.license) return false;
+    size_t i = 0;
+    for (; kLicenseName[i] != '\0' && name[i] == kLicenseName[i]; ++i) {
+    }
+    return kLicenseName[i] == '\0' && name[i] == '\0';
+}
 
 // A title holds no control bytes and is neither empty nor longer than its cap.
 inline bool IsSfxTitle(const uint8_t* bytes, size_t length) {
@@ -114,7 +131,8 @@ inline bool IsSfxRunLine(const uint8_t* bytes, size_t length) {
 // Decodes every known setting of block into *out; unknown tags are passed over.
 inline SfxSettingsStatus ReadSfxSettings(const uint8_t* block, size_t size, SfxSettings* out) {
     *out = SfxSettings();
-    bool seenRun = false, seenTemporary = false, seenOverwrite = false, seenTitle = false;
+    bool seenRun = false, seenTemporary = false, seenOverwrite = false, seenTitle = false,
+         seenLicense = false;
     size_t offset = 0;
     SfxRecord record;
     while (NextSfxRecord(block, size, &offset, &record)) {
@@ -122,6 +140,7 @@ inline SfxSettingsStatus ReadSfxSettings(const uint8_t* block, size_t size, SfxS
                      : record.tag == kSfxTagTemporary ? &seenTemporary
                      : record.tag == kSfxTagOverwrite ? &seenOverwrite
                      : record.tag == kSfxTagTitle     ? &seenTitle
+                     : record.tag == kSfxTagLicense   ? &seenLicense
                                                       : nullptr;
         if (seen == nullptr) continue;
         if (*seen) return SfxSettingsStatus::Repeated;
@@ -130,9 +149,9 @@ inline SfxSettingsStatus ReadSfxSettings(const uint8_t* block, size_t size, SfxS
             if (!IsSfxRunLine(record.bytes, record.length)) return SfxSettingsStatus::BadValue;
             out->run = reinterpret_cast<const char*>(record.bytes);
             out->runLength = record.length;
-        } else if (record.tag == kSfxTagTemporary) {
+        } else if (record.tag == kSfxTagTemporary || record.tag == kSfxTagLicense) {
             if (record.length != 0) return SfxSettingsStatus::BadValue;
-            out->temporary = true;
+            (record.tag == kSfxTagTemporary ? out->temporary : out->license) = true;
         } else if (record.tag == kSfxTagTitle) {
             if (!IsSfxTitle(record.bytes, record.length)) return SfxSettingsStatus::BadValue;
             out->title = reinterpret_cast<const char*>(record.bytes);
@@ -149,9 +168,9 @@ inline SfxSettingsStatus ReadSfxSettings(const uint8_t* block, size_t size, SfxS
 }
 
 // The writer's side of ReadSfxSettings: the records of settings (the program line, the temporary
-// folder, the overwrite choice when stored, the title, in that order) and the end tag, into block
-// (capacity bytes). Returns the length the block needs, written only when it fits capacity, or 0
-// when a value is one the reader would refuse.
+// folder, the overwrite choice when stored, the title, the licence, in that order) and the end tag,
+// into block (capacity bytes). Returns the length the block needs, written only when it fits
+// capacity, or 0 when a value is one the reader would refuse.
 inline size_t WriteSfxSettings(const SfxSettings& settings, uint8_t* block, size_t capacity) {
     const auto* run = reinterpret_cast<const uint8_t*>(settings.run);
     const auto* title = reinterpret_cast<const uint8_t*>(settings.title);
@@ -173,6 +192,7 @@ inline size_t WriteSfxSettings(const SfxSettings& settings, uint8_t* block, size
     if (settings.temporary) record(kSfxTagTemporary, nullptr, 0);
     if (settings.overwriteStored) record(kSfxTagOverwrite, &overwrite, 1);
     if (title != nullptr) record(kSfxTagTitle, title, settings.titleLength);
+    if (settings.license) record(kSfxTagLicense, nullptr, 0);
     if (at < capacity) block[at] = kSfxTagEnd;
     return at + 1;
 }

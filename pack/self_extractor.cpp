@@ -69,6 +69,19 @@ bool SetBuiltInDestination(std::vector<uint8_t>& image, const std::string& text,
     return true;
 }
 
+std::string LicenseProblem(const std::string& text) {
+    if (text.empty()) return "the licence file is empty";
+    if (text.size() > format::kMaxLicenseBytes) {
+        return "the licence file is larger than 1 MiB (" +
+               std::to_string(format::kMaxLicenseBytes) + " bytes)";
+    }
+    if (!format::IsValidUtf8(text.data(), text.size())) {
+        return "the licence file is not UTF-8 text";
+    }
+    if (text.find('\0') != std::string::npos) return "the licence file holds a zero byte";
+    return "";
+}
+
 bool ProgramEntryName(const std::string& line, std::string* name, std::string* error) {
     const std::string problem = format::PublisherTextProblem(line, "the program line",
                                                              {format::kMaxSfxRunLineBytes, false});
@@ -99,6 +112,7 @@ bool EncodeSfxSettings(const SfxPackSettings& settings, std::vector<uint8_t>& bl
         decoded.runLength = settings.run->size();
     }
     decoded.temporary = settings.temporary;
+    decoded.license = settings.license;
     decoded.overwriteStored = settings.overwrite.has_value();
     decoded.overwrite = settings.overwrite.value_or(format::SfxOverwrite::Ask);
     if (settings.title) {

@@ -42,7 +42,12 @@ struct SfxPackSettings {
     bool temporary = false;          // extract into a temporary folder; needs run
     std::optional<format::SfxOverwrite> overwrite;
     std::optional<std::string> title;  // the main dialog's caption
+    bool license = false;              // a licence entry is packed and must be accepted
 };
+
+// Why text cannot be a self-extractor's licence (empty, over format::kMaxLicenseBytes, not UTF-8,
+// or holding a zero byte), or empty when it can.
+std::string LicenseProblem(const std::string& text);
 
 // The settings block's bytes (at most format::kSfxSettingsBytes), or false with a message in *error
 // when a value cannot be stored or the whole does not fit.

@@ -54,6 +54,10 @@ bool GivenPassword(const Options& options, std::optional<std::string>& password)
 // terminal.
 void AskEntryPasswordIfNeeded(std::optional<std::string>& password, bool anyEnciphered);
 
+// Whether the file at path is a self-extractor whose settings say a licence is packed: its entry
+// format::kLicenseName is then the licence, never a file to extract (tools/read.cpp).
+bool PacksLicense(const std::string& path);
+
 // A password as the library takes it: null when there is none.
 inline const char* PasswordText(const std::optional<std::string>& password) {
     return password ? password->c_str() : nullptr;

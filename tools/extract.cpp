@@ -76,14 +76,15 @@ class Planner {
   public:
     Planner(const std::vector<std::string>& patterns, const std::string& root,
             format::SfxOverwrite policy, bool interactive, bool quiet,
-            const std::vector<uint64_t>& unreadableNames)
+            const std::vector<uint64_t>& unreadableNames, bool skipLicense)
         : patterns_(patterns),
           unreadableNames_(unreadableNames.begin(), unreadableNames.end()),
           patternUsed_(patterns.size(), false),
           root_(root),
           policy_(policy),
           interactive_(interactive),
-          quiet_(quiet) {}
+          quiet_(quiet),
+          skipLicense_(skipLicense) {}
 
     // Plans one entry of the directory; false once the user chose to quit.
     bool Consider(uint64_t index, const VORN_FILEINFO& info);
@@ -103,6 +104,7 @@ class Planner {
     format::SfxOverwrite policy_;
     const bool interactive_;
     const bool quiet_;
+    const bool skipLicense_;  // a self-extractor's packed licence is no file
     std::vector<PlannedEntry> entries_;
     std::vector<bool> superseded_;            // a later entry of the same target replaces it
     std::map<std::string, size_t> byTarget_;  // target -> index in entries_
@@ -168,6 +170,7 @@ bool Planner::Consider(uint64_t index, const VORN_FILEINFO& info) {
     if (RefusedUnread(index)) return true;
     std::string name = info.szName;
     if (name == format::kCommentName || !Selected(name)) return true;
+    if (skipLicense_ && name == format::kLicenseName) return true;
     PlannedEntry entry{info, index, {}, {}, {}};
     format::EntryNameVerdict verdict =
         format::CheckEntryName(info.szName, format::kNativeNameRules);
@@ -230,8 +233,9 @@ ExtractPlan Planner::Finish() {
 ExtractPlan MakeExtractPlan(const std::vector<VORN_FILEINFO>& entries,
                             const std::vector<uint64_t>& unreadableNames,
                             const std::vector<std::string>& patterns, const std::string& root,
-                            format::SfxOverwrite policy, bool interactive, bool quiet) {
-    Planner planner(patterns, root, policy, interactive, quiet, unreadableNames);
+                            format::SfxOverwrite policy, bool interactive, bool quiet,
+                            bool skipLicense) {
+    Planner planner(patterns, root, policy, interactive, quiet, unreadableNames, skipLicense);
     for (uint64_t i = 0; i < entries.size(); ++i) {
         if (!planner.Consider(i, entries[i])) break;
     }
@@ -360,8 +364,9 @@ int RunExtract(const Options& options) {
     } closer{output};
     if (!PrepareDestination(options.outputDir, root, output)) return kExitUsage;
 
-    ExtractPlan plan = MakeExtractPlan(entries, unreadableNames, patterns, root, options.overwrite,
-                                       os::StdinIsTerminal(), options.quiet);
+    ExtractPlan plan =
+        MakeExtractPlan(entries, unreadableNames, patterns, root, options.overwrite,
+                        os::StdinIsTerminal(), options.quiet, PacksLicense(archivePath));
     AskEntryPasswordIfNeeded(
         password, std::any_of(plan.entries.begin(), plan.entries.end(),
                               [](const PlannedEntry& e) { return IsEncrypted(e.info); }));

@@ -117,6 +117,7 @@ const OptionRow kOptionTable[] = {
          return format::ParseSfxOverwrite(v.c_str(), false, &overwrite);
      },
      "--sfx-overwrite takes ask, always or never"},
+    {nullptr, "--license", true, kPack, [](Options& o, Value v) { o.licenseFile = v; }},
 };
 
 const OptionRow* RowNamed(const std::string& name) {
@@ -240,6 +241,9 @@ const char kPackHelp[] =
     "                          the program, then remove the folder\n"
     "  --sfx-overwrite ask|always|never\n"
     "                          how the self-extractor starts out about existing files\n"
+    "  --license FILE          a licence (UTF-8 text, at most 1 MiB) the self-extractor\n"
+    "                          shows and has accepted before it extracts anything; runs\n"
+    "                          without questions need /ACCEPT (Windows) or --accept\n"
     "\n"
     "Branding a Windows self-extractor (--sfx windows or windows64; texts at most 255 bytes):\n"
     "  --icon FILE.ico         the program's icon: every image of the file (at most 4 MiB)\n"

@@ -46,6 +46,7 @@ struct Options {
     std::optional<std::string> sfxRun;  // the program line run after extraction
     bool sfxTemporary = false;          // extract into a temporary folder, removed after
     std::optional<format::SfxOverwrite> sfxOverwrite;
+    std::optional<std::string> licenseFile;  // the licence the self-extractor has accepted first
     std::optional<int> level;  // unset: 3 for a self-extractor of a known kind, else 2
 };
 

@@ -156,7 +156,7 @@ bool GatherSources(const std::vector<std::string>& operands, const std::string& 
 
 // Prints why the file's name cannot be stored and returns false; names stored so far are in
 // seen (name -> path), which takes this one when it passes.
-bool NameIsStorable(const SourceFile& f, format::NameRules rules,
+bool NameIsStorable(const SourceFile& f, format::NameRules rules, bool license,
                     std::map<std::string, std::string>& seen) {
     format::EntryNameVerdict verdict = format::CheckEntryName(f.name.c_str(), rules);
     if (f.name.size() > kMaxNameBytes) {
@@ -175,9 +175,9 @@ bool NameIsStorable(const SourceFile& f, format::NameRules rules,
     } else if (verdict != format::EntryNameVerdict::Safe) {
         std::fprintf(stderr, "vorn pack: %s: %s; readers refuse it\n", f.path.c_str(),
                      format::EntryNameReason(verdict));
-    } else if (f.name == kCommentName) {
-        std::fprintf(stderr, "vorn pack: %s: the name %s is kept for the comment\n", f.path.c_str(),
-                     kCommentName);
+    } else if (f.name == kCommentName || (license && f.name == format::kLicenseName)) {
+        std::fprintf(stderr, "vorn pack: %s: the name %s is kept for the %s\n", f.path.c_str(),
+                     f.name.c_str(), f.name == kCommentName ? "comment" : "licence");
     } else if (auto it = seen.find(f.name); it != seen.end()) {
         std::fprintf(stderr, "vorn pack: %s and %s would both be stored as %s\n",
                      it->second.c_str(), f.path.c_str(), f.name.c_str());
@@ -189,12 +189,15 @@ bool NameIsStorable(const SourceFile& f, format::NameRules rules,
 }
 
 // Whether every file's name can be stored and read back: not too long, UTF-8, no backslash in a
-// level, none that readers following rules refuse, not the comment's name, no two files under one
-// name. Prints a line for every refused name and returns false when there is any.
-bool NamesAreStorable(const std::vector<SourceFile>& files, format::NameRules rules) {
+// level, none that readers following rules refuse, not the comment's name (nor the licence's, when
+// one is packed), no two files under one name. Prints a line for every refused name and returns
+// false when there is any.
+bool NamesAreStorable(const std::vector<SourceFile>& files, format::NameRules rules, bool license) {
     bool storable = true;
     std::map<std::string, std::string> seen;
-    for (const SourceFile& f : files) storable = NameIsStorable(f, rules, seen) && storable;
+    for (const SourceFile& f : files) {
+        storable = NameIsStorable(f, rules, license, seen) && storable;
+    }
     return storable;
 }
 
@@ -292,6 +295,7 @@ struct PackPlan {
     std::optional<std::string> comment;
     std::optional<std::string> stub;
     pack::SfxPackSettings settings;       // the self-extractor's settings chosen at packing
+    std::optional<std::string> license;   // --license: the text of the licence entry
     std::optional<std::string> password;  // -p or the password file's
     std::optional<pe::StubBranding> branding;
     std::optional<uint64_t> latestFileTime;  // SOURCE_DATE_EPOCH as a FILETIME
@@ -321,7 +325,8 @@ bool OptionsFitTogether(const Options& options) {
          {std::pair{options.defaultDir.has_value(), "--default-dir"},
           std::pair{options.sfxRun.has_value(), "--run"},
           std::pair{options.sfxTemporary, "--temporary"},
-          std::pair{options.sfxOverwrite.has_value(), "--sfx-overwrite"}}) {
+          std::pair{options.sfxOverwrite.has_value(), "--sfx-overwrite"},
+          std::pair{options.licenseFile.has_value(), "--license"}}) {
         if (given && !sfx) {
             std::fprintf(stderr, "vorn pack: %s is for self-extractors (--sfx)\n", name);
             return false;
@@ -359,6 +364,32 @@ bool LoadComment(const Options& options, std::optional<std::string>& comment) {
         return false;
     }
     comment = text;
+    return true;
+}
+
+// The licence a self-extractor has accepted first: UTF-8 text of 1 byte to 1 MiB, checked here so
+// that a refusal writes nothing. Prints the failure and returns false.
+bool LoadLicense(const Options& options, PackPlan& plan) {
+    if (!options.licenseFile) return true;
+    std::string text;
+    os::PathFacts facts;
+    // A file far too large is refused by its size alone, before it is read into memory.
+    bool tooLarge =
+        os::StatPath(*options.licenseFile, facts) && facts.size > format::kMaxLicenseBytes;
+    if (tooLarge) text.assign(format::kMaxLicenseBytes + 1, ' ');
+    if (!tooLarge && !ReadTextFile(*options.licenseFile, text)) {
+        std::fprintf(stderr, "vorn pack: cannot read licence file %s\n",
+                     options.licenseFile->c_str());
+        return false;
+    }
+    std::string problem = pack::LicenseProblem(text);
+    if (!problem.empty()) {
+        std::fprintf(stderr, "vorn pack: --license %s: %s\n", Shown(*options.licenseFile).c_str(),
+                     problem.c_str());
+        return false;
+    }
+    plan.license = std::move(text);
+    plan.settings.license = true;
     return true;
 }
 
@@ -435,7 +466,7 @@ bool SettleSfxSettings(const Options& options, PackPlan& plan) {
 
 bool MakePackPlan(const Options& options, const std::string& selfPath, PackPlan& plan) {
     if (!OptionsFitTogether(options) || !LoadComment(options, plan.comment) ||
-        !ResolveStub(options, selfPath, plan.stub)) {
+        !ResolveStub(options, selfPath, plan.stub) || !LoadLicense(options, plan)) {
         return false;
     }
     plan.outPath = options.operands[0];
@@ -444,7 +475,7 @@ bool MakePackPlan(const Options& options, const std::string& selfPath, PackPlan&
     plan.settings.title = options.title;
     std::vector<std::string> sources(options.operands.begin() + 1, options.operands.end());
     if (!GatherSources(sources, plan.outPath, plan.files)) return false;
-    if (!NamesAreStorable(plan.files, NameRulesFor(options))) {
+    if (!NamesAreStorable(plan.files, NameRulesFor(options), plan.license.has_value())) {
         std::fprintf(stderr, "vorn pack: nothing written\n");
         return false;
     }
@@ -492,6 +523,15 @@ bool WriteArchive(const PackPlan& plan, const Options& options, const std::strin
         entries.push_back({file.name, file.path, EntryOptionsFor(file, plan, options)});
     }
     ok = ok && writer.AddFiles(entries, JobCount(options)) == pack::Status::Ok;
+    if (ok && plan.license) {
+        // Never enciphered: the licence is shown before any password is asked for.
+        pack::EntryOptions text;
+        text.method = options.store ? pack::Method::Stored : pack::Method::Best;
+        text.encoder.level = options.level.value_or(encoder::kLzLevel);
+        text.fileTime = plan.latestFileTime.value_or(0);
+        const std::vector<uint8_t> bytes(plan.license->begin(), plan.license->end());
+        ok = writer.AddEntry(format::kLicenseName, bytes, text) == pack::Status::Ok;
+    }
     if (ok) {
         ok = writer.Finish(plan.comment, options.encryptNames ? plan.password : std::nullopt) ==
              pack::Status::Ok;

@@ -82,9 +82,26 @@ std::optional<std::string> ReadComment(Archive& archive,
     return text;
 }
 
+std::optional<format::SfxSettings> Settings(const Listing& listing);
+
+// A self-extractor's packed licence, which is no file of the archive: its entry, or null.
+const VORN_FILEINFO* LicenseEntry(const Listing& listing) {
+    const std::optional<format::SfxSettings> s = Settings(listing);
+    if (!s || !s->license) return nullptr;
+    for (const VORN_FILEINFO& e : listing.entries) {
+        if (format::IsLicenseEntry(*s, e.szName)) return &e;
+    }
+    return nullptr;
+}
+
+// The entries listed as files: neither the comment nor a packed licence.
+bool IsNoFile(const Listing& listing, const VORN_FILEINFO& e) {
+    return IsComment(e) || &e == LicenseEntry(listing);
+}
+
 void CountTotals(Listing& listing) {
     for (const VORN_FILEINFO& e : listing.entries) {
-        if (IsComment(e)) continue;
+        if (IsNoFile(listing, e)) continue;
         listing.totalUnpacked += e.qwUnpackedSize;
         listing.totalStored += e.qwStoredSize;
         ++listing.files;
@@ -135,6 +152,15 @@ void PrintBrandingJson(const Listing& listing) {
         b->executionLevel == std::optional<std::string>("requireAdministrator") ? "true" : "false");
 }
 
+// A packed licence's member of the settings, only when there is one, so that a listing without it
+// reads as it always has: its size, or null when its entry is missing.
+std::string LicenseJson(const Listing& listing, const format::SfxSettings& s) {
+    if (!s.license) return "";
+    const VORN_FILEINFO* license = LicenseEntry(listing);
+    return ", \"license\": " +
+           (license ? "{\"bytes\": " + std::to_string(license->qwUnpackedSize) + "}" : "null");
+}
+
 std::string SettingsJson(const Listing& listing) {
     if (!listing.settingsBlock) return "null";
     const std::optional<format::SfxSettings> s = Settings(listing);
@@ -142,7 +168,7 @@ std::string SettingsJson(const Listing& listing) {
     return std::string("{\"run\": ") +
            (s->run ? JsonString(std::string(s->run, s->runLength)) : "null") +
            ", \"temporary\": " + (s->temporary ? "true" : "false") + ", \"overwrite\": \"" +
-           format::SfxOverwriteName(s->overwrite) + "\"}";
+           format::SfxOverwriteName(s->overwrite) + "\"" + LicenseJson(listing, *s) + "}";
 }
 
 void PrintJson(const Listing& listing) {
@@ -150,7 +176,7 @@ void PrintJson(const Listing& listing) {
     bool first = true;
     for (size_t i = 0; i < listing.entries.size(); ++i) {
         const VORN_FILEINFO& e = listing.entries[i];
-        if (IsComment(e)) continue;
+        if (IsNoFile(listing, e)) continue;
         std::printf("%s\n    {\"name\": %s, \"size\": %" PRIu64 ", \"stored\": %" PRIu64
                     ", \"time\": %s, \"fileTime\": %" PRIu64
                     ", \"attributes\": %u"
@@ -188,6 +214,12 @@ void PrintSettings(const Listing& listing) {
     if (s->overwrite != format::SfxOverwrite::Ask) {
         std::printf("Existing files: %s\n", format::SfxOverwriteName(s->overwrite));
     }
+    if (const VORN_FILEINFO* license = LicenseEntry(listing)) {
+        std::printf("Licence: %" PRIu64 " bytes, to be accepted before extracting\n",
+                    license->qwUnpackedSize);
+    } else if (s->license) {
+        std::printf("Licence: to be accepted, but its entry is missing\n");
+    }
 }
 
 void PrintComment(const std::string& comment) {
@@ -202,7 +234,7 @@ void PrintTable(const Listing& listing) {
         "------------ ------------ -----  -------------------  ----- --------  -------  ----\n");
     for (size_t i = 0; i < listing.entries.size(); ++i) {
         const VORN_FILEINFO& e = listing.entries[i];
-        if (IsComment(e)) continue;
+        if (IsNoFile(listing, e)) continue;
         std::printf("%12" PRIu64 " %12" PRIu64 " %5s  %-19s  %-5s %08x  %-7s  %s\n",
                     e.qwUnpackedSize, e.qwStoredSize,
                     RatioText(e.qwStoredSize, e.qwUnpackedSize).c_str(),
@@ -256,6 +288,18 @@ void ReadStubFacts(Listing& listing) {
     }
     listing.branding = pe::ReadStubBranding(image);
 }
+
+}  // namespace
+
+bool PacksLicense(const std::string& path) {
+    Listing listing;
+    listing.path = path;
+    ReadStubFacts(listing);
+    const std::optional<format::SfxSettings> s = Settings(listing);
+    return s && s->license;
+}
+
+namespace {
 
 // An entry whose name could not be read (ReadDirectory) is refused alone, by its index, as
 // extract refuses it; the others are listed or tested.
