@@ -8,6 +8,7 @@
 #if defined(__linux__)
 #include <sys/prctl.h>
 #endif
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -22,6 +23,7 @@
 #include "format/display_text.h"
 #include "format/exit_code.h"
 #include "format/password_file.h"
+#include "sfx/console/terminal.h"
 #include "sfx/core/installer.h"
 #include "sfx/core/messages.h"
 
@@ -47,6 +49,11 @@ std::string ShownName(const char* name) {
     return Shown(levels);
 }
 
+// Whether the walk and the listings pass the entry over: the comment, and a packed licence.
+bool IsNoFile(const format::SfxSettings& settings, const char* name) {
+    return strcmp(name, format::kCommentName) == 0 || format::IsLicenseEntry(settings, name);
+}
+
 void PrintInfo(sfx::ArchiveApi& archive, void* handle, const format::SfxSettings& s) {
     VORN_FILEINFO info;
     memset(&info, 0, sizeof info);
@@ -64,7 +71,7 @@ void PrintInfo(sfx::ArchiveApi& archive, void* handle, const format::SfxSettings
     for (uint64_t i = 0; i < count; ++i) {
         memset(&info, 0, sizeof info);
         if (archive.EnumerateFiles(handle, &info, i) != VORN_SUCCESS) break;
-        if (strcmp(info.szName, format::kCommentName) == 0) continue;
+        if (IsNoFile(s, info.szName)) continue;
         ++entries;
         unpacked += info.qwUnpackedSize;
         stored += info.qwStoredSize;
@@ -77,10 +84,18 @@ void PrintInfo(sfx::ArchiveApi& archive, void* handle, const format::SfxSettings
                 s.run ? Shown(std::string(s.run, s.runLength)).c_str() : "nothing");
     std::printf("Temporary folder: %s\n", s.temporary ? "yes" : "no");
     std::printf("Existing files: %s\n", format::SfxOverwriteName(s.overwrite));
+    memset(&info, 0, sizeof info);
+    if (s.license && archive.GetFileInfo(handle, &info, format::kLicenseName) == VORN_SUCCESS) {
+        std::printf("Licence: %" PRIu64 " bytes, to be accepted before extracting (--accept)\n",
+                    info.qwUnpackedSize);
+    } else if (s.license) {
+        std::printf("Licence: to be accepted, but missing\n");
+    }
 }
 
 // Each entry decoded and checked, written nowhere; returns the count of failures.
-uint64_t CheckEntries(sfx::ArchiveApi& archive, void* handle, const char* password, bool list) {
+uint64_t CheckEntries(sfx::ArchiveApi& archive, void* handle, const format::SfxSettings& settings,
+                      const char* password, bool list) {
     uint64_t failures = 0;
     uint64_t count = archive.GetNumFiles(handle);
     VORN_FILEINFO info;
@@ -92,7 +107,7 @@ uint64_t CheckEntries(sfx::ArchiveApi& archive, void* handle, const char* passwo
             return failures + 1;
         }
         info.szName[sizeof info.szName - 1] = '\0';
-        if (strcmp(info.szName, format::kCommentName) == 0) continue;
+        if (IsNoFile(settings, info.szName)) continue;
         if (list) {
             std::printf("%12" PRIu64 "  %s\n", info.qwUnpackedSize, ShownName(info.szName).c_str());
             continue;
@@ -159,6 +174,32 @@ void PrintUsage(FILE* stream, const char* program) {
     std::fprintf(stream, "Usage: %s%s\n", program, sfx::texts::kOptionsUsage);
 }
 
+void ShowLicense(const char* text) {
+    std::string shown = ShownComment(text);
+    if (StdoutIsTerminal()) {
+        const char* pager = std::getenv("PAGER");
+        if (pager == nullptr || pager[0] == '\0') pager = "less";
+        std::fflush(nullptr);
+        // A pager left early closes the pipe: that must not end this program.
+        struct sigaction ignore {
+        }, saved{};
+        ignore.sa_handler = SIG_IGN;
+        sigaction(SIGPIPE, &ignore, &saved);
+        FILE* pipe = popen(pager, "w");
+        bool shownByPager = false;
+        if (pipe != nullptr) {
+            std::fwrite(shown.data(), 1, shown.size(), pipe);
+            shownByPager = pclose(pipe) == 0;
+        }
+        sigaction(SIGPIPE, &saved, nullptr);
+        if (shownByPager) return;
+    }
+    g_terminal.Line(stdout, "----------------------------------------------------------");
+    std::fputs(shown.c_str(), stdout);
+    if (!shown.empty() && shown.back() != '\n') std::fputc('\n', stdout);
+    g_terminal.Line(stdout, "----------------------------------------------------------");
+}
+
 bool ReadPasswordFile(const char* path, std::string* password) {
     std::ifstream in(path, std::ios::binary);
     if (!in || !format::ReadPasswordLine(in, password)) {
@@ -183,7 +224,8 @@ int Inspect(sfx::Platform& platform, sfx::RunMode mode) {
     if (mode == sfx::RunMode::Info) {
         PrintInfo(archive, handle, platform.session.settings);
     } else {
-        failures = CheckEntries(archive, handle, password, mode == sfx::RunMode::List);
+        failures = CheckEntries(archive, handle, platform.session.settings, password,
+                                mode == sfx::RunMode::List);
     }
     archive.CloseStream(handle);
     return failures == 0 ? format::kExitSuccess : format::kExitSomeFailed;

@@ -13,6 +13,10 @@ namespace console {
 
 void PrintUsage(FILE* stream, const char* program);
 
+// The licence's text, escaped as a comment is: through $PAGER (else "less") when stdout is a
+// terminal, printed when it is not or no pager runs.
+void ShowLicense(const char* text);
+
 // The first line of path, without its line end; false after saying why it cannot be read.
 bool ReadPasswordFile(const char* path, std::string* password);
 

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 
 #include "sfx/console/console_installer.h"
@@ -194,6 +195,19 @@ const char* ConsolePlatform::ReadPasswordFile(const char* path) {
 
 int ConsolePlatform::Inspect(sfx::RunMode mode) {
     return console::Inspect(*this, mode);
+}
+
+// The licence shown, then "[y/N]": only a "y" accepts. Without a terminal to ask, the safe answer.
+bool ConsolePlatform::AskLicense(const char* text) {
+    console::ShowLicense(text);
+    const char* caption = sfx::texts::kLicenseCaption;
+    const char* question = sfx::texts::kLicenseQuestion;
+    if (!StdinIsTerminal()) {
+        return Ask(question, caption, sfx::kBoxYesNo, sfx::kAnswerNo) == sfx::kAnswerYes;
+    }
+    std::optional<std::string> answer =
+        ReadLine(std::string(caption) + ": " + question + " [y/N]: ", false);
+    return answer && !answer->empty() && std::tolower((*answer)[0]) == 'y' && !g_interrupted;
 }
 
 }  // namespace console

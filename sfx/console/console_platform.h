@@ -39,6 +39,10 @@ class ConsolePlatform final : public sfx::Platform {
     void ShowUsage(const char* word, const char* why) override;
     const char* ReadPasswordFile(const char* path) override;
     int Inspect(sfx::RunMode mode) override;
+    bool AskLicense(const char* text) override;
+    // --quiet --progress: the bar of the dialog's progress area, on a terminal only.
+    sfx::Dialog* OpenProgressView() override { return StdoutIsTerminal() ? &dialog_ : nullptr; }
+    void CloseProgressView() override { g_terminal.EndBar(); }
 
   private:
     bool AskSettings();

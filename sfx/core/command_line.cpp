@@ -43,6 +43,13 @@ bool ProgramArgumentsStart(Invocation* out, int argc, const char* const* args, i
 
 // One Windows switch without its lead character. The value switches take "NAME=VALUE".
 ArgumentsStatus ParseWindowsSwitch(const char* name, Invocation* out, bool* seen) {
+    // Switches for a run without questions only (/S), by their whole names.
+    if (SameText(name, "ACCEPT") || SameText(name, "PROGRESS")) {
+        bool& flag = Lower(name[0]) == 'a' ? out->accept : out->progress;
+        if (flag) return ArgumentsStatus::Repeated;
+        flag = true;
+        return ArgumentsStatus::Ok;
+    }
     if (SameText(name, "S") || SameText(name, "?")) {
         bool help = name[0] == '?';
         if (help ? out->mode == RunMode::Help : out->unattended) return ArgumentsStatus::Repeated;
@@ -109,6 +116,8 @@ const ConsoleOption kConsoleOptions[] = {
     {"skip-existing", false,
      [](Invocation* o, Value) { return SetOverwrite(o, format::SfxOverwrite::Never); }},
     {"password-file", true, [](Invocation* o, Value v) { return o->passwordFile = v, kOk; }},
+    {"accept", false, [](Invocation* o, Value) { return o->accept = true, kOk; }},
+    {"progress", false, [](Invocation* o, Value) { return o->progress = true, kOk; }},
 };
 constexpr int kConsoleOptionCount = sizeof kConsoleOptions / sizeof kConsoleOptions[0];
 
@@ -139,12 +148,12 @@ ArgumentsStatus ParseWindowsSwitches(int argc, const char* const* args, Invocati
         ArgumentsStatus status = ParseWindowsSwitch(word + 1, out, seen);
         if (status != ArgumentsStatus::Ok) return Refuse(out, args, i, status);
     }
-    // The destination, the answer about existing files and the password are for runs without
-    // questions; in the dialog the user gives them.
-    if (!out->unattended && (seen[0] || seen[1] || seen[2])) {
+    // The destination, the answer about existing files, the password, the licence accepted and
+    // the progress window are for runs without questions; in the dialog the user gives them.
+    if (!out->unattended && (seen[0] || seen[1] || seen[2] || out->accept || out->progress)) {
         for (int i = 0; i < switches; ++i) {
             char letter = Lower(args[i][1]);
-            if (letter == 'd' || letter == 'o' || letter == 'p') {
+            if (letter == 'd' || letter == 'o' || letter == 'p' || letter == 'a') {
                 return Refuse(out, args, i, ArgumentsStatus::Conflict);
             }
         }

@@ -1,4 +1,4 @@
-/* Resource and control identifiers of the self-extractor's two dialogs, shared by the resource
+/* Resource and control identifiers of the self-extractor's dialogs, shared by the resource
  * script, the Win32 dialog procedures, the portable front-end logic and the tests that drive the
  * program from outside. Plain macros so that the resource compiler reads this file too. */
 #ifndef VORN_SFX_CONTROL_IDS_H
@@ -8,6 +8,8 @@
 
 #define IDD_MAIN 129
 #define IDD_PASSWORD 249
+#define IDD_LICENSE 250
+#define IDD_PROGRESS_WINDOW 251
 
 /* Main dialog (IDOK 1 is Extract, IDCANCEL 2 is Close). */
 #define IDC_EXTRACT 1
@@ -25,5 +27,11 @@
 #define IDC_PASSWORD_TEXT 1008
 #define IDC_REUSE_PASSWORD 1033
 #define IDC_PASSWORD 1035
+
+/* Licence dialog (IDOK 1 is "I accept", IDCANCEL 2 "I do not accept"). */
+#define IDC_LICENSE_TEXT 1040
+
+/* Progress window of /S /PROGRESS: the main dialog's progress ids, a title line and IDCANCEL. */
+#define IDC_PROGRESS_TITLE 1041
 
 #endif /* VORN_SFX_CONTROL_IDS_H */

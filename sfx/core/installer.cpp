@@ -54,6 +54,7 @@ class QuietDialog final : public MainDialog {
     }
     void SetItemText(int id, const char* text) override {
         if (id == IDC_DEST_DIR) CopyText(folder_, sizeof folder_, text);
+        if (view_ != nullptr && id != IDC_DEST_DIR) view_->SetItemText(id, text);
     }
     void GetItemText(int id, char* out, size_t capacity) override {
         if (capacity == 0) return;
@@ -72,8 +73,12 @@ class QuietDialog final : public MainDialog {
     }
     void SetProgressRange(int, int, int) override {}
     void SetProgressColour(int, uint8_t, uint8_t, uint8_t) override {}
-    void SetProgress(int, int) override {}
+    void SetProgress(int id, int value) override {
+        if (view_ != nullptr) view_->SetProgress(id, value);
+    }
     void End(intptr_t) override {}
+    // /S /PROGRESS: the walk's texts and progress go to the platform's view as well.
+    void SetProgressView(Dialog* view) { view_ = view; }
     int ShowMessage(const char* text, const char* caption, unsigned style) override {
         char line[5 * kTextBytes + 4];
         line[0] = '\0';
@@ -100,6 +105,7 @@ class QuietDialog final : public MainDialog {
     Platform& platform_;
     bool overwrite_;
     char folder_[kTextBytes];
+    Dialog* view_ = nullptr;
 };
 
 void PrintStatus(Platform& platform, const char* caption, uint32_t status) {
@@ -174,11 +180,16 @@ bool CheckPassword(Platform& platform, const char* password) {
     return false;
 }
 
-// The walk, on this thread, and the program after it.
-void ExtractAndRun(Platform& platform, MainDialog& dialog, const char* folder) {
+// The walk, on this thread, shown in the platform's progress view when asked, and the program
+// after it. The view closes with the walk: a Cancel stops extracting, not the program.
+void ExtractAndRun(Platform& platform, QuietDialog& dialog, const char* folder) {
     Session& session = platform.session;
     RunReport& report = session.report;
+    Dialog* view = session.invocation.progress ? platform.OpenProgressView() : nullptr;
+    dialog.SetProgressView(view);
     ExtractThread(platform, dialog);
+    dialog.SetProgressView(nullptr);
+    if (view != nullptr) platform.CloseProgressView();
     report.interrupted = g_bCancel;
     if (report.interrupted) platform.PrintLine(texts::kInterrupted, true);
     if (report.interrupted) return;
@@ -212,6 +223,45 @@ void EndUnattendedFolder(Platform& platform) {
 }
 
 }  // namespace
+
+char* ReadLicenseText(Platform& platform, void* handle) {
+    ArchiveApi& archive = *platform.archive;
+    VORN_FILEINFO info;
+    memset(&info, 0, sizeof info);
+    if (archive.GetFileInfo(handle, &info, format::kLicenseName) != VORN_SUCCESS ||
+        info.qwUnpackedSize > format::kMaxLicenseBytes) {
+        return nullptr;
+    }
+    size_t size = static_cast<size_t>(info.qwUnpackedSize);
+    auto* text = static_cast<char*>(calloc(size + 1, 1));
+    if (text == nullptr) return nullptr;
+    auto* bytes = reinterpret_cast<unsigned char*>(text);
+    if (archive.DecompressToPtr(handle, format::kLicenseName, bytes, nullptr, nullptr) !=
+        VORN_SUCCESS) {
+        free(text);
+        return nullptr;
+    }
+    return text;
+}
+
+bool AcceptLicense(Platform& platform, void* handle) {
+    Session& session = platform.session;
+    if (!session.settings.license || session.invocation.accept) return true;
+    char* text = ReadLicenseText(platform, handle);
+    const bool readable = text != nullptr;
+    bool accepted = readable && platform.AskLicense(text);
+    free(text);
+    if (accepted) return true;
+    session.report.licenseDeclined = true;
+    if (!readable) {
+        platform.ShowMessage(texts::kLicenseUnreadable, texts::kErrorCaption,
+                             kBoxOk | kBoxIconError);
+    } else {
+        // Where the program has a console (and, with the log, in the log) it says why it ends.
+        platform.PrintLine(texts::kLicenseDeclined, true);
+    }
+    return false;
+}
 
 format::SfxSettingsStatus LoadSettings(Session& session) {
     format::SfxSettingsStatus status =
@@ -303,6 +353,13 @@ int RunUnattended(Platform& platform) {
     RunReport& report = session.report;
     report = RunReport();
     ArchiveApi& archive = *platform.archive;
+    // Nobody is asked: a packed licence must have been accepted on the command line. The line
+    // goes wherever PrintLine's errors go (the console, and the log where one is kept).
+    if (session.settings.license && !session.invocation.accept) {
+        platform.PrintLine(texts::LicenseNotAcceptedLine(session.invocation.frontEnd), true);
+        report.licenseDeclined = true;
+        return RunExitCode(report);
+    }
     const char* password = session.invocation.password;
     uint32_t status = OpenOwnArchive(platform, password);
     if (status != VORN_SUCCESS) {
@@ -332,7 +389,8 @@ int RunUnattended(Platform& platform) {
 }
 
 int RunExitCode(const RunReport& report) {
-    if (!report.opened || report.folderFailed || report.interrupted || report.walk.wrongPassword) {
+    if (!report.opened || report.folderFailed || report.interrupted || report.walk.wrongPassword ||
+        report.licenseDeclined) {
         return format::kExitFailed;
     }
     if (report.programWanted) {

@@ -39,10 +39,21 @@ bool ProgramPath(const format::SfxSettings& settings, PathStyle style, const cha
 // (format/batch_argument.h). Checked before anything is extracted or run.
 bool BatchArgumentsRefused(const Session& session);
 
+// The packed licence, when the settings ask for one: accepted on the command line (/ACCEPT,
+// --accept), or read from the open archive and shown to the user (Platform::AskLicense). True
+// when there is none or it was accepted; otherwise says why (a box, or a line) and sets the
+// report's licenseDeclined, and nothing may be extracted.
+bool AcceptLicense(Platform& platform, void* handle);
+
+// The licence entry's text from the open archive, NUL-terminated, in memory the caller frees;
+// null when it is missing, larger than format::kMaxLicenseBytes or does not decode.
+char* ReadLicenseText(Platform& platform, void* handle);
+
 // The exit code (format/exit_code.h): 0 all extracted, or nothing tried (the dialog left before
 // a walk), or the program's own exit code when one ran; 1 some entries failed or the walk stopped
 // short; 2 the archive could not be opened, a wrong or missing password, a folder that could
-// not be made, an interrupted run, or a program that was to run and could not start.
+// not be made, an interrupted run, a licence not accepted, or a program that was to run and
+// could not start.
 int RunExitCode(const RunReport& report);
 
 // After a walk in the dialog, when a program was packed: starts it when every entry was

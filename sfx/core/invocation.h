@@ -13,7 +13,8 @@ namespace sfx {
 class Platform;
 
 // Whose switches these are: they choose the usage and the refusal texts, and whether the dialog's
-// run tells its caller how it went (the Windows stub's dialog always ends with 0, by design).
+// run tells its caller how it went (the Windows stub's dialog ends with 0, by design, unless a
+// packed licence is declined).
 enum class FrontEnd { Windows, Console };
 
 enum class RunMode {
@@ -41,10 +42,12 @@ struct Invocation {
     const char* destination = nullptr;  // /D=, --target (the built-in folder when not given)
     // /O=, --overwrite, --skip-existing; not given: as packed.
     std::optional<format::SfxOverwrite> overwrite;
-    const char* password = nullptr;            // /P=, or the first line of passwordFile once read
-    const char* passwordFile = nullptr;        // --password-file
-    bool noexec = false;                       // extract, run nothing
-    bool keep = false;                         // keep the temporary folder
+    const char* password = nullptr;      // /P=, or the first line of passwordFile once read
+    const char* passwordFile = nullptr;  // --password-file
+    bool noexec = false;                 // extract, run nothing
+    bool keep = false;                   // keep the temporary folder
+    bool accept = false;                 // /ACCEPT, --accept: the packed licence is accepted unseen
+    bool progress = false;  // /PROGRESS, --progress: a run without questions shows its progress
     const char* const* programArgs = nullptr;  // the words after "--", for the program
     int programArgCount = 0;
     ArgumentsStatus status = ArgumentsStatus::Ok;

@@ -74,6 +74,24 @@ inline constexpr char kProgramExitPrefix[] = "the program ended with exit code "
 inline constexpr char kWrongPassword[] = "Error: the password given is wrong.";
 inline constexpr char kInterrupted[] = "Interrupted: extraction cancelled.";
 
+// The licence (vorn pack --license): its dialog's words are in the template; these are the lines
+// of a run that cannot show it and of a run in which it was declined.
+inline constexpr char kLicenseCaption[] = "Licence";
+inline constexpr char kLicenseUnreadable[] =
+    "This self-extractor's licence cannot be read; nothing was extracted.";
+inline constexpr char kLicenseDeclined[] = "The licence was not accepted; nothing was extracted.";
+inline constexpr char kLicenseQuestion[] = "Do you accept this licence?";
+
+// Why a run without questions ends before anything: its licence was not accepted on the command
+// line.
+inline const char* LicenseNotAcceptedLine(FrontEnd frontEnd) {
+    return frontEnd == FrontEnd::Windows
+               ? "Error: this self-extractor has a licence to accept; with /S, give /ACCEPT to "
+                 "accept it. Nothing was extracted."
+               : "Error: this self-extractor has a licence to accept; with --quiet, give --accept "
+                 "to accept it (or run without --quiet to read it). Nothing was extracted.";
+}
+
 // The command lines: usage and refusals, one row per front end.
 inline constexpr char kSwitchesCaption[] = "Command line";
 inline constexpr char kSwitchesUsage[] =
@@ -84,6 +102,8 @@ inline constexpr char kSwitchesUsage[] =
     "  /O=always     with /S: replace existing files\n"
     "  /O=never      with /S: keep existing files\n"
     "  /P=PASSWORD   with /S: the password of the archive and its files\n"
+    "  /ACCEPT       with /S: accept the packed licence (required when there is one)\n"
+    "  /PROGRESS     with /S: show a window with the progress and a Cancel button\n"
     "  /?            show this text\n"
     "  -- ARGS...    give ARGS to the program run after extraction\n"
     "Exit codes with /S: 0 all extracted (or the program's own), 1 some files failed, 2 the "
@@ -105,6 +125,9 @@ inline constexpr char kOptionsUsage[] =
     "  --overwrite            replace existing files\n"
     "  --skip-existing        keep existing files\n"
     "  --password-file FILE   the password, the first line of FILE\n"
+    "  --accept               accept the packed licence without showing it (required with "
+    "--quiet when there is one)\n"
+    "  --progress             with --quiet: one line on a terminal with the progress\n"
     "Exit codes: 0 all extracted (or the program's own), 1 some entries failed or the walk "
     "stopped short, 2 the archive could not be opened, a wrong password, bad options or an "
     "interrupted run.";

@@ -25,9 +25,10 @@ struct WalkOutcome {
 
 // Everything that decides a run's exit code.
 struct RunReport {
-    bool opened = false;        // the archive opened (with the given password)
-    bool folderFailed = false;  // the destination or temporary folder could not be made
-    bool interrupted = false;   // cancelled from outside (Ctrl-C, a Close)
+    bool opened = false;           // the archive opened (with the given password)
+    bool folderFailed = false;     // the destination or temporary folder could not be made
+    bool interrupted = false;      // cancelled from outside (Ctrl-C, a Close)
+    bool licenseDeclined = false;  // the packed licence was not accepted: nothing was extracted
     WalkOutcome walk;
     bool programWanted = false;  // a program was to run after this walk
     bool programStarted = false;

@@ -258,6 +258,18 @@ class Platform {
         return format::kExitFailed;
     }
 
+    // The packed licence (UTF-8, NUL-terminated) shown to the user, who accepts it or not. Where
+    // nobody can be asked, it is not accepted.
+    virtual bool AskLicense(const char* text) {
+        (void)text;
+        return false;
+    }
+    // A run without questions that shows its progress (/S /PROGRESS): a view with the controls
+    // of the main dialog's progress area (IDC_CURRENT_FILE, IDC_FILES_DONE, IDC_PROGRESS) and a
+    // Cancel that stops the run as an interrupt does. Null when the platform shows none.
+    virtual Dialog* OpenProgressView() { return nullptr; }
+    virtual void CloseProgressView() {}
+
     ArchiveApi* archive = &RealArchive();
     // This run's invocation, settings and outcome: every decision handed the platform reaches it.
     Session session;
@@ -281,8 +293,9 @@ extern char* g_pszPasswordOut;
 extern MainDialog* g_pMainDialog;  // target of UpdateProgressBar while a dialog is open
 extern Platform* g_pPlatform;      // the platform UpdateProgressBar reaches the archive through
 
-// Start-up: default destination, open (one password retry), error report or main dialog, close.
-// Returns the process's exit code, always 0 (the report in platform.session says how it went).
+// Start-up: default destination, open (one password retry), error report, the packed licence,
+// main dialog, close. Returns the process's exit code: 0 (the report in platform.session says how
+// it went), or 2 when a packed licence was not accepted.
 int StartUp(Platform& platform);
 
 // Opens the program's own file as its archive into *handle (null when it does not open).

@@ -1,6 +1,6 @@
 // Start-up: the default destination, the open of the program's own file as an archive with one
-// password retry, the report of a failed open, and the close once the main dialog has ended and no
-// worker uses the archive any more.
+// password retry, the report of a failed open, the licence to accept, and the close once the main
+// dialog has ended and no worker uses the archive any more.
 #include <cstring>
 
 #include "format/builtin_destination.h"
@@ -80,6 +80,12 @@ int StartUp(Platform& platform) {
         return 0;
     }
     session.report.opened = true;
+    // A packed licence comes first, in a dialog of its own: declined, nothing is extracted.
+    if (!AcceptLicense(platform, g_hArchive)) {
+        archive.CloseStream(g_hArchive);
+        g_hArchive = nullptr;
+        return format::kExitFailed;
+    }
 
     // In temporary mode the files go to a new folder of their own, whatever was built in.
     if (!MakeTemporaryFolder(platform, session)) {

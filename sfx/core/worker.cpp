@@ -148,16 +148,24 @@ void ExtractThread(Platform& platform, MainDialog& dialog) {
     ArchiveApi& archive = *platform.archive;
     bool overwriteAll = dialog.IsChecked(IDC_OVERWRITE);
     dialog.ListReset(IDC_FILE_LIST);
-    g_qwFileCount = archive.GetNumFiles(g_hArchive);
+    const uint64_t count = archive.GetNumFiles(g_hArchive);
+    g_qwFileCount = count;
     g_qwFilesDone = 0;
     Session& session = platform.session;
+    // The licence is no file of the walk, and not counted in its "of N" (the comment is, as it
+    // always was).
+    VORN_FILEINFO info;
+    memset(&info, 0, sizeof info);
+    if (session.settings.license && count > 0 &&
+        archive.GetFileInfo(g_hArchive, &info, format::kLicenseName) == VORN_SUCCESS) {
+        --g_qwFileCount;
+    }
     WalkOutcome& walk = session.report.walk;
     walk = WalkOutcome();
     walk.started = true;
 
-    VORN_FILEINFO info;
     uint64_t index = 0;
-    for (; index < g_qwFileCount; ++index) {
+    for (; index < count; ++index) {
         if (g_bCancel || walk.wrongPassword) break;
         memset(&info, 0, sizeof info);
         uint32_t status = archive.EnumerateFiles(g_hArchive, &info, index);
@@ -168,10 +176,11 @@ void ExtractThread(Platform& platform, MainDialog& dialog) {
         }
         info.szName[sizeof info.szName - 1] = '\0';
         if (strcmp(info.szName, format::kCommentName) == 0) continue;
+        if (format::IsLicenseEntry(session.settings, info.szName)) continue;
         ++walk.entries;
         if (ExtractEntry(platform, dialog, info, overwriteAll) == WalkStep::Leave) break;
     }
-    walk.complete = index == g_qwFileCount && !g_bCancel && !walk.wrongPassword;
+    walk.complete = index == count && !g_bCancel && !walk.wrongPassword;
 
     dialog.EnableItem(IDC_EXTRACT, true);
     dialog.EnableItem(IDC_CLOSE, true);

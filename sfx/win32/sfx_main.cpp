@@ -16,7 +16,9 @@
 #include "sfx/core/sfx_core.h"
 #include "sfx/win32/dialog_look.h"
 #include "sfx/win32/installer_win32.h"
+#include "sfx/win32/license_dialog.h"
 #include "sfx/win32/private_folder.h"
+#include "sfx/win32/progress_window.h"
 
 HINSTANCE g_hInstance;
 HWND g_hMainDlg;
@@ -198,6 +200,9 @@ class Win32Platform : public sfx::Platform {
     sfx::ProgramResult RunProgram(const sfx::ProgramLaunch& launch, int* exitCode) override {
         return win32sfx::RunProgram(launch, exitCode);
     }
+    bool AskLicense(const char* text) override { return win32sfx::RunLicenseDialog(text); }
+    sfx::Dialog* OpenProgressView() override { return win32sfx::OpenProgressWindow(*this); }
+    void CloseProgressView() override { win32sfx::CloseProgressWindow(); }
 };
 
 // The system's own 8-bit code page, which the manifest's UTF-8 setting does not change. A locale

@@ -177,6 +177,7 @@ TEST(SfxSettings, EverySettingIsWrittenAndReadBackFromTheSelfExtractor) {
     chosen.run = "\"my setup/setup.exe\" /quiet \"C:\\a b\"";
     chosen.temporary = true;
     chosen.overwrite = format::SfxOverwrite::Never;
+    chosen.license = true;
     std::vector<uint8_t> image = StubWithSettings();
     std::string error;
     ASSERT_TRUE(pack::SetSfxSettings(image, chosen, &error)) << error;
@@ -191,6 +192,9 @@ TEST(SfxSettings, EverySettingIsWrittenAndReadBackFromTheSelfExtractor) {
     EXPECT_EQ(std::string(read.run, read.runLength), *chosen.run);
     EXPECT_TRUE(read.temporary);
     EXPECT_EQ(read.overwrite, format::SfxOverwrite::Never);
+    EXPECT_TRUE(read.license);
+    EXPECT_TRUE(format::IsLicenseEntry(read, "$license$"));
+    EXPECT_FALSE(format::IsLicenseEntry(read, "$license$x"));
     // The destination field in front is untouched.
     EXPECT_EQ(DestinationIn(image), std::optional<std::string>(""));
 }
@@ -203,6 +207,7 @@ TEST(SfxSettings, AsBuiltTheBlockHoldsNoSettings) {
     EXPECT_EQ(read.run, nullptr);
     EXPECT_FALSE(read.temporary);
     EXPECT_EQ(read.overwrite, format::SfxOverwrite::Ask);
+    EXPECT_FALSE(format::IsLicenseEntry(read, "$license$")) << "no setting: an ordinary entry";
     EXPECT_EQ(SettingsIn(SmallArchive()), std::nullopt);
 }
 
@@ -278,6 +283,8 @@ TEST(SfxSettings, ReaderRefusesDamagedBlocksAndPassesOverUnknownTags) {
         {{2, 1, 0, 1, 0}, SfxSettingsStatus::BadValue, "temporary with a value"},
         {{3, 1, 0, 3, 0}, SfxSettingsStatus::BadValue, "overwrite out of range"},
         {{3, 0, 0, 0}, SfxSettingsStatus::BadValue, "overwrite without a value"},
+        {{5, 0, 0, 5, 0, 0, 0}, SfxSettingsStatus::Repeated, "licence twice"},
+        {{5, 1, 0, 1, 0}, SfxSettingsStatus::BadValue, "licence with a value"},
     };
     for (const auto& c : cases) {
         format::SfxSettings read;

@@ -46,6 +46,10 @@ TEST(WindowsSwitches, AcceptedWithSlashOrDashInAnyCase) {
     EXPECT_EQ(s.overwrite, format::SfxOverwrite::Always);
     EXPECT_EQ(s.programArgCount, 0);
 
+    s = Windows({"/s", "/accept", "-Progress"}, &status);
+    EXPECT_EQ(status, ArgumentsStatus::Ok);
+    EXPECT_TRUE(s.accept && s.progress);
+
     s = Windows({"/?"}, &status);
     EXPECT_EQ(status, ArgumentsStatus::Ok);
     EXPECT_EQ(s.mode, sfx::RunMode::Help);
@@ -80,6 +84,10 @@ TEST(WindowsSwitches, AnythingElseIsRefusedNamingTheWord) {
         {{"/S", "/s"}, ArgumentsStatus::Repeated, 1},
         {{"/S", "/D=a", "/D=b"}, ArgumentsStatus::Repeated, 2},
         {{"/D=C:\\Out"}, ArgumentsStatus::Conflict, 0},
+        {{"/ACCEPT"}, ArgumentsStatus::Conflict, 0},
+        {{"/PROGRESS"}, ArgumentsStatus::Conflict, 0},
+        {{"/S", "/Accept", "/accept"}, ArgumentsStatus::Repeated, 2},
+        {{"/S", "/PROGRESS=1"}, ArgumentsStatus::Unknown, 1},
         {{"/?", "/P=secret"}, ArgumentsStatus::Conflict, 1},
     };
     for (const auto& c : cases) {
@@ -123,6 +131,9 @@ TEST(ConsoleOptions, EveryOptionWithItsValueEitherWay) {
         EXPECT_EQ(status, ArgumentsStatus::Ok) << m.word;
         EXPECT_EQ(o.mode, m.mode) << m.word;
     }
+    o = Console({"--accept", "--quiet", "--progress"}, &status);
+    EXPECT_EQ(status, ArgumentsStatus::Ok);
+    EXPECT_TRUE(o.accept && o.progress && o.unattended);
     o = Console({"--overwrite", "--target=~/x"}, &status);
     EXPECT_EQ(status, ArgumentsStatus::Ok);
     EXPECT_EQ(o.overwrite, format::SfxOverwrite::Always);

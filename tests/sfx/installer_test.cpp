@@ -326,4 +326,52 @@ TEST_F(Installer, DamagedSettingsStopTheProgramBeforeAnything) {
     EXPECT_EQ(platform.boxes[0].text, "This self-extractor's settings are damaged; it cannot run.");
 }
 
+// A packed licence comes before anything is extracted: shown in the dialog, accepted on the
+// command line in a run without questions, and never a file; without the setting an entry of its
+// name is an ordinary file, and /ACCEPT changes nothing.
+TEST_F(Installer, PackedLicenceIsAcceptedBeforeAnythingAndIsNoFile) {
+    const struct {
+        bool packed, dialog, accept, userAccepts;
+        int exitCode;
+    } cases[] = {
+        {true, true, false, false, 2},  {true, true, false, true, 0},
+        {true, false, false, true, 2},  {true, false, true, false, 0},
+        {false, false, true, false, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.packed << c.dialog << c.accept << c.userAccepts);
+        ResetFrontEndState();
+        FakePlatform fake;
+        sfx::g_pPlatform = &fake;
+        PackSettings(std::nullopt, false, std::nullopt, c.packed);
+        vorntest::TestArchive archiveSpec = SampleArchive();
+        archiveSpec.entries.push_back(Entry(format::kLicenseName, "Terms of use"));
+        fake.InstallArchive(archiveSpec);
+        fake.acceptsLicense = c.userAccepts;
+        fake.onMainDialog = [](FakeDialog& d) {
+            d.texts[IDC_DEST_DIR] = "C:\\Out";
+            sfx::MainDialogExtract(d.platform, d);
+        };
+        fake.Answer({sfx::kAnswerYes, sfx::kAnswerYes});
+        sfx::Invocation invocation;
+        invocation.unattended = !c.dialog;
+        invocation.accept = c.accept;
+        invocation.destination = c.dialog ? nullptr : "C:\\Out";
+        EXPECT_EQ(sfx::Run(invocation, fake), c.exitCode);
+        const bool extracted = c.exitCode == 0;
+        EXPECT_EQ(fs::exists(fake.Host("C:\\Out\\readme.txt")), extracted);
+        EXPECT_EQ(fs::exists(fake.Host("C:\\Out\\$license$")), extracted && !c.packed);
+        const bool asked = c.packed && c.dialog;
+        EXPECT_EQ(fake.licensesShown,
+                  asked ? std::vector<std::string>{"Terms of use"} : std::vector<std::string>{});
+        EXPECT_EQ(fake.mainDialogRuns, c.dialog && extracted ? 1 : 0);
+        if (c.packed && !c.dialog && !c.accept) {
+            ASSERT_EQ(fake.errorLines.size(), 1u);
+            EXPECT_NE(fake.errorLines[0].find("/ACCEPT"), std::string::npos);
+        }
+        if (sfx::g_hArchive) vorn_CloseStream(sfx::g_hArchive);
+        sfx::g_hArchive = nullptr;
+    }
+}
+
 }  // namespace

@@ -301,8 +301,9 @@ sfx::ProgramResult FakePlatform::RunProgram(const sfx::ProgramLaunch& launch, in
 }
 
 void PackSettings(const std::optional<std::string>& run, bool temporary,
-                  std::optional<format::SfxOverwrite> overwrite) {
+                  std::optional<format::SfxOverwrite> overwrite, bool license) {
     pack::SfxPackSettings settings;
+    settings.license = license;
     settings.run = run;
     settings.temporary = temporary;
     settings.overwrite = overwrite;

@@ -173,6 +173,10 @@ class FakePlatform final : public sfx::Platform {
     bool MakeTemporaryFolder(char* out) override;
     bool RemoveFolderTree(const char* path) override;
     sfx::ProgramResult RunProgram(const sfx::ProgramLaunch& launch, int* exitCode) override;
+    bool AskLicense(const char* text) override {
+        licensesShown.push_back(text);
+        return acceptsLicense;
+    }
 
     // The host path behind a path of the decisions: "X:\a\b" lies at root/X/a/b.
     fs::path Host(const std::string& path) const;
@@ -226,6 +230,8 @@ class FakePlatform final : public sfx::Platform {
     std::vector<Started> started;
     bool programStarts = true;
     int programExitCode = 0;
+    std::vector<std::string> licensesShown;
+    bool acceptsLicense = false;
 
   private:
     std::deque<int> answers_;
@@ -238,7 +244,8 @@ void ResetFrontEndState();
 
 // Settings as the packer would write them into the program.
 void PackSettings(const std::optional<std::string>& run, bool temporary,
-                  std::optional<format::SfxOverwrite> overwrite = std::nullopt);
+                  std::optional<format::SfxOverwrite> overwrite = std::nullopt,
+                  bool license = false);
 
 // Reads a whole host file; empty when missing.
 std::string ReadHostFile(const fs::path& path);

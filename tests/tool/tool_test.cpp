@@ -815,6 +815,57 @@ TEST(ToolSelfExtractor, InstallerSettingsAreCheckedWrittenAndListed) {
     EXPECT_EQ(script.exitCode, 0) << script.err;
 }
 
+// A licence is packed as an entry the settings name: listed as the licence, never extracted as a
+// file; a file that cannot be one is refused before anything is written.
+TEST(ToolSelfExtractor, LicenceIsCheckedPackedListedAndNotExtracted) {
+    ScratchFolder scratch;
+    WriteFile(scratch / "app" / "a.txt", "x");
+    WriteFile(scratch / "licence.txt", "Terms: \xc3\xbc\n");
+    fs::path sfx = scratch / "setup.run";
+    RunResult pack =
+        Vorn({"pack", "-q", "--sfx", "linux", "--license", (scratch / "licence.txt").string(),
+              sfx.string(), (scratch / "app").string()});
+    ASSERT_EQ(pack.exitCode, 0) << pack.err;
+    std::string text = Vorn({"list", sfx.string()}).out;
+    EXPECT_NE(text.find("Licence: 10 bytes, to be accepted"), std::string::npos) << text;
+    EXPECT_EQ(text.find("$license$"), std::string::npos) << text;
+    EXPECT_NE(text.find("1 file\n"), std::string::npos) << text;
+    EXPECT_NE(Vorn({"list", "--json", sfx.string()}).out.find("\"license\": {\"bytes\": 10}"),
+              std::string::npos);
+    ASSERT_EQ(Vorn({"x", "-q", sfx.string(), "-o", (scratch / "out").string()}).exitCode, 0);
+    EXPECT_TRUE(fs::exists(scratch / "out" / "app" / "a.txt"));
+    EXPECT_FALSE(fs::exists(scratch / "out" / "$license$"));
+
+    WriteFile(scratch / "latin1.txt", "Terms: \xfc\n");
+    WriteFile(scratch / "empty.txt", "");
+    WriteFile(scratch / "large.txt", std::string((1u << 20) + 1, 'a'));
+    WriteFile(scratch / "$license$", "in the way");
+    const struct {
+        const char* license;
+        const char* extra;  // a further file to pack
+        const char* why;
+    } refused[] = {
+        {"latin1.txt", nullptr, "is not UTF-8 text"},
+        {"empty.txt", nullptr, "is empty"},
+        {"large.txt", nullptr, "larger than 1 MiB"},
+        {"licence.txt", "$license$", "kept for the licence"},
+    };
+    for (const auto& r : refused) {
+        std::vector<std::string> args = {"pack",
+                                         "--sfx",
+                                         "linux",
+                                         "--license",
+                                         (scratch / r.license).string(),
+                                         (scratch / "bad.run").string(),
+                                         (scratch / "app").string()};
+        if (r.extra) args.push_back((scratch / r.extra).string());
+        RunResult run = Vorn(args);
+        EXPECT_EQ(run.exitCode, 2) << r.why;
+        EXPECT_NE(run.err.find(r.why), std::string::npos) << run.err;
+        EXPECT_FALSE(fs::exists(scratch / "bad.run")) << r.why;
+    }
+}
+
 // A publisher signs the self-extractor after packing; the certificate table then follows the
 // archive, and the archive must read as before.
 TEST(ToolSelfExtractor, SignedSelfExtractorStillListsTestsAndExtracts) {
