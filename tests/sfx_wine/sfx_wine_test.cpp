@@ -1173,7 +1173,8 @@ TEST_F(Installer, SilentRunWithAWrongPasswordKeepsAnExistingFileEvenWhenOverwrit
 
 TEST_F(Installer, UnknownSwitchExitsTwoAndWritesNothing) {
     Write(Sample());
-    for (const char* arguments : {"/X", "/S /O=sometimes", "/D=C:\\out", "setup"}) {
+    for (const char* arguments :
+         {"/X", "/S /O=sometimes", "/D=C:\\out", "setup", "/PROGRESS", "/ACCEPT"}) {
         ASSERT_TRUE(program_.Start(exe_, arguments));
         EXPECT_EQ(SilentExit(), 2u) << arguments;
         EXPECT_TRUE(Written().empty()) << arguments;
@@ -1306,6 +1307,121 @@ TEST_F(Installer, BatchProgramArgumentCmdWouldRunIsRefusedBeforeAnything) {
     std::string said;
     std::getline(ranText, said);
     EXPECT_EQ(said.rfind("ran plain", 0), 0u) << said;
+}
+
+// --- A licence to accept and a progress window ------------------------------------------------
+
+constexpr char kLicenseCaption[] = "Licence agreement";
+constexpr int kLicenseText = 1040;
+constexpr int kProgressTitle = 1041;
+constexpr char kLicense[] = "Sample licence\n\nYou may install and use Sample.\n";
+
+class Deployment : public Installer {
+  protected:
+    // The sample with its licence entry, packed with the licence setting (and more) into a
+    // program in the user's downloads folder, as a publisher ships it.
+    void WriteLicensed(pack::SfxPackSettings settings,
+                       std::vector<vorntest::TestEntry> extra = {}) {
+        settings.license = true;
+        std::vector<uint8_t> stub = Stub();
+        std::string error;
+        ASSERT_TRUE(pack::SetSfxSettings(stub, settings, &error)) << error;
+        vorntest::TestArchive archiveSpec = Sample();
+        for (const vorntest::TestEntry& e : extra) archiveSpec.entries.push_back(e);
+        archiveSpec.entries.push_back(Entry("$license$", Bytes(kLicense)));
+        fs::create_directories(downloads_);
+        Write(archiveSpec, downloads_ / "sample-setup.exe", stub);
+    }
+    void TearDown() override {
+        Installer::TearDown();
+        std::error_code ignored;
+        fs::remove(downloads_ / "sample-setup.exe", ignored);
+    }
+    // The program's folders in the user's temporary folder.
+    size_t TemporaryFolders() {
+        char temp[MAX_PATH];
+        GetTempPathA(MAX_PATH, temp);
+        size_t count = 0;
+        for (const auto& e : fs::directory_iterator(temp)) {
+            count += e.path().filename().string().rfind("vorn-", 0) == 0;
+        }
+        return count;
+    }
+    const fs::path downloads_ = "C:\\users\\Public\\Downloads";
+};
+
+TEST_F(Deployment, LicenceDialogComesFirstAndOnlyIAcceptLeadsToTheMainDialog) {
+    for (bool accept : {false, true}) {
+        WriteLicensed({});
+        ASSERT_TRUE(program_.Start(exe_));
+        HWND license = program_.WaitFor(kLicenseCaption, kDialogClass);
+        ASSERT_TRUE(license) << Windows();
+        EXPECT_EQ(program_.Find(kMainCaption, kDialogClass), nullptr) << "before the main dialog";
+        std::string shown;
+        for (const char* c = kLicense; *c; ++c) shown += *c == '\n' ? "\r\n" : std::string(1, *c);
+        EXPECT_EQ(WindowText(GetDlgItem(license, kLicenseText)), shown);
+        EXPECT_EQ(FocusedControl(license), GetDlgItem(license, kCancel)) << "declining is default";
+        if (!accept) {
+            Shot("licence_dialog", license);
+            ASSERT_TRUE(Press(license, kCancel));
+            DWORD code = 0;
+            ASSERT_TRUE(program_.WaitForExit(&code)) << Windows();
+            EXPECT_EQ(code, 2u);
+            EXPECT_FALSE(fs::exists(downloads_ / "docs")) << "nothing extracted";
+            continue;
+        }
+        ASSERT_TRUE(Press(license, kOk));
+        HWND main = MainDialog();
+        ASSERT_TRUE(main) << Windows();
+        ASSERT_TRUE(SetControlText(main, kDestDir, folder_.string()));
+        ASSERT_TRUE(Press(main, kExtract));
+        AnswerDoneAndExit();
+        ExpectFile("docs\\readme.txt", data_);
+        EXPECT_FALSE(fs::exists(folder_ / "$license$")) << "the licence is no file";
+    }
+}
+
+TEST_F(Deployment, SilentRunNeedsAcceptAndAcceptWithoutALicenceChangesNothing) {
+    WriteLicensed({});
+    const std::string out = " /D=" + (folder_ / "out").string();
+    ASSERT_TRUE(program_.Start(exe_, "/S" + out));
+    EXPECT_EQ(SilentExit(), 2u);
+    EXPECT_FALSE(fs::exists(folder_ / "out"));
+    ASSERT_TRUE(program_.Start(exe_, "/S /ACCEPT" + out));
+    EXPECT_EQ(SilentExit(), 0u);
+    ExpectFile("out\\docs\\readme.txt", data_);
+    EXPECT_FALSE(fs::exists(folder_ / "out" / "$license$"));
+    Write(Sample());
+    ASSERT_TRUE(program_.Start(exe_, "/S /ACCEPT /D=" + (folder_ / "plain").string()));
+    EXPECT_EQ(SilentExit(), 0u);
+    ExpectFile("plain\\docs\\readme.txt", data_);
+}
+
+TEST_F(Deployment, SilentProgressWindowShowsTheRunAndCancelEndsItLikeAnInterrupt) {
+    pack::SfxPackSettings settings;
+    settings.title = "Sample 1.2.3 Setup";
+    settings.run = "tools\\marker.exe marker.txt";
+    settings.temporary = true;
+    const size_t before = TemporaryFolders();
+    WriteLicensed(
+        settings,
+        {RepeatedBlockEntry("data\\big.bin", SampleData(kBigBlockBytes, 51), 4 * kBigBlockCopies),
+         Entry("tools\\marker.exe", ReadAll(WindowsPathFromUnix(VORN_SFX_MARKER_PROGRAM)))});
+    ASSERT_TRUE(program_.Start(exe_, "/S /ACCEPT /PROGRESS"));
+    HWND window = program_.WaitFor("Sample 1.2.3 Setup", kDialogClass);
+    ASSERT_TRUE(window) << Windows();
+    EXPECT_EQ(ControlText(window, kProgressTitle), "Sample 1.2.3 Setup");
+    ASSERT_TRUE(WaitUntil([&] {
+        return ControlText(window, kCurrentFile) == "Current file: data\\big.bin" &&
+               ProgressPosition(window, kProgress) > 0;
+    })) << ControlText(window, kCurrentFile);
+    Shot("silent_progress", window);
+    ASSERT_TRUE(Press(window, kCancel));
+    DWORD code = 0;
+    ASSERT_TRUE(program_.WaitForExit(&code)) << Windows();
+    EXPECT_EQ(code, 2u);
+    EXPECT_EQ(TemporaryFolders(), before) << "the temporary folder is still there";
+    EXPECT_FALSE(fs::exists(downloads_ / "marker.txt")) << "the program ran";
 }
 
 }  // namespace
