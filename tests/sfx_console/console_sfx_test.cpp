@@ -331,6 +331,52 @@ TEST_F(ConsoleInstaller, QuietExtractsIntoTheTargetAndFollowsTheOverwriteOptions
     }
 }
 
+// A packed licence: shown (through $PAGER on a terminal) and asked [y/N]; without a terminal to
+// ask it is declined; --quiet needs --accept. Declined, nothing is extracted and the exit code is
+// 2. --quiet --progress draws its one updating line on a terminal only.
+TEST_F(ConsoleInstaller, LicenceIsAskedOrAcceptedAndProgressIsOneLineOnATerminal) {
+    WriteFile(scratch / "licence.txt", "Sample licence: use it well.\n");
+    fs::path sfx = MakeSfx(scratch, {"--license", (scratch / "licence.txt").string()});
+    setenv("PAGER", "cat", 1);
+    const std::string target = (scratch / "out").string();
+    const struct {
+        std::vector<std::string> args;
+        bool terminal;
+        std::vector<PtyStep> steps;
+        int exitCode;
+        bool shown;  // the licence text is shown
+        bool bar;    // a progress line is drawn
+    } cases[] = {
+        {{"--target", target}, true, {{"[y/N]", "n"}}, 2, true, false},
+        {{"--target", target},
+         true,
+         {{"[y/N]", "y"}, {"Overwrite files", "n"}, {"create now?", "y"}, {"Exit?", "y"}},
+         0,
+         true,
+         true},
+        {{"--target", target}, false, {}, 2, true, false},
+        {{"--quiet", "--target", target}, false, {}, 2, false, false},
+        {{"--quiet", "--accept", "--target", target}, false, {}, 0, false, false},
+        {{"--quiet", "--accept", "--progress", "--target", target}, false, {}, 0, false, false},
+        {{"--quiet", "--accept", "--progress", "--target", target}, true, {}, 0, false, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args[0] + " " + c.args[1] + (c.terminal ? " on a terminal" : ""));
+        fs::remove_all(scratch / "out");
+        RunResult run = c.terminal ? RunOnTerminal(sfx.string(), c.args, c.steps)
+                                   : RunProgram(sfx.string(), c.args);
+        EXPECT_EQ(run.exitCode, c.exitCode) << run.out << run.err;
+        EXPECT_EQ(run.out.find("use it well") != std::string::npos, c.shown) << run.out;
+        EXPECT_EQ(run.out.find("%  (") != std::string::npos, c.bar) << run.out;
+        EXPECT_EQ(fs::exists(scratch / "out" / "src" / "top.txt"), c.exitCode == 0);
+        EXPECT_FALSE(fs::exists(scratch / "out" / "$license$"));
+        if (c.exitCode == 2 && !c.terminal && c.args[0] == "--quiet") {
+            EXPECT_NE(run.err.find("give --accept"), std::string::npos) << run.err;
+        }
+    }
+    unsetenv("PAGER");
+}
+
 TEST_F(ConsoleInstaller, PasswordFileRightExtractsWrongWritesNothing) {
     fs::path sfx = MakeSfx(scratch, {"-p", "hunter22"});
     WriteFile(scratch / "right", "hunter22\n");
