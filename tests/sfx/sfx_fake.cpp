@@ -301,9 +301,8 @@ sfx::ProgramResult FakePlatform::RunProgram(const sfx::ProgramLaunch& launch, in
 }
 
 void PackSettings(const std::optional<std::string>& run, bool temporary,
-                  std::optional<format::SfxOverwrite> overwrite, bool license) {
+                  std::optional<format::SfxOverwrite> overwrite) {
     pack::SfxPackSettings settings;
-    settings.license = license;
     settings.run = run;
     settings.temporary = temporary;
     settings.overwrite = overwrite;

@@ -173,10 +173,6 @@ class FakePlatform final : public sfx::Platform {
     bool MakeTemporaryFolder(char* out) override;
     bool RemoveFolderTree(const char* path) override;
     sfx::ProgramResult RunProgram(const sfx::ProgramLaunch& launch, int* exitCode) override;
-    bool AskLicense(const char* text) override {
-        licensesShown.push_back(text);
-        return acceptsLicense;
-    }
 
     // The host path behind a path of the decisions: "X:\a\b" lies at root/X/a/b.
     fs::path Host(const std::string& path) const;
@@ -230,8 +226,6 @@ class FakePlatform final : public sfx::Platform {
     std::vector<Started> started;
     bool programStarts = true;
     int programExitCode = 0;
-    std::vector<std::string> licensesShown;
-    bool acceptsLicense = false;
 
   private:
     std::deque<int> answers_;
@@ -244,8 +238,7 @@ void ResetFrontEndState();
 
 // Settings as the packer would write them into the program.
 void PackSettings(const std::optional<std::string>& run, bool temporary,
-                  std::optional<format::SfxOverwrite> overwrite = std::nullopt,
-                  bool license = false);
+                  std::optional<format::SfxOverwrite> overwrite = std::nullopt);
 
 // Reads a whole host file; empty when missing.
 std::string ReadHostFile(const fs::path& path);
