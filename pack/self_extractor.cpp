@@ -7,10 +7,12 @@
 #include <cstring>
 #include <filesystem>
 
+#include "crypto/blake2b.h"
 #include "format/builtin_destination.h"
 #include "format/container.h"
 #include "format/publisher_text.h"
 #include "format/sfx_settings.h"
+#include "format/stub_fields.h"
 #include "format/utf8.h"
 
 namespace pack {
@@ -67,6 +69,12 @@ bool SetBuiltInDestination(std::vector<uint8_t>& image, const std::string& text,
                 format::kBuiltInDestinationBytes, 0);
     std::copy(text.begin(), text.end(), image.begin() + static_cast<std::ptrdiff_t>(field));
     return true;
+}
+
+void SfxSettingsDigest(const uint8_t* image, size_t size, uint8_t digest[32]) {
+    std::fill_n(digest, 32, 0);
+    const uint8_t* block = format::FindSfxSettingsBlock(image, size);
+    if (block != nullptr) Blake2bHash(digest, 32, block, format::kSfxSettingsBytes);
 }
 
 bool ProgramEntryName(const std::string& line, std::string* name, std::string* error) {
