@@ -47,11 +47,22 @@ struct SealBlock {
 
 // What a reader accepts before it allocates anything: at most 256 MiB, and at most about four
 // times the default's work, so that no archive can ask for gigabytes or for minutes.
+#if defined(VORN_FUZZ_SMALL_KDF)
+// Fuzz builds only: a derivation of 8 to 64 KiB and one or two passes, so that every input the
+// fuzzer makes costs microseconds, however it sets the parameters. Archives of such a build are
+// for its own fuzz targets; other builds refuse them.
+constexpr uint32_t kSealMinMemoryKiB = 8;
+constexpr uint32_t kSealMaxMemoryKiB = 64;
+constexpr uint32_t kSealMaxPasses = 2;
+constexpr uint32_t kSealMaxLanes = 1;
+constexpr uint64_t kSealMaxWorkKiB = 128;
+#else
 constexpr uint32_t kSealMinMemoryKiB = 8192;
 constexpr uint32_t kSealMaxMemoryKiB = 262144;
 constexpr uint32_t kSealMaxPasses = 8;
 constexpr uint32_t kSealMaxLanes = 4;
 constexpr uint64_t kSealMaxWorkKiB = uint64_t{65536} * 3 * 4;  // memory times passes
+#endif
 
 inline bool SealParametersAllowed(const SealBlock& seal) {
     return seal.scheme == kSealSchemeArgon2idChaCha20Poly1305 &&
