@@ -1025,5 +1025,41 @@ TEST(ToolDamage, RecordsThatMisstateTheSizeMakeTheirEntriesCorrupt) {
     EXPECT_EQ(files, 3u) << "nothing but the honest entries";
 }
 
+// A sealed archive lists its scheme and extracts; with one bit changed in an entry's data, that
+// entry fails and nothing of it reaches its final path, while the untouched archive (the
+// control) extracts whole.
+TEST(ToolSealed, ListsItsSchemeAndAChangedEntryLeavesNothingBehind) {
+    ScratchFolder scratch;
+    fs::path tree = MakeSampleTree(scratch);
+    fs::path archive = scratch / "sealed.vorn";
+    ASSERT_EQ(Vorn({"pack", "-q", "-p", "pw", archive.string(), tree.string()}).exitCode, 0);
+    RunResult list = Vorn({"list", "-p", "pw", archive.string()});
+    EXPECT_NE(list.out.find("Protection: sealed (Argon2id m=65536 KiB t=3 p=1"), std::string::npos)
+        << list.out;
+    EXPECT_NE(Vorn({"list", "--json", "-p", "pw", archive.string()})
+                  .out.find("\"protection\": \"sealed\""),
+              std::string::npos);
+    std::string bytes = ReadFile(archive);
+    fs::path changed = scratch / "changed.vorn";
+    bytes[bytes.size() / 2] ^= 0x01;
+    WriteFile(changed, bytes);
+    for (const fs::path& from : {archive, changed}) {
+        fs::path out = scratch / ("out-" + from.stem().string());
+        RunResult run = Vorn({"extract", "-q", "-p", "pw", from.string(), "-o", out.string()});
+        EXPECT_EQ(run.exitCode == 0, from == archive) << run.err;
+        int missing = 0;
+        for (const auto& file : fs::recursive_directory_iterator(tree)) {
+            if (!file.is_regular_file()) continue;
+            fs::path target = out / "tree" / fs::relative(file.path(), tree);
+            if (!fs::exists(target)) {
+                ++missing;
+            } else {
+                EXPECT_EQ(ReadFile(target), ReadFile(file.path())) << target;
+            }
+        }
+        EXPECT_EQ(missing > 0, from == changed);
+    }
+}
+
 }  // namespace
 }  // namespace tooltest
