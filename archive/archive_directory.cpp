@@ -26,6 +26,22 @@ bool ReadRecord(ArchiveHandle* h, uint64_t offset, format::EntryRecord* record, 
     return true;
 }
 
+Status ReadRecordOf(ArchiveHandle* h, uint64_t index, format::EntryRecord* record,
+                    DataAhead* ahead) {
+    if (ahead) {
+        ahead->count = 0;
+        ahead->entryIndex = index;
+    }
+    if (h->seal.sealed) {
+        Status status = ReadSealedRecord(h, index, record);
+        if (status == Status::Ok && ahead) ahead->sealedBy = record->encrypted;
+        return status;
+    }
+    if (index >= h->recordCount) return Status::RecordsEnded;
+    return ReadRecord(h, h->recordOffsets[index], record, ahead) ? Status::Ok
+                                                                 : Status::RecordsEnded;
+}
+
 void FillFileInfo(const format::EntryRecord& record, VORN_FILEINFO* info) {
     info->dwAttributes = record.attributes;
     if (record.encrypted) info->dwAttributes |= VORN_ATTR_ENCRYPTED;
@@ -82,7 +98,10 @@ Status FindEntryByName(ArchiveHandle* h, const char* name, VORN_FILEINFO* info,
     uint64_t offset;
     if (index < h->recordCount) {
         offset = h->recordOffsets[index];
-        if (!ReadRecord(h, offset, &record, ahead)) return Status::RecordsEnded;
+        Status status = ReadRecordOf(h, index, &record, ahead);
+        if (status != Status::Ok) return status;
+    } else if (h->seal.sealed) {
+        return Status::RecordsEnded;  // a sealed archive has nothing after its records to walk
     } else {
         // A name found beyond the entry count: a walk from the first record goes on over the
         // trailer and the name table as if they were records, until the file ends.
@@ -109,9 +128,9 @@ Status ReadEntryAt(ArchiveHandle* h, uint64_t index, VORN_FILEINFO* info, DataAh
     if (ahead) ahead->count = 0;
     if (index >= h->header.entryCount) return Status::InvalidArgument;
     if (h->header.version != format::kVersionCurrent) return Status::NotFound;
-    if (index >= h->recordCount) return Status::RecordsEnded;
     format::EntryRecord record;
-    if (!ReadRecord(h, h->recordOffsets[index], &record, ahead)) return Status::RecordsEnded;
+    Status status = ReadRecordOf(h, index, &record, ahead);
+    if (status != Status::Ok) return status;
     FillFileInfo(record, info);
     return Status::Ok;
 }

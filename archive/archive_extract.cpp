@@ -8,6 +8,8 @@
 #include "archive/archive_handle.h"
 #include "archive/extraction.h"
 #include "codec/entry_run.h"
+#include "codec/sealed_input.h"
+#include "format/failed_check.h"
 #include "format/lz_block.h"
 
 namespace archive {
@@ -39,6 +41,10 @@ Status LookUpForExtraction(ArchiveHandle* h, const WantedEntry& wanted, const ch
     if (found != Status::Ok) return Status::NotFound;
     if ((info->dwAttributes & VORN_ATTR_ENCRYPTED) && !password) return Status::PasswordNeeded;
     return Status::Ok;
+}
+
+Status DecodeInTurnOver(const codec::EntryInput& input, const codec::EntryRun& run, void*) {
+    return codec::DecodeEntry(input, run);
 }
 
 // The sequential run of a found entry, in sink mode.
@@ -131,7 +137,37 @@ codec::EntryRun RunOf(ArchiveHandle* h, const VORN_FILEINFO& info) {
     run.encrypted = (info.dwAttributes & VORN_ATTR_ENCRYPTED) != 0;
     run.password = h->operationPassword;
     run.lzBlocks = format::ArchiveAllowsLzBlocks(h->header.reserved);
+    if (h->seal.sealed) {
+        // The blocks read as plain stored data once their segments are open (the record's
+        // size, checked at the open, always gives one).
+        format::PlainDataBytes(info.qwStoredSize, &run.storedSize);
+        run.encrypted = false;
+        run.password = nullptr;
+    }
     return run;
+}
+
+Status RunFoundEntry(ArchiveHandle* h, const DataAhead& ahead, RunSource* source,
+                     const codec::EntryRun& run, RunOver decode, void* context) {
+    const codec::EntryInput input = InputFrom(source);
+    if (!h->seal.sealed) return decode(input, run, context);
+    const uint8_t* key = h->seal.openKey;
+    if (ahead.sealedBy != 1) {
+        if (h->operationPassword == nullptr) return Status::PasswordNeeded;
+        Status status = SealKeyFor(&h->seal, h->operationPassword, &key);
+        if (status != Status::Ok) return status;
+    }
+    codec::SealedInput sealed(
+        input, codec::SealedEntry{key, h->seal.aad, ahead.entryIndex, run.storedSize});
+    if (!sealed.Ready()) return Status::NoMemory;
+    Status status = decode(sealed.Input(), run, context);
+    if (status == Status::Ok && !sealed.Finish()) status = CORRUPT("the segments do not end");
+    // The open checked the archive's password: under it, a failed tag is damage; under an
+    // entry's own password it is most likely a wrong one.
+    if (sealed.TagFailed()) {
+        return ahead.sealedBy == 1 ? CORRUPT("a segment fails its tag") : Status::CrcMismatch;
+    }
+    return status;
 }
 
 Status DecodeFoundEntry(ArchiveHandle* h, const VORN_FILEINFO& info, const DataAhead& ahead,
@@ -145,7 +181,7 @@ Status DecodeFoundEntry(ArchiveHandle* h, const VORN_FILEINFO& info, const DataA
     run.sink = sink;
     run.progress = progress;
     run.memory = h->runMemory;
-    return codec::DecodeEntry(InputFrom(&source), run);
+    return RunFoundEntry(h, ahead, &source, run, DecodeInTurnOver, nullptr);
 }
 
 Status ExtractToFileWith(void* handle, const WantedEntry& wanted, const char* path,

@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "archive/extraction.h"
+#include "archive/seal_keys.h"
 #include "archive/vorn.h"
 #include "codec/entry_run.h"
 #include "format/container.h"
@@ -63,19 +64,42 @@ struct ArchiveHandle {
     // per page each time, which for a small entry outweighs its whole decoding. Calls on a handle
     // come from one thread at a time, so its runs never overlap.
     codec::RunMemory runMemory;
+
+    // A sealed archive's seal block and keys (seal.sealed false for any other archive).
+    SealState seal;
 };
 
 // The first bytes of an entry's data area, read together with its record by a lookup that is
-// about to extract it: an entry's first block header costs no read of its own.
+// about to extract it: an entry's first block header costs no read of its own. In a sealed
+// archive nothing is read ahead (the data area starts with a segment), and the lookup notes the
+// entry's index and enciphered byte, which choose its nonces and key.
 struct DataAhead {
     uint8_t bytes[format::kBlockHeaderBytes];
     uint32_t count;
+    uint64_t entryIndex;
+    uint8_t sealedBy;  // 1: the open's password; 2: the entry's own
 };
+
+// Keeps offset as the next record's; false when memory runs out.
+bool AppendRecordOffset(ArchiveHandle* h, uint64_t* capacity, uint64_t offset);
+
+// The open of a sealed archive after its 24-byte header (given as read) has been read, as
+// sealed_open.cpp describes it. model: another open handle whose key may serve, or null.
+Status ReadSealedArchive(ArchiveHandle* h, const uint8_t* header, const char* password,
+                         const ArchiveHandle* model);
+// The sealed record of entry index, opened; RecordsEnded when it cannot be read, Corrupt when its
+// tag fails or it breaks the format. Leaves the descriptor where the entry's data area starts.
+Status ReadSealedRecord(ArchiveHandle* h, uint64_t index, format::EntryRecord* record);
 
 // Reads the record at offset into *record; false when fewer than 40 bytes are there. With ahead,
 // up to 4 bytes after the record are read too and kept there.
 bool ReadRecord(ArchiveHandle* h, uint64_t offset, format::EntryRecord* record,
                 DataAhead* ahead = nullptr);
+// The record of entry index, in a plain or a sealed archive, with ahead as for ReadRecord (and its
+// index and enciphered byte noted there). RecordsEnded when it cannot be read; a sealed record
+// that fails its tag or breaks the format is Corrupt.
+Status ReadRecordOf(ArchiveHandle* h, uint64_t index, format::EntryRecord* record,
+                    DataAhead* ahead = nullptr);
 void FillFileInfo(const format::EntryRecord& record, VORN_FILEINFO* info);
 
 // Whether the name table holds name, and at which index (the first one that carries it).
@@ -110,6 +134,14 @@ struct RunSource {
 codec::EntryInput InputFrom(RunSource* source);
 // The run of a found entry as far as its record and the handle say.
 codec::EntryRun RunOf(ArchiveHandle* h, const VORN_FILEINFO& info);
+// Runs decode over the found entry's input (source): as it is stored or, in a sealed archive,
+// through the layer that opens its segments (codec/sealed_input.h) with the key its enciphered
+// byte names, derived at most once per password and handle. A failed tag is Corrupt under the
+// open's key and CrcMismatch under an entry's own password, so that it reads as a wrong one.
+typedef Status (*RunOver)(const codec::EntryInput& input, const codec::EntryRun& run,
+                          void* context);
+Status RunFoundEntry(ArchiveHandle* h, const DataAhead& ahead, RunSource* source,
+                     const codec::EntryRun& run, RunOver decode, void* context);
 
 // How an extraction decodes a found entry in sink mode: one at a time (kInTurn, what the C API
 // does), or its blocks on threads (extraction.cpp). A function pointer, so that the C API's

@@ -7,11 +7,14 @@
 #include <cstring>
 
 #include "archive/archive_handle.h"
+#include "archive/chunk_reader.h"
 #include "archive/extraction.h"
 #include "codec/entry_run.h"
 #include "crypto/blowfish.h"
 #include "crypto/crc32.h"
+#include "crypto/secure_memory.h"
 #include "format/failed_check.h"
+#include "format/sealed.h"
 #include "format/signature_scan.h"
 
 namespace archive {
@@ -22,51 +25,6 @@ constexpr size_t kScanChunk = 4u << 20;  // the scan crosses a whole program ima
 // KiB: a first read of this size finds most archives without filling the whole scan buffer.
 constexpr size_t kScanFirstChunk = 128u << 10;
 constexpr size_t kWalkChunk = 16u << 10;  // records of small entries share one read
-constexpr uint32_t kReadPiece = 1u << 30;
-
-// Reads a file through one buffer, for the forward-moving scan and walk of the open.
-struct ChunkReader {
-    int fd;
-    uint64_t length;
-    uint8_t* buffer;
-    size_t capacity;
-    uint64_t start;
-    size_t filled;
-};
-
-bool ChunkInit(ChunkReader* r, int fd, uint64_t length, size_t capacity) {
-    // A small file needs no more buffer than its own length.
-    if (capacity > length && length >= 8) capacity = static_cast<size_t>(length);
-    r->fd = fd;
-    r->length = length;
-    r->buffer = static_cast<uint8_t*>(std::malloc(capacity));
-    r->capacity = capacity;
-    r->start = 0;
-    r->filled = 0;
-    return r->buffer != nullptr;
-}
-
-void ChunkFree(ChunkReader* r) {
-    std::free(r->buffer);
-}
-
-// The count bytes at offset, or null when the file does not hold them all.
-const uint8_t* ChunkAt(ChunkReader* r, uint64_t offset, size_t count) {
-    if (count > r->capacity || offset > r->length || count > r->length - offset) return nullptr;
-    if (offset >= r->start && offset - r->start <= r->filled &&
-        count <= r->filled - (offset - r->start)) {
-        return r->buffer + (offset - r->start);
-    }
-    uint64_t want = r->length - offset;
-    if (want > r->capacity) want = r->capacity;
-    r->filled = 0;
-    if (platform::FileSeek(r->fd, offset) != static_cast<int64_t>(offset)) return nullptr;
-    int64_t got = platform::FileRead(r->fd, r->buffer, static_cast<uint32_t>(want));
-    if (got < static_cast<int64_t>(count)) return nullptr;
-    r->start = offset;
-    r->filled = static_cast<size_t>(got);
-    return r->buffer;
-}
 
 // The lowest offset below length - 8 where the magic and a known version word stand, read in
 // consecutive slices: a small first one, as most archives start near the front, then large ones
@@ -96,19 +54,6 @@ Status ScanForArchive(int fd, uint64_t length, uint64_t* base) {
     return Status::Ok;
 }
 
-bool AppendOffset(ArchiveHandle* h, uint64_t* capacity, uint64_t offset) {
-    if (h->recordCount == *capacity) {
-        uint64_t grown = *capacity ? *capacity * 2 : 256;
-        if (grown > SIZE_MAX / sizeof(uint64_t)) return false;
-        void* more = std::realloc(h->recordOffsets, static_cast<size_t>(grown) * sizeof(uint64_t));
-        if (!more) return false;
-        h->recordOffsets = static_cast<uint64_t*>(more);
-        *capacity = grown;
-    }
-    h->recordOffsets[h->recordCount++] = offset;
-    return true;
-}
-
 // Walks every record from base + 24 to the trailer, keeping each record's offset.
 Status WalkRecords(ArchiveHandle* h, uint64_t* trailerOffset) {
     const uint64_t length = h->fileLength;
@@ -126,7 +71,7 @@ Status WalkRecords(ArchiveHandle* h, uint64_t* trailerOffset) {
             status = CORRUPT("a record runs past the end of the file");
             break;
         }
-        if (!AppendOffset(h, &capacity, pos)) {
+        if (!AppendRecordOffset(h, &capacity, pos)) {
             status = Status::NoMemory;
             break;
         }
@@ -141,17 +86,6 @@ Status WalkRecords(ArchiveHandle* h, uint64_t* trailerOffset) {
     ChunkFree(&reader);
     *trailerOffset = pos;
     return status;
-}
-
-Status ReadExactly(int fd, uint64_t offset, uint8_t* buffer, size_t count) {
-    CORRUPT_IF(platform::FileSeek(fd, offset) != static_cast<int64_t>(offset));
-    while (count > 0) {
-        uint32_t piece = count > kReadPiece ? kReadPiece : static_cast<uint32_t>(count);
-        CORRUPT_IF(platform::FileRead(fd, buffer, piece) != static_cast<int64_t>(piece));
-        buffer += piece;
-        count -= piece;
-    }
-    return Status::Ok;
 }
 
 // Deciphers the name table unit by unit and checks its first names-length bytes against the
@@ -243,7 +177,7 @@ Status LoadNames(ArchiveHandle* h, bool passwordGiven) {
     return IndexNames(h);
 }
 
-Status ReadArchive(ArchiveHandle* h, bool passwordGiven) {
+Status ReadArchive(ArchiveHandle* h, const char* password, const ArchiveHandle* model) {
     int64_t length = platform::FileLength(h->archiveFd);
     CORRUPT_IF(length < 0);
     h->fileLength = static_cast<uint64_t>(length);
@@ -257,6 +191,12 @@ Status ReadArchive(ArchiveHandle* h, bool passwordGiven) {
     h->header = format::DecodeHeader(bytes);
     // An older-format archive is only recognised: nothing beyond its header is read.
     if (h->header.version != format::kVersionCurrent) return Status::Ok;
+    // A mark this reader does not know changes what the bytes mean: refused, never guessed at.
+    CORRUPT_IF((h->header.reserved & ~format::kKnownReservedBits) != 0);
+    if (format::ArchiveIsSealed(h->header.reserved)) {
+        status = ReadSealedArchive(h, bytes, password, model);
+        return status == Status::Ok ? IndexNames(h) : status;
+    }
 
     uint64_t trailerOffset = 0;
     status = WalkRecords(h, &trailerOffset);
@@ -268,7 +208,7 @@ Status ReadArchive(ArchiveHandle* h, bool passwordGiven) {
     status = ReadExactly(h->archiveFd, trailerOffset, trailer, format::kTrailerBytes);
     if (status != Status::Ok) return status;
     h->trailer = format::DecodeTrailer(trailer);
-    return LoadNames(h, passwordGiven);
+    return LoadNames(h, password != nullptr);
 }
 
 void ReleaseHandle(ArchiveHandle* h) {
@@ -280,6 +220,8 @@ void ReleaseHandle(ArchiveHandle* h) {
     std::free(h->nameLengths);
     std::free(h->nameHash);
     codec::UnmapRunMemory(&h->runMemory);
+    WipeSealState(&h->seal);
+    SecureWipe(h->archivePassword, sizeof h->archivePassword);
     std::free(h);
 }
 
@@ -316,7 +258,21 @@ Status CancelOperation(ArchiveHandle* h) {
 
 }  // namespace
 
-Status OpenArchive(void** handle, const char* path, const char* password, unsigned int mode) {
+bool AppendRecordOffset(ArchiveHandle* h, uint64_t* capacity, uint64_t offset) {
+    if (h->recordCount == *capacity) {
+        uint64_t grown = *capacity ? *capacity * 2 : 256;
+        if (grown > SIZE_MAX / sizeof(uint64_t)) return false;
+        void* more = std::realloc(h->recordOffsets, static_cast<size_t>(grown) * sizeof(uint64_t));
+        if (!more) return false;
+        h->recordOffsets = static_cast<uint64_t*>(more);
+        *capacity = grown;
+    }
+    h->recordOffsets[h->recordCount++] = offset;
+    return true;
+}
+
+Status OpenArchiveLike(void** handle, const char* path, const char* password, unsigned int mode,
+                       const void* model) {
     if (!handle) return Status::InvalidArgument;
     *handle = nullptr;
     if (!path || std::strlen(path) >= format::kPathBufferBytes) return Status::InvalidArgument;
@@ -345,7 +301,7 @@ Status OpenArchive(void** handle, const char* path, const char* password, unsign
         ReleaseHandle(h);
         return Status::NotFound;
     }
-    Status status = ReadArchive(h, password != nullptr);
+    Status status = ReadArchive(h, password, static_cast<const ArchiveHandle*>(model));
     if (status == Status::Ok) {
         h->cancelEvent = platform::EventCreate();
         if (!h->cancelEvent) status = Status::NoMemory;
@@ -356,6 +312,26 @@ Status OpenArchive(void** handle, const char* path, const char* password, unsign
     }
     *handle = h;
     return Status::Ok;
+}
+
+Protection ProtectionOf(void* handle, format::SealBlock* seal) {
+    const auto* h = static_cast<const ArchiveHandle*>(handle);
+    if (h->seal.sealed) {
+        *seal = h->seal.block;
+        return Protection::Sealed;
+    }
+    return h->trailer.namesEncrypted ? Protection::Blowfish : Protection::None;
+}
+
+bool SealedSettingsDigest(void* handle, uint8_t digest[format::kSettingsDigestBytes]) {
+    const auto* h = static_cast<const ArchiveHandle*>(handle);
+    if (!h->seal.sealed) return false;
+    std::memcpy(digest, h->seal.settingsDigest, format::kSettingsDigestBytes);
+    return true;
+}
+
+Status OpenArchive(void** handle, const char* path, const char* password, unsigned int mode) {
+    return OpenArchiveLike(handle, path, password, mode, nullptr);
 }
 
 }  // namespace archive

@@ -10,6 +10,11 @@ namespace archive {
 
 namespace {
 
+Status DecodeParallelOver(const codec::EntryInput& input, const codec::EntryRun& run,
+                          void* context) {
+    return codec::DecodeEntryParallel(input, run, *static_cast<const unsigned*>(context));
+}
+
 // An entry that fits one block gains nothing from more threads.
 Status DecodeOnThreads(ArchiveHandle* h, const VORN_FILEINFO& info, const DataAhead& ahead,
                        codec::BlockSink sink, codec::ProgressReport progress,
@@ -21,7 +26,8 @@ Status DecodeOnThreads(ArchiveHandle* h, const VORN_FILEINFO& info, const DataAh
     codec::EntryRun run = RunOf(h, info);
     run.sink = sink;
     run.progress = progress;
-    return codec::DecodeEntryParallel(InputFrom(&source), run, how.threads);
+    return RunFoundEntry(h, ahead, &source, run, DecodeParallelOver,
+                         const_cast<unsigned*>(&how.threads));
 }
 
 }  // namespace

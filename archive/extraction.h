@@ -9,6 +9,7 @@
 
 #include "archive/vorn.h"
 #include "codec/entry_run.h"
+#include "format/sealed.h"
 #include "format/status.h"
 
 namespace archive {
@@ -20,6 +21,11 @@ using format::Status;
 // vorn_OpenStream, vorn_EnumerateFiles, vorn_GetFileInfo and vorn_DecompressToPtr with the
 // library's own statuses.
 Status OpenArchive(void** handle, const char* path, const char* password, unsigned int mode);
+// The same, where model is a handle open on the same archive (or null): when both are sealed
+// alike and model was opened with the same password, its key serves and the open derives none.
+// model may be in use on another thread meanwhile; only what its open set is read.
+Status OpenArchiveLike(void** handle, const char* path, const char* password, unsigned int mode,
+                       const void* model);
 Status EnumerateEntry(void* handle, VORN_FILEINFO* info, uint64_t index);
 Status GetFileInfo(void* handle, VORN_FILEINFO* info, const char* name);
 Status ExtractToMemory(void* handle, const char* name, unsigned char* buffer,
@@ -59,6 +65,16 @@ Status ExtractToSink(void* handle, uint64_t index, const char* password, BlockSi
 // headers alone, never past the area. For "vorn list", which names each entry's codec.
 // NotFound for an index beyond the entries, Corrupt when the headers cannot be read.
 Status EntryBlockTypes(void* handle, uint64_t index, uint32_t* typeBits);
+
+// How an open archive protects what it holds: sealed (format/sealed.h; *seal receives its seal
+// block), its names enciphered with Blowfish, or neither. Entries enciphered with Blowfish under
+// plain names read as None here; their records say so.
+enum class Protection { None, Blowfish, Sealed };
+Protection ProtectionOf(void* handle, format::SealBlock* seal);
+
+// A sealed archive's digest of its self-extractor's settings block (all zeros when it has
+// none), as its sealed trailer keeps it; false for any other archive.
+bool SealedSettingsDigest(void* handle, uint8_t digest[format::kSettingsDigestBytes]);
 
 // The C API's code for a status, and that code's text (public_status.cpp, the one mapping).
 uint32_t PublicCode(Status status);

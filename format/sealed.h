@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "format/byte_order.h"
 #include "format/container.h"
@@ -46,11 +47,22 @@ struct SealBlock {
 
 // What a reader accepts before it allocates anything: at most 256 MiB, and at most about four
 // times the default's work, so that no archive can ask for gigabytes or for minutes.
+#if defined(VORN_FUZZ_SMALL_KDF)
+// Fuzz builds only: a derivation of 8 to 64 KiB and one or two passes, so that every input the
+// fuzzer makes costs microseconds, however it sets the parameters. Archives of such a build are
+// for its own fuzz targets; other builds refuse them.
+constexpr uint32_t kSealMinMemoryKiB = 8;
+constexpr uint32_t kSealMaxMemoryKiB = 64;
+constexpr uint32_t kSealMaxPasses = 2;
+constexpr uint32_t kSealMaxLanes = 1;
+constexpr uint64_t kSealMaxWorkKiB = 128;
+#else
 constexpr uint32_t kSealMinMemoryKiB = 8192;
 constexpr uint32_t kSealMaxMemoryKiB = 262144;
 constexpr uint32_t kSealMaxPasses = 8;
 constexpr uint32_t kSealMaxLanes = 4;
 constexpr uint64_t kSealMaxWorkKiB = uint64_t{65536} * 3 * 4;  // memory times passes
+#endif
 
 inline bool SealParametersAllowed(const SealBlock& seal) {
     return seal.scheme == kSealSchemeArgon2idChaCha20Poly1305 &&
@@ -81,20 +93,31 @@ inline bool DecodeSealBlock(const uint8_t* bytes, SealBlock* seal) {
     return true;
 }
 
-// Every seal authenticates these 64 bytes: the header with its flags word as 0 (so that locking
-// an archive needs no key), then the seal block.
+// Every seal authenticates these 64 bytes: the header with its entry count and flags word as 0,
+// then the seal block. The flags are left out so that locking an archive needs no key; the entry
+// count because a writer knows it only once every entry is sealed. The nonces bind the count all
+// the same: each record's holds its index and the trailer's the count, so a reader that walks a
+// changed count of records meets a record or trailer whose tag fails. A sealed archive's reserved
+// word carries the LZ mark from the start, so that it is final when the first seal is made.
 constexpr uint32_t kSealAadBytes = kHeaderBytes + kSealBlockBytes;
 
 inline void SealAad(const uint8_t header[kHeaderBytes], const uint8_t sealBlock[kSealBlockBytes],
                     uint8_t out[kSealAadBytes]) {
     memcpy(out, header, kHeaderBytes);
+    StoreLE64(out + 8, 0);
     StoreLE32(out + 16, 0);
     memcpy(out + kHeaderBytes, sealBlock, kSealBlockBytes);
 }
 
 // A sealed record is the 40-byte record enciphered, then its tag. Its stored size counts the
 // sealed data bytes (segments and their tags), so the walk skips it as before. Its enciphered
-// byte is never 0: a sealed archive holds no plain entry.
+// byte is never 0: a sealed archive holds no plain entry. Records, the trailer and the names are
+// sealed under the archive password's key, so that one password lists the whole archive; an
+// entry's segments under the key its enciphered byte names.
+enum SealedEntryKey : uint8_t {
+    kSealedUnderArchiveKey = 1,
+    kSealedUnderOwnKey = 2,  // the entry's own password, with the archive's salt and parameters
+};
 constexpr uint32_t kSealedRecordBytes = kRecordBytes + kSealTagBytes;
 
 // The sealed trailer: the 12-byte trailer (names enciphered 1), then the 32-byte BLAKE2b digest

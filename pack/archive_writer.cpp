@@ -7,8 +7,10 @@
 #include <filesystem>
 
 #include "crypto/crc32.h"
+#include "crypto/secure_memory.h"
 #include "format/lz_block.h"
 #include "pack/name_table.h"
+#include "pack/self_extractor.h"
 
 namespace pack {
 
@@ -49,13 +51,18 @@ Status ArchiveWriter::Write(const uint8_t* data, size_t size) {
     return Status::Ok;
 }
 
-Status ArchiveWriter::WriteHeader(bool rewrite) {
+void ArchiveWriter::EncodeHeaderBytes(bool rewrite, uint8_t bytes[format::kHeaderBytes]) {
     format::ArchiveHeader header;
     header.entryCount = rewrite ? names_.size() : 0;
     if (lzBlocks_) header.reserved |= format::kMarkLzBlocks;
+    if (sealOptions_ || sealer_) header.reserved |= format::kMarkSealed;
     if (hooks_ != nullptr) hooks_->Header(header);
-    uint8_t bytes[format::kHeaderBytes];
     format::EncodeHeader(header, bytes);
+}
+
+Status ArchiveWriter::WriteHeader(bool rewrite) {
+    uint8_t bytes[format::kHeaderBytes];
+    EncodeHeaderBytes(rewrite, bytes);
     if (!rewrite) return Write(bytes, sizeof bytes);
     Status status = sink_->Rewrite(base_, bytes, sizeof bytes);
     return status == Status::Ok ? status : Fail(status, "cannot write " + path_);
@@ -95,7 +102,26 @@ Status ArchiveWriter::Start(ByteSink* sink, const std::vector<uint8_t>& prefix,
         if (Write(zeroed.data(), zeroed.size()) != Status::Ok) return failed_;
     }
     base_ = prefix.size();
+    if (sealOptions_) return StartSealing(prefix);
     return WriteHeader(false);
+}
+
+// The header and the seal block; the archive key is derived before either is written.
+Status ArchiveWriter::StartSealing(const std::vector<uint8_t>& prefix) {
+    // Every reader of sealed archives reads LZ blocks: the mark is set from the start, so the
+    // reserved word that the seals authenticate is already final.
+    lzBlocks_ = true;
+    uint8_t header[format::kHeaderBytes];
+    EncodeHeaderBytes(false, header);
+    sealer_ = std::make_unique<Sealer>();
+    std::string problem;
+    const Status begun = sealer_->Begin(*sealOptions_, header, &problem);
+    SecureWipe(sealOptions_->password.data(), sealOptions_->password.size());
+    sealOptions_.reset();
+    if (begun != Status::Ok) return Fail(begun, problem);
+    SfxSettingsDigest(prefix.data(), prefix.size(), settingsDigest_);
+    if (Write(header, sizeof header) != Status::Ok) return failed_;
+    return Write(sealer_->SealBlockBytes(), format::kSealBlockBytes);
 }
 
 Status ArchiveWriter::Open(const std::string& path, const std::vector<uint8_t>& prefix,
@@ -141,24 +167,34 @@ Status ArchiveWriter::CheckEntry(const std::string& name, const EntryOptions& op
     return Status::Ok;
 }
 
-// Rewrites the placeholder at at with the record of the entry that comes next; record holds its
-// sizes and CRC.
-Status ArchiveWriter::WriteRecord(uint64_t at, const EntryOptions& options,
-                                  format::EntryRecord record) {
-    record.encrypted = options.password ? 1 : 0;
-    record.attributes = options.attributes;
-    record.fileTime = options.fileTime;
-    if (hooks_ != nullptr) hooks_->Record(names_.size(), record);
-    uint8_t bytes[format::kRecordBytes];
-    format::EncodeRecord(record, bytes);
-    Status status = sink_->Rewrite(at, bytes, sizeof bytes);
-    return status == Status::Ok ? status : Fail(status, "cannot write " + path_);
+// The trailer and the names, each sealed with the nonce of the entry count in a sealed archive;
+// table holds the names with their padding, which a sealed archive leaves out.
+Status ArchiveWriter::WriteNames(const format::NameTrailer& trailer, std::vector<uint8_t>& table) {
+    uint8_t bytes[format::kSealedTrailerBytes];
+    format::EncodeTrailer(trailer, bytes);
+    if (!sealer_) {
+        if (Write(bytes, format::kTrailerBytes) != Status::Ok) return failed_;
+        return Write(table.data(), table.size());
+    }
+    std::copy_n(settingsDigest_, sizeof settingsDigest_, bytes + format::kTrailerBytes);
+    uint8_t nonce[format::kSealNonceBytes];
+    format::SealNonce(format::kSealTrailer, names_.size(), 0, false, nonce);
+    sealer_->Seal(sealer_->ArchiveKey(), nonce, bytes, format::kSealedTrailerPlainBytes, bytes);
+    table.resize(trailer.namesLength + size_t{format::kSealTagBytes});
+    format::SealNonce(format::kSealNames, names_.size(), 0, false, nonce);
+    sealer_->Seal(sealer_->ArchiveKey(), nonce, table.data(), trailer.namesLength, table.data());
+    if (Write(bytes, sizeof bytes) != Status::Ok) return failed_;
+    return Write(table.data(), table.size());
 }
 
 Status ArchiveWriter::Finish(const std::optional<std::string>& comment,
                              const std::optional<std::string>& namesPassword,
                              Method commentMethod) {
     if (Usable() != Status::Ok) return failed_;
+    if (sealer_ && namesPassword && !sealer_->IsArchivePassword(*namesPassword)) {
+        return Fail(Status::InvalidArgument,
+                    "the names of a sealed archive are sealed under the archive's password");
+    }
     if (comment) {
         EntryOptions options;
         options.method = commentMethod;
@@ -174,13 +210,10 @@ Status ArchiveWriter::Finish(const std::optional<std::string>& comment,
     }
     Crc32 crc;
     trailer.namesCrc = crc.Update(table.data(), trailer.namesLength);
-    trailer.namesEncrypted = namesPassword ? 1 : 0;
+    trailer.namesEncrypted = namesPassword || sealer_ ? 1 : 0;
     if (hooks_ != nullptr) hooks_->Trailer(trailer);
-    if (namesPassword) EncipherNameTable(table, *namesPassword);
-    uint8_t bytes[format::kTrailerBytes];
-    format::EncodeTrailer(trailer, bytes);
-    if (Write(bytes, sizeof bytes) != Status::Ok ||
-        Write(table.data(), table.size()) != Status::Ok || WriteHeader(true) != Status::Ok) {
+    if (namesPassword && !sealer_) EncipherNameTable(table, *namesPassword);
+    if (WriteNames(trailer, table) != Status::Ok || WriteHeader(true) != Status::Ok) {
         return failed_;
     }
     if (WritePrefixChecksum() != Status::Ok) return failed_;

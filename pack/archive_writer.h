@@ -15,6 +15,7 @@
 #include "format/status.h"
 #include "pack/byte_sink.h"
 #include "pack/entry_data.h"
+#include "pack/sealer.h"
 
 namespace pack {
 
@@ -29,7 +30,9 @@ struct EntryOptions {
     Method method = Method::Stored;
     uint32_t blockSize = kMaxBlockSize;  // output bytes per block
     EncoderOptions encoder;
-    std::optional<std::string> password;  // set: the entry's data is enciphered with it
+    // Set: the entry's data is enciphered with it. In a sealed archive every entry is sealed,
+    // under the archive's key when this is unset or the archive's password, else under its own.
+    std::optional<std::string> password;
 };
 
 // Called after every block with the count of unpacked bytes written so far, over all entries.
@@ -81,6 +84,10 @@ class ArchiveWriter {
     // Given before an Open, they apply to everything written after it.
     void SetProgress(WriteProgress progress) { progress_ = std::move(progress); }
     void SetLayoutHooks(LayoutHooks* hooks) { hooks_ = hooks; }
+    // The archive is sealed (format/sealed.h): Open derives the archive key and writes the seal
+    // block; every record, every entry's stored data, the trailer and the names are sealed. Open
+    // refuses an empty password or parameters readers refuse (InvalidArgument).
+    void SetSealing(SealOptions options) { sealOptions_ = std::move(options); }
 
     // Creates (truncates) the file at path and writes prefix, a finished self-extractor's image
     // (pack/stub_image.h) or nothing, then the archive header. With checksum, which must outlive
@@ -110,6 +117,9 @@ class ArchiveWriter {
 
     // Adds the comment entry (when comment is set), the trailer and the name table, enciphered
     // when namesPassword is set, rewrites the header with the entry count and completes the output.
+    // A sealed archive's names are always sealed under its key; a namesPassword other than its
+    // password is InvalidArgument. When the prefix holds a self-extractor's settings block, the
+    // sealed trailer carries its digest (SfxSettingsDigest).
     Status Finish(const std::optional<std::string>& comment = std::nullopt,
                   const std::optional<std::string>& namesPassword = std::nullopt,
                   Method commentMethod = Method::Stored);
@@ -135,8 +145,14 @@ class ArchiveWriter {
     Status Drain(Batch& batch);
     Status CheckEntry(const std::string& name, const EntryOptions& options);
     Status CheckSource(const std::string& sourcePath);
-    Status WriteRecord(uint64_t at, const EntryOptions& options, format::EntryRecord record);
+    Status WriteRecord(const OpenEntry& entry);
     Status WriteHeader(bool rewrite);
+    void EncodeHeaderBytes(bool rewrite, uint8_t bytes[format::kHeaderBytes]);
+    Status StartSealing(const std::vector<uint8_t>& prefix);
+    Status StartEntryData(OpenEntry& entry);
+    Status WriteEntryData(const uint8_t* data, size_t size);
+    Status EndEntryData(OpenEntry& entry);
+    Status WriteNames(const format::NameTrailer& trailer, std::vector<uint8_t>& table);
     Status WritePrefixChecksum();
     Status Write(const uint8_t* data, size_t size);
     Status Usable();
@@ -155,6 +171,10 @@ class ArchiveWriter {
     uint64_t bytesDone_ = 0;
     WriteProgress progress_;
     LayoutHooks* hooks_ = nullptr;
+    std::optional<SealOptions> sealOptions_;  // given, until Open wipes it
+    std::unique_ptr<Sealer> sealer_;          // set: the archive is sealed
+    SegmentSealer segments_;                  // the data of the entry being written
+    uint8_t settingsDigest_[format::kSettingsDigestBytes] = {};
 };
 
 }  // namespace pack

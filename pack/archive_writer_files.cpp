@@ -20,6 +20,7 @@ struct ArchiveWriter::OpenEntry {
     format::EntryRecord record;
     uint64_t recordAt = 0;
     const std::vector<uint8_t>* rawArea = nullptr;  // written instead of the encoding
+    uint8_t enciphered = 0;                         // a sealed archive's: which key seals the data
 };
 
 // What is written next, in the order read: an entry's placeholder record, one of its blocks (an
@@ -45,31 +46,23 @@ Status ArchiveWriter::WriteStep(Batch& batch) {
     batch.steps.pop_front();
     OpenEntry& entry = *step.entry;
     switch (step.kind) {
-        case Step::Start: {
-            entry.recordAt = sink_->Size();
-            uint8_t placeholder[format::kRecordBytes];
-            format::EncodeRecord(format::EntryRecord{}, placeholder);
-            return Write(placeholder, sizeof placeholder);
-        }
+        case Step::Start:
+            return StartEntryData(entry);
         case Step::Block:
             if (step.encoded) {
                 BlockJob job = batch.pipeline.TakeOldest();
                 if (job.status != Status::Ok)
                     return Fail(job.status, "cannot encode " + entry.name);
-                if (Write(job.encoded->data(), job.encoded->size()) != Status::Ok) return failed_;
+                if (WriteEntryData(job.encoded->data(), job.encoded->size()) != Status::Ok) {
+                    return failed_;
+                }
                 entry.record.storedSize += job.encoded->size();
             }
             bytesDone_ += step.inputBytes;
             if (progress_) progress_(bytesDone_);
             return Status::Ok;
         case Step::End:
-            if (entry.rawArea != nullptr) {
-                if (Write(entry.rawArea->data(), entry.rawArea->size()) != Status::Ok) {
-                    return failed_;
-                }
-                entry.record.storedSize = entry.rawArea->size();
-            }
-            if (WriteRecord(entry.recordAt, entry.options, entry.record) != Status::Ok) {
+            if (EndEntryData(entry) != Status::Ok || WriteRecord(entry) != Status::Ok) {
                 return failed_;
             }
             names_.push_back(entry.name);
@@ -77,6 +70,67 @@ Status ArchiveWriter::WriteStep(Batch& batch) {
             return Status::Ok;
     }
     return Status::Ok;
+}
+
+// The placeholder of the entry's record, as long as the record will be; in a sealed archive the
+// key its data is sealed under is settled here, derived when its password is new.
+Status ArchiveWriter::StartEntryData(OpenEntry& entry) {
+    entry.recordAt = sink_->Size();
+    uint8_t placeholder[format::kSealedRecordBytes] = {};
+    if (!sealer_) return Write(placeholder, format::kRecordBytes);
+    const uint8_t* key = nullptr;
+    std::string problem;
+    const Status keyed = sealer_->KeyFor(entry.options.password, &entry.enciphered, &key, &problem);
+    if (keyed != Status::Ok) return Fail(keyed, entry.name + ": " + problem);
+    segments_.Start(*sealer_, key, names_.size());
+    return Write(placeholder, sizeof placeholder);
+}
+
+// Stored data of the entry being written: as it is, or into its sealed segments.
+Status ArchiveWriter::WriteEntryData(const uint8_t* data, size_t size) {
+    if (!sealer_) return Write(data, size);
+    const Status status =
+        segments_.Add(data, size, [this](const uint8_t* b, size_t n) { return Write(b, n); });
+    return status == Status::Ok || status == failed_
+               ? status
+               : Fail(status, "an entry has more segments than its nonces can count");
+}
+
+// The data area's end: the raw area a hook gives in place of the encoding (never sealed), or the
+// last sealed segment; the stored size is then what the area holds.
+Status ArchiveWriter::EndEntryData(OpenEntry& entry) {
+    if (entry.rawArea != nullptr) {
+        if (Write(entry.rawArea->data(), entry.rawArea->size()) != Status::Ok) return failed_;
+        entry.record.storedSize = entry.rawArea->size();
+        return Status::Ok;
+    }
+    if (!sealer_) return Status::Ok;
+    const Status status =
+        segments_.Finish([this](const uint8_t* b, size_t n) { return Write(b, n); });
+    if (status != Status::Ok) return failed_;
+    entry.record.storedSize = format::SealedDataBytes(segments_.PlainBytes());
+    return Status::Ok;
+}
+
+// Rewrites the entry's placeholder with its record, which holds its sizes and CRC by now; sealed
+// under the archive key with the nonce of the entry's index in a sealed archive.
+Status ArchiveWriter::WriteRecord(const OpenEntry& entry) {
+    format::EntryRecord record = entry.record;
+    record.encrypted = sealer_ ? entry.enciphered : entry.options.password ? 1 : 0;
+    record.attributes = entry.options.attributes;
+    record.fileTime = entry.options.fileTime;
+    if (hooks_ != nullptr) hooks_->Record(names_.size(), record);
+    uint8_t bytes[format::kSealedRecordBytes];
+    format::EncodeRecord(record, bytes);
+    size_t size = format::kRecordBytes;
+    if (sealer_) {
+        uint8_t nonce[format::kSealNonceBytes];
+        format::SealNonce(format::kSealRecord, names_.size(), 0, false, nonce);
+        sealer_->Seal(sealer_->ArchiveKey(), nonce, bytes, format::kRecordBytes, bytes);
+        size = format::kSealedRecordBytes;
+    }
+    Status status = sink_->Rewrite(entry.recordAt, bytes, size);
+    return status == Status::Ok ? status : Fail(status, "cannot write " + path_);
 }
 
 // Queues a step, writing finished ones first while the pipeline is full.
@@ -126,7 +180,9 @@ Status ArchiveWriter::AddFromSource(Batch& batch, const std::string& name,
     batch.entries.push_back(OpenEntry{name, options, {}, 0, nullptr});
     OpenEntry& entry = batch.entries.back();
     entry.rawArea = hooks_ ? hooks_->DataArea(index) : nullptr;
-    const char* password = entry.options.password ? entry.options.password->c_str() : nullptr;
+    // Blowfish only outside a sealed archive, whose seals cover the blocks whole.
+    const bool blowfish = entry.options.password && !sealer_ && !sealOptions_;
+    const char* password = blowfish ? entry.options.password->c_str() : nullptr;
     if (Queue(batch, Step{Step::Start, &entry}, nullptr) != Status::Ok) return failed_;
     Crc32 crc;
     for (;;) {

@@ -7,10 +7,12 @@
 #include <cstring>
 #include <filesystem>
 
+#include "crypto/blake2b.h"
 #include "format/builtin_destination.h"
 #include "format/container.h"
 #include "format/publisher_text.h"
 #include "format/sfx_settings.h"
+#include "format/stub_fields.h"
 #include "format/utf8.h"
 
 namespace pack {
@@ -80,6 +82,12 @@ std::string LicenseProblem(const std::string& text) {
     }
     if (text.find('\0') != std::string::npos) return "the licence file holds a zero byte";
     return "";
+}
+
+void SfxSettingsDigest(const uint8_t* image, size_t size, uint8_t digest[32]) {
+    std::fill_n(digest, 32, 0);
+    const uint8_t* block = format::FindSfxSettingsBlock(image, size);
+    if (block != nullptr) Blake2bHash(digest, 32, block, format::kSfxSettingsBytes);
 }
 
 bool ProgramEntryName(const std::string& line, std::string* name, std::string* error) {

@@ -59,6 +59,13 @@ bool EncodeSfxSettings(const SfxPackSettings& settings, std::vector<uint8_t>& bl
 bool SetSfxSettings(std::vector<uint8_t>& image, const SfxPackSettings& settings,
                     std::string* error);
 
+// What a sealed archive's trailer keeps of the self-extractor it is appended to: the BLAKE2b-256
+// digest of the kSfxSettingsBytes behind the first settings marker in image (every byte before
+// the archive), or 32 zeros when image holds no settings block. The settings stay readable in the
+// stub, which acts on them before it has a password; the digest lets a reader with the password
+// refuse settings changed since packing.
+void SfxSettingsDigest(const uint8_t* image, size_t size, uint8_t digest[32]);
+
 // The entry a program line names: its first word with "/" turned into "\", or false with a
 // message in *error when the line is empty, too long, holds control characters or names nothing.
 bool ProgramEntryName(const std::string& line, std::string* name, std::string* error);

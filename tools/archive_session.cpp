@@ -101,9 +101,10 @@ void AskEntryPasswordIfNeeded(std::optional<std::string>& password, bool anyEnci
     }
 }
 
-format::Status Archive::Open(const std::string& path, const char* password) {
+format::Status Archive::Open(const std::string& path, const char* password, const Archive* model) {
     Close();
-    return archive::OpenArchive(&handle_, path.c_str(), password, VORN_OPEN_READONLY);
+    return archive::OpenArchiveLike(&handle_, path.c_str(), password, VORN_OPEN_READONLY,
+                                    model != nullptr ? model->handle() : nullptr);
 }
 
 void Archive::Close() {

@@ -25,7 +25,9 @@ class Archive {
     Archive& operator=(const Archive&) = delete;
     ~Archive() { Close(); }
 
-    format::Status Open(const std::string& path, const char* password);
+    // model: an archive open on the same file whose key may serve (archive::OpenArchiveLike).
+    format::Status Open(const std::string& path, const char* password,
+                        const Archive* model = nullptr);
     void Close();
     void* handle() const { return handle_; }
 

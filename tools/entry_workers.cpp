@@ -263,7 +263,9 @@ std::unique_ptr<WorkerHandle> ParallelExtraction::MakeHandle() {
     made->slot = handlesMade_.fetch_add(1);
     made->handle = job_.archive.handle();
     if (made->slot != 0) {
-        made->openStatus = made->own.Open(job_.archivePath, PasswordText(job_.archivePassword));
+        // The plan's handle lends its key: a sealed archive's key is derived once per run.
+        made->openStatus =
+            made->own.Open(job_.archivePath, PasswordText(job_.archivePassword), &job_.archive);
         made->handle = made->own.handle();
     }
     return made;

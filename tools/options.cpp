@@ -56,6 +56,10 @@ bool IsLevel(const std::string& text) {
     return CountOf(text).value_or(4) <= 3;
 }
 
+bool IsCipher(const std::string& text) {
+    return text == "chacha20" || text == "blowfish";
+}
+
 using Value = const std::string&;
 
 struct OptionRow {
@@ -91,6 +95,8 @@ const OptionRow kOptionTable[] = {
     {nullptr, "--encrypt-names", false, kPack, [](Options& o, Value) { o.encryptNames = true; }},
     {nullptr, "--encrypt-only", true, kPack,
      [](Options& o, Value v) { o.encryptOnly.push_back(v); }},
+    {nullptr, "--cipher", true, kPack, [](Options& o, Value v) { o.cipher = v; }, IsCipher,
+     "--cipher takes chacha20 or blowfish"},
     {nullptr, "--store", false, kPack, [](Options& o, Value) { o.store = true; }},
     {nullptr, "--level", true, kPack, [](Options& o, Value v) { o.level = *CountOf(v); }, IsLevel,
      "--level takes 1, 2 or 3"},
@@ -219,10 +225,19 @@ const char kPackHelp[] =
     "\n"
     "  --comment TEXT          the archive's comment\n"
     "  --comment-file FILE     the comment from a file\n"
-    "  -p, --password P        encipher the entries with this password\n"
+    "  -p, --password P        seal the archive with this password: every entry, size,\n"
+    "                          time and name enciphered and authenticated, the key\n"
+    "                          derived with Argon2id (64 MiB of work for every guess)\n"
     "  --password-file FILE    read the password from the first line of FILE\n"
-    "  --encrypt-names         encipher the name table too (needs a password)\n"
-    "  --encrypt-only PATTERN  encipher only the entries matching PATTERN (repeatable)\n"
+    "  --cipher chacha20|blowfish\n"
+    "                          chacha20 (default): the sealed archive, which older\n"
+    "                          readers refuse; blowfish: the first scheme, for them,\n"
+    "                          which hides the contents from a casual look but does not\n"
+    "                          resist password guessing and leaves sizes and names plain\n"
+    "  --encrypt-names         blowfish: encipher the name table too (sealed archives\n"
+    "                          always seal it)\n"
+    "  --encrypt-only PATTERN  blowfish: encipher only the entries matching PATTERN\n"
+    "                          (repeatable); a sealed archive holds no plain entry\n"
     "  --store                 store without compression\n"
     "  --level N               compression: 1 fastest, 2 (default for plain archives),\n"
     "                          3 smallest: LZ blocks that need VORN 0.2 or later to read\n"

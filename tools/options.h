@@ -30,6 +30,8 @@ struct Options {
     std::optional<std::string> commentFile;
     bool encryptNames = false;
     std::vector<std::string> encryptOnly;  // with a password: encipher only matching entries
+    // With a password: "chacha20", a sealed archive (the default), or "blowfish", the first scheme
+    std::optional<std::string> cipher;
     bool store = false;
     std::optional<std::string> sfxKind;
     std::optional<std::string> sfxStub;

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "crypto/secure_memory.h"
 #include "format/batch_argument.h"
 #include "format/container.h"
 #include "format/entry_name.h"
@@ -303,10 +304,40 @@ struct PackPlan {
     uint64_t totalBytes = 0;
 };
 
+bool Sealed(const Options& options) {
+    return options.cipher.value_or("chacha20") == "chacha20";
+}
+
+// A sealed archive has every entry sealed, so it cannot keep some plain as --encrypt-only asks:
+// sealing them all would give the caller more than asked, but a file meant to be readable without
+// the password would then not be; the first scheme still does what was asked. Prints the failure.
+bool CipherFits(const Options& options, bool password) {
+    if (options.cipher && !password) {
+        std::fprintf(stderr, "vorn pack: --cipher needs a password (--password)\n");
+        return false;
+    }
+    if (!options.encryptOnly.empty() && password && Sealed(options)) {
+        std::fprintf(stderr,
+                     "vorn pack: --encrypt-only leaves entries plain, which a sealed archive "
+                     "never holds; seal them all (leave --encrypt-only out) or add --cipher "
+                     "blowfish for the first scheme\n");
+        return false;
+    }
+    return true;
+}
+
+// The password a pack uses: never empty, which would be the first guess of anyone. Prints why.
+bool PackPasswordUsable(const std::optional<std::string>& password) {
+    if (!password || !password->empty()) return true;
+    std::fprintf(stderr, "vorn pack: the password is empty; give one or leave --password out\n");
+    return false;
+}
+
 // The options that only make sense together, and the values only some may take. Prints the
 // failure and returns false.
 bool OptionsFitTogether(const Options& options) {
     const bool password = options.password || options.passwordFile;
+    if (!CipherFits(options, password)) return false;
     if (!options.encryptOnly.empty() && !password) {
         std::fprintf(stderr, "vorn pack: --encrypt-only needs a password (--password)\n");
         return false;
@@ -494,7 +525,7 @@ pack::EntryOptions EntryOptionsFor(const SourceFile& file, const PackPlan& plan,
     entry.fileTime =
         plan.latestFileTime ? std::min(file.fileTime, *plan.latestFileTime) : file.fileTime;
     entry.password = plan.password;
-    if (!options.encryptOnly.empty()) {
+    if (!options.encryptOnly.empty() && !Sealed(options)) {
         bool selected = false;
         for (const std::string& pattern : options.encryptOnly) {
             selected = selected || EntryMatchesPattern(file.name, pattern);
@@ -514,6 +545,11 @@ bool WriteArchive(const PackPlan& plan, const Options& options, const std::strin
         return false;
     }
     pack::ArchiveWriter writer;
+    if (plan.password && Sealed(options)) {
+        pack::SealOptions seal;  // the default parameters and a fresh salt
+        seal.password = *plan.password;
+        writer.SetSealing(std::move(seal));
+    }
     bool ok = writer.Open(temp, image.bytes, image.checksum ? &*image.checksum : nullptr) ==
               pack::Status::Ok;
     ProgressBar bar(!options.quiet && os::StderrIsTerminal(), plan.totalBytes, "Packing");
@@ -578,10 +614,19 @@ int RunPack(const Options& options, const std::string& selfPath) {
         return kExitUsage;
     }
     PackPlan plan;
-    if (!GivenPassword(options, plan.password) || !MakePackPlan(options, selfPath, plan)) {
+    if (!GivenPassword(options, plan.password) || !PackPasswordUsable(plan.password) ||
+        !MakePackPlan(options, selfPath, plan)) {
         return kExitUsage;
     }
-    if (!WriteInPlace(plan, options)) return kExitUsage;
+    if (plan.password && !Sealed(options)) {
+        std::fprintf(stderr,
+                     "vorn pack: warning: --cipher blowfish hides the contents from a casual look "
+                     "but does not resist password guessing, and sizes, times and checksums stay "
+                     "readable\n");
+    }
+    const bool written = WriteInPlace(plan, options);
+    if (plan.password) SecureWipe(plan.password->data(), plan.password->size());
+    if (!written) return kExitUsage;
     if (!options.quiet) ReportPacked(plan);
     return kExitOk;
 }

@@ -1,6 +1,7 @@
 // "vorn list": the archive's entries with sizes, ratio, time, attributes, CRC and codec, a total
-// line and the comment, or the same as JSON for scripts. "vorn test": decodes every entry without
-// keeping it and checks its CRC-32, on as many threads as extraction uses.
+// line, how the archive is protected and the comment, or the same as JSON for scripts. "vorn test":
+// decodes every entry without keeping it and checks its CRC-32, on as many threads as extraction
+// uses.
 #include <algorithm>
 #include <cinttypes>
 #include <cstdio>
@@ -36,6 +37,8 @@ struct Listing {
     std::optional<std::string> destination;             // a self-extractor's built-in folder
     std::optional<pe::StubBrandingFacts> branding;      // a Windows self-extractor's
     std::optional<std::vector<uint8_t>> settingsBlock;  // a self-extractor's settings, as stored
+    archive::Protection protection = archive::Protection::None;
+    format::SealBlock seal;  // with Protection::Sealed
     uint64_t totalUnpacked = 0;
     uint64_t totalStored = 0;
     uint64_t files = 0;
@@ -46,10 +49,61 @@ struct Listing {
 // entry of no blocks and "corrupt" when the block headers cannot be walked.
 std::string CodecOf(void* handle, uint64_t index) {
     uint32_t types = 0;
-    if (archive::EntryBlockTypes(handle, index, &types) != format::Status::Ok) return "corrupt";
+    const format::Status status = archive::EntryBlockTypes(handle, index, &types);
+    // A sealed entry under a password of its own keeps its blocks to itself.
+    if (status == format::Status::PasswordNeeded) return "sealed";
+    if (status != format::Status::Ok) return "corrupt";
     if (types & (1u << format::kBlockLz)) return "lz77";
     if (types & (1u << format::kBlockCompressed)) return "context";
     return types != 0 ? "stored" : "-";
+}
+
+// How the archive is protected: "sealed" (Argon2id and ChaCha20-Poly1305, format/sealed.h),
+// "blowfish" (names or entries enciphered with the first scheme, which hides them from a casual
+// look and does not resist guessing) or "none".
+void ReadProtection(Listing& listing, void* handle) {
+    listing.protection = archive::ProtectionOf(handle, &listing.seal);
+    if (listing.protection != archive::Protection::None) return;
+    for (const VORN_FILEINFO& e : listing.entries) {
+        if (IsEncrypted(e)) listing.protection = archive::Protection::Blowfish;
+    }
+}
+
+const char* ProtectionName(archive::Protection protection) {
+    switch (protection) {
+        case archive::Protection::Sealed:
+            return "sealed";
+        case archive::Protection::Blowfish:
+            return "blowfish";
+        default:
+            return "none";
+    }
+}
+
+std::string ProtectionText(const Listing& listing) {
+    if (listing.protection != archive::Protection::Sealed) {
+        return listing.protection == archive::Protection::Blowfish
+                   ? "blowfish (hides the contents; does not resist guessing)"
+                   : "none";
+    }
+    char text[128];
+    std::snprintf(text, sizeof text,
+                  "sealed (Argon2id m=%" PRIu32 " KiB t=%" PRIu32 " p=%" PRIu32
+                  ", ChaCha20-Poly1305)",
+                  listing.seal.memoryKiB, listing.seal.passes, listing.seal.lanes);
+    return text;
+}
+
+std::string ProtectionJson(const Listing& listing) {
+    std::string json = std::string("\"") + ProtectionName(listing.protection) + "\"";
+    if (listing.protection != archive::Protection::Sealed) return json + ",\n  \"kdf\": null";
+    char kdf[160];
+    std::snprintf(kdf, sizeof kdf,
+                  ",\n  \"kdf\": {\"name\": \"argon2id\", \"memoryKiB\": %" PRIu32
+                  ", \"passes\": %" PRIu32 ", \"lanes\": %" PRIu32
+                  "},\n  \"cipher\": \"chacha20-poly1305\"",
+                  listing.seal.memoryKiB, listing.seal.passes, listing.seal.lanes);
+    return json + kdf;
 }
 
 bool IsComment(const VORN_FILEINFO& e) {
@@ -188,13 +242,14 @@ void PrintJson(const Listing& listing) {
                     listing.codecs[i].c_str());
         first = false;
     }
-    std::printf("\n  ],\n  \"files\": %" PRIu64 ",\n  \"size\": %" PRIu64
-                ",\n  \"stored\": %" PRIu64
-                ",\n  \"defaultDir\": %s,\n  \"sfxSettings\": %s,\n  \"comment\": %s",
-                listing.files, listing.totalUnpacked, listing.totalStored,
-                listing.destination ? JsonString(*listing.destination).c_str() : "null",
-                SettingsJson(listing).c_str(),
-                listing.comment ? JsonString(*listing.comment).c_str() : "null");
+    std::printf(
+        "\n  ],\n  \"files\": %" PRIu64 ",\n  \"size\": %" PRIu64 ",\n  \"stored\": %" PRIu64
+        ",\n  \"protection\": %s"
+        ",\n  \"defaultDir\": %s,\n  \"sfxSettings\": %s,\n  \"comment\": %s",
+        listing.files, listing.totalUnpacked, listing.totalStored, ProtectionJson(listing).c_str(),
+        listing.destination ? JsonString(*listing.destination).c_str() : "null",
+        SettingsJson(listing).c_str(),
+        listing.comment ? JsonString(*listing.comment).c_str() : "null");
     PrintBrandingJson(listing);
     std::printf("\n}\n");
 }
@@ -246,6 +301,7 @@ void PrintTable(const Listing& listing) {
     std::printf("%12" PRIu64 " %12" PRIu64 " %5s  %" PRIu64 " file%s\n", listing.totalUnpacked,
                 listing.totalStored, RatioText(listing.totalStored, listing.totalUnpacked).c_str(),
                 listing.files, listing.files == 1 ? "" : "s");
+    std::printf("Protection: %s\n", ProtectionText(listing).c_str());
     if (listing.destination) {
         std::printf("\nExtracts by default to: %s\n", Shown(*listing.destination).c_str());
     }
@@ -357,6 +413,7 @@ int RunList(const Options& options) {
         listing.codecs.push_back(CodecOf(archive.handle(), i));
     }
     listing.comment = ReadComment(archive, password);
+    ReadProtection(listing, archive.handle());
     ReadStubFacts(listing);
     CountTotals(listing);
     if (options.json) {

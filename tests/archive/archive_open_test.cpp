@@ -14,6 +14,7 @@
 
 #include "archive/archive_handle.h"
 #include "archive_test_util.h"
+#include "format/lz_block.h"
 
 using namespace archive_test;
 
@@ -362,7 +363,7 @@ TEST(EncipheredNameTable, EmptyTableAcceptsAnyPassword) {
 TEST(ArchiveLock, SecondLockIsRefusedAndTheFlagReachesTheDisk) {
     vorntest::TestArchive archiveSpec = ThreeEntries();
     archiveSpec.prefix = Bytes("stub bytes");
-    archiveSpec.reserved = 0xA5A5F00D;
+    archiveSpec.reserved = format::kMarkLzBlocks;  // a mark the reader knows, kept by the lock
     TempFile file("lock.vorn", vorntest::BuildTestArchive(archiveSpec));
     {
         Handle h;
@@ -373,7 +374,7 @@ TEST(ArchiveLock, SecondLockIsRefusedAndTheFlagReachesTheDisk) {
     }
     std::vector<uint8_t> bytes = ReadFile(file.path);
     EXPECT_EQ(GetU32(bytes, 10 + 16), format::kFlagLocked);
-    EXPECT_EQ(GetU32(bytes, 10 + 20), 0xA5A5F00Du);
+    EXPECT_EQ(GetU32(bytes, 10 + 20), format::kMarkLzBlocks);
     EXPECT_EQ(GetU32(bytes, 10 + 8), 3u);
     Handle h;
     ASSERT_EQ(vorn_OpenStream(&h.h, file.path.c_str(), nullptr, VORN_OPEN_READWRITE), VORN_SUCCESS);

@@ -12,6 +12,7 @@
 
 #include "format/block.h"
 #include "format/lz_block.h"
+#include "pack/archive_writer.h"
 #include "pack/self_extractor.h"
 #include "test_archive.h"
 #include "test_pe.h"
@@ -336,15 +337,65 @@ bool WriteRoundTripSeeds(const fs::path& dir) {
 
 }  // namespace
 
+// fuzz_sealed_archive inputs: sealed archives at the fuzz build's small key derivation, one
+// entry of each level and one under a password of its own.
+bool WriteSealedArchiveSeeds(const fs::path& dir) {
+    for (int level = 1; level <= 3; ++level) {
+        pack::ArchiveWriter writer;
+        pack::SealOptions seal{kPassword, format::kSealMinMemoryKiB, 1, 1, {}};
+        seal.salt.emplace();
+        seal.salt->fill(static_cast<uint8_t>(level));
+        writer.SetSealing(seal);
+        pack::EntryOptions options;
+        options.method = pack::Method::Compressed;
+        options.encoder.level = level;
+        pack::EntryOptions own;
+        own.password = "own";
+        if (writer.Open((dir / ("level" + std::to_string(level))).string()) != pack::Status::Ok ||
+            writer.AddEntry("text.txt", Text(70000), options) != pack::Status::Ok ||
+            writer.AddEntry("own.bin", Noise(300, 3), own) != pack::Status::Ok ||
+            writer.Finish() != pack::Status::Ok) {
+            std::fprintf(stderr, "cannot write a sealed seed: %s\n", writer.Error().c_str());
+            return false;
+        }
+    }
+    return true;
+}
+
+// fuzz_sealed_entry inputs: u32 no flip, u32 unpacked size, then an entry's plain stored data.
+bool WriteSealedEntrySeeds(const fs::path& dir) {
+    const std::vector<std::pair<std::string, Bytes>> samples = {
+        {"text", Text(140000)}, {"noise", Noise(70000, 4)}, {"short", Bytes{'a', 'b'}}};
+    for (const auto& [name, data] : samples) {
+        for (pack::Method method : {pack::Method::Stored, pack::Method::Compressed}) {
+            const uint32_t n = static_cast<uint32_t>(data.size());
+            Bytes seed = {0xff,
+                          0xff,
+                          0xff,
+                          0xff,
+                          static_cast<uint8_t>(n),
+                          static_cast<uint8_t>(n >> 8),
+                          static_cast<uint8_t>(n >> 16),
+                          0};
+            Bytes area = vorntest::EncodeTestEntryData(data, method, 65536, {}, nullptr);
+            seed.insert(seed.end(), area.begin(), area.end());
+            const char* kind = method == pack::Method::Stored ? "_stored" : "_compressed";
+            if (!Write(dir / (name + kind), seed)) return false;
+        }
+    }
+    return true;
+}
+
 int main(int argc, char** argv) {
     if (argc != 2) {
         std::fprintf(stderr, "usage: %s <seed folder>\n", argv[0]);
         return 2;
     }
     const fs::path root = argv[1];
-    for (const char* target : {"fuzz_archive", "fuzz_block", "fuzz_code_tree", "fuzz_lz_block",
-                               "fuzz_names", "fuzz_sfx_settings", "fuzz_sfx_command_line",
-                               "fuzz_branding", "fuzz_encoder_round_trip"}) {
+    for (const char* target :
+         {"fuzz_archive", "fuzz_block", "fuzz_code_tree", "fuzz_lz_block", "fuzz_names",
+          "fuzz_sfx_settings", "fuzz_sfx_command_line", "fuzz_branding", "fuzz_encoder_round_trip",
+          "fuzz_sealed_archive", "fuzz_sealed_entry"}) {
         fs::create_directories(root / target);
     }
     for (const auto& [name, archiveSpec] : ArchiveKinds()) {
@@ -355,7 +406,9 @@ int main(int argc, char** argv) {
         !WriteSettingsSeeds(root / "fuzz_sfx_settings") ||
         !WriteCommandLineSeeds(root / "fuzz_sfx_command_line") ||
         !WriteBrandingSeeds(root / "fuzz_branding") ||
-        !WriteRoundTripSeeds(root / "fuzz_encoder_round_trip")) {
+        !WriteRoundTripSeeds(root / "fuzz_encoder_round_trip") ||
+        !WriteSealedArchiveSeeds(root / "fuzz_sealed_archive") ||
+        !WriteSealedEntrySeeds(root / "fuzz_sealed_entry")) {
         return 1;
     }
     return 0;

@@ -29,6 +29,13 @@ fs::path MakeSfx(const ScratchFolder& scratch, const std::vector<std::string>& e
     fs::create_directories(sfx.parent_path());
     std::vector<std::string> args = {"pack", "-q", "--sfx-stub", kStub};
     args.insert(args.end(), extraArgs.begin(), extraArgs.end());
+    // The passwords these cases try are those of the first scheme, Blowfish.
+    for (const std::string& arg : extraArgs) {
+        if (arg == "-p" || arg == "--password" || arg == "--password-file") {
+            args.insert(args.end(), {"--cipher", "blowfish"});
+            break;
+        }
+    }
     args.push_back(sfx.string());
     args.push_back((scratch / "src").string());
     RunResult pack = RunProgram(kVorn, args);
@@ -651,7 +658,7 @@ TEST(ConsoleSelfExtractor, AnExistingFileKeepsItsBytesUnlessTheEntryIsIntact) {
         WriteFile(scratch / "wrong", "hunter23\n");
         fs::path sfx = scratch / "setup.run";
         std::vector<std::string> pack = {"pack", "-q", "--sfx-stub", kStub};
-        if (c.packPassword) pack.insert(pack.end(), {"-p", c.packPassword});
+        if (c.packPassword) pack.insert(pack.end(), {"-p", c.packPassword, "--cipher", "blowfish"});
         pack.insert(pack.end(), {sfx.string(), (scratch / "one").string()});
         ASSERT_EQ(RunProgram(kVorn, pack).exitCode, 0) << c.what;
         if (c.damageData) {

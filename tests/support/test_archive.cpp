@@ -56,6 +56,7 @@ pack::Status WriteTestArchive(const TestArchive& archive, const std::string& pat
     // The hooks live as long as the writer uses them: until it has finished.
     BrokenForms hooks(archive);
     writer.SetLayoutHooks(&hooks);
+    if (archive.seal) writer.SetSealing(*archive.seal);
     // A program image in front keeps its checksum right, as a packed self-extractor does.
     std::optional<pack::ImageChecksum> checksum = pack::ImageChecksumOf(archive.prefix);
     pack::PrefixChecksum* sum = checksum ? &*checksum : nullptr;

@@ -37,6 +37,7 @@ struct TestArchive {
     std::optional<uint32_t> namesCrcOverride;
     std::optional<uint32_t> namesLengthOverride;
     std::optional<uint8_t> namesEncryptedOverride;  // trailer byte, whatever namesPassword says
+    std::optional<pack::SealOptions> seal;          // set: the archive is sealed
 };
 
 // Writes the archive through writer, which must not be open yet: into the file at path, or into

@@ -177,7 +177,8 @@ TEST(ToolSafety, AnExistingFileKeepsItsBytesUnlessTheEntryIsIntact) {
         if (c.packPassword) {
             fs::path src = scratch / "src";
             WriteFile(src / "file.bin", data);
-            ASSERT_EQ(Vorn({"pack", "-q", "-p", c.packPassword, archive.string(), "file.bin"},
+            ASSERT_EQ(Vorn({"pack", "-q", "-p", c.packPassword, "--cipher", "blowfish",
+                            archive.string(), "file.bin"},
                            src.string())
                           .exitCode,
                       0);

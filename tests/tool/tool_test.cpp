@@ -111,8 +111,8 @@ TEST(ToolRoundTrip, ExtractedFilesGetTheUsualPermissionsAndNoTemporaryFileRemain
     ScratchFolder scratch;
     fs::path tree = MakeSampleTree(scratch);
     fs::path archive = scratch / "sample.vorn";
-    ASSERT_EQ(Vorn({"a", "-q", "-p", "secret", "--encrypt-only", "tree/docs/*", archive.string(),
-                    tree.string()})
+    ASSERT_EQ(Vorn({"a", "-q", "-p", "secret", "--cipher", "blowfish", "--encrypt-only",
+                    "tree/docs/*", archive.string(), tree.string()})
                   .exitCode,
               0);
     const mode_t mask = umask(022);
@@ -193,9 +193,10 @@ TEST(ToolPasswords, EncipheredEntriesNeedTheRightPassword) {
     ScratchFolder scratch;
     fs::path tree = MakeSampleTree(scratch);
     fs::path archive = scratch / "secret.vorn";
-    ASSERT_EQ(
-        Vorn({"pack", "-q", "--password", "opensesame", archive.string(), tree.string()}).exitCode,
-        0);
+    ASSERT_EQ(Vorn({"pack", "-q", "--password", "opensesame", "--cipher", "blowfish",
+                    archive.string(), tree.string()})
+                  .exitCode,
+              0);
     RunResult list = Vorn({"list", archive.string()});
     ASSERT_EQ(list.exitCode, 0) << "plain names list without a password";
     EXPECT_NE(list.out.find("...A*"), std::string::npos) << list.out;
@@ -224,12 +225,66 @@ TEST(ToolPasswords, EncipheredEntriesNeedTheRightPassword) {
     EXPECT_EQ(TreeContents(scratch / "right" / "tree"), TreeContents(tree));
 }
 
+// A password seals the archive unless --cipher blowfish asks for the first scheme, which warns;
+// what would mix plain entries into a sealed archive, or seal with an empty password, is refused
+// and leaves no file.
+TEST(ToolPasswords, PackSealsByDefaultAndRefusesWhatASealedArchiveCannotHold) {
+    struct Case {
+        const char* what;
+        std::vector<std::string> options;
+        int exitCode;
+        const char* message;  // in stderr
+        uint32_t reserved;    // the written header's reserved word
+    };
+    const std::vector<Case> cases = {
+        {"default: sealed", {"-p", "pw"}, 0, nullptr, 3},
+        {"chacha20 named, names implied",
+         {"-p", "pw", "--cipher", "chacha20", "--encrypt-names"},
+         0,
+         nullptr,
+         3},
+        {"blowfish warns", {"-p", "pw", "--cipher", "blowfish"}, 0, "does not resist", 0},
+        {"blowfish keeps --encrypt-only",
+         {"-p", "pw", "--cipher", "blowfish", "--encrypt-only", "tree/docs/*"},
+         0,
+         "does not resist",
+         0},
+        {"--encrypt-only in a sealed archive",
+         {"-p", "pw", "--encrypt-only", "tree/docs/*"},
+         2,
+         "--cipher blowfish",
+         0},
+        {"empty password", {"-p", ""}, 2, "empty", 0},
+        {"unknown cipher", {"-p", "pw", "--cipher", "des"}, 2, "chacha20 or blowfish", 0},
+        {"cipher without password", {"--cipher", "chacha20"}, 2, "needs a password", 0},
+    };
+    ScratchFolder scratch;
+    fs::path tree = MakeSampleTree(scratch);
+    for (const Case& c : cases) {
+        fs::path archive = scratch / "out.vorn";
+        std::vector<std::string> args = {"pack", "-q"};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        args.insert(args.end(), {archive.string(), tree.string()});
+        RunResult run = Vorn(args);
+        EXPECT_EQ(run.exitCode, c.exitCode) << c.what << ": " << run.err;
+        if (c.message) {
+            EXPECT_NE(run.err.find(c.message), std::string::npos) << c.what << run.err;
+        }
+        EXPECT_EQ(fs::exists(archive), c.exitCode == 0) << c.what;
+        if (c.exitCode != 0) continue;
+        const std::string bytes = ReadFile(archive);
+        ASSERT_GE(bytes.size(), 24u) << c.what;
+        EXPECT_EQ(static_cast<uint8_t>(bytes[20]) & 3u, c.reserved & 3u) << c.what;
+        fs::remove(archive);
+    }
+}
+
 TEST(ToolPasswords, EncryptOnlyEnciphersJustTheMatchingEntries) {
     ScratchFolder scratch;
     fs::path tree = MakeSampleTree(scratch);
     fs::path archive = scratch / "some.vorn";
-    ASSERT_EQ(Vorn({"pack", "-q", "-p", "opensesame", "--encrypt-only", "tree/docs/*",
-                    archive.string(), tree.string()})
+    ASSERT_EQ(Vorn({"pack", "-q", "-p", "opensesame", "--cipher", "blowfish", "--encrypt-only",
+                    "tree/docs/*", archive.string(), tree.string()})
                   .exitCode,
               0);
     RunResult json = Vorn({"list", "--json", archive.string()});
@@ -253,10 +308,10 @@ TEST(ToolPasswords, EncipheredNameTableIsRefusedWithoutOrWithAWrongPassword) {
     ScratchFolder scratch;
     fs::path tree = MakeSampleTree(scratch);
     fs::path archive = scratch / "names.vorn";
-    ASSERT_EQ(
-        Vorn({"pack", "-q", "-p", "opensesame", "--encrypt-names", archive.string(), tree.string()})
-            .exitCode,
-        0);
+    ASSERT_EQ(Vorn({"pack", "-q", "-p", "opensesame", "--cipher", "blowfish", "--encrypt-names",
+                    archive.string(), tree.string()})
+                  .exitCode,
+              0);
     RunResult none = Vorn({"list", archive.string()});
     EXPECT_EQ(none.exitCode, 2);
     EXPECT_NE(none.err.find("password"), std::string::npos);
@@ -1019,6 +1074,42 @@ TEST(ToolDamage, RecordsThatMisstateTheSizeMakeTheirEntriesCorrupt) {
     size_t files = 0;
     for (const auto& e : fs::directory_iterator(scratch / "out")) files += e.is_regular_file();
     EXPECT_EQ(files, 3u) << "nothing but the honest entries";
+}
+
+// A sealed archive lists its scheme and extracts; with one bit changed in an entry's data, that
+// entry fails and nothing of it reaches its final path, while the untouched archive (the
+// control) extracts whole.
+TEST(ToolSealed, ListsItsSchemeAndAChangedEntryLeavesNothingBehind) {
+    ScratchFolder scratch;
+    fs::path tree = MakeSampleTree(scratch);
+    fs::path archive = scratch / "sealed.vorn";
+    ASSERT_EQ(Vorn({"pack", "-q", "-p", "pw", archive.string(), tree.string()}).exitCode, 0);
+    RunResult list = Vorn({"list", "-p", "pw", archive.string()});
+    EXPECT_NE(list.out.find("Protection: sealed (Argon2id m=65536 KiB t=3 p=1"), std::string::npos)
+        << list.out;
+    EXPECT_NE(Vorn({"list", "--json", "-p", "pw", archive.string()})
+                  .out.find("\"protection\": \"sealed\""),
+              std::string::npos);
+    std::string bytes = ReadFile(archive);
+    fs::path changed = scratch / "changed.vorn";
+    bytes[bytes.size() / 2] ^= 0x01;
+    WriteFile(changed, bytes);
+    for (const fs::path& from : {archive, changed}) {
+        fs::path out = scratch / ("out-" + from.stem().string());
+        RunResult run = Vorn({"extract", "-q", "-p", "pw", from.string(), "-o", out.string()});
+        EXPECT_EQ(run.exitCode == 0, from == archive) << run.err;
+        int missing = 0;
+        for (const auto& file : fs::recursive_directory_iterator(tree)) {
+            if (!file.is_regular_file()) continue;
+            fs::path target = out / "tree" / fs::relative(file.path(), tree);
+            if (!fs::exists(target)) {
+                ++missing;
+            } else {
+                EXPECT_EQ(ReadFile(target), ReadFile(file.path())) << target;
+            }
+        }
+        EXPECT_EQ(missing > 0, from == changed);
+    }
 }
 
 }  // namespace
