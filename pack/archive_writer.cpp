@@ -28,7 +28,10 @@ std::string NameProblem(const std::string& name) {
 
 }  // namespace
 
-ArchiveWriter::~ArchiveWriter() = default;
+ArchiveWriter::~ArchiveWriter() {
+    // A writer never opened still holds the password it was given.
+    if (sealOptions_) SecureWipe(sealOptions_->password.data(), sealOptions_->password.size());
+}
 
 Status ArchiveWriter::Fail(Status status, const std::string& message) {
     if (failed_ == Status::Ok) {

@@ -35,14 +35,11 @@ pack::SealOptions Seal(const std::string& password) {
 
 Key Derive(const std::string& password) {
     Key key{};
-    const Argon2Inputs in{reinterpret_cast<const uint8_t*>(password.data()),
-                          password.size(),
-                          kSalt.data(),
-                          kSalt.size(),
-                          nullptr,
-                          0,
-                          nullptr,
-                          0};
+    Argon2Inputs in{};
+    in.password = reinterpret_cast<const uint8_t*>(password.data());
+    in.passwordLength = password.size();
+    in.salt = kSalt.data();
+    in.saltLength = kSalt.size();
     EXPECT_EQ(Argon2idAllocating({8192, 1, 1}, in, 8 << 20, key.data(), 32), Argon2Status::Ok);
     return key;
 }
@@ -242,14 +239,13 @@ std::vector<uint8_t> DocumentedExample() {
     return bytes;
 }
 
+// The bytes as the document shows them, to paste there when the layout changes on purpose.
 std::string HexLines(const std::vector<uint8_t>& bytes) {
     std::string out;
     char cell[32];
     for (size_t at = 0; at < bytes.size(); ++at) {
-        if (at % 16 == 0) std::snprintf(cell, sizeof cell, "%s%04zx", at ? "\n" : "", at);
-        if (at % 16 == 0) out += cell;
-        std::snprintf(cell, sizeof cell, " %02x", bytes[at]);
-        out += cell;
+        if (at % 16 == 0) out += (std::snprintf(cell, sizeof cell, "\n    %08zX ", at), cell);
+        out += (std::snprintf(cell, sizeof cell, " %02X", bytes[at]), cell);
     }
     return out;
 }
