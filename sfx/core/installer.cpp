@@ -9,6 +9,7 @@
 #include "format/exit_code.h"
 #include "format/text_bytes.h"
 #include "sfx/core/messages.h"
+#include "sfx/core/run_log.h"
 #include "sfx/core/temporary_folder.h"
 #include "sfx/core/text.h"
 
@@ -34,8 +35,19 @@ void Launch(Platform& platform, const char* folder, bool wait) {
     launch.extraCount = session.invocation.programArgCount;
     launch.wait = wait;
     launch.wholeTree = wait && session.settings.temporary;
+    LogLine(platform, texts::kLogProgramStarted, path);
     report.programStarted =
         platform.RunProgram(launch, &report.programExitCode) == ProgramResult::Ran;
+    // A program that cannot start is said, and so logged, by the caller.
+    if (report.programStarted && wait) {
+        char code[24] = "";
+        int exitCode = report.programExitCode;
+        if (exitCode < 0) AppendText(code, sizeof code, "-");
+        AppendDecimal(code, sizeof code,
+                      exitCode < 0 ? 0 - static_cast<uint64_t>(static_cast<int64_t>(exitCode))
+                                   : static_cast<uint64_t>(exitCode));
+        LogLine(platform, texts::kProgramExitPrefix, code);
+    }
 }
 
 // A text of the archive's (a name) on a console line: a control byte in it could start a line
@@ -80,6 +92,7 @@ class QuietDialog final : public MainDialog {
         AppendShown(line, sizeof line, caption);
         AppendText(line, sizeof line, ": ");
         AppendText(line, sizeof line, text);
+        LogBox(platform_, text, caption, style, kAnswerNo);
         platform_.PrintLine(line, (style & 0xF0) == kBoxIconError);
         return kAnswerNo;
     }
@@ -112,7 +125,7 @@ bool PrepareFolder(Platform& platform, MainDialog& dialog, char* folder) {
     Session& session = platform.session;
     if (session.settings.temporary) {
         if (!MakeTemporaryFolder(platform, session)) {
-            platform.PrintLine(texts::kTemporaryFolderFailed, true);
+            PrintError(platform, texts::kTemporaryFolderFailed);
             return false;
         }
         CopyText(folder, kTextBytes, session.temporary.path);
@@ -125,7 +138,7 @@ bool PrepareFolder(Platform& platform, MainDialog& dialog, char* folder) {
             chosen = own;
         }
         if (!ResolveDestination(platform, chosen, folder)) {
-            platform.PrintLine(texts::kDestinationTooLong, true);
+            PrintError(platform, texts::kDestinationTooLong);
             return false;
         }
     }
@@ -169,7 +182,7 @@ bool CheckPassword(Platform& platform, const char* password) {
     if (status == VORN_E_PASSWORD_NEEDED) {
         PrintStatus(platform, texts::kErrorCaption, status);
     } else {
-        platform.PrintLine(texts::kWrongPassword, true);
+        PrintError(platform, texts::kWrongPassword);
     }
     return false;
 }
@@ -180,17 +193,17 @@ void ExtractAndRun(Platform& platform, MainDialog& dialog, const char* folder) {
     RunReport& report = session.report;
     ExtractThread(platform, dialog);
     report.interrupted = g_bCancel;
-    if (report.interrupted) platform.PrintLine(texts::kInterrupted, true);
+    if (report.interrupted) PrintError(platform, texts::kInterrupted);
     if (report.interrupted) return;
     if (!ShouldRunProgram(session)) {
         if (session.settings.run != nullptr && !session.invocation.noexec) {
-            platform.PrintLine(texts::kProgramNotRun, true);
+            PrintError(platform, texts::kProgramNotRun);
         }
         return;
     }
     Launch(platform, folder, true);
     if (!report.programStarted) {
-        platform.PrintLine(texts::kProgramCannotStart, true);
+        PrintError(platform, texts::kProgramCannotStart);
         return;
     }
     int exitCode = report.programExitCode;
@@ -208,7 +221,7 @@ void EndUnattendedFolder(Platform& platform) {
     Session& session = platform.session;
     FolderEnd end = EndTemporaryFolder(platform, session);
     if (end == FolderEnd::Kept) platform.PrintLine(session.temporary.path, false);
-    if (end == FolderEnd::Left) platform.PrintLine(texts::kTemporaryFolderLeft, true);
+    if (end == FolderEnd::Left) platform.PrintLine(texts::kTemporaryFolderLeft, true);  // logged
 }
 
 }  // namespace

@@ -45,6 +45,7 @@ struct Invocation {
     const char* passwordFile = nullptr;        // --password-file
     bool noexec = false;                       // extract, run nothing
     bool keep = false;                         // keep the temporary folder
+    const char* logPath = nullptr;             // /LOG=, --log: the file the run appends to
     const char* const* programArgs = nullptr;  // the words after "--", for the program
     int programArgCount = 0;
     ArgumentsStatus status = ArgumentsStatus::Ok;

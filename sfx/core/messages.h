@@ -74,6 +74,33 @@ inline constexpr char kProgramExitPrefix[] = "the program ended with exit code "
 inline constexpr char kWrongPassword[] = "Error: the password given is wrong.";
 inline constexpr char kInterrupted[] = "Interrupted: extraction cancelled.";
 
+// The run's log, a folder known by name, an archive beside the program.
+inline constexpr char kLogNotOpened[] = "Error: the log file cannot be opened for appending: ";
+inline constexpr char kLogStarted[] = "started:";
+inline constexpr char kLogFinished[] = "finished with exit code";
+inline constexpr char kLogPasswordAsked[] = "password asked for";
+inline constexpr char kLogArchivePassword[] = "the archive";
+inline constexpr char kLogExtracted[] = "extracted";
+inline constexpr char kLogProgramStarted[] = "program started:";
+inline constexpr char kLogFolderMade[] = "temporary folder made:";
+inline constexpr char kLogFolderRemoved[] = "temporary folder removed:";
+inline constexpr char kLogFolderKept[] = "temporary folder kept:";
+inline constexpr char kLogLicenceAccepted[] = "licence accepted";
+inline constexpr char kLogLicenceDeclined[] = "licence declined";
+inline constexpr char kLogDestination[] = "destination:";
+inline constexpr char kKnownFolderFailed[] =
+    "Error: the folder this self-extractor extracts into is named by a folder this system does "
+    "not have or that does not fit 255 characters: ";
+inline constexpr char kBesideChecking[] = "Checking the archive beside the program: ";
+inline constexpr char kBesideMissing[] =
+    "Error: the archive beside this program cannot be read; nothing was extracted: ";
+inline constexpr char kBesideSize[] =
+    "Error: the archive beside this program has not the size it was packed with; nothing was "
+    "extracted: ";
+inline constexpr char kBesideHash[] =
+    "Error: the archive beside this program has been changed since it was packed; nothing was "
+    "extracted: ";
+
 // The command lines: usage and refusals, one row per front end.
 inline constexpr char kSwitchesCaption[] = "Command line";
 inline constexpr char kSwitchesUsage[] =
@@ -84,6 +111,7 @@ inline constexpr char kSwitchesUsage[] =
     "  /O=always     with /S: replace existing files\n"
     "  /O=never      with /S: keep existing files\n"
     "  /P=PASSWORD   with /S: the password of the archive and its files\n"
+    "  /LOG=FILE     append every entry, error and decision to FILE\n"
     "  /?            show this text\n"
     "  -- ARGS...    give ARGS to the program run after extraction\n"
     "Exit codes with /S: 0 all extracted (or the program's own), 1 some files failed, 2 the "
@@ -105,6 +133,7 @@ inline constexpr char kOptionsUsage[] =
     "  --overwrite            replace existing files\n"
     "  --skip-existing        keep existing files\n"
     "  --password-file FILE   the password, the first line of FILE\n"
+    "  --log FILE             append every entry, error and decision to FILE\n"
     "Exit codes: 0 all extracted (or the program's own), 1 some entries failed or the walk "
     "stopped short, 2 the archive could not be opened, a wrong password, bad options or an "
     "interrupted run.";
