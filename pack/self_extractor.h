@@ -42,7 +42,18 @@ struct SfxPackSettings {
     bool temporary = false;          // extract into a temporary folder; needs run
     std::optional<format::SfxOverwrite> overwrite;
     std::optional<std::string> title;  // the main dialog's caption
+    // The archive kept beside the program: its file name, size and SHA-256 (32 bytes).
+    std::optional<std::string> besideName;
+    uint64_t besideSize = 0;
+    std::vector<uint8_t> besideHash;
 };
+
+// Windows starts no program file of 4 GiB or more: a self-extractor of that size must keep its
+// archive beside it.
+constexpr uint64_t kMaxSelfExtractorBytes = (uint64_t{1} << 32) - 1;
+inline bool SelfExtractorTooLarge(uint64_t size) {
+    return size > kMaxSelfExtractorBytes;
+}
 
 // The settings block's bytes (at most format::kSfxSettingsBytes), or false with a message in *error
 // when a value cannot be stored or the whole does not fit.

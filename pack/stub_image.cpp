@@ -36,8 +36,8 @@ bool MakeSelfExtractorImage(const std::string& stubPath,
     if (builtInDestination && !SetBuiltInDestination(stub, *builtInDestination, &problem)) {
         return Refuse(error, stubPath + ": " + problem);
     }
-    const bool anySetting =
-        settings.run || settings.temporary || settings.overwrite || settings.title;
+    const bool anySetting = settings.run || settings.temporary || settings.overwrite ||
+                            settings.title || settings.besideName;
     if (anySetting && !SetSfxSettings(stub, settings, &problem)) {
         return Refuse(error, stubPath + ": " + problem);
     }

@@ -17,6 +17,15 @@ namespace sfx {
 
 namespace {
 
+// "the program ended with exit code N", negative codes included.
+void ExitCodeLine(int exitCode, char* line, size_t capacity) {
+    CopyText(line, capacity, texts::kProgramExitPrefix);
+    if (exitCode < 0) AppendText(line, capacity, "-");
+    AppendDecimal(line, capacity,
+                  exitCode < 0 ? 0 - static_cast<uint64_t>(static_cast<int64_t>(exitCode))
+                               : static_cast<uint64_t>(exitCode));
+}
+
 // Starts the packed program inside folder; the report says whether it started and how it ended.
 void Launch(Platform& platform, const char* folder, bool wait) {
     Session& session = platform.session;
@@ -40,13 +49,9 @@ void Launch(Platform& platform, const char* folder, bool wait) {
         platform.RunProgram(launch, &report.programExitCode) == ProgramResult::Ran;
     // A program that cannot start is said, and so logged, by the caller.
     if (report.programStarted && wait) {
-        char code[24] = "";
-        int exitCode = report.programExitCode;
-        if (exitCode < 0) AppendText(code, sizeof code, "-");
-        AppendDecimal(code, sizeof code,
-                      exitCode < 0 ? 0 - static_cast<uint64_t>(static_cast<int64_t>(exitCode))
-                                   : static_cast<uint64_t>(exitCode));
-        LogLine(platform, texts::kProgramExitPrefix, code);
+        char line[64];
+        ExitCodeLine(report.programExitCode, line, sizeof line);
+        LogLine(platform, line);
     }
 }
 
@@ -206,13 +211,8 @@ void ExtractAndRun(Platform& platform, MainDialog& dialog, const char* folder) {
         PrintError(platform, texts::kProgramCannotStart);
         return;
     }
-    int exitCode = report.programExitCode;
     char line[64];
-    CopyText(line, sizeof line, texts::kProgramExitPrefix);
-    if (exitCode < 0) AppendText(line, sizeof line, "-");
-    AppendDecimal(line, sizeof line,
-                  exitCode < 0 ? 0 - static_cast<uint64_t>(static_cast<int64_t>(exitCode))
-                               : static_cast<uint64_t>(exitCode));
+    ExitCodeLine(report.programExitCode, line, sizeof line);
     platform.PrintLine(line, false);
 }
 
