@@ -94,6 +94,13 @@ bool WideFolder(format::KnownFolder folder, wchar_t* out) {
 bool OpenLog(const char* path) {
     wchar_t wide[kWidePath];
     if (!WidenPath(path, wide)) return false;
+    // A read-only file is never appended to, whoever runs the program: an administrator's
+    // rights would let the open pass on some systems.
+    DWORD attributes = GetFileAttributesW(wide);
+    if (attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+        return false;
+    }
     g_log = CreateFileW(wide, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                         OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     return g_log != INVALID_HANDLE_VALUE;
