@@ -747,6 +747,9 @@ TEST_F(ConsoleInstaller, ArchiveBesideIsExtractedAndRefusedWhenItDiffersAtAll) {
                                         sfx.string(), (scratch / "src").string()});
     ASSERT_EQ(pack.exitCode, 0) << pack.err;
     const std::string intact = ReadFile(archive);
+    RunResult listed = RunProgram(kVorn, {"list", sfx.string()});
+    EXPECT_EQ(listed.exitCode, 2);
+    EXPECT_NE(listed.err.find("kept beside it, in setup.vorn"), std::string::npos) << listed.err;
     std::string changed = intact;
     changed[changed.size() / 2] ^= 1;
     const struct {
