@@ -55,8 +55,9 @@ bool ResolveBuiltInDestination(Platform& platform) {
     format::KnownFolderPrefix prefix;
     format::KnownFolderParse parse =
         format::ParseKnownFolder(g_szExtractDir, length, system, &prefix);
-    if (parse == format::KnownFolderParse::Literal) return true;
-    if (parse != format::KnownFolderParse::Known) return false;
+    // Packing refuses a text with any other prefix, so such a text comes from an older packer,
+    // which meant it as it stands.
+    if (parse != format::KnownFolderParse::Known) return true;
     char resolved[kTextBytes];
     if (!platform.KnownFolderPath(prefix.folder, resolved, sizeof resolved) ||
         !AppendText(resolved, sizeof resolved, g_szExtractDir + prefix.length)) {

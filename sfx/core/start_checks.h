@@ -12,8 +12,9 @@
 namespace sfx {
 
 // Replaces a known folder at the start of the built-in destination by its path on this machine
-// (format/known_folder.h). True when there is none or it resolved; false when the system has no
-// such folder or the result does not fit kTextBytes (g_szExtractDir is then as it was).
+// (format/known_folder.h). True when there is none (a text the rule does not read as a known
+// folder stands as it is) or it resolved; false when the system has no such folder or the result
+// does not fit kTextBytes (g_szExtractDir is then as it was).
 bool ResolveBuiltInDestination(Platform& platform);
 
 enum class BesideVerdict {
