@@ -67,7 +67,7 @@ bool OpenRunLog(Platform& platform, bool box) {
     if (path == nullptr) return true;
     session.logging = platform.OpenLogFile(path);
     if (session.logging) return true;
-    char text[kTextBytes + sizeof texts::kLogNotOpened];
+    char text[kTextBytes + sizeof texts::kLogNotOpened] = "";
     CopyText(text, sizeof text, texts::kLogNotOpened);
     format::EscapeForDisplay(path, strlen(path), text + strlen(text), sizeof text - strlen(text),
                              0);
@@ -108,7 +108,7 @@ void LogBox(Platform& platform, const char* text, const char* caption, unsigned 
     head[0] = '\0';
     AppendText(head, sizeof head, caption);
     AppendText(head, sizeof head, ":");
-    char body[5 * kTextBytes];
+    char body[5 * kTextBytes] = "";
     CopyText(body, sizeof body, text);
     if ((style & 0xF) != kBoxOk) {
         AppendText(body, sizeof body, " - answered ");

@@ -35,7 +35,7 @@ bool SameDigest(const uint8_t* a, const uint8_t* b) {
 }
 
 void Refuse(Platform& platform, bool box, const char* why, const char* what) {
-    char text[2 * kTextBytes + 256];
+    char text[2 * kTextBytes + 256] = "";
     CopyText(text, sizeof text, why);
     AppendText(text, sizeof text, what);
     if (box) {
@@ -108,7 +108,7 @@ bool PassStartChecks(Platform& platform, bool extract, bool box) {
     if (settings.besideName == nullptr) return true;
     char path[kTextBytes] = "";
     BesideArchivePath(platform, settings, path);
-    char checking[kTextBytes + sizeof texts::kBesideChecking];
+    char checking[kTextBytes + sizeof texts::kBesideChecking] = "";
     CopyText(checking, sizeof checking, texts::kBesideChecking);
     AppendText(checking, sizeof checking, path);
     LogLine(platform, checking);
