@@ -72,6 +72,7 @@ void Sha256::Compress(const uint8_t block[kSha256BlockBytes]) {
 }
 
 void Sha256::Update(const void* data, size_t length) {
+    if (length == 0) return;  // data may then be null, which memcpy must never be given
     const auto* bytes = static_cast<const uint8_t*>(data);
     bytes_ += length;
     if (buffered_ != 0) {
