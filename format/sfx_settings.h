@@ -30,6 +30,10 @@ enum SfxSettingTag : uint8_t {
     kSfxTagOverwrite = 3,  // one byte, an SfxOverwrite
     kSfxTagTitle = 4,      // the main dialog's caption: UTF-8, no NUL, no control characters
     kSfxTagLicense = 5,    // no bytes: the licence (entry kLicenseName) must be accepted first
+    // The archive is a file of its own beside the program: its 64-bit little-endian size, its
+    // SHA-256 (32 bytes) and its file name (a plain name, no folder), so that a signature of the
+    // program covers the archive too.
+    kSfxTagBeside = 6,
 };
 
 // The licence's text lives in the archive, not in this block (which it would not fit): an entry of
@@ -78,7 +82,28 @@ struct SfxSettings {
     const char* title = nullptr;   // null: the dialog keeps its own caption
     size_t titleLength = 0;
     bool license = false;  // a licence is packed and must be accepted before anything is extracted
+    const char* besideName = nullptr;  // null: the archive follows the program in its own file
+    size_t besideNameLength = 0;
+    uint64_t besideSize = 0;
+    const uint8_t* besideHash = nullptr;  // kSfxBesideHashBytes
 };
+
+constexpr size_t kSfxBesideHashBytes = 32;
+constexpr size_t kSfxBesideHeadBytes = 8 + kSfxBesideHashBytes;
+constexpr size_t kMaxSfxBesideNameBytes = 255;
+
+// The beside archive's file name: a plain name in the program's folder, no separator, no drive,
+// no control byte, not "." or "..".
+inline bool IsSfxBesideName(const uint8_t* bytes, size_t length) {
+    if (length == 0 || length > kMaxSfxBesideNameBytes || HasControlByte(bytes, length)) {
+        return false;
+    }
+    if (bytes[0] == '.' && (length == 1 || (length == 2 && bytes[1] == '.'))) return false;
+    for (size_t i = 0; i < length; ++i) {
+        if (bytes[i] == '/' || bytes[i] == '\\' || bytes[i] == ':') return false;
+    }
+    return true;
+}
 
 constexpr size_t kMaxSfxTitleBytes = 255;
 
@@ -132,7 +157,7 @@ inline bool IsSfxRunLine(const uint8_t* bytes, size_t length) {
 inline SfxSettingsStatus ReadSfxSettings(const uint8_t* block, size_t size, SfxSettings* out) {
     *out = SfxSettings();
     bool seenRun = false, seenTemporary = false, seenOverwrite = false, seenTitle = false,
-         seenLicense = false;
+         seenLicense = false, seenBeside = false;
     size_t offset = 0;
     SfxRecord record;
     while (NextSfxRecord(block, size, &offset, &record)) {
@@ -141,6 +166,7 @@ inline SfxSettingsStatus ReadSfxSettings(const uint8_t* block, size_t size, SfxS
                      : record.tag == kSfxTagOverwrite ? &seenOverwrite
                      : record.tag == kSfxTagTitle     ? &seenTitle
                      : record.tag == kSfxTagLicense   ? &seenLicense
+                     : record.tag == kSfxTagBeside    ? &seenBeside
                                                       : nullptr;
         if (seen == nullptr) continue;
         if (*seen) return SfxSettingsStatus::Repeated;
@@ -156,6 +182,16 @@ inline SfxSettingsStatus ReadSfxSettings(const uint8_t* block, size_t size, SfxS
             if (!IsSfxTitle(record.bytes, record.length)) return SfxSettingsStatus::BadValue;
             out->title = reinterpret_cast<const char*>(record.bytes);
             out->titleLength = record.length;
+        } else if (record.tag == kSfxTagBeside) {
+            if (record.length <= kSfxBesideHeadBytes ||
+                !IsSfxBesideName(record.bytes + kSfxBesideHeadBytes,
+                                 record.length - kSfxBesideHeadBytes)) {
+                return SfxSettingsStatus::BadValue;
+            }
+            out->besideSize = LoadLE64(record.bytes);
+            out->besideHash = record.bytes + 8;
+            out->besideName = reinterpret_cast<const char*>(record.bytes + kSfxBesideHeadBytes);
+            out->besideNameLength = record.length - kSfxBesideHeadBytes;
         } else {
             if (record.length != 1 || record.bytes[0] > 2) return SfxSettingsStatus::BadValue;
             out->overwrite = static_cast<SfxOverwrite>(record.bytes[0]);
@@ -168,15 +204,20 @@ inline SfxSettingsStatus ReadSfxSettings(const uint8_t* block, size_t size, SfxS
 }
 
 // The writer's side of ReadSfxSettings: the records of settings (the program line, the temporary
-// folder, the overwrite choice when stored, the title, the licence, in that order) and the end tag,
-// into block (capacity bytes). Returns the length the block needs, written only when it fits
-// capacity, or 0 when a value is one the reader would refuse.
+// folder, the overwrite choice when stored, the title, the licence, the beside archive, in that
+// order) and the end tag, into block (capacity bytes). Returns the length the block needs, written
+// only when it fits capacity, or 0 when a value is one the reader would refuse.
 inline size_t WriteSfxSettings(const SfxSettings& settings, uint8_t* block, size_t capacity) {
     const auto* run = reinterpret_cast<const uint8_t*>(settings.run);
     const auto* title = reinterpret_cast<const uint8_t*>(settings.title);
     uint8_t overwrite = static_cast<uint8_t>(settings.overwrite);
     if ((run != nullptr && !IsSfxRunLine(run, settings.runLength)) ||
         (title != nullptr && !IsSfxTitle(title, settings.titleLength)) || overwrite > 2) {
+        return 0;
+    }
+    const auto* besideName = reinterpret_cast<const uint8_t*>(settings.besideName);
+    if (besideName != nullptr && (settings.besideHash == nullptr ||
+                                  !IsSfxBesideName(besideName, settings.besideNameLength))) {
         return 0;
     }
     size_t at = 0;
@@ -193,6 +234,15 @@ inline size_t WriteSfxSettings(const SfxSettings& settings, uint8_t* block, size
     if (settings.overwriteStored) record(kSfxTagOverwrite, &overwrite, 1);
     if (title != nullptr) record(kSfxTagTitle, title, settings.titleLength);
     if (settings.license) record(kSfxTagLicense, nullptr, 0);
+    if (besideName != nullptr) {
+        uint8_t beside[kSfxBesideHeadBytes + kMaxSfxBesideNameBytes];
+        StoreLE64(beside, settings.besideSize);
+        for (size_t i = 0; i < kSfxBesideHashBytes; ++i) beside[8 + i] = settings.besideHash[i];
+        for (size_t i = 0; i < settings.besideNameLength; ++i) {
+            beside[kSfxBesideHeadBytes + i] = besideName[i];
+        }
+        record(kSfxTagBeside, beside, kSfxBesideHeadBytes + settings.besideNameLength);
+    }
     if (at < capacity) block[at] = kSfxTagEnd;
     return at + 1;
 }

@@ -134,6 +134,19 @@ bool EncodeSfxSettings(const SfxPackSettings& settings, std::vector<uint8_t>& bl
         decoded.title = settings.title->data();
         decoded.titleLength = settings.title->size();
     }
+    if (settings.besideName) {
+        const auto* bytes = reinterpret_cast<const uint8_t*>(settings.besideName->data());
+        if (!format::IsSfxBesideName(bytes, settings.besideName->size()) ||
+            settings.besideHash.size() != format::kSfxBesideHashBytes) {
+            return Report(error,
+                          "the archive's name beside the program must be a plain file "
+                          "name of at most 255 bytes");
+        }
+        decoded.besideName = settings.besideName->data();
+        decoded.besideNameLength = settings.besideName->size();
+        decoded.besideSize = settings.besideSize;
+        decoded.besideHash = settings.besideHash.data();
+    }
     block.resize(format::kSfxSettingsBytes);
     size_t length = format::WriteSfxSettings(decoded, block.data(), block.size());
     if (length > format::kSfxSettingsBytes) {

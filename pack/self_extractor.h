@@ -43,11 +43,22 @@ struct SfxPackSettings {
     std::optional<format::SfxOverwrite> overwrite;
     std::optional<std::string> title;  // the main dialog's caption
     bool license = false;              // a licence entry is packed and must be accepted
+    // The archive kept beside the program: its file name, size and SHA-256 (32 bytes).
+    std::optional<std::string> besideName;
+    uint64_t besideSize = 0;
+    std::vector<uint8_t> besideHash;
 };
 
 // Why text cannot be a self-extractor's licence (empty, over format::kMaxLicenseBytes, not UTF-8,
 // or holding a zero byte), or empty when it can.
 std::string LicenseProblem(const std::string& text);
+
+// Windows starts no program file of 4 GiB or more: a self-extractor of that size must keep its
+// archive beside it.
+constexpr uint64_t kMaxSelfExtractorBytes = (uint64_t{1} << 32) - 1;
+inline bool SelfExtractorTooLarge(uint64_t size) {
+    return size > kMaxSelfExtractorBytes;
+}
 
 // The settings block's bytes (at most format::kSfxSettingsBytes), or false with a message in *error
 // when a value cannot be stored or the whole does not fit.

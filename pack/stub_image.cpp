@@ -37,7 +37,7 @@ bool MakeSelfExtractorImage(const std::string& stubPath,
         return Refuse(error, stubPath + ": " + problem);
     }
     const bool anySetting = settings.run || settings.temporary || settings.overwrite ||
-                            settings.title || settings.license;
+                            settings.title || settings.license || settings.besideName;
     if (anySetting && !SetSfxSettings(stub, settings, &problem)) {
         return Refuse(error, stubPath + ": " + problem);
     }

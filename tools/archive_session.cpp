@@ -6,10 +6,13 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <vector>
 
 #include "archive/extraction.h"
 #include "format/password_file.h"
+#include "format/sfx_settings.h"
 #include "format/signature_scan.h"
+#include "format/stub_fields.h"
 #include "tools/output.h"
 #include "tools/system.h"
 
@@ -62,6 +65,25 @@ bool AskArchivePassword(const std::string& path, std::optional<std::string>& pas
     return true;
 }
 
+// The name of the archive a self-extractor packed with --payload-beside keeps beside it, read from
+// its settings; empty for any other file. A program image is small, so a larger file is none.
+std::string BesideArchiveName(const std::string& path) {
+    std::ifstream in(os::PathOf(path), std::ios::binary);
+    std::vector<uint8_t> image(64u << 20);
+    in.read(reinterpret_cast<char*>(image.data()), static_cast<std::streamsize>(image.size()));
+    if (!in.eof()) return "";
+    const auto size = static_cast<size_t>(in.gcount());
+    const uint8_t* block = format::FindSfxSettingsBlock(image.data(), size);
+    format::SfxSettings settings;
+    if (block == nullptr ||
+        format::ReadSfxSettings(block, format::kSfxSettingsBytes, &settings) !=
+            format::SfxSettingsStatus::Ok ||
+        settings.besideName == nullptr) {
+        return "";
+    }
+    return std::string(settings.besideName, settings.besideNameLength);
+}
+
 void ReportOpenFailure(const std::string& path, format::Status status, bool passwordGiven) {
     if (status == format::Status::CrcMismatch && passwordGiven) {
         std::fprintf(stderr, "vorn: %s: wrong password\n", path.c_str());
@@ -70,6 +92,14 @@ void ReportOpenFailure(const std::string& path, format::Status status, bool pass
             stderr, "vorn: %s: cannot open: %s\n", path.c_str(),
             os::CanRead(path) ? "no archive found in the file" : os::LastErrorText().c_str());
     } else if (status == format::Status::Corrupt && !HoldsArchiveSignature(path)) {
+        const std::string beside = BesideArchiveName(path);
+        if (!beside.empty()) {
+            std::fprintf(stderr,
+                         "vorn: %s: a self-extractor whose archive is kept beside it, in %s; "
+                         "give that file\n",
+                         path.c_str(), Shown(beside).c_str());
+            return;
+        }
         std::fprintf(stderr, "vorn: %s: not a VORN archive (no archive found in the file)\n",
                      path.c_str());
     } else {

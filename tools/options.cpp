@@ -113,6 +113,7 @@ const OptionRow kOptionTable[] = {
     {nullptr, "--elevate", false, kPack, [](Options& o, Value) { o.elevate = true; }},
     {nullptr, "--run", true, kPack, [](Options& o, Value v) { o.sfxRun = v; }},
     {nullptr, "--temporary", false, kPack, [](Options& o, Value) { o.sfxTemporary = true; }},
+    {nullptr, "--payload-beside", false, kPack, [](Options& o, Value) { o.payloadBeside = true; }},
     {nullptr, "--sfx-overwrite", true, kPack,
      [](Options& o, Value v) {
          format::SfxOverwrite overwrite;
@@ -247,7 +248,14 @@ const char kPackHelp[] =
     "                          (stubs are looked up in $VORN_STUB_DIR, then beside the tool:\n"
     "                          PREFIX/lib/vorn/ or its own folder, then in the build trees)\n"
     "  --default-dir TEXT      the folder the self-extractor proposes (at most 255 bytes);\n"
-    "                          without it, the folder the self-extractor lies in\n"
+    "                          without it, the folder the self-extractor lies in; it may\n"
+    "                          start with a folder of the user's machine: %ProgramFiles%,\n"
+    "                          %ProgramFiles(x86)%, %LocalAppData%, %AppData%,\n"
+    "                          %UserProfile%, %Temp% (Windows); ~, $HOME, $XDG_DATA_HOME\n"
+    "                          (linux)\n"
+    "  --payload-beside        write the program and the archive as two files (OUT and\n"
+    "                          OUT with .vorn for its extension), the program holding the\n"
+    "                          archive's size and SHA-256; for payloads past 4 GiB\n"
     "  --run \"PROGRAM ARGS...\" after every entry extracted, the self-extractor runs\n"
     "                          PROGRAM, an entry of the archive (\"/\" or \"\\\" between\n"
     "                          levels, double quotes around a name with spaces), in the\n"

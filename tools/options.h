@@ -47,6 +47,7 @@ struct Options {
     bool elevate = false;
     std::optional<std::string> sfxRun;  // the program line run after extraction
     bool sfxTemporary = false;          // extract into a temporary folder, removed after
+    bool payloadBeside = false;         // the archive in a file of its own beside the program
     std::optional<format::SfxOverwrite> sfxOverwrite;
     std::optional<std::string> licenseFile;  // the licence the self-extractor has accepted first
     std::optional<int> level;  // unset: 3 for a self-extractor of a known kind, else 2

@@ -14,13 +14,17 @@
 #include <vector>
 
 #include "crypto/secure_memory.h"
+#include "crypto/sha256.h"
 #include "format/batch_argument.h"
+#include "format/byte_order.h"
 #include "format/container.h"
 #include "format/entry_name.h"
+#include "format/known_folder.h"
 #include "format/utf8.h"
 #include "pack/archive_writer.h"
 #include "pack/self_extractor.h"
 #include "pack/stub_image.h"
+#include "pe/pe_image.h"
 #include "tools/archive_session.h"
 #include "tools/options.h"
 #include "tools/output.h"
@@ -357,7 +361,8 @@ bool OptionsFitTogether(const Options& options) {
           std::pair{options.sfxRun.has_value(), "--run"},
           std::pair{options.sfxTemporary, "--temporary"},
           std::pair{options.sfxOverwrite.has_value(), "--sfx-overwrite"},
-          std::pair{options.licenseFile.has_value(), "--license"}}) {
+          std::pair{options.licenseFile.has_value(), "--license"},
+          std::pair{options.payloadBeside, "--payload-beside"}}) {
         if (given && !sfx) {
             std::fprintf(stderr, "vorn pack: %s is for self-extractors (--sfx)\n", name);
             return false;
@@ -374,6 +379,52 @@ bool OptionsFitTogether(const Options& options) {
         return false;
     }
     return true;
+}
+
+// The system whose self-extractor reads the built-in destination: the kind's, or for a stub
+// given by path, Windows when it is a program image ("MZ").
+format::FolderSystem StubSystem(const Options& options, const std::string& stub) {
+    if (options.sfxKind) {
+        return *options.sfxKind == "linux" ? format::FolderSystem::Posix
+                                           : format::FolderSystem::Windows;
+    }
+    std::ifstream in(os::PathOf(stub), std::ios::binary);
+    char head[2] = {};
+    in.read(head, 2);
+    return head[0] == 'M' && head[1] == 'Z' ? format::FolderSystem::Windows
+                                            : format::FolderSystem::Posix;
+}
+
+// A known folder at the start of --default-dir must be one the self-extractor's system has
+// (format/known_folder.h). Prints the failure and returns false.
+bool DefaultDirFolderIsKnown(const Options& options, const std::string& stub) {
+    if (!options.defaultDir) return true;
+    const std::string& text = *options.defaultDir;
+    const bool windows = StubSystem(options, stub) == format::FolderSystem::Windows;
+    format::KnownFolderPrefix prefix;
+    switch (format::ParseKnownFolder(
+        text.data(), text.size(),
+        windows ? format::FolderSystem::Windows : format::FolderSystem::Posix, &prefix)) {
+        case format::KnownFolderParse::Literal:
+        case format::KnownFolderParse::Known:
+            return true;
+        case format::KnownFolderParse::NoSeparator:
+            std::fprintf(stderr,
+                         "vorn pack: --default-dir: %s: a known folder must be followed by a "
+                         "separator or nothing\n",
+                         text.c_str());
+            return false;
+        case format::KnownFolderParse::Unknown:
+            break;
+    }
+    std::fprintf(stderr,
+                 "vorn pack: --default-dir: %s does not start with a known folder of a %s "
+                 "self-extractor; known are %s\n",
+                 text.c_str(), windows ? "Windows" : "Linux",
+                 windows ? "%ProgramFiles%, %ProgramFiles(x86)%, %LocalAppData%, %AppData%, "
+                           "%UserProfile%, %Temp%"
+                         : "~, $HOME, $XDG_DATA_HOME");
+    return false;
 }
 
 bool ReadTextFile(const std::string& path, std::string& text) {
@@ -501,6 +552,7 @@ bool MakePackPlan(const Options& options, const std::string& selfPath, PackPlan&
         return false;
     }
     plan.outPath = options.operands[0];
+    if (plan.stub && !DefaultDirFolderIsKnown(options, *plan.stub)) return false;
     if (!ReadSourceDate(plan.latestFileTime)) return false;
     if (!LoadBranding(options, plan.stub, plan.outPath, plan.branding)) return false;
     plan.settings.title = options.title;
@@ -535,12 +587,14 @@ pack::EntryOptions EntryOptionsFor(const SourceFile& file, const PackPlan& plan,
     return entry;
 }
 
-// Writes the whole archive into temp; prints the failure and returns false.
+// Writes the whole archive into temp, behind the self-extractor's program unless the archive
+// goes beside it; prints the failure and returns false.
 bool WriteArchive(const PackPlan& plan, const Options& options, const std::string& temp) {
     pack::SelfExtractorImage image;
     std::string error;
-    if (plan.stub && !pack::MakeSelfExtractorImage(*plan.stub, options.defaultDir, plan.settings,
-                                                   plan.branding, &image, &error)) {
+    const bool program = plan.stub && !options.payloadBeside;
+    if (program && !pack::MakeSelfExtractorImage(*plan.stub, options.defaultDir, plan.settings,
+                                                 plan.branding, &image, &error)) {
         std::fprintf(stderr, "vorn pack: %s\n", error.c_str());
         return false;
     }
@@ -577,12 +631,27 @@ bool WriteArchive(const PackPlan& plan, const Options& options, const std::strin
     return ok;
 }
 
+// Windows starts no program file of 4 GiB or more; one rule for every kind keeps a package the
+// same shape whichever system it is for. Prints the failure and returns false.
+bool FitsOneProgramFile(const PackPlan& plan, const std::string& temp) {
+    os::PathFacts written;
+    if (!plan.stub || !os::StatPath(temp, written) || !pack::SelfExtractorTooLarge(written.size)) {
+        return true;
+    }
+    std::fprintf(stderr,
+                 "vorn pack: the self-extractor would be %s; a program file must stay under "
+                 "4 GiB, so nothing was written: keep the archive beside it with "
+                 "--payload-beside\n",
+                 HumanBytes(written.size).c_str());
+    return false;
+}
+
 // Writes the archive beside its final name and renames it into place; an interrupt removes the
 // unfinished file. Prints the failure and returns false.
 bool WriteInPlace(const PackPlan& plan, const Options& options) {
     std::string temp = plan.outPath + ".partial-" + std::to_string(os::ProcessId());
     os::RemoveOnInterrupt(temp);
-    if (!WriteArchive(plan, options, temp)) {
+    if (!WriteArchive(plan, options, temp) || !FitsOneProgramFile(plan, temp)) {
         os::RemoveFile(temp);
         return false;
     }
@@ -594,6 +663,85 @@ bool WriteInPlace(const PackPlan& plan, const Options& options) {
         return false;
     }
     return true;
+}
+
+// The archive's file beside the program: the program's name with ".vorn" for its extension.
+std::string BesidePath(const std::string& outPath) {
+    fs::path path = os::PathOf(outPath);
+    path.replace_extension(".vorn");
+    return os::TextOf(path);
+}
+
+// The size and SHA-256 of the archive written at path, read back in slices of bounded size.
+bool HashArchive(const std::string& path, pack::SfxPackSettings& settings) {
+    std::ifstream in(os::PathOf(path), std::ios::binary);
+    std::vector<char> slice(1 << 20);
+    Sha256 sha;
+    settings.besideSize = 0;
+    while (in) {
+        in.read(slice.data(), static_cast<std::streamsize>(slice.size()));
+        const auto got = static_cast<size_t>(in.gcount());
+        sha.Update(slice.data(), got);
+        settings.besideSize += got;
+    }
+    if (!in.eof()) return false;
+    settings.besideHash.assign(kSha256Bytes, 0);
+    sha.Final(settings.besideHash.data());
+    return true;
+}
+
+// The program alone, its settings naming the archive beside it, with its image checksum.
+bool WriteBesideProgram(const PackPlan& plan, const Options& options,
+                        const pack::SfxPackSettings& settings, const std::string& temp) {
+    pack::SelfExtractorImage image;
+    std::string error;
+    if (!pack::MakeSelfExtractorImage(*plan.stub, options.defaultDir, settings, plan.branding,
+                                      &image, &error)) {
+        std::fprintf(stderr, "vorn pack: %s\n", error.c_str());
+        return false;
+    }
+    if (image.checksum) {
+        const size_t field = image.checksum->Field();
+        format::StoreLE32(image.bytes.data() + field,
+                          pe::ComputePeChecksum(image.bytes.data(), image.bytes.size(), field));
+    }
+    std::ofstream out(os::PathOf(temp), std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(image.bytes.data()),
+              static_cast<std::streamsize>(image.bytes.size()));
+    out.close();
+    if (!out) std::fprintf(stderr, "vorn pack: cannot write %s\n", temp.c_str());
+    return static_cast<bool>(out);
+}
+
+// --payload-beside: the archive into OUT.vorn, then the program into OUT holding its size and
+// SHA-256; both written beside their final names and renamed into place, the archive first.
+bool WriteBeside(const PackPlan& plan, const Options& options) {
+    const std::string archivePath = BesidePath(plan.outPath);
+    if (archivePath == plan.outPath) {
+        std::fprintf(stderr,
+                     "vorn pack: --payload-beside: %s already ends in .vorn, the "
+                     "archive's name beside it\n",
+                     plan.outPath.c_str());
+        return false;
+    }
+    const std::string suffix = ".partial-" + std::to_string(os::ProcessId());
+    const std::string archiveTemp = archivePath + suffix, programTemp = plan.outPath + suffix;
+    os::RemoveOnInterrupt(archiveTemp);
+    pack::SfxPackSettings settings = plan.settings;
+    settings.besideName = os::TextOf(os::PathOf(archivePath).filename());
+    bool ok = WriteArchive(plan, options, archiveTemp) && HashArchive(archiveTemp, settings) &&
+              WriteBesideProgram(plan, options, settings, programTemp);
+    if (ok) os::MakeExecutable(programTemp);
+    for (const auto& [temp, path] :
+         {std::pair{archiveTemp, archivePath}, std::pair{programTemp, plan.outPath}}) {
+        if (ok && !os::RenameFile(temp, path)) {
+            std::fprintf(stderr, "vorn pack: cannot write %s: %s\n", path.c_str(),
+                         os::LastErrorText().c_str());
+            ok = false;
+        }
+        if (!ok) os::RemoveFile(temp);
+    }
+    return ok;
 }
 
 void ReportPacked(const PackPlan& plan) {
@@ -624,7 +772,8 @@ int RunPack(const Options& options, const std::string& selfPath) {
                      "but does not resist password guessing, and sizes, times and checksums stay "
                      "readable\n");
     }
-    const bool written = WriteInPlace(plan, options);
+    const bool written =
+        options.payloadBeside ? WriteBeside(plan, options) : WriteInPlace(plan, options);
     if (plan.password) SecureWipe(plan.password->data(), plan.password->size());
     if (!written) return kExitUsage;
     if (!options.quiet) ReportPacked(plan);

@@ -16,6 +16,7 @@
 
 #include "sfx/console/terminal.h"
 #include "sfx/core/messages.h"
+#include "sfx/core/run_log.h"
 #include "sfx/core/sfx_core.h"
 
 namespace console {
@@ -106,7 +107,9 @@ class ConsoleMainDialog final : public sfx::MainDialog {
         // Unattended: keep existing files, create the destination, leave when done.
         int unattended = sfx::kAnswerYes;
         if ((style & 0xF) == sfx::kBoxYesNoCancel) unattended = sfx::kAnswerNo;
-        return ShowBox(text, caption, style, unattended);
+        int answer = ShowBox(text, caption, style, unattended);
+        if (platform_ != nullptr) sfx::LogBox(*platform_, text, caption, style, answer);
+        return answer;
     }
 
     bool CreateCommentView() override {

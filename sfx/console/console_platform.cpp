@@ -2,6 +2,7 @@
 // usage, password file and looks at the archive.
 #include "sfx/console/console_platform.h"
 
+#include <fcntl.h>
 #include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,6 +10,8 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <ctime>
+#include <vector>
 
 #include "sfx/console/console_installer.h"
 #include "sfx/core/installer.h"
@@ -208,6 +211,60 @@ bool ConsolePlatform::AskLicense(const char* text) {
     std::optional<std::string> answer =
         ReadLine(std::string(caption) + ": " + question + " [y/N]: ", false);
     return answer && !answer->empty() && std::tolower((*answer)[0]) == 'y' && !g_interrupted;
+}
+
+bool ConsolePlatform::OpenLogFile(const char* path) {
+    logFile_ = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0644);
+    return logFile_ >= 0;
+}
+
+void ConsolePlatform::WriteLogLine(const char* line, size_t length) {
+    // One write per line: O_APPEND keeps the worker's lines and the main thread's whole.
+    std::string whole(line, length);
+    whole += '\n';
+    ssize_t written = write(logFile_, whole.data(), whole.size());
+    (void)written;  // a full disk loses a log line, never the extraction
+}
+
+void ConsolePlatform::CloseLogFile() {
+    if (logFile_ >= 0) close(logFile_);
+    logFile_ = -1;
+}
+
+int64_t ConsolePlatform::UnixTime() {
+    return static_cast<int64_t>(std::time(nullptr));
+}
+
+// $HOME, and $XDG_DATA_HOME as its definition has it: an absolute path, else ~/.local/share.
+bool ConsolePlatform::KnownFolderPath(format::KnownFolder folder, char* out, size_t capacity) {
+    const char* home = std::getenv("HOME");
+    std::string path = home != nullptr && home[0] == '/' ? home : "";
+    if (folder == format::KnownFolder::XdgDataHome) {
+        const char* data = std::getenv("XDG_DATA_HOME");
+        if (data != nullptr && data[0] == '/') {
+            path = data;
+        } else if (!path.empty()) {
+            path += "/.local/share";
+        }
+    } else if (folder != format::KnownFolder::Home) {
+        path.clear();
+    }
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    if (path.empty() || path.size() >= capacity) return false;
+    std::memcpy(out, path.c_str(), path.size() + 1);
+    return true;
+}
+
+bool ConsolePlatform::ReadFileSlices(const char* path, FileSlice slice, void* context) {
+    int file = open(path, O_RDONLY | O_CLOEXEC);
+    if (file < 0) return false;
+    std::vector<uint8_t> buffer(1 << 20);
+    ssize_t got = 0;
+    while ((got = read(file, buffer.data(), buffer.size())) > 0) {
+        if (!slice(context, buffer.data(), static_cast<size_t>(got))) break;
+    }
+    close(file);
+    return got >= 0;
 }
 
 }  // namespace console

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "sfx/console/console_dialogs.h"
+#include "sfx/core/run_log.h"
 #include "sfx/core/sfx_core.h"
 
 namespace console {
@@ -21,7 +22,9 @@ class ConsolePlatform final : public sfx::Platform {
     sfx::PathStyle Style() override { return sfx::PathStyle::Posix; }
     void GetOwnPath(char* out, size_t capacity) override;
     int ShowMessage(const char* text, const char* caption, unsigned style) override {
-        return ShowBox(text, caption, style, sfx::kAnswerYes);
+        int answer = ShowBox(text, caption, style, sfx::kAnswerYes);
+        sfx::LogBox(*this, text, caption, style, answer);
+        return answer;
     }
     intptr_t RunPasswordDialog(sfx::MainDialog* owner, char* buffer) override;
     void RunMainDialog() override;
@@ -43,6 +46,12 @@ class ConsolePlatform final : public sfx::Platform {
     // --quiet --progress: the bar of the dialog's progress area, on a terminal only.
     sfx::Dialog* OpenProgressView() override { return StdoutIsTerminal() ? &dialog_ : nullptr; }
     void CloseProgressView() override { g_terminal.EndBar(); }
+    bool OpenLogFile(const char* path) override;
+    void WriteLogLine(const char* line, size_t length) override;
+    void CloseLogFile() override;
+    int64_t UnixTime() override;
+    bool KnownFolderPath(format::KnownFolder folder, char* out, size_t capacity) override;
+    bool ReadFileSlices(const char* path, FileSlice slice, void* context) override;
 
   private:
     bool AskSettings();
@@ -55,6 +64,7 @@ class ConsolePlatform final : public sfx::Platform {
     std::string filePassword_;  // --password-file: given once at each prompt
     bool passwordGiven_ = false;
     std::string passwordGivenFor_;
+    int logFile_ = -1;
 };
 
 }  // namespace console

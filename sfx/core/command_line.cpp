@@ -19,6 +19,14 @@ bool SameText(const char* a, const char* b) {
     return *a == *b;
 }
 
+// Whether text starts with prefix, in any case.
+bool SamePrefix(const char* text, const char* prefix) {
+    for (; *prefix != '\0'; ++text, ++prefix) {
+        if (Lower(*text) != Lower(*prefix)) return false;
+    }
+    return true;
+}
+
 ArgumentsStatus Refuse(Invocation* out, const char* const* args, int index,
                        ArgumentsStatus status) {
     out->status = status;
@@ -55,6 +63,14 @@ ArgumentsStatus ParseWindowsSwitch(const char* name, Invocation* out, bool* seen
         if (help ? out->mode == RunMode::Help : out->unattended) return ArgumentsStatus::Repeated;
         if (help) out->mode = RunMode::Help;
         if (!help) out->unattended = true;
+        return ArgumentsStatus::Ok;
+    }
+    if (SameText(name, "LOG") || (SamePrefix(name, "LOG=") && name[4] == '\0')) {
+        return ArgumentsStatus::MissingValue;
+    }
+    if (SamePrefix(name, "LOG=")) {
+        if (out->logPath != nullptr) return ArgumentsStatus::Repeated;
+        out->logPath = name + 4;
         return ArgumentsStatus::Ok;
     }
     char letter = Lower(name[0]);
@@ -118,6 +134,7 @@ const ConsoleOption kConsoleOptions[] = {
     {"password-file", true, [](Invocation* o, Value v) { return o->passwordFile = v, kOk; }},
     {"accept", false, [](Invocation* o, Value) { return o->accept = true, kOk; }},
     {"progress", false, [](Invocation* o, Value) { return o->progress = true, kOk; }},
+    {"log", true, [](Invocation* o, Value v) { return o->logPath = v, kOk; }},
 };
 constexpr int kConsoleOptionCount = sizeof kConsoleOptions / sizeof kConsoleOptions[0];
 

@@ -9,12 +9,22 @@
 #include "format/exit_code.h"
 #include "format/text_bytes.h"
 #include "sfx/core/messages.h"
+#include "sfx/core/run_log.h"
 #include "sfx/core/temporary_folder.h"
 #include "sfx/core/text.h"
 
 namespace sfx {
 
 namespace {
+
+// "the program ended with exit code N", negative codes included.
+void ExitCodeLine(int exitCode, char* line, size_t capacity) {
+    CopyText(line, capacity, texts::kProgramExitPrefix);
+    if (exitCode < 0) AppendText(line, capacity, "-");
+    AppendDecimal(line, capacity,
+                  exitCode < 0 ? 0 - static_cast<uint64_t>(static_cast<int64_t>(exitCode))
+                               : static_cast<uint64_t>(exitCode));
+}
 
 // Starts the packed program inside folder; the report says whether it started and how it ended.
 void Launch(Platform& platform, const char* folder, bool wait) {
@@ -34,8 +44,15 @@ void Launch(Platform& platform, const char* folder, bool wait) {
     launch.extraCount = session.invocation.programArgCount;
     launch.wait = wait;
     launch.wholeTree = wait && session.settings.temporary;
+    LogLine(platform, texts::kLogProgramStarted, path);
     report.programStarted =
         platform.RunProgram(launch, &report.programExitCode) == ProgramResult::Ran;
+    // A program that cannot start is said, and so logged, by the caller.
+    if (report.programStarted && wait) {
+        char line[64];
+        ExitCodeLine(report.programExitCode, line, sizeof line);
+        LogLine(platform, line);
+    }
 }
 
 // A text of the archive's (a name) on a console line: a control byte in it could start a line
@@ -85,6 +102,7 @@ class QuietDialog final : public MainDialog {
         AppendShown(line, sizeof line, caption);
         AppendText(line, sizeof line, ": ");
         AppendText(line, sizeof line, text);
+        LogBox(platform_, text, caption, style, kAnswerNo);
         platform_.PrintLine(line, (style & 0xF0) == kBoxIconError);
         return kAnswerNo;
     }
@@ -118,7 +136,7 @@ bool PrepareFolder(Platform& platform, MainDialog& dialog, char* folder) {
     Session& session = platform.session;
     if (session.settings.temporary) {
         if (!MakeTemporaryFolder(platform, session)) {
-            platform.PrintLine(texts::kTemporaryFolderFailed, true);
+            PrintError(platform, texts::kTemporaryFolderFailed);
             return false;
         }
         CopyText(folder, kTextBytes, session.temporary.path);
@@ -131,7 +149,7 @@ bool PrepareFolder(Platform& platform, MainDialog& dialog, char* folder) {
             chosen = own;
         }
         if (!ResolveDestination(platform, chosen, folder)) {
-            platform.PrintLine(texts::kDestinationTooLong, true);
+            PrintError(platform, texts::kDestinationTooLong);
             return false;
         }
     }
@@ -175,7 +193,7 @@ bool CheckPassword(Platform& platform, const char* password) {
     if (status == VORN_E_PASSWORD_NEEDED) {
         PrintStatus(platform, texts::kErrorCaption, status);
     } else {
-        platform.PrintLine(texts::kWrongPassword, true);
+        PrintError(platform, texts::kWrongPassword);
     }
     return false;
 }
@@ -191,26 +209,21 @@ void ExtractAndRun(Platform& platform, QuietDialog& dialog, const char* folder) 
     dialog.SetProgressView(nullptr);
     if (view != nullptr) platform.CloseProgressView();
     report.interrupted = g_bCancel;
-    if (report.interrupted) platform.PrintLine(texts::kInterrupted, true);
+    if (report.interrupted) PrintError(platform, texts::kInterrupted);
     if (report.interrupted) return;
     if (!ShouldRunProgram(session)) {
         if (session.settings.run != nullptr && !session.invocation.noexec) {
-            platform.PrintLine(texts::kProgramNotRun, true);
+            PrintError(platform, texts::kProgramNotRun);
         }
         return;
     }
     Launch(platform, folder, true);
     if (!report.programStarted) {
-        platform.PrintLine(texts::kProgramCannotStart, true);
+        PrintError(platform, texts::kProgramCannotStart);
         return;
     }
-    int exitCode = report.programExitCode;
     char line[64];
-    CopyText(line, sizeof line, texts::kProgramExitPrefix);
-    if (exitCode < 0) AppendText(line, sizeof line, "-");
-    AppendDecimal(line, sizeof line,
-                  exitCode < 0 ? 0 - static_cast<uint64_t>(static_cast<int64_t>(exitCode))
-                               : static_cast<uint64_t>(exitCode));
+    ExitCodeLine(report.programExitCode, line, sizeof line);
     platform.PrintLine(line, false);
 }
 
@@ -219,7 +232,7 @@ void EndUnattendedFolder(Platform& platform) {
     Session& session = platform.session;
     FolderEnd end = EndTemporaryFolder(platform, session);
     if (end == FolderEnd::Kept) platform.PrintLine(session.temporary.path, false);
-    if (end == FolderEnd::Left) platform.PrintLine(texts::kTemporaryFolderLeft, true);
+    if (end == FolderEnd::Left) platform.PrintLine(texts::kTemporaryFolderLeft, true);  // logged
 }
 
 }  // namespace
@@ -246,19 +259,24 @@ char* ReadLicenseText(Platform& platform, void* handle) {
 
 bool AcceptLicense(Platform& platform, void* handle) {
     Session& session = platform.session;
-    if (!session.settings.license || session.invocation.accept) return true;
+    if (!session.settings.license) return true;
+    if (session.invocation.accept) {
+        LogLicence(platform, true);
+        return true;
+    }
     char* text = ReadLicenseText(platform, handle);
     const bool readable = text != nullptr;
     bool accepted = readable && platform.AskLicense(text);
     free(text);
+    LogLicence(platform, accepted);
     if (accepted) return true;
     session.report.licenseDeclined = true;
     if (!readable) {
         platform.ShowMessage(texts::kLicenseUnreadable, texts::kErrorCaption,
                              kBoxOk | kBoxIconError);
     } else {
-        // Where the program has a console (and, with the log, in the log) it says why it ends.
-        platform.PrintLine(texts::kLicenseDeclined, true);
+        // Where the program has a console it says why it ends.
+        PrintError(platform, texts::kLicenseDeclined);
     }
     return false;
 }
@@ -354,12 +372,14 @@ int RunUnattended(Platform& platform) {
     report = RunReport();
     ArchiveApi& archive = *platform.archive;
     // Nobody is asked: a packed licence must have been accepted on the command line. The line
-    // goes wherever PrintLine's errors go (the console, and the log where one is kept).
+    // goes to the console and the log.
     if (session.settings.license && !session.invocation.accept) {
-        platform.PrintLine(texts::LicenseNotAcceptedLine(session.invocation.frontEnd), true);
+        PrintError(platform, texts::LicenseNotAcceptedLine(session.invocation.frontEnd));
+        LogLicence(platform, false);
         report.licenseDeclined = true;
         return RunExitCode(report);
     }
+    if (session.settings.license) LogLicence(platform, true);
     const char* password = session.invocation.password;
     uint32_t status = OpenOwnArchive(platform, password);
     if (status != VORN_SUCCESS) {

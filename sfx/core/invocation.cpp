@@ -6,9 +6,52 @@
 #include "format/exit_code.h"
 #include "sfx/core/installer.h"
 #include "sfx/core/messages.h"
+#include "sfx/core/run_log.h"
 #include "sfx/core/sfx_core.h"
+#include "sfx/core/start_checks.h"
+#include "sfx/core/text.h"
 
 namespace sfx {
+
+namespace {
+
+// Everything after the command line is understood and the log is open.
+int Dispatch(const Invocation& invocation, Platform& platform, bool windowsDialog) {
+    Session& session = platform.session;
+    // Arguments a batch program's cmd.exe would read as commands stop everything, in a box when
+    // the dialog would have come up.
+    if (invocation.mode == RunMode::Extract && invocation.programArgCount > 0 &&
+        LoadSettings(session) == format::SfxSettingsStatus::Ok && BatchArgumentsRefused(session)) {
+        if (windowsDialog) {
+            platform.ShowMessage(texts::kBatchArgumentRefused, texts::kErrorCaption,
+                                 kBoxOk | kBoxIconError);
+        } else {
+            PrintError(platform, texts::kBatchArgumentRefused);
+        }
+        return format::kExitFailed;
+    }
+    // A known folder in the destination and an archive beside the program, when packed so.
+    if (LoadSettings(session) == format::SfxSettingsStatus::Ok &&
+        !PassStartChecks(platform, invocation.mode == RunMode::Extract, windowsDialog)) {
+        return format::kExitFailed;
+    }
+    // The Windows dialog reports its own failures in boxes and ends with 0, as it always has.
+    if (windowsDialog) return StartUp(platform);
+    if (LoadSettings(session) != format::SfxSettingsStatus::Ok) {
+        PrintError(platform, texts::SettingsDamagedLine(invocation.frontEnd));
+        return format::kExitFailed;
+    }
+    if (invocation.passwordFile != nullptr) {
+        session.invocation.password = platform.ReadPasswordFile(invocation.passwordFile);
+        if (session.invocation.password == nullptr) return format::kExitFailed;
+    }
+    if (invocation.mode != RunMode::Extract) return platform.Inspect(invocation.mode);
+    if (invocation.unattended) return RunUnattended(platform);
+    StartUp(platform);
+    return RunExitCode(session.report);
+}
+
+}  // namespace
 
 int Run(const Invocation& invocation, Platform& platform) {
     Session& session = platform.session;
@@ -25,32 +68,20 @@ int Run(const Invocation& invocation, Platform& platform) {
     }
     bool dialog = invocation.mode == RunMode::Extract && !invocation.unattended;
     bool windowsDialog = dialog && invocation.frontEnd == FrontEnd::Windows;
-    // Arguments a batch program's cmd.exe would read as commands stop everything, in a box when
-    // the dialog would have come up.
-    if (invocation.mode == RunMode::Extract && invocation.programArgCount > 0 &&
-        LoadSettings(session) == format::SfxSettingsStatus::Ok && BatchArgumentsRefused(session)) {
-        if (windowsDialog) {
-            platform.ShowMessage(texts::kBatchArgumentRefused, texts::kErrorCaption,
-                                 kBoxOk | kBoxIconError);
-        } else {
-            platform.PrintLine(texts::kBatchArgumentRefused, true);
-        }
-        return format::kExitFailed;
-    }
-    // The Windows dialog reports its own failures in boxes and ends with 0, as it always has.
-    if (windowsDialog) return StartUp(platform);
-    if (LoadSettings(session) != format::SfxSettingsStatus::Ok) {
-        platform.PrintLine(texts::SettingsDamagedLine(invocation.frontEnd), true);
-        return format::kExitFailed;
-    }
-    if (invocation.passwordFile != nullptr) {
-        session.invocation.password = platform.ReadPasswordFile(invocation.passwordFile);
-        if (session.invocation.password == nullptr) return format::kExitFailed;
-    }
-    if (invocation.mode != RunMode::Extract) return platform.Inspect(invocation.mode);
-    if (invocation.unattended) return RunUnattended(platform);
-    StartUp(platform);
-    return RunExitCode(session.report);
+    // A log that cannot be opened stops the run before anything is looked at or extracted.
+    if (!OpenRunLog(platform, windowsDialog)) return format::kExitFailed;
+    char own[kTextBytes] = "";
+    platform.GetOwnPath(own, sizeof own);
+    LogLine(platform, texts::kLogStarted, own);
+    int exitCode = Dispatch(invocation, platform, windowsDialog);
+    char code[24] = "";
+    if (exitCode < 0) AppendText(code, sizeof code, "-");
+    AppendDecimal(code, sizeof code,
+                  exitCode < 0 ? 0 - static_cast<uint64_t>(static_cast<int64_t>(exitCode))
+                               : static_cast<uint64_t>(exitCode));
+    LogLine(platform, texts::kLogFinished, code);
+    CloseRunLog(platform);
+    return exitCode;
 }
 
 }  // namespace sfx

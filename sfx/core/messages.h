@@ -91,6 +91,32 @@ inline const char* LicenseNotAcceptedLine(FrontEnd frontEnd) {
                : "Error: this self-extractor has a licence to accept; with --quiet, give --accept "
                  "to accept it (or run without --quiet to read it). Nothing was extracted.";
 }
+// The run's log, a folder known by name, an archive beside the program.
+inline constexpr char kLogNotOpened[] = "Error: the log file cannot be opened for appending: ";
+inline constexpr char kLogStarted[] = "started:";
+inline constexpr char kLogFinished[] = "finished with exit code";
+inline constexpr char kLogPasswordAsked[] = "password asked for";
+inline constexpr char kLogArchivePassword[] = "the archive";
+inline constexpr char kLogExtracted[] = "extracted";
+inline constexpr char kLogProgramStarted[] = "program started:";
+inline constexpr char kLogFolderMade[] = "temporary folder made:";
+inline constexpr char kLogFolderRemoved[] = "temporary folder removed:";
+inline constexpr char kLogFolderKept[] = "temporary folder kept:";
+inline constexpr char kLogLicenceAccepted[] = "licence accepted";
+inline constexpr char kLogLicenceDeclined[] = "licence declined";
+inline constexpr char kLogDestination[] = "destination:";
+inline constexpr char kKnownFolderFailed[] =
+    "Error: the folder this self-extractor extracts into is named by a folder this system does "
+    "not have or that does not fit 255 characters: ";
+inline constexpr char kBesideChecking[] = "Checking the archive beside the program: ";
+inline constexpr char kBesideMissing[] =
+    "Error: the archive beside this program cannot be read; nothing was extracted: ";
+inline constexpr char kBesideSize[] =
+    "Error: the archive beside this program has not the size it was packed with; nothing was "
+    "extracted: ";
+inline constexpr char kBesideHash[] =
+    "Error: the archive beside this program has been changed since it was packed; nothing was "
+    "extracted: ";
 
 // The command lines: usage and refusals, one row per front end.
 inline constexpr char kSwitchesCaption[] = "Command line";
@@ -104,6 +130,7 @@ inline constexpr char kSwitchesUsage[] =
     "  /P=PASSWORD   with /S: the password of the archive and its files\n"
     "  /ACCEPT       with /S: accept the packed licence (required when there is one)\n"
     "  /PROGRESS     with /S: show a window with the progress and a Cancel button\n"
+    "  /LOG=FILE     append every entry, error and decision to FILE\n"
     "  /?            show this text\n"
     "  -- ARGS...    give ARGS to the program run after extraction\n"
     "Exit codes with /S: 0 all extracted (or the program's own), 1 some files failed, 2 the "
@@ -128,6 +155,7 @@ inline constexpr char kOptionsUsage[] =
     "  --accept               accept the packed licence without showing it (required with "
     "--quiet when there is one)\n"
     "  --progress             with --quiet: one line on a terminal with the progress\n"
+    "  --log FILE             append every entry, error and decision to FILE\n"
     "Exit codes: 0 all extracted (or the program's own), 1 some entries failed or the walk "
     "stopped short, 2 the archive could not be opened, a wrong password, bad options or an "
     "interrupted run.";

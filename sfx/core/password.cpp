@@ -4,6 +4,7 @@
 
 #include "sfx/core/installer.h"
 #include "sfx/core/messages.h"
+#include "sfx/core/run_log.h"
 #include "sfx/core/sfx_core.h"
 
 namespace sfx {
@@ -96,6 +97,7 @@ uint32_t ExtractFile(Platform& platform, MainDialog& dialog, const char* name, c
             if (g_bCancel) break;
             memset(password, 0, sizeof password);
             // A dialog that cannot be created counts as a cancel, or the loop would never end.
+            LogLine(platform, texts::kLogPasswordAsked, shownName);
             if (platform.RunPasswordDialog(&dialog, password) != kDialogConfirmed) {
                 memset(password, 0, sizeof password);
                 return 1;

@@ -48,6 +48,7 @@ struct Session {
     RunReport report;
     bool unattended = false;  // a run without questions is under way: the walk asks nothing
     TemporaryFolder temporary;
+    bool logging = false;  // the invocation's log is open (sfx/core/run_log.h)
 };
 
 }  // namespace sfx

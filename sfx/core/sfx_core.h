@@ -16,6 +16,7 @@
 #include "archive/vorn.h"
 #include "format/container.h"
 #include "format/exit_code.h"
+#include "format/known_folder.h"
 #include "format/sfx_settings.h"
 #include "sfx/core/control_ids.h"
 #include "sfx/core/session.h"
@@ -269,6 +270,36 @@ class Platform {
     // Cancel that stops the run as an interrupt does. Null when the platform shows none.
     virtual Dialog* OpenProgressView() { return nullptr; }
     virtual void CloseProgressView() {}
+    // The run's log (sfx/core/run_log.h): path opened for appending, false when it cannot be;
+    // each line written whole with one call, as lines come from the worker and the main thread.
+    virtual bool OpenLogFile(const char* path) {
+        (void)path;
+        return false;
+    }
+    virtual void WriteLogLine(const char* line, size_t length) {
+        (void)line;
+        (void)length;
+    }
+    virtual void CloseLogFile() {}
+    // Seconds since 1970-01-01 00:00 UTC, for the log's time stamps.
+    virtual int64_t UnixTime() { return 0; }
+    // A known folder's path on this machine (format/known_folder.h) into out (capacity bytes,
+    // NUL included); false when the system has none or it does not fit.
+    virtual bool KnownFolderPath(format::KnownFolder folder, char* out, size_t capacity) {
+        (void)folder;
+        (void)out;
+        (void)capacity;
+        return false;
+    }
+    // Reads the file at path from its start in slices, handing each to slice with context until
+    // slice returns false or the file ends; false when the file cannot be opened or read.
+    using FileSlice = bool (*)(void* context, const uint8_t* bytes, size_t size);
+    virtual bool ReadFileSlices(const char* path, FileSlice slice, void* context) {
+        (void)path;
+        (void)slice;
+        (void)context;
+        return false;
+    }
 
     ArchiveApi* archive = &RealArchive();
     // This run's invocation, settings and outcome: every decision handed the platform reaches it.

@@ -7,7 +7,9 @@
 #include "format/sfx_settings.h"
 #include "sfx/core/installer.h"
 #include "sfx/core/messages.h"
+#include "sfx/core/run_log.h"
 #include "sfx/core/sfx_core.h"
+#include "sfx/core/start_checks.h"
 #include "sfx/core/temporary_folder.h"
 #include "sfx/core/text.h"
 
@@ -44,7 +46,11 @@ Platform* g_pPlatform = nullptr;
 uint32_t OpenOwnArchive(Platform& platform, const char* password, void** handle) {
     char ownPath[kTextBytes];
     ownPath[0] = '\0';
-    platform.GetOwnPath(ownPath, sizeof ownPath);
+    // An archive packed beside the program has been checked by the start checks (start_checks.h).
+    const format::SfxSettings& settings = platform.session.settings;
+    if (settings.besideName == nullptr || !BesideArchivePath(platform, settings, ownPath)) {
+        platform.GetOwnPath(ownPath, sizeof ownPath);
+    }
     ownPath[kTextBytes - 1] = '\0';
     *handle = nullptr;
     uint32_t status = platform.archive->OpenStream(handle, ownPath, password, VORN_OPEN_READONLY);
@@ -69,6 +75,7 @@ int StartUp(Platform& platform) {
         // The prompt tells the archive prompt by the empty handle.
         char password[kTextBytes];
         memset(password, 0, sizeof password);
+        LogLine(platform, texts::kLogPasswordAsked, texts::kLogArchivePassword);
         if (platform.RunPasswordDialog(nullptr, password) == kDialogConfirmed) {
             status = OpenOwnArchive(platform, password);
         }

@@ -1,6 +1,8 @@
 // The temporary folder's life: made before the walk, kept or removed once after it.
 #include "sfx/core/temporary_folder.h"
 
+#include "sfx/core/messages.h"
+#include "sfx/core/run_log.h"
 #include "sfx/core/text.h"
 
 namespace sfx {
@@ -9,14 +11,22 @@ bool MakeTemporaryFolder(Platform& platform, Session& session) {
     session.temporary = TemporaryFolder();
     if (!session.settings.temporary) return true;
     session.temporary.made = platform.MakeTemporaryFolder(session.temporary.path);
+    if (session.temporary.made) LogLine(platform, texts::kLogFolderMade, session.temporary.path);
     return session.temporary.made;
 }
 
 FolderEnd EndTemporaryFolder(Platform& platform, Session& session) {
     if (!session.temporary.made) return FolderEnd::None;
     session.temporary.made = false;
-    if (session.invocation.keep) return FolderEnd::Kept;
-    return platform.RemoveFolderTree(session.temporary.path) ? FolderEnd::Removed : FolderEnd::Left;
+    const char* path = session.temporary.path;
+    if (session.invocation.keep) {
+        LogLine(platform, texts::kLogFolderKept, path);
+        return FolderEnd::Kept;
+    }
+    bool removed = platform.RemoveFolderTree(path);
+    LogLine(platform, removed ? texts::kLogFolderRemoved : texts::kTemporaryFolderLeft,
+            removed ? path : nullptr);
+    return removed ? FolderEnd::Removed : FolderEnd::Left;
 }
 
 void TemporaryFolderName(const uint8_t random[8], char* name) {

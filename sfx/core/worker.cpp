@@ -5,6 +5,7 @@
 
 #include "sfx/core/installer.h"
 #include "sfx/core/messages.h"
+#include "sfx/core/run_log.h"
 #include "sfx/core/sfx_core.h"
 #include "sfx/core/text.h"
 
@@ -89,6 +90,7 @@ WalkStep ExtractInFolder(Platform& platform, MainDialog& dialog, const VORN_FILE
         }
     }
     if (status == 0) {
+        LogLine(platform, texts::kLogExtracted, name);
         dialog.ListAdd(IDC_FILE_LIST, name);
         ++walk.extracted;
     } else {

@@ -13,12 +13,14 @@
 #include "platform/win32/dll_search.h"
 #include "sfx/core/command_line.h"
 #include "sfx/core/messages.h"
+#include "sfx/core/run_log.h"
 #include "sfx/core/sfx_core.h"
 #include "sfx/win32/dialog_look.h"
 #include "sfx/win32/installer_win32.h"
 #include "sfx/win32/license_dialog.h"
 #include "sfx/win32/private_folder.h"
 #include "sfx/win32/progress_window.h"
+#include "sfx/win32/start_win32.h"
 
 HINSTANCE g_hInstance;
 HWND g_hMainDlg;
@@ -73,9 +75,7 @@ class Win32Dialog : public sfx::MainDialog {
             EndDialog(hwnd, result);
         }
     }
-    int ShowMessage(const char* text, const char* caption, unsigned style) override {
-        return MessageBoxA(hwnd, text, caption, style);
-    }
+    int ShowMessage(const char* text, const char* caption, unsigned style) override;
 
     bool CreateCommentView() override {
         g_hCommentView = CreateWindowExA(
@@ -155,7 +155,9 @@ class Win32Platform : public sfx::Platform {
         out[length < capacity ? length : capacity - 1] = '\0';
     }
     int ShowMessage(const char* text, const char* caption, unsigned style) override {
-        return MessageBoxA(nullptr, text, caption, style);
+        int answer = MessageBoxA(nullptr, text, caption, style);
+        sfx::LogBox(*this, text, caption, style, answer);
+        return answer;
     }
     intptr_t RunPasswordDialog(sfx::MainDialog* owner, char* buffer) override {
         return DialogBoxParamA(g_hInstance, MAKEINTRESOURCEA(IDD_PASSWORD),
@@ -203,6 +205,19 @@ class Win32Platform : public sfx::Platform {
     bool AskLicense(const char* text) override { return win32sfx::RunLicenseDialog(text); }
     sfx::Dialog* OpenProgressView() override { return win32sfx::OpenProgressWindow(*this); }
     void CloseProgressView() override { win32sfx::CloseProgressWindow(); }
+    // The log, the known folders, the beside archive: sfx/win32/start_win32.cpp.
+    bool OpenLogFile(const char* path) override { return win32sfx::OpenLog(path); }
+    void WriteLogLine(const char* line, size_t length) override {
+        win32sfx::WriteLog(line, length);
+    }
+    void CloseLogFile() override { win32sfx::CloseLog(); }
+    int64_t UnixTime() override { return win32sfx::UnixTime(); }
+    bool KnownFolderPath(format::KnownFolder folder, char* out, size_t capacity) override {
+        return win32sfx::KnownFolderPath(folder, out, capacity);
+    }
+    bool ReadFileSlices(const char* path, FileSlice slice, void* context) override {
+        return win32sfx::ReadFileSlices(path, slice, context);
+    }
 };
 
 // The system's own 8-bit code page, which the manifest's UTF-8 setting does not change. A locale
@@ -266,6 +281,12 @@ void Win32Dialog::SetCommentText(const char* text) {
 
 Win32Platform g_platform;
 Win32Dialog g_mainDialog(nullptr);
+
+int Win32Dialog::ShowMessage(const char* text, const char* caption, unsigned style) {
+    int answer = MessageBoxA(hwnd, text, caption, style);
+    sfx::LogBox(g_platform, text, caption, style, answer);
+    return answer;
+}
 
 DWORD WINAPI ExtractThreadProc(LPVOID) {
     sfx::ExtractThread(g_platform, g_mainDialog);

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Compares our BLAKE2b, ChaCha20-Poly1305 and Argon2id with independent implementations: Python's
+"""Compares our BLAKE2b, SHA-256, ChaCha20-Poly1305 and Argon2id with independent implementations: Python's
 hashlib, python3-cryptography and argon2-cffi (python3-argon2). Inputs are pseudo-random from a
 fixed seed, of sizes around the block edges, including empty ones.
 Usage: crosscheck.py <crosscheck_helper>. A missing module is a failure, never a skip."""
@@ -46,6 +46,9 @@ def cases():
             key, message = data(key_length), data(n)
             expected = hashlib.blake2b(message, key=key, digest_size=digest_length).hexdigest()
             yield f"blake2b {digest_length} {field(key)} {field(message)}", expected
+    for n in (0, 1, 55, 56, 63, 64, 65, 119, 120, 128, 1000, 4097):
+        message = data(n)
+        yield f"sha256 {field(message)}", hashlib.sha256(message).hexdigest()
     for n in (0, 1, 15, 16, 17, 63, 64, 65, 255, 1000, 4097):
         key, nonce, aad = data(32), data(12), data(rng.choice((0, 1, 16, 33)))
         plain = data(n)

@@ -5,6 +5,7 @@
 //   aead-seal <key> <nonce> <aad> <plain>          -> ciphertext and tag
 //   aead-open <key> <nonce> <aad> <cipher and tag> -> plaintext
 //   argon2id <m> <t> <p> <tag length> <password> <salt> <secret> <ad>
+//   sha256 <message>
 #include <iostream>
 #include <sstream>
 #include <string>
@@ -12,6 +13,7 @@
 #include "crypto/aead.h"
 #include "crypto/argon2.h"
 #include "crypto/blake2b.h"
+#include "crypto/sha256.h"
 #include "hex.h"
 
 namespace {
@@ -79,6 +81,11 @@ int main() {
             std::cout << HashCommand(in) << '\n';
         } else if (command == "aead-seal" || command == "aead-open") {
             std::cout << AeadCommand(in, command == "aead-seal") << '\n';
+        } else if (command == "sha256") {
+            const Bytes message = Field(in);
+            uint8_t digest[kSha256Bytes];
+            Sha256Hash(message.data(), message.size(), digest);
+            std::cout << ToHex(digest, sizeof digest) << '\n';
         } else if (command == "argon2id") {
             std::cout << Argon2Command(in) << '\n';
         } else {

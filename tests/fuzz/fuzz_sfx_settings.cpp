@@ -1,10 +1,13 @@
 // Fuzz target: a self-extractor's settings block, as a damaged or hand-made stub may hold it. The
 // input is copied to a buffer of its exact size, so a read past the block is caught; every text
-// the reader hands back must lie inside the block and hold what a program line may hold.
+// the reader hands back must lie inside the block and hold what a program line may hold. The same
+// bytes go through the known-folder rule of the built-in destination.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 
+#include "format/known_folder.h"
 #include "format/sfx_settings.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -30,6 +33,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
     }
     if (static_cast<int>(settings.overwrite) > 2) std::abort();
+    if (status == format::SfxSettingsStatus::Ok && settings.besideName != nullptr) {
+        const auto* name = reinterpret_cast<const uint8_t*>(settings.besideName);
+        if (settings.besideHash < block ||
+            settings.besideHash + format::kSfxBesideHashBytes > name ||
+            name + settings.besideNameLength > block + size ||
+            !format::IsSfxBesideName(name, settings.besideNameLength)) {
+            std::abort();
+        }
+    }
+    // The same bytes as a built-in destination: a known folder's prefix lies inside the text.
+    for (format::FolderSystem system :
+         {format::FolderSystem::Windows, format::FolderSystem::Posix}) {
+        format::KnownFolderPrefix prefix;
+        const char* text = reinterpret_cast<const char*>(block);
+        if (format::ParseKnownFolder(text, size, system, &prefix) ==
+                format::KnownFolderParse::Known &&
+            (prefix.length == 0 || prefix.length > size)) {
+            std::abort();
+        }
+    }
     std::free(block);
     return 0;
 }

@@ -246,6 +246,33 @@ TEST(SfxSettings, SettingsThatCannotBeStoredAreRefusedAndLeaveTheImage) {
     }
 }
 
+TEST(SfxSettings, BesideArchiveIsReadBackAndOnlyAPlainNameIsStored) {
+    const std::vector<uint8_t> hash(32, 0xab);
+    auto beside = [&](const std::string& name) {
+        pack::SfxPackSettings s;
+        s.besideName = name;
+        s.besideSize = (uint64_t{5} << 30) + 7;  // past 4 GiB, so all 64 bits count
+        s.besideHash = hash;
+        return s;
+    };
+    std::vector<uint8_t> block;
+    std::string error;
+    ASSERT_TRUE(pack::EncodeSfxSettings(beside("setup.vorn"), block, &error)) << error;
+    format::SfxSettings read;
+    ASSERT_EQ(Decode(block, &read), format::SfxSettingsStatus::Ok);
+    EXPECT_EQ(std::string(read.besideName, read.besideNameLength), "setup.vorn");
+    EXPECT_EQ(read.besideSize, (uint64_t{5} << 30) + 7);
+    EXPECT_EQ(std::vector<uint8_t>(read.besideHash, read.besideHash + 32), hash);
+    for (const char* name : {"", ".", "..", "a/b.vorn", "a\\b.vorn", "C:x.vorn", "a\nb"}) {
+        EXPECT_FALSE(pack::EncodeSfxSettings(beside(name), block, &error)) << name;
+    }
+    // A reader refuses a record too short for its size and hash, as if a name were missing.
+    const uint8_t shortRecord[] = {format::kSfxTagBeside, 40, 0};
+    std::vector<uint8_t> damaged(shortRecord, shortRecord + 3);
+    damaged.resize(3 + 40 + 1, 0);
+    EXPECT_EQ(Decode(damaged, &read), format::SfxSettingsStatus::BadValue);
+}
+
 TEST(SfxSettings, ProgramNameIsTheFirstWordWithBackslashes) {
     const struct {
         const char* line;

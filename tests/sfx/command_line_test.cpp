@@ -41,6 +41,11 @@ TEST(WindowsSwitches, AcceptedWithSlashOrDashInAnyCase) {
     EXPECT_STREQ(s.programArgs[0], "/x");
     EXPECT_EQ(s.mode, sfx::RunMode::Extract);
 
+    // The log is for the dialog as much as for /S.
+    s = Windows({"/log=C:\\Logs\\setup.log"}, &status);
+    EXPECT_EQ(status, ArgumentsStatus::Ok);
+    EXPECT_STREQ(s.logPath, "C:\\Logs\\setup.log");
+
     s = Windows({"-s", "/O=Always"}, &status);
     EXPECT_EQ(status, ArgumentsStatus::Ok);
     EXPECT_EQ(s.overwrite, format::SfxOverwrite::Always);
@@ -89,6 +94,10 @@ TEST(WindowsSwitches, AnythingElseIsRefusedNamingTheWord) {
         {{"/S", "/Accept", "/accept"}, ArgumentsStatus::Repeated, 2},
         {{"/S", "/PROGRESS=1"}, ArgumentsStatus::Unknown, 1},
         {{"/?", "/P=secret"}, ArgumentsStatus::Conflict, 1},
+        {{"/S", "/LOG"}, ArgumentsStatus::MissingValue, 1},
+        {{"/LOG="}, ArgumentsStatus::MissingValue, 0},
+        {{"/LOG=a", "/log=b"}, ArgumentsStatus::Repeated, 1},
+        {{"/LOGS=a"}, ArgumentsStatus::Unknown, 0},
     };
     for (const auto& c : cases) {
         ArgumentsStatus status;
@@ -108,12 +117,13 @@ sfx::Invocation Console(const std::vector<std::string>& words, ArgumentsStatus* 
 TEST(ConsoleOptions, EveryOptionWithItsValueEitherWay) {
     ArgumentsStatus status;
     auto o = Console({"--target", "/opt/app", "--quiet", "--noexec", "--keep", "--skip-existing",
-                      "--password-file=/run/pw", "--", "--help", "x"},
+                      "--password-file=/run/pw", "--log", "run.log", "--", "--help", "x"},
                      &status);
     ASSERT_EQ(status, ArgumentsStatus::Ok);
     EXPECT_EQ(o.mode, sfx::RunMode::Extract);
     EXPECT_STREQ(o.destination, "/opt/app");
     EXPECT_STREQ(o.passwordFile, "/run/pw");
+    EXPECT_STREQ(o.logPath, "run.log");
     EXPECT_TRUE(o.unattended && o.noexec && o.keep);
     EXPECT_EQ(o.overwrite, format::SfxOverwrite::Never);
     EXPECT_EQ(o.programArgCount, 2);

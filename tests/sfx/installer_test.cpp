@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <fstream>
 
+#include "sfx/core/messages.h"
 #include "sfx_fake.h"
 
 using namespace sfx_test;
@@ -225,6 +226,38 @@ TEST_F(Installer, UnattendedDestinationFallsBackToBuiltInThenOwnFolder) {
     strcpy(sfx::g_szExtractDir, "C:\\Preset");
     EXPECT_EQ(Unattended({}), 0);
     EXPECT_EQ(ReadHostFile(platform.Host("C:\\Preset\\bin\\setup.exe")), "MZ program");
+}
+
+TEST_F(Installer, KnownFolderOfTheBuiltInDestinationIsLookedUpAtStart) {
+    const struct {
+        const char* packed;
+        bool machineHasIt;
+        int exitCode;
+        const char* lands;  // null: nothing extracted
+    } cases[] = {
+        {"%LocalAppData%\\Sample", true, 0, "C:\\Users\\u\\AppData\\Local\\Sample"},
+        {"%LocalAppData%\\Sample", false, 2, nullptr},
+        // An older packer's literal text, which no known-folder rule refused: as it stands.
+        {"~Backup", false, 0, "C:\\Tools\\~Backup"},
+    };
+    platform.InstallArchive(SampleArchive());
+    for (const auto& c : cases) {
+        platform.knownFolders.clear();
+        if (c.machineHasIt) {
+            platform.knownFolders[format::KnownFolder::LocalAppData] =
+                "C:\\Users\\u\\AppData\\Local";
+        }
+        strcpy(sfx::g_szExtractDir, c.packed);
+        platform.errorLines.clear();
+        EXPECT_EQ(Unattended({}), c.exitCode) << c.packed;
+        if (c.lands != nullptr) {
+            EXPECT_EQ(ReadHostFile(platform.Host(std::string(c.lands) + "\\readme.txt")),
+                      "read me");
+        } else {
+            ASSERT_EQ(platform.errorLines.size(), 1u);
+            EXPECT_EQ(platform.errorLines[0].rfind(sfx::texts::kKnownFolderFailed, 0), 0u);
+        }
+    }
 }
 
 TEST_F(Installer, UnattendedExistingFilesFollowTheSwitchThenThePackedChoice) {

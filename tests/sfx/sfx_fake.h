@@ -170,6 +170,14 @@ class FakePlatform final : public sfx::Platform {
     void PrintLine(const char* text, bool error) override {
         (error ? errorLines : lines).push_back(text);
     }
+    // The machine's known folders: those in knownFolders, no other.
+    bool KnownFolderPath(format::KnownFolder folder, char* out, size_t capacity) override {
+        auto it = knownFolders.find(folder);
+        if (it == knownFolders.end() || it->second.size() >= capacity) return false;
+        memcpy(out, it->second.c_str(), it->second.size() + 1);
+        return true;
+    }
+    std::map<format::KnownFolder, std::string> knownFolders;
     bool MakeTemporaryFolder(char* out) override;
     bool RemoveFolderTree(const char* path) override;
     sfx::ProgramResult RunProgram(const sfx::ProgramLaunch& launch, int* exitCode) override;

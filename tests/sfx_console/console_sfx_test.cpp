@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -683,6 +684,179 @@ TEST(ConsoleSelfExtractor, AnExistingFileKeepsItsBytesUnlessTheEntryIsIntact) {
         }
         EXPECT_EQ(PartFilesIn(target), 0u) << c.what;
     }
+}
+
+}  // namespace
+}  // namespace tooltest
+
+namespace tooltest {
+namespace {
+
+// ---- Deployment: the log, known folders, the archive beside the program
+
+std::vector<std::string> LinesOf(const std::string& text) {
+    std::vector<std::string> lines;
+    for (size_t at = 0, end; at < text.size(); at = end + 1) {
+        end = text.find('\n', at);
+        if (end == std::string::npos) end = text.size();
+        lines.push_back(text.substr(at, end - at));
+    }
+    return lines;
+}
+
+TEST_F(ConsoleInstaller, LogHoldsEveryEntryAndDecisionStampedAndNeverThePassword) {
+    fs::path sfx =
+        MakeInstaller(scratch, {"--run", "src/bin/setup.sh", "--temporary", "-p", "hunter22"});
+    WriteFile(scratch / "pw", "hunter22\n");
+    fs::path log = scratch / "run.log";
+    for (int run = 0; run < 2; ++run) {
+        RunResult ok = RunProgram(sfx.string(), {"--quiet", "--password-file",
+                                                 (scratch / "pw").string(), "--log", log.string()});
+        EXPECT_EQ(ok.exitCode, 7) << ok.err;  // the program's own
+    }
+    const std::string text = ReadFile(log);
+    EXPECT_EQ(text.find("hunter22"), std::string::npos) << text;
+    const std::vector<std::string> lines = LinesOf(text);
+    size_t starts = 0;
+    for (const std::string& line : lines) {
+        // "2026-12-10T00:05:00Z ": the shape of an ISO 8601 UTC stamp.
+        ASSERT_GT(line.size(), 21u) << line;
+        EXPECT_TRUE(line[4] == '-' && line[10] == 'T' && line[19] == 'Z' && line[20] == ' ')
+            << line;
+        starts += line.compare(21, 8, "started:") == 0;
+    }
+    EXPECT_EQ(starts, 2u) << "appended, not replaced:\n" << text;
+    for (const char* expected : {"temporary folder made:", "extracted src\\top.txt",
+                                 "program started:", "the program ended with exit code 7",
+                                 "temporary folder removed:", "finished with exit code 7"}) {
+        EXPECT_NE(text.find(expected), std::string::npos) << expected << "\n" << text;
+    }
+}
+
+TEST_F(ConsoleInstaller, LogThatCannotBeOpenedStopsTheRunBeforeAnything) {
+    fs::path sfx = MakeSfx(scratch, {});
+    fs::path target = scratch / "t";
+    fs::create_directories(scratch / "a folder");
+    WriteFile(scratch / "read-only.log", "old\n");
+    fs::permissions(scratch / "read-only.log", fs::perms::owner_read);
+    std::vector<fs::path> logs = {scratch / "missing" / "run.log", scratch / "a folder"};
+    // Permissions do not hold back the superuser, who can append to a read-only file.
+    if (geteuid() != 0) logs.push_back(scratch / "read-only.log");
+    for (const fs::path& log : logs) {
+        RunResult run = RunProgram(sfx.string(),
+                                   {"--quiet", "--target", target.string(), "--log", log.string()});
+        EXPECT_EQ(run.exitCode, 2) << log;
+        EXPECT_NE(run.err.find("the log file cannot be opened"), std::string::npos) << run.err;
+        EXPECT_FALSE(fs::exists(target)) << log;
+    }
+}
+
+TEST_F(ConsoleInstaller, KnownFoldersResolveAtStartAndListingsShowThemAsPacked) {
+    const std::string home = (scratch / "home").string();
+    const char* savedHome = std::getenv("HOME");
+    const std::string restore = savedHome ? savedHome : "";
+    setenv("HOME", home.c_str(), 1);
+    const fs::path share = scratch / "home" / ".local" / "share" / "app";
+    const struct {
+        const char* packed;
+        std::optional<std::string> xdg;  // none: unset
+        fs::path lands;
+    } cases[] = {
+        {"~/app", std::nullopt, scratch / "home" / "app"},
+        {"$HOME/app", std::nullopt, scratch / "home" / "app"},
+        {"$XDG_DATA_HOME/app", std::nullopt, share},
+        {"$XDG_DATA_HOME/app", "relative/is/ignored", share},
+        {"$XDG_DATA_HOME/app", (scratch / "data").string(), scratch / "data" / "app"},
+    };
+    for (const auto& c : cases) {
+        if (c.xdg) {
+            setenv("XDG_DATA_HOME", c.xdg->c_str(), 1);
+        } else {
+            unsetenv("XDG_DATA_HOME");
+        }
+        fs::path sfx = MakeSfx(scratch, {"--default-dir", c.packed});
+        RunResult info = RunProgram(sfx.string(), {"--info"});
+        EXPECT_NE(info.out.find(std::string("Default folder: ") + c.packed), std::string::npos)
+            << info.out;
+        RunResult run = RunProgram(sfx.string(), {"--quiet"});
+        EXPECT_EQ(run.exitCode, 0) << c.packed << run.err;
+        EXPECT_EQ(ReadFile(c.lands / "src" / "top.txt"), "top level\n") << c.packed;
+        fs::remove_all(c.lands);
+    }
+    unsetenv("XDG_DATA_HOME");
+    unsetenv("HOME");
+    fs::path sfx = MakeSfx(scratch, {"--default-dir", "~/app"});
+    RunResult homeless = RunProgram(sfx.string(), {"--quiet"});
+    EXPECT_EQ(homeless.exitCode, 2);
+    EXPECT_NE(homeless.err.find("this system does not have"), std::string::npos) << homeless.err;
+    setenv("HOME", restore.c_str(), 1);
+}
+
+TEST_F(ConsoleInstaller, ArchiveBesideIsExtractedAndRefusedWhenItDiffersAtAll) {
+    WriteFile(scratch / "src" / "top.txt", "top level\n");
+    fs::path sfx = scratch / "run" / "setup.run", archive = scratch / "run" / "setup.vorn";
+    fs::create_directories(sfx.parent_path());
+    RunResult pack = RunProgram(kVorn, {"pack", "-q", "--sfx-stub", kStub, "--payload-beside",
+                                        sfx.string(), (scratch / "src").string()});
+    ASSERT_EQ(pack.exitCode, 0) << pack.err;
+    const std::string intact = ReadFile(archive);
+    RunResult listed = RunProgram(kVorn, {"list", sfx.string()});
+    EXPECT_EQ(listed.exitCode, 2);
+    EXPECT_NE(listed.err.find("kept beside it, in setup.vorn"), std::string::npos) << listed.err;
+    std::string changed = intact;
+    changed[changed.size() / 2] ^= 1;
+    const struct {
+        std::optional<std::string> bytes;  // none: missing
+        int exitCode;
+        const char* says;
+    } cases[] = {
+        {intact, 0, "Checking the archive beside the program"},
+        {std::nullopt, 2, "cannot be read"},
+        {intact.substr(0, intact.size() - 1), 2, "has not the size"},
+        {intact + "x", 2, "has not the size"},
+        {changed, 2, "has been changed"},
+    };
+    for (const auto& c : cases) {
+        fs::remove(archive);
+        if (c.bytes) WriteFile(archive, *c.bytes);
+        fs::path target = scratch / "t";
+        RunResult run = RunProgram(sfx.string(), {"--quiet", "--target", target.string()});
+        EXPECT_EQ(run.exitCode, c.exitCode) << c.says << run.err;
+        EXPECT_NE((run.out + run.err).find(c.says), std::string::npos) << run.out << run.err;
+        EXPECT_EQ(fs::exists(target / "src" / "top.txt"), c.exitCode == 0) << c.says;
+        RunResult list = RunProgram(sfx.string(), {"--list"});
+        EXPECT_EQ(list.exitCode == 0, c.exitCode == 0) << c.says;
+        fs::remove_all(target);
+    }
+}
+
+TEST(ConsolePacking, UnknownFoldersAndMisplacedOptionsAreRefused) {
+    ScratchFolder scratch;
+    WriteFile(scratch / "src" / "a.txt", "a");
+    const struct {
+        std::vector<std::string> args;
+        const char* says;
+    } cases[] = {
+        {{"--sfx-stub", kStub, "--default-dir", "$HOMEDIR/x"}, "followed by a separator"},
+        {{"--sfx-stub", kStub, "--default-dir", "$DATA/x"}, "known are ~, $HOME"},
+        {{"--sfx-stub", kStub, "--default-dir", "%AppData%/x"}, "of a Linux self-extractor"},
+        {{"--payload-beside"}, "--payload-beside is for self-extractors"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = {"pack", "-q"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        args.push_back((scratch / "out.run").string());
+        args.push_back((scratch / "src").string());
+        RunResult pack = RunProgram(kVorn, args);
+        EXPECT_EQ(pack.exitCode, 2) << c.says;
+        EXPECT_NE(pack.err.find(c.says), std::string::npos) << pack.err;
+        EXPECT_FALSE(fs::exists(scratch / "out.run")) << c.says;
+    }
+    RunResult named =
+        RunProgram(kVorn, {"pack", "-q", "--sfx-stub", kStub, "--payload-beside",
+                           (scratch / "out.vorn").string(), (scratch / "src").string()});
+    EXPECT_EQ(named.exitCode, 2);
+    EXPECT_NE(named.err.find("already ends in .vorn"), std::string::npos) << named.err;
 }
 
 }  // namespace

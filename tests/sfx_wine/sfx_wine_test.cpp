@@ -16,6 +16,7 @@
 #include <aclapi.h>
 #include <sddl.h>
 
+#include "crypto/sha256.h"
 #include "entry_name_cases.h"
 #include "pack/self_extractor.h"
 #include "sfx_driver.h"
@@ -1422,6 +1423,108 @@ TEST_F(Deployment, SilentProgressWindowShowsTheRunAndCancelEndsItLikeAnInterrupt
     EXPECT_EQ(code, 2u);
     EXPECT_EQ(TemporaryFolders(), before) << "the temporary folder is still there";
     EXPECT_FALSE(fs::exists(downloads_ / "marker.txt")) << "the program ran";
+}
+
+}  // namespace
+
+namespace {
+
+// --- Deployment: the log, known folders, the archive beside the program ----------------------
+
+TEST_F(Installer, LogRecordsTheRunAndOneThatCannotBeOpenedStopsEverything) {
+    Write(Sample("right-password"));
+    const fs::path log = folder_ / "run.log";
+    const std::string out = " /D=" + (folder_ / "out").string();
+    ASSERT_TRUE(program_.Start(exe_, "/S" + out + " /P=right-password /LOG=" + log.string()));
+    EXPECT_EQ(SilentExit(), 0u);
+    ExpectFile("out\\docs\\readme.txt", data_);
+    const std::vector<uint8_t> bytes = ReadAll(log);
+    const std::string text(bytes.begin(), bytes.end());
+    EXPECT_EQ(text.find("right-password"), std::string::npos) << text;
+    for (const char* expected :
+         {"Z started: ", "Z extracted docs\\readme.txt\r\n", "Z finished with exit code 0\r\n"}) {
+        EXPECT_NE(text.find(expected), std::string::npos) << expected << "\n" << text;
+    }
+
+    const fs::path readOnly = folder_ / "read-only.log";
+    WriteAll(readOnly, Bytes("kept\r\n"));
+    ASSERT_TRUE(SetFileAttributesW(readOnly.c_str(), FILE_ATTRIBUTE_READONLY));
+    fs::remove_all(folder_ / "out");
+    for (const fs::path& bad : {folder_ / "missing" / "run.log", readOnly}) {
+        ASSERT_TRUE(program_.Start(exe_, "/S" + out + " /P=right-password /LOG=" + bad.string()));
+        EXPECT_EQ(SilentExit(), 2u) << bad;
+        EXPECT_FALSE(fs::exists(folder_ / "out")) << bad;
+    }
+    EXPECT_TRUE(ReadAll(readOnly) == Bytes("kept\r\n"));
+    SetFileAttributesW(readOnly.c_str(), FILE_ATTRIBUTE_NORMAL);
+    // Without /S the refusal is a box, and still nothing is extracted.
+    ASSERT_TRUE(program_.Start(exe_, "/LOG=" + (folder_ / "missing" / "run.log").string()));
+    Box refused = WaitBox(kErrorCaption);
+    ASSERT_TRUE(refused.window) << Windows();
+    EXPECT_NE(refused.text.find("the log file cannot be opened"), std::string::npos);
+    ASSERT_TRUE(Answer(refused.window, kOk));
+    DWORD code = 0;
+    ASSERT_TRUE(program_.WaitForExit(&code));
+    EXPECT_EQ(code, 2u);
+}
+
+TEST_F(Installer, ProgramFilesInTheBuiltInDestinationIsTheMachinesOwn) {
+    const char* programFiles = std::getenv("ProgramFiles");
+    ASSERT_NE(programFiles, nullptr);
+    const fs::path expected = fs::path(programFiles) / "Vorn Sample";
+    std::error_code ignored;
+    fs::remove_all(expected, ignored);
+    std::vector<uint8_t> stub = Stub();
+    std::string error;
+    ASSERT_TRUE(pack::SetBuiltInDestination(stub, "%ProgramFiles%\\Vorn Sample", &error)) << error;
+    Write(Sample(), {}, stub);
+    // The dialog shows the folder resolved; /S extracts into it.
+    ASSERT_TRUE(program_.Start(exe_));
+    HWND main = MainDialog();
+    ASSERT_TRUE(main) << Windows();
+    EXPECT_EQ(ControlText(main, kDestDir), expected.string());
+    ASSERT_TRUE(Press(main, kClose));
+    Box cancel = WaitBox(kCancelCaption);
+    ASSERT_TRUE(cancel.window) << Windows();
+    ASSERT_TRUE(Answer(cancel.window, kYes));
+    ExpectExitCodeZero();
+    ASSERT_TRUE(program_.Start(exe_, "/S"));
+    EXPECT_EQ(SilentExit(), 0u);
+    EXPECT_TRUE(ReadAll(expected / "docs" / "readme.txt") == data_);
+    fs::remove_all(expected, ignored);
+}
+
+TEST_F(Installer, ArchiveBesideIsExtractedAndAChangedOneIsRefusedBeforeAnything) {
+    const std::vector<uint8_t> archive = vorntest::BuildTestArchive(Sample());
+    pack::SfxPackSettings settings;
+    settings.besideName = "setup.vorn";
+    settings.besideSize = archive.size();
+    settings.besideHash.resize(kSha256Bytes);
+    Sha256Hash(archive.data(), archive.size(), settings.besideHash.data());
+    std::vector<uint8_t> stub = Stub();
+    std::string error;
+    ASSERT_TRUE(pack::SetSfxSettings(stub, settings, &error)) << error;
+    exe_ = (folder_ / "setup.exe").string();
+    WriteAll(exe_, stub);
+    std::vector<uint8_t> changed = archive;
+    changed[changed.size() / 2] ^= 0x20;
+    for (const auto& [bytes, code] : {std::pair{archive, 0u}, std::pair{changed, 2u}}) {
+        WriteAll(folder_ / "setup.vorn", bytes);
+        fs::remove_all(folder_ / "out");
+        ASSERT_TRUE(program_.Start(exe_, "/S /D=" + (folder_ / "out").string()));
+        EXPECT_EQ(SilentExit(), code);
+        EXPECT_EQ(fs::exists(folder_ / "out" / "docs" / "readme.txt"), code == 0);
+    }
+    // The dialog says so in a box and opens no main dialog.
+    ASSERT_TRUE(program_.Start(exe_));
+    Box refused = WaitBox(kErrorCaption);
+    ASSERT_TRUE(refused.window) << Windows();
+    EXPECT_NE(refused.text.find("has been changed since it was packed"), std::string::npos)
+        << refused.text;
+    ASSERT_TRUE(Answer(refused.window, kOk));
+    DWORD exitCode = 0;
+    ASSERT_TRUE(program_.WaitForExit(&exitCode));
+    EXPECT_EQ(exitCode, 2u);
 }
 
 }  // namespace
