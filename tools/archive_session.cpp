@@ -8,6 +8,7 @@
 #include <fstream>
 
 #include "archive/extraction.h"
+#include "crypto/secure_memory.h"
 #include "format/password_file.h"
 #include "format/signature_scan.h"
 #include "tools/output.h"
@@ -17,16 +18,30 @@ namespace tool {
 
 namespace {
 
-// The password from a file: its first line, without the line end.
+// The password from a file: its first line, without the line end (format/password_file.h).
 std::optional<std::string> ReadPasswordFile(const std::string& path, std::string& error) {
     std::ifstream in(os::PathOf(path), std::ios::binary);
     if (!in) {
         error = "cannot read password file " + path + ": " + std::strerror(errno);
         return std::nullopt;
     }
-    std::string line;
-    format::ReadPasswordLine(in, &line);  // an empty file gives the empty password
-    return line;
+    char bytes[format::kPasswordFileReadBytes];
+    in.read(bytes, sizeof bytes);
+    if (in.bad()) {
+        error = "cannot read password file " + path + ": " + std::strerror(errno);
+        return std::nullopt;
+    }
+    size_t length = 0;
+    format::PasswordFileStatus status =
+        format::PasswordLineOf(bytes, static_cast<size_t>(in.gcount()), &length);
+    std::optional<std::string> password;
+    if (status == format::PasswordFileStatus::Ok) {
+        password.emplace(bytes, length);
+    } else {
+        error = "the password file " + path + " " + format::PasswordFileProblem(status);
+    }
+    SecureWipe(bytes, sizeof bytes);
+    return password;
 }
 
 // Whether the file holds the archive signature anywhere, read in slices so any size will do.

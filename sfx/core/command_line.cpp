@@ -59,7 +59,14 @@ ArgumentsStatus ParseWindowsSwitch(const char* name, Invocation* out, bool* seen
     const char* value = name[1] == '=' ? name + 2 : "";
     if (value[0] == '\0') return ArgumentsStatus::MissingValue;
     if (letter == 'd') out->destination = value;
-    if (letter == 'p') out->password = value;
+    if (letter == 'p') {
+        // "/P=@FILE" keeps the password off the command line: the first line of FILE. A password
+        // that starts with "@" is written with two.
+        bool file = value[0] == '@' && value[1] != '@';
+        if (file && value[1] == '\0') return ArgumentsStatus::MissingValue;
+        if (file) out->passwordFile = value + 1;
+        if (!file) out->password = value[0] == '@' ? value + 1 : value;
+    }
     if (letter == 'o') {
         // "ask" is for a dialog, which these switches are not for.
         format::SfxOverwrite overwrite;

@@ -3,6 +3,7 @@
 // no archive; damaged settings stop everything else.
 #include "sfx/core/invocation.h"
 
+#include "crypto/secure_memory.h"
 #include "format/exit_code.h"
 #include "sfx/core/installer.h"
 #include "sfx/core/messages.h"
@@ -14,6 +15,7 @@ int Run(const Invocation& invocation, Platform& platform) {
     Session& session = platform.session;
     session = Session();
     session.invocation = invocation;
+    WipeOnExit filePassword(session.filePassword, sizeof session.filePassword);
     if (invocation.status != ArgumentsStatus::Ok) {
         platform.ShowUsage(invocation.refused,
                            texts::RefusalText(invocation.frontEnd, invocation.status));
@@ -44,8 +46,8 @@ int Run(const Invocation& invocation, Platform& platform) {
         return format::kExitFailed;
     }
     if (invocation.passwordFile != nullptr) {
-        session.invocation.password = platform.ReadPasswordFile(invocation.passwordFile);
-        if (session.invocation.password == nullptr) return format::kExitFailed;
+        if (!ReadPasswordFile(platform, invocation.passwordFile)) return format::kExitFailed;
+        session.invocation.password = session.filePassword;
     }
     if (invocation.mode != RunMode::Extract) return platform.Inspect(invocation.mode);
     if (invocation.unattended) return RunUnattended(platform);

@@ -42,7 +42,7 @@ struct Invocation {
     // /O=, --overwrite, --skip-existing; not given: as packed.
     std::optional<format::SfxOverwrite> overwrite;
     const char* password = nullptr;            // /P=, or the first line of passwordFile once read
-    const char* passwordFile = nullptr;        // --password-file
+    const char* passwordFile = nullptr;        // --password-file, /P=@FILE
     bool noexec = false;                       // extract, run nothing
     bool keep = false;                         // keep the temporary folder
     const char* const* programArgs = nullptr;  // the words after "--", for the program

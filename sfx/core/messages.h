@@ -53,6 +53,10 @@ inline constexpr char kArchivePasswordPrompt[] =
 inline constexpr char kEntryPasswordPrompt[] =
     "This file is protected through encryption, please enter the password for the file below";
 inline constexpr char kShortPassword[] = "The minimum password length is 6 characters";
+// Before the file's name: it cannot be opened or read; or it gives no password for the reason
+// format::PasswordFileProblem says after the name.
+inline constexpr char kPasswordFileUnreadable[] = "Error: cannot read the password file ";
+inline constexpr char kPasswordFileRefused[] = "Error: the password file ";
 
 // Installers: the program run after extraction, the temporary folder, runs without questions.
 inline constexpr char kProgramCaption[] = "Tarnwick Archiver SFX";

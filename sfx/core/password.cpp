@@ -1,10 +1,13 @@
-// The password dialog's rules (minimum length, the kept password) and the per-entry extraction
-// with its password loop.
+// The password dialog's rules (minimum length, the kept password), the password file of a run
+// without questions, and the per-entry extraction with its password loop.
 #include <cstring>
 
+#include "crypto/secure_memory.h"
+#include "format/password_file.h"
 #include "sfx/core/installer.h"
 #include "sfx/core/messages.h"
 #include "sfx/core/sfx_core.h"
+#include "sfx/core/text.h"
 
 namespace sfx {
 
@@ -76,6 +79,33 @@ bool PasswordDialogCommand(Dialog& dialog, int command) {
         dialog.End(kDialogCancelled);
         return true;
     }
+    return false;
+}
+
+bool ReadPasswordFile(Platform& platform, const char* path) {
+    char bytes[format::kPasswordFileReadBytes];
+    size_t count = 0;
+    size_t length = 0;
+    bool read = platform.ReadFileStart(path, bytes, sizeof bytes, &count);
+    format::PasswordFileStatus status =
+        read ? format::PasswordLineOf(bytes, count, &length) : format::PasswordFileStatus::Empty;
+    char* password = platform.session.filePassword;
+    if (read && status == format::PasswordFileStatus::Ok) {
+        memcpy(password, bytes, length);
+        password[length] = '\0';
+    }
+    SecureWipe(bytes, sizeof bytes);
+    if (read && status == format::PasswordFileStatus::Ok) return true;
+    // The name may be cut to fit; the reason never is.
+    char line[kTextBytes + 128];
+    CopyText(line, sizeof line,
+             read ? texts::kPasswordFileRefused : texts::kPasswordFileUnreadable);
+    AppendText(line, sizeof line - 80, path);
+    if (read) {
+        AppendText(line, sizeof line, " ");
+        AppendText(line, sizeof line, format::PasswordFileProblem(status));
+    }
+    platform.PrintLine(line, true);
     return false;
 }
 

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "format/container.h"
+#include "format/password_file.h"
 #include "format/sfx_settings.h"
 #include "sfx/core/invocation.h"
 
@@ -47,6 +48,8 @@ struct Session {
     RunReport report;
     bool unattended = false;  // a run without questions is under way: the walk asks nothing
     TemporaryFolder temporary;
+    // The password a password file gave; the invocation's password points here once it is read.
+    char filePassword[format::kMaxPasswordBytes + 1] = {};
 };
 
 }  // namespace sfx
