@@ -302,7 +302,7 @@ struct PackPlan {
 // The options that only make sense together, and the values only some may take. Prints the
 // failure and returns false.
 bool OptionsFitTogether(const Options& options) {
-    const bool password = options.password || options.passwordFile;
+    const bool password = options.password || options.askPassword || options.passwordFile;
     if (!options.encryptOnly.empty() && !password) {
         std::fprintf(stderr, "vorn pack: --encrypt-only needs a password (--password)\n");
         return false;
@@ -538,7 +538,8 @@ int RunPack(const Options& options, const std::string& selfPath) {
         return kExitUsage;
     }
     PackPlan plan;
-    if (!GivenPassword(options, plan.password) || !MakePackPlan(options, selfPath, plan)) {
+    PasswordWiper wipePassword(plan.password);
+    if (!GivenPassword(options, plan.password, true) || !MakePackPlan(options, selfPath, plan)) {
         return kExitUsage;
     }
     if (!WriteInPlace(plan, options)) return kExitUsage;

@@ -192,6 +192,24 @@ ArgumentsStatus ParseConsoleOptions(int argc, const char* const* args, Invocatio
     return ArgumentsStatus::Ok;
 }
 
+void ShownRefusedWord(const Invocation& invocation, char* out, size_t capacity) {
+    const char* word = invocation.refused != nullptr ? invocation.refused : "";
+    size_t shown = strlen(word);
+    if (word[0] == '/' || word[0] == '-') {
+        shown = strcspn(word, "=:");
+        if (invocation.frontEnd == FrontEnd::Windows && Lower(word[1]) == 'p' && shown > 2) {
+            shown = 2;
+        }
+    }
+    bool cut = word[shown] != '\0';
+    if (shown > capacity - 4) {
+        shown = capacity - 4;
+        cut = true;
+    }
+    memcpy(out, word, shown);
+    memcpy(out + shown, cut ? "..." : "", cut ? 4 : 1);
+}
+
 bool AppendWindowsArgument(char* out, size_t capacity, const char* arg) {
     size_t used = strlen(out);
     size_t at = used;

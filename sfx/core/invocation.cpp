@@ -5,6 +5,7 @@
 
 #include "crypto/secure_memory.h"
 #include "format/exit_code.h"
+#include "sfx/core/command_line.h"
 #include "sfx/core/installer.h"
 #include "sfx/core/messages.h"
 #include "sfx/core/sfx_core.h"
@@ -17,8 +18,9 @@ int Run(const Invocation& invocation, Platform& platform) {
     session.invocation = invocation;
     WipeOnExit filePassword(session.filePassword, sizeof session.filePassword);
     if (invocation.status != ArgumentsStatus::Ok) {
-        platform.ShowUsage(invocation.refused,
-                           texts::RefusalText(invocation.frontEnd, invocation.status));
+        char shown[kTextBytes];
+        ShownRefusedWord(invocation, shown, sizeof shown);
+        platform.ShowUsage(shown, texts::RefusalText(invocation.frontEnd, invocation.status));
         return format::kExitFailed;
     }
     if (invocation.mode == RunMode::Help) {
