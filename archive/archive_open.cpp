@@ -11,6 +11,7 @@
 #include "codec/entry_run.h"
 #include "crypto/blowfish.h"
 #include "crypto/crc32.h"
+#include "crypto/secure_memory.h"
 #include "format/failed_check.h"
 #include "format/signature_scan.h"
 
@@ -169,6 +170,7 @@ bool DecipherAndCheckNames(ArchiveHandle* h) {
             crc.Update(h->names + at, static_cast<uint32_t>(take));
         }
     }
+    SecureWipe(&ctx, sizeof ctx);
     return crc.Value() == h->trailer.namesCrc;
 }
 
@@ -275,6 +277,8 @@ void ReleaseHandle(ArchiveHandle* h) {
     if (h->cancelEvent) platform::EventClose(h->cancelEvent);
     if (h->archiveFd >= 0) platform::FileClose(h->archiveFd);
     std::free(h->recordOffsets);
+    // Deciphered names are the password's work: none is left in freed memory.
+    if (h->names && h->trailer.namesEncrypted) SecureWipe(h->names, h->namesSize);
     std::free(h->names);
     std::free(h->nameStarts);
     std::free(h->nameLengths);
@@ -346,6 +350,7 @@ Status OpenArchive(void** handle, const char* path, const char* password, unsign
         return Status::NotFound;
     }
     Status status = ReadArchive(h, password != nullptr);
+    SecureWipe(h->archivePassword, sizeof h->archivePassword);  // needed by the open alone
     if (status == Status::Ok) {
         h->cancelEvent = platform::EventCreate();
         if (!h->cancelEvent) status = Status::NoMemory;

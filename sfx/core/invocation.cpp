@@ -16,7 +16,9 @@ int Run(const Invocation& invocation, Platform& platform) {
     Session& session = platform.session;
     session = Session();
     session.invocation = invocation;
+    // The passwords a run keeps (from a file, or typed and kept for the next files) end with it.
     WipeOnExit filePassword(session.filePassword, sizeof session.filePassword);
+    WipeOnExit savedPassword(g_szSavedPassword, sizeof g_szSavedPassword);
     if (invocation.status != ArgumentsStatus::Ok) {
         char shown[kTextBytes];
         ShownRefusedWord(invocation, shown, sizeof shown);

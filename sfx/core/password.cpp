@@ -127,13 +127,13 @@ uint32_t ExtractFile(Platform& platform, MainDialog& dialog, const char* name, c
             memset(password, 0, sizeof password);
             // A dialog that cannot be created counts as a cancel, or the loop would never end.
             if (platform.RunPasswordDialog(&dialog, password) != kDialogConfirmed) {
-                memset(password, 0, sizeof password);
+                SecureWipe(password, sizeof password);
                 return 1;
             }
             status = archive.DecompressToFile(g_hArchive, name, path, UpdateProgressBar, password);
             if (status == VORN_SUCCESS) break;
         }
-        memset(password, 0, sizeof password);
+        SecureWipe(password, sizeof password);
     }
     if (status == VORN_SUCCESS) return 0;
     if (g_bCancel) {
