@@ -103,6 +103,7 @@ bool DecipherAndCheckNames(ArchiveHandle* h) {
             crc.Update(h->names + at, static_cast<uint32_t>(take));
         }
     }
+    SecureWipe(&ctx, sizeof ctx);
     return crc.Value() == h->trailer.namesCrc;
 }
 
@@ -215,6 +216,8 @@ void ReleaseHandle(ArchiveHandle* h) {
     if (h->cancelEvent) platform::EventClose(h->cancelEvent);
     if (h->archiveFd >= 0) platform::FileClose(h->archiveFd);
     std::free(h->recordOffsets);
+    // Deciphered names are the password's work: none is left in freed memory.
+    if (h->names && h->trailer.namesEncrypted) SecureWipe(h->names, h->namesSize);
     std::free(h->names);
     std::free(h->nameStarts);
     std::free(h->nameLengths);
@@ -302,6 +305,7 @@ Status OpenArchiveLike(void** handle, const char* path, const char* password, un
         return Status::NotFound;
     }
     Status status = ReadArchive(h, password, static_cast<const ArchiveHandle*>(model));
+    SecureWipe(h->archivePassword, sizeof h->archivePassword);  // needed by the open alone
     if (status == Status::Ok) {
         h->cancelEvent = platform::EventCreate();
         if (!h->cancelEvent) status = Status::NoMemory;

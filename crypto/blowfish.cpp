@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "crypto/blowfish_init.h"
+#include "crypto/secure_memory.h"
 
 static_assert(sizeof(BlowfishContext) == BLOWFISH_INITIAL_WORDS * sizeof(uint32_t),
               "the context is the initial table's image");
@@ -141,12 +142,14 @@ void DecryptBuffer(unsigned char* buffer, uint32_t count, const char* password) 
     BlowfishContext ctx;
     BlowfishSetPassword(&ctx, password);
     CipherBuffer<true>(&ctx, buffer, count);
+    SecureWipe(&ctx, sizeof ctx);
 }
 
 void EncryptBuffer(unsigned char* buffer, uint32_t count, const char* password) {
     BlowfishContext ctx;
     BlowfishSetPassword(&ctx, password);
     CipherBuffer<false>(&ctx, buffer, count);
+    SecureWipe(&ctx, sizeof ctx);
 }
 
 void DecryptNameUnit(const BlowfishContext* ctx, unsigned char unit[16]) {

@@ -2,6 +2,7 @@
 #include "pack/name_table.h"
 
 #include "crypto/blowfish.h"
+#include "crypto/secure_memory.h"
 #include "format/block.h"
 #include "format/container.h"
 
@@ -26,6 +27,7 @@ void EncipherNameTable(std::vector<uint8_t>& table, const std::string& password)
     for (size_t at = 0; at + format::kNameUnitBytes <= table.size(); at += format::kNameUnitBytes) {
         EncryptNameUnit(&ctx, &table[at]);
     }
+    SecureWipe(&ctx, sizeof ctx);
 }
 
 }  // namespace pack

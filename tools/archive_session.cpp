@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "archive/extraction.h"
+#include "crypto/secure_memory.h"
 #include "format/password_file.h"
 #include "format/sfx_settings.h"
 #include "format/signature_scan.h"
@@ -20,16 +21,56 @@ namespace tool {
 
 namespace {
 
-// The password from a file: its first line, without the line end.
+// The password from a file: its first line, without the line end (format/password_file.h).
 std::optional<std::string> ReadPasswordFile(const std::string& path, std::string& error) {
     std::ifstream in(os::PathOf(path), std::ios::binary);
     if (!in) {
         error = "cannot read password file " + path + ": " + std::strerror(errno);
         return std::nullopt;
     }
-    std::string line;
-    format::ReadPasswordLine(in, &line);  // an empty file gives the empty password
-    return line;
+    char bytes[format::kPasswordFileReadBytes];
+    in.read(bytes, sizeof bytes);
+    if (in.bad()) {
+        error = "cannot read password file " + path + ": " + std::strerror(errno);
+        return std::nullopt;
+    }
+    size_t length = 0;
+    format::PasswordFileStatus status =
+        format::PasswordLineOf(bytes, static_cast<size_t>(in.gcount()), &length);
+    std::optional<std::string> password;
+    if (status == format::PasswordFileStatus::Ok) {
+        password.emplace(bytes, length);
+    } else {
+        error = "the password file " + path + " " + format::PasswordFileProblem(status);
+    }
+    SecureWipe(bytes, sizeof bytes);
+    return password;
+}
+
+// -p without a value: the password typed on the terminal, never shown. With confirm (pack) it is
+// typed twice, since a slip there would lock the archive's entries for good.
+std::optional<std::string> TypedPassword(bool confirm, std::string& error) {
+    if (!os::StdinIsTerminal()) {
+        error =
+            "-p without a value reads the password from a terminal, and standard input is none; "
+            "give --password-file FILE";
+        return std::nullopt;
+    }
+    std::optional<std::string> typed = ReadHiddenLine("Password: ");
+    if (!typed || typed->empty()) {
+        WipePassword(typed);
+        error = "no password typed";
+        return std::nullopt;
+    }
+    if (!confirm) return typed;
+    std::optional<std::string> again = ReadHiddenLine("The same password again: ");
+    bool same = again && *again == *typed;
+    WipePassword(again);
+    if (!same) {
+        WipePassword(typed);
+        error = "the two passwords typed differ";
+    }
+    return typed;
 }
 
 // Whether the file holds the archive signature anywhere, read in slices so any size will do.
@@ -109,20 +150,31 @@ void ReportOpenFailure(const std::string& path, format::Status status, bool pass
 
 }  // namespace
 
-bool GivenPassword(const Options& options, std::optional<std::string>& password) {
-    password = options.password;
-    if (!options.passwordFile) return true;
-    if (options.password) {
+void WipePassword(std::optional<std::string>& password) {
+    if (password) SecureWipe(password->data(), password->size());
+    password.reset();
+}
+
+bool GivenPassword(const Options& options, std::optional<std::string>& password, bool confirm) {
+    if (options.passwordFile && (options.password || options.askPassword)) {
         std::fprintf(stderr, "vorn: give either a password or a password file, not both\n");
         return false;
     }
     std::string error;
-    password = ReadPasswordFile(*options.passwordFile, error);
-    if (!password) {
-        std::fprintf(stderr, "vorn: %s\n", error.c_str());
-        return false;
+    if (options.passwordFile) {
+        password = ReadPasswordFile(*options.passwordFile, error);
+    } else if (options.askPassword) {
+        password = TypedPassword(confirm, error);
+    } else {
+        password = options.password;
     }
-    return true;
+    // The library opens nothing with a longer one, so pack must not encipher with it either.
+    if (password && password->size() > format::kMaxPasswordBytes) {
+        WipePassword(password);
+        error = "a password is at most 259 bytes";
+    }
+    if (!error.empty()) std::fprintf(stderr, "vorn: %s\n", error.c_str());
+    return error.empty();
 }
 
 void AskEntryPasswordIfNeeded(std::optional<std::string>& password, bool anyEnciphered) {

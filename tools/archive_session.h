@@ -48,9 +48,26 @@ bool OpenForCommand(Archive& archive, const std::string& path,
 bool ReadDirectory(Archive& archive, std::vector<VORN_FILEINFO>& entries,
                    std::vector<uint64_t>* unreadableNames = nullptr);
 
-// The password the command line gives: -p, or the first line of --password-file. Prints the
-// failure and returns false.
-bool GivenPassword(const Options& options, std::optional<std::string>& password);
+// The password the command line gives: -p with its value, typed on the terminal for -p without
+// one (twice with confirm), or the first line of --password-file. Prints the failure and returns
+// false.
+bool GivenPassword(const Options& options, std::optional<std::string>& password,
+                   bool confirm = false);
+
+// Overwrites a password's bytes and forgets it: every copy a command keeps, once it is done.
+void WipePassword(std::optional<std::string>& password);
+
+// Wipes a password when it goes out of scope, on every way out of the command that holds it.
+class PasswordWiper {
+  public:
+    explicit PasswordWiper(std::optional<std::string>& password) : password_(password) {}
+    ~PasswordWiper() { WipePassword(password_); }
+    PasswordWiper(const PasswordWiper&) = delete;
+    PasswordWiper& operator=(const PasswordWiper&) = delete;
+
+  private:
+    std::optional<std::string>& password_;
+};
 
 // When enciphered entries are to be decoded and no password is known, asks for one on a
 // terminal.

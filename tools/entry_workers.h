@@ -80,6 +80,11 @@ struct ExtractJob {
     bool testOnly = false;  // decode and check each entry, write nothing, print its outcome
     const platform::OutputRoot* output = nullptr;  // root opened; needed unless testOnly
     bool verbose = false;  // a corrupt entry's printed outcome names the check that refused it
+
+    ~ExtractJob() {
+        WipePassword(archivePassword);
+        WipePassword(entryPassword);
+    }
 };
 
 // Extracts the planned entries, setting the outcome of each one reached; an interrupt (see

@@ -290,6 +290,7 @@ void RetryWithTypedPasswords(PlannedEntry& e, Archive& archive,
                      OutcomeText(e.outcome, encrypted, password.has_value()).c_str());
         std::optional<std::string> again =
             ReadHiddenLine("Password for " + Shown(e.info.szName) + " (empty to skip): ");
+        PasswordWiper wipeAgain(again);
         if (!again || again->empty()) break;
         e.outcome =
             ExtractToPath(output, archive.handle(), e, again->c_str(), nullptr, JobCount(options));
@@ -344,6 +345,7 @@ int RunExtract(const Options& options) {
     // The password given, typed, or found to work on a retry: the command's own, never the
     // options'.
     std::optional<std::string> password;
+    PasswordWiper wipePassword(password);
     if (!GivenPassword(options, password)) return kExitUsage;
     const std::string archivePath = options.operands[0];
     std::vector<std::string> patterns(options.operands.begin() + 1, options.operands.end());
@@ -351,7 +353,8 @@ int RunExtract(const Options& options) {
     Archive archive;
     if (!OpenForCommand(archive, archivePath, password)) return kExitUsage;
     // The password that opened the archive (if any) opens every worker's handle too.
-    const std::optional<std::string> archivePassword = password;
+    std::optional<std::string> archivePassword = password;
+    PasswordWiper wipeArchivePassword(archivePassword);
     std::vector<VORN_FILEINFO> entries;
     std::vector<uint64_t> unreadableNames;
     if (!ReadDirectory(archive, entries, &unreadableNames)) return kExitUsage;

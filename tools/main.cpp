@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <string>
 
+#include "tools/archive_session.h"
 #include "tools/options.h"
 #include "tools/system.h"
 #include "vorn_version.h"
@@ -53,11 +54,12 @@ int main(int argc, char** argv) {
     }
     Command command = CommandOf(first);
     if (command == Command::None) {
-        std::fprintf(stderr, "vorn: unknown command %s\n\n", first.c_str());
+        std::fprintf(stderr, "vorn: unknown command %s\n\n", ShownOption(first).c_str());
         std::fputs(HelpOf(Command::None), stderr);
         return kExitUsage;
     }
     Options options;
+    PasswordWiper wipePassword(options.password);
     switch (ParseOptions(command, argc, argv, options)) {
         case ParseOutcome::ShowHelp:
             std::fputs(HelpOf(command), stdout);

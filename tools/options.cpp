@@ -71,13 +71,24 @@ struct OptionRow {
     // When given, a value it refuses ends the parse with the refusal as the message.
     bool (*accepts)(Value value) = nullptr;
     const char* refusal = nullptr;
+    // When given, the value may be left out (ValueLeftOut), and this is called instead of set.
+    void (*setWithoutValue)(Options& options) = nullptr;
 };
 
 const OptionRow kOptionTable[] = {
     {"-h", "--help", false, kEveryCommand, [](Options& o, Value) { o.help = true; }},
     // A listing is what "vorn list" is run for: it has nothing to leave out.
     {"-q", "--quiet", false, kTest | kExtract | kPack, [](Options& o, Value) { o.quiet = true; }},
-    {"-p", "--password", true, kEveryCommand, [](Options& o, Value v) { o.password = v; }},
+    {"-p", "--password", true, kEveryCommand,
+     [](Options& o, Value v) {
+         o.password = v;
+         o.askPassword = false;
+     },
+     nullptr, nullptr,
+     [](Options& o) {
+         o.password.reset();
+         o.askPassword = true;
+     }},
     {nullptr, "--password-file", true, kEveryCommand,
      [](Options& o, Value v) { o.passwordFile = v; }},
     {nullptr, "--json", false, kList, [](Options& o, Value) { o.json = true; }},
@@ -161,6 +172,14 @@ bool IsOperand(const std::string& arg) {
     return arg.empty() || arg[0] != '-' || arg == "-";
 }
 
+// An option whose value may be left out takes the next word as its value unless it is the last
+// word or the next starts with "-": "-p ARCHIVE" still gives the password ARCHIVE, as it always
+// has, while "-p -- ARCHIVE", "ARCHIVE -p" and "-p -q ARCHIVE" leave it out. A value that starts
+// with "-" is written attached then: "--password=-x", "-p-x".
+bool ValueLeftOut(const OptionRow& row, int i, int argc, char** argv) {
+    return row.setWithoutValue != nullptr && (i + 1 >= argc || argv[i + 1][0] == '-');
+}
+
 const char kMainHelp[] =
     "Usage: vorn COMMAND [OPTIONS] ARCHIVE [...]\n"
     "\n"
@@ -183,7 +202,10 @@ const char kListHelp[] =
     "\n"
     "  --json                  print the listing as JSON\n"
     "  -p, --password P        password of an archive whose names are enciphered\n"
-    "  --password-file FILE    read the password from the first line of FILE\n";
+    "  -p, --password          last, or before an option or \"--\": type the password,\n"
+    "                          unseen. A password given as P is visible to other users\n"
+    "                          of the machine; a typed one or a file is not.\n"
+    "  --password-file FILE    the password, the first line of FILE (at most 259 bytes)\n";
 
 const char kTestHelp[] =
     "Usage: vorn test [OPTIONS] ARCHIVE\n"
@@ -192,7 +214,10 @@ const char kTestHelp[] =
     "entry fails.\n"
     "\n"
     "  -p, --password P        password for enciphered names and entries\n"
-    "  --password-file FILE    read the password from the first line of FILE\n"
+    "  -p, --password          last, or before an option or \"--\": type the password,\n"
+    "                          unseen. A password given as P is visible to other users\n"
+    "                          of the machine; a typed one or a file is not.\n"
+    "  --password-file FILE    the password, the first line of FILE (at most 259 bytes)\n"
     "  -j, --jobs N            threads decoding entries and the blocks of large ones\n"
     "                          (default: one per core)\n"
     "  -q, --quiet             report failures only\n"
@@ -214,7 +239,10 @@ const char kExtractHelp[] =
     "  -j, --jobs N            threads extracting entries and the blocks of large ones\n"
     "                          (default: one per core)\n"
     "  -p, --password P        password for enciphered names and entries\n"
-    "  --password-file FILE    read the password from the first line of FILE\n"
+    "  -p, --password          last, or before an option or \"--\": type the password,\n"
+    "                          unseen. A password given as P is visible to other users\n"
+    "                          of the machine; a typed one or a file is not.\n"
+    "  --password-file FILE    the password, the first line of FILE (at most 259 bytes)\n"
     "  -q, --quiet             report failures only\n";
 
 const char kPackHelp[] =
@@ -229,7 +257,10 @@ const char kPackHelp[] =
     "  -p, --password P        seal the archive with this password: every entry, size,\n"
     "                          time and name enciphered and authenticated, the key\n"
     "                          derived with Argon2id (64 MiB of work for every guess)\n"
-    "  --password-file FILE    read the password from the first line of FILE\n"
+    "  -p, --password          last, or before an option or \"--\": type the password, twice\n"
+    "                          unseen. A password given as P is visible to other users\n"
+    "                          of the machine; a typed one or a file is not.\n"
+    "  --password-file FILE    the password, the first line of FILE (at most 259 bytes)\n"
     "  --cipher chacha20|blowfish\n"
     "                          chacha20 (default): the sealed archive, which older\n"
     "                          readers refuse; blowfish: the first scheme, for them,\n"
@@ -285,6 +316,13 @@ const char kPackHelp[] =
 
 }  // namespace
 
+std::string ShownOption(const std::string& arg) {
+    bool shortOption = arg.size() > 1 && arg[0] == '-' && arg[1] != '-';
+    size_t end = shortOption ? 2 : arg.find('=');
+    if (end >= arg.size()) return arg;
+    return arg.substr(0, end) + "...";
+}
+
 unsigned JobCount(const Options& options) {
     if (options.jobs > 0) return static_cast<unsigned>(options.jobs);
     return threads::UsableCpus();
@@ -306,8 +344,12 @@ ParseOutcome ParseOptions(Command command, int argc, char** argv, Options& optio
         const OptionRow* row = RowNamed(written.name);
         if (!row || !(row->commands & BitOf(command))) {
             std::fprintf(stderr, "vorn: unknown option %s for this command (see vorn %s --help)\n",
-                         written.name.c_str(), argv[1]);
+                         ShownOption(arg).c_str(), argv[1]);
             return ParseOutcome::Refused;
+        }
+        if (!written.attachedValue && ValueLeftOut(*row, i, argc, argv)) {
+            row->setWithoutValue(options);
+            continue;
         }
         std::string value;
         if (row->takesValue && written.attachedValue) {

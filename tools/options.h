@@ -18,6 +18,7 @@ struct Options {
     std::vector<std::string> operands;  // archive first, then names, patterns or files
     bool help = false;                  // -h: show the command's help instead of running it
     std::optional<std::string> password;
+    bool askPassword = false;  // -p without a value: typed on the terminal
     std::optional<std::string> passwordFile;
     std::string outputDir = ".";
     format::SfxOverwrite overwrite = format::SfxOverwrite::Ask;
@@ -60,6 +61,11 @@ enum class ParseOutcome { Run, ShowHelp, Refused };
 
 // argv[1] is the command's word, its options and operands follow. Refused after printing why.
 ParseOutcome ParseOptions(Command command, int argc, char** argv, Options& options);
+
+// An option word as an error names it: a value written into the word may be a password (a
+// misspelt "--passwrod=secret", "-Psecret"), so a short option is named by its letter, any other
+// word up to its first "=", with "..." for what is left out.
+std::string ShownOption(const std::string& arg);
 
 // The help text of a command; the tool's own for Command::None.
 const char* HelpOf(Command command);

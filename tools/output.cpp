@@ -41,6 +41,8 @@ bool ReadInputLine(std::string& line) {
 std::optional<std::string> ReadHiddenLine(const std::string& prompt) {
     if (!os::StdinIsTerminal()) return std::nullopt;
     std::string line;
+    // Room for any password, so that growing the text leaves no copy of what was typed behind.
+    line.reserve(1024);
     bool any;
     {
         // Echo goes off before the prompt shows, so no answer typed after it is ever echoed.

@@ -340,7 +340,7 @@ bool PackPasswordUsable(const std::optional<std::string>& password) {
 // The options that only make sense together, and the values only some may take. Prints the
 // failure and returns false.
 bool OptionsFitTogether(const Options& options) {
-    const bool password = options.password || options.passwordFile;
+    const bool password = options.password || options.askPassword || options.passwordFile;
     if (!CipherFits(options, password)) return false;
     if (!options.encryptOnly.empty() && !password) {
         std::fprintf(stderr, "vorn pack: --encrypt-only needs a password (--password)\n");
@@ -762,7 +762,8 @@ int RunPack(const Options& options, const std::string& selfPath) {
         return kExitUsage;
     }
     PackPlan plan;
-    if (!GivenPassword(options, plan.password) || !PackPasswordUsable(plan.password) ||
+    PasswordWiper wipePassword(plan.password);
+    if (!GivenPassword(options, plan.password, true) || !PackPasswordUsable(plan.password) ||
         !MakePackPlan(options, selfPath, plan)) {
         return kExitUsage;
     }
@@ -774,7 +775,6 @@ int RunPack(const Options& options, const std::string& selfPath) {
     }
     const bool written =
         options.payloadBeside ? WriteBeside(plan, options) : WriteInPlace(plan, options);
-    if (plan.password) SecureWipe(plan.password->data(), plan.password->size());
     if (!written) return kExitUsage;
     if (!options.quiet) ReportPacked(plan);
     return kExitOk;

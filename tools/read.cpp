@@ -399,6 +399,7 @@ int RunList(const Options& options) {
         return kExitUsage;
     }
     std::optional<std::string> password;
+    PasswordWiper wipePassword(password);
     if (!GivenPassword(options, password)) return kExitUsage;
     Listing listing;
     listing.path = options.operands[0];
@@ -430,6 +431,7 @@ int RunTest(const Options& options) {
         return kExitUsage;
     }
     std::optional<std::string> password;
+    PasswordWiper wipePassword(password);
     if (!GivenPassword(options, password)) return kExitUsage;
     Archive archive;
     if (!OpenForCommand(archive, options.operands[0], password)) return kExitUsage;
@@ -438,7 +440,8 @@ int RunTest(const Options& options) {
     if (!ReadDirectory(archive, entries, &unreadable)) return kExitUsage;
 
     // The password that opened the archive (if any) opens every worker's handle too.
-    const std::optional<std::string> archivePassword = password;
+    std::optional<std::string> archivePassword = password;
+    PasswordWiper wipeArchivePassword(archivePassword);
     bool anyEncrypted = false;
     uint64_t total = 0;
     for (const VORN_FILEINFO& e : entries) {

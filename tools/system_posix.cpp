@@ -59,21 +59,51 @@ bool StderrIsTerminal() {
     return isatty(STDERR_FILENO) == 1;
 }
 
+namespace {
+
+// The terminal as it was before echo went off, where a signal handler finds it.
+termios g_echoingSettings;
+
+// A signal that would end the process while echo is off gives the terminal back first, then ends
+// it as the signal would have.
+void RestoreEchoAndEnd(int signal) {
+    tcsetattr(STDIN_FILENO, TCSANOW, &g_echoingSettings);
+    ::signal(signal, SIG_DFL);
+    raise(signal);
+}
+
+constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+constexpr size_t kEndingSignalCount = sizeof kEndingSignals / sizeof kEndingSignals[0];
+
+}  // namespace
+
 struct InputEchoOff::Saved {
     termios settings;
+    struct sigaction before[kEndingSignalCount];
 };
 
 InputEchoOff::InputEchoOff() {
     termios settings{};
     if (tcgetattr(STDIN_FILENO, &settings) != 0) return;
-    saved_ = std::make_unique<Saved>(Saved{settings});
+    saved_ = std::make_unique<Saved>();
+    saved_->settings = g_echoingSettings = settings;
+    // Only signals that would end the process: one the tool catches (Ctrl-C during an extraction)
+    // interrupts the read instead, and the destructor restores the terminal.
+    for (size_t i = 0; i < kEndingSignalCount; ++i) {
+        sigaction(kEndingSignals[i], nullptr, &saved_->before[i]);
+        if (saved_->before[i].sa_handler == SIG_DFL) signal(kEndingSignals[i], RestoreEchoAndEnd);
+    }
     settings.c_lflag &= ~static_cast<tcflag_t>(ECHO);
     settings.c_lflag |= ECHONL;
     tcsetattr(STDIN_FILENO, TCSANOW, &settings);
 }
 
 InputEchoOff::~InputEchoOff() {
-    if (saved_) tcsetattr(STDIN_FILENO, TCSANOW, &saved_->settings);
+    if (!saved_) return;
+    tcsetattr(STDIN_FILENO, TCSANOW, &saved_->settings);
+    for (size_t i = 0; i < kEndingSignalCount; ++i) {
+        sigaction(kEndingSignals[i], &saved_->before[i], nullptr);
+    }
 }
 
 bool ReadStdinByte(char& byte) {

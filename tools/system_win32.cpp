@@ -121,16 +121,33 @@ struct InputEchoOff::Saved {
     DWORD mode;
 };
 
+namespace {
+
+// The console's input mode before echo went off. The mode belongs to the console, not to the
+// process, so a Ctrl-C that ends the tool while echo is off would leave the user's console
+// without echo: the handler gives it back and lets the default handling go on.
+DWORD g_echoingMode;
+
+BOOL WINAPI RestoreEchoOnBreak(DWORD) {
+    SetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), g_echoingMode);
+    return FALSE;
+}
+
+}  // namespace
+
 InputEchoOff::InputEchoOff() {
     DWORD mode;
     if (!ConsoleMode(STD_INPUT_HANDLE, &mode)) return;
     saved_ = std::make_unique<Saved>(Saved{mode});
+    g_echoingMode = mode;
+    SetConsoleCtrlHandler(RestoreEchoOnBreak, TRUE);
     SetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), mode & ~DWORD{ENABLE_ECHO_INPUT});
 }
 
 InputEchoOff::~InputEchoOff() {
     if (!saved_) return;
     SetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), saved_->mode);
+    SetConsoleCtrlHandler(RestoreEchoOnBreak, FALSE);
     // The line end typed was not shown either.
     DWORD written;
     WriteFile(GetStdHandle(STD_ERROR_HANDLE), "\r\n", 2, &written, nullptr);

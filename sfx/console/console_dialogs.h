@@ -14,6 +14,7 @@
 #include <string>
 #include <thread>
 
+#include "crypto/secure_memory.h"
 #include "sfx/console/terminal.h"
 #include "sfx/core/messages.h"
 #include "sfx/core/run_log.h"
@@ -24,6 +25,13 @@ namespace console {
 // The controls of a dialog, kept as texts and flags; each front-end event reads them back.
 class ConsoleControls {
   public:
+    ConsoleControls() = default;
+    ConsoleControls(const ConsoleControls&) = delete;
+    ConsoleControls& operator=(const ConsoleControls&) = delete;
+    // A password dialog's field holds the password typed.
+    ~ConsoleControls() {
+        for (auto& [id, text] : texts_) SecureWipe(text.data(), text.size());
+    }
     void Set(int id, const char* text) {
         std::lock_guard<std::mutex> lock(lock_);
         texts_[id] = text;
@@ -224,11 +232,13 @@ class ConsolePasswordDialog final : public sfx::Dialog {
                 ReadLine(saved ? "Password (Enter alone keeps what is filled in; Ctrl-D cancels): "
                                : "Password (Enter alone cancels): ",
                          true);
-            if (!typed || (typed->empty() && !saved) || g_interrupted) {
+            bool cancelled = !typed || (typed->empty() && !saved) || g_interrupted;
+            if (!cancelled && !typed->empty()) controls_.Set(IDC_PASSWORD, typed->c_str());
+            if (typed) SecureWipe(typed->data(), typed->size());
+            if (cancelled) {
                 sfx::PasswordDialogCommand(*this, sfx::kDialogCancelled);
                 break;
             }
-            if (!typed->empty()) controls_.Set(IDC_PASSWORD, typed->c_str());
             if (controls_.Get(IDC_PASSWORD).size() >= sfx::PASSWORD_MIN_LENGTH) {
                 int keep = Ask("Automatically try this password on the next files?", "Password",
                                sfx::kBoxYesNo, sfx::kAnswerNo);

@@ -16,13 +16,11 @@
 #include <cinttypes>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <vector>
 
 #include "format/container.h"
 #include "format/display_text.h"
 #include "format/exit_code.h"
-#include "format/password_file.h"
 #include "sfx/console/terminal.h"
 #include "sfx/core/installer.h"
 #include "sfx/core/messages.h"
@@ -200,13 +198,21 @@ void ShowLicense(const char* text) {
     g_terminal.Line(stdout, "----------------------------------------------------------");
 }
 
-bool ReadPasswordFile(const char* path, std::string* password) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in || !format::ReadPasswordLine(in, password)) {
-        std::fprintf(stderr, "Error: cannot read the password file %s\n", Shown(path).c_str());
-        return false;
+bool ReadFileStart(const char* path, char* out, size_t capacity, size_t* count) {
+    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    size_t got = 0;
+    bool failed = false;
+    while (got < capacity) {
+        ssize_t n = read(fd, out + got, capacity - got);
+        if (n < 0 && errno == EINTR) continue;
+        failed = n < 0;
+        if (n <= 0) break;
+        got += static_cast<size_t>(n);
     }
-    return true;
+    close(fd);
+    *count = got;
+    return !failed;
 }
 
 int Inspect(sfx::Platform& platform, sfx::RunMode mode) {

@@ -17,8 +17,8 @@ void PrintUsage(FILE* stream, const char* program);
 // terminal, printed when it is not or no pager runs.
 void ShowLicense(const char* text);
 
-// The first line of path, without its line end; false after saying why it cannot be read.
-bool ReadPasswordFile(const char* path, std::string* password);
+// The first bytes of the file at path, at most capacity; false when it cannot be opened or read.
+bool ReadFileStart(const char* path, char* out, size_t capacity, size_t* count);
 
 // --info, --list, --check on the program's own archive, with the invocation's password; returns
 // the exit code.

@@ -192,8 +192,8 @@ void ConsolePlatform::ShowUsage(const char* word, const char* why) {
     PrintUsage(word != nullptr ? stderr : stdout, program_);
 }
 
-const char* ConsolePlatform::ReadPasswordFile(const char* path) {
-    return console::ReadPasswordFile(path, &filePassword_) ? filePassword_.c_str() : nullptr;
+bool ConsolePlatform::ReadFileStart(const char* path, char* out, size_t capacity, size_t* count) {
+    return console::ReadFileStart(path, out, capacity, count);
 }
 
 int ConsolePlatform::Inspect(sfx::RunMode mode) {

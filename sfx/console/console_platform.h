@@ -40,7 +40,7 @@ class ConsolePlatform final : public sfx::Platform {
     bool RemoveFolderTree(const char* path) override;
     sfx::ProgramResult RunProgram(const sfx::ProgramLaunch& launch, int* exitCode) override;
     void ShowUsage(const char* word, const char* why) override;
-    const char* ReadPasswordFile(const char* path) override;
+    bool ReadFileStart(const char* path, char* out, size_t capacity, size_t* count) override;
     int Inspect(sfx::RunMode mode) override;
     bool AskLicense(const char* text) override;
     // --quiet --progress: the bar of the dialog's progress area, on a terminal only.
@@ -61,7 +61,7 @@ class ConsolePlatform final : public sfx::Platform {
     const char* program_;
     ConsoleMainDialog dialog_;
     bool cancelling_ = false;
-    std::string filePassword_;  // --password-file: given once at each prompt
+    // --password-file: given once at each prompt
     bool passwordGiven_ = false;
     std::string passwordGivenFor_;
     int logFile_ = -1;

@@ -82,7 +82,14 @@ ArgumentsStatus ParseWindowsSwitch(const char* name, Invocation* out, bool* seen
     const char* value = name[1] == '=' ? name + 2 : "";
     if (value[0] == '\0') return ArgumentsStatus::MissingValue;
     if (letter == 'd') out->destination = value;
-    if (letter == 'p') out->password = value;
+    if (letter == 'p') {
+        // "/P=@FILE" keeps the password off the command line: the first line of FILE. A password
+        // that starts with "@" is written with two.
+        bool file = value[0] == '@' && value[1] != '@';
+        if (file && value[1] == '\0') return ArgumentsStatus::MissingValue;
+        if (file) out->passwordFile = value + 1;
+        if (!file) out->password = value[0] == '@' ? value + 1 : value;
+    }
     if (letter == 'o') {
         // "ask" is for a dialog, which these switches are not for.
         format::SfxOverwrite overwrite;
@@ -209,6 +216,24 @@ ArgumentsStatus ParseConsoleOptions(int argc, const char* const* args, Invocatio
         if (status != ArgumentsStatus::Ok) return Refuse(out, args, i, status);
     }
     return ArgumentsStatus::Ok;
+}
+
+void ShownRefusedWord(const Invocation& invocation, char* out, size_t capacity) {
+    const char* word = invocation.refused != nullptr ? invocation.refused : "";
+    size_t shown = strlen(word);
+    if (word[0] == '/' || word[0] == '-') {
+        shown = strcspn(word, "=:");
+        if (invocation.frontEnd == FrontEnd::Windows && Lower(word[1]) == 'p' && shown > 2) {
+            shown = 2;
+        }
+    }
+    bool cut = word[shown] != '\0';
+    if (shown > capacity - 4) {
+        shown = capacity - 4;
+        cut = true;
+    }
+    memcpy(out, word, shown);
+    memcpy(out + shown, cut ? "..." : "", cut ? 4 : 1);
 }
 
 bool AppendWindowsArgument(char* out, size_t capacity, const char* arg) {

@@ -3,7 +3,9 @@
 // no archive; damaged settings stop everything else.
 #include "sfx/core/invocation.h"
 
+#include "crypto/secure_memory.h"
 #include "format/exit_code.h"
+#include "sfx/core/command_line.h"
 #include "sfx/core/installer.h"
 #include "sfx/core/messages.h"
 #include "sfx/core/run_log.h"
@@ -42,8 +44,8 @@ int Dispatch(const Invocation& invocation, Platform& platform, bool windowsDialo
         return format::kExitFailed;
     }
     if (invocation.passwordFile != nullptr) {
-        session.invocation.password = platform.ReadPasswordFile(invocation.passwordFile);
-        if (session.invocation.password == nullptr) return format::kExitFailed;
+        if (!ReadPasswordFile(platform, invocation.passwordFile)) return format::kExitFailed;
+        session.invocation.password = session.filePassword;
     }
     if (invocation.mode != RunMode::Extract) return platform.Inspect(invocation.mode);
     if (invocation.unattended) return RunUnattended(platform);
@@ -57,9 +59,13 @@ int Run(const Invocation& invocation, Platform& platform) {
     Session& session = platform.session;
     session = Session();
     session.invocation = invocation;
+    // The passwords a run keeps (from a file, or typed and kept for the next files) end with it.
+    WipeOnExit filePassword(session.filePassword, sizeof session.filePassword);
+    WipeOnExit savedPassword(g_szSavedPassword, sizeof g_szSavedPassword);
     if (invocation.status != ArgumentsStatus::Ok) {
-        platform.ShowUsage(invocation.refused,
-                           texts::RefusalText(invocation.frontEnd, invocation.status));
+        char shown[kTextBytes];
+        ShownRefusedWord(invocation, shown, sizeof shown);
+        platform.ShowUsage(shown, texts::RefusalText(invocation.frontEnd, invocation.status));
         return format::kExitFailed;
     }
     if (invocation.mode == RunMode::Help) {

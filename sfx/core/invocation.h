@@ -43,12 +43,12 @@ struct Invocation {
     // /O=, --overwrite, --skip-existing; not given: as packed.
     std::optional<format::SfxOverwrite> overwrite;
     const char* password = nullptr;      // /P=, or the first line of passwordFile once read
-    const char* passwordFile = nullptr;  // --password-file
+    const char* passwordFile = nullptr;  // --password-file, /P=@FILE
     bool noexec = false;                 // extract, run nothing
     bool keep = false;                   // keep the temporary folder
     bool accept = false;                 // /ACCEPT, --accept: the packed licence is accepted unseen
     bool progress = false;  // /PROGRESS, --progress: a run without questions shows its progress
-    const char* logPath = nullptr;             // /LOG=, --log: the file the run appends to
+    const char* logPath = nullptr;  // /LOG=, --log: the file the run appends to
     const char* const* programArgs = nullptr;  // the words after "--", for the program
     int programArgCount = 0;
     ArgumentsStatus status = ArgumentsStatus::Ok;

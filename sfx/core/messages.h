@@ -53,6 +53,10 @@ inline constexpr char kArchivePasswordPrompt[] =
 inline constexpr char kEntryPasswordPrompt[] =
     "This file is protected through encryption, please enter the password for the file below";
 inline constexpr char kShortPassword[] = "The minimum password length is 6 characters";
+// Before the file's name: it cannot be opened or read; or it gives no password for the reason
+// format::PasswordFileProblem says after the name.
+inline constexpr char kPasswordFileUnreadable[] = "Error: cannot read the password file ";
+inline constexpr char kPasswordFileRefused[] = "Error: the password file ";
 
 // Installers: the program run after extraction, the temporary folder, runs without questions.
 inline constexpr char kProgramCaption[] = "Tarnwick Archiver SFX";
@@ -127,7 +131,9 @@ inline constexpr char kSwitchesUsage[] =
     "program's own)\n"
     "  /O=always     with /S: replace existing files\n"
     "  /O=never      with /S: keep existing files\n"
-    "  /P=PASSWORD   with /S: the password of the archive and its files\n"
+    "  /P=PASSWORD   with /S: the password of the archive and its files (visible to other "
+    "users in the process list; a password that starts with @ is written @@)\n"
+    "  /P=@FILE      with /S: the password, the first line of FILE (at most 259 bytes)\n"
     "  /ACCEPT       with /S: accept the packed licence (required when there is one)\n"
     "  /PROGRESS     with /S: show a window with the progress and a Cancel button\n"
     "  /LOG=FILE     append every entry, error and decision to FILE\n"
@@ -151,7 +157,7 @@ inline constexpr char kOptionsUsage[] =
     "  --keep                 keep the temporary folder\n"
     "  --overwrite            replace existing files\n"
     "  --skip-existing        keep existing files\n"
-    "  --password-file FILE   the password, the first line of FILE\n"
+    "  --password-file FILE   the password, the first line of FILE (at most 259 bytes)\n"
     "  --accept               accept the packed licence without showing it (required with "
     "--quiet when there is one)\n"
     "  --progress             with --quiet: one line on a terminal with the progress\n"

@@ -1,11 +1,14 @@
-// The password dialog's rules (minimum length, the kept password) and the per-entry extraction
-// with its password loop.
+// The password dialog's rules (minimum length, the kept password), the password file of a run
+// without questions, and the per-entry extraction with its password loop.
 #include <cstring>
 
+#include "crypto/secure_memory.h"
+#include "format/password_file.h"
 #include "sfx/core/installer.h"
 #include "sfx/core/messages.h"
 #include "sfx/core/run_log.h"
 #include "sfx/core/sfx_core.h"
+#include "sfx/core/text.h"
 
 namespace sfx {
 
@@ -80,6 +83,33 @@ bool PasswordDialogCommand(Dialog& dialog, int command) {
     return false;
 }
 
+bool ReadPasswordFile(Platform& platform, const char* path) {
+    char bytes[format::kPasswordFileReadBytes];
+    size_t count = 0;
+    size_t length = 0;
+    bool read = platform.ReadFileStart(path, bytes, sizeof bytes, &count);
+    format::PasswordFileStatus status =
+        read ? format::PasswordLineOf(bytes, count, &length) : format::PasswordFileStatus::Empty;
+    char* password = platform.session.filePassword;
+    if (read && status == format::PasswordFileStatus::Ok) {
+        memcpy(password, bytes, length);
+        password[length] = '\0';
+    }
+    SecureWipe(bytes, sizeof bytes);
+    if (read && status == format::PasswordFileStatus::Ok) return true;
+    // The name may be cut to fit; the reason never is.
+    char line[kTextBytes + 128];
+    CopyText(line, sizeof line,
+             read ? texts::kPasswordFileRefused : texts::kPasswordFileUnreadable);
+    AppendText(line, sizeof line - 80, path);
+    if (read) {
+        AppendText(line, sizeof line, " ");
+        AppendText(line, sizeof line, format::PasswordFileProblem(status));
+    }
+    platform.PrintLine(line, true);
+    return false;
+}
+
 uint32_t ExtractFile(Platform& platform, MainDialog& dialog, const char* name, const char* path,
                      const char* shownName) {
     ArchiveApi& archive = *platform.archive;
@@ -99,13 +129,13 @@ uint32_t ExtractFile(Platform& platform, MainDialog& dialog, const char* name, c
             // A dialog that cannot be created counts as a cancel, or the loop would never end.
             LogLine(platform, texts::kLogPasswordAsked, shownName);
             if (platform.RunPasswordDialog(&dialog, password) != kDialogConfirmed) {
-                memset(password, 0, sizeof password);
+                SecureWipe(password, sizeof password);
                 return 1;
             }
             status = archive.DecompressToFile(g_hArchive, name, path, UpdateProgressBar, password);
             if (status == VORN_SUCCESS) break;
         }
-        memset(password, 0, sizeof password);
+        SecureWipe(password, sizeof password);
     }
     if (status == VORN_SUCCESS) return 0;
     if (g_bCancel) {

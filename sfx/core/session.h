@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "format/container.h"
+#include "format/password_file.h"
 #include "format/sfx_settings.h"
 #include "sfx/core/invocation.h"
 
@@ -49,6 +50,8 @@ struct Session {
     bool unattended = false;  // a run without questions is under way: the walk asks nothing
     TemporaryFolder temporary;
     bool logging = false;  // the invocation's log is open (sfx/core/run_log.h)
+    // The password a password file gave; the invocation's password points here once it is read.
+    char filePassword[format::kMaxPasswordBytes + 1] = {};
 };
 
 }  // namespace sfx

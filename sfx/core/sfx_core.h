@@ -247,11 +247,14 @@ class Platform {
         (void)word;
         (void)why;
     }
-    // The password in the first line of path, kept by the platform for the whole run; null after
-    // saying why it cannot be read.
-    virtual const char* ReadPasswordFile(const char* path) {
+    // The first bytes of the file at path, at most capacity of them, into out and their number
+    // into *count; false when it cannot be opened or read (a password file, ReadPasswordFile).
+    virtual bool ReadFileStart(const char* path, char* out, size_t capacity, size_t* count) {
         (void)path;
-        return nullptr;
+        (void)out;
+        (void)capacity;
+        (void)count;
+        return false;
     }
     // The looks at the archive that extract nothing (RunMode Info, List, Check); the exit code.
     virtual int Inspect(RunMode mode) {
@@ -363,6 +366,10 @@ void UpdateProgressBar(int value);
 void PasswordDialogInit(Dialog& dialog, char* buffer);
 // Returns what the dialog procedure answers: true when the command was handled.
 bool PasswordDialogCommand(Dialog& dialog, int command);
+
+// The password in the first line of the file at path (format/password_file.h), into
+// platform.session.filePassword; false after an error line that says why there is none.
+bool ReadPasswordFile(Platform& platform, const char* path);
 
 // Path helpers, spelled for the platform's path style.
 void AddTrailingBackslash(PathStyle style, char* path);  // in place, within kTextBytes

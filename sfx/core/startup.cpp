@@ -3,6 +3,7 @@
 // dialog has ended and no worker uses the archive any more.
 #include <cstring>
 
+#include "crypto/secure_memory.h"
 #include "format/builtin_destination.h"
 #include "format/sfx_settings.h"
 #include "sfx/core/installer.h"
@@ -79,7 +80,7 @@ int StartUp(Platform& platform) {
         if (platform.RunPasswordDialog(nullptr, password) == kDialogConfirmed) {
             status = OpenOwnArchive(platform, password);
         }
-        memset(password, 0, sizeof password);
+        SecureWipe(password, sizeof password);
     }
     if (status != VORN_SUCCESS) {
         platform.ShowMessage(archive.GetErrorString(status), texts::kErrorOpeningFile,

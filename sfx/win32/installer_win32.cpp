@@ -282,6 +282,23 @@ sfx::ProgramResult RunProgram(const sfx::ProgramLaunch& launch, int* exitCode) {
     return result;
 }
 
+bool ReadFileStart(const char* path, char* out, size_t capacity, size_t* count) {
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    size_t got = 0;
+    bool failed = false;
+    while (got < capacity) {
+        DWORD read = 0;
+        failed = !ReadFile(file, out + got, static_cast<DWORD>(capacity - got), &read, nullptr);
+        if (failed || read == 0) break;
+        got += read;
+    }
+    CloseHandle(file);
+    *count = got;
+    return !failed;
+}
+
 void ShowUsage(const char* word, const char* why, bool silent) {
     AttachParentConsole();
     char problem[sfx::kTextBytes + 64];

@@ -26,6 +26,9 @@ bool RemoveFolderTree(const char* path);
 // other file with ShellExecuteExW; waits for it when asked. No shell line is built from words.
 sfx::ProgramResult RunProgram(const sfx::ProgramLaunch& launch, int* exitCode);
 
+// The first bytes of a file, at most capacity; false when it cannot be opened or read.
+bool ReadFileStart(const char* path, char* out, size_t capacity, size_t* count);
+
 // The switches' usage: for /? (word null), or after refusing word for the reason why.
 void ShowUsage(const char* word, const char* why, bool silent);
 

@@ -197,6 +197,9 @@ class Win32Platform : public sfx::Platform {
     void ShowUsage(const char* word, const char* why) override {
         win32sfx::ShowUsage(word, why, session.invocation.unattended);
     }
+    bool ReadFileStart(const char* path, char* out, size_t capacity, size_t* count) override {
+        return win32sfx::ReadFileStart(path, out, capacity, count);
+    }
     bool MakeTemporaryFolder(char* out) override { return win32sfx::MakePrivateFolder(out); }
     bool RemoveFolderTree(const char* path) override { return win32sfx::RemoveFolderTree(path); }
     sfx::ProgramResult RunProgram(const sfx::ProgramLaunch& launch, int* exitCode) override {

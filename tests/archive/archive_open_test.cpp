@@ -338,6 +338,10 @@ TEST(EncipheredNameTable, RightPasswordFindsNamesByIndexAndByName) {
     ASSERT_EQ(vorn_GetFileInfo(h.h, &info, "dir\\two.bin"), VORN_SUCCESS);
     EXPECT_EQ(info.qwUnpackedSize, 300u);
     EXPECT_EQ(vorn_GetFileInfo(h.h, &info, "two.bin"), VORN_E_NAME_NOT_FOUND);
+    // The names are deciphered once at open: the handle keeps no copy of the password after it.
+    const auto* handle = static_cast<const archive::ArchiveHandle*>(h.h);
+    const char zeros[archive::kMaxPassword] = {};
+    EXPECT_EQ(std::memcmp(handle->archivePassword, zeros, sizeof zeros), 0);
 }
 
 TEST(EncipheredNameTable, PlainTableOpensWhateverPasswordIsGiven) {

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "sfx/core/sfx_core.h"
+
 namespace {
 
 using sfx::ArgumentsStatus;
@@ -105,6 +107,63 @@ TEST(WindowsSwitches, AnythingElseIsRefusedNamingTheWord) {
         EXPECT_EQ(status, c.status) << c.words[c.words.size() - 1];
         EXPECT_EQ(s.bad, c.bad) << c.words[c.words.size() - 1];
     }
+}
+
+TEST(WindowsSwitches, PasswordFromAFileWithAtAndALeadingAtDoubled) {
+    const struct {
+        const char* word;
+        ArgumentsStatus status;
+        const char* password;
+        const char* file;
+    } cases[] = {
+        {"/P=@C:\\keys\\pw.txt", ArgumentsStatus::Ok, nullptr, "C:\\keys\\pw.txt"},
+        {"-p=@pw", ArgumentsStatus::Ok, nullptr, "pw"},
+        {"/P=@@pw", ArgumentsStatus::Ok, "@pw", nullptr},
+        {"/P=p@ss", ArgumentsStatus::Ok, "p@ss", nullptr},
+        {"/P=@", ArgumentsStatus::MissingValue, nullptr, nullptr},
+    };
+    for (const auto& c : cases) {
+        ArgumentsStatus status;
+        auto s = Windows({"/S", c.word}, &status);
+        EXPECT_EQ(status, c.status) << c.word;
+        EXPECT_STREQ(s.password, c.password) << c.word;
+        EXPECT_STREQ(s.passwordFile, c.file) << c.word;
+    }
+}
+
+// A misspelt password switch must not print the password back; other words are named as given.
+TEST(RefusedWord, ShownWithoutWhatFollowsItsNameOrThePasswordLetter) {
+    const struct {
+        sfx::FrontEnd frontEnd;
+        const char* word;
+        const char* shown;
+    } cases[] = {
+        {sfx::FrontEnd::Windows, "/PP=secret", "/P..."},
+        {sfx::FrontEnd::Windows, "/P:secret", "/P..."},
+        {sfx::FrontEnd::Windows, "-psecret", "-p..."},
+        {sfx::FrontEnd::Windows, "/X=secret", "/X..."},
+        {sfx::FrontEnd::Windows, "/Dir:secret", "/Dir..."},
+        {sfx::FrontEnd::Windows, "/P", "/P"},
+        {sfx::FrontEnd::Windows, "/X", "/X"},
+        {sfx::FrontEnd::Windows, "setup", "setup"},
+        {sfx::FrontEnd::Console, "--passwrod=secret", "--passwrod..."},
+        {sfx::FrontEnd::Console, "--password-file", "--password-file"},
+        {sfx::FrontEnd::Console, "--hlep", "--hlep"},
+    };
+    for (const auto& c : cases) {
+        sfx::Invocation invocation;
+        invocation.frontEnd = c.frontEnd;
+        invocation.refused = c.word;
+        char shown[sfx::kTextBytes];
+        sfx::ShownRefusedWord(invocation, shown, sizeof shown);
+        EXPECT_STREQ(shown, c.shown);
+    }
+    const std::string longWord = "/" + std::string(400, 'x');
+    sfx::Invocation invocation;
+    invocation.refused = longWord.c_str();
+    char small[8];
+    sfx::ShownRefusedWord(invocation, small, sizeof small);
+    EXPECT_STREQ(small, "/xxx...");
 }
 
 sfx::Invocation Console(const std::vector<std::string>& words, ArgumentsStatus* status) {

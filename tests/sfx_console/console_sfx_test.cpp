@@ -405,6 +405,41 @@ TEST_F(ConsoleInstaller, PasswordFileRightExtractsWrongWritesNothing) {
     EXPECT_EQ(unreadable.exitCode, 2);
 }
 
+TEST_F(ConsoleInstaller, PasswordFilesThatGiveNoPasswordStopTheRunBeforeAnything) {
+    fs::path sfx = MakeSfx(scratch, {"-p", "hunter22"});
+    WriteFile(scratch / "empty", "");
+    WriteFile(scratch / "huge", std::string(1 << 20, 'h'));
+    const struct {
+        const char* file;
+        const char* why;
+    } cases[] = {{"missing", "cannot read the password file"},
+                 {"empty", "its first line is empty"},
+                 {"huge", "longer than 259 bytes"}};
+    for (const auto& c : cases) {
+        fs::path target = scratch / (std::string("target-") + c.file);
+        RunResult run = RunProgram(sfx.string(), {"--quiet", "--target", target.string(),
+                                                  "--password-file", (scratch / c.file).string()});
+        EXPECT_EQ(run.exitCode, 2) << c.file;
+        EXPECT_NE(run.err.find(c.why), std::string::npos) << c.file << ": " << run.err;
+        EXPECT_FALSE(fs::exists(target)) << c.file;
+    }
+}
+
+TEST_F(ConsoleInstaller, MisspeltOptionIsNamedWithoutItsValue) {
+    fs::path sfx = MakeSfx(scratch, {});
+    for (const char* word : {"--password=hunter22", "--passwrod=hunter22", "--quiet=hunter22"}) {
+        RunResult run = RunProgram(sfx.string(), {word});
+        EXPECT_EQ(run.exitCode, 2) << word;
+        EXPECT_EQ(run.out.find("hunter22") + run.err.find("hunter22"), 2 * std::string::npos)
+            << run.err;
+        std::string named = std::string(word).substr(0, std::string(word).find('=')) + "... ";
+        EXPECT_NE(run.err.find(named), std::string::npos) << run.err;
+    }
+    // Control: a word with nothing to hide is named whole.
+    RunResult plain = RunProgram(sfx.string(), {"--hlep"});
+    EXPECT_NE(plain.err.find("--hlep is not an option"), std::string::npos) << plain.err;
+}
+
 TEST_F(ConsoleInstaller, ProgramRunsInTheFolderWithItsArgumentsAndGivesItsExitCode) {
     fs::path sfx = MakeInstaller(scratch, {"--run", "src/bin/setup.sh \"two words\" --flag"});
     fs::path target = scratch / "target";

@@ -1157,6 +1157,25 @@ TEST_F(Installer, SilentRunWithAWrongPasswordExitsTwoAndWritesNothing) {
     ExpectFile("out\\docs\\readme.txt", data_);
 }
 
+// /P=@FILE: the password from a file's first line; a file that gives none stops the run.
+TEST_F(Installer, SilentRunTakesThePasswordFromAFileAndRefusesFilesThatGiveNone) {
+    Write(Sample("right-password"));
+    WriteAll(folder_ / "empty.txt", {});
+    WriteAll(folder_ / "huge.txt", std::vector<uint8_t>(1 << 20, 'r'));
+    WriteAll(folder_ / "right.txt", Bytes("right-password\r\n"));
+    const fs::path out = folder_ / "out";
+    for (const char* file : {"missing.txt", "empty.txt", "huge.txt"}) {
+        ASSERT_TRUE(
+            program_.Start(exe_, "/S /D=" + out.string() + " /P=@" + (folder_ / file).string()));
+        EXPECT_EQ(SilentExit(), 2u) << file;
+        EXPECT_FALSE(fs::exists(out)) << file << ": nothing extracted";
+    }
+    ASSERT_TRUE(
+        program_.Start(exe_, "/S /D=" + out.string() + " /P=@" + (folder_ / "right.txt").string()));
+    EXPECT_EQ(SilentExit(), 0u);
+    ExpectFile("out\\docs\\readme.txt", data_);
+}
+
 TEST_F(Installer, SilentRunWithAWrongPasswordKeepsAnExistingFileEvenWhenOverwriting) {
     Write(Sample("right-password"));
     const auto old = Bytes("the user's own file");
