@@ -48,7 +48,7 @@ struct Invocation {
     bool keep = false;                   // keep the temporary folder
     bool accept = false;                 // /ACCEPT, --accept: the packed licence is accepted unseen
     bool progress = false;  // /PROGRESS, --progress: a run without questions shows its progress
-    const char* logPath = nullptr;  // /LOG=, --log: the file the run appends to
+    const char* logPath = nullptr;             // /LOG=, --log: the file the run appends to
     const char* const* programArgs = nullptr;  // the words after "--", for the program
     int programArgCount = 0;
     ArgumentsStatus status = ArgumentsStatus::Ok;
