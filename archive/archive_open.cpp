@@ -280,6 +280,7 @@ void ReleaseHandle(ArchiveHandle* h) {
     std::free(h->nameLengths);
     std::free(h->nameHash);
     codec::UnmapRunMemory(&h->runMemory);
+    ReleaseSolidHistory(h);
     std::free(h);
 }
 

@@ -1,7 +1,7 @@
 // Match finding for the LZ block: a binary tree of every earlier position of the block, ordered by
 // the bytes that follow each, under a hash of their first three bytes. Searching a position walks
 // its tree from the root and re-roots it there, so one walk both finds the matches and inserts the
-// position. Distances reach the whole block.
+// position. Distances reach the whole block, or in a solid group the whole group.
 #pragma once
 
 #include <cstdint>
@@ -21,6 +21,9 @@ class LzMatchFinder {
 
     // Starts a block of data[0 .. size); data stays valid while the block is searched.
     void Reset(const uint8_t* data, uint32_t size);
+    // Goes on with the next block of a solid group: data[0 .. size) holds the bytes searched so
+    // far and the new block after them, and the tree keeps every earlier position.
+    void Extend(const uint8_t* data, uint32_t size);
     // Matches at pos (positions in increasing order, each once; positions may be left out, as
     // those inside a long match are), of increasing length from 3, each the nearest found for its
     // length; returns how many were written to matches (room for niceLength entries). Inserts

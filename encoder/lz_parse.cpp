@@ -118,10 +118,10 @@ void SharePrices(const uint32_t* counts, uint32_t count, double fallbackBits, ui
 
 }  // namespace
 
-void PricesFromCounts(const LzCounts& counts, LzPrices* prices) {
+void PricesFromCounts(const LzCounts& counts, LzPrices* prices, uint32_t distanceSymbols) {
     SharePrices(counts.main, kLzMainSymbols, 8.0, prices->main);
     SharePrices(counts.length, kLzLengthSymbols, 4.0, prices->length);
-    SharePrices(counts.distance, kLzDistanceSymbols, 5.0, prices->distance);
+    SharePrices(counts.distance, distanceSymbols, 5.0, prices->distance);
 }
 
 void FindSegmentMatches(LzMatchFinder* finder, const uint8_t* data, uint32_t size, uint32_t begin,

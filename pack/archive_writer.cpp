@@ -8,6 +8,7 @@
 
 #include "crypto/crc32.h"
 #include "format/lz_block.h"
+#include "format/solid.h"
 #include "pack/name_table.h"
 
 namespace pack {
@@ -53,6 +54,7 @@ Status ArchiveWriter::WriteHeader(bool rewrite) {
     format::ArchiveHeader header;
     header.entryCount = rewrite ? names_.size() : 0;
     if (lzBlocks_) header.reserved |= format::kMarkLzBlocks;
+    if (groups_ != 0) header.reserved |= format::kMarkSolidGroups;
     if (hooks_ != nullptr) hooks_->Header(header);
     uint8_t bytes[format::kHeaderBytes];
     format::EncodeHeader(header, bytes);
