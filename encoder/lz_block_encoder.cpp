@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "encoder/block_encoder.h"
 #include "encoder/compress_bits.h"
 #include "encoder/lz_code_lengths.h"
 #include "encoder/lz_parse.h"
@@ -302,25 +303,48 @@ Status EncodeLzBlock(const uint8_t* data, uint32_t size, LzEncoderState& s,
     return EncodeLzBody(s, data, 0, size, filter, kBlockLz, out);
 }
 
-LzGroupEncoder::LzGroupEncoder(const LzEncoderSettings& settings) : state_(settings) {
-    // The finder points into the group's bytes: they never move.
-    bytes_.reserve(kSolidWindowBytes);
+Status LzGroupEncoder::Start(const uint8_t* data, const std::vector<uint32_t>& blockSizes) {
+    uint64_t total = 0;
+    for (uint32_t size : blockSizes) {
+        if (size == 0 || size > kLzGroupBlockBytes) return Status::InvalidArgument;
+        total += size;
+    }
+    if (total > kSolidWindowBytes) return Status::InvalidArgument;
+    bytes_.assign(data, data + total);
+    filtered_.clear();
+    ends_.clear();
+    uint32_t at = 0;
+    for (uint32_t size : blockSizes) {
+        bool filter = LzLooksLikeX86(data + at, size);
+        if (filter) LzFilterX86(bytes_.data() + at, size, true);
+        filtered_.push_back(filter);
+        at += size;
+        ends_.push_back(at);
+    }
+    // The tree compares over the whole group, whose bytes no longer change: a position near a
+    // block's end is ordered by the bytes that follow it in the next block, as later searches
+    // find them. The parse cuts every match at its block's end.
+    state_.finder.Reset(bytes_.data(), at);
+    next_ = 0;
+    return Status::Ok;
 }
 
-Status LzGroupEncoder::Encode(const uint8_t* data, uint32_t size, std::vector<uint8_t>& out) {
-    if (size == 0 || size > kLzGroupBlockBytes || size > kSolidWindowBytes - bytes_.size()) {
-        return Status::InvalidArgument;
+Status LzGroupEncoder::EncodeNext(std::vector<uint8_t>& out) {
+    if (next_ >= ends_.size()) return Status::InvalidArgument;
+    const uint32_t begin = next_ == 0 ? 0 : ends_[next_ - 1];
+    const uint32_t end = ends_[next_];
+    const bool filter = filtered_[next_];
+    ++next_;
+    const size_t start = out.size();
+    Status status = EncodeLzBody(state_, bytes_.data(), begin, end, filter, kBlockLzHistory, out);
+    // A small block's code lengths may outweigh its bytes: stored, they join the history as
+    // they are, which holds only for a block the filter left alone.
+    if (status == Status::Ok && !filter &&
+        out.size() - start > RoundUp16(end - begin) + kBlockHeaderBytes) {
+        out.resize(start);
+        status = EncodeStoredBlock(bytes_.data() + begin, end - begin, out);
     }
-    const uint32_t begin = static_cast<uint32_t>(bytes_.size());
-    bytes_.insert(bytes_.end(), data, data + size);
-    bool filter = LzLooksLikeX86(data, size);
-    if (filter) LzFilterX86(bytes_.data() + begin, size, true);
-    if (begin == 0) {
-        state_.finder.Reset(bytes_.data(), begin + size);
-    } else {
-        state_.finder.Extend(bytes_.data(), begin + size);
-    }
-    return EncodeLzBody(state_, bytes_.data(), begin, begin + size, filter, kBlockLzHistory, out);
+    return status;
 }
 
 }  // namespace encoder

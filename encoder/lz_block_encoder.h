@@ -50,16 +50,20 @@ constexpr uint32_t kLzGroupBlockBytes = 4u << 20;
 // tree over all of them: about 9 bytes per byte of the group.
 class LzGroupEncoder {
   public:
-    explicit LzGroupEncoder(const LzEncoderSettings& settings = LzEncoderSettings());
-    // Appends the type-3 block of data[0 .. size), 0 < size <= kLzGroupBlockBytes, the group's
-    // next bytes. InvalidArgument, appending nothing, for other sizes or a group that would pass
-    // the window.
-    format::Status Encode(const uint8_t* data, uint32_t size, std::vector<uint8_t>& out);
-    uint64_t GroupBytes() const { return bytes_.size(); }
+    explicit LzGroupEncoder(const LzEncoderSettings& settings = LzEncoderSettings())
+        : state_(settings) {}
+    // Takes the group's bytes, data cut into blocks of blockSizes (each 1 to kLzGroupBlockBytes,
+    // at most the window together). InvalidArgument for other sizes.
+    format::Status Start(const uint8_t* data, const std::vector<uint32_t>& blockSizes);
+    // Appends the type-3 block of the next block, in their order; InvalidArgument past the last.
+    format::Status EncodeNext(std::vector<uint8_t>& out);
 
   private:
     LzEncoderState state_;
     std::vector<uint8_t> bytes_;
+    std::vector<bool> filtered_;
+    std::vector<uint32_t> ends_;
+    size_t next_ = 0;
 };
 
 // Whether the x86 filter is worth applying to data: counts the calls and jumps whose target lies

@@ -30,12 +30,6 @@ void LzMatchFinder::Reset(const uint8_t* data, uint32_t size) {
     children_.assign(2 * static_cast<size_t>(size), kNone);
 }
 
-void LzMatchFinder::Extend(const uint8_t* data, uint32_t size) {
-    data_ = data;
-    size_ = size;
-    children_.resize(2 * static_cast<size_t>(size), kNone);
-}
-
 uint32_t LzMatchFinder::Find(uint32_t pos, LzMatch* matches) {
     uint32_t* smaller = &children_[2 * static_cast<size_t>(pos)];
     uint32_t* larger = smaller + 1;

@@ -21,9 +21,6 @@ class LzMatchFinder {
 
     // Starts a block of data[0 .. size); data stays valid while the block is searched.
     void Reset(const uint8_t* data, uint32_t size);
-    // Goes on with the next block of a solid group: data[0 .. size) holds the bytes searched so
-    // far and the new block after them, and the tree keeps every earlier position.
-    void Extend(const uint8_t* data, uint32_t size);
     // Matches at pos (positions in increasing order, each once; positions may be left out, as
     // those inside a long match are), of increasing length from 3, each the nearest found for its
     // length; returns how many were written to matches (room for niceLength entries). Inserts

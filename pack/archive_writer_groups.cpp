@@ -37,33 +37,40 @@ bool ReadWhole(const std::string& path, uint64_t room, std::vector<uint8_t>& dat
     return ok;
 }
 
-// Reads and encodes one group's files in turn; the first failure ends it, noted in group.
+// Reads one group's files, then encodes them in turn; the first failure ends it, noted in group.
 void EncodeGroup(const std::vector<ArchiveWriter::FileEntry>& files, EncodedGroup& group) {
-    encoder::LzGroupEncoder encoder;
-    std::vector<uint8_t> data;
+    std::vector<uint8_t> data, bytes;
+    std::vector<uint32_t> blocks, blocksPerFile;
     for (const ArchiveWriter::FileEntry& file : files) {
-        const uint64_t room = format::kSolidWindowBytes - encoder.GroupBytes();
-        if (!ReadWhole(file.sourcePath, room, data)) {
+        if (!ReadWhole(file.sourcePath, format::kSolidWindowBytes - data.size(), bytes)) {
             group.status = Status::ReadFailed;
             group.error = "cannot read the data of " + file.name + " (or it outgrew its group)";
             return;
         }
         format::EntryRecord record;
         Crc32 crc;
-        record.crc = crc.Update(data.data(), static_cast<uint32_t>(data.size()));
-        record.unpackedSize = data.size();
-        std::vector<uint8_t> area;
-        for (size_t at = 0; at < data.size(); at += encoder::kLzGroupBlockBytes) {
-            const size_t n = std::min<size_t>(encoder::kLzGroupBlockBytes, data.size() - at);
-            Status status = encoder.Encode(data.data() + at, static_cast<uint32_t>(n), area);
-            if (status != Status::Ok) {
-                group.status = status;
-                group.error = "cannot encode " + file.name;
-                return;
-            }
-        }
+        record.crc = crc.Update(bytes.data(), static_cast<uint32_t>(bytes.size()));
+        record.unpackedSize = bytes.size();
         group.records.push_back(record);
-        group.areas.push_back(std::move(area));
+        data.insert(data.end(), bytes.begin(), bytes.end());
+        const size_t before = blocks.size();
+        for (size_t at = 0; at < bytes.size(); at += encoder::kLzGroupBlockBytes) {
+            blocks.push_back(static_cast<uint32_t>(
+                std::min<size_t>(encoder::kLzGroupBlockBytes, bytes.size() - at)));
+        }
+        blocksPerFile.push_back(static_cast<uint32_t>(blocks.size() - before));
+    }
+    encoder::LzGroupEncoder encoder;
+    Status status = encoder.Start(data.data(), blocks);
+    for (size_t f = 0; f < files.size() && status == Status::Ok; ++f) {
+        group.areas.emplace_back();
+        for (uint32_t b = 0; b < blocksPerFile[f] && status == Status::Ok; ++b) {
+            status = encoder.EncodeNext(group.areas.back());
+        }
+    }
+    if (status != Status::Ok) {
+        group.status = status;
+        group.error = "cannot encode the group of " + files.front().name;
     }
 }
 
