@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "encoder/lz_block_encoder.h"
 #include "format/block.h"
 #include "format/lz_block.h"
 #include "pack/self_extractor.h"
@@ -336,6 +337,33 @@ bool WriteRoundTripSeeds(const fs::path& dir) {
 
 }  // namespace
 
+// fuzz_solid_group inputs: u16 length of the first entry's area, then the two areas of a group
+// whose second entry repeats much of the first.
+bool WriteSolidGroupSeeds(const fs::path& dir) {
+    const std::vector<std::pair<std::string, std::pair<Bytes, Bytes>>> samples = {
+        {"text", {Text(4000), Text(3000)}},
+        {"ramp", {Ramp(3000), Ramp(2000)}},
+        {"tiny", {Bytes{'a', 'b', 'c'}, Bytes{'a', 'b', 'c', 'a'}}}};
+    for (const auto& [name, pair] : samples) {
+        Bytes both = pair.first;
+        both.insert(both.end(), pair.second.begin(), pair.second.end());
+        encoder::LzGroupEncoder group;
+        Bytes first, second;
+        if (group.Start(both.data(), {static_cast<uint32_t>(pair.first.size()),
+                                      static_cast<uint32_t>(pair.second.size())}) !=
+                format::Status::Ok ||
+            group.EncodeNext(first) != format::Status::Ok ||
+            group.EncodeNext(second) != format::Status::Ok) {
+            return false;
+        }
+        Bytes seed = {static_cast<uint8_t>(first.size()), static_cast<uint8_t>(first.size() >> 8)};
+        seed.insert(seed.end(), first.begin(), first.end());
+        seed.insert(seed.end(), second.begin(), second.end());
+        if (!Write(dir / name, seed)) return false;
+    }
+    return true;
+}
+
 int main(int argc, char** argv) {
     if (argc != 2) {
         std::fprintf(stderr, "usage: %s <seed folder>\n", argv[0]);
@@ -344,7 +372,7 @@ int main(int argc, char** argv) {
     const fs::path root = argv[1];
     for (const char* target : {"fuzz_archive", "fuzz_block", "fuzz_code_tree", "fuzz_lz_block",
                                "fuzz_names", "fuzz_sfx_settings", "fuzz_sfx_command_line",
-                               "fuzz_branding", "fuzz_encoder_round_trip"}) {
+                               "fuzz_branding", "fuzz_encoder_round_trip", "fuzz_solid_group"}) {
         fs::create_directories(root / target);
     }
     for (const auto& [name, archiveSpec] : ArchiveKinds()) {
@@ -355,7 +383,8 @@ int main(int argc, char** argv) {
         !WriteSettingsSeeds(root / "fuzz_sfx_settings") ||
         !WriteCommandLineSeeds(root / "fuzz_sfx_command_line") ||
         !WriteBrandingSeeds(root / "fuzz_branding") ||
-        !WriteRoundTripSeeds(root / "fuzz_encoder_round_trip")) {
+        !WriteRoundTripSeeds(root / "fuzz_encoder_round_trip") ||
+        !WriteSolidGroupSeeds(root / "fuzz_solid_group")) {
         return 1;
     }
     return 0;
