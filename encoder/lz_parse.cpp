@@ -180,7 +180,10 @@ uint32_t ParseSegment(const uint8_t* data, uint32_t size, uint32_t begin, uint32
             if (longMatch.length != 0) break;
             uint32_t shortest = 3;
             for (uint32_t m = found.start[at - begin]; m < found.start[at - begin + 1]; ++m) {
-                const LzMatch& match = found.matches[m];
+                LzMatch match = found.matches[m];
+                // In a solid group the finder compares on into the next block: its lengths are
+                // cut at this block's end, so a long match is one that fits the block.
+                match.length = std::min(match.length, room);
                 uint32_t len = std::min(match.length, end - at);
                 if (match.length >= nice) {
                     len = CommonLength(data + at, data + at - match.distance, room);

@@ -89,6 +89,28 @@ TEST(SolidGroup, TheWorkedExampleDecodesAndTheWriterStoresWhatIsSmaller) {
     EXPECT_EQ(second.size(), 20u);
 }
 
+// A repeat that runs across the cut between two entries: the encoder sees the next entry's bytes,
+// and its matches must stop at each block's end all the same.
+TEST(SolidGroup, MatchesStopAtTheBlockEndWhereTheRepeatRunsOn) {
+    std::mt19937 rng(11);
+    Bytes half(3000);
+    for (uint8_t& b : half) b = static_cast<uint8_t>(rng() % 16);  // compresses: never stored
+    Bytes all = half;
+    all.insert(all.end(), half.begin(), half.end());
+    for (uint32_t cut : {3001u, 3200u, 4000u, 5990u}) {
+        encoder::LzGroupEncoder encoder;
+        ASSERT_EQ(encoder.Start(all.data(), {cut, 6000 - cut}), format::Status::Ok);
+        Bytes window(all.size()), out;
+        codec::LzHistory history{window.data(), static_cast<uint32_t>(window.size()), 0};
+        for (auto [from, to] : {std::pair{0u, cut}, {cut, 6000u}}) {
+            Bytes area, expected(all.begin() + from, all.begin() + to);
+            ASSERT_EQ(encoder.EncodeNext(area), format::Status::Ok);
+            EXPECT_EQ(RunEntry(area, expected, &history, &out), format::Status::Ok) << cut;
+            EXPECT_EQ(out, expected) << cut;
+        }
+    }
+}
+
 Bytes Text(size_t size, uint32_t seed) {
     static const char* kWords[] = {"group ", "window ", "entry ", "the ", "history ", "match\n"};
     std::mt19937 rng(seed);
