@@ -7,6 +7,7 @@
 
 #include "archive/archive_handle.h"
 #include "archive/extraction.h"
+#include "format/solid.h"
 
 namespace archive {
 
@@ -86,9 +87,21 @@ bool FindNameIndex(ArchiveHandle* h, const char* name, uint64_t* index) {
     return false;
 }
 
+namespace {
+
+// A name beyond the records walked belongs to no group: its "record" is trailer or name bytes.
+void NoteWhere(const ArchiveHandle* h, uint64_t index, const format::EntryRecord& record,
+               DataAhead* ahead) {
+    ahead->entryIndex = index;
+    const bool grouped = format::ArchiveAllowsSolidGroups(h->header.reserved);
+    ahead->group = grouped && index < h->recordCount ? record.group : 0;
+}
+
+}  // namespace
+
 Status FindEntryByName(ArchiveHandle* h, const char* name, VORN_FILEINFO* info,
                        uint64_t* recordOffset, DataAhead* ahead) {
-    if (ahead) ahead->count = 0;
+    if (ahead) *ahead = DataAhead{};
     if (h->header.entryCount == 0 || h->header.version != format::kVersionCurrent) {
         return Status::NotFound;
     }
@@ -116,6 +129,7 @@ Status FindEntryByName(ArchiveHandle* h, const char* name, VORN_FILEINFO* info,
             offset = dataStart + record.storedSize;
         }
     }
+    if (ahead) NoteWhere(h, index, record, ahead);
     if (info) {
         FillFileInfo(record, info);
         std::memcpy(info->szName, name, std::strlen(name) + 1);
@@ -125,12 +139,13 @@ Status FindEntryByName(ArchiveHandle* h, const char* name, VORN_FILEINFO* info,
 }
 
 Status ReadEntryAt(ArchiveHandle* h, uint64_t index, VORN_FILEINFO* info, DataAhead* ahead) {
-    if (ahead) ahead->count = 0;
+    if (ahead) *ahead = DataAhead{};
     if (index >= h->header.entryCount) return Status::InvalidArgument;
     if (h->header.version != format::kVersionCurrent) return Status::NotFound;
     format::EntryRecord record;
     Status status = ReadRecordOf(h, index, &record, ahead);
     if (status != Status::Ok) return status;
+    if (ahead) NoteWhere(h, index, record, ahead);
     FillFileInfo(record, info);
     return Status::Ok;
 }

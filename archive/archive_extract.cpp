@@ -181,6 +181,7 @@ Status DecodeFoundEntry(ArchiveHandle* h, const VORN_FILEINFO& info, const DataA
     run.sink = sink;
     run.progress = progress;
     run.memory = h->runMemory;
+    if (ahead.group != 0) return DecodeGroupEntry(h, ahead, run, cancel);
     return RunFoundEntry(h, ahead, &source, run, DecodeInTurnOver, nullptr);
 }
 

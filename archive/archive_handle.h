@@ -27,6 +27,15 @@ constexpr uint16_t kLongName = 256;     // a name-table run longer than a name c
 // Answers the free space of a folder's volume; false when the query fails.
 typedef bool (*FreeSpaceQuery)(const char* folder, uint64_t* bytes);
 
+// Which group history holds, how far (the next entry whose run continues it) and the memory it
+// lives in: mapped bytes, at least history.capacity.
+struct SolidHistory {
+    uint32_t group;  // 0: none held
+    uint64_t next;
+    codec::LzHistory history;
+    size_t mapped;
+};
+
 struct ArchiveHandle {
     int archiveFd;
     int outputFd;
@@ -67,17 +76,22 @@ struct ArchiveHandle {
 
     // A sealed archive's seal block and keys (seal.sealed false for any other archive).
     SealState seal;
+    // The decoded bytes of one solid group as far as the handle's runs have decoded it, so that
+    // entries of a group taken in order are each decoded once (archive/solid_group.cpp).
+    SolidHistory solid;
 };
 
 // The first bytes of an entry's data area, read together with its record by a lookup that is
 // about to extract it: an entry's first block header costs no read of its own. In a sealed
-// archive nothing is read ahead (the data area starts with a segment), and the lookup notes the
-// entry's index and enciphered byte, which choose its nonces and key.
+// archive nothing is read ahead (the data area starts with a segment). The lookup also notes
+// where the entry stands: its index, its enciphered byte in a sealed archive (which choose its
+// nonces and key) and its solid group (0 for none, and always 0 in an archive without the mark).
 struct DataAhead {
     uint8_t bytes[format::kBlockHeaderBytes];
     uint32_t count;
     uint64_t entryIndex;
     uint8_t sealedBy;  // 1: the open's password; 2: the entry's own
+    uint32_t group;
 };
 
 // Keeps offset as the next record's; false when memory runs out.
@@ -122,6 +136,14 @@ Status ReadEntryAt(ArchiveHandle* h, uint64_t index, VORN_FILEINFO* info, DataAh
 Status DecodeFoundEntry(ArchiveHandle* h, const VORN_FILEINFO& info, const DataAhead& ahead,
                         uint8_t* destination, codec::BlockSink sink, codec::ProgressReport progress,
                         CancelCheck cancel = {});
+
+// DecodeFoundEntry's run of an entry of a solid group (ahead.group set): the entries before it in
+// the group that the handle's history lacks are decoded and checked first, without delivery,
+// then the entry itself; progress covers both. The failure of an earlier entry is the entry's.
+Status DecodeGroupEntry(ArchiveHandle* h, const DataAhead& ahead, codec::EntryRun run,
+                        CancelCheck cancel);
+// Releases the handle's group history.
+void ReleaseSolidHistory(ArchiveHandle* h);
 
 // What a run reads from: the archive descriptor, after the data bytes its lookup read ahead; and
 // what it asks whether to stop.

@@ -225,6 +225,7 @@ void ReleaseHandle(ArchiveHandle* h) {
     codec::UnmapRunMemory(&h->runMemory);
     WipeSealState(&h->seal);
     SecureWipe(h->archivePassword, sizeof h->archivePassword);
+    ReleaseSolidHistory(h);
     std::free(h);
 }
 

@@ -1,7 +1,8 @@
-// Which kinds of block an entry holds, by walking its block headers: what "vorn list" shows as the
-// entry's codec. Only headers are read; a header that points past the data area ends the walk. In
-// a sealed archive a header lies inside a segment: only the segments that hold headers are read
-// and opened, one per block or two where a header straddles their border.
+// Which kinds of block an entry holds, by walking its block headers, and which solid group it
+// belongs to: what "vorn list" shows as the entry's codec and group. Only headers and the record
+// are read; a header that points past the data area ends the walk. In a sealed archive a header
+// lies inside a segment: only the segments that hold headers are read and opened, one per block
+// or two where a header straddles their border.
 #include <cstdlib>
 
 #include "archive/archive_handle.h"
@@ -10,6 +11,7 @@
 #include "crypto/secure_memory.h"
 #include "format/block.h"
 #include "format/failed_check.h"
+#include "format/solid.h"
 
 namespace archive {
 
@@ -86,9 +88,19 @@ Status EntryBlockTypes(void* handle, uint64_t index, uint32_t* typeBits) {
                    platform::FileRead(h->archiveFd, bytes, sizeof bytes) != sizeof bytes);
         format::BlockHeader header = format::DecodeBlockHeader(bytes);
         *typeBits |= 1u << header.type;
-        CORRUPT_IF(header.type > format::kBlockLz);
+        CORRUPT_IF(header.type > format::kBlockLzHistory);
         at += format::kBlockHeaderBytes + format::BodyBytes(header);
     }
+    return Status::Ok;
+}
+
+Status EntryGroup(void* handle, uint64_t index, uint32_t* group) {
+    auto* h = static_cast<ArchiveHandle*>(handle);
+    *group = 0;
+    if (h == nullptr || index >= h->recordCount) return Status::NotFound;
+    format::EntryRecord record;
+    CORRUPT_IF(!ReadRecord(h, h->recordOffsets[index], &record));
+    if (format::ArchiveAllowsSolidGroups(h->header.reserved)) *group = record.group;
     return Status::Ok;
 }
 

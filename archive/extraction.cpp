@@ -15,11 +15,12 @@ Status DecodeParallelOver(const codec::EntryInput& input, const codec::EntryRun&
     return codec::DecodeEntryParallel(input, run, *static_cast<const unsigned*>(context));
 }
 
-// An entry that fits one block gains nothing from more threads.
+// An entry that fits one block gains nothing from more threads; the blocks of a solid group's
+// entry each need the ones before them.
 Status DecodeOnThreads(ArchiveHandle* h, const VORN_FILEINFO& info, const DataAhead& ahead,
                        codec::BlockSink sink, codec::ProgressReport progress,
                        const ExtractionRun& how) {
-    if (how.threads < 2 || info.qwStoredSize <= codec::BLOCK_BUFFER_SIZE) {
+    if (how.threads < 2 || ahead.group != 0 || info.qwStoredSize <= codec::BLOCK_BUFFER_SIZE) {
         return DecodeFoundEntry(h, info, ahead, nullptr, sink, progress, how.cancel);
     }
     RunSource source = {h, ahead, 0, how.cancel};

@@ -76,6 +76,11 @@ Protection ProtectionOf(void* handle, format::SealBlock* seal);
 // none), as its sealed trailer keeps it; false for any other archive.
 bool SealedSettingsDigest(void* handle, uint8_t digest[format::kSettingsDigestBytes]);
 
+// The solid group of the entry at index (format/solid.h), 0 when it stands alone or the archive
+// has no groups; an extraction of a group's entries in their order decodes each once. NotFound
+// for an index beyond the entries, Corrupt when the record cannot be read.
+Status EntryGroup(void* handle, uint64_t index, uint32_t* group);
+
 // The C API's code for a status, and that code's text (public_status.cpp, the one mapping).
 uint32_t PublicCode(Status status);
 const char* StatusText(Status status);

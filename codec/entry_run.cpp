@@ -90,10 +90,12 @@ namespace steps {
 namespace {
 
 // A block's header decides its body's size; a zero length reads as nothing, and a body beyond
-// the read buffer lies outside the format. LZ blocks exist only in archives that allow them.
-bool BodySize(const format::BlockHeader& header, bool lzBlocks, uint32_t* bodyBytes) {
+// the read buffer lies outside the format. LZ blocks exist only in archives that allow them, LZ
+// blocks with history only in entries of a solid group.
+bool BodySize(const format::BlockHeader& header, const EntryRun& run, uint32_t* bodyBytes) {
     if (header.type != format::kBlockStored && header.type != format::kBlockCompressed &&
-        (header.type != format::kBlockLz || !lzBlocks)) {
+        (header.type != format::kBlockLz || !run.lzBlocks) &&
+        (header.type != format::kBlockLzHistory || run.history == nullptr)) {
         return false;
     }
     *bodyBytes = format::BodyBytes(header);
@@ -114,7 +116,7 @@ Status BlockReader::Start(format::BlockHeader* header, uint32_t* bodyBytes) {
         return Status::Cancelled;
     }
     *header = format::DecodeBlockHeader(header_);
-    CORRUPT_IF(!BodySize(*header, run_.lzBlocks, bodyBytes));
+    CORRUPT_IF(!BodySize(*header, run_, bodyBytes));
     consumed_ += format::kBlockHeaderBytes + *bodyBytes;
     return Status::Ok;
 }
@@ -129,24 +131,51 @@ Status BlockReader::ReadBody(uint8_t* body, uint32_t bodyBytes) {
     return Status::Ok;
 }
 
-Status BlockOutput(const EntryRun& run, const format::BlockHeader& header, uint8_t* body,
-                   uint32_t bodyBytes, uint64_t room, ContextTable* table, uint8_t* staging,
+namespace {
+
+// The block's output, decoded or taken as it is; room bounds it.
+Status DecodeBlock(const EntryRun& run, const format::BlockHeader& header, uint8_t* body,
+                   uint32_t bodyBytes, uint32_t room, ContextTable* table, uint8_t* staging,
                    const uint8_t** output, uint32_t* outputBytes) {
-    if (run.encrypted && run.password != nullptr) DecryptBuffer(body, bodyBytes, run.password);
     if (header.type == format::kBlockStored) {
         CORRUPT_IF(header.length > room);
         *output = body;
         *outputBytes = header.length;
         return Status::Ok;
     }
-    uint32_t capacity = room < BLOCK_BUFFER_SIZE ? static_cast<uint32_t>(room) : BLOCK_BUFFER_SIZE;
     *output = staging;
-    if (header.type == format::kBlockLz) {
-        auto* tables = new (static_cast<void*>(table)) LzDecodeTables;
-        return DecodeLzBlock(body, bodyBytes, header.length, tables, staging, capacity,
-                             outputBytes);
+    if (header.type == format::kBlockCompressed) {
+        return DecodeCompressedBlock(body, bodyBytes, table, staging, room, outputBytes);
     }
-    return DecodeCompressedBlock(body, bodyBytes, table, staging, capacity, outputBytes);
+    auto* tables = new (static_cast<void*>(table)) LzDecodeTables;
+    if (header.type == format::kBlockLz) {
+        return DecodeLzBlock(body, bodyBytes, header.length, tables, staging, room, outputBytes);
+    }
+    return DecodeLzHistoryBlock(body, bodyBytes, header.length, tables, run.history, room, staging,
+                                output, outputBytes);
+}
+
+// In a solid group every block's output joins the history; a type-3 block decoded in place.
+Status JoinHistory(LzHistory* history, const format::BlockHeader& header, const uint8_t* output,
+                   uint32_t outputBytes) {
+    if (history == nullptr || header.type == format::kBlockLzHistory) return Status::Ok;
+    CORRUPT_IF(outputBytes > history->capacity - history->filled);
+    memcpy(history->bytes + history->filled, output, outputBytes);
+    history->filled += outputBytes;
+    return Status::Ok;
+}
+
+}  // namespace
+
+Status BlockOutput(const EntryRun& run, const format::BlockHeader& header, uint8_t* body,
+                   uint32_t bodyBytes, uint64_t room, ContextTable* table, uint8_t* staging,
+                   const uint8_t** output, uint32_t* outputBytes) {
+    if (run.encrypted && run.password != nullptr) DecryptBuffer(body, bodyBytes, run.password);
+    uint32_t capacity = room < BLOCK_BUFFER_SIZE ? static_cast<uint32_t>(room) : BLOCK_BUFFER_SIZE;
+    Status status =
+        DecodeBlock(run, header, body, bodyBytes, capacity, table, staging, output, outputBytes);
+    if (status != Status::Ok) return status;
+    return JoinHistory(run.history, header, *output, *outputBytes);
 }
 
 }  // namespace steps

@@ -49,10 +49,14 @@ struct RunMemory {
 };
 
 struct EntryRun {
-    uint64_t storedSize;   // length of the data area
-    uint32_t crc;          // CRC-32 the decoded data must have
-    bool encrypted;        // the record's encrypted byte is set
-    bool lzBlocks;         // the archive's header allows LZ blocks (type 2)
+    uint64_t storedSize;  // length of the data area
+    uint32_t crc;         // CRC-32 the decoded data must have
+    bool encrypted;       // the record's encrypted byte is set
+    bool lzBlocks;        // the archive's header allows LZ blocks (type 2)
+    // The decoded bytes of the entries before this one in its solid group, which its type-3
+    // blocks reach back into; every block's output joins them. Null: the entry stands alone and
+    // a type-3 block is corrupt.
+    LzHistory* history;
     const char* password;  // operation password, may be null
     // The record's unpacked size, a limit and a promise: a block whose output would pass it stops
     // the run there with Corrupt, undelivered, and a run whose blocks end short of it is Corrupt.

@@ -8,6 +8,7 @@
 #include "codec/bit_reader.h"
 #include "codec/compressed_block_decoder.h"
 #include "format/failed_check.h"
+#include "format/solid.h"
 
 namespace codec {
 
@@ -47,8 +48,8 @@ inline int32_t DecodeSlotValue(LzStream* in, const LzCode& code) {
     return static_cast<int32_t>(format::LzSlotBase(static_cast<uint32_t>(slot)) + bits);
 }
 
-// Reads the code lengths of all three codes through the precode.
-bool ReadCodeLengths(LzStream* in, LzDecodeTables* t) {
+// Reads the code lengths of all three codes (allLengths of them) through the precode.
+bool ReadCodeLengths(LzStream* in, LzDecodeTables* t, uint32_t allLengths) {
     uint8_t precodeLengths[format::kLzPrecodeSymbols];
     for (uint8_t& len : precodeLengths) {
         len = static_cast<uint8_t>(ReadBits(in->body, in->bitPos, format::kLzPrecodeLengthBits));
@@ -61,7 +62,7 @@ bool ReadCodeLengths(LzStream* in, LzDecodeTables* t) {
     }
     const LzCode precode{t->precode, (1u << precodeBits) - 1};
     uint32_t filled = 0;
-    while (filled < format::kLzAllLengths) {
+    while (filled < allLengths) {
         if (in->bitPos > in->limit) return false;
         int32_t symbol = DecodeSymbol(in, precode);
         if (symbol < 0) return false;
@@ -77,7 +78,7 @@ bool ReadCodeLengths(LzStream* in, LzDecodeTables* t) {
         const format::LzRunShape& run = format::LzRunShapeOf(static_cast<uint32_t>(symbol));
         uint32_t count = run.shortest + ReadBits(in->body, in->bitPos, run.extraBits);
         in->bitPos += run.extraBits;
-        if (count > format::kLzAllLengths - filled) return false;
+        if (count > allLengths - filled) return false;
         memset(t->lengths + filled, static_cast<int>(value), count);
         filled += count;
     }
@@ -88,14 +89,14 @@ struct LzCodes {
     LzCode main, length, distance;
 };
 
-bool BuildSegmentCodes(LzDecodeTables* t, LzCodes* codes) {
+bool BuildSegmentCodes(LzDecodeTables* t, uint32_t distanceSymbols, LzCodes* codes) {
     using namespace format;
     uint32_t mainBits = 0, lengthBits = 0, distanceBits = 0;
     const uint8_t* lengths = t->lengths;
     if (!BuildLzLookup(lengths, kLzMainSymbols, kLzMaxCodeLength, t->main, &mainBits) ||
         !BuildLzLookup(lengths + kLzMainSymbols, kLzLengthSymbols, kLzMaxCodeLength, t->length,
                        &lengthBits) ||
-        !BuildLzLookup(lengths + kLzMainSymbols + kLzLengthSymbols, kLzDistanceSymbols,
+        !BuildLzLookup(lengths + kLzMainSymbols + kLzLengthSymbols, distanceSymbols,
                        kLzMaxCodeLength, t->distance, &distanceBits)) {
         return false;
     }
@@ -196,32 +197,72 @@ bool BuildLzLookup(const uint8_t* lengths, uint32_t count, uint32_t maxLength, u
     return true;
 }
 
-Status DecodeLzBlock(const uint8_t* body, uint32_t bodyBytes, uint32_t streamBits,
-                     LzDecodeTables* tables, uint8_t* out, uint32_t outCapacity,
-                     uint32_t* produced) {
+namespace {
+
+// The block's tokens into out[start ..), reaching back as far as out[0]: the size its header
+// gives (at most room and within capacity) in *size, its flags in *flags; the filter is not undone.
+Status DecodeLzTokens(const uint8_t* body, uint32_t bodyBytes, uint32_t streamBits,
+                      LzDecodeTables* tables, uint8_t* out, uint32_t start, uint32_t capacity,
+                      uint32_t room, uint32_t distanceSymbols, uint32_t* size, uint32_t* flags) {
     using namespace format;
     CORRUPT_IF(streamBits > uint64_t{bodyBytes} * 8 || streamBits < kLzSizeBits + kLzFlagBits);
     LzStream in{body, 0, streamBits};
-    uint32_t size = ReadBits(body, 0, kLzSizeBits);
-    uint32_t flags = ReadBits(body, kLzSizeBits, kLzFlagBits);
+    *size = ReadBits(body, 0, kLzSizeBits);
+    *flags = ReadBits(body, kLzSizeBits, kLzFlagBits);
     in.bitPos = kLzSizeBits + kLzFlagBits;
-    CORRUPT_IF(size == 0 || size > outCapacity || (flags & ~kLzFilterX86) != 0);
+    CORRUPT_IF(*size == 0 || *size > room || *size > capacity - start ||
+               (*flags & ~kLzFilterX86) != 0);
 
-    LzState state{0, {}};
+    const uint32_t end = start + *size;
+    const uint32_t allLengths = kLzMainSymbols + kLzLengthSymbols + distanceSymbols;
+    LzState state{start, {}};
     memcpy(state.recent, kLzInitialDistances, sizeof state.recent);
-    while (state.o < size) {
+    while (state.o < end) {
         CORRUPT_IF(in.bitPos > in.limit);
         uint32_t tokens = ReadBits(body, in.bitPos, kLzSizeBits);
         in.bitPos += kLzSizeBits;
         CORRUPT_IF(tokens == 0);
         LzCodes codes;
-        CORRUPT_IF(!ReadCodeLengths(&in, tables));
-        CORRUPT_IF(!BuildSegmentCodes(tables, &codes));
-        CORRUPT_IF(!DecodeTokens(&in, codes, tokens, &state, out, size, outCapacity));
+        CORRUPT_IF(!ReadCodeLengths(&in, tables, allLengths));
+        CORRUPT_IF(!BuildSegmentCodes(tables, distanceSymbols, &codes));
+        CORRUPT_IF(!DecodeTokens(&in, codes, tokens, &state, out, end, capacity));
     }
     CORRUPT_IF(in.bitPos != streamBits);
-    if ((flags & kLzFilterX86) != 0) LzFilterX86(out, size, false);
+    return Status::Ok;
+}
+
+}  // namespace
+
+Status DecodeLzBlock(const uint8_t* body, uint32_t bodyBytes, uint32_t streamBits,
+                     LzDecodeTables* tables, uint8_t* out, uint32_t outCapacity,
+                     uint32_t* produced) {
+    uint32_t size = 0, flags = 0;
+    Status status = DecodeLzTokens(body, bodyBytes, streamBits, tables, out, 0, outCapacity,
+                                   outCapacity, format::kLzDistanceSymbols, &size, &flags);
+    if (status != Status::Ok) return status;
+    if ((flags & format::kLzFilterX86) != 0) format::LzFilterX86(out, size, false);
     *produced = size;
+    return Status::Ok;
+}
+
+Status DecodeLzHistoryBlock(const uint8_t* body, uint32_t bodyBytes, uint32_t streamBits,
+                            LzDecodeTables* tables, LzHistory* history, uint32_t room,
+                            uint8_t* staging, const uint8_t** output, uint32_t* produced) {
+    uint32_t size = 0, flags = 0;
+    Status status =
+        DecodeLzTokens(body, bodyBytes, streamBits, tables, history->bytes, history->filled,
+                       history->capacity, room, format::kLzHistoryDistanceSymbols, &size, &flags);
+    if (status != Status::Ok) return status;
+    uint8_t* block = history->bytes + history->filled;
+    history->filled += size;
+    *output = block;
+    *produced = size;
+    // The history keeps the bytes as the matches saw them; the filter is undone in a copy.
+    if ((flags & format::kLzFilterX86) != 0) {
+        memcpy(staging, block, size);
+        format::LzFilterX86(staging, size, false);
+        *output = staging;
+    }
     return Status::Ok;
 }
 

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "format/lz_block.h"
+#include "format/solid.h"
 #include "format/status.h"
 
 namespace codec {
@@ -18,7 +19,7 @@ struct LzDecodeTables {
     uint16_t length[1u << format::kLzMaxCodeLength];
     uint16_t distance[1u << format::kLzMaxCodeLength];
     uint16_t precode[1u << format::kLzMaxPrecodeLength];
-    uint8_t lengths[format::kLzAllLengths];
+    uint8_t lengths[format::kLzHistoryAllLengths];
 };
 
 // Decodes one deciphered, padded body of bodyBytes bytes whose stream is streamBits long (the
@@ -31,6 +32,23 @@ struct LzDecodeTables {
 format::Status DecodeLzBlock(const uint8_t* body, uint32_t bodyBytes, uint32_t streamBits,
                              LzDecodeTables* tables, uint8_t* out, uint32_t outCapacity,
                              uint32_t* produced);
+
+// The decoded bytes of a solid group so far (format/solid.h): bytes[0 .. filled) of capacity, at
+// most the window. A type-3 block decodes behind them and its matches reach back as far as
+// bytes[0]; filled then grows by the block's size.
+struct LzHistory {
+    uint8_t* bytes;
+    uint32_t capacity;
+    uint32_t filled;
+};
+
+// Decodes a type-3 block as DecodeLzBlock decodes a type-2 block, into history->bytes[filled ..),
+// at most room bytes; Corrupt as there, and also for a match that reaches before bytes[0] or
+// output beyond capacity. *output receives where the block's bytes are: in the history, or in
+// staging (8 MiB) when the x86 filter is undone, since the history keeps the filtered bytes.
+format::Status DecodeLzHistoryBlock(const uint8_t* body, uint32_t bodyBytes, uint32_t streamBits,
+                                    LzDecodeTables* tables, LzHistory* history, uint32_t room,
+                                    uint8_t* staging, const uint8_t** output, uint32_t* produced);
 
 // Builds the lookup table of lengths[0 .. count) into table (1 << maxLength entries at most).
 // False for lengths that build no usable code: an over-full or incomplete set, except a single

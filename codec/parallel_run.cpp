@@ -178,7 +178,7 @@ Status ParallelRun::Run() {
 }  // namespace
 
 Status DecodeEntryParallel(const EntryInput& input, const EntryRun& run, unsigned threads) {
-    if (threads < 2) return DecodeEntry(input, run);
+    if (threads < 2 || run.history != nullptr) return DecodeEntry(input, run);
     ParallelRun parallel(input, run, threads);
     return parallel.Run();
 }

@@ -15,7 +15,8 @@ constexpr size_t PARALLEL_RUN_BYTES_PER_BLOCK =
     RUN_READ_BUFFER_BYTES + BLOCK_BUFFER_SIZE + sizeof(ContextTable);
 
 // run.sink must be set; run.memory is not used: the run maps memory of its own for threads + 1
-// blocks. threads below 2 run the sequential DecodeEntry.
+// blocks. threads below 2, or an entry of a solid group (run.history), run the sequential
+// DecodeEntry.
 format::Status DecodeEntryParallel(const EntryInput& input, const EntryRun& run, unsigned threads);
 
 }  // namespace codec

@@ -4,11 +4,13 @@
 
 #include <cstring>
 
+#include "encoder/block_encoder.h"
 #include "encoder/compress_bits.h"
 #include "encoder/lz_code_lengths.h"
 #include "encoder/lz_parse.h"
 #include "format/block.h"
 #include "format/lz_block.h"
+#include "format/solid.h"
 
 namespace encoder {
 
@@ -72,8 +74,8 @@ std::vector<PrecodeItem> RunLengths(const uint8_t* lengths, uint32_t count) {
     return items;
 }
 
-void WriteCodeLengths(const uint8_t* lengths, BitWriter& bits) {
-    std::vector<PrecodeItem> items = RunLengths(lengths, kLzAllLengths);
+void WriteCodeLengths(const uint8_t* lengths, uint32_t count, BitWriter& bits) {
+    std::vector<PrecodeItem> items = RunLengths(lengths, count);
     uint32_t counts[kLzPrecodeSymbols] = {};
     for (const PrecodeItem& item : items) ++counts[item.symbol];
     Code precode;
@@ -94,18 +96,21 @@ void WriteSlotValue(const Code& code, uint32_t value, BitWriter& bits) {
     bits.Write(value - LzSlotBase(slot), LzSlotExtraBits(slot));
 }
 
+// distanceSymbols: the distance code's size, kLzDistanceSymbols in a type-2 block.
 struct SegmentCodes {
     Code main, length, distance;
+    uint32_t distanceSymbols;
 
-    explicit SegmentCodes(const LzCounts& counts) {
+    SegmentCodes(const LzCounts& counts, uint32_t distances) : distanceSymbols(distances) {
         main.Build(counts.main, kLzMainSymbols, kLzMaxCodeLength);
         length.Build(counts.length, kLzLengthSymbols, kLzMaxCodeLength);
-        distance.Build(counts.distance, kLzDistanceSymbols, kLzMaxCodeLength);
+        distance.Build(counts.distance, distanceSymbols, kLzMaxCodeLength);
     }
+    uint32_t AllCount() const { return kLzMainSymbols + kLzLengthSymbols + distanceSymbols; }
     void AllLengths(uint8_t* all) const {
         memcpy(all, main.lengths, kLzMainSymbols);
         memcpy(all + kLzMainSymbols, length.lengths, kLzLengthSymbols);
-        memcpy(all + kLzMainSymbols + kLzLengthSymbols, distance.lengths, kLzDistanceSymbols);
+        memcpy(all + kLzMainSymbols + kLzLengthSymbols, distance.lengths, distanceSymbols);
     }
 };
 
@@ -119,37 +124,37 @@ struct ParsedUnit {
 void AddCounts(LzCounts* into, const LzCounts& from) {
     for (uint32_t s = 0; s < kLzMainSymbols; ++s) into->main[s] += from.main[s];
     for (uint32_t s = 0; s < kLzLengthSymbols; ++s) into->length[s] += from.length[s];
-    for (uint32_t s = 0; s < kLzDistanceSymbols; ++s) into->distance[s] += from.distance[s];
+    for (uint32_t s = 0; s < kLzHistoryDistanceSymbols; ++s) into->distance[s] += from.distance[s];
 }
 
 // Bits a segment of these counts spends on its code lengths and its symbols (extra bits aside,
 // which no choice of segments changes).
-uint64_t SegmentBits(const LzCounts& counts) {
-    SegmentCodes codes(counts);
+uint64_t SegmentBits(const LzCounts& counts, uint32_t distanceSymbols) {
+    SegmentCodes codes(counts, distanceSymbols);
     uint64_t bits = kLzSizeBits + kLzPrecodeSymbols * kLzPrecodeLengthBits;
     for (uint32_t s = 0; s < kLzMainSymbols; ++s)
         bits += uint64_t{counts.main[s]} * codes.main.lengths[s];
     for (uint32_t s = 0; s < kLzLengthSymbols; ++s) {
         bits += uint64_t{counts.length[s]} * codes.length.lengths[s];
     }
-    for (uint32_t s = 0; s < kLzDistanceSymbols; ++s) {
+    for (uint32_t s = 0; s < distanceSymbols; ++s) {
         bits += uint64_t{counts.distance[s]} * codes.distance.lengths[s];
     }
-    uint8_t all[kLzAllLengths];
+    uint8_t all[kLzHistoryAllLengths];
     codes.AllLengths(all);
-    for (const PrecodeItem& item : RunLengths(all, kLzAllLengths)) {
+    for (const PrecodeItem& item : RunLengths(all, codes.AllCount())) {
         bits += item.symbol >= kLzRepeatPrevious ? 8 : 4;  // about a precode code and its extra
     }
     return bits;
 }
 
 void WriteSegment(const uint8_t* data, uint32_t begin, const LzToken* tokens, size_t count,
-                  const LzCounts& counts, BitWriter& bits) {
-    SegmentCodes codes(counts);
-    uint8_t all[kLzAllLengths];
+                  const LzCounts& counts, uint32_t distanceSymbols, BitWriter& bits) {
+    SegmentCodes codes(counts, distanceSymbols);
+    uint8_t all[kLzHistoryAllLengths];
     codes.AllLengths(all);
     bits.Write(static_cast<uint32_t>(count), kLzSizeBits);
-    WriteCodeLengths(all, bits);
+    WriteCodeLengths(all, codes.AllCount(), bits);
     uint32_t at = begin;
     for (size_t t = 0; t < count; ++t) {
         const LzToken& token = tokens[t];
@@ -182,7 +187,7 @@ LzCounts CountTokens(const uint8_t* data, uint32_t begin, const LzToken* tokens,
 // priced by the counts of the one before, the first by prices carried from the unit before.
 // Appends the tokens to s.tokens and returns where they end.
 uint32_t ParseUnit(LzEncoderState& s, const uint8_t* data, uint32_t size, uint32_t begin,
-                   uint32_t end, LzPrices* prices, uint32_t* recent) {
+                   uint32_t end, uint32_t distanceSymbols, LzPrices* prices, uint32_t* recent) {
     LzParseSettings parse;
     parse.niceLength = s.settings.niceLength;
     FindSegmentMatches(&s.finder, data, size, begin, end, parse.niceLength, &s.matches);
@@ -196,21 +201,22 @@ uint32_t ParseUnit(LzEncoderState& s, const uint8_t* data, uint32_t size, uint32
         reached =
             ParseSegment(data, size, begin, end, s.matches, *prices, parse, recent, &s.tokens);
         PricesFromCounts(CountTokens(data, begin, s.tokens.data() + first, s.tokens.size() - first),
-                         prices);
+                         prices, distanceSymbols);
     }
     return reached;
 }
 
 // Joins neighbouring units into one segment while one set of codes for both costs less than two.
-std::vector<ParsedUnit> ChooseSegments(const std::vector<ParsedUnit>& units) {
+std::vector<ParsedUnit> ChooseSegments(const std::vector<ParsedUnit>& units,
+                                       uint32_t distanceSymbols) {
     std::vector<ParsedUnit> segments;
     uint64_t segmentBits = 0;
     for (const ParsedUnit& unit : units) {
-        uint64_t unitBits = SegmentBits(unit.counts);
+        uint64_t unitBits = SegmentBits(unit.counts, distanceSymbols);
         if (!segments.empty()) {
             LzCounts joined = segments.back().counts;
             AddCounts(&joined, unit.counts);
-            uint64_t joinedBits = SegmentBits(joined);
+            uint64_t joinedBits = SegmentBits(joined, distanceSymbols);
             if (joinedBits <= segmentBits + unitBits) {
                 segments.back().counts = joined;
                 segments.back().endToken = unit.endToken;
@@ -238,6 +244,52 @@ bool LzLooksLikeX86(const uint8_t* data, uint32_t size) {
     return calls >= 16 && calls >= size / 4096;
 }
 
+namespace {
+
+// The LZ block of data[begin .. end) after the bytes before begin that its matches may reach
+// (the finder already holds them): header of type type, its size and flags, then its segments.
+Status EncodeLzBody(LzEncoderState& s, const uint8_t* data, uint32_t begin, uint32_t end,
+                    bool filter, uint32_t type, std::vector<uint8_t>& out) {
+    const uint32_t distanceSymbols =
+        type == kBlockLzHistory ? kLzHistoryDistanceSymbols : kLzDistanceSymbols;
+    const size_t start = out.size();
+    out.resize(start + kBlockHeaderBytes, 0);
+    BitWriter bits(out);
+    bits.Write(end - begin, kLzSizeBits);
+    bits.Write(filter ? kLzFilterX86 : 0, kLzFlagBits);
+    uint32_t recent[kLzRepeatKinds];
+    memcpy(recent, kLzInitialDistances, sizeof recent);
+    LzPrices prices;
+    PricesFromCounts(LzCounts(), &prices, distanceSymbols);
+    s.tokens.clear();
+    std::vector<ParsedUnit> units;
+    for (uint32_t at = begin; at < end;) {
+        uint32_t stop = end - at > s.settings.segmentBytes ? at + s.settings.segmentBytes : end;
+        size_t first = s.tokens.size();
+        uint32_t reached = ParseUnit(s, data, end, at, stop, distanceSymbols, &prices, recent);
+        units.push_back(
+            ParsedUnit{at, first, s.tokens.size(),
+                       CountTokens(data, at, s.tokens.data() + first, s.tokens.size() - first)});
+        at = reached;
+    }
+    for (const ParsedUnit& segment : ChooseSegments(units, distanceSymbols)) {
+        WriteSegment(data, segment.begin, s.tokens.data() + segment.firstToken,
+                     segment.endToken - segment.firstToken, segment.counts, distanceSymbols, bits);
+    }
+    bits.Finish();
+    uint64_t streamBits = bits.BitCount();
+    uint64_t body = out.size() - start - kBlockHeaderBytes;
+    if (streamBits > kMaxBlockLength || RoundUp16(static_cast<uint32_t>(body)) > kBlockBufferSize) {
+        out.resize(start);
+        return Status::InvalidArgument;
+    }
+    out.resize(start + kBlockHeaderBytes + RoundUp16(static_cast<uint32_t>(body)), 0);
+    EncodeBlockHeader(BlockHeader{type, static_cast<uint32_t>(streamBits)}, &out[start]);
+    return Status::Ok;
+}
+
+}  // namespace
+
 Status EncodeLzBlock(const uint8_t* data, uint32_t size, LzEncoderState& s,
                      std::vector<uint8_t>& out) {
     if (size == 0 || size > kBlockBufferSize) return Status::InvalidArgument;
@@ -248,42 +300,51 @@ Status EncodeLzBlock(const uint8_t* data, uint32_t size, LzEncoderState& s,
         data = s.filtered.data();
     }
     s.finder.Reset(data, size);
+    return EncodeLzBody(s, data, 0, size, filter, kBlockLz, out);
+}
 
-    const size_t start = out.size();
-    out.resize(start + kBlockHeaderBytes, 0);
-    BitWriter bits(out);
-    bits.Write(size, kLzSizeBits);
-    bits.Write(filter ? kLzFilterX86 : 0, kLzFlagBits);
-    uint32_t recent[kLzRepeatKinds];
-    memcpy(recent, kLzInitialDistances, sizeof recent);
-    LzPrices prices;
-    PricesFromCounts(LzCounts(), &prices);
-    s.tokens.clear();
-    std::vector<ParsedUnit> units;
-    for (uint32_t begin = 0; begin < size;) {
-        uint32_t end =
-            size - begin > s.settings.segmentBytes ? begin + s.settings.segmentBytes : size;
-        size_t first = s.tokens.size();
-        uint32_t reached = ParseUnit(s, data, size, begin, end, &prices, recent);
-        units.push_back(
-            ParsedUnit{begin, first, s.tokens.size(),
-                       CountTokens(data, begin, s.tokens.data() + first, s.tokens.size() - first)});
-        begin = reached;
+Status LzGroupEncoder::Start(const uint8_t* data, const std::vector<uint32_t>& blockSizes) {
+    uint64_t total = 0;
+    for (uint32_t size : blockSizes) {
+        if (size == 0 || size > kLzGroupBlockBytes) return Status::InvalidArgument;
+        total += size;
     }
-    for (const ParsedUnit& segment : ChooseSegments(units)) {
-        WriteSegment(data, segment.begin, s.tokens.data() + segment.firstToken,
-                     segment.endToken - segment.firstToken, segment.counts, bits);
+    if (total > kSolidWindowBytes) return Status::InvalidArgument;
+    bytes_.assign(data, data + total);
+    filtered_.clear();
+    ends_.clear();
+    uint32_t at = 0;
+    for (uint32_t size : blockSizes) {
+        bool filter = LzLooksLikeX86(data + at, size);
+        if (filter) LzFilterX86(bytes_.data() + at, size, true);
+        filtered_.push_back(filter);
+        at += size;
+        ends_.push_back(at);
     }
-    bits.Finish();
-    uint64_t streamBits = bits.BitCount();
-    uint64_t body = out.size() - start - kBlockHeaderBytes;
-    if (streamBits > kMaxBlockLength || RoundUp16(static_cast<uint32_t>(body)) > kBlockBufferSize) {
-        out.resize(start);
-        return Status::InvalidArgument;
-    }
-    out.resize(start + kBlockHeaderBytes + RoundUp16(static_cast<uint32_t>(body)), 0);
-    EncodeBlockHeader(BlockHeader{kBlockLz, static_cast<uint32_t>(streamBits)}, &out[start]);
+    // The tree compares over the whole group, whose bytes no longer change: a position near a
+    // block's end is ordered by the bytes that follow it in the next block, as later searches
+    // find them. The parse cuts every match at its block's end.
+    state_.finder.Reset(bytes_.data(), at);
+    next_ = 0;
     return Status::Ok;
+}
+
+Status LzGroupEncoder::EncodeNext(std::vector<uint8_t>& out) {
+    if (next_ >= ends_.size()) return Status::InvalidArgument;
+    const uint32_t begin = next_ == 0 ? 0 : ends_[next_ - 1];
+    const uint32_t end = ends_[next_];
+    const bool filter = filtered_[next_];
+    ++next_;
+    const size_t start = out.size();
+    Status status = EncodeLzBody(state_, bytes_.data(), begin, end, filter, kBlockLzHistory, out);
+    // A small block's code lengths may outweigh its bytes: stored, they join the history as
+    // they are, which holds only for a block the filter left alone.
+    if (status == Status::Ok && !filter &&
+        out.size() - start > RoundUp16(end - begin) + kBlockHeaderBytes) {
+        out.resize(start);
+        status = EncodeStoredBlock(bytes_.data() + begin, end - begin, out);
+    }
+    return status;
 }
 
 }  // namespace encoder

@@ -1,6 +1,6 @@
-// The LZ block encoder (block type 2): splits a block into segments, parses each at the least
-// price, sends each segment's code lengths and tokens, and applies the x86 branch filter to the
-// block when its bytes look like code.
+// The LZ block encoder (block type 2, and type 3 for solid groups): splits a block into segments,
+// parses each at the least price, sends each segment's code lengths and tokens, and applies the x86
+// branch filter to the block when its bytes look like code.
 #pragma once
 
 #include <cstdint>
@@ -39,6 +39,32 @@ struct LzEncoderState {
 // buffer; the caller stores such data.
 format::Status EncodeLzBlock(const uint8_t* data, uint32_t size, LzEncoderState& state,
                              std::vector<uint8_t>& out);
+
+// A type-3 block holds at most this much input: its body, even of bytes that do not compress,
+// then stays well inside the reader's 8 MiB buffer, so a group never needs a stored block.
+constexpr uint32_t kLzGroupBlockBytes = 4u << 20;
+
+// The encoder of one solid group (format/solid.h): its blocks in the group's order, each an LZ
+// block with history whose matches reach back into every byte of the group before it. Holds the
+// group's bytes as the matches see them (x86-filtered where a block is filtered) and the finder's
+// tree over all of them: about 9 bytes per byte of the group.
+class LzGroupEncoder {
+  public:
+    explicit LzGroupEncoder(const LzEncoderSettings& settings = LzEncoderSettings())
+        : state_(settings) {}
+    // Takes the group's bytes, data cut into blocks of blockSizes (each 1 to kLzGroupBlockBytes,
+    // at most the window together). InvalidArgument for other sizes.
+    format::Status Start(const uint8_t* data, const std::vector<uint32_t>& blockSizes);
+    // Appends the type-3 block of the next block, in their order; InvalidArgument past the last.
+    format::Status EncodeNext(std::vector<uint8_t>& out);
+
+  private:
+    LzEncoderState state_;
+    std::vector<uint8_t> bytes_;
+    std::vector<bool> filtered_;
+    std::vector<uint32_t> ends_;
+    size_t next_ = 0;
+};
 
 // Whether the x86 filter is worth applying to data: counts the calls and jumps whose target lies
 // inside the block.

@@ -1,7 +1,7 @@
 // Match finding for the LZ block: a binary tree of every earlier position of the block, ordered by
 // the bytes that follow each, under a hash of their first three bytes. Searching a position walks
 // its tree from the root and re-roots it there, so one walk both finds the matches and inserts the
-// position. Distances reach the whole block.
+// position. Distances reach the whole block, or in a solid group the whole group.
 #pragma once
 
 #include <cstdint>

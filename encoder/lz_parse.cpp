@@ -118,10 +118,10 @@ void SharePrices(const uint32_t* counts, uint32_t count, double fallbackBits, ui
 
 }  // namespace
 
-void PricesFromCounts(const LzCounts& counts, LzPrices* prices) {
+void PricesFromCounts(const LzCounts& counts, LzPrices* prices, uint32_t distanceSymbols) {
     SharePrices(counts.main, kLzMainSymbols, 8.0, prices->main);
     SharePrices(counts.length, kLzLengthSymbols, 4.0, prices->length);
-    SharePrices(counts.distance, kLzDistanceSymbols, 5.0, prices->distance);
+    SharePrices(counts.distance, distanceSymbols, 5.0, prices->distance);
 }
 
 void FindSegmentMatches(LzMatchFinder* finder, const uint8_t* data, uint32_t size, uint32_t begin,
@@ -180,7 +180,10 @@ uint32_t ParseSegment(const uint8_t* data, uint32_t size, uint32_t begin, uint32
             if (longMatch.length != 0) break;
             uint32_t shortest = 3;
             for (uint32_t m = found.start[at - begin]; m < found.start[at - begin + 1]; ++m) {
-                const LzMatch& match = found.matches[m];
+                LzMatch match = found.matches[m];
+                // In a solid group the finder compares on into the next block: its lengths are
+                // cut at this block's end, so a long match is one that fits the block.
+                match.length = std::min(match.length, room);
                 uint32_t len = std::min(match.length, end - at);
                 if (match.length >= nice) {
                     len = CommonLength(data + at, data + at - match.distance, room);

@@ -8,6 +8,7 @@
 
 #include "encoder/lz_match_finder.h"
 #include "format/lz_block.h"
+#include "format/solid.h"
 
 namespace encoder {
 
@@ -19,17 +20,17 @@ struct LzToken {
     uint32_t distance;  // the match's distance (also for recent ones)
 };
 
-// Symbol counts of the three codes.
+// Symbol counts of the three codes; the distance code has room for a type-3 block's slots.
 struct LzCounts {
     uint32_t main[format::kLzMainSymbols] = {};
     uint32_t length[format::kLzLengthSymbols] = {};
-    uint32_t distance[format::kLzDistanceSymbols] = {};
+    uint32_t distance[format::kLzHistoryDistanceSymbols] = {};
 };
 
 struct LzPrices {
     uint32_t main[format::kLzMainSymbols];
     uint32_t length[format::kLzLengthSymbols];
-    uint32_t distance[format::kLzDistanceSymbols];
+    uint32_t distance[format::kLzHistoryDistanceSymbols];
 };
 
 // The main symbol of a match.
@@ -40,8 +41,9 @@ inline uint32_t LzMatchSymbol(uint32_t kind, uint32_t length) {
 }
 
 void CountToken(const LzToken& token, const uint8_t* literal, LzCounts* counts);
-// Prices for counts; with no counts at all, a starting guess.
-void PricesFromCounts(const LzCounts& counts, LzPrices* prices);
+// Prices for counts over a distance code of distanceSymbols; with no counts at all, a guess.
+void PricesFromCounts(const LzCounts& counts, LzPrices* prices,
+                      uint32_t distanceSymbols = format::kLzDistanceSymbols);
 
 struct LzParseSettings {
     uint32_t niceLength = 128;  // a match this long is taken at once

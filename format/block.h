@@ -13,9 +13,14 @@ namespace format {
 constexpr uint32_t kBlockBufferSize = 0x800000;
 
 constexpr uint32_t kBlockHeaderBytes = 4;
-// kBlockLz is valid only in archives whose header allows it (format/lz_block.h); the other types
-// are invalid everywhere.
-enum BlockType : uint32_t { kBlockStored = 0, kBlockCompressed = 1, kBlockLz = 2 };
+// kBlockLz and kBlockLzHistory are valid only in archives whose header allows them
+// (format/lz_block.h, format/solid.h); the other types are invalid everywhere.
+enum BlockType : uint32_t {
+    kBlockStored = 0,
+    kBlockCompressed = 1,
+    kBlockLz = 2,
+    kBlockLzHistory = 3,
+};
 // The header keeps the length in the 29 bits above the 3-bit type.
 constexpr uint32_t kMaxBlockLength = (1u << 29) - 1;
 
@@ -38,7 +43,7 @@ inline uint32_t RoundUp16(uint32_t bytes) {
 }
 
 struct BlockHeader {
-    uint32_t type;    // kBlockStored, kBlockCompressed, kBlockLz, or an invalid 3 to 7
+    uint32_t type;    // one of BlockType, or an invalid 4 to 7
     uint32_t length;  // data bytes of a stored block, bits of a compressed block's stream
 };
 

@@ -63,6 +63,7 @@ struct EntryRecord {
     uint64_t unpackedSize = 0;
     uint64_t fileTime = 0;
     uint32_t crc = 0;
+    uint32_t group = 0;  // bytes 36-39: the solid group (format/solid.h), 0 when none
 };
 
 struct NameTrailer {
@@ -89,7 +90,8 @@ inline ArchiveHeader DecodeHeader(const uint8_t* bytes) {
     return header;
 }
 
-// The reserved bytes are written as 0 and never read.
+// The reserved bytes (0, 4-7) are written as 0 and never read; the group field is written as
+// given and read only in archives that allow solid groups.
 inline void EncodeRecord(const EntryRecord& record, uint8_t* out) {
     memset(out, 0, kRecordBytes);
     out[1] = record.encrypted;
@@ -98,6 +100,7 @@ inline void EncodeRecord(const EntryRecord& record, uint8_t* out) {
     StoreLE64(out + 16, record.unpackedSize);
     StoreLE64(out + 24, record.fileTime);
     StoreLE32(out + 32, record.crc);
+    StoreLE32(out + 36, record.group);
 }
 
 inline EntryRecord DecodeRecord(const uint8_t* bytes) {
@@ -108,6 +111,7 @@ inline EntryRecord DecodeRecord(const uint8_t* bytes) {
     record.unpackedSize = LoadLE64(bytes + 16);
     record.fileTime = LoadLE64(bytes + 24);
     record.crc = LoadLE32(bytes + 32);
+    record.group = LoadLE32(bytes + 36);
     return record;
 }
 

@@ -15,13 +15,14 @@
 
 #include "format/byte_order.h"
 #include "format/container.h"
+#include "format/solid.h"
 
 namespace format {
 
 // The header's reserved word (offset 20) with this bit set says that the archive is sealed.
 constexpr uint32_t kMarkSealed = 2;
 // The reserved-word bits a reader knows; an archive with any other bit is refused.
-constexpr uint32_t kKnownReservedBits = 1 | kMarkSealed;
+constexpr uint32_t kKnownReservedBits = 1 | kMarkSealed | kMarkSolidGroups;
 
 inline bool ArchiveIsSealed(uint32_t reservedWord) {
     return (reservedWord & kMarkSealed) != 0;

@@ -9,6 +9,7 @@
 #include "crypto/crc32.h"
 #include "crypto/secure_memory.h"
 #include "format/lz_block.h"
+#include "format/solid.h"
 #include "pack/name_table.h"
 #include "pack/self_extractor.h"
 
@@ -59,6 +60,7 @@ void ArchiveWriter::EncodeHeaderBytes(bool rewrite, uint8_t bytes[format::kHeade
     header.entryCount = rewrite ? names_.size() : 0;
     if (lzBlocks_) header.reserved |= format::kMarkLzBlocks;
     if (sealOptions_ || sealer_) header.reserved |= format::kMarkSealed;
+    if (groups_ != 0) header.reserved |= format::kMarkSolidGroups;
     if (hooks_ != nullptr) hooks_->Header(header);
     format::EncodeHeader(header, bytes);
 }

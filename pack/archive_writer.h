@@ -22,6 +22,7 @@ namespace pack {
 using format::Status;
 
 struct BlockJob;
+struct EncodedGroup;  // one solid group's encoding (archive_writer_groups.cpp)
 
 // How one entry is stored.
 struct EntryOptions {
@@ -114,6 +115,13 @@ class ArchiveWriter {
     // (AddFile is the case of one file and one job). Memory stays bounded by two blocks in flight
     // per thread.
     Status AddFiles(const std::vector<FileEntry>& files, unsigned jobs);
+    // The files as solid groups (format/solid.h), group after group and each group's files in
+    // their order, every record naming its group. A group's blocks are LZ blocks with history,
+    // encoded in turn; groups are encoded on jobs threads at once and written in order, so the
+    // bytes are the same whatever jobs is. Each group holds at most the window and no file with
+    // a password (pack/solid_groups.h chooses such groups); memory is about ten times a group
+    // per thread.
+    Status AddSolidGroups(const std::vector<std::vector<FileEntry>>& groups, unsigned jobs);
 
     // Adds the comment entry (when comment is set), the trailer and the name table, enciphered
     // when namesPassword is set, rewrites the header with the entry count and completes the output.
@@ -146,6 +154,7 @@ class ArchiveWriter {
     Status CheckEntry(const std::string& name, const EntryOptions& options);
     Status CheckSource(const std::string& sourcePath);
     Status WriteRecord(const OpenEntry& entry);
+    Status WriteGroup(const std::vector<FileEntry>& files, EncodedGroup& group);
     Status WriteHeader(bool rewrite);
     void EncodeHeaderBytes(bool rewrite, uint8_t bytes[format::kHeaderBytes]);
     Status StartSealing(const std::vector<uint8_t>& prefix);
@@ -165,6 +174,7 @@ class ArchiveWriter {
     Status failed_ = Status::Ok;
     bool finished_ = false;
     bool lzBlocks_ = false;  // an entry may hold LZ blocks: the header carries the mark
+    uint32_t groups_ = 0;    // solid groups written; any: the header carries their mark
     uint64_t base_ = 0;      // offset of the archive header in the output
     PrefixChecksum* checksum_ = nullptr;  // the prefix's sum over the output, if it keeps one
     std::vector<std::string> names_;

@@ -179,20 +179,49 @@ unsigned WorkerCount(unsigned jobs, size_t plannedEntries) {
     return std::max<unsigned>(1, std::min<unsigned>(jobs, static_cast<unsigned>(plannedEntries)));
 }
 
-// With several workers, the costliest entries go first, so that no large entry starts last and
+// With several workers, the costliest units go first, so that no large unit starts last and
 // keeps one worker busy while the others have nothing left; one worker keeps the directory
-// order, which its listing then follows.
-std::vector<size_t> QueueOrder(const std::vector<PlannedEntry>& plan,
-                               const std::vector<size_t>& chosen, unsigned workers) {
-    if (workers == 1) return chosen;
-    std::vector<uint64_t> work(chosen.size());
-    for (size_t i = 0; i < chosen.size(); ++i) {
-        const VORN_FILEINFO& info = plan[chosen[i]].info;
-        work[i] = EstimatedExtractionWork(info.qwUnpackedSize, info.qwStoredSize);
+// order, which its listing then follows. A unit is an entry, or a solid group's entries in order.
+std::vector<std::vector<size_t>> QueueOrder(const std::vector<PlannedEntry>& plan,
+                                            const std::vector<std::vector<size_t>>& units,
+                                            unsigned workers) {
+    if (workers == 1) return units;
+    std::vector<uint64_t> work(units.size());
+    for (size_t u = 0; u < units.size(); ++u) {
+        for (size_t i : units[u]) {
+            const VORN_FILEINFO& info = plan[i].info;
+            uint64_t w = EstimatedExtractionWork(info.qwUnpackedSize, info.qwStoredSize);
+            work[u] = w > UINT64_MAX - work[u] ? UINT64_MAX : work[u] + w;
+        }
     }
-    std::vector<size_t> queue;
-    for (size_t i : CostliestFirst(work)) queue.push_back(chosen[i]);
+    std::vector<std::vector<size_t>> queue;
+    for (size_t u : CostliestFirst(work)) queue.push_back(units[u]);
     return queue;
+}
+
+// The planned entries as units of work: the entries of one solid group together, in their
+// archive order, so that one handle decodes each of them once; every other entry alone.
+std::vector<std::vector<size_t>> WorkUnits(void* handle, const std::vector<PlannedEntry>& plan,
+                                           const std::vector<size_t>& chosen) {
+    std::vector<std::vector<size_t>> units;
+    std::vector<std::pair<uint32_t, size_t>> grouped;  // group, then where in units
+    for (size_t i : chosen) {
+        uint32_t group = 0;
+        archive::EntryGroup(handle, plan[i].index, &group);
+        auto known = std::find_if(grouped.begin(), grouped.end(),
+                                  [group](const auto& g) { return g.first == group; });
+        if (group != 0 && known != grouped.end()) {
+            units[known->second].push_back(i);
+            continue;
+        }
+        if (group != 0) grouped.emplace_back(group, units.size());
+        units.push_back({i});
+    }
+    for (std::vector<size_t>& unit : units) {
+        std::sort(unit.begin(), unit.end(),
+                  [&plan](size_t a, size_t b) { return plan[a].index < plan[b].index; });
+    }
+    return units;
 }
 
 // An open archive a job borrows, and the progress bar's slot that goes with it. The first is the
@@ -214,7 +243,7 @@ class ParallelExtraction {
   private:
     void DecodeLargeEntries(std::vector<size_t>& rest);
     std::unique_ptr<WorkerHandle> MakeHandle();
-    void Work(PlannedEntry& e);
+    void Work(const std::vector<size_t>& unit);
     void ExtractOne(void* handle, int slot, PlannedEntry& e, unsigned threads);
     void TestOne(void* handle, int slot, PlannedEntry& e, unsigned threads);
 
@@ -229,21 +258,24 @@ void ParallelExtraction::Run() {
     CatchInterrupt();
     std::vector<size_t> rest;
     DecodeLargeEntries(rest);
-    unsigned workers = WorkerCount(job_.jobs, rest.size());
+    std::vector<std::vector<size_t>> units = WorkUnits(job_.archive.handle(), plan_, rest);
+    unsigned workers = WorkerCount(job_.jobs, units.size());
     // One worker runs every job on this thread, in the queue's order.
     threads::WorkPool pool(threads::WorkerThreadsFor(workers));
-    for (size_t i : QueueOrder(plan_, rest, workers)) {
-        pool.Submit([this, i] { Work(plan_[i]); });
+    for (std::vector<size_t>& unit : QueueOrder(plan_, units, workers)) {
+        pool.Submit([this, unit] { Work(unit); });
     }
     pool.WaitAll();
 }
 
-// The entries of several blocks, one after the other on the plan's own handle, each on all the
-// threads; rest receives the indices of the others.
+// The entries of several blocks outside solid groups, one after the other on the plan's own
+// handle, each on all the threads; rest receives the indices of the others.
 void ParallelExtraction::DecodeLargeEntries(std::vector<size_t>& rest) {
     void* handle = job_.archive.handle();
     for (size_t i = 0; i < plan_.size(); ++i) {
-        if (!DecodedAlone(plan_[i].info, job_.jobs)) {
+        uint32_t group = 0;
+        archive::EntryGroup(handle, plan_[i].index, &group);
+        if (group != 0 || !DecodedAlone(plan_[i].info, job_.jobs)) {
             rest.push_back(i);
         } else if (!Interrupted()) {
             unsigned threads =
@@ -271,15 +303,19 @@ std::unique_ptr<WorkerHandle> ParallelExtraction::MakeHandle() {
     return made;
 }
 
-void ParallelExtraction::Work(PlannedEntry& e) {
+void ParallelExtraction::Work(const std::vector<size_t>& unit) {
     if (Interrupted()) return;
     auto lease = handles_.Take();
-    if (lease->openStatus != format::Status::Ok) {
-        e.outcome.status = lease->openStatus;
-    } else if (job_.testOnly) {
-        TestOne(lease->handle, lease->slot, e, 1);
-    } else {
-        ExtractOne(lease->handle, lease->slot, e, 1);
+    for (size_t i : unit) {
+        if (Interrupted()) return;
+        PlannedEntry& e = plan_[i];
+        if (lease->openStatus != format::Status::Ok) {
+            e.outcome.status = lease->openStatus;
+        } else if (job_.testOnly) {
+            TestOne(lease->handle, lease->slot, e, 1);
+        } else {
+            ExtractOne(lease->handle, lease->slot, e, 1);
+        }
     }
 }
 

@@ -111,6 +111,8 @@ const OptionRow kOptionTable[] = {
     {nullptr, "--store", false, kPack, [](Options& o, Value) { o.store = true; }},
     {nullptr, "--level", true, kPack, [](Options& o, Value v) { o.level = *CountOf(v); }, IsLevel,
      "--level takes 1, 2 or 3"},
+    {nullptr, "--solid", false, kPack, [](Options& o, Value) { o.solid = true; }},
+    {nullptr, "--no-solid", false, kPack, [](Options& o, Value) { o.solid = false; }},
     {nullptr, "--sfx", true, kPack, [](Options& o, Value v) { o.sfxKind = v; }},
     {nullptr, "--sfx-stub", true, kPack, [](Options& o, Value v) { o.sfxStub = v; }},
     {nullptr, "--default-dir", true, kPack, [](Options& o, Value v) { o.defaultDir = v; }},
@@ -274,6 +276,12 @@ const char kPackHelp[] =
     "  --level N               compression: 1 fastest, 2 (default for plain archives),\n"
     "                          3 smallest: LZ blocks that need VORN 0.2 or later to read\n"
     "                          (default with --sfx, whose stub reads them)\n"
+    "  --solid                 pack files of one kind in solid groups of up to 64 MiB,\n"
+    "                          each file's LZ data reaching back into the files before it;\n"
+    "                          smaller, but an entry is read after its group's earlier\n"
+    "                          entries and damage costs the rest of its group (needs\n"
+    "                          VORN 0.3 or later; default with --sfx at level 3)\n"
+    "  --no-solid              every file stands alone, also in a self-extractor\n"
     "  --sfx KIND              write a self-extractor: windows, windows64 or linux\n"
     "  --sfx-stub PATH         write a self-extractor with this stub program\n"
     "                          (stubs are looked up in $VORN_STUB_DIR, then beside the tool:\n"
@@ -321,6 +329,11 @@ std::string ShownOption(const std::string& arg) {
     size_t end = shortOption ? 2 : arg.find('=');
     if (end >= arg.size()) return arg;
     return arg.substr(0, end) + "...";
+}
+
+bool PacksSolid(const Options& options) {
+    if (options.solid) return *options.solid;
+    return options.sfxKind.has_value() && !options.store && options.level.value_or(3) >= 3;
 }
 
 unsigned JobCount(const Options& options) {

@@ -52,7 +52,13 @@ struct Options {
     std::optional<format::SfxOverwrite> sfxOverwrite;
     std::optional<std::string> licenseFile;  // the licence the self-extractor has accepted first
     std::optional<int> level;  // unset: 3 for a self-extractor of a known kind, else 2
+    // Solid groups (format/solid.h): unset, a self-extractor of a known kind packed at level 3
+    // has them and a plain archive does not.
+    std::optional<bool> solid;
 };
+
+// Whether pack writes solid groups.
+bool PacksSolid(const Options& options);
 
 // The threads a command works on: --jobs, or one per core.
 unsigned JobCount(const Options& options);

@@ -23,6 +23,7 @@
 #include "format/utf8.h"
 #include "pack/archive_writer.h"
 #include "pack/self_extractor.h"
+#include "pack/solid_groups.h"
 #include "pack/stub_image.h"
 #include "pe/pe_image.h"
 #include "tools/archive_session.h"
@@ -368,6 +369,12 @@ bool OptionsFitTogether(const Options& options) {
             return false;
         }
     }
+    if (options.solid.value_or(false) && (options.store || options.level.value_or(3) < 3)) {
+        std::fprintf(stderr,
+                     "vorn pack: --solid packs at level 3; it takes no --store or "
+                     "lower --level\n");
+        return false;
+    }
     if (options.sfxTemporary && !options.sfxRun) {
         std::fprintf(stderr, "vorn pack: --temporary needs a program to run (--run)\n");
         return false;
@@ -572,7 +579,8 @@ pack::EntryOptions EntryOptionsFor(const SourceFile& file, const PackPlan& plan,
     entry.method = options.store ? pack::Method::Stored : pack::Method::Best;
     // A self-extractor's own stub reads LZ blocks; a plain archive may meet an older reader, and
     // a stub given by path may be an older one.
-    entry.encoder.level = options.level.value_or(options.sfxKind ? encoder::kLzLevel : 2);
+    entry.encoder.level =
+        options.level.value_or(options.sfxKind || PacksSolid(options) ? encoder::kLzLevel : 2);
     entry.attributes = file.attributes;
     entry.fileTime =
         plan.latestFileTime ? std::min(file.fileTime, *plan.latestFileTime) : file.fileTime;
@@ -585,6 +593,28 @@ pack::EntryOptions EntryOptionsFor(const SourceFile& file, const PackPlan& plan,
         if (!selected) entry.password.reset();
     }
     return entry;
+}
+
+// The entries as they are, or, solid, the ones that stand alone first and then the groups.
+bool AddEntries(pack::ArchiveWriter& writer,
+                const std::vector<pack::ArchiveWriter::FileEntry>& entries, const PackPlan& plan,
+                bool solid, unsigned jobs) {
+    if (!solid) return writer.AddFiles(entries, jobs) == pack::Status::Ok;
+    std::vector<pack::GroupCandidate> candidates;
+    for (size_t i = 0; i < entries.size(); ++i) {
+        candidates.push_back(
+            {entries[i].name, plan.files[i].size, entries[i].options.password.has_value()});
+    }
+    pack::GroupPlan groups = pack::ChooseSolidGroups(candidates);
+    std::vector<pack::ArchiveWriter::FileEntry> alone;
+    for (size_t i : groups.alone) alone.push_back(entries[i]);
+    std::vector<std::vector<pack::ArchiveWriter::FileEntry>> grouped;
+    for (const std::vector<size_t>& group : groups.groups) {
+        grouped.emplace_back();
+        for (size_t i : group) grouped.back().push_back(entries[i]);
+    }
+    return writer.AddFiles(alone, jobs) == pack::Status::Ok &&
+           writer.AddSolidGroups(grouped, jobs) == pack::Status::Ok;
 }
 
 // Writes the whole archive into temp, behind the self-extractor's program unless the archive
@@ -612,7 +642,8 @@ bool WriteArchive(const PackPlan& plan, const Options& options, const std::strin
     for (const SourceFile& file : plan.files) {
         entries.push_back({file.name, file.path, EntryOptionsFor(file, plan, options)});
     }
-    ok = ok && writer.AddFiles(entries, JobCount(options)) == pack::Status::Ok;
+    ok = ok && AddEntries(writer, entries, plan, PacksSolid(options) && !plan.password,
+                          JobCount(options));
     if (ok && plan.license) {
         // Never enciphered: the licence is shown before any password is asked for.
         pack::EntryOptions text;

@@ -33,6 +33,8 @@ struct Listing {
     std::string path;
     std::vector<VORN_FILEINFO> entries;  // the comment's own entry included
     std::vector<std::string> codecs;     // per entry: what its blocks need to be read
+    std::vector<uint32_t> groups;        // per entry: its solid group, 0 for none
+    bool solid = false;                  // some entry is in a group: the table shows them
     std::optional<std::string> comment;
     std::optional<std::string> destination;             // a self-extractor's built-in folder
     std::optional<pe::StubBrandingFacts> branding;      // a Windows self-extractor's
@@ -44,15 +46,17 @@ struct Listing {
     uint64_t files = 0;
 };
 
-// The codec an entry's blocks use: "lz77" when any block is an LZ block (such archives need VORN
-// 0.2 or later), "context" for the format's first codec, "stored" for raw blocks only, "-" for an
-// entry of no blocks and "corrupt" when the block headers cannot be walked.
+// The codec an entry's blocks use: "solid" when any block is an LZ block with history (such
+// archives need VORN 0.3 or later), "lz77" when any block is an LZ block (VORN 0.2 or later),
+// "context" for the format's first codec, "stored" for raw blocks only, "-" for an entry of no
+// blocks and "corrupt" when the block headers cannot be walked.
 std::string CodecOf(void* handle, uint64_t index) {
     uint32_t types = 0;
     const format::Status status = archive::EntryBlockTypes(handle, index, &types);
     // A sealed entry under a password of its own keeps its blocks to itself.
     if (status == format::Status::PasswordNeeded) return "sealed";
     if (status != format::Status::Ok) return "corrupt";
+    if (types & (1u << format::kBlockLzHistory)) return "solid";
     if (types & (1u << format::kBlockLz)) return "lz77";
     if (types & (1u << format::kBlockCompressed)) return "context";
     return types != 0 ? "stored" : "-";
@@ -225,6 +229,10 @@ std::string SettingsJson(const Listing& listing) {
            format::SfxOverwriteName(s->overwrite) + "\"" + LicenseJson(listing, *s) + "}";
 }
 
+std::string GroupText(uint32_t group, const char* none) {
+    return group == 0 ? none : std::to_string(group);
+}
+
 void PrintJson(const Listing& listing) {
     std::printf("{\n  \"archive\": %s,\n  \"entries\": [", JsonString(listing.path).c_str());
     bool first = true;
@@ -234,12 +242,12 @@ void PrintJson(const Listing& listing) {
         std::printf("%s\n    {\"name\": %s, \"size\": %" PRIu64 ", \"stored\": %" PRIu64
                     ", \"time\": %s, \"fileTime\": %" PRIu64
                     ", \"attributes\": %u"
-                    ", \"encrypted\": %s, \"crc\": \"%08x\", \"codec\": \"%s\"}",
+                    ", \"encrypted\": %s, \"crc\": \"%08x\", \"codec\": \"%s\", \"group\": %s}",
                     first ? "" : ",", JsonString(e.szName).c_str(), e.qwUnpackedSize,
                     e.qwStoredSize, JsonString(FormatFileTime(e.qwFileTime)).c_str(), e.qwFileTime,
                     e.dwAttributes & 0xffffu,
                     (e.dwAttributes & VORN_ATTR_ENCRYPTED) ? "true" : "false", e.dwCRC,
-                    listing.codecs[i].c_str());
+                    listing.codecs[i].c_str(), GroupText(listing.groups[i], "null").c_str());
         first = false;
     }
     std::printf(
@@ -282,22 +290,34 @@ void PrintComment(const std::string& comment) {
     std::printf("\nComment:\n%s\n", ShownText(comment).c_str());
 }
 
+// The group column, shown only for an archive with solid groups.
+std::string GroupColumn(const Listing& listing, const std::string& text) {
+    if (!listing.solid) return "";
+    char cell[16];
+    std::snprintf(cell, sizeof cell, "%-5s  ", text.c_str());
+    return cell;
+}
+
 void PrintTable(const Listing& listing) {
-    std::printf("%12s %12s %5s  %-19s  %-5s %-8s  %-7s  %s\n", "Size", "Stored", "Ratio",
-                "Modified", "Attr", "CRC", "Codec", "Name");
+    std::printf("%12s %12s %5s  %-19s  %-5s %-8s  %-7s  %s%s\n", "Size", "Stored", "Ratio",
+                "Modified", "Attr", "CRC", "Codec", GroupColumn(listing, "Group").c_str(), "Name");
     std::printf(
-        "------------ ------------ -----  -------------------  ----- --------  -------  ----\n");
+        "------------ ------------ -----  -------------------  ----- --------  -------  %s----\n",
+        GroupColumn(listing, "-----").c_str());
     for (size_t i = 0; i < listing.entries.size(); ++i) {
         const VORN_FILEINFO& e = listing.entries[i];
         if (IsNoFile(listing, e)) continue;
-        std::printf("%12" PRIu64 " %12" PRIu64 " %5s  %-19s  %-5s %08x  %-7s  %s\n",
+        std::printf("%12" PRIu64 " %12" PRIu64 " %5s  %-19s  %-5s %08x  %-7s  %s%s\n",
                     e.qwUnpackedSize, e.qwStoredSize,
                     RatioText(e.qwStoredSize, e.qwUnpackedSize).c_str(),
                     FormatFileTime(e.qwFileTime).c_str(), AttributeText(e.dwAttributes).c_str(),
-                    e.dwCRC, listing.codecs[i].c_str(), Shown(e.szName).c_str());
+                    e.dwCRC, listing.codecs[i].c_str(),
+                    GroupColumn(listing, GroupText(listing.groups[i], "-")).c_str(),
+                    Shown(e.szName).c_str());
     }
     std::printf(
-        "------------ ------------ -----  -------------------  ----- --------  -------  ----\n");
+        "------------ ------------ -----  -------------------  ----- --------  -------  %s----\n",
+        GroupColumn(listing, "-----").c_str());
     std::printf("%12" PRIu64 " %12" PRIu64 " %5s  %" PRIu64 " file%s\n", listing.totalUnpacked,
                 listing.totalStored, RatioText(listing.totalStored, listing.totalUnpacked).c_str(),
                 listing.files, listing.files == 1 ? "" : "s");
@@ -412,6 +432,10 @@ int RunList(const Options& options) {
         if (RefusedUnread(unreadable, i)) continue;
         listing.entries.push_back(entries[i]);
         listing.codecs.push_back(CodecOf(archive.handle(), i));
+        uint32_t group = 0;
+        archive::EntryGroup(archive.handle(), i, &group);
+        listing.groups.push_back(group);
+        listing.solid = listing.solid || group != 0;
     }
     listing.comment = ReadComment(archive, password);
     ReadProtection(listing, archive.handle());

@@ -4,7 +4,9 @@
 // entry of that size is decoded. A block the decoder refuses, or bytes that differ from the
 // input, abort: either is an archive that its own writer made and no reader can extract. One
 // encoder state serves every block, as the writer's states serve block after block, so what a
-// block leaves behind in it is exercised too.
+// block leaves behind in it is exercised too. Then the input, cut in two at a point its first
+// byte chooses, is encoded as the two entries of one solid group and decoded block after block
+// into one history, as a reader decodes a group.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -15,7 +17,9 @@
 #include "codec/lz_block_decoder.h"
 #include "encoder/block_encoder.h"
 #include "encoder/encoder_state.h"
+#include "encoder/lz_block_encoder.h"
 #include "format/block.h"
+#include "format/solid.h"
 
 namespace {
 
@@ -55,6 +59,44 @@ format::Status DecodeBlock(const std::vector<uint8_t>& block, uint8_t* out, uint
     return format::Status::Corrupt;
 }
 
+// The input as a solid group of two blocks, decoded into a history of exactly its size.
+void SolidRoundTrip(const uint8_t* data, uint32_t size) {
+    static auto* group = new encoder::LzGroupEncoder();
+    const uint32_t cut = size < 2 ? size : 1 + data[0] * (size - 1) / 255;
+    std::vector<uint32_t> blocks = {cut};
+    if (cut < size) blocks.push_back(size - cut);
+    if (group->Start(data, blocks) != format::Status::Ok) Fail(4, "the group was refused");
+    std::vector<uint8_t> window(size);
+    codec::LzHistory history{window.data(), size, 0};
+    std::vector<uint8_t> staging(format::kBlockBufferSize);
+    for (uint32_t blockSize : blocks) {
+        std::vector<uint8_t> block;
+        if (group->EncodeNext(block) != format::Status::Ok) Fail(4, "a group block was refused");
+        const format::BlockHeader header = format::DecodeBlockHeader(block.data());
+        const uint32_t bodyBytes = static_cast<uint32_t>(block.size() - format::kBlockHeaderBytes);
+        std::vector<uint8_t> body(bodyBytes + codec::BODY_READ_SLACK, 0);
+        std::memcpy(body.data(), block.data() + format::kBlockHeaderBytes, bodyBytes);
+        const uint32_t at = history.filled;
+        if (header.type == format::kBlockStored) {
+            if (header.length != blockSize) Fail(4, "a stored block of another size");
+            std::memcpy(window.data() + at, body.data(), blockSize);
+            history.filled += blockSize;
+            continue;
+        }
+        const uint8_t* output = nullptr;
+        uint32_t produced = 0;
+        if (header.type != format::kBlockLzHistory ||
+            codec::DecodeLzHistoryBlock(body.data(), bodyBytes, header.length,
+                                        ScratchOf<codec::LzDecodeTables>(), &history, blockSize,
+                                        staging.data(), &output, &produced) != format::Status::Ok) {
+            Fail(4, "the decoder refused a group block");
+        }
+        if (produced != blockSize || std::memcmp(output, data + at, blockSize) != 0) {
+            Fail(4, "a group block decodes to other bytes");
+        }
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -86,5 +128,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
     }
     std::free(out);
+    SolidRoundTrip(data, bytes);
     return 0;
 }

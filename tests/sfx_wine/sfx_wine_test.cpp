@@ -18,7 +18,9 @@
 
 #include "crypto/sha256.h"
 #include "entry_name_cases.h"
+#include "pack/archive_writer.h"
 #include "pack/self_extractor.h"
+#include "pack/solid_groups.h"
 #include "sfx_driver.h"
 #include "test_archive.h"
 
@@ -1145,6 +1147,38 @@ TEST_F(Installer, SilentRunExtractsALevel3Archive) {
     ASSERT_TRUE(program_.Start(exe_, "/S \"/D=" + (folder_ / "level3").string() + "\""));
     EXPECT_EQ(SilentExit(), 0u);
     for (const auto& [name, data] : files) ExpectFile("level3\\" + name, data);
+}
+
+// The level-3 files in solid groups, as vorn pack --sfx writes them by default: the stub decodes
+// each group's entries in turn and every file keeps its bytes.
+TEST_F(Installer, SilentRunExtractsASolidArchive) {
+    std::vector<std::pair<std::string, std::vector<uint8_t>>> files;
+    Level3Archive(&files);
+    std::vector<pack::GroupCandidate> candidates;
+    std::vector<pack::ArchiveWriter::FileEntry> entries;
+    pack::EntryOptions options;
+    options.method = pack::Method::Best;
+    options.encoder.level = encoder::kLzLevel;
+    for (size_t i = 0; i < files.size(); ++i) {
+        fs::path source = folder_ / ("source" + std::to_string(i));
+        WriteAll(source.string(), files[i].second);
+        candidates.push_back({files[i].first, files[i].second.size(), false});
+        entries.push_back({files[i].first, source.string(), options});
+    }
+    std::vector<std::vector<pack::ArchiveWriter::FileEntry>> groups;
+    for (const std::vector<size_t>& group : pack::ChooseSolidGroups(candidates).groups) {
+        groups.emplace_back();
+        for (size_t i : group) groups.back().push_back(entries[i]);
+    }
+    ASSERT_EQ(groups.size(), 2u);  // the program, then the texts
+    exe_ = (folder_ / "setup.exe").string();
+    pack::ArchiveWriter writer;
+    ASSERT_EQ(writer.Open(exe_, Stub()), pack::Status::Ok);
+    ASSERT_EQ(writer.AddSolidGroups(groups, 1), pack::Status::Ok) << writer.Error();
+    ASSERT_EQ(writer.Finish(), pack::Status::Ok) << writer.Error();
+    ASSERT_TRUE(program_.Start(exe_, "/S \"/D=" + (folder_ / "solid").string() + "\""));
+    EXPECT_EQ(SilentExit(), 0u);
+    for (const auto& [name, data] : files) ExpectFile("solid\\" + name, data);
 }
 
 TEST_F(Installer, SilentRunWithAWrongPasswordExitsTwoAndWritesNothing) {

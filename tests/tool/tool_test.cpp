@@ -995,7 +995,9 @@ TEST(ToolLevels, SelfExtractorsDefaultToLzBlocksAndListNamesEachEntrysCodec) {
     const std::vector<Case> cases = {
         {{}, "plain.vorn", "context"},
         {{"--level", "3"}, "level3.vorn", "lz77"},
-        {{"--sfx", "linux"}, "sfx.run", "lz77"},
+        {{"--sfx", "linux"}, "sfx.run", "solid"},
+        {{"--sfx", "linux", "--no-solid"}, "sfx3.run", "lz77"},
+        {{"--solid"}, "solid.vorn", "solid"},
         {{"--sfx", "linux", "--level", "2"}, "sfx2.run", "context"},
         {{"--store", "--level", "3"}, "stored.vorn", "stored"},
     };
@@ -1013,6 +1015,10 @@ TEST(ToolLevels, SelfExtractorsDefaultToLzBlocksAndListNamesEachEntrysCodec) {
         EXPECT_EQ(CodecInJson(json.out, "tree\\\\empty.dat"), "-") << c.file;
         RunResult list = Vorn({"list", archive.string()});
         EXPECT_NE(list.out.find(c.guideCodec), std::string::npos) << c.file << list.out;
+        // Groups show in both listings, and the table's column only when there are groups.
+        const bool solid = std::string(c.guideCodec) == "solid";
+        EXPECT_EQ(json.out.find("\"group\": 1}") != std::string::npos, solid) << c.file;
+        EXPECT_EQ(list.out.find("Group") != std::string::npos, solid) << c.file;
         EXPECT_EQ(Vorn({"test", "-q", archive.string()}).exitCode, 0) << c.file;
         fs::path out = scratch / (std::string(c.file) + ".out");
         ASSERT_EQ(Vorn({"x", "-q", archive.string(), "-o", out.string()}).exitCode, 0) << c.file;
