@@ -155,6 +155,7 @@ class ArchiveWriter {
     Status CheckSource(const std::string& sourcePath);
     Status WriteRecord(const OpenEntry& entry);
     Status WriteGroup(const std::vector<FileEntry>& files, EncodedGroup& group);
+    Status WriteGroupRecord(uint64_t at, const EntryOptions& options, format::EntryRecord record);
     Status WriteHeader(bool rewrite);
     void EncodeHeaderBytes(bool rewrite, uint8_t bytes[format::kHeaderBytes]);
     Status StartSealing(const std::vector<uint8_t>& prefix);

@@ -76,6 +76,19 @@ void EncodeGroup(const std::vector<ArchiveWriter::FileEntry>& files, EncodedGrou
 
 }  // namespace
 
+// A group's record, never sealed (a sealed archive holds no group).
+Status ArchiveWriter::WriteGroupRecord(uint64_t at, const EntryOptions& options,
+                                       format::EntryRecord record) {
+    record.encrypted = 0;
+    record.attributes = options.attributes;
+    record.fileTime = options.fileTime;
+    if (hooks_ != nullptr) hooks_->Record(names_.size(), record);
+    uint8_t bytes[format::kRecordBytes];
+    format::EncodeRecord(record, bytes);
+    Status status = sink_->Rewrite(at, bytes, sizeof bytes);
+    return status == Status::Ok ? status : Fail(status, "cannot write " + path_);
+}
+
 Status ArchiveWriter::WriteGroup(const std::vector<FileEntry>& files, EncodedGroup& group) {
     if (group.status != Status::Ok) return Fail(group.status, group.error);
     ++groups_;
@@ -93,7 +106,7 @@ Status ArchiveWriter::WriteGroup(const std::vector<FileEntry>& files, EncodedGro
         format::EntryRecord record = group.records[i];
         record.storedSize = area.size();
         record.group = groups_;
-        if (WriteRecord(at, files[i].options, record) != Status::Ok) return failed_;
+        if (WriteGroupRecord(at, files[i].options, record) != Status::Ok) return failed_;
         names_.push_back(files[i].name);
         bytesDone_ += record.unpackedSize;
         if (progress_) progress_(bytesDone_);
@@ -104,6 +117,9 @@ Status ArchiveWriter::WriteGroup(const std::vector<FileEntry>& files, EncodedGro
 Status ArchiveWriter::AddSolidGroups(const std::vector<std::vector<FileEntry>>& groups,
                                      unsigned jobs) {
     if (Usable() != Status::Ok) return failed_;
+    if (sealOptions_ || sealer_) {
+        return Fail(Status::InvalidArgument, "a sealed archive holds no solid group");
+    }
     for (const std::vector<FileEntry>& files : groups) {
         for (const FileEntry& file : files) {
             if (CheckSource(file.sourcePath) != Status::Ok) return failed_;

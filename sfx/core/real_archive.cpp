@@ -1,4 +1,5 @@
 // The archive interface as the shipping programs have it: straight calls of the vorn_ functions.
+#include "archive/extraction.h"
 #include "sfx/core/sfx_core.h"
 
 namespace sfx {
@@ -32,6 +33,9 @@ class VornLibrary final : public ArchiveApi {
     uint32_t DecompressToPtr(void* handle, const char* name, unsigned char* buffer,
                              ProgressCallback progress, const char* password) override {
         return vorn_DecompressToPtr(handle, name, buffer, progress, password);
+    }
+    bool SealedSettingsDigest(void* handle, uint8_t* digest) override {
+        return archive::SealedSettingsDigest(handle, digest);
     }
 };
 

@@ -122,6 +122,13 @@ class ArchiveApi {
                                       ProgressCallback progress, const char* password) = 0;
     virtual uint32_t DecompressToPtr(void* handle, const char* name, unsigned char* buffer,
                                      ProgressCallback progress, const char* password) = 0;
+    // A sealed archive's digest of the settings block it was packed behind (32 bytes); false
+    // for an archive that is not sealed.
+    virtual bool SealedSettingsDigest(void* handle, uint8_t* digest) {
+        (void)handle;
+        (void)digest;
+        return false;
+    }
 
   protected:
     ~ArchiveApi() = default;

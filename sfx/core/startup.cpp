@@ -3,8 +3,10 @@
 // dialog has ended and no worker uses the archive any more.
 #include <cstring>
 
+#include "crypto/blake2b.h"
 #include "crypto/secure_memory.h"
 #include "format/builtin_destination.h"
+#include "format/sealed.h"
 #include "format/sfx_settings.h"
 #include "sfx/core/installer.h"
 #include "sfx/core/messages.h"
@@ -44,6 +46,20 @@ uint64_t g_qwFilesDone = 0;
 MainDialog* g_pMainDialog = nullptr;
 Platform* g_pPlatform = nullptr;
 
+namespace {
+
+// A sealed archive keeps the digest of the settings block it was packed behind: the block as the
+// program holds it must give the same digest. Archives that are not sealed have no such check.
+bool SettingsMatchSeal(ArchiveApi& archive, void* handle) {
+    uint8_t sealed[format::kSettingsDigestBytes];
+    if (!archive.SealedSettingsDigest(handle, sealed)) return true;
+    uint8_t own[format::kSettingsDigestBytes];
+    Blake2bHash(own, sizeof own, g_abSettings, sizeof g_abSettings);
+    return ConstantTimeEqual(own, sealed, sizeof own);
+}
+
+}  // namespace
+
 uint32_t OpenOwnArchive(Platform& platform, const char* password, void** handle) {
     char ownPath[kTextBytes];
     ownPath[0] = '\0';
@@ -55,6 +71,12 @@ uint32_t OpenOwnArchive(Platform& platform, const char* password, void** handle)
     ownPath[kTextBytes - 1] = '\0';
     *handle = nullptr;
     uint32_t status = platform.archive->OpenStream(handle, ownPath, password, VORN_OPEN_READONLY);
+    if (status == VORN_SUCCESS && !SettingsMatchSeal(*platform.archive, *handle)) {
+        // Settings changed after a sealed archive was packed behind them (a program line, a
+        // title): the archive is taken for damaged rather than run under them.
+        platform.archive->CloseStream(*handle);
+        status = VORN_E_CORRUPT;
+    }
     if (status != VORN_SUCCESS) *handle = nullptr;
     return status;
 }

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "entry_name_cases.h"
+#include "format/sfx_settings.h"
 #include "process_support.h"
 #include "test_archive.h"
 
@@ -460,6 +461,37 @@ TEST_F(ConsoleInstaller, ProgramRunsInTheFolderWithItsArgumentsAndGivesItsExitCo
     RunResult plain = RunProgram(sfx.string(), {"--overwrite", "--target", target.string()});
     EXPECT_EQ(plain.exitCode, 7) << plain.out << plain.err;
     EXPECT_TRUE(fs::exists(target / "src" / "ran.txt"));
+}
+
+// Settings changed after packing (here the program line, pointed at another script of the
+// archive): a sealed archive's digest of them refuses the run; under the first scheme, which
+// keeps no digest, the changed line runs.
+TEST_F(ConsoleInstaller, ChangedSettingsOfASealedSelfExtractorRunNothing) {
+    WriteFile(scratch / "src" / "bin" / "setup.sh", "exit 0\n");
+    WriteFile(scratch / "src" / "bin" / "other.sh", "echo pwned > \"$(dirname \"$0\")/pwned\"\n");
+    WriteFile(scratch / "pw", "hunter22\n");
+    for (const char* cipher : {"blowfish", "chacha20"}) {
+        fs::path sfx = scratch / cipher / "setup.run";
+        fs::create_directories(sfx.parent_path());
+        RunResult pack = RunProgram(
+            kVorn, {"pack", "-q", "--sfx-stub", kStub, "-p", "hunter22", "--cipher", cipher,
+                    "--run", "src/bin/setup.sh", sfx.string(), (scratch / "src").string()});
+        ASSERT_EQ(pack.exitCode, 0) << pack.err;
+        std::string image = ReadFile(sfx);
+        const std::string marker = std::string(VORN_SFX_SETTINGS_MARKER) + '\0';
+        const size_t line = image.find("src/bin/setup.sh", image.find(marker));
+        ASSERT_NE(line, std::string::npos);
+        image.replace(line + 8, 5, "other");
+        WriteFile(sfx, image);
+        fs::permissions(sfx, fs::perms::owner_all);
+        fs::path target = scratch / cipher / "out";
+        RunResult run = RunProgram(sfx.string(), {"--quiet", "--target", target.string(),
+                                                  "--password-file", (scratch / "pw").string()});
+        const bool sealed = std::string(cipher) == "chacha20";
+        EXPECT_EQ(run.exitCode, sealed ? 2 : 0) << cipher << run.err;
+        EXPECT_EQ(fs::exists(target / "src" / "bin" / "pwned"), !sealed) << cipher;
+        EXPECT_EQ(fs::exists(target), !sealed) << cipher << ": nothing extracted";
+    }
 }
 
 TEST_F(ConsoleInstaller, ScriptWithoutShebangRunsWithTheShellAndAFailedEntryRunsNothing) {
