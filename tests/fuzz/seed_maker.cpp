@@ -383,63 +383,62 @@ bool WriteSealedEntrySeeds(const fs::path& dir) {
             const char* kind = method == pack::Method::Stored ? "_stored" : "_compressed";
             if (!Write(dir / (name + kind), seed)) return false;
         }
-        // fuzz_solid_group inputs: u16 length of the first entry's area, then the two areas of a
-        // group whose second entry repeats much of the first.
-        bool WriteSolidGroupSeeds(const fs::path& dir) {
-            const std::vector<std::pair<std::string, std::pair<Bytes, Bytes>>> samples = {
-                {"text", {Text(4000), Text(3000)}},
-                {"ramp", {Ramp(3000), Ramp(2000)}},
-                {"tiny", {Bytes{'a', 'b', 'c'}, Bytes{'a', 'b', 'c', 'a'}}}};
-            for (const auto& [name, pair] : samples) {
-                Bytes both = pair.first;
-                both.insert(both.end(), pair.second.begin(), pair.second.end());
-                encoder::LzGroupEncoder group;
-                Bytes first, second;
-                if (group.Start(both.data(), {static_cast<uint32_t>(pair.first.size()),
-                                              static_cast<uint32_t>(pair.second.size())}) !=
-                        format::Status::Ok ||
-                    group.EncodeNext(first) != format::Status::Ok ||
-                    group.EncodeNext(second) != format::Status::Ok) {
-                    return false;
-                }
-                Bytes seed = {static_cast<uint8_t>(first.size()),
-                              static_cast<uint8_t>(first.size() >> 8)};
-                seed.insert(seed.end(), first.begin(), first.end());
-                seed.insert(seed.end(), second.begin(), second.end());
-                if (!Write(dir / name, seed)) return false;
-            }
-            return true;
-        }
+    }
+    return true;
+}
 
-        int main(int argc, char** argv) {
-            if (argc != 2) {
-                std::fprintf(stderr, "usage: %s <seed folder>\n", argv[0]);
-                return 2;
-            }
-            const fs::path root = argv[1];
-            for (const char* target :
-                 {"fuzz_archive", "fuzz_block", "fuzz_code_tree", "fuzz_lz_block", "fuzz_names",
-                  "fuzz_sfx_settings", "fuzz_sfx_command_line", "fuzz_branding",
-                  "fuzz_encoder_round_trip", "fuzz_sealed_archive", "fuzz_sealed_entry",
-                  "fuzz_solid_group"}) {
-                fs::create_directories(root / target);
-            }
-            for (const auto& [name, archiveSpec] : ArchiveKinds()) {
-                if (!Write(root / "fuzz_archive" / name, vorntest::BuildTestArchive(archiveSpec)))
-                    return 1;
-            }
-            if (!WriteBlockSeeds(root / "fuzz_block") ||
-                !WriteCodeTreeSeeds(root / "fuzz_code_tree") ||
-                !WriteLzBlockSeeds(root / "fuzz_lz_block") ||
-                !WriteNameSeeds(root / "fuzz_names") ||
-                !WriteSettingsSeeds(root / "fuzz_sfx_settings") ||
-                !WriteCommandLineSeeds(root / "fuzz_sfx_command_line") ||
-                !WriteBrandingSeeds(root / "fuzz_branding") ||
-                !WriteRoundTripSeeds(root / "fuzz_encoder_round_trip") ||
-                !WriteSealedArchiveSeeds(root / "fuzz_sealed_archive") ||
-                !WriteSealedEntrySeeds(root / "fuzz_sealed_entry") ||
-                !WriteSolidGroupSeeds(root / "fuzz_solid_group")) {
-                return 1;
-            }
-            return 0;
+// fuzz_solid_group inputs: u16 length of the first entry's area, then the two areas of a
+// group whose second entry repeats much of the first.
+bool WriteSolidGroupSeeds(const fs::path& dir) {
+    const std::vector<std::pair<std::string, std::pair<Bytes, Bytes>>> samples = {
+        {"text", {Text(4000), Text(3000)}},
+        {"ramp", {Ramp(3000), Ramp(2000)}},
+        {"tiny", {Bytes{'a', 'b', 'c'}, Bytes{'a', 'b', 'c', 'a'}}}};
+    for (const auto& [name, pair] : samples) {
+        Bytes both = pair.first;
+        both.insert(both.end(), pair.second.begin(), pair.second.end());
+        encoder::LzGroupEncoder group;
+        Bytes first, second;
+        if (group.Start(both.data(), {static_cast<uint32_t>(pair.first.size()),
+                                      static_cast<uint32_t>(pair.second.size())}) !=
+                format::Status::Ok ||
+            group.EncodeNext(first) != format::Status::Ok ||
+            group.EncodeNext(second) != format::Status::Ok) {
+            return false;
         }
+        Bytes seed = {static_cast<uint8_t>(first.size()), static_cast<uint8_t>(first.size() >> 8)};
+        seed.insert(seed.end(), first.begin(), first.end());
+        seed.insert(seed.end(), second.begin(), second.end());
+        if (!Write(dir / name, seed)) return false;
+    }
+    return true;
+}
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s <seed folder>\n", argv[0]);
+        return 2;
+    }
+    const fs::path root = argv[1];
+    for (const char* target :
+         {"fuzz_archive", "fuzz_block", "fuzz_code_tree", "fuzz_lz_block", "fuzz_names",
+          "fuzz_sfx_settings", "fuzz_sfx_command_line", "fuzz_branding", "fuzz_encoder_round_trip",
+          "fuzz_sealed_archive", "fuzz_sealed_entry", "fuzz_solid_group"}) {
+        fs::create_directories(root / target);
+    }
+    for (const auto& [name, archiveSpec] : ArchiveKinds()) {
+        if (!Write(root / "fuzz_archive" / name, vorntest::BuildTestArchive(archiveSpec))) return 1;
+    }
+    if (!WriteBlockSeeds(root / "fuzz_block") || !WriteCodeTreeSeeds(root / "fuzz_code_tree") ||
+        !WriteLzBlockSeeds(root / "fuzz_lz_block") || !WriteNameSeeds(root / "fuzz_names") ||
+        !WriteSettingsSeeds(root / "fuzz_sfx_settings") ||
+        !WriteCommandLineSeeds(root / "fuzz_sfx_command_line") ||
+        !WriteBrandingSeeds(root / "fuzz_branding") ||
+        !WriteRoundTripSeeds(root / "fuzz_encoder_round_trip") ||
+        !WriteSealedArchiveSeeds(root / "fuzz_sealed_archive") ||
+        !WriteSealedEntrySeeds(root / "fuzz_sealed_entry") ||
+        !WriteSolidGroupSeeds(root / "fuzz_solid_group")) {
+        return 1;
+    }
+    return 0;
+}
