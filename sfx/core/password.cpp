@@ -120,8 +120,12 @@ uint32_t ExtractFile(Platform& platform, MainDialog& dialog, const char* name, c
 
     if (platform.session.unattended)
         return ExtractWithoutQuestions(platform, dialog, name, path, shownName);
-    uint32_t status = archive.DecompressToFile(g_hArchive, name, path, UpdateProgressBar, nullptr);
-    if (status == VORN_E_PASSWORD_NEEDED) {
+    // A sealed archive's entries are sealed under the password it was opened with; an entry
+    // under a password of its own fails its tag with it (a CRC status) and is asked for below.
+    const char* sealed = platform.session.sealedPassword;
+    uint32_t status = archive.DecompressToFile(g_hArchive, name, path, UpdateProgressBar,
+                                               sealed[0] != '\0' ? sealed : nullptr);
+    if (status == VORN_E_PASSWORD_NEEDED || (sealed[0] != '\0' && status == VORN_E_CRC)) {
         char password[kTextBytes];
         for (;;) {
             if (g_bCancel) break;

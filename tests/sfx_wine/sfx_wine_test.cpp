@@ -18,6 +18,9 @@
 
 #include "crypto/sha256.h"
 #include "entry_name_cases.h"
+#include "format/container.h"
+#include "format/sealed.h"
+#include "format/sfx_settings.h"
 #include "pack/archive_writer.h"
 #include "pack/self_extractor.h"
 #include "pack/solid_groups.h"
@@ -505,6 +508,22 @@ TEST_F(ArchivePassword, LongPasswordReachesTheLibraryAsItsFirst127Characters) {
     HWND prompt = Prompt();
     ASSERT_TRUE(prompt) << Windows();
     ASSERT_TRUE(SetControlText(prompt, kPasswordField, std::string(127, 'k') + "beyond"));
+    ASSERT_TRUE(Answer(prompt, kOk));
+    HWND main = MainDialog();
+    ASSERT_TRUE(main) << Windows();
+    ASSERT_TRUE(Press(main, kExtract));
+    AnswerDoneAndExit();
+    ExpectFile("inside.txt", contents_);
+}
+
+TEST_F(ArchivePassword, RightPasswordOpensASealedArchive) {
+    vorntest::TestArchive archiveSpec;
+    archiveSpec.entries.push_back(Entry("inside.txt", contents_));
+    archiveSpec.seal.emplace().password = "open sesame";
+    Launch(archiveSpec);
+    HWND prompt = Prompt();
+    ASSERT_TRUE(prompt) << Windows();
+    ASSERT_TRUE(SetControlText(prompt, kPasswordField, "open sesame"));
     ASSERT_TRUE(Answer(prompt, kOk));
     HWND main = MainDialog();
     ASSERT_TRUE(main) << Windows();
