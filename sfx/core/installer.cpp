@@ -188,7 +188,7 @@ bool CheckPassword(Platform& platform, const char* password) {
         if (buffer == nullptr) return true;  // the walk still checks every entry
         status = archive.DecompressToPtr(g_hArchive, smallest.szName, buffer, nullptr, password);
         free(buffer);
-        if (status == VORN_SUCCESS || !MeansWrongPassword(status)) return true;
+        if (status == VORN_SUCCESS || !MeansWrongPasswordHere(archive, status)) return true;
     }
     if (status == VORN_E_PASSWORD_NEEDED) {
         PrintStatus(platform, texts::kErrorCaption, status);

@@ -4,6 +4,7 @@
 
 #include "crypto/secure_memory.h"
 #include "format/password_file.h"
+#include "format/sealed.h"
 #include "sfx/core/installer.h"
 #include "sfx/core/messages.h"
 #include "sfx/core/run_log.h"
@@ -34,7 +35,7 @@ uint32_t ExtractWithoutQuestions(Platform& platform, MainDialog& dialog, const c
     bool enciphered = archive.GetFileInfo(g_hArchive, &info, name) == VORN_SUCCESS &&
                       (info.dwAttributes & VORN_ATTR_ENCRYPTED) != 0;
     bool wrong = status == VORN_E_PASSWORD_NEEDED ||
-                 (enciphered && password != nullptr && MeansWrongPassword(status));
+                 (enciphered && password != nullptr && MeansWrongPasswordHere(archive, status));
     if (wrong) {
         platform.session.report.walk.wrongPassword = true;
         dialog.ShowMessage(status == VORN_E_PASSWORD_NEEDED ? archive.GetErrorString(status)
@@ -50,6 +51,12 @@ uint32_t ExtractWithoutQuestions(Platform& platform, MainDialog& dialog, const c
 
 bool MeansWrongPassword(uint32_t status) {
     return status == VORN_E_CRC || status == VORN_E_CORRUPT;
+}
+
+bool MeansWrongPasswordHere(ArchiveApi& archive, uint32_t status) {
+    uint8_t digest[format::kSettingsDigestBytes];
+    if (archive.SealedSettingsDigest(g_hArchive, digest)) return status == VORN_E_CRC;
+    return MeansWrongPassword(status);
 }
 
 void PasswordDialogInit(Dialog& dialog, char* buffer) {
@@ -120,8 +127,12 @@ uint32_t ExtractFile(Platform& platform, MainDialog& dialog, const char* name, c
 
     if (platform.session.unattended)
         return ExtractWithoutQuestions(platform, dialog, name, path, shownName);
-    uint32_t status = archive.DecompressToFile(g_hArchive, name, path, UpdateProgressBar, nullptr);
-    if (status == VORN_E_PASSWORD_NEEDED) {
+    // A sealed archive's entries are sealed under the password it was opened with; an entry
+    // under a password of its own fails its tag with it (a CRC status) and is asked for below.
+    const char* sealed = platform.session.sealedPassword;
+    uint32_t status = archive.DecompressToFile(g_hArchive, name, path, UpdateProgressBar,
+                                               sealed[0] != '\0' ? sealed : nullptr);
+    if (status == VORN_E_PASSWORD_NEEDED || (sealed[0] != '\0' && status == VORN_E_CRC)) {
         char password[kTextBytes];
         for (;;) {
             if (g_bCancel) break;

@@ -52,6 +52,10 @@ struct Session {
     bool logging = false;  // the invocation's log is open (sfx/core/run_log.h)
     // The password a password file gave; the invocation's password points here once it is read.
     char filePassword[format::kMaxPasswordBytes + 1] = {};
+    // The password a sealed archive was opened with at the start-up prompt: its entries are
+    // sealed under it, so the dialog's walk tries it before asking (empty: none). Wiped when the
+    // archive closes.
+    char sealedPassword[format::kMaxPasswordBytes + 1] = {};
 };
 
 }  // namespace sfx

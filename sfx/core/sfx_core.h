@@ -345,6 +345,10 @@ uint32_t OpenOwnArchive(Platform& platform, const char* password, void** handle 
 // Whether status, from an enciphered entry given a password, means the password is wrong: the
 // data deciphered with it fails its check or its format.
 bool MeansWrongPassword(uint32_t status);
+// The same for an entry of the open archive: a sealed archive's open checked its password, so
+// there only a failed tag under an entry's own password (a CRC status) means a wrong one; a
+// damaged entry sealed under the archive's password is reported as damaged.
+bool MeansWrongPasswordHere(ArchiveApi& archive, uint32_t status);
 
 // Drive and directory of the program's own file, ending in its separator.
 void GetDefaultExtractDir(Platform& platform, char* out);

@@ -102,6 +102,10 @@ int StartUp(Platform& platform) {
         if (platform.RunPasswordDialog(nullptr, password) == kDialogConfirmed) {
             status = OpenOwnArchive(platform, password);
         }
+        uint8_t digest[format::kSettingsDigestBytes];
+        if (status == VORN_SUCCESS && archive.SealedSettingsDigest(g_hArchive, digest)) {
+            CopyText(session.sealedPassword, sizeof session.sealedPassword, password);
+        }
         SecureWipe(password, sizeof password);
     }
     if (status != VORN_SUCCESS) {
@@ -114,6 +118,7 @@ int StartUp(Platform& platform) {
     if (!AcceptLicense(platform, g_hArchive)) {
         archive.CloseStream(g_hArchive);
         g_hArchive = nullptr;
+        SecureWipe(session.sealedPassword, sizeof session.sealedPassword);
         return format::kExitFailed;
     }
 
@@ -135,6 +140,7 @@ int StartUp(Platform& platform) {
     g_pMainDialog = nullptr;
     archive.CloseStream(g_hArchive);
     g_hArchive = nullptr;
+    SecureWipe(session.sealedPassword, sizeof session.sealedPassword);
     return 0;
 }
 

@@ -18,6 +18,9 @@
 
 #include "crypto/sha256.h"
 #include "entry_name_cases.h"
+#include "format/container.h"
+#include "format/sealed.h"
+#include "format/sfx_settings.h"
 #include "pack/archive_writer.h"
 #include "pack/self_extractor.h"
 #include "pack/solid_groups.h"
@@ -505,6 +508,22 @@ TEST_F(ArchivePassword, LongPasswordReachesTheLibraryAsItsFirst127Characters) {
     HWND prompt = Prompt();
     ASSERT_TRUE(prompt) << Windows();
     ASSERT_TRUE(SetControlText(prompt, kPasswordField, std::string(127, 'k') + "beyond"));
+    ASSERT_TRUE(Answer(prompt, kOk));
+    HWND main = MainDialog();
+    ASSERT_TRUE(main) << Windows();
+    ASSERT_TRUE(Press(main, kExtract));
+    AnswerDoneAndExit();
+    ExpectFile("inside.txt", contents_);
+}
+
+TEST_F(ArchivePassword, RightPasswordOpensASealedArchive) {
+    vorntest::TestArchive archiveSpec;
+    archiveSpec.entries.push_back(Entry("inside.txt", contents_));
+    archiveSpec.seal.emplace().password = "open sesame";
+    Launch(archiveSpec);
+    HWND prompt = Prompt();
+    ASSERT_TRUE(prompt) << Windows();
+    ASSERT_TRUE(SetControlText(prompt, kPasswordField, "open sesame"));
     ASSERT_TRUE(Answer(prompt, kOk));
     HWND main = MainDialog();
     ASSERT_TRUE(main) << Windows();
@@ -1578,6 +1597,53 @@ TEST_F(Installer, ArchiveBesideIsExtractedAndAChangedOneIsRefusedBeforeAnything)
     DWORD exitCode = 0;
     ASSERT_TRUE(program_.WaitForExit(&exitCode));
     EXPECT_EQ(exitCode, 2u);
+}
+
+// A sealed self-extractor run silently: the right password extracts; a wrong one, a byte changed
+// in the entry's sealed data (reported as damage) or in the title its settings were packed with,
+// write nothing.
+TEST_F(Installer, SealedSilentRunExtractsOnlyWithTheRightPasswordAndUnchangedBytes) {
+    pack::SfxPackSettings settings;
+    settings.title = "Sealed setup";
+    std::vector<uint8_t> stub = Stub();
+    std::string error;
+    ASSERT_TRUE(pack::SetSfxSettings(stub, settings, &error)) << error;
+    vorntest::TestArchive archiveSpec = Sample();
+    archiveSpec.entries[0].method = pack::Method::Stored;
+    archiveSpec.seal.emplace().password = "right-password";
+    archiveSpec.prefix = stub;
+    const std::vector<uint8_t> sound = vorntest::BuildTestArchive(archiveSpec);
+    const std::string image(sound.begin(), sound.end());
+    const size_t title = image.find("Sealed setup", image.find(VORN_SFX_SETTINGS_MARKER));
+    ASSERT_NE(title, std::string::npos);
+    const size_t data = stub.size() + format::kHeaderBytes + format::kSealBlockBytes +
+                        format::kSealedRecordBytes + 100;
+    const struct {
+        const char* what;
+        const char* password;
+        size_t flip;  // 0: none
+        DWORD code;
+    } cases[] = {{"control", "right-password", 0, 0},
+                 {"wrong password", "wrong-password", 0, 2},
+                 {"entry data", "right-password", data, 1},  // damaged, not a wrong password
+                 {"title", "right-password", title + 3, 2}};
+    for (const auto& c : cases) {
+        std::vector<uint8_t> bytes = sound;
+        if (c.flip != 0) bytes[c.flip] ^= 0x01;
+        exe_ = (folder_ / "setup.exe").string();
+        WriteAll(exe_, bytes);
+        fs::remove_all(folder_ / "out");
+        ASSERT_TRUE(
+            program_.Start(exe_, "/S /D=" + (folder_ / "out").string() + " /P=" + c.password));
+        const DWORD code = SilentExit();
+        EXPECT_EQ(code, c.code) << c.what;
+        EXPECT_TRUE(c.code != 2 || Written().empty()) << c.what;
+        if (c.code == 0) ExpectFile("out\\docs\\readme.txt", data_);
+        if (c.code != 0) {
+            EXPECT_FALSE(fs::exists(folder_ / "out" / "docs" / "readme.txt")) << c.what;
+            EXPECT_EQ(PartFiles(), 0u) << c.what;
+        }
+    }
 }
 
 }  // namespace
