@@ -77,20 +77,23 @@ TokenPrices TokenPrices::FromTokens(const std::vector<Token>& tokens, uint32_t s
     }
     double bits = 0;
     // Unseen symbols would need a table entry of their own: price them above the rarest seen.
+    // A small block leaves most bytes unseen, so their one price is worked out once: a logarithm
+    // per byte value cost more than the rest of the pricing together.
+    const float unseenLiteral = PriceOf(1, literalTotal + 1) + 8.0f;
     for (int b = 0; b < 256; ++b) {
-        p.literal[b] =
-            literals[b] ? PriceOf(literals[b], literalTotal) : PriceOf(1, literalTotal + 1) + 8.0f;
+        p.literal[b] = literals[b] ? PriceOf(literals[b], literalTotal) : unseenLiteral;
         bits += literals[b] * p.literal[b];
     }
     uint64_t tokenTotal = literalTotal + matchTotal;
     p.flagLiteral = literalTotal ? std::max(0.05f, PriceOf(literalTotal, tokenTotal)) : 4.0f;
     p.flagMatch = matchTotal ? std::max(0.05f, PriceOf(matchTotal, tokenTotal)) : 4.0f;
     bits += literalTotal * p.flagLiteral + matchTotal * p.flagMatch;
+    const float rarestMatch = PriceOf(1, matchTotal + 1);
     for (int k = 0; k < 4; ++k) {
-        p.selector[k] = slots[k] ? PriceOf(slots[k], matchTotal) : PriceOf(1, matchTotal + 1) + 2;
+        p.selector[k] = slots[k] ? PriceOf(slots[k], matchTotal) : rarestMatch + 2;
         bits += slots[k] * p.selector[k];
     }
-    float unseen = PriceOf(1, matchTotal + 1) + 10.0f;
+    float unseen = rarestMatch + 10.0f;
     p.length.assign(longest + 1, unseen);
     for (uint32_t n = 1; n <= longest; ++n) {
         if (lengths[n] == 0) continue;

@@ -69,16 +69,13 @@ void AssignCodes(const std::vector<TableEntry>& entries, uint32_t alphabetSize, 
     tree.Destroy();
 }
 
-std::vector<uint8_t> LimitedCodeLengths(const std::vector<uint64_t>& counts, unsigned limit) {
-    std::vector<uint8_t> lengths(counts.size(), 0);
-    std::vector<uint32_t> used;
+PrefixCodeDepths OptimalCodeDepths(const std::vector<uint64_t>& counts) {
+    PrefixCodeDepths code;
+    code.alphabetSize = static_cast<uint32_t>(counts.size());
     for (uint32_t s = 0; s < counts.size(); ++s)
-        if (counts[s] > 0) used.push_back(s);
-    if (used.empty()) return lengths;
-    if (used.size() == 1) {
-        lengths[used[0]] = 1;
-        return lengths;
-    }
+        if (counts[s] > 0) code.used.push_back(s);
+    const std::vector<uint32_t>& used = code.used;
+    if (used.size() < 2) return code;
 
     // Huffman: merge the two lightest, remember parents, read depths back.
     size_t n = used.size();
@@ -99,18 +96,33 @@ std::vector<uint8_t> LimitedCodeLengths(const std::vector<uint64_t>& counts, uns
     }
     std::vector<unsigned> depth(2 * n - 1, 0);
     for (int32_t i = next - 2; i >= 0; --i) depth[i] = depth[parent[i]] + 1;
+    depth.resize(n);
+    code.depth = std::move(depth);
+    code.order.resize(n);
+    std::iota(code.order.begin(), code.order.end(), 0);
+    std::sort(code.order.begin(), code.order.end(),
+              [&](uint32_t a, uint32_t b) { return counts[used[a]] > counts[used[b]]; });
+    return code;
+}
+
+std::vector<uint8_t> LimitedCodeLengths(const PrefixCodeDepths& code, unsigned limit) {
+    std::vector<uint8_t> lengths(code.alphabetSize, 0);
+    const std::vector<uint32_t>& used = code.used;
+    const std::vector<uint32_t>& order = code.order;
+    if (used.empty()) return lengths;
+    if (used.size() == 1) {
+        lengths[used[0]] = 1;
+        return lengths;
+    }
 
     // Clip to the limit, then lengthen the cheapest codes until the lengths fit a prefix code
     // again, and shorten the dearest ones while room is left.
-    std::vector<uint32_t> order(n);
-    std::iota(order.begin(), order.end(), 0);
-    std::sort(order.begin(), order.end(),
-              [&](uint32_t a, uint32_t b) { return counts[used[a]] > counts[used[b]]; });
+    size_t n = used.size();
     std::vector<unsigned> len(n);
     const uint64_t full = uint64_t{1} << limit;
     uint64_t kraft = 0;
     for (size_t i = 0; i < n; ++i) {
-        len[i] = std::min(depth[i], limit);
+        len[i] = std::min(code.depth[i], limit);
         kraft += uint64_t{1} << (limit - len[i]);
     }
     while (kraft > full) {
@@ -133,6 +145,10 @@ std::vector<uint8_t> LimitedCodeLengths(const std::vector<uint64_t>& counts, uns
     }
     for (size_t i = 0; i < n; ++i) lengths[used[i]] = static_cast<uint8_t>(len[i]);
     return lengths;
+}
+
+std::vector<uint8_t> LimitedCodeLengths(const std::vector<uint64_t>& counts, unsigned limit) {
+    return LimitedCodeLengths(OptimalCodeDepths(counts), limit);
 }
 
 CodeTable BuildCodeTable(const std::vector<uint64_t>& counts,
@@ -164,9 +180,10 @@ CodeTable BuildCodeTable(const std::vector<uint64_t>& counts,
     // Weights of 2^(longest - length) for the lengths of a length-limited prefix code, shortest
     // codes first: the lighter-side descent then lays the leaves out as that code. Lower limits
     // make the weights cheaper to send.
+    const PrefixCodeDepths optimal = OptimalCodeDepths(counts);
     for (unsigned limit : {kMaxCodeLength - 1, 20u, 16u, 12u}) {
         if (limit < 32 && (uint64_t{1} << limit) < used.size()) continue;
-        std::vector<uint8_t> lengths = LimitedCodeLengths(counts, limit);
+        std::vector<uint8_t> lengths = LimitedCodeLengths(optimal, limit);
         std::vector<uint32_t> byLength = used;
         std::stable_sort(byLength.begin(), byLength.end(),
                          [&](uint32_t a, uint32_t b) { return lengths[a] < lengths[b]; });

@@ -38,8 +38,20 @@ void AssignCodes(const std::vector<TableEntry>& entries, uint32_t alphabetSize, 
 CodeTable BuildCodeTable(const std::vector<uint64_t>& counts,
                          const std::function<unsigned(uint32_t)>& symbolBits);
 
+// The unlimited optimal prefix code of counts: the used symbols, each one's depth, and the used
+// symbols' indices from most to least frequent. A table tries several limits on the same counts,
+// so the code is built once and clipped for each.
+struct PrefixCodeDepths {
+    uint32_t alphabetSize = 0;
+    std::vector<uint32_t> used;
+    std::vector<unsigned> depth;  // indexed like used
+    std::vector<uint32_t> order;
+};
+PrefixCodeDepths OptimalCodeDepths(const std::vector<uint64_t>& counts);
+
 // Code lengths of an optimal prefix code for counts (entries with count 0 get length 0), none above
 // limit. Exposed for tests.
+std::vector<uint8_t> LimitedCodeLengths(const PrefixCodeDepths& code, unsigned limit);
 std::vector<uint8_t> LimitedCodeLengths(const std::vector<uint64_t>& counts, unsigned limit);
 
 }  // namespace encoder
