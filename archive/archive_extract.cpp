@@ -1,5 +1,6 @@
-// The extraction calls: an entry to a new file (created first, free space checked, written block
-// by block through WriteToOutput from the handle's staging area, attributes applied on success),
+// The extraction calls: an entry to a file (a part file beside it created first, free space
+// checked, written block by block through WriteToOutput from the handle's staging area, put in
+// the file's place and given its attributes only on success),
 // into the caller's memory, or into a caller's sink. All hand the decoding to the codec's run,
 // which reads the entry's data area through the handle's descriptor and polls the handle's cancel
 // event between blocks.
@@ -11,6 +12,7 @@
 #include "codec/sealed_input.h"
 #include "format/failed_check.h"
 #include "format/lz_block.h"
+#include "platform/output_file.h"
 
 namespace archive {
 namespace {
@@ -107,6 +109,74 @@ codec::ProgressReport ReportTo(PlainProgress* plain) {
     return codec::ProgressReport{plain->callback ? ReportPlainProgress : nullptr, plain};
 }
 
+// Where a file extraction writes: into a part file beside path that replaces it only once the
+// entry decoded whole and intact, so that a failed call leaves path as it was; straight into path
+// only where something other than a file stands (a device), which holds nothing to keep.
+struct FileOutput {
+    platform::OutputRoot root;
+    platform::OutputFolder folder;
+    platform::PartFile part;
+    bool throughPart = false;
+    int fd = -1;
+};
+
+bool OpenPartBeside(const char* path, FileOutput* out) {
+    char folder[platform::kOutputPathBytes];
+    const char* name = nullptr;
+    if (!platform::SplitOutputPath(path, folder, &name)) return false;
+    if (platform::OpenOutputRoot(folder, &out->root) != platform::OutputResult::Ok) {
+        platform::CloseOutputRoot(&out->root);
+        return false;
+    }
+    if (platform::OpenOutputFolder(out->root, "", &out->folder) == platform::OutputResult::Ok) {
+        if (platform::CreatePartFile(out->folder, name, 0, &out->part) ==
+            platform::OutputResult::Ok) {
+            out->throughPart = true;
+            out->fd = out->part.fd;
+            return true;
+        }
+        platform::CloseOutputFolder(&out->folder);
+    }
+    platform::CloseOutputRoot(&out->root);
+    return false;
+}
+
+bool OpenFileOutput(const char* path, FileOutput* out) {
+    platform::PathKind kind = platform::KindOfPath(path);
+    if (kind == platform::PathKind::Other) {
+        out->fd = platform::FileOpen(path,
+                                     platform::kOpenBinary | platform::kOpenTruncate |
+                                         platform::kOpenCreate | platform::kOpenSequential |
+                                         platform::kOpenReadWrite,
+                                     platform::kPermReadWrite);
+        return out->fd >= 0;
+    }
+    if (kind == platform::PathKind::File) {
+        // A file that may not be written (read-only) is refused untouched, as it always was.
+        int probe = platform::FileOpen(path, platform::kOpenBinary | platform::kOpenReadWrite, 0);
+        if (probe < 0) return false;
+        platform::FileClose(probe);
+    }
+    return OpenPartBeside(path, out);
+}
+
+// Commits the part file when status is Ok, discards it otherwise; the status of the whole call.
+Status CloseFileOutput(FileOutput* out, Status status) {
+    // A close that fails may have lost written bytes: that is no success either.
+    if (platform::FileClose(out->fd) != 0 && status == Status::Ok) status = Status::DiskFull;
+    if (!out->throughPart) return status;
+    out->part.fd = -1;
+    if (status == Status::Ok &&
+        platform::CommitPartFile(&out->part) != platform::OutputResult::Ok) {
+        status = Status::OutputNotCreated;
+    } else if (status != Status::Ok) {
+        platform::DiscardPartFile(&out->part);
+    }
+    platform::CloseOutputFolder(&out->folder);
+    platform::CloseOutputRoot(&out->root);
+    return status;
+}
+
 }  // namespace
 
 void OutputFolderOf(const char* path, char* folder) {
@@ -191,20 +261,15 @@ Status ExtractToFileWith(void* handle, const WantedEntry& wanted, const char* pa
     auto* h = static_cast<ArchiveHandle*>(handle);
     if (!h || !path || std::strlen(path) >= format::kPathBufferBytes)
         return Status::InvalidArgument;
-    int fd =
-        platform::FileOpen(path,
-                           platform::kOpenBinary | platform::kOpenTruncate | platform::kOpenCreate |
-                               platform::kOpenSequential | platform::kOpenReadWrite,
-                           platform::kPermReadWrite);
-    if (fd < 0) return Status::OutputNotCreated;
-    h->outputFd = fd;
+    FileOutput output;
+    if (!OpenFileOutput(path, &output)) return Status::OutputNotCreated;
+    h->outputFd = output.fd;
     char folder[format::kPathBufferBytes];
     OutputFolderOf(path, folder);
     VORN_FILEINFO info;
     Status status = DecodeIntoOutput(h, wanted, folder, password, how, progress, &info);
-    // A close that fails may have lost written bytes: that is no success either.
-    if (platform::FileClose(fd) != 0 && status == Status::Ok) status = Status::DiskFull;
     h->outputFd = -1;
+    status = CloseFileOutput(&output, status);
     if (status == Status::Ok) {
         platform::SetAttributes(path, info.dwAttributes & format::kRecordAttributeMask);
     }

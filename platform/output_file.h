@@ -95,6 +95,18 @@ OutputResult CommitPartFile(PartFile* part);
 // Any failure, cancel or wrong password: closes and removes the part file; finalName is untouched.
 void DiscardPartFile(PartFile* part);
 
+// For a caller that is handed a whole output path (the library's vorn_DecompressToFile): the
+// folder a part file beside it goes into (kOutputPathBytes; "." for a bare name, and on Windows
+// "X:." for a drive-relative one) and where the file's own name starts in path. false when path
+// names no file (empty, or ending in a separator) or the folder does not fit.
+bool SplitOutputPath(const char* path, char* folder, const char** name);
+
+// What stands at a whole output path, the path's links followed: nothing, a file on a disk (which
+// a part file may replace), or something else (a folder, a device, a pipe), which a part file
+// must never replace.
+enum class PathKind { Absent, File, Other };
+PathKind KindOfPath(const char* path);
+
 // The system's reason for the last failed call of this thread, into out (at least 1 byte).
 void LastOutputError(char* out, size_t capacity);
 

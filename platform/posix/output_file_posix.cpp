@@ -233,6 +233,29 @@ void DiscardPartFile(PartFile* part) {
     part->name[0] = '\0';
 }
 
+bool SplitOutputPath(const char* path, char* folder, const char** name) {
+    const char* slash = strrchr(path, '/');
+    const char* leaf = slash ? slash + 1 : path;
+    size_t length = slash ? static_cast<size_t>(slash - path) : 0;
+    if (*leaf == '\0' || length + 2 > kOutputPathBytes) return false;
+    if (!slash) {
+        strcpy(folder, ".");
+    } else if (length == 0) {
+        strcpy(folder, "/");
+    } else {
+        memcpy(folder, path, length);
+        folder[length] = '\0';
+    }
+    *name = leaf;
+    return true;
+}
+
+PathKind KindOfPath(const char* path) {
+    struct stat st;
+    if (stat(path, &st) != 0) return errno == ENOENT ? PathKind::Absent : PathKind::Other;
+    return S_ISREG(st.st_mode) ? PathKind::File : PathKind::Other;
+}
+
 void LastOutputError(char* out, size_t capacity) {
     const char* reason = strerror(errno);
     size_t length = strlen(reason);

@@ -287,6 +287,38 @@ void DiscardPartFile(PartFile* part) {
     RemovePart(part);
 }
 
+bool SplitOutputPath(const char* path, char* folder, const char** name) {
+    size_t drive = (path[0] != '\0' && path[1] == ':') ? 2 : 0;
+    size_t end = drive;  // just past the last separator, or the drive
+    for (size_t i = drive; path[i] != '\0'; ++i) {
+        if (IsSeparator(path[i])) end = i + 1;
+    }
+    if (path[end] == '\0' || end + 2 > kOutputPathBytes) return false;
+    memcpy(folder, path, end);
+    folder[end] = '\0';
+    // A bare name is in the current folder, "X:name" in drive X's current folder.
+    if (end == drive) strcpy(folder + end, ".");
+    *name = path + end;
+    return true;
+}
+
+PathKind KindOfPath(const char* path) {
+    wchar_t wide[kOutputPathBytes];
+    if (!Wide(path, wide)) return PathKind::Other;
+    HANDLE file = CreateFileW(wide, FILE_READ_ATTRIBUTES, kShareAllButDelete | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        DWORD error = GetLastError();
+        return (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) ? PathKind::Absent
+                                                                                : PathKind::Other;
+    }
+    BY_HANDLE_FILE_INFORMATION info;
+    bool onDisk = GetFileType(file) == FILE_TYPE_DISK && GetFileInformationByHandle(file, &info) &&
+                  !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+    CloseHandle(file);
+    return onDisk ? PathKind::File : PathKind::Other;
+}
+
 void LastOutputError(char* out, size_t capacity) {
     DWORD length =
         FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,

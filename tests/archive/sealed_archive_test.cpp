@@ -1,7 +1,9 @@
 // Sealed archives as the writer makes them, read back: every level, an entry under its own
-// password, and the table of damage and wrong passwords that must each end in a status.
+// password, and the table of damage and wrong passwords that must each end in a status; a file
+// extraction that fails, plain or sealed, leaves its output path as it was.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -169,6 +171,82 @@ TEST(SealedArchive, AnyChangedOrMissingByteEndsTheOpenOrTheEntryWithAStatus) {
     spliced.insert(spliced.end(), b.data[2].begin(), b.data[2].end());
     spliced.insert(spliced.end(), b.bytes.begin() + trailer, b.bytes.end());
     EXPECT_EQ(ReadAll(b, spliced, kPassword), Status::Corrupt);
+}
+
+void* g_cancelHandle = nullptr;
+void CancelAtFirstBlock(int) {
+    vorn_CancelOperation(g_cancelHandle);
+}
+
+// A failed file extraction (damage found late, a failed segment tag, a cancel) answers its status
+// and leaves its path absent, or the file that stood there with its old bytes; the same entry
+// undamaged replaces that file with its own bytes, so the test can fail.
+TEST(FileExtraction, FailureLeavesThePathAsItWas) {
+    const Built sealed = BuildSealed(2);
+    const uint64_t sealedData0 =
+        format::kHeaderBytes + format::kSealBlockBytes + format::kSealedRecordBytes;
+    const uint64_t sealedStored0 = format::SealedDataBytes(150000 + 4);
+    const std::vector<uint8_t> plainData = SampleData(150000, 3);
+    vorntest::TestArchive plainSpec;
+    plainSpec.entries.push_back(Entry("plain.bin", plainData));
+    const std::vector<uint8_t> plain = vorntest::BuildTestArchive(plainSpec);
+    struct Case {
+        const char* what;
+        const std::vector<uint8_t>& archive;
+        const char* password;  // the open's and the extraction's
+        const char* name;
+        const std::vector<uint8_t>& data;
+        uint64_t flipAt;  // 0: undamaged
+        ProgressCallback progress;
+        uint32_t status;
+    };
+    const Case cases[] = {
+        {"plain, a byte of its data", plain, nullptr, "plain.bin", plainData,
+         format::kHeaderBytes + format::kRecordBytes + 4 + 120000, nullptr, VORN_E_CRC},
+        {"sealed, its last segment", sealed.bytes, kPassword, "stored.bin", sealed.data[0],
+         sealedData0 + sealedStored0 - 17, nullptr, VORN_E_CORRUPT},
+        {"plain, cancelled", plain, nullptr, "plain.bin", plainData, 0, CancelAtFirstBlock,
+         VORN_E_INVALID_ARGUMENT},
+    };
+    const std::vector<uint8_t> old = Bytes("the file that stood there");
+    for (const Case& c : cases) {
+        for (bool damaged : {true, false}) {
+            std::vector<uint8_t> bytes = c.archive;
+            if (damaged && c.flipAt) bytes[c.flipAt] ^= 0x01;
+            TempFile file("failing.vorn", bytes);
+            Handle h;
+            ASSERT_EQ(vorn_OpenStream(&h.h, file.path.c_str(), c.password, VORN_OPEN_READONLY),
+                      VORN_SUCCESS)
+                << c.what;
+            g_cancelHandle = h.h;
+            ProgressCallback progress = damaged ? c.progress : nullptr;
+            TempFile absent("absent.out");
+            TempFile existing("existing.out", old);
+            for (const TempFile* out : {&absent, &existing}) {
+                EXPECT_EQ(
+                    vorn_DecompressToFile(h.h, c.name, out->path.c_str(), progress, c.password),
+                    damaged ? c.status : VORN_SUCCESS)
+                    << c.what;
+            }
+            if (damaged) {
+                EXPECT_FALSE(std::filesystem::exists(absent.path)) << c.what;
+                EXPECT_EQ(ReadFile(existing.path), old) << c.what;
+            } else {
+                EXPECT_EQ(ReadFile(absent.path), c.data) << c.what;
+                EXPECT_EQ(ReadFile(existing.path), c.data) << c.what;
+            }
+            // No part file is left beside them.
+            const std::filesystem::path folder = std::filesystem::path(absent.path).parent_path();
+            const std::string leaves[] = {std::filesystem::path(absent.path).filename().string(),
+                                          std::filesystem::path(existing.path).filename().string()};
+            for (const auto& item : std::filesystem::directory_iterator(folder)) {
+                const std::string name = item.path().filename().string();
+                for (const std::string& leaf : leaves) {
+                    EXPECT_FALSE(name != leaf && name.find(leaf) != std::string::npos) << name;
+                }
+            }
+        }
+    }
 }
 
 }  // namespace

@@ -86,8 +86,8 @@ TEST_F(PasswordLoop, WrongPasswordPromptsAgainWithoutABoxAndCancelGivesOne) {
     EXPECT_EQ(Extract("one.txt"), 1u);
     EXPECT_EQ(platform.prompts.size(), 2u);
     EXPECT_TRUE(platform.boxes.empty());
-    // Cancel deletes nothing: the file stays as the last attempt left it.
-    EXPECT_TRUE(fs::exists(platform.Host("C:\\Out\\one.txt")));
+    // Cancel deletes nothing; the wrong password's attempt never put a file at the path.
+    EXPECT_FALSE(fs::exists(platform.Host("C:\\Out\\one.txt")));
     EXPECT_TRUE(platform.removed.empty());
 }
 
