@@ -120,15 +120,16 @@ vorntest::TestEntry Entry(const std::string& name, std::vector<uint8_t> data) {
 
 TEST(SealedWriter, EveryPieceOpensUnderItsNonceAndHoldsWhatWasPacked) {
     const std::vector<size_t> sizes = {0, 1, 65536, 65537, 3 * 65536 + 5};
-    vorntest::TestArchive spec;
-    spec.seal = Seal("correct horse");
+    vorntest::TestArchive archiveSpec;
+    archiveSpec.seal = Seal("correct horse");
     for (size_t i = 0; i < sizes.size(); ++i) {
-        spec.entries.push_back(Entry("e" + std::to_string(i), Pattern(sizes[i], uint32_t(i))));
-        spec.entries.back().method = i % 2 ? pack::Method::Best : pack::Method::Stored;
+        archiveSpec.entries.push_back(
+            Entry("e" + std::to_string(i), Pattern(sizes[i], uint32_t(i))));
+        archiveSpec.entries.back().method = i % 2 ? pack::Method::Best : pack::Method::Stored;
     }
-    spec.entries[1].password = "own";
-    spec.comment = "note";
-    const auto archive = vorntest::BuildTestArchive(spec);
+    archiveSpec.entries[1].password = "own";
+    archiveSpec.comment = "note";
+    const auto archive = vorntest::BuildTestArchive(archiveSpec);
     EXPECT_EQ(GetU32(archive, 20), format::kMarkSealed | 1u);
     format::SealBlock seal;
     ASSERT_TRUE(format::DecodeSealBlock(&archive[24], &seal));
@@ -141,7 +142,7 @@ TEST(SealedWriter, EveryPieceOpensUnderItsNonceAndHoldsWhatWasPacked) {
     EXPECT_EQ(w.nonces.size(), w.pieces);  // no nonce twice
     ASSERT_EQ(w.records.size(), sizes.size() + 1);
     for (size_t i = 0; i < sizes.size(); ++i) {
-        const auto& e = spec.entries[i];
+        const auto& e = archiveSpec.entries[i];
         EXPECT_EQ(w.records[i].encrypted, i == 1 ? 2 : 1) << i;
         EXPECT_EQ(w.records[i].unpackedSize, sizes[i]);
         EXPECT_EQ(w.records[i].crc, BitwiseCrc32(e.data));
@@ -181,12 +182,12 @@ TEST(SealedWriter, RefusesWhatNoReaderCouldOpen) {
         {"names under another password", with(8192, 1), {}, "other"},
     };
     for (const Case& c : cases) {
-        vorntest::TestArchive spec;
-        spec.seal = c.seal;
-        spec.entries = {Entry("a", Bytes("x"))};
-        spec.entries[0].password = c.entryPassword;
-        spec.namesPassword = c.namesPassword;
-        EXPECT_THROW(vorntest::BuildTestArchive(spec), std::invalid_argument) << c.what;
+        vorntest::TestArchive archiveSpec;
+        archiveSpec.seal = c.seal;
+        archiveSpec.entries = {Entry("a", Bytes("x"))};
+        archiveSpec.entries[0].password = c.entryPassword;
+        archiveSpec.namesPassword = c.namesPassword;
+        EXPECT_THROW(vorntest::BuildTestArchive(archiveSpec), std::invalid_argument) << c.what;
     }
     vorntest::TestArchive control;  // the same with every value a reader accepts
     control.seal = with(8192, 1);
@@ -196,24 +197,25 @@ TEST(SealedWriter, RefusesWhatNoReaderCouldOpen) {
 }
 
 TEST(SealedWriter, SaltIsFreshUnlessFixedAndTheStubSettingsAreDigested) {
-    vorntest::TestArchive spec;
-    spec.entries = {Entry("a", Bytes("x"))};
-    spec.seal = Seal("pw");
-    spec.prefix = Bytes(VORN_SFX_SETTINGS_MARKER);
-    spec.prefix.push_back(0);
+    vorntest::TestArchive archiveSpec;
+    archiveSpec.entries = {Entry("a", Bytes("x"))};
+    archiveSpec.seal = Seal("pw");
+    archiveSpec.prefix = Bytes(VORN_SFX_SETTINGS_MARKER);
+    archiveSpec.prefix.push_back(0);
     const std::vector<uint8_t> block = Pattern(format::kSfxSettingsBytes, 7);
-    spec.prefix.insert(spec.prefix.end(), block.begin(), block.end());
-    const auto fixed = vorntest::BuildTestArchive(spec);
-    EXPECT_EQ(fixed, vorntest::BuildTestArchive(spec));
-    const std::vector<uint8_t> archive(fixed.begin() + spec.prefix.size(), fixed.end());
+    archiveSpec.prefix.insert(archiveSpec.prefix.end(), block.begin(), block.end());
+    const auto fixed = vorntest::BuildTestArchive(archiveSpec);
+    EXPECT_EQ(fixed, vorntest::BuildTestArchive(archiveSpec));
+    const std::vector<uint8_t> archive(fixed.begin() + archiveSpec.prefix.size(), fixed.end());
     const Walked w = Walk(archive, Derive("pw"));
     ASSERT_TRUE(w.allOpened);
     uint8_t digest[32];
     Blake2bHash(digest, 32, block.data(), block.size());
     EXPECT_EQ(Slice(w.trailer, 12, 32), std::vector<uint8_t>(digest, digest + 32));
-    spec.seal->salt.reset();
-    const auto salted = vorntest::BuildTestArchive(spec), again = vorntest::BuildTestArchive(spec);
-    const size_t salt = spec.prefix.size() + 48;
+    archiveSpec.seal->salt.reset();
+    const auto salted = vorntest::BuildTestArchive(archiveSpec),
+               again = vorntest::BuildTestArchive(archiveSpec);
+    const size_t salt = archiveSpec.prefix.size() + 48;
     EXPECT_NE(Slice(salted, salt, 16), Slice(again, salt, 16));
     EXPECT_NE(Slice(salted, salt, 16), Slice(fixed, salt, 16));
 }
@@ -251,11 +253,11 @@ std::string HexLines(const std::vector<uint8_t>& bytes) {
 }
 
 TEST(SealedWriter, WorkedExampleOfTheFormatDocumentIsWhatTheWriterMakes) {
-    vorntest::TestArchive spec;
-    spec.seal = Seal("abc");
-    spec.entries = {Entry("hi.txt", Bytes("hi\n"))};
-    spec.entries[0].fileTime = 0x01DB4383F6EC0000;  // 2024-12-01 00:00 UTC, as in section 6
-    const auto archive = vorntest::BuildTestArchive(spec);
+    vorntest::TestArchive archiveSpec;
+    archiveSpec.seal = Seal("abc");
+    archiveSpec.entries = {Entry("hi.txt", Bytes("hi\n"))};
+    archiveSpec.entries[0].fileTime = 0x01DB4383F6EC0000;  // 2024-12-01 00:00 UTC, as in section 6
+    const auto archive = vorntest::BuildTestArchive(archiveSpec);
     EXPECT_EQ(DocumentedExample(), archive) << HexLines(archive);
     EXPECT_TRUE(Walk(archive, Derive("abc")).allOpened);
 }
