@@ -42,7 +42,9 @@ WorkPool::Ticket WorkPool::Submit(std::function<void()> work) {
 void WorkPool::Wait(const Ticket& ticket) {
     if (!ticket.job_) return;
     std::unique_lock<std::mutex> guard(lock_);
+    ++ticketWaiters_;
     jobDone_.wait(guard, [&] { return ticket.job_->done; });
+    --ticketWaiters_;
 }
 
 void WorkPool::WaitAll() {
@@ -65,7 +67,7 @@ void WorkPool::Work() {
         guard.lock();
         job->done = true;
         --running_;
-        jobDone_.notify_all();
+        if (ticketWaiters_ != 0 || (queue_.empty() && running_ == 0)) jobDone_.notify_all();
     }
 }
 

@@ -53,8 +53,12 @@ class WorkPool {
     std::mutex lock_;
     std::condition_variable jobQueued_;
     std::condition_variable jobDone_;
-    std::deque<std::shared_ptr<Job>> queue_;  // under lock_, as are stopping_ and running_
+    std::deque<std::shared_ptr<Job>> queue_;  // under lock_, as are the three below
     size_t running_ = 0;
+    // Callers inside Wait: only they need a wake-up at every finished job. A caller inside
+    // WaitAll needs one only when the last job ends, so thousands of small jobs do not wake it
+    // thousands of times.
+    size_t ticketWaiters_ = 0;
     bool stopping_ = false;
     std::vector<std::thread> threads_;
 };
