@@ -9,7 +9,9 @@
 #   bench/sealed_vs_plain.sh [VORN] [CORPUS]
 #
 # VORN defaults to build/release/tools/vorn, CORPUS to $VORN_CORPUS or ./corpus. RUNS (default 5)
-# sets the timed runs of each command; medians are compared. WORK (default a new folder in /tmp)
+# sets the timed runs of each command; medians are compared. COPIES (default 1) packs that many
+# copies of the corpus (hard links) into each archive: the one derivation is a cost per open, and
+# a larger archive shows how far it is spread. WORK (default a new folder in /tmp)
 # holds the archives and is removed at the end.
 set -euo pipefail
 
@@ -23,10 +25,11 @@ for tool in taskset /usr/bin/time bc; do
     command -v "$tool" >/dev/null || { echo "needs $tool" >&2; exit 2; }
 done
 
-# Elapsed seconds and peak RSS in KiB of one command; its output and exit code are not kept.
+# Elapsed seconds and peak RSS in KiB of one command; its output and exit code are not kept. A
+# command that fails (the wrong password does) makes time write a line of its own first.
 measure() {
     /usr/bin/time -f '%e %M' -o "$WORK/time.txt" "$@" >/dev/null 2>&1 || true
-    cat "$WORK/time.txt"
+    tail -n 1 "$WORK/time.txt"
 }
 median() {
     sort -g | awk '{ v[NR] = $1 } END { if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
@@ -39,9 +42,12 @@ timed() {
         "$(cut -d' ' -f2 "$WORK/runs.txt" | sort -n | tail -1 | awk '{ printf "%.1f", $1 / 1024 }')"
 }
 
-"$VORN" pack -q "$WORK/plain.vorn" "$CORPUS"
-"$VORN" pack -q -p bench-password "$WORK/sealed.vorn" "$CORPUS"
-echo "corpus: $(du -sb "$CORPUS" | cut -f1) bytes; plain $(stat -c %s "$WORK/plain.vorn")," \
+COPIES=${COPIES:-1}
+mkdir -p "$WORK/tree"
+for copy in $(seq "$COPIES"); do cp -al "$CORPUS" "$WORK/tree/$copy"; done
+"$VORN" pack -q "$WORK/plain.vorn" "$WORK/tree"
+"$VORN" pack -q -p bench-password "$WORK/sealed.vorn" "$WORK/tree"
+echo "corpus: $COPIES x $(du -sb "$CORPUS" | cut -f1) bytes; plain $(stat -c %s "$WORK/plain.vorn")," \
     "sealed $(stat -c %s "$WORK/sealed.vorn") bytes; $RUNS runs each, medians"
 
 read -r check checkRss < <(timed "$VORN" list -p wrong-password "$WORK/sealed.vorn")

@@ -3,11 +3,18 @@
 // optimisation removes it from a destructor that runs just before the memory is freed.
 #include "crypto/secure_memory.h"
 
+#include <cstring>
+
 void SecureWipe(void* buffer, size_t length) {
+#if defined(__GNUC__) || defined(__clang__)
+    // The empty statement says it reads the buffer and all memory, so the compiler must keep the
+    // memset before it: whole-word stores, where a volatile byte loop costs ChaCha20, which wipes
+    // its keystream every four blocks, a third of its speed.
+    std::memset(buffer, 0, length);
+    __asm__ __volatile__("" : : "r"(buffer) : "memory");
+#else
     volatile unsigned char* bytes = static_cast<volatile unsigned char*>(buffer);
     for (size_t i = 0; i < length; ++i) bytes[i] = 0;
-#if defined(__GNUC__) || defined(__clang__)
-    __asm__ __volatile__("" : : "r"(buffer) : "memory");
 #endif
 }
 
