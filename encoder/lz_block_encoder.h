@@ -48,9 +48,19 @@ constexpr uint32_t kLzGroupBlockBytes = 4u << 20;
 // block with history whose matches reach back into every byte of the group before it. Holds the
 // group's bytes as the matches see them (x86-filtered where a block is filtered) and the finder's
 // tree over all of them: about 9 bytes per byte of the group.
+// A group's matches take longer to find than a lone block's: they reach tens of MiB, where text
+// repeats long runs (logs, licences, generated headers). Taking a match at once only from 192
+// bytes, not 128, made the benchmark corpus 0.34% smaller for a quarter more packing time, and
+// programs 0.05% smaller for 3% more.
+inline LzEncoderSettings LzGroupSettings() {
+    LzEncoderSettings settings;
+    settings.niceLength = 192;
+    return settings;
+}
+
 class LzGroupEncoder {
   public:
-    explicit LzGroupEncoder(const LzEncoderSettings& settings = LzEncoderSettings())
+    explicit LzGroupEncoder(const LzEncoderSettings& settings = LzGroupSettings())
         : state_(settings) {}
     // Takes the group's bytes, data cut into blocks of blockSizes (each 1 to kLzGroupBlockBytes,
     // at most the window together). InvalidArgument for other sizes.
