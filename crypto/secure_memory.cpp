@@ -6,11 +6,11 @@
 #include <cstring>
 
 void SecureWipe(void* buffer, size_t length) {
+    if (length == 0) return;  // memset of a null buffer is undefined even for no bytes
 #if defined(__GNUC__) || defined(__clang__)
     // The empty statement says it reads the buffer and all memory, so the compiler must keep the
     // memset before it: whole-word stores, where a volatile byte loop costs ChaCha20, which wipes
     // its keystream every four blocks, about a seventh of its speed.
-    if (length == 0) return;  // memset of a null buffer is undefined even for no bytes
     std::memset(buffer, 0, length);
     __asm__ __volatile__("" : : "r"(buffer) : "memory");
 #else

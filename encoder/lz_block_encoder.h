@@ -44,10 +44,6 @@ format::Status EncodeLzBlock(const uint8_t* data, uint32_t size, LzEncoderState&
 // then stays well inside the reader's 8 MiB buffer, so a group never needs a stored block.
 constexpr uint32_t kLzGroupBlockBytes = 4u << 20;
 
-// The encoder of one solid group (format/solid.h): its blocks in the group's order, each an LZ
-// block with history whose matches reach back into every byte of the group before it. Holds the
-// group's bytes as the matches see them (x86-filtered where a block is filtered) and the finder's
-// tree over all of them: about 9 bytes per byte of the group.
 // A group's matches take longer to find than a lone block's: they reach tens of MiB, where text
 // repeats long runs (logs, licences, generated headers). Taking a match at once only from 192
 // bytes, not 128, made the benchmark corpus 0.34% smaller for a quarter more packing time, and
@@ -58,6 +54,10 @@ inline LzEncoderSettings LzGroupSettings() {
     return settings;
 }
 
+// The encoder of one solid group (format/solid.h): its blocks in the group's order, each an LZ
+// block with history whose matches reach back into every byte of the group before it. Holds the
+// group's bytes as the matches see them (x86-filtered where a block is filtered) and the finder's
+// tree over all of them: about 9 bytes per byte of the group.
 class LzGroupEncoder {
   public:
     explicit LzGroupEncoder(const LzEncoderSettings& settings = LzGroupSettings())
