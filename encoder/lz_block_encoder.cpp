@@ -183,14 +183,14 @@ LzCounts CountTokens(const uint8_t* data, uint32_t begin, const LzToken* tokens,
     return counts;
 }
 
-// Parses data[begin .. end) (a long match may run past end) in settings.passes passes, each
-// priced by the counts of the one before, the first by prices carried from the unit before.
-// Appends the tokens to s.tokens and returns where they end.
+// Parses data[begin .. end) (a long match may run past end) with the matches found in
+// settings.passes passes, each priced by the counts of the one before, the first by prices carried
+// from the unit before. Appends the tokens to s.tokens and returns where they end.
 uint32_t ParseUnit(LzEncoderState& s, const uint8_t* data, uint32_t size, uint32_t begin,
-                   uint32_t end, uint32_t distanceSymbols, LzPrices* prices, uint32_t* recent) {
+                   uint32_t end, const LzSegmentMatches& found, uint32_t distanceSymbols,
+                   LzPrices* prices, uint32_t* recent) {
     LzParseSettings parse;
     parse.niceLength = s.settings.niceLength;
-    FindSegmentMatches(&s.finder, data, size, begin, end, parse.niceLength, &s.matches);
     uint32_t startRecent[kLzRepeatKinds];
     memcpy(startRecent, recent, sizeof startRecent);
     const size_t first = s.tokens.size();
@@ -198,8 +198,7 @@ uint32_t ParseUnit(LzEncoderState& s, const uint8_t* data, uint32_t size, uint32
     for (uint32_t pass = 0; pass < s.settings.passes; ++pass) {
         memcpy(recent, startRecent, sizeof startRecent);
         s.tokens.resize(first);
-        reached =
-            ParseSegment(data, size, begin, end, s.matches, *prices, parse, recent, &s.tokens);
+        reached = ParseSegment(data, size, begin, end, found, *prices, parse, recent, &s.tokens);
         PricesFromCounts(CountTokens(data, begin, s.tokens.data() + first, s.tokens.size() - first),
                          prices, distanceSymbols);
     }
@@ -248,8 +247,10 @@ namespace {
 
 // The LZ block of data[begin .. end) after the bytes before begin that its matches may reach
 // (the finder already holds them): header of type type, its size and flags, then its segments.
+// A lone block's units start where the tokens before them end, and their matches are found then;
+// a group block's come from the group's cut.
 Status EncodeLzBody(LzEncoderState& s, const uint8_t* data, uint32_t begin, uint32_t end,
-                    bool filter, uint32_t type, std::vector<uint8_t>& out) {
+                    bool filter, uint32_t type, LzGroupMatches* group, std::vector<uint8_t>& out) {
     const uint32_t distanceSymbols =
         type == kBlockLzHistory ? kLzHistoryDistanceSymbols : kLzDistanceSymbols;
     const size_t start = out.size();
@@ -264,9 +265,18 @@ Status EncodeLzBody(LzEncoderState& s, const uint8_t* data, uint32_t begin, uint
     s.tokens.clear();
     std::vector<ParsedUnit> units;
     for (uint32_t at = begin; at < end;) {
-        uint32_t stop = end - at > s.settings.segmentBytes ? at + s.settings.segmentBytes : end;
+        const LzSegmentMatches* found = &s.matches;
+        uint32_t stop;
+        if (group != nullptr) {
+            found = &group->UnitAt(at);
+            stop = LzGroupMatches::EndOf(*found);
+        } else {
+            stop = end - at > s.settings.segmentBytes ? at + s.settings.segmentBytes : end;
+            FindSegmentMatches(&s.finder, data, end, at, stop, s.settings.niceLength, &s.matches);
+        }
         size_t first = s.tokens.size();
-        uint32_t reached = ParseUnit(s, data, end, at, stop, distanceSymbols, &prices, recent);
+        uint32_t reached =
+            ParseUnit(s, data, end, at, stop, *found, distanceSymbols, &prices, recent);
         units.push_back(
             ParsedUnit{at, first, s.tokens.size(),
                        CountTokens(data, at, s.tokens.data() + first, s.tokens.size() - first)});
@@ -300,10 +310,11 @@ Status EncodeLzBlock(const uint8_t* data, uint32_t size, LzEncoderState& s,
         data = s.filtered.data();
     }
     s.finder.Reset(data, size);
-    return EncodeLzBody(s, data, 0, size, filter, kBlockLz, out);
+    return EncodeLzBody(s, data, 0, size, filter, kBlockLz, nullptr, out);
 }
 
-Status LzGroupEncoder::Start(const uint8_t* data, const std::vector<uint32_t>& blockSizes) {
+Status LzGroupEncoder::Start(const uint8_t* data, const std::vector<uint32_t>& blockSizes,
+                             bool findAhead) {
     uint64_t total = 0;
     for (uint32_t size : blockSizes) {
         if (size == 0 || size > kLzGroupBlockBytes) return Status::InvalidArgument;
@@ -324,7 +335,9 @@ Status LzGroupEncoder::Start(const uint8_t* data, const std::vector<uint32_t>& b
     // The tree compares over the whole group, whose bytes no longer change: a position near a
     // block's end is ordered by the bytes that follow it in the next block, as later searches
     // find them. The parse cuts every match at its block's end.
+    matches_.Stop();
     state_.finder.Reset(bytes_.data(), at);
+    matches_.Start(bytes_.data(), ends_, findAhead);
     next_ = 0;
     return Status::Ok;
 }
@@ -336,7 +349,8 @@ Status LzGroupEncoder::EncodeNext(std::vector<uint8_t>& out) {
     const bool filter = filtered_[next_];
     ++next_;
     const size_t start = out.size();
-    Status status = EncodeLzBody(state_, bytes_.data(), begin, end, filter, kBlockLzHistory, out);
+    Status status =
+        EncodeLzBody(state_, bytes_.data(), begin, end, filter, kBlockLzHistory, &matches_, out);
     // A small block's code lengths may outweigh its bytes: stored, they join the history as
     // they are, which holds only for a block the filter left alone.
     if (status == Status::Ok && !filter &&

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "encoder/lz_group_matches.h"
 #include "encoder/lz_match_finder.h"
 #include "encoder/lz_parse.h"
 #include "format/status.h"
@@ -61,15 +62,18 @@ inline LzEncoderSettings LzGroupSettings() {
 class LzGroupEncoder {
   public:
     explicit LzGroupEncoder(const LzEncoderSettings& settings = LzGroupSettings())
-        : state_(settings) {}
+        : state_(settings), matches_(&state_.finder, settings.niceLength, settings.segmentBytes) {}
     // Takes the group's bytes, data cut into blocks of blockSizes (each 1 to kLzGroupBlockBytes,
-    // at most the window together). InvalidArgument for other sizes.
-    format::Status Start(const uint8_t* data, const std::vector<uint32_t>& blockSizes);
+    // at most the window together). InvalidArgument for other sizes. With findAhead, the matches
+    // are found on a thread of their own while the blocks are parsed; the bytes are the same.
+    format::Status Start(const uint8_t* data, const std::vector<uint32_t>& blockSizes,
+                         bool findAhead = false);
     // Appends the type-3 block of the next block, in their order; InvalidArgument past the last.
     format::Status EncodeNext(std::vector<uint8_t>& out);
 
   private:
     LzEncoderState state_;
+    LzGroupMatches matches_;  // uses state_'s finder, so it ends first
     std::vector<uint8_t> bytes_;
     std::vector<bool> filtered_;
     std::vector<uint32_t> ends_;

@@ -126,6 +126,7 @@ void PricesFromCounts(const LzCounts& counts, LzPrices* prices, uint32_t distanc
 
 void FindSegmentMatches(LzMatchFinder* finder, const uint8_t* data, uint32_t size, uint32_t begin,
                         uint32_t end, uint32_t niceLength, LzSegmentMatches* found) {
+    found->first = begin;
     found->start.assign(end - begin + 1, 0);
     found->matches.clear();
     std::vector<LzMatch> scratch(niceLength + 1);
@@ -179,7 +180,8 @@ uint32_t ParseSegment(const uint8_t* data, uint32_t size, uint32_t begin, uint32
             }
             if (longMatch.length != 0) break;
             uint32_t shortest = 3;
-            for (uint32_t m = found.start[at - begin]; m < found.start[at - begin + 1]; ++m) {
+            const uint32_t* from = &found.start[at - found.first];
+            for (uint32_t m = from[0]; m < from[1]; ++m) {
                 LzMatch match = found.matches[m];
                 // In a solid group the finder compares on into the next block: its lengths are
                 // cut at this block's end, so a long match is one that fits the block.

@@ -50,8 +50,10 @@ struct LzParseSettings {
     uint32_t window = 4096;     // positions searched together
 };
 
-// Matches of each position of a segment, found once and priced by every pass over it.
+// Matches of each position of a segment, found once and priced by every pass over it. A parse
+// may start past first, where the tokens before it ended.
 struct LzSegmentMatches {
+    uint32_t first = 0;           // the position start[0] belongs to
     std::vector<uint32_t> start;  // per position: index of its first match; one more at the end
     std::vector<LzMatch> matches;
 };
@@ -63,8 +65,9 @@ void FindSegmentMatches(LzMatchFinder* finder, const uint8_t* data, uint32_t siz
                         uint32_t end, uint32_t niceLength, LzSegmentMatches* found);
 
 // The cheapest tokens for data[begin .. end) of a block of size bytes under prices, appended to
-// tokens; a long match may run on past end. Returns where the tokens end. recent holds the four
-// recent distances on entry and is updated to those after the tokens.
+// tokens; found holds the matches from found.first <= begin to end; a long match may run on past
+// end. Returns where the tokens end. recent holds the four recent distances on entry and is updated
+// to those after the tokens.
 uint32_t ParseSegment(const uint8_t* data, uint32_t size, uint32_t begin, uint32_t end,
                       const LzSegmentMatches& found, const LzPrices& prices,
                       const LzParseSettings& settings, uint32_t* recent,

@@ -38,7 +38,9 @@ bool ReadWhole(const std::string& path, uint64_t room, std::vector<uint8_t>& dat
 }
 
 // Reads one group's files, then encodes them in turn; the first failure ends it, noted in group.
-void EncodeGroup(const std::vector<ArchiveWriter::FileEntry>& files, EncodedGroup& group) {
+// With findAhead, the group's matches are found on a second thread.
+void EncodeGroup(const std::vector<ArchiveWriter::FileEntry>& files, bool findAhead,
+                 EncodedGroup& group) {
     std::vector<uint8_t> data, bytes;
     std::vector<uint32_t> blocks, blocksPerFile;
     for (const ArchiveWriter::FileEntry& file : files) {
@@ -61,7 +63,7 @@ void EncodeGroup(const std::vector<ArchiveWriter::FileEntry>& files, EncodedGrou
         blocksPerFile.push_back(static_cast<uint32_t>(blocks.size() - before));
     }
     encoder::LzGroupEncoder encoder;
-    Status status = encoder.Start(data.data(), blocks);
+    Status status = encoder.Start(data.data(), blocks, findAhead);
     for (size_t f = 0; f < files.size() && status == Status::Ok; ++f) {
         group.areas.emplace_back();
         for (uint32_t b = 0; b < blocksPerFile[f] && status == Status::Ok; ++b) {
@@ -130,6 +132,8 @@ Status ArchiveWriter::AddSolidGroups(const std::vector<std::vector<FileEntry>>& 
         }
     }
     const unsigned inFlight = std::max(jobs, 1u);
+    // Fewer groups than jobs leave threads idle: each group then finds its matches on one of them.
+    const bool findAhead = groups.size() < jobs;
     std::deque<EncodedGroup> results(groups.size());
     std::deque<threads::WorkPool::Ticket> tickets;
     threads::WorkPool pool(threads::WorkerThreadsFor(jobs));
@@ -137,8 +141,9 @@ Status ArchiveWriter::AddSolidGroups(const std::vector<std::vector<FileEntry>>& 
     for (size_t written = 0; written < groups.size(); ++written) {
         for (; given < groups.size() && given < written + inFlight; ++given) {
             const size_t g = given;
-            tickets.push_back(
-                pool.Submit([&groups, &results, g] { EncodeGroup(groups[g], results[g]); }));
+            tickets.push_back(pool.Submit([&groups, &results, g, findAhead] {
+                EncodeGroup(groups[g], findAhead, results[g]);
+            }));
         }
         pool.Wait(tickets.front());
         tickets.pop_front();

@@ -111,6 +111,38 @@ TEST(SolidGroup, MatchesStopAtTheBlockEndWhereTheRepeatRunsOn) {
     }
 }
 
+// Matches found on a thread ahead of the parse are the ones found when the parse asks: units far
+// smaller than the blocks make the queue between them fill and drain many times, and a long
+// repeat makes the parse pass over whole units.
+TEST(SolidGroup, MatchesFoundOnAThreadAheadGiveTheSameBytes) {
+    std::mt19937 rng(5);
+    Bytes all(40000);
+    for (uint8_t& b : all) b = static_cast<uint8_t>(rng() % 8);
+    std::memcpy(all.data() + 20000, all.data() + 1000, 9000);
+    encoder::LzEncoderSettings settings = encoder::LzGroupSettings();
+    settings.segmentBytes = 700;
+    const std::vector<uint32_t> blocks = {15000, 1, 24999};
+    std::vector<Bytes> areas[2];
+    for (bool ahead : {false, true}) {
+        encoder::LzGroupEncoder encoder(settings);
+        ASSERT_EQ(encoder.Start(all.data(), blocks, ahead), format::Status::Ok);
+        for (size_t b = 0; b < blocks.size(); ++b) {
+            areas[ahead].emplace_back();
+            ASSERT_EQ(encoder.EncodeNext(areas[ahead].back()), format::Status::Ok);
+        }
+    }
+    EXPECT_EQ(areas[0], areas[1]);
+    Bytes window(all.size()), out;
+    codec::LzHistory history{window.data(), static_cast<uint32_t>(window.size()), 0};
+    uint32_t from = 0;
+    for (size_t b = 0; b < blocks.size(); ++b) {
+        Bytes expected(all.begin() + from, all.begin() + from + blocks[b]);
+        ASSERT_EQ(RunEntry(areas[1][b], expected, &history, &out), format::Status::Ok) << b;
+        EXPECT_EQ(out, expected) << b;
+        from += blocks[b];
+    }
+}
+
 Bytes Text(size_t size, uint32_t seed) {
     static const char* kWords[] = {"group ", "window ", "entry ", "the ", "history ", "match\n"};
     std::mt19937 rng(seed);
