@@ -18,6 +18,7 @@ struct LzEncoderSettings {
     uint32_t searchDepth = 48;         // tree nodes a match search visits at most
     uint32_t segmentBytes = 1u << 17;  // input bytes per segment of codes
     uint32_t passes = 2;               // parses per segment, each priced by the one before
+    bool wideHash = false;             // the finder's trees under four bytes (LzMatchFinder)
 };
 
 // What the LZ encoder reuses from block to block: the match finder's tables, the filtered copy of
@@ -26,7 +27,7 @@ struct LzEncoderSettings {
 // in encoder::EncoderState, which the writer borrows per block from its pool.
 struct LzEncoderState {
     explicit LzEncoderState(const LzEncoderSettings& given = LzEncoderSettings())
-        : settings(given), finder(given.niceLength, given.searchDepth) {}
+        : settings(given), finder(given.niceLength, given.searchDepth, given.wideHash) {}
 
     LzEncoderSettings settings;
     LzMatchFinder finder;
@@ -52,6 +53,7 @@ constexpr uint32_t kLzGroupBlockBytes = 4u << 20;
 inline LzEncoderSettings LzGroupSettings() {
     LzEncoderSettings settings;
     settings.niceLength = 192;
+    settings.wideHash = true;
     return settings;
 }
 
