@@ -71,7 +71,14 @@ uint32_t LzMatchFinder::Find(uint32_t pos, LzMatch* matches) {
     uint32_t node = bucket;
     bucket = pos;
     // The next search, most often at pos + 1, starts from its bucket.
-    if (wideHash_ && size_ - pos > kMinFound + 1) Prefetch(&head_[Hash4(cur + 1, kWideHashBits)]);
+    if (wideHash_ && size_ - pos > kMinFound + 2) {
+        Prefetch(&head_[Hash4(cur + 2, kWideHashBits)]);
+        uint32_t nextNode = head_[Hash4(cur + 1, kWideHashBits)];
+        if (nextNode != kNone) {
+            Prefetch(data_ + nextNode);
+            Prefetch(&children_[2 * static_cast<size_t>(nextNode)]);
+        }
+    }
     uint32_t maxLength = std::min(niceLength_, size_ - pos);
     uint32_t smallerLength = 0, largerLength = 0;
     for (uint32_t visits = depth_; node != kNone && visits != 0; --visits) {
