@@ -118,9 +118,10 @@ class ArchiveWriter {
     // The files as solid groups (format/solid.h), group after group and each group's files in
     // their order, every record naming its group. A group's blocks are LZ blocks with history,
     // encoded in turn; groups are encoded on jobs threads at once and written in order, so the
-    // bytes are the same whatever jobs is. Each group holds at most the window and no file with
-    // a password (pack/solid_groups.h chooses such groups); memory is about ten times a group
-    // per thread.
+    // bytes are the same whatever jobs is. A group larger than a job's share of all their bytes
+    // finds its matches on one more thread while its blocks are parsed. Each group holds at most
+    // the window and no file with a password (pack/solid_groups.h chooses such groups); memory is
+    // about ten times a group per thread.
     Status AddSolidGroups(const std::vector<std::vector<FileEntry>>& groups, unsigned jobs);
 
     // Adds the comment entry (when comment is set), the trailer and the name table, enciphered

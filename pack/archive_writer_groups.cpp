@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <deque>
+#include <filesystem>
 
 #include "crypto/crc32.h"
 #include "encoder/lz_block_encoder.h"
@@ -76,6 +77,28 @@ void EncodeGroup(const std::vector<ArchiveWriter::FileEntry>& files, bool findAh
     }
 }
 
+// Which groups find their matches on a thread of their own: those larger than a job's share of
+// all the groups' bytes. Such a group would keep the others' threads waiting for it (one group of
+// programs, or the text of a tree beside a few programs); groups of like sizes each take a job.
+std::vector<bool> GroupsFindingAhead(
+    const std::vector<std::vector<ArchiveWriter::FileEntry>>& groups, unsigned jobs) {
+    std::vector<uint64_t> bytes;
+    uint64_t total = 0;
+    for (const std::vector<ArchiveWriter::FileEntry>& files : groups) {
+        uint64_t sum = 0;
+        for (const ArchiveWriter::FileEntry& file : files) {
+            std::error_code ec;
+            uint64_t size = std::filesystem::file_size(file.sourcePath, ec);
+            if (!ec) sum += size;
+        }
+        bytes.push_back(sum);
+        total += sum;
+    }
+    std::vector<bool> ahead;
+    for (uint64_t sum : bytes) ahead.push_back(jobs > 1 && sum * jobs > total);
+    return ahead;
+}
+
 }  // namespace
 
 // A group's record, never sealed (a sealed archive holds no group).
@@ -132,8 +155,7 @@ Status ArchiveWriter::AddSolidGroups(const std::vector<std::vector<FileEntry>>& 
         }
     }
     const unsigned inFlight = std::max(jobs, 1u);
-    // Fewer groups than jobs leave threads idle: each group then finds its matches on one of them.
-    const bool findAhead = groups.size() < jobs;
+    const std::vector<bool> findAhead = GroupsFindingAhead(groups, jobs);
     std::deque<EncodedGroup> results(groups.size());
     std::deque<threads::WorkPool::Ticket> tickets;
     threads::WorkPool pool(threads::WorkerThreadsFor(jobs));
@@ -141,8 +163,8 @@ Status ArchiveWriter::AddSolidGroups(const std::vector<std::vector<FileEntry>>& 
     for (size_t written = 0; written < groups.size(); ++written) {
         for (; given < groups.size() && given < written + inFlight; ++given) {
             const size_t g = given;
-            tickets.push_back(pool.Submit([&groups, &results, g, findAhead] {
-                EncodeGroup(groups[g], findAhead, results[g]);
+            tickets.push_back(pool.Submit([&groups, &results, &findAhead, g] {
+                EncodeGroup(groups[g], findAhead[g], results[g]);
             }));
         }
         pool.Wait(tickets.front());
