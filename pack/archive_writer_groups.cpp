@@ -10,6 +10,7 @@
 #include "crypto/crc32.h"
 #include "encoder/lz_block_encoder.h"
 #include "pack/archive_writer.h"
+#include "pack/solid_groups.h"
 #include "threads/work_pool.h"
 
 namespace pack {
@@ -77,13 +78,10 @@ void EncodeGroup(const std::vector<ArchiveWriter::FileEntry>& files, bool findAh
     }
 }
 
-// Which groups find their matches on a thread of their own: those larger than a job's share of
-// all the groups' bytes. Such a group would keep the others' threads waiting for it (one group of
-// programs, or the text of a tree beside a few programs); groups of like sizes each take a job.
-std::vector<bool> GroupsFindingAhead(
-    const std::vector<std::vector<ArchiveWriter::FileEntry>>& groups, unsigned jobs) {
+// The bytes of each group's files, as far as they can be told now: a file that cannot be looked
+// at counts nothing here and fails when it is read.
+std::vector<uint64_t> GroupBytes(const std::vector<std::vector<ArchiveWriter::FileEntry>>& groups) {
     std::vector<uint64_t> bytes;
-    uint64_t total = 0;
     for (const std::vector<ArchiveWriter::FileEntry>& files : groups) {
         uint64_t sum = 0;
         for (const ArchiveWriter::FileEntry& file : files) {
@@ -92,11 +90,8 @@ std::vector<bool> GroupsFindingAhead(
             if (!ec) sum += size;
         }
         bytes.push_back(sum);
-        total += sum;
     }
-    std::vector<bool> ahead;
-    for (uint64_t sum : bytes) ahead.push_back(jobs > 1 && sum * jobs > total);
-    return ahead;
+    return bytes;
 }
 
 }  // namespace
@@ -155,7 +150,7 @@ Status ArchiveWriter::AddSolidGroups(const std::vector<std::vector<FileEntry>>& 
         }
     }
     const unsigned inFlight = std::max(jobs, 1u);
-    const std::vector<bool> findAhead = GroupsFindingAhead(groups, jobs);
+    const std::vector<bool> findAhead = GroupsFindingAhead(GroupBytes(groups), jobs);
     std::deque<EncodedGroup> results(groups.size());
     std::deque<threads::WorkPool::Ticket> tickets;
     threads::WorkPool pool(threads::WorkerThreadsFor(jobs));

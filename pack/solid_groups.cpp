@@ -68,4 +68,12 @@ GroupPlan ChooseSolidGroups(const std::vector<GroupCandidate>& files, uint64_t g
     return plan;
 }
 
+std::vector<bool> GroupsFindingAhead(const std::vector<uint64_t>& groupBytes, unsigned jobs) {
+    uint64_t total = 0;
+    for (uint64_t bytes : groupBytes) total += bytes;
+    std::vector<bool> ahead;
+    for (uint64_t bytes : groupBytes) ahead.push_back(jobs > 1 && bytes * jobs > total);
+    return ahead;
+}
+
 }  // namespace pack

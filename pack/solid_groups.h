@@ -28,6 +28,12 @@ struct GroupPlan {
 GroupPlan ChooseSolidGroups(const std::vector<GroupCandidate>& files,
                             uint64_t groupBytes = format::kSolidWindowBytes);
 
+// Which groups, of groupBytes each, find their matches on a thread of their own when jobs threads
+// pack them: those larger than a job's share of all their bytes. Such a group would keep the
+// others' threads waiting for it (one group of programs, or the text of a tree beside a few
+// programs); groups of like sizes each take a job.
+std::vector<bool> GroupsFindingAhead(const std::vector<uint64_t>& groupBytes, unsigned jobs);
+
 // The kinds files are grouped by, from a name's extension.
 enum class FileKind { Program, Compressed, Other };
 FileKind KindOf(const std::string& name);

@@ -363,6 +363,24 @@ TEST(SolidGroup, GroupsFollowKindSizeAndPassword) {
     EXPECT_EQ(plan.groups, expected);
 }
 
+TEST(SolidGroup, GroupsLargerThanAJobsShareFindTheirMatchesAhead) {
+    const struct {
+        std::vector<uint64_t> bytes;
+        unsigned jobs;
+        std::vector<bool> ahead;
+    } kCases[] = {
+        {{25}, 2, {true}},            // one group: the second thread is idle otherwise
+        {{25}, 1, {false}},           // one job: no thread to spare
+        {{8, 52}, 2, {false, true}},  // programs beside a tree of text
+        {{10, 10, 10, 10}, 2, {false, false, false, false}},  // alike: each takes a job
+        {{30, 30}, 2, {false, false}},                        // exactly a share each
+        {{0, 0}, 2, {false, false}},
+    };
+    for (const auto& c : kCases) {
+        EXPECT_EQ(GroupsFindingAhead(c.bytes, c.jobs), c.ahead) << c.bytes.size() << " " << c.jobs;
+    }
+}
+
 TEST(SolidGroup, AGroupHoldsNoEntryWithAPassword) {
     GroupFiles files;
     files.Add("p.txt", Text(100, 1));
