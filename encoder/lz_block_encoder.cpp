@@ -321,6 +321,8 @@ Status LzGroupEncoder::Start(const uint8_t* data, const std::vector<uint32_t>& b
         total += size;
     }
     if (total > kSolidWindowBytes) return Status::InvalidArgument;
+    // A group started before may still be finding its matches in bytes_.
+    matches_.Stop();
     bytes_.assign(data, data + total);
     filtered_.clear();
     ends_.clear();
@@ -335,7 +337,6 @@ Status LzGroupEncoder::Start(const uint8_t* data, const std::vector<uint32_t>& b
     // The tree compares over the whole group, whose bytes no longer change: a position near a
     // block's end is ordered by the bytes that follow it in the next block, as later searches
     // find them. The parse cuts every match at its block's end.
-    matches_.Stop();
     state_.finder.Reset(bytes_.data(), at);
     matches_.Start(bytes_.data(), ends_, findAhead);
     next_ = 0;
