@@ -183,7 +183,7 @@ LzCounts CountTokens(const uint8_t* data, uint32_t begin, const LzToken* tokens,
     return counts;
 }
 
-// Parses data[begin .. end) (a long match may run past end) with the matches found in
+// Parses data[begin .. end) (a long match may run past end) over the matches found, in
 // settings.passes passes, each priced by the counts of the one before, the first by prices carried
 // from the unit before. Appends the tokens to s.tokens and returns where they end.
 uint32_t ParseUnit(LzEncoderState& s, const uint8_t* data, uint32_t size, uint32_t begin,

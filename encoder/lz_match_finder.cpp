@@ -83,12 +83,12 @@ uint32_t LzMatchFinder::Find(uint32_t pos, LzMatch* matches) {
     uint32_t smallerLength = 0, largerLength = 0;
     for (uint32_t visits = depth_; node != kNone && visits != 0; --visits) {
         const uint8_t* candidate = data_ + node;
+        uint32_t* nodeChildren = &children_[2 * static_cast<size_t>(node)];
         // The node's links are read once its bytes are compared: asked for now, the two cache
         // misses overlap.
-        Prefetch(&children_[2 * static_cast<size_t>(node)]);
+        Prefetch(nodeChildren);
         uint32_t len = std::min(smallerLength, largerLength);
         while (len < maxLength && candidate[len] == cur[len]) ++len;
-        uint32_t* nodeChildren = &children_[2 * static_cast<size_t>(node)];
         if (len > best) {
             best = len;
             matches[found++] = LzMatch{len, pos - node};
