@@ -1,6 +1,6 @@
 // The entry directory: entry n by index, the entry that carries a name, and where its record
-// lies. Answers come from what the open learned (record offsets, the plain name table and its
-// index); only the 40-byte record itself is read again, so a call costs the same for any entry.
+// lies. Answers come from what the open learned (the records and their offsets, the plain name
+// table and its index), so a call costs the same for any entry and reads nothing.
 // The statuses are those of a walk over records and name units from the start: 1 when the
 // records end before the entry, 4 when a name is missing, 64 when no name matches.
 #include <cstring>
@@ -11,36 +11,22 @@
 
 namespace archive {
 
-bool ReadRecord(ArchiveHandle* h, uint64_t offset, format::EntryRecord* record, DataAhead* ahead) {
-    uint8_t bytes[format::kRecordBytes + sizeof ahead->bytes];
-    uint32_t wanted = ahead ? sizeof bytes : format::kRecordBytes;
-    if (platform::FileSeek(h->archiveFd, offset) != static_cast<int64_t>(offset)) return false;
-    int64_t got = platform::FileRead(h->archiveFd, bytes, wanted);
-    if (got < static_cast<int64_t>(format::kRecordBytes) || got > static_cast<int64_t>(wanted)) {
-        return false;
-    }
-    *record = format::DecodeRecord(bytes);
-    if (ahead) {
-        ahead->count = static_cast<uint32_t>(got) - format::kRecordBytes;
-        std::memcpy(ahead->bytes, bytes + format::kRecordBytes, ahead->count);
-    }
-    return true;
+uint64_t DataStartOf(const ArchiveHandle* h, uint64_t index) {
+    const uint64_t recordBytes = h->seal.sealed ? format::kSealedRecordBytes : format::kRecordBytes;
+    return h->recordOffsets[index] + recordBytes;
 }
 
 Status ReadRecordOf(ArchiveHandle* h, uint64_t index, format::EntryRecord* record,
-                    DataAhead* ahead) {
-    if (ahead) {
-        ahead->count = 0;
-        ahead->entryIndex = index;
-    }
-    if (h->seal.sealed) {
-        Status status = ReadSealedRecord(h, index, record);
-        if (status == Status::Ok && ahead) ahead->sealedBy = record->encrypted;
-        return status;
-    }
+                    EntryPlace* place) {
     if (index >= h->recordCount) return Status::RecordsEnded;
-    return ReadRecord(h, h->recordOffsets[index], record, ahead) ? Status::Ok
-                                                                 : Status::RecordsEnded;
+    *record = h->records[index];
+    if (place) {
+        place->entryIndex = index;
+        place->dataStart = DataStartOf(h, index);
+        place->dataBytes = record->storedSize;
+        if (h->seal.sealed) place->sealedBy = record->encrypted;
+    }
+    return Status::Ok;
 }
 
 void FillFileInfo(const format::EntryRecord& record, VORN_FILEINFO* info) {
@@ -89,19 +75,29 @@ bool FindNameIndex(ArchiveHandle* h, const char* name, uint64_t* index) {
 
 namespace {
 
+// The bytes at offset read as a record, beyond the records walked; false when fewer than 40 bytes
+// are there.
+bool ReadRecordFromFile(ArchiveHandle* h, uint64_t offset, format::EntryRecord* record) {
+    uint8_t bytes[format::kRecordBytes];
+    int64_t got = platform::FileReadAt(h->archiveFd, offset, bytes, sizeof bytes);
+    if (got != static_cast<int64_t>(sizeof bytes)) return false;
+    *record = format::DecodeRecord(bytes);
+    return true;
+}
+
 // A name beyond the records walked belongs to no group: its "record" is trailer or name bytes.
 void NoteWhere(const ArchiveHandle* h, uint64_t index, const format::EntryRecord& record,
-               DataAhead* ahead) {
-    ahead->entryIndex = index;
+               EntryPlace* place) {
+    place->entryIndex = index;
     const bool grouped = format::ArchiveAllowsSolidGroups(h->header.reserved);
-    ahead->group = grouped && index < h->recordCount ? record.group : 0;
+    place->group = grouped && index < h->recordCount ? record.group : 0;
 }
 
 }  // namespace
 
 Status FindEntryByName(ArchiveHandle* h, const char* name, VORN_FILEINFO* info,
-                       uint64_t* recordOffset, DataAhead* ahead) {
-    if (ahead) *ahead = DataAhead{};
+                       uint64_t* recordOffset, EntryPlace* place) {
+    if (place) *place = EntryPlace{};
     if (h->header.entryCount == 0 || h->header.version != format::kVersionCurrent) {
         return Status::NotFound;
     }
@@ -111,7 +107,7 @@ Status FindEntryByName(ArchiveHandle* h, const char* name, VORN_FILEINFO* info,
     uint64_t offset;
     if (index < h->recordCount) {
         offset = h->recordOffsets[index];
-        Status status = ReadRecordOf(h, index, &record, ahead);
+        Status status = ReadRecordOf(h, index, &record, place);
         if (status != Status::Ok) return status;
     } else if (h->seal.sealed) {
         return Status::RecordsEnded;  // a sealed archive has nothing after its records to walk
@@ -120,8 +116,12 @@ Status FindEntryByName(ArchiveHandle* h, const char* name, VORN_FILEINFO* info,
         // trailer and the name table as if they were records, until the file ends.
         offset = h->trailerOffset;
         for (uint64_t k = h->recordCount;; ++k) {
-            if (!ReadRecord(h, offset, &record, ahead)) return Status::RecordsEnded;
-            if (k == index) break;
+            if (!ReadRecordFromFile(h, offset, &record)) return Status::RecordsEnded;
+            if (k == index) {
+                if (place) place->dataStart = offset + format::kRecordBytes;
+                if (place) place->dataBytes = record.storedSize;
+                break;
+            }
             uint64_t dataStart = offset + format::kRecordBytes;
             if (dataStart > h->fileLength || record.storedSize > h->fileLength - dataStart) {
                 return Status::RecordsEnded;
@@ -129,7 +129,7 @@ Status FindEntryByName(ArchiveHandle* h, const char* name, VORN_FILEINFO* info,
             offset = dataStart + record.storedSize;
         }
     }
-    if (ahead) NoteWhere(h, index, record, ahead);
+    if (place) NoteWhere(h, index, record, place);
     if (info) {
         FillFileInfo(record, info);
         std::memcpy(info->szName, name, std::strlen(name) + 1);
@@ -138,14 +138,14 @@ Status FindEntryByName(ArchiveHandle* h, const char* name, VORN_FILEINFO* info,
     return Status::Ok;
 }
 
-Status ReadEntryAt(ArchiveHandle* h, uint64_t index, VORN_FILEINFO* info, DataAhead* ahead) {
-    if (ahead) *ahead = DataAhead{};
+Status ReadEntryAt(ArchiveHandle* h, uint64_t index, VORN_FILEINFO* info, EntryPlace* place) {
+    if (place) *place = EntryPlace{};
     if (index >= h->header.entryCount) return Status::InvalidArgument;
     if (h->header.version != format::kVersionCurrent) return Status::NotFound;
     format::EntryRecord record;
-    Status status = ReadRecordOf(h, index, &record, ahead);
+    Status status = ReadRecordOf(h, index, &record, place);
     if (status != Status::Ok) return status;
-    if (ahead) NoteWhere(h, index, record, ahead);
+    if (place) NoteWhere(h, index, record, place);
     FillFileInfo(record, info);
     return Status::Ok;
 }

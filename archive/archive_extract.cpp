@@ -17,16 +17,39 @@
 namespace archive {
 namespace {
 
+// The data-area bytes from source->next on that the read-ahead buffer holds, refilled with as
+// many as the area has left when a read shorter than the buffer finds none there.
+uint32_t HeldFromNext(RunSource* source, uint32_t count) {
+    const bool holdsNext =
+        source->next >= source->heldFrom && source->next - source->heldFrom < source->held;
+    if (!holdsNext && count < kReadAheadBytes && source->next < source->place.dataBytes) {
+        uint64_t left = source->place.dataBytes - source->next;
+        uint32_t want = left < kReadAheadBytes ? static_cast<uint32_t>(left) : kReadAheadBytes;
+        int64_t got =
+            platform::FileReadAt(source->h->archiveFd, source->place.dataStart + source->next,
+                                 source->h->readAhead, want);
+        source->heldFrom = source->next;
+        source->held = got > 0 ? static_cast<uint32_t>(got) : 0;
+    }
+    if (source->next < source->heldFrom || source->next - source->heldFrom >= source->held) {
+        return 0;
+    }
+    return source->held - static_cast<uint32_t>(source->next - source->heldFrom);
+}
+
 int64_t ReadEntryData(void* context, void* buffer, uint32_t count) {
     auto* source = static_cast<RunSource*>(context);
-    if (source->aheadUsed < source->ahead.count) {
-        uint32_t n = source->ahead.count - source->aheadUsed;
-        if (n > count) n = count;
-        std::memcpy(buffer, source->ahead.bytes + source->aheadUsed, n);
-        source->aheadUsed += n;
+    uint32_t held = HeldFromNext(source, count);
+    if (held > 0) {
+        uint32_t n = held < count ? held : count;
+        std::memcpy(buffer, source->h->readAhead + (source->next - source->heldFrom), n);
+        source->next += n;
         return n;
     }
-    return platform::FileRead(source->h->archiveFd, buffer, count);
+    int64_t got = platform::FileReadAt(source->h->archiveFd, source->place.dataStart + source->next,
+                                       buffer, count);
+    if (got > 0) source->next += static_cast<uint64_t>(got);
+    return got;
 }
 
 bool PollCancel(void* context) {
@@ -37,9 +60,9 @@ bool PollCancel(void* context) {
 
 // The lookup every extraction starts with; a failed lookup of any kind reads as "not found".
 Status LookUpForExtraction(ArchiveHandle* h, const WantedEntry& wanted, const char* password,
-                           VORN_FILEINFO* info, DataAhead* ahead) {
-    Status found = wanted.name ? FindEntryByName(h, wanted.name, info, nullptr, ahead)
-                               : ReadEntryAt(h, wanted.index, info, ahead);
+                           VORN_FILEINFO* info, EntryPlace* place) {
+    Status found = wanted.name ? FindEntryByName(h, wanted.name, info, nullptr, place)
+                               : ReadEntryAt(h, wanted.index, info, place);
     if (found != Status::Ok) return Status::NotFound;
     if ((info->dwAttributes & VORN_ATTR_ENCRYPTED) && !password) return Status::PasswordNeeded;
     return Status::Ok;
@@ -50,10 +73,10 @@ Status DecodeInTurnOver(const codec::EntryInput& input, const codec::EntryRun& r
 }
 
 // The sequential run of a found entry, in sink mode.
-Status DecodeInTurn(ArchiveHandle* h, const VORN_FILEINFO& info, const DataAhead& ahead,
+Status DecodeInTurn(ArchiveHandle* h, const VORN_FILEINFO& info, const EntryPlace& place,
                     codec::BlockSink sink, codec::ProgressReport progress,
                     const ExtractionRun& how) {
-    return DecodeFoundEntry(h, info, ahead, nullptr, sink, progress, how.cancel);
+    return DecodeFoundEntry(h, info, place, nullptr, sink, progress, how.cancel);
 }
 
 // One decoding operation: password is the operation password while it lasts, and a cancel
@@ -72,11 +95,11 @@ class Operation {
     ArchiveHandle* h_;
 };
 
-Status DecodeWithPassword(ArchiveHandle* h, const VORN_FILEINFO& info, const DataAhead& ahead,
+Status DecodeWithPassword(ArchiveHandle* h, const VORN_FILEINFO& info, const EntryPlace& place,
                           const char* password, const ExtractionRun& how, codec::BlockSink sink,
                           codec::ProgressReport progress) {
     Operation operation(h, password);
-    return how.decode(h, info, ahead, sink, progress, how);
+    return how.decode(h, info, place, sink, progress, how);
 }
 
 // The part of a file extraction between creating the output and closing it.
@@ -84,15 +107,15 @@ Status DecodeWithPassword(ArchiveHandle* h, const VORN_FILEINFO& info, const Dat
 Status DecodeIntoOutput(ArchiveHandle* h, const WantedEntry& wanted, const char* folder,
                         const char* password, const ExtractionRun& how,
                         codec::ProgressReport progress, VORN_FILEINFO* info) {
-    DataAhead ahead;
-    Status status = LookUpForExtraction(h, wanted, password, info, &ahead);
+    EntryPlace place;
+    Status status = LookUpForExtraction(h, wanted, password, info, &place);
     if (status != Status::Ok) return status;
     uint64_t available = 0;
     // A volume that cannot be asked is not refused: the writes themselves will tell.
     if (h->queryFreeSpace(folder, &available) && info->qwUnpackedSize > available) {
         return Status::DiskFull;
     }
-    return DecodeWithPassword(h, *info, ahead, password, how, codec::BlockSink{WriteToOutput, h},
+    return DecodeWithPassword(h, *info, place, password, how, codec::BlockSink{WriteToOutput, h},
                               progress);
 }
 
@@ -217,42 +240,42 @@ codec::EntryRun RunOf(ArchiveHandle* h, const VORN_FILEINFO& info) {
     return run;
 }
 
-Status RunFoundEntry(ArchiveHandle* h, const DataAhead& ahead, RunSource* source,
+Status RunFoundEntry(ArchiveHandle* h, const EntryPlace& place, RunSource* source,
                      const codec::EntryRun& run, RunOver decode, void* context) {
     const codec::EntryInput input = InputFrom(source);
     if (!h->seal.sealed) return decode(input, run, context);
     const uint8_t* key = h->seal.openKey;
-    if (ahead.sealedBy != 1) {
+    if (place.sealedBy != 1) {
         if (h->operationPassword == nullptr) return Status::PasswordNeeded;
         Status status = SealKeyFor(&h->seal, h->operationPassword, &key);
         if (status != Status::Ok) return status;
     }
     codec::SealedInput sealed(
-        input, codec::SealedEntry{key, h->seal.aad, ahead.entryIndex, run.storedSize});
+        input, codec::SealedEntry{key, h->seal.aad, place.entryIndex, run.storedSize});
     if (!sealed.Ready()) return Status::NoMemory;
     Status status = decode(sealed.Input(), run, context);
     if (status == Status::Ok && !sealed.Finish()) status = CORRUPT("the segments do not end");
     // The open checked the archive's password: under it, a failed tag is damage; under an
     // entry's own password it is most likely a wrong one.
     if (sealed.TagFailed()) {
-        return ahead.sealedBy == 1 ? CORRUPT("a segment fails its tag") : Status::CrcMismatch;
+        return place.sealedBy == 1 ? CORRUPT("a segment fails its tag") : Status::CrcMismatch;
     }
     return status;
 }
 
-Status DecodeFoundEntry(ArchiveHandle* h, const VORN_FILEINFO& info, const DataAhead& ahead,
+Status DecodeFoundEntry(ArchiveHandle* h, const VORN_FILEINFO& info, const EntryPlace& place,
                         uint8_t* destination, codec::BlockSink sink, codec::ProgressReport progress,
                         CancelCheck cancel) {
     // Mapped by the first run that gets this far, before more of the data area is read.
     if (!codec::MapRunMemory(&h->runMemory)) return Status::NoMemory;
-    RunSource source = {h, ahead, 0, cancel};
+    RunSource source(h, place, cancel);
     codec::EntryRun run = RunOf(h, info);
     run.destination = destination;
     run.sink = sink;
     run.progress = progress;
     run.memory = h->runMemory;
-    if (ahead.group != 0) return DecodeGroupEntry(h, ahead, run, cancel);
-    return RunFoundEntry(h, ahead, &source, run, DecodeInTurnOver, nullptr);
+    if (place.group != 0) return DecodeGroupEntry(h, place, run, cancel);
+    return RunFoundEntry(h, place, &source, run, DecodeInTurnOver, nullptr);
 }
 
 Status ExtractToFileWith(void* handle, const WantedEntry& wanted, const char* path,
@@ -294,10 +317,10 @@ Status ExtractToSinkWith(void* handle, const WantedEntry& wanted, const char* pa
     auto* h = static_cast<ArchiveHandle*>(handle);
     if (!h || !sink.take) return Status::InvalidArgument;
     VORN_FILEINFO info;
-    DataAhead ahead;
-    Status status = LookUpForExtraction(h, wanted, password, &info, &ahead);
+    EntryPlace place;
+    Status status = LookUpForExtraction(h, wanted, password, &info, &place);
     if (status != Status::Ok) return status;
-    return DecodeWithPassword(h, info, ahead, password, how, sink, progress);
+    return DecodeWithPassword(h, info, place, password, how, sink, progress);
 }
 
 const ExtractionRun kInTurn = {DecodeInTurn, 1, {}};
@@ -309,14 +332,14 @@ Status ExtractToMemory(void* handle, const char* name, unsigned char* buffer,
     // Checked before the lookup: no name that long is in any table, and 2 is this case's answer.
     if (std::strlen(name) > 256) return Status::InvalidArgument;
     VORN_FILEINFO info;
-    DataAhead ahead;
-    if (FindEntryByName(h, name, &info, nullptr, &ahead) != Status::Ok) return Status::NotFound;
+    EntryPlace place;
+    if (FindEntryByName(h, name, &info, nullptr, &place) != Status::Ok) return Status::NotFound;
     if (info.qwUnpackedSize >> 32) return Status::NoMemory;
     if ((info.dwAttributes & VORN_ATTR_ENCRYPTED) && !password) return Status::PasswordNeeded;
     if (!buffer && info.qwUnpackedSize > 0) return Status::InvalidArgument;
     PlainProgress plain{progress};
     Operation operation(h, password);
-    return DecodeFoundEntry(h, info, ahead, buffer, codec::BlockSink{}, ReportTo(&plain));
+    return DecodeFoundEntry(h, info, place, buffer, codec::BlockSink{}, ReportTo(&plain));
 }
 
 }  // namespace archive

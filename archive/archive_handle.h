@@ -23,6 +23,9 @@ using format::Status;
 
 constexpr uint32_t kMaxPassword = 260;  // 259 characters and the NUL
 constexpr uint16_t kLongName = 256;     // a name-table run longer than a name can be
+// Text files of a few KiB pack to a block of a few hundred bytes: this holds most such entries
+// whole, and a larger one's next block header with the start of its body.
+constexpr uint32_t kReadAheadBytes = 16384;
 
 // Answers the free space of a folder's volume; false when the query fails.
 typedef bool (*FreeSpaceQuery)(const char* folder, uint64_t* bytes);
@@ -49,9 +52,12 @@ struct ArchiveHandle {
     platform::CancelEvent* cancelEvent;
 
     uint64_t fileLength;
-    // Offsets of the records the open walked; the walk succeeds only when it reads all of
-    // them, so there are header.entryCount of them for a current-format archive.
+    // The records the open walked (opened, in a sealed archive) and where each lies; the walk
+    // succeeds only when it reads all of them, so there are header.entryCount of them for a
+    // current-format archive. Kept, not read again: an extraction of many small entries would
+    // otherwise spend more on reading each record several times than on decoding it.
     uint64_t* recordOffsets;
+    format::EntryRecord* records;
     uint64_t recordCount;
     // The name table's whole 16-byte units, plain.
     uint8_t* names;
@@ -73,6 +79,9 @@ struct ArchiveHandle {
     // per page each time, which for a small entry outweighs its whole decoding. Calls on a handle
     // come from one thread at a time, so its runs never overlap.
     codec::RunMemory runMemory;
+    // Where a run's short reads of the data area go first (RunSource); calls on a handle never
+    // overlap, and neither do the runs of one call.
+    uint8_t readAhead[kReadAheadBytes];
 
     // A sealed archive's seal block and keys (seal.sealed false for any other archive).
     SealState seal;
@@ -81,77 +90,73 @@ struct ArchiveHandle {
     SolidHistory solid;
 };
 
-// The first bytes of an entry's data area, read together with its record by a lookup that is
-// about to extract it: an entry's first block header costs no read of its own. In a sealed
-// archive nothing is read ahead (the data area starts with a segment). The lookup also notes
-// where the entry stands: its index, its enciphered byte in a sealed archive (which choose its
-// nonces and key) and its solid group (0 for none, and always 0 in an archive without the mark).
-struct DataAhead {
-    uint8_t bytes[format::kBlockHeaderBytes];
-    uint32_t count;
+// Where an entry that a lookup found stands: the offset and length of its data area, its index, its
+// enciphered byte in a sealed archive (which choose its nonces and key) and its solid group (0 for
+// none, and always 0 in an archive without the mark).
+struct EntryPlace {
+    uint64_t dataStart;
+    uint64_t dataBytes;  // the record's stored size
     uint64_t entryIndex;
     uint8_t sealedBy;  // 1: the open's password; 2: the entry's own
     uint32_t group;
 };
 
-// Keeps offset as the next record's; false when memory runs out.
-bool AppendRecordOffset(ArchiveHandle* h, uint64_t* capacity, uint64_t offset);
+// Keeps record, which lies at offset, as the next one walked; false when memory runs out.
+bool AppendRecord(ArchiveHandle* h, uint64_t* capacity, uint64_t offset,
+                  const format::EntryRecord& record);
 
 // The open of a sealed archive after its 24-byte header (given as read) has been read, as
 // sealed_open.cpp describes it. model: another open handle whose key may serve, or null.
 Status ReadSealedArchive(ArchiveHandle* h, const uint8_t* header, const char* password,
                          const ArchiveHandle* model);
-// The sealed record of entry index, opened; RecordsEnded when it cannot be read, Corrupt when its
-// tag fails or it breaks the format. Leaves the descriptor where the entry's data area starts.
-Status ReadSealedRecord(ArchiveHandle* h, uint64_t index, format::EntryRecord* record);
-
-// Reads the record at offset into *record; false when fewer than 40 bytes are there. With ahead,
-// up to 4 bytes after the record are read too and kept there.
-bool ReadRecord(ArchiveHandle* h, uint64_t offset, format::EntryRecord* record,
-                DataAhead* ahead = nullptr);
-// The record of entry index, in a plain or a sealed archive, with ahead as for ReadRecord (and its
-// index and enciphered byte noted there). RecordsEnded when it cannot be read; a sealed record
-// that fails its tag or breaks the format is Corrupt.
+// Where the data area of walked entry index starts, in a plain or a sealed archive.
+uint64_t DataStartOf(const ArchiveHandle* h, uint64_t index);
+// The record of entry index, in a plain or a sealed archive, with its index, data area and
+// enciphered byte noted in place when given. RecordsEnded past the records walked.
 Status ReadRecordOf(ArchiveHandle* h, uint64_t index, format::EntryRecord* record,
-                    DataAhead* ahead = nullptr);
+                    EntryPlace* place = nullptr);
 void FillFileInfo(const format::EntryRecord& record, VORN_FILEINFO* info);
 
 // Whether the name table holds name, and at which index (the first one that carries it).
 bool FindNameIndex(ArchiveHandle* h, const char* name, uint64_t* index);
-// Statuses of vorn_GetFileInfo; on success fills info and *recordOffset when given, and leaves
-// the archive descriptor just past the record, where the entry's data area starts, or, with
-// ahead, just past the data bytes kept there.
+// Statuses of vorn_GetFileInfo; on success fills info, *recordOffset and place when given.
 Status FindEntryByName(ArchiveHandle* h, const char* name, VORN_FILEINFO* info,
-                       uint64_t* recordOffset, DataAhead* ahead = nullptr);
+                       uint64_t* recordOffset, EntryPlace* place = nullptr);
 
 // The record of entry index (the record's own facts in info, not its name), as an extraction by
-// index looks it up; with ahead as for FindEntryByName. InvalidArgument beyond the entry count,
+// index looks it up; with place as for FindEntryByName. InvalidArgument beyond the entry count,
 // NotFound on an older-format archive, RecordsEnded where the records end before it.
-Status ReadEntryAt(ArchiveHandle* h, uint64_t index, VORN_FILEINFO* info, DataAhead* ahead);
+Status ReadEntryAt(ArchiveHandle* h, uint64_t index, VORN_FILEINFO* info, EntryPlace* place);
 
-// The run of an entry that a lookup has just found (info and ahead as it filled them): the lookup
-// left the descriptor in the data area, so an extraction call looks the entry up once.
+// The run of an entry that a lookup has just found (info and place as it filled them), so that an
+// extraction call looks the entry up once.
 // sink.take null: memory mode, into destination. cancel is asked once per block, beside the
 // handle's cancel event.
-Status DecodeFoundEntry(ArchiveHandle* h, const VORN_FILEINFO& info, const DataAhead& ahead,
+Status DecodeFoundEntry(ArchiveHandle* h, const VORN_FILEINFO& info, const EntryPlace& place,
                         uint8_t* destination, codec::BlockSink sink, codec::ProgressReport progress,
                         CancelCheck cancel = {});
 
-// DecodeFoundEntry's run of an entry of a solid group (ahead.group set): the entries before it in
+// DecodeFoundEntry's run of an entry of a solid group (place.group set): the entries before it in
 // the group that the handle's history lacks are decoded and checked first, without delivery,
 // then the entry itself; progress covers both. The failure of an earlier entry is the entry's.
-Status DecodeGroupEntry(ArchiveHandle* h, const DataAhead& ahead, codec::EntryRun run,
+Status DecodeGroupEntry(ArchiveHandle* h, const EntryPlace& place, codec::EntryRun run,
                         CancelCheck cancel);
 // Releases the handle's group history.
 void ReleaseSolidHistory(ArchiveHandle* h);
 
-// What a run reads from: the archive descriptor, after the data bytes its lookup read ahead; and
-// what it asks whether to stop.
+// What a run reads from, the entry's data area through the archive descriptor at the offsets it
+// names, and what it asks whether to stop. Reads shorter than the handle's read-ahead buffer fill
+// it first: a small entry's block header and body, and often all its blocks, cost one read.
 struct RunSource {
     ArchiveHandle* h;
-    DataAhead ahead;
-    uint32_t aheadUsed;
+    EntryPlace place;
     CancelCheck cancel;
+    uint64_t next = 0;      // offset in the data area of the next byte the run reads
+    uint64_t heldFrom = 0;  // the data-area bytes the read-ahead buffer holds: from here,
+    uint32_t held = 0;      // this many
+
+    RunSource(ArchiveHandle* handle, const EntryPlace& where, CancelCheck check)
+        : h(handle), place(where), cancel(check) {}
 };
 codec::EntryInput InputFrom(RunSource* source);
 // The run of a found entry as far as its record and the handle say.
@@ -162,14 +167,14 @@ codec::EntryRun RunOf(ArchiveHandle* h, const VORN_FILEINFO& info);
 // open's key and CrcMismatch under an entry's own password, so that it reads as a wrong one.
 typedef Status (*RunOver)(const codec::EntryInput& input, const codec::EntryRun& run,
                           void* context);
-Status RunFoundEntry(ArchiveHandle* h, const DataAhead& ahead, RunSource* source,
+Status RunFoundEntry(ArchiveHandle* h, const EntryPlace& place, RunSource* source,
                      const codec::EntryRun& run, RunOver decode, void* context);
 
 // How an extraction decodes a found entry in sink mode: one at a time (kInTurn, what the C API
 // does), or its blocks on threads (extraction.cpp). A function pointer, so that the C API's
 // calls do not bring the threads into a program that has no use for them.
 struct ExtractionRun;
-typedef Status (*SinkDecoder)(ArchiveHandle* h, const VORN_FILEINFO& info, const DataAhead& ahead,
+typedef Status (*SinkDecoder)(ArchiveHandle* h, const VORN_FILEINFO& info, const EntryPlace& place,
                               codec::BlockSink sink, codec::ProgressReport progress,
                               const ExtractionRun& how);
 struct ExtractionRun {

@@ -71,11 +71,12 @@ Status WalkRecords(ArchiveHandle* h, uint64_t* trailerOffset) {
             status = CORRUPT("a record runs past the end of the file");
             break;
         }
-        if (!AppendRecordOffset(h, &capacity, pos)) {
+        const format::EntryRecord record = format::DecodeRecord(bytes);
+        if (!AppendRecord(h, &capacity, pos, record)) {
             status = Status::NoMemory;
             break;
         }
-        uint64_t stored = format::DecodeRecord(bytes).storedSize;
+        uint64_t stored = record.storedSize;
         uint64_t dataStart = pos + format::kRecordBytes;
         if (stored > length - dataStart) {
             status = CORRUPT("stored > length - dataStart");
@@ -216,6 +217,7 @@ void ReleaseHandle(ArchiveHandle* h) {
     if (h->cancelEvent) platform::EventClose(h->cancelEvent);
     if (h->archiveFd >= 0) platform::FileClose(h->archiveFd);
     std::free(h->recordOffsets);
+    std::free(h->records);
     // Deciphered names are the password's work: none is left in freed memory.
     if (h->names && h->trailer.namesEncrypted) SecureWipe(h->names, h->namesSize);
     std::free(h->names);
@@ -262,16 +264,34 @@ Status CancelOperation(ArchiveHandle* h) {
 
 }  // namespace
 
-bool AppendRecordOffset(ArchiveHandle* h, uint64_t* capacity, uint64_t offset) {
+namespace {
+
+// Grows *array to hold count elements of size bytes; false when memory runs out (it stays).
+bool GrowArray(void** array, uint64_t count, size_t size) {
+    if (count > SIZE_MAX / size) return false;
+    void* more = std::realloc(*array, static_cast<size_t>(count) * size);
+    if (!more) return false;
+    *array = more;
+    return true;
+}
+
+}  // namespace
+
+bool AppendRecord(ArchiveHandle* h, uint64_t* capacity, uint64_t offset,
+                  const format::EntryRecord& record) {
     if (h->recordCount == *capacity) {
         uint64_t grown = *capacity ? *capacity * 2 : 256;
-        if (grown > SIZE_MAX / sizeof(uint64_t)) return false;
-        void* more = std::realloc(h->recordOffsets, static_cast<size_t>(grown) * sizeof(uint64_t));
-        if (!more) return false;
-        h->recordOffsets = static_cast<uint64_t*>(more);
+        void* offsets = h->recordOffsets;
+        void* records = h->records;
+        bool fits = GrowArray(&offsets, grown, sizeof(uint64_t)) &&
+                    GrowArray(&records, grown, sizeof(format::EntryRecord));
+        h->recordOffsets = static_cast<uint64_t*>(offsets);
+        h->records = static_cast<format::EntryRecord*>(records);
+        if (!fits) return false;
         *capacity = grown;
     }
-    h->recordOffsets[h->recordCount++] = offset;
+    h->recordOffsets[h->recordCount] = offset;
+    h->records[h->recordCount++] = record;
     return true;
 }
 

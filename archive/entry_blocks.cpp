@@ -1,8 +1,8 @@
 // Which kinds of block an entry holds, by walking its block headers, and which solid group it
-// belongs to: what "vorn list" shows as the entry's codec and group. Only headers and the record
-// are read; a header that points past the data area ends the walk. In a sealed archive a header
-// lies inside a segment: only the segments that hold headers are read and opened, one per block
-// or two where a header straddles their border.
+// belongs to: what "vorn list" shows as the entry's codec and group. Only headers are read; a
+// header that points past the data area ends the walk. In a sealed archive a header lies inside a
+// segment: only the segments that hold headers are read and opened, one per block or two where a
+// header straddles their border.
 #include <cstdlib>
 
 #include "archive/archive_handle.h"
@@ -33,8 +33,7 @@ bool PlainByte(SegmentPager* p, uint64_t at, uint8_t* byte) {
         const uint64_t offset = p->area + index * format::kSegmentSealedBytes;
         const uint32_t sealed = plain + format::kSealTagBytes;
         p->held = UINT64_MAX;
-        if (platform::FileSeek(p->h->archiveFd, offset) != static_cast<int64_t>(offset) ||
-            platform::FileRead(p->h->archiveFd, p->segment, sealed) != sealed ||
+        if (platform::FileReadAt(p->h->archiveFd, offset, p->segment, sealed) != sealed ||
             !codec::OpenSegment(p->entry, index, p->segment, plain, p->segment)) {
             return false;
         }
@@ -50,7 +49,7 @@ Status SealedBlockTypes(ArchiveHandle* h, uint64_t index, const format::EntryRec
     if (record.encrypted != 1) return Status::PasswordNeeded;
     SegmentPager pager{h, {h->seal.openKey, h->seal.aad, index, 0}, 0, nullptr, UINT64_MAX};
     format::PlainDataBytes(record.storedSize, &pager.entry.plainBytes);
-    pager.area = h->recordOffsets[index] + format::kSealedRecordBytes;
+    pager.area = DataStartOf(h, index);
     pager.segment = static_cast<uint8_t*>(std::malloc(format::kSegmentSealedBytes));
     if (pager.segment == nullptr) return Status::NoMemory;
     Status status = Status::Ok;
@@ -75,17 +74,13 @@ Status EntryBlockTypes(void* handle, uint64_t index, uint32_t* typeBits) {
     auto* h = static_cast<ArchiveHandle*>(handle);
     *typeBits = 0;
     if (h == nullptr || index >= h->recordCount) return Status::NotFound;
-    format::EntryRecord record;
-    if (h->seal.sealed) {
-        Status status = ReadRecordOf(h, index, &record);
-        return status == Status::Ok ? SealedBlockTypes(h, index, record, typeBits) : status;
-    }
-    CORRUPT_IF(!ReadRecord(h, h->recordOffsets[index], &record));
-    const uint64_t area = h->recordOffsets[index] + format::kRecordBytes;
+    const format::EntryRecord& record = h->records[index];
+    if (h->seal.sealed) return SealedBlockTypes(h, index, record, typeBits);
+    const uint64_t area = DataStartOf(h, index);
     for (uint64_t at = 0; at < record.storedSize;) {
         uint8_t bytes[format::kBlockHeaderBytes];
-        CORRUPT_IF(platform::FileSeek(h->archiveFd, area + at) != static_cast<int64_t>(area + at) ||
-                   platform::FileRead(h->archiveFd, bytes, sizeof bytes) != sizeof bytes);
+        CORRUPT_IF(platform::FileReadAt(h->archiveFd, area + at, bytes, sizeof bytes) !=
+                   sizeof bytes);
         format::BlockHeader header = format::DecodeBlockHeader(bytes);
         *typeBits |= 1u << header.type;
         CORRUPT_IF(header.type > format::kBlockLzHistory);
@@ -98,9 +93,7 @@ Status EntryGroup(void* handle, uint64_t index, uint32_t* group) {
     auto* h = static_cast<ArchiveHandle*>(handle);
     *group = 0;
     if (h == nullptr || index >= h->recordCount) return Status::NotFound;
-    format::EntryRecord record;
-    CORRUPT_IF(!ReadRecord(h, h->recordOffsets[index], &record));
-    if (format::ArchiveAllowsSolidGroups(h->header.reserved)) *group = record.group;
+    if (format::ArchiveAllowsSolidGroups(h->header.reserved)) *group = h->records[index].group;
     return Status::Ok;
 }
 

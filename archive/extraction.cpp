@@ -17,17 +17,17 @@ Status DecodeParallelOver(const codec::EntryInput& input, const codec::EntryRun&
 
 // An entry that fits one block gains nothing from more threads; the blocks of a solid group's
 // entry each need the ones before them.
-Status DecodeOnThreads(ArchiveHandle* h, const VORN_FILEINFO& info, const DataAhead& ahead,
+Status DecodeOnThreads(ArchiveHandle* h, const VORN_FILEINFO& info, const EntryPlace& place,
                        codec::BlockSink sink, codec::ProgressReport progress,
                        const ExtractionRun& how) {
-    if (how.threads < 2 || ahead.group != 0 || info.qwStoredSize <= codec::BLOCK_BUFFER_SIZE) {
-        return DecodeFoundEntry(h, info, ahead, nullptr, sink, progress, how.cancel);
+    if (how.threads < 2 || place.group != 0 || info.qwStoredSize <= codec::BLOCK_BUFFER_SIZE) {
+        return DecodeFoundEntry(h, info, place, nullptr, sink, progress, how.cancel);
     }
-    RunSource source = {h, ahead, 0, how.cancel};
+    RunSource source(h, place, how.cancel);
     codec::EntryRun run = RunOf(h, info);
     run.sink = sink;
     run.progress = progress;
-    return RunFoundEntry(h, ahead, &source, run, DecodeParallelOver,
+    return RunFoundEntry(h, place, &source, run, DecodeParallelOver,
                          const_cast<unsigned*>(&how.threads));
 }
 

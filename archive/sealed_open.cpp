@@ -2,8 +2,8 @@
 // before anything is allocated, the key of the open's password derived once (or taken from
 // another handle of the same archive), then every record, the trailer and the name table opened
 // and their tags checked. The first sealed piece is where a wrong password shows (CrcMismatch);
-// a tag that fails after it means the archive was changed (Corrupt). Also the record reads of
-// the directory, which open a record again wherever it is wanted.
+// a tag that fails after it means the archive was changed (Corrupt). The opened records stay
+// with the handle, as a plain archive's do.
 #include <cstdlib>
 #include <cstring>
 
@@ -71,7 +71,7 @@ Status WalkOne(ArchiveHandle* h, ChunkReader* reader, uint64_t* capacity, uint64
     format::EntryRecord record;
     Status status = OpenRecord(h, h->recordCount, bytes, &record);
     if (status != Status::Ok) return status;
-    if (!AppendRecordOffset(h, capacity, *pos)) return Status::NoMemory;
+    if (!AppendRecord(h, capacity, *pos, record)) return Status::NoMemory;
     const uint64_t dataStart = *pos + format::kSealedRecordBytes;
     CORRUPT_IF(record.storedSize > h->fileLength - dataStart);
     *pos = dataStart + record.storedSize;
@@ -156,17 +156,6 @@ Status ReadSealedArchive(ArchiveHandle* h, const uint8_t* header, const char* pa
     if (status == Status::Ok) status = ReadSealedTrailer(h, trailerOffset);
     if (status == Status::Ok) status = ReadSealedNames(h);
     return status;
-}
-
-Status ReadSealedRecord(ArchiveHandle* h, uint64_t index, format::EntryRecord* record) {
-    if (index >= h->recordCount) return Status::RecordsEnded;
-    uint8_t bytes[format::kSealedRecordBytes];
-    const uint64_t offset = h->recordOffsets[index];
-    if (platform::FileSeek(h->archiveFd, offset) != static_cast<int64_t>(offset) ||
-        platform::FileRead(h->archiveFd, bytes, sizeof bytes) != sizeof bytes) {
-        return Status::RecordsEnded;
-    }
-    return OpenRecord(h, index, bytes, record);
 }
 
 }  // namespace archive

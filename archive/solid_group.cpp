@@ -38,16 +38,11 @@ bool TakeNothing(void*, const uint8_t*, uint32_t) {
 // enciphered entries.
 Status FindGroup(ArchiveHandle* h, uint64_t index, uint32_t group, uint64_t* first,
                  uint64_t* bytes) {
-    format::EntryRecord record;
     *first = index;
-    while (*first > 0) {
-        CORRUPT_IF(!ReadRecord(h, h->recordOffsets[*first - 1], &record));
-        if (record.group != group) break;
-        --*first;
-    }
+    while (*first > 0 && h->records[*first - 1].group == group) --*first;
     *bytes = 0;
     for (uint64_t i = *first; i < h->recordCount; ++i) {
-        CORRUPT_IF(!ReadRecord(h, h->recordOffsets[i], &record));
+        const format::EntryRecord& record = h->records[i];
         if (record.group != group) break;
         CORRUPT_IF(record.encrypted != 0);
         CORRUPT_IF(record.unpackedSize > format::kSolidWindowBytes - *bytes);
@@ -81,8 +76,9 @@ Status StartHistory(ArchiveHandle* h, uint64_t index, uint32_t group) {
 Status DecodeMember(ArchiveHandle* h, uint64_t index, codec::EntryRun run, CancelCheck cancel,
                     GroupProgress* progress) {
     format::EntryRecord record;
-    RunSource source = {h, DataAhead{}, 0, cancel};
-    CORRUPT_IF(!ReadRecord(h, h->recordOffsets[index], &record, &source.ahead));
+    EntryPlace place{};
+    CORRUPT_IF(ReadRecordOf(h, index, &record, &place) != Status::Ok);
+    RunSource source(h, place, cancel);
     CORRUPT_IF(record.group != h->solid.group || record.encrypted != 0);
     run.storedSize = record.storedSize;
     run.crc = record.crc;
@@ -95,25 +91,24 @@ Status DecodeMember(ArchiveHandle* h, uint64_t index, codec::EntryRun run, Cance
 
 }  // namespace
 
-Status DecodeGroupEntry(ArchiveHandle* h, const DataAhead& ahead, codec::EntryRun run,
+Status DecodeGroupEntry(ArchiveHandle* h, const EntryPlace& place, codec::EntryRun run,
                         CancelCheck cancel) {
     SolidHistory& s = h->solid;
-    if (s.group != ahead.group || s.next > ahead.entryIndex) {
-        Status status = StartHistory(h, ahead.entryIndex, ahead.group);
+    if (s.group != place.group || s.next > place.entryIndex) {
+        Status status = StartHistory(h, place.entryIndex, place.group);
         if (status != Status::Ok) return status;
     }
     GroupProgress progress{run.progress, 0, 0, 0};
-    format::EntryRecord record;
-    for (uint64_t i = s.next; i <= ahead.entryIndex; ++i) {
-        CORRUPT_IF(!ReadRecord(h, h->recordOffsets[i], &record));
-        progress.total += record.storedSize;
+    for (uint64_t i = s.next; i <= place.entryIndex; ++i) {
+        CORRUPT_IF(i >= h->recordCount);
+        progress.total += h->records[i].storedSize;
     }
     if (progress.total == 0) progress.total = 1;
     codec::EntryRun skip = run;
     skip.destination = nullptr;
     skip.sink = codec::BlockSink{TakeNothing, nullptr};
-    for (; s.next <= ahead.entryIndex; ++s.next) {
-        const bool wanted = s.next == ahead.entryIndex;
+    for (; s.next <= place.entryIndex; ++s.next) {
+        const bool wanted = s.next == place.entryIndex;
         Status status = DecodeMember(h, s.next, wanted ? run : skip, cancel, &progress);
         if (status != Status::Ok) {
             s.group = 0;  // the history holds part of an entry: it serves no later run

@@ -24,6 +24,9 @@ constexpr int kPermReadWrite = 0x180;
 int FileOpen(const char* path, int flags, int permission);
 // Bytes read (0 at end of file), or -1 on error. Reads until count bytes or end of file.
 int64_t FileRead(int fd, void* buffer, uint32_t count);
+// As FileRead, from an absolute offset. Where the file position is left is unspecified: callers
+// that read this way read every time this way.
+int64_t FileReadAt(int fd, uint64_t offset, void* buffer, uint32_t count);
 // Bytes written, or -1 on error. Writes until count bytes or failure.
 int64_t FileWrite(int fd, const void* buffer, uint32_t count);
 // Seek to an absolute offset; returns the new position or -1.

@@ -1,6 +1,7 @@
-// POSIX implementation of the platform layer: open(2)/pread-free sequential I/O with off_t
-// positions (64-bit, the build sets _FILE_OFFSET_BITS where needed), statvfs for free space,
-// chmod for the read-only bit, mmap for the large areas and an atomic flag for the cancel event.
+// POSIX implementation of the platform layer: open(2)/read(2) I/O, and pread(2) for reads at an
+// offset, with off_t positions (64-bit, the build sets _FILE_OFFSET_BITS where needed), statvfs for
+// free space, chmod for the read-only bit, mmap for the large areas and an atomic flag for the
+// cancel event.
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -46,6 +47,23 @@ int64_t FileRead(int fd, void* buffer, uint32_t count) {
     uint32_t done = 0;
     while (done < count) {
         ssize_t got = read(fd, bytes + done, count - done);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            return done > 0 ? done : -1;
+        }
+        if (got == 0) break;
+        done += static_cast<uint32_t>(got);
+    }
+    return done;
+}
+
+// One call instead of a seek and a read: an extraction of many small entries makes one per entry.
+int64_t FileReadAt(int fd, uint64_t offset, void* buffer, uint32_t count) {
+    if (offset > static_cast<uint64_t>(INT64_MAX) - count) return -1;
+    auto* bytes = static_cast<unsigned char*>(buffer);
+    uint32_t done = 0;
+    while (done < count) {
+        ssize_t got = pread(fd, bytes + done, count - done, static_cast<off_t>(offset + done));
         if (got < 0) {
             if (errno == EINTR) continue;
             return done > 0 ? done : -1;

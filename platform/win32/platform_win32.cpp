@@ -30,6 +30,13 @@ int64_t FileRead(int fd, void* buffer, uint32_t count) {
     return done;
 }
 
+// The runtime's descriptors keep their own idea of the file position, which a positioned ReadFile
+// on the underlying handle would leave stale; a seek through the runtime keeps them agreed.
+int64_t FileReadAt(int fd, uint64_t offset, void* buffer, uint32_t count) {
+    if (FileSeek(fd, offset) != static_cast<int64_t>(offset)) return -1;
+    return FileRead(fd, buffer, count);
+}
+
 int64_t FileWrite(int fd, const void* buffer, uint32_t count) {
     const auto* bytes = static_cast<const unsigned char*>(buffer);
     uint32_t done = 0;
