@@ -86,25 +86,8 @@ uint32_t ReflectBits(uint32_t value, int n) {
     return n >= 32 ? value : value >> (32 - n);
 }
 
-Crc32::Crc32() : reg(0xFFFFFFFF) {
-    // The eight single-bit entries are built most-significant-bit first with the plain polynomial,
-    // then mirrored. The register change is linear in the byte, so every other entry is the
-    // exclusive-or of the entries of its bits: the same words as the classic 256 x 8 steps, in a
-    // fraction of the time, which matters for the many short name-table checks.
-    table[0] = 0;
-    for (uint32_t bit = 1; bit < 256; bit <<= 1) {
-        uint32_t word = ReflectBits(bit, 8) << 24;
-        for (int step = 0; step < 8; ++step) {
-            uint32_t carry = word >> 31;
-            word = (word << 1) ^ (CRC_POLYNOMIAL & (0u - carry));
-        }
-        table[bit] = ReflectBits(word, 32);
-    }
-    for (uint32_t i = 3; i < 256; ++i) {
-        uint32_t lowest = i & (0u - i);
-        if (lowest != i) table[i] = table[lowest] ^ table[i ^ lowest];
-    }
-}
+// An entry's checksum starts with every entry of a run: the table is shared, not built each time.
+Crc32::Crc32() : table(kSlices.t[0]), reg(0xFFFFFFFF) {}
 
 uint32_t Crc32::Update(const void* data, uint32_t length) {
     const unsigned char* bytes = static_cast<const unsigned char*>(data);

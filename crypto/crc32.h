@@ -6,10 +6,10 @@
 #include <cstdint>
 
 struct Crc32 {
-    uint32_t table[256];
+    const uint32_t* table;  // the byte table, 256 entries computed at compile time
     uint32_t reg;
 
-    Crc32();  // builds the table; reg = 0xFFFFFFFF
+    Crc32();  // reg = 0xFFFFFFFF
     // Feeds the bytes and returns the CRC-32 of everything fed so far (the complemented register).
     uint32_t Update(const void* data, uint32_t length);
     uint32_t Value() const { return ~reg; }
