@@ -394,6 +394,7 @@ uint64_t TestEntries(Archive& archive, const std::vector<VORN_FILEINFO>& entries
                      const std::optional<std::string>& entryPassword, const Options& options,
                      ProgressBar& bar) {
     std::vector<PlannedEntry> plan;
+    plan.reserve(entries.size());
     uint64_t refused = 0;
     for (uint64_t i = 0; i < entries.size(); ++i) {
         if (RefusedUnread(unreadable, i)) {
