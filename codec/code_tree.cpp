@@ -29,6 +29,15 @@ bool SymbolTable::Create(int32_t n) {
     return true;
 }
 
+bool SymbolTable::CreateIn(SymbolWeight* storage, int32_t capacity, int32_t n) {
+    if (n < 0 || n > capacity) return Create(n);
+    entries = storage;
+    count = n;
+    allocation = nullptr;
+    for (int32_t i = 0; i < n; ++i) entries[i] = SymbolWeight{0, static_cast<uint32_t>(i)};
+    return true;
+}
+
 void SymbolTable::Release() {
     free(allocation);
     allocation = nullptr;
@@ -146,7 +155,9 @@ format::Status CodeTree::Grow(const SymbolTable& symbols) {
         int32_t used = 0;
         for (int32_t i = 0; i < symbols.count; ++i) used += symbols.entries[i].weight != 0 ? 1 : 0;
         nodeCapacity = 1 + 2 * used;
-        nodes = static_cast<CodeTreeNode*>(malloc(sizeof(CodeTreeNode) * nodeCapacity));
+        nodes = nodeCapacity <= lentCapacity
+                    ? lentNodes
+                    : static_cast<CodeTreeNode*>(malloc(sizeof(CodeTreeNode) * nodeCapacity));
         if (nodes == nullptr) return format::Status::NoMemory;
         nodeCount = 0;
         maxDepth = 0;
@@ -164,8 +175,10 @@ format::Status CodeTree::Build(const SymbolTable& symbols) {
     if (grown != format::Status::Ok) return grown;
     // A fixed width lets the block decoder mask with a constant; short trees repeat their entries.
     tableBits = DECODE_TABLE_BITS;
-    free(table);
-    table = static_cast<CodeDecodeEntry*>(malloc(sizeof(CodeDecodeEntry) << tableBits));
+    if (table != lentTable) free(table);
+    table = lentTable != nullptr
+                ? lentTable
+                : static_cast<CodeDecodeEntry*>(malloc(sizeof(CodeDecodeEntry) << tableBits));
     if (table == nullptr) return format::Status::NoMemory;
     // A tree shallower than the table fills only the entries its depth distinguishes, then
     // doubles them into place: the small trees of every block (flags, selectors, the literals of
@@ -180,9 +193,15 @@ format::Status CodeTree::Build(const SymbolTable& symbols) {
     return format::Status::Ok;
 }
 
+void CodeTree::Lend(CodeTreeNode* storage, int32_t capacity, CodeDecodeEntry* decodeTable) {
+    lentNodes = storage;
+    lentCapacity = capacity;
+    lentTable = decodeTable;
+}
+
 void CodeTree::Destroy() {
-    free(nodes);
-    free(table);
+    if (nodes != lentNodes) free(nodes);
+    if (table != lentTable) free(table);
     nodes = nullptr;
     table = nullptr;
     nodeCount = 0;

@@ -39,6 +39,8 @@ struct SymbolTable {
 
     // Entry i gets weight 0 and symbol i. False when memory is short (the table stays empty).
     bool Create(int32_t n);
+    // As Create, in storage of capacity entries (the caller's, and Release leaves it) when n fits.
+    bool CreateIn(SymbolWeight* storage, int32_t capacity, int32_t n);
     void Release();
 };
 
@@ -66,7 +68,9 @@ constexpr uint32_t CODE_ENTRY_VALUE_SHIFT = 8;
 constexpr uint32_t CODE_ENTRY_MAX_VALUE = (1u << 24) - 1;
 
 // Nodes live in one array sized for the table (a tree of n symbols has at most 2n - 1 nodes); node
-// 0 is the root. Zero-initialise before Build.
+// 0 is the root. Zero-initialise before Build. Memory may be lent (Lend): a block decoder keeps its
+// trees' nodes and tables from block to block, since for a small block allocating and releasing
+// them costs about as much as decoding it.
 struct CodeTree {
     CodeTreeNode* nodes;
     int32_t nodeCount;
@@ -74,6 +78,12 @@ struct CodeTree {
     uint32_t maxDepth;  // depth of the deepest leaf
     CodeDecodeEntry* table;
     uint32_t tableBits;
+    CodeTreeNode* lentNodes;  // used when the tree needs at most lentCapacity nodes
+    int32_t lentCapacity;
+    CodeDecodeEntry* lentTable;  // 1 << DECODE_TABLE_BITS entries, or null
+
+    // Lends memory that Grow and Build use where it suffices and Destroy leaves to its owner.
+    void Lend(CodeTreeNode* storage, int32_t capacity, CodeDecodeEntry* decodeTable);
 
     // Grows the tree, then builds the decode table. Corrupt when the tree would grow deeper than
     // MAX_TREE_DEPTH.

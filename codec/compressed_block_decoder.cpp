@@ -60,13 +60,28 @@ Status ReadSymbolTable(const uint8_t* body, uint32_t* bitPos, uint32_t bitLimit,
     return Status::Ok;
 }
 
+// The tables and trees of a block in the storage the context table lends, where they fit.
+bool CreateIn(BlockCodeStorage* storage, const format::CompressedHead& head, BlockCoding* coding) {
+    BlockCodeStorage& s = *storage;
+    const auto count = [](const auto& array) {
+        return static_cast<int32_t>(sizeof array / sizeof array[0]);
+    };
+    coding->flagTree.Lend(s.flagNodes, count(s.flagNodes), s.tables[0]);
+    coding->literalTree.Lend(s.literalNodes, count(s.literalNodes), s.tables[1]);
+    coding->lengthTree.Lend(s.lengthNodes, count(s.lengthNodes), s.tables[2]);
+    coding->selectorTree.Lend(s.selectorNodes, count(s.selectorNodes), s.tables[3]);
+    return coding->flags.CreateIn(s.flagSymbols, count(s.flagSymbols), 16) &&
+           coding->selectors.CreateIn(s.selectorSymbols, count(s.selectorSymbols), 16) &&
+           coding->literals.CreateIn(s.literalSymbols, count(s.literalSymbols), 256) &&
+           coding->lengths.CreateIn(s.lengthSymbols, count(s.lengthSymbols),
+                                    static_cast<int32_t>(head.lengthEntries));
+}
+
 Status ReadTablesAndBuildTrees(const uint8_t* body, uint32_t* bitPos, uint32_t bitLimit,
-                               const format::CompressedHead& head, BlockCoding* coding) {
+                               const format::CompressedHead& head, BlockCodeStorage* storage,
+                               BlockCoding* coding) {
     const auto entries = [](uint32_t count) { return static_cast<int32_t>(count); };
-    if (!coding->flags.Create(16) || !coding->selectors.Create(16) ||
-        !coding->literals.Create(256) || !coding->lengths.Create(entries(head.lengthEntries))) {
-        return Status::NoMemory;
-    }
+    if (!CreateIn(storage, head, coding)) return Status::NoMemory;
     Status status = ReadSymbolTable(body, bitPos, bitLimit, &coding->flags,
                                     entries(head.flagEntries), 4, false);
     if (status == Status::Ok) {
@@ -401,7 +416,7 @@ Status DecodeCompressedBlock(const uint8_t* body, uint32_t bodyBytes, ContextTab
 
     BlockCoding coding;
     memset(&coding, 0, sizeof coding);
-    Status status = ReadTablesAndBuildTrees(body, &bitPos, bitLimit, head, &coding);
+    Status status = ReadTablesAndBuildTrees(body, &bitPos, bitLimit, head, &table->codes, &coding);
     uint32_t bitsRead = bitPos;
     if (status == Status::Ok && head.tokenCount != 0) {
         status = DecodeTokens(body, bodyBytes, bitPos, bitLimit, head.tokenCount, coding, table,

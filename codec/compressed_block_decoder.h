@@ -7,6 +7,7 @@
 
 #include <cstdint>
 
+#include "codec/code_tree.h"
 #include "codec/context_rules.h"
 #include "format/status.h"
 
@@ -30,10 +31,27 @@ namespace codec {
 constexpr uint32_t NEXT_SLOT_SHIFT = 30;
 constexpr uint32_t POSITION_MASK = (1u << NEXT_SLOT_SHIFT) - 1;
 
+// A block's weight tables, trees and probe tables, where they fit: a block of a small entry then
+// allocates nothing. Length tables longer than this are allocated.
+constexpr int32_t LENT_LENGTH_ENTRIES = 512;
+
+struct BlockCodeStorage {
+    SymbolWeight flagSymbols[16];
+    SymbolWeight selectorSymbols[16];
+    SymbolWeight literalSymbols[256];
+    SymbolWeight lengthSymbols[LENT_LENGTH_ENTRIES];
+    CodeTreeNode flagNodes[2 * 16 + 1];
+    CodeTreeNode selectorNodes[2 * 16 + 1];
+    CodeTreeNode literalNodes[2 * 256 + 1];
+    CodeTreeNode lengthNodes[2 * LENT_LENGTH_ENTRIES + 1];
+    CodeDecodeEntry tables[4][1u << DECODE_TABLE_BITS];
+};
+
 struct ContextTable {
     uint64_t used[CONTEXT_BUCKETS / 64];
     uint32_t position[CONTEXT_FILLABLE_BUCKETS][CONTEXT_SLOTS];
     uint32_t stamp[CONTEXT_FILLABLE_BUCKETS][CONTEXT_SLOTS];
+    BlockCodeStorage codes;
 
     bool IsUsed(uint32_t bucket) const { return (used[bucket >> 6] >> (bucket & 63)) & 1; }
 };
