@@ -17,24 +17,28 @@
 namespace archive {
 namespace {
 
-// The data-area bytes from source->next on that the read-ahead buffer holds, refilled with as
-// many as the area has left when a read shorter than the buffer finds none there.
+// How many of the file's bytes from offset at on the read-ahead buffer holds.
+uint32_t HeldFrom(const ArchiveHandle* h, uint64_t at) {
+    if (at < h->readAheadFrom || at - h->readAheadFrom >= h->readAheadHeld) return 0;
+    return h->readAheadHeld - static_cast<uint32_t>(at - h->readAheadFrom);
+}
+
+// As HeldFrom, after refilling the buffer from at when it holds nothing there, the read is short
+// and the data area goes on. It reads past the area, as far as the file goes: the next entries.
 uint32_t HeldFromNext(RunSource* source, uint32_t count) {
-    const bool holdsNext =
-        source->next >= source->heldFrom && source->next - source->heldFrom < source->held;
-    if (!holdsNext && count < kReadAheadBytes && source->next < source->place.dataBytes) {
-        uint64_t left = source->place.dataBytes - source->next;
+    ArchiveHandle* h = source->h;
+    const uint64_t at = source->place.dataStart + source->next;
+    uint32_t held = HeldFrom(h, at);
+    if (held == 0 && count < kReadAheadBytes && source->next < source->place.dataBytes &&
+        at < h->fileLength) {
+        uint64_t left = h->fileLength - at;
         uint32_t want = left < kReadAheadBytes ? static_cast<uint32_t>(left) : kReadAheadBytes;
-        int64_t got =
-            platform::FileReadAt(source->h->archiveFd, source->place.dataStart + source->next,
-                                 source->h->readAhead, want);
-        source->heldFrom = source->next;
-        source->held = got > 0 ? static_cast<uint32_t>(got) : 0;
+        int64_t got = platform::FileReadAt(h->archiveFd, at, h->readAhead, want);
+        h->readAheadFrom = at;
+        h->readAheadHeld = got > 0 ? static_cast<uint32_t>(got) : 0;
+        held = h->readAheadHeld;
     }
-    if (source->next < source->heldFrom || source->next - source->heldFrom >= source->held) {
-        return 0;
-    }
-    return source->held - static_cast<uint32_t>(source->next - source->heldFrom);
+    return held;
 }
 
 int64_t ReadEntryData(void* context, void* buffer, uint32_t count) {
@@ -42,7 +46,8 @@ int64_t ReadEntryData(void* context, void* buffer, uint32_t count) {
     uint32_t held = HeldFromNext(source, count);
     if (held > 0) {
         uint32_t n = held < count ? held : count;
-        std::memcpy(buffer, source->h->readAhead + (source->next - source->heldFrom), n);
+        const uint64_t at = source->place.dataStart + source->next;
+        std::memcpy(buffer, source->h->readAhead + (at - source->h->readAheadFrom), n);
         source->next += n;
         return n;
     }

@@ -23,9 +23,9 @@ using format::Status;
 
 constexpr uint32_t kMaxPassword = 260;  // 259 characters and the NUL
 constexpr uint16_t kLongName = 256;     // a name-table run longer than a name can be
-// Text files of a few KiB pack to a block of a few hundred bytes: this holds most such entries
-// whole, and a larger one's next block header with the start of its body.
-constexpr uint32_t kReadAheadBytes = 16384;
+// Text files of a few KiB pack to a block of a few hundred bytes: this holds dozens of such
+// entries, records and all, and a larger entry's next block header with the start of its body.
+constexpr uint32_t kReadAheadBytes = 65536;
 
 // Answers the free space of a folder's volume; false when the query fails.
 typedef bool (*FreeSpaceQuery)(const char* folder, uint64_t* bytes);
@@ -79,9 +79,12 @@ struct ArchiveHandle {
     // per page each time, which for a small entry outweighs its whole decoding. Calls on a handle
     // come from one thread at a time, so its runs never overlap.
     codec::RunMemory runMemory;
-    // Where a run's short reads of the data area go first (RunSource); calls on a handle never
-    // overlap, and neither do the runs of one call.
+    // The file's bytes from readAheadFrom on, readAheadHeld of them, where a run's short reads go
+    // first (RunSource): entries that follow one another in the file then share one read. Calls
+    // on a handle never overlap, and neither do the runs of one call.
     uint8_t readAhead[kReadAheadBytes];
+    uint64_t readAheadFrom;
+    uint32_t readAheadHeld;
 
     // A sealed archive's seal block and keys (seal.sealed false for any other archive).
     SealState seal;
@@ -145,15 +148,13 @@ Status DecodeGroupEntry(ArchiveHandle* h, const EntryPlace& place, codec::EntryR
 void ReleaseSolidHistory(ArchiveHandle* h);
 
 // What a run reads from, the entry's data area through the archive descriptor at the offsets it
-// names, and what it asks whether to stop. Reads shorter than the handle's read-ahead buffer fill
-// it first: a small entry's block header and body, and often all its blocks, cost one read.
+// names, and what it asks whether to stop. A read shorter than the handle's read-ahead buffer
+// that the buffer cannot serve fills it from there on.
 struct RunSource {
     ArchiveHandle* h;
     EntryPlace place;
     CancelCheck cancel;
-    uint64_t next = 0;      // offset in the data area of the next byte the run reads
-    uint64_t heldFrom = 0;  // the data-area bytes the read-ahead buffer holds: from here,
-    uint32_t held = 0;      // this many
+    uint64_t next = 0;  // offset in the data area of the next byte the run reads
 
     RunSource(ArchiveHandle* handle, const EntryPlace& where, CancelCheck check)
         : h(handle), place(where), cancel(check) {}

@@ -245,6 +245,7 @@ Status LockArchive(ArchiveHandle* h) {
         platform::FileWrite(h->archiveFd, bytes, format::kHeaderBytes) != format::kHeaderBytes) {
         return Status::OpenMode;
     }
+    h->readAheadHeld = 0;  // it may hold the header as it was
     h->header = locked;
     return Status::Ok;
 }

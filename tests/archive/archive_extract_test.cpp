@@ -401,6 +401,41 @@ TEST(ExtractionByIndex, EachOfTwoEntriesWithOneNameGivesItsOwnBytes) {
               format::Status::NotFound);
 }
 
+// A handle reads ahead across neighbouring entries; whatever order they are taken in, each gets
+// its own bytes, for data areas smaller than, as large as and larger than what it reads ahead.
+TEST(ExtractionByIndex, EntriesAroundTheReadAheadSizeGiveTheirBytesInAnyOrder) {
+    const uint32_t ahead = archive::kReadAheadBytes;
+    const std::vector<uint32_t> sizes = {1,         300,           ahead - 45, ahead - 44, ahead,
+                                         ahead + 1, 3 * ahead + 7, 0,          2};
+    vorntest::TestArchive spec;
+    for (size_t i = 0; i < sizes.size(); ++i) {
+        vorntest::TestEntry e =
+            Entry(("e" + std::to_string(i)).c_str(), SampleData(sizes[i], uint32_t(40 + i)));
+        e.blockSize = 20000;
+        if (i % 2) e.method = pack::Method::Compressed;
+        spec.entries.push_back(e);
+    }
+    TempFile file("ahead.vorn", vorntest::BuildTestArchive(spec));
+    Handle h;
+    ASSERT_EQ(vorn_OpenStream(&h.h, file.path.c_str(), nullptr, VORN_OPEN_READONLY), VORN_SUCCESS);
+    std::vector<uint64_t> forward(sizes.size()), backward, interleaved;
+    for (size_t i = 0; i < sizes.size(); ++i) forward[i] = i;
+    backward.assign(forward.rbegin(), forward.rend());
+    for (size_t i = 0; i < sizes.size(); i += 2) interleaved.push_back(i);
+    for (size_t i = 1; i < sizes.size(); i += 2) interleaved.push_back(i);
+    for (const auto& order : {forward, backward, interleaved, forward}) {
+        for (uint64_t i : order) {
+            std::string got;
+            ASSERT_EQ(
+                archive::ExtractToSink(h.h, i, nullptr, codec::BlockSink{Collect, &got}, {}, {}),
+                format::Status::Ok)
+                << "entry " << i;
+            const std::vector<uint8_t> want = SampleData(sizes[i], uint32_t(40 + i));
+            EXPECT_EQ(got, std::string(want.begin(), want.end())) << "entry " << i;
+        }
+    }
+}
+
 struct CancelAfter {
     int asked = 0;
     int answerTrueAt;
