@@ -180,8 +180,10 @@ unsigned WorkerCount(unsigned jobs, size_t plannedEntries) {
 }
 
 // With several workers, the costliest units go first, so that no large unit starts last and
-// keeps one worker busy while the others have nothing left; one worker keeps the directory
-// order, which its listing then follows. A unit is an entry, or a solid group's entries in order.
+// keeps one worker busy while the others have nothing left; the small ones follow in directory
+// order, in which the archive's read-ahead serves neighbours together. One worker keeps the
+// directory order, which its listing then follows. A unit is an entry, or a solid group's entries
+// in order.
 std::vector<std::vector<size_t>> QueueOrder(const std::vector<PlannedEntry>& plan,
                                             const std::vector<std::vector<size_t>>& units,
                                             unsigned workers) {
@@ -195,7 +197,7 @@ std::vector<std::vector<size_t>> QueueOrder(const std::vector<PlannedEntry>& pla
         }
     }
     std::vector<std::vector<size_t>> queue;
-    for (size_t u : CostliestFirst(work)) queue.push_back(units[u]);
+    for (size_t u : CostliestFirst(work, workers)) queue.push_back(units[u]);
     return queue;
 }
 
@@ -381,11 +383,16 @@ uint64_t EstimatedExtractionWork(uint64_t unpackedSize, uint64_t storedSize) {
     return decoding > UINT64_MAX - unpackedSize ? UINT64_MAX : unpackedSize + decoding;
 }
 
-std::vector<size_t> CostliestFirst(const std::vector<uint64_t>& work) {
+std::vector<size_t> CostliestFirst(const std::vector<uint64_t>& work, unsigned workers) {
+    uint64_t total = 0;
+    for (uint64_t w : work) total = w > UINT64_MAX - total ? UINT64_MAX : total + w;
+    const uint64_t small = total / (kSmallShare * std::max(workers, 1u));
     std::vector<size_t> order(work.size());
     std::iota(order.begin(), order.end(), size_t{0});
+    // Small entries all weigh the same, nothing: a stable sort leaves them in their order.
+    const auto weight = [&work, small](size_t i) { return work[i] > small ? work[i] : 0; };
     std::stable_sort(order.begin(), order.end(),
-                     [&work](size_t a, size_t b) { return work[a] > work[b]; });
+                     [&weight](size_t a, size_t b) { return weight(a) > weight(b); });
     return order;
 }
 

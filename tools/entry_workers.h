@@ -97,7 +97,11 @@ void ExtractInParallel(const ExtractJob& job, std::vector<PlannedEntry>& plan, P
 // than its output) is only copied.
 uint64_t EstimatedExtractionWork(uint64_t unpackedSize, uint64_t storedSize);
 
-// Indices of work, costliest first; entries of equal work keep their given order.
-std::vector<size_t> CostliestFirst(const std::vector<uint64_t>& work);
+// Indices of work for that many workers: costliest first, except that the entries each at most
+// 1/kSmallShare of one worker's share come last in their given order (they cannot keep a worker
+// busy long at the end, and neighbours in an archive are read together); entries of equal work
+// keep their given order.
+constexpr uint64_t kSmallShare = 64;
+std::vector<size_t> CostliestFirst(const std::vector<uint64_t>& work, unsigned workers);
 
 }  // namespace tool

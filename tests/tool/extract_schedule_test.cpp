@@ -31,9 +31,9 @@ std::vector<size_t> DirectoryOrder(size_t n) {
 
 TEST(ExtractionQueue, CostliestEntriesComeFirstAndTiesKeepDirectoryOrder) {
     const std::vector<uint64_t> work = {5, 9, 5, 1, 9, 0};
-    EXPECT_EQ(CostliestFirst(work), (std::vector<size_t>{1, 4, 0, 2, 3, 5}));
-    EXPECT_TRUE(CostliestFirst({}).empty());
-    EXPECT_EQ(CostliestFirst({7}), (std::vector<size_t>{0}));
+    EXPECT_EQ(CostliestFirst(work, 2), (std::vector<size_t>{1, 4, 0, 2, 3, 5}));
+    EXPECT_TRUE(CostliestFirst({}, 2).empty());
+    EXPECT_EQ(CostliestFirst({7}, 2), (std::vector<size_t>{0}));
 }
 
 TEST(ExtractionQueue, ABigEntryLastInTheDirectoryNoLongerFinishesAlone) {
@@ -41,7 +41,7 @@ TEST(ExtractionQueue, ABigEntryLastInTheDirectoryNoLongerFinishesAlone) {
     std::vector<uint64_t> work(8, 10);
     work.push_back(80);
     const uint64_t inOrder = FinishTime(work, DirectoryOrder(work.size()), 2);
-    const uint64_t costliestFirst = FinishTime(work, CostliestFirst(work), 2);
+    const uint64_t costliestFirst = FinishTime(work, CostliestFirst(work, 2), 2);
     EXPECT_EQ(inOrder, 120u);
     EXPECT_EQ(costliestFirst, 80u) << "the big entry on one worker, the small ones on the other";
 }
@@ -50,9 +50,26 @@ TEST(ExtractionQueue, TwoWorkersShareMixedSizesEvenly) {
     // Entry sizes like a folder of documents, objects and archives; they split into two halves
     // of 333 each.
     const std::vector<uint64_t> work = {1, 84, 84, 77, 84, 24, 78, 83, 30, 46, 3, 60, 12};
-    const uint64_t costliestFirst = FinishTime(work, CostliestFirst(work), 2);
+    const uint64_t costliestFirst = FinishTime(work, CostliestFirst(work, 2), 2);
     EXPECT_LT(costliestFirst, FinishTime(work, DirectoryOrder(work.size()), 2));
     EXPECT_EQ(costliestFirst, 333u);
+}
+
+TEST(ExtractionQueue, SmallEntriesFollowInDirectoryOrder) {
+    // Two large entries among many small ones: the large first, then the small as they stand,
+    // so that neighbours in the archive are decoded one after another.
+    std::vector<uint64_t> work(200, 10);
+    for (size_t i = 0; i < work.size(); ++i) work[i] += i % 7;
+    work[50] = 900;
+    work[150] = 1000;
+    const std::vector<size_t> order = CostliestFirst(work, 2);
+    ASSERT_EQ(order.size(), work.size());
+    EXPECT_EQ(order[0], 150u);
+    EXPECT_EQ(order[1], 50u);
+    EXPECT_TRUE(std::is_sorted(order.begin() + 2, order.end())) << "small ones in their order";
+    // With one worker's share so small that nothing is small, it is costliest first throughout.
+    const std::vector<uint64_t> even = {3, 1, 2};
+    EXPECT_EQ(CostliestFirst(even, 2), (std::vector<size_t>{0, 2, 1}));
 }
 
 TEST(ExtractionWork, CompressedDataWeighsMoreThanStoredDataOfTheSameSize) {
