@@ -42,11 +42,15 @@ int FileOpen(const char* path, int flags, int permission) {
     return fd < 0 ? -1 : fd;
 }
 
-int64_t FileRead(int fd, void* buffer, uint32_t count) {
-    auto* bytes = static_cast<unsigned char*>(buffer);
+namespace {
+
+// Reads until count bytes or end of file: step(done) reads into the rest and answers what
+// read(2) would. Bytes read, or -1 when an error came before any.
+template <typename Step>
+int64_t ReadWhole(uint32_t count, Step step) {
     uint32_t done = 0;
     while (done < count) {
-        ssize_t got = read(fd, bytes + done, count - done);
+        ssize_t got = step(done);
         if (got < 0) {
             if (errno == EINTR) continue;
             return done > 0 ? done : -1;
@@ -57,21 +61,20 @@ int64_t FileRead(int fd, void* buffer, uint32_t count) {
     return done;
 }
 
+}  // namespace
+
+int64_t FileRead(int fd, void* buffer, uint32_t count) {
+    auto* bytes = static_cast<unsigned char*>(buffer);
+    return ReadWhole(count, [&](uint32_t done) { return read(fd, bytes + done, count - done); });
+}
+
 // One call instead of a seek and a read: an extraction of many small entries makes one per entry.
 int64_t FileReadAt(int fd, uint64_t offset, void* buffer, uint32_t count) {
     if (offset > static_cast<uint64_t>(INT64_MAX) - count) return -1;
     auto* bytes = static_cast<unsigned char*>(buffer);
-    uint32_t done = 0;
-    while (done < count) {
-        ssize_t got = pread(fd, bytes + done, count - done, static_cast<off_t>(offset + done));
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            return done > 0 ? done : -1;
-        }
-        if (got == 0) break;
-        done += static_cast<uint32_t>(got);
-    }
-    return done;
+    return ReadWhole(count, [&](uint32_t done) {
+        return pread(fd, bytes + done, count - done, static_cast<off_t>(offset + done));
+    });
 }
 
 int64_t FileWrite(int fd, const void* buffer, uint32_t count) {
