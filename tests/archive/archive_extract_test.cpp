@@ -407,15 +407,15 @@ TEST(ExtractionByIndex, EntriesAroundTheReadAheadSizeGiveTheirBytesInAnyOrder) {
     const uint32_t ahead = archive::kReadAheadBytes;
     const std::vector<uint32_t> sizes = {1,         300,           ahead - 45, ahead - 44, ahead,
                                          ahead + 1, 3 * ahead + 7, 0,          2};
-    vorntest::TestArchive spec;
+    vorntest::TestArchive contents;
     for (size_t i = 0; i < sizes.size(); ++i) {
         vorntest::TestEntry e =
             Entry(("e" + std::to_string(i)).c_str(), SampleData(sizes[i], uint32_t(40 + i)));
         e.blockSize = 20000;
         if (i % 2) e.method = pack::Method::Compressed;
-        spec.entries.push_back(e);
+        contents.entries.push_back(e);
     }
-    TempFile file("ahead.vorn", vorntest::BuildTestArchive(spec));
+    TempFile file("ahead.vorn", vorntest::BuildTestArchive(contents));
     Handle h;
     ASSERT_EQ(vorn_OpenStream(&h.h, file.path.c_str(), nullptr, VORN_OPEN_READONLY), VORN_SUCCESS);
     std::vector<uint64_t> forward(sizes.size()), backward, interleaved;
