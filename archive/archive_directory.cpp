@@ -85,6 +85,26 @@ bool ReadRecordFromFile(ArchiveHandle* h, uint64_t offset, format::EntryRecord* 
     return true;
 }
 
+// The "record" of a name found beyond the entry count: a walk from the first record goes on over
+// the trailer and the name table as if they were records, until the file ends.
+Status WalkBeyondTheRecords(ArchiveHandle* h, uint64_t index, format::EntryRecord* record,
+                            EntryPlace* place) {
+    uint64_t offset = h->trailerOffset;
+    for (uint64_t k = h->recordCount;; ++k) {
+        if (!ReadRecordFromFile(h, offset, record)) return Status::RecordsEnded;
+        uint64_t dataStart = offset + format::kRecordBytes;
+        if (k == index) {
+            if (place) place->dataStart = dataStart;
+            if (place) place->dataBytes = record->storedSize;
+            return Status::Ok;
+        }
+        if (dataStart > h->fileLength || record->storedSize > h->fileLength - dataStart) {
+            return Status::RecordsEnded;
+        }
+        offset = dataStart + record->storedSize;
+    }
+}
+
 // A name beyond the records walked belongs to no group: its "record" is trailer or name bytes.
 void NoteWhere(const ArchiveHandle* h, uint64_t index, const format::EntryRecord& record,
                EntryPlace* place) {
@@ -95,8 +115,7 @@ void NoteWhere(const ArchiveHandle* h, uint64_t index, const format::EntryRecord
 
 }  // namespace
 
-Status FindEntryByName(ArchiveHandle* h, const char* name, VORN_FILEINFO* info,
-                       uint64_t* recordOffset, EntryPlace* place) {
+Status FindEntryByName(ArchiveHandle* h, const char* name, VORN_FILEINFO* info, EntryPlace* place) {
     if (place) *place = EntryPlace{};
     if (h->header.entryCount == 0 || h->header.version != format::kVersionCurrent) {
         return Status::NotFound;
@@ -104,37 +123,20 @@ Status FindEntryByName(ArchiveHandle* h, const char* name, VORN_FILEINFO* info,
     uint64_t index = 0;
     if (!FindNameIndex(h, name, &index)) return Status::NameNotFound;
     format::EntryRecord record;
-    uint64_t offset;
+    Status status;
     if (index < h->recordCount) {
-        offset = h->recordOffsets[index];
-        Status status = ReadRecordOf(h, index, &record, place);
-        if (status != Status::Ok) return status;
+        status = ReadRecordOf(h, index, &record, place);
     } else if (h->seal.sealed) {
-        return Status::RecordsEnded;  // a sealed archive has nothing after its records to walk
+        status = Status::RecordsEnded;  // a sealed archive has nothing after its records to walk
     } else {
-        // A name found beyond the entry count: a walk from the first record goes on over the
-        // trailer and the name table as if they were records, until the file ends.
-        offset = h->trailerOffset;
-        for (uint64_t k = h->recordCount;; ++k) {
-            if (!ReadRecordFromFile(h, offset, &record)) return Status::RecordsEnded;
-            if (k == index) {
-                if (place) place->dataStart = offset + format::kRecordBytes;
-                if (place) place->dataBytes = record.storedSize;
-                break;
-            }
-            uint64_t dataStart = offset + format::kRecordBytes;
-            if (dataStart > h->fileLength || record.storedSize > h->fileLength - dataStart) {
-                return Status::RecordsEnded;
-            }
-            offset = dataStart + record.storedSize;
-        }
+        status = WalkBeyondTheRecords(h, index, &record, place);
     }
+    if (status != Status::Ok) return status;
     if (place) NoteWhere(h, index, record, place);
     if (info) {
         FillFileInfo(record, info);
         std::memcpy(info->szName, name, std::strlen(name) + 1);
     }
-    if (recordOffset) *recordOffset = offset;
     return Status::Ok;
 }
 
@@ -167,7 +169,7 @@ Status EnumerateEntry(void* handle, VORN_FILEINFO* info, uint64_t index) {
 Status GetFileInfo(void* handle, VORN_FILEINFO* info, const char* name) {
     auto* h = static_cast<ArchiveHandle*>(handle);
     if (!h || !name) return Status::InvalidArgument;
-    return FindEntryByName(h, name, info, nullptr);
+    return FindEntryByName(h, name, info);
 }
 
 }  // namespace archive

@@ -66,7 +66,7 @@ bool PollCancel(void* context) {
 // The lookup every extraction starts with; a failed lookup of any kind reads as "not found".
 Status LookUpForExtraction(ArchiveHandle* h, const WantedEntry& wanted, const char* password,
                            VORN_FILEINFO* info, EntryPlace* place) {
-    Status found = wanted.name ? FindEntryByName(h, wanted.name, info, nullptr, place)
+    Status found = wanted.name ? FindEntryByName(h, wanted.name, info, place)
                                : ReadEntryAt(h, wanted.index, info, place);
     if (found != Status::Ok) return Status::NotFound;
     if ((info->dwAttributes & VORN_ATTR_ENCRYPTED) && !password) return Status::PasswordNeeded;
@@ -338,7 +338,7 @@ Status ExtractToMemory(void* handle, const char* name, unsigned char* buffer,
     if (std::strlen(name) > 256) return Status::InvalidArgument;
     VORN_FILEINFO info;
     EntryPlace place;
-    if (FindEntryByName(h, name, &info, nullptr, &place) != Status::Ok) return Status::NotFound;
+    if (FindEntryByName(h, name, &info, &place) != Status::Ok) return Status::NotFound;
     if (info.qwUnpackedSize >> 32) return Status::NoMemory;
     if ((info.dwAttributes & VORN_ATTR_ENCRYPTED) && !password) return Status::PasswordNeeded;
     if (!buffer && info.qwUnpackedSize > 0) return Status::InvalidArgument;

@@ -122,9 +122,9 @@ void FillFileInfo(const format::EntryRecord& record, VORN_FILEINFO* info);
 
 // Whether the name table holds name, and at which index (the first one that carries it).
 bool FindNameIndex(ArchiveHandle* h, const char* name, uint64_t* index);
-// Statuses of vorn_GetFileInfo; on success fills info, *recordOffset and place when given.
+// Statuses of vorn_GetFileInfo; on success fills info and place when given.
 Status FindEntryByName(ArchiveHandle* h, const char* name, VORN_FILEINFO* info,
-                       uint64_t* recordOffset, EntryPlace* place = nullptr);
+                       EntryPlace* place = nullptr);
 
 // The record of entry index (the record's own facts in info, not its name), as an extraction by
 // index looks it up; with place as for FindEntryByName. InvalidArgument beyond the entry count,
