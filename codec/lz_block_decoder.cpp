@@ -210,8 +210,11 @@ Status DecodeLzTokens(const uint8_t* body, uint32_t bodyBytes, uint32_t streamBi
     *size = ReadBits(body, 0, kLzSizeBits);
     *flags = ReadBits(body, kLzSizeBits, kLzFlagBits);
     in.bitPos = kLzSizeBits + kLzFlagBits;
-    CORRUPT_IF(*size == 0 || *size > room || *size > capacity - start ||
-               (*flags & ~kLzFilterX86) != 0);
+    // The x86-64 operands extend the x86 filter, and only blocks with history may use them.
+    const uint32_t known =
+        distanceSymbols == kLzHistoryDistanceSymbols ? kLzFilterX86 | kLzFilterX64 : kLzFilterX86;
+    CORRUPT_IF(*size == 0 || *size > room || *size > capacity - start || (*flags & ~known) != 0 ||
+               *flags == kLzFilterX64);
 
     const uint32_t end = start + *size;
     const uint32_t allLengths = kLzMainSymbols + kLzLengthSymbols + distanceSymbols;
@@ -260,7 +263,7 @@ Status DecodeLzHistoryBlock(const uint8_t* body, uint32_t bodyBytes, uint32_t st
     // The history keeps the bytes as the matches saw them; the filter is undone in a copy.
     if ((flags & format::kLzFilterX86) != 0) {
         memcpy(staging, block, size);
-        format::LzFilterX86(staging, size, false);
+        format::LzFilterX86(staging, size, false, (flags & format::kLzFilterX64) != 0);
         *output = staging;
     }
     return Status::Ok;

@@ -250,14 +250,15 @@ namespace {
 // A lone block's units start where the tokens before them end, and their matches are found then;
 // a group block's come from the group's cut.
 Status EncodeLzBody(LzEncoderState& s, const uint8_t* data, uint32_t begin, uint32_t end,
-                    bool filter, uint32_t type, LzGroupMatches* group, std::vector<uint8_t>& out) {
+                    uint32_t flags, uint32_t type, LzGroupMatches* group,
+                    std::vector<uint8_t>& out) {
     const uint32_t distanceSymbols =
         type == kBlockLzHistory ? kLzHistoryDistanceSymbols : kLzDistanceSymbols;
     const size_t start = out.size();
     out.resize(start + kBlockHeaderBytes, 0);
     BitWriter bits(out);
     bits.Write(end - begin, kLzSizeBits);
-    bits.Write(filter ? kLzFilterX86 : 0, kLzFlagBits);
+    bits.Write(flags, kLzFlagBits);
     uint32_t recent[kLzRepeatKinds];
     memcpy(recent, kLzInitialDistances, sizeof recent);
     LzPrices prices;
@@ -310,7 +311,7 @@ Status EncodeLzBlock(const uint8_t* data, uint32_t size, LzEncoderState& s,
         data = s.filtered.data();
     }
     s.finder.Reset(data, size);
-    return EncodeLzBody(s, data, 0, size, filter, kBlockLz, nullptr, out);
+    return EncodeLzBody(s, data, 0, size, filter ? kLzFilterX86 : 0, kBlockLz, nullptr, out);
 }
 
 Status LzGroupEncoder::Start(const uint8_t* data, const std::vector<uint32_t>& blockSizes,
@@ -329,7 +330,9 @@ Status LzGroupEncoder::Start(const uint8_t* data, const std::vector<uint32_t>& b
     uint32_t at = 0;
     for (uint32_t size : blockSizes) {
         bool filter = LzLooksLikeX86(data + at, size);
-        if (filter) LzFilterX86(bytes_.data() + at, size, true);
+        // Blocks with history are new enough to filter x86-64 operands as well; a lone block
+        // keeps the bytes that readers before them accept.
+        if (filter) LzFilterX86(bytes_.data() + at, size, true, true);
         filtered_.push_back(filter);
         at += size;
         ends_.push_back(at);
@@ -350,8 +353,9 @@ Status LzGroupEncoder::EncodeNext(std::vector<uint8_t>& out) {
     const bool filter = filtered_[next_];
     ++next_;
     const size_t start = out.size();
+    const uint32_t flags = filter ? kLzFilterX86 | kLzFilterX64 : 0;
     Status status =
-        EncodeLzBody(state_, bytes_.data(), begin, end, filter, kBlockLzHistory, &matches_, out);
+        EncodeLzBody(state_, bytes_.data(), begin, end, flags, kBlockLzHistory, &matches_, out);
     // A small block's code lengths may outweigh its bytes: stored, they join the history as
     // they are, which holds only for a block the filter left alone.
     if (status == Status::Ok && !filter &&

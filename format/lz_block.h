@@ -20,8 +20,10 @@ inline bool ArchiveAllowsLzBlocks(uint32_t reservedWord) {
 // Block header fields (output bytes, flags), then per segment: its token count and the precode's
 // lengths.
 constexpr uint32_t kLzSizeBits = 24;
-constexpr uint32_t kLzFlagBits = 8;  // bit 0: x86 filter; bits 1-7 must be 0
+constexpr uint32_t kLzFlagBits = 8;  // bit 0: x86 filter; bit 1: its x86-64 operands too
 constexpr uint32_t kLzFilterX86 = 1;
+// Only a type-3 block may set it, and only with kLzFilterX86: earlier readers refuse it.
+constexpr uint32_t kLzFilterX64 = 2;
 constexpr uint32_t kLzPrecodeSymbols = 19;
 constexpr uint32_t kLzPrecodeLengthBits = 3;
 constexpr uint32_t kLzMaxPrecodeLength = 7;
@@ -116,18 +118,39 @@ inline uint32_t LzWrapBranch(uint32_t value) {
 inline bool LzBranchInRange(uint32_t value) {
     return ((value + 0x01000000u) & 0xFE000000u) == 0;
 }
-// toTarget: the writer's direction (offset to target); otherwise the reader's.
-inline void LzFilterX86(uint8_t* data, uint32_t size, bool toTarget) {
+
+// Where the 32-bit operand of an instruction starting at data[i] lies, counted from i, or 0 when
+// the filter changes nothing there: E8 and E9 always; with x64 also FF 15 and FF 25 (calls and
+// jumps through a pointer, RIP-relative in x86-64 code) and a REX prefix before 89, 8B or 8D whose
+// ModRM byte names a RIP-relative operand (mov and lea of the program's data). These are the
+// references that repeat once absolute; wider sets of opcodes measured no better. The operand must
+// end within size.
+inline uint32_t LzFilterOperandAt(const uint8_t* data, uint32_t i, uint32_t size, bool x64) {
+    const uint32_t left = size - i;
+    const uint8_t op = data[i];
+    if ((op & 0xFE) == 0xE8) return left >= 5 ? 1 : 0;
+    if (!x64) return 0;
+    if (op == 0xFF) return left >= 6 && (data[i + 1] == 0x15 || data[i + 1] == 0x25) ? 2 : 0;
+    if ((op & 0xF0) != 0x40 || left < 7) return 0;
+    const uint8_t move = data[i + 1];
+    const bool movesData = move == 0x89 || move == 0x8B || move == 0x8D;
+    return movesData && (data[i + 2] & 0xC7) == 0x05 ? 3 : 0;
+}
+
+// toTarget: the writer's direction (offset to target); otherwise the reader's. x64: the block's
+// flags hold kLzFilterX64.
+inline void LzFilterX86(uint8_t* data, uint32_t size, bool toTarget, bool x64 = false) {
     uint32_t i = 0;
-    while (size >= 5 && i <= size - 5) {
-        if ((data[i] & 0xFE) != 0xE8) {
+    while (i < size) {
+        const uint32_t at = LzFilterOperandAt(data, i, size, x64);
+        if (at == 0) {
             ++i;
             continue;
         }
-        uint32_t operand = LoadLE32(data + i + 1);
-        uint32_t next = i + 5;
+        uint32_t operand = LoadLE32(data + i + at);
+        uint32_t next = i + at + 4;
         if (LzBranchInRange(operand)) {
-            StoreLE32(data + i + 1, LzWrapBranch(toTarget ? operand + next : operand - next));
+            StoreLE32(data + i + at, LzWrapBranch(toTarget ? operand + next : operand - next));
         }
         i = next;
     }

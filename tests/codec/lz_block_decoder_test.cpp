@@ -206,6 +206,48 @@ TEST_F(LzBlockDecoderTest, X86FilterTurnsTargetsBackIntoOffsets) {
     EXPECT_EQ(d.bytes, std::string("\xE8\x0B\x00\x00\x00\xE9\x00\x00\x00\x40", 10));
 }
 
+// The writer's direction turns each operand into a target; the reader's turns it back. The first
+// x86-64 case is the example of docs/format.md.
+TEST(LzFilter, X64OperandsBecomeTargetsAndComeBack) {
+    struct Case {
+        const char* name;
+        bool x64;
+        std::vector<uint8_t> offsets, targets;
+    };
+    const std::vector<Case> cases = {
+        {"RIP-relative lea",
+         true,
+         {0x48, 0x8D, 0x05, 0x10, 0, 0, 0},
+         {0x48, 0x8D, 0x05, 0x17, 0, 0, 0}},
+        {"RIP-relative store, REX.R, backwards, after two bytes",
+         true,
+         {0x90, 0x90, 0x4C, 0x89, 0x0D, 0xF0, 0xFF, 0xFF, 0xFF},
+         {0x90, 0x90, 0x4C, 0x89, 0x0D, 0xF9, 0xFF, 0xFF, 0xFF}},
+        {"call through a pointer", true, {0xFF, 0x15, 0x10, 0, 0, 0}, {0xFF, 0x15, 0x16, 0, 0, 0}},
+        {"jump through a pointer", true, {0xFF, 0x25, 0x10, 0, 0, 0}, {0xFF, 0x25, 0x16, 0, 0, 0}},
+        {"call", true, {0xE8, 0x10, 0, 0, 0}, {0xE8, 0x15, 0, 0, 0}},
+        {"a pointer call without x64",
+         false,
+         {0xFF, 0x15, 0x10, 0, 0, 0},
+         {0xFF, 0x15, 0x10, 0, 0, 0}},
+        {"base register, not RIP",
+         true,
+         {0x48, 0x8B, 0x45, 0x10, 0, 0, 0},
+         {0x48, 0x8B, 0x45, 0x10, 0, 0, 0}},
+        {"no REX prefix", true, {0x8B, 0x05, 0x10, 0, 0, 0}, {0x8B, 0x05, 0x10, 0, 0, 0}},
+        {"operand past the end", true, {0xFF, 0x15, 0x10, 0, 0}, {0xFF, 0x15, 0x10, 0, 0}},
+        {"operand out of range", true, {0xFF, 0x15, 0, 0, 0, 0x40}, {0xFF, 0x15, 0, 0, 0, 0x40}},
+    };
+    for (const Case& c : cases) {
+        std::vector<uint8_t> bytes = c.offsets;
+        const auto size = static_cast<uint32_t>(bytes.size());
+        LzFilterX86(bytes.data(), size, true, c.x64);
+        EXPECT_EQ(bytes, c.targets) << c.name;
+        LzFilterX86(bytes.data(), size, false, c.x64);
+        EXPECT_EQ(bytes, c.offsets) << c.name;
+    }
+}
+
 TEST_F(LzBlockDecoderTest, CorruptBlocksEndWithStatus3) {
     struct Case {
         const char* name;
@@ -216,6 +258,7 @@ TEST_F(LzBlockDecoderTest, CorruptBlocksEndWithStatus3) {
         {"initial recent distance before the start", Tokens(3, {Lit('a'), Rep(2, 2)})},
         {"length past the block's end", Tokens(5, {Lit('a'), Rep(0, 5)})},
         {"reserved flag bit", Tokens(1, {Lit('a')}, 2)},
+        {"x86-64 operands without history", Tokens(1, {Lit('a')}, kLzFilterX86 | kLzFilterX64)},
         {"size 0", HandBlock(0)},
         {"segment of 0 tokens", HandBlock(4).Segment(0)},
         {"token past the block's end", HandBlock(1).Segment(2).Add(Lit('a')).Add(Lit('b'))},
