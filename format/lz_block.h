@@ -119,12 +119,12 @@ inline bool LzBranchInRange(uint32_t value) {
     return ((value + 0x01000000u) & 0xFE000000u) == 0;
 }
 
-// Where the 32-bit operand of an instruction starting at data[i] lies, counted from i, or 0 when
-// the filter changes nothing there: E8 and E9 always; with x64 also FF 15 and FF 25 (calls and
-// jumps through a pointer, RIP-relative in x86-64 code) and a REX prefix before 89, 8B or 8D whose
-// ModRM byte names a RIP-relative operand (mov and lea of the program's data). These are the
-// references that repeat once absolute; wider sets of opcodes measured no better. The operand must
-// end within size.
+// The filter's rule for one position, which LzFilterX86 applies with tables: where the 32-bit
+// operand of an instruction starting at data[i] lies, counted from i, or 0 when the filter changes
+// nothing there. E8 and E9 always; with x64 also FF 15 and FF 25 (calls and jumps through a
+// pointer, RIP-relative in x86-64 code) and a REX prefix before 89, 8B or 8D whose ModRM byte
+// names a RIP-relative operand (mov and lea of the program's data). These are the references that
+// repeat once absolute; wider sets of opcodes measured no better. The operand must end within size.
 inline uint32_t LzFilterOperandAt(const uint8_t* data, uint32_t i, uint32_t size, bool x64) {
     const uint32_t left = size - i;
     const uint8_t op = data[i];
@@ -137,22 +137,64 @@ inline uint32_t LzFilterOperandAt(const uint8_t* data, uint32_t i, uint32_t size
     return movesData && (data[i + 2] & 0xC7) == 0x05 ? 3 : 0;
 }
 
+// What each byte value can be in the rule, so that the scan tests a position with three table
+// entries and no branch per byte: bits 0-2 its kind as the first byte (1 E8 or E9, 2 FF, 4 a REX
+// prefix), bits 3-5 what it allows as the second (1 always, 2 for 15 or 25, 4 for 89, 8B or 8D),
+// bits 6-8 as the third (7 when it names a RIP-relative operand, 3 otherwise). ANDed, they leave 1,
+// 2 or 4 where LzFilterOperandAt gives 1, 2 or 3.
+constexpr struct LzFilterClasses {
+    uint16_t of[256];
+} kLzFilterClasses = [] {
+    LzFilterClasses c{};
+    for (uint32_t b = 0; b < 256; ++b) {
+        uint32_t first = (b & 0xFE) == 0xE8 ? 1 : b == 0xFF ? 2 : (b & 0xF0) == 0x40 ? 4 : 0;
+        uint32_t second =
+            1 | (b == 0x15 || b == 0x25 ? 2 : 0) | (b == 0x89 || b == 0x8B || b == 0x8D ? 4 : 0);
+        uint32_t third = (b & 0xC7) == 0x05 ? 7 : 3;
+        c.of[b] = static_cast<uint16_t>(first | second << 3 | third << 6);
+    }
+    return c;
+}();
+
+// Applies the operand found at data[i + at] (at from 1 to 3) and returns where the scan goes on.
+inline uint32_t LzFilterOperand(uint8_t* data, uint32_t i, uint32_t at, bool toTarget) {
+    uint32_t operand = LoadLE32(data + i + at);
+    uint32_t next = i + at + 4;
+    if (LzBranchInRange(operand)) {
+        StoreLE32(data + i + at, LzWrapBranch(toTarget ? operand + next : operand - next));
+    }
+    return next;
+}
+
 // toTarget: the writer's direction (offset to target); otherwise the reader's. x64: the block's
-// flags hold kLzFilterX64.
+// flags hold kLzFilterX64. While seven bytes are left, each position's classes come from the
+// table as the scan slides over them; the last six positions follow LzFilterOperandAt.
 inline void LzFilterX86(uint8_t* data, uint32_t size, bool toTarget, bool x64 = false) {
     uint32_t i = 0;
+    if (!x64) {
+        // E8 and E9 alone: one test per byte is faster than the tables.
+        while (size >= 5 && i <= size - 5) {
+            i = (data[i] & 0xFE) != 0xE8 ? i + 1 : LzFilterOperand(data, i, 1, toTarget);
+        }
+        return;
+    }
+    const uint16_t* classes = kLzFilterClasses.of;
+    while (size >= 7 && i <= size - 7) {
+        uint32_t first = classes[data[i]], second = classes[data[i + 1]];
+        for (; i <= size - 7; ++i) {
+            const uint32_t third = classes[data[i + 2]];
+            const uint32_t hit = first & (second >> 3) & (third >> 6);
+            if (hit != 0) break;
+            first = second;
+            second = third;
+        }
+        if (i > size - 7) break;
+        const uint32_t hit = first & (second >> 3) & (classes[data[i + 2]] >> 6);
+        i = LzFilterOperand(data, i, hit - (hit >> 2), toTarget);  // 1, 2 or 4 -> 1, 2 or 3
+    }
     while (i < size) {
-        const uint32_t at = LzFilterOperandAt(data, i, size, x64);
-        if (at == 0) {
-            ++i;
-            continue;
-        }
-        uint32_t operand = LoadLE32(data + i + at);
-        uint32_t next = i + at + 4;
-        if (LzBranchInRange(operand)) {
-            StoreLE32(data + i + at, LzWrapBranch(toTarget ? operand + next : operand - next));
-        }
-        i = next;
+        const uint32_t at = LzFilterOperandAt(data, i, size, true);
+        i = at == 0 ? i + 1 : LzFilterOperand(data, i, at, toTarget);
     }
 }
 
