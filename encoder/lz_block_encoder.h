@@ -57,6 +57,15 @@ inline LzEncoderSettings LzGroupSettings() {
     return settings;
 }
 
+// Programs repay a deep search less: on the PE corpus a search of 12 nodes that takes a match at
+// once from 96 bytes packs a group in 28% less time for 1.0% more bytes, where text loses 1.7%.
+inline LzEncoderSettings LzProgramGroupSettings() {
+    LzEncoderSettings settings = LzGroupSettings();
+    settings.niceLength = 96;
+    settings.searchDepth = 12;
+    return settings;
+}
+
 // The encoder of one solid group (format/solid.h): its blocks in the group's order, each an LZ
 // block with history whose matches reach back into every byte of the group before it. Holds the
 // group's bytes as the matches see them (x86-filtered where a block is filtered) and the finder's

@@ -64,7 +64,10 @@ void EncodeGroup(const std::vector<ArchiveWriter::FileEntry>& files, bool findAh
         }
         blocksPerFile.push_back(static_cast<uint32_t>(blocks.size() - before));
     }
-    encoder::LzGroupEncoder encoder;
+    // A group holds files of one kind.
+    encoder::LzGroupEncoder encoder(KindOf(files.front().name) == FileKind::Program
+                                        ? encoder::LzProgramGroupSettings()
+                                        : encoder::LzGroupSettings());
     Status status = encoder.Start(data.data(), blocks, findAhead);
     for (size_t f = 0; f < files.size() && status == Status::Ok; ++f) {
         group.areas.emplace_back();
