@@ -10,6 +10,7 @@
 
 #include "archive/extraction.h"
 #include "archive/vorn.h"
+#include "byte_reading.h"
 #include "codec/entry_run.h"
 #include "crypto/crc32.h"
 #include "encoder/lz_block_encoder.h"
@@ -147,41 +148,11 @@ TEST(SolidGroup, MatchesFoundOnAThreadAheadGiveTheSameBytes) {
     }
 }
 
-// x86-64 code as a compiler lays it out: calls of a few functions, calls through a few import
-// slots and RIP-relative loads of a few globals, between one-byte instructions.
-Bytes X64Code(size_t size, uint32_t seed) {
-    std::mt19937 rng(seed);
-    Bytes code;
-    auto reference = [&](std::initializer_list<uint8_t> opcode) {
-        code.insert(code.end(), opcode);
-        const uint32_t target = rng() % 32 * 512;
-        const uint32_t operand = target - static_cast<uint32_t>(code.size() + 4);
-        for (int b = 0; b < 4; ++b) code.push_back(static_cast<uint8_t>(operand >> (8 * b)));
-    };
-    while (code.size() + 8 < size) {
-        switch (rng() % 4) {
-            case 0:
-                reference({0xE8});
-                break;
-            case 1:
-                reference({0xFF, 0x15});
-                break;
-            case 2:
-                reference({0x48, 0x8B, 0x05});
-                break;
-            default:
-                code.push_back(static_cast<uint8_t>(0x50 + rng() % 4));
-        }
-    }
-    code.resize(size, 0x90);
-    return code;
-}
-
 // Program code in a group is filtered with its x86-64 operands: the block's flags say so and the
 // reader undoes both parts. A block that claims the x86-64 operands without the x86 filter, or a
 // flag bit no reader knows, is refused; one that drops the x86-64 flag decodes to other bytes.
 TEST(SolidGroup, ProgramCodeIsFilteredWithItsX64Operands) {
-    const Bytes code = X64Code(60000, 7);
+    const Bytes code = packtest::X64Code(60000, 7);
     ASSERT_TRUE(encoder::LzLooksLikeX86(code.data(), static_cast<uint32_t>(code.size())));
     encoder::LzGroupEncoder encoder;
     Bytes written;

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "byte_reading.h"
 #include "encoder/lz_block_encoder.h"
 #include "format/block.h"
 #include "format/lz_block.h"
@@ -318,20 +319,6 @@ bool WriteBrandingSeeds(const fs::path& dir) {
            Write(dir / "stub_pe32plus", make(1, vorntest::BuildTestStub(plus)));
 }
 
-// x86-64 code: calls, calls through import slots and RIP-relative loads, which a group's filter
-// rewrites, each naming one of a few places.
-Bytes X64Code(size_t size) {
-    Bytes code;
-    for (uint32_t i = 0; code.size() < size; ++i) {
-        const uint8_t target = static_cast<uint8_t>(i % 7 * 32 - code.size());
-        const uint8_t pattern[] = {0xE8, target, 0,    0,    0,      0xFF, 0x15, target, 0,   0,
-                                   0,    0x48,   0x8B, 0x05, target, 0,    0,    0,      0x50};
-        code.insert(code.end(), pattern, pattern + sizeof pattern);
-    }
-    code.resize(size);
-    return code;
-}
-
 // fuzz_encoder_round_trip inputs: the bytes to encode, of the kinds an installer holds.
 bool WriteRoundTripSeeds(const fs::path& dir) {
     Bytes code;  // calls and jumps whose targets the x86 filter rewrites
@@ -347,7 +334,7 @@ bool WriteRoundTripSeeds(const fs::path& dir) {
     return Write(dir / "text", Text(9000)) && Write(dir / "ramp", Ramp(5000)) &&
            Write(dir / "noise", Noise(2000, 4)) && Write(dir / "zeros", Bytes(70000, 0)) &&
            Write(dir / "short", Bytes{'a', 'b', 'a'}) && Write(dir / "one", Bytes{0}) &&
-           Write(dir / "code", code) && Write(dir / "code64", X64Code(6000)) &&
+           Write(dir / "code", code) && Write(dir / "code64", packtest::X64Code(6000)) &&
            Write(dir / "mixed", mixed);
 }
 
@@ -409,7 +396,7 @@ bool WriteSolidGroupSeeds(const fs::path& dir) {
         {"text", {Text(4000), Text(3000)}},
         {"ramp", {Ramp(3000), Ramp(2000)}},
         {"tiny", {Bytes{'a', 'b', 'c'}, Bytes{'a', 'b', 'c', 'a'}}},
-        {"code64", {X64Code(5000), X64Code(3000)}}};
+        {"code64", {packtest::X64Code(5000), packtest::X64Code(3000, 2)}}};
     for (const auto& [name, pair] : samples) {
         Bytes both = pair.first;
         both.insert(both.end(), pair.second.begin(), pair.second.end());

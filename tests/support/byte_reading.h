@@ -56,4 +56,25 @@ inline std::vector<uint8_t> Pattern(size_t size, uint32_t seed = 1) {
     return bytes;
 }
 
+// x86-64 code as a compiler lays it out: calls of a few functions, calls through a few import
+// slots and RIP-relative loads of a few globals, between one-byte instructions. These are the
+// operands the x86 filter of a solid group rewrites.
+inline std::vector<uint8_t> X64Code(size_t size, uint32_t seed = 1) {
+    static const std::vector<uint8_t> kOpcodes[] = {{0xE8}, {0xFF, 0x15}, {0x48, 0x8B, 0x05}};
+    std::vector<uint8_t> code;
+    for (uint32_t x = seed; code.size() < size;) {
+        x = x * 1103515245u + 12345u;
+        const uint32_t kind = x >> 30;
+        if (kind == 3) {
+            code.push_back(static_cast<uint8_t>(0x50 + (x >> 16) % 4));
+            continue;
+        }
+        code.insert(code.end(), kOpcodes[kind].begin(), kOpcodes[kind].end());
+        const uint32_t operand = (x >> 20) % 32 * 512 - static_cast<uint32_t>(code.size() + 4);
+        for (int b = 0; b < 4; ++b) code.push_back(static_cast<uint8_t>(operand >> (8 * b)));
+    }
+    code.resize(size);
+    return code;
+}
+
 }  // namespace packtest
