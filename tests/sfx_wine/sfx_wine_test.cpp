@@ -16,6 +16,7 @@
 #include <aclapi.h>
 #include <sddl.h>
 
+#include "byte_reading.h"
 #include "crypto/sha256.h"
 #include "entry_name_cases.h"
 #include "format/container.h"
@@ -363,7 +364,9 @@ vorntest::TestArchive Level3Archive(
         uint32_t rel = (i * 2654435761u % 40) * 4096 - uint32_t(code.size() + 4);
         for (int b = 0; b < 4; ++b) code.push_back(uint8_t(rel >> (8 * b)));
     }
+    // lib.dll also has the x86-64 operands that a solid group's filter rewrites.
     *files = {{"bin\\tool.exe", code},
+              {"bin\\lib.dll", packtest::X64Code(150000, 3)},
               {"docs\\big.txt", SampleData(1300000, 41)},
               {"notes.txt", SampleData(5000, 42)},
               {"empty.dat", {}}};
@@ -1189,7 +1192,7 @@ TEST_F(Installer, SilentRunExtractsASolidArchive) {
         groups.emplace_back();
         for (size_t i : group) groups.back().push_back(entries[i]);
     }
-    ASSERT_EQ(groups.size(), 2u);  // the program, then the texts
+    ASSERT_EQ(groups.size(), 2u);  // the programs, then the texts
     exe_ = (folder_ / "setup.exe").string();
     pack::ArchiveWriter writer;
     ASSERT_EQ(writer.Open(exe_, Stub()), pack::Status::Ok);
