@@ -121,15 +121,15 @@ inline bool LzBranchInRange(uint32_t value) {
 
 // The filter's rule for one position, which LzFilterX86 applies with tables: where the 32-bit
 // operand of an instruction starting at data[i] lies, counted from i, or 0 when the filter changes
-// nothing there. E8 and E9 always; with x64 also FF 15 and FF 25 (calls and jumps through a
-// pointer, RIP-relative in x86-64 code) and a REX prefix before 89, 8B or 8D whose ModRM byte
-// names a RIP-relative operand (mov and lea of the program's data). These are the references that
-// repeat once absolute; wider sets of opcodes measured no better. The operand must end within size.
-inline uint32_t LzFilterOperandAt(const uint8_t* data, uint32_t i, uint32_t size, bool x64) {
+// nothing there, when the block's flags hold kLzFilterX64: E8 and E9; FF 15 and FF 25 (calls and
+// jumps through a pointer, RIP-relative in x86-64 code); and a REX prefix before 89, 8B or 8D
+// whose ModRM byte names a RIP-relative operand (mov and lea of the program's data). These are the
+// references that repeat once absolute; wider sets of opcodes measured no better. The operand must
+// end within size.
+inline uint32_t LzFilterOperandAt(const uint8_t* data, uint32_t i, uint32_t size) {
     const uint32_t left = size - i;
     const uint8_t op = data[i];
     if ((op & 0xFE) == 0xE8) return left >= 5 ? 1 : 0;
-    if (!x64) return 0;
     if (op == 0xFF) return left >= 6 && (data[i + 1] == 0x15 || data[i + 1] == 0x25) ? 2 : 0;
     if ((op & 0xF0) != 0x40 || left < 7) return 0;
     const uint8_t move = data[i + 1];
@@ -180,20 +180,19 @@ inline void LzFilterX86(uint8_t* data, uint32_t size, bool toTarget, bool x64 = 
     }
     const uint16_t* classes = kLzFilterClasses.of;
     while (size >= 7 && i <= size - 7) {
-        uint32_t first = classes[data[i]], second = classes[data[i + 1]];
+        uint32_t first = classes[data[i]], second = classes[data[i + 1]], hit = 0;
         for (; i <= size - 7; ++i) {
             const uint32_t third = classes[data[i + 2]];
-            const uint32_t hit = first & (second >> 3) & (third >> 6);
+            hit = first & (second >> 3) & (third >> 6);
             if (hit != 0) break;
             first = second;
             second = third;
         }
-        if (i > size - 7) break;
-        const uint32_t hit = first & (second >> 3) & (classes[data[i + 2]] >> 6);
+        if (hit == 0) break;
         i = LzFilterOperand(data, i, hit - (hit >> 2), toTarget);  // 1, 2 or 4 -> 1, 2 or 3
     }
     while (i < size) {
-        const uint32_t at = LzFilterOperandAt(data, i, size, true);
+        const uint32_t at = LzFilterOperandAt(data, i, size);
         i = at == 0 ? i + 1 : LzFilterOperand(data, i, at, toTarget);
     }
 }

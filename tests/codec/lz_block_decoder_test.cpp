@@ -256,7 +256,7 @@ TEST(LzFilter, X64OperandsBecomeTargetsAndComeBack) {
     const auto size = static_cast<uint32_t>(dense.size());
     LzFilterX86(scanned.data(), size, true, true);
     for (uint32_t i = 0; i < size;) {
-        const uint32_t at = LzFilterOperandAt(byRule.data(), i, size, true);
+        const uint32_t at = LzFilterOperandAt(byRule.data(), i, size);
         i = at == 0 ? i + 1 : LzFilterOperand(byRule.data(), i, at, true);
     }
     EXPECT_EQ(scanned, byRule);
