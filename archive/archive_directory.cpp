@@ -3,6 +3,7 @@
 // table and its index), so a call costs the same for any entry and reads nothing.
 // The statuses are those of a walk over records and name units from the start: 1 when the
 // records end before the entry, 4 when a name is missing, 64 when no name matches.
+#include <cstdlib>
 #include <cstring>
 
 #include "archive/archive_handle.h"
@@ -38,11 +39,41 @@ void FillFileInfo(const format::EntryRecord& record, VORN_FILEINFO* info) {
     info->qwFileTime = record.fileTime;
 }
 
+namespace {
+
+// Hashes each indexed name of at most 255 bytes to its first index; false when memory is short.
+bool HashNames(ArchiveHandle* h) {
+    const size_t n = static_cast<size_t>(h->indexedNames);
+    size_t slots = 16;
+    while (slots < n * 2) slots *= 2;
+    h->nameHash = static_cast<uint64_t*>(std::calloc(slots, sizeof(uint64_t)));
+    if (!h->nameHash) return false;
+    h->hashMask = slots - 1;
+    for (size_t i = 0; i < n; ++i) {
+        const size_t length = h->nameLengths[i];
+        if (length == kLongName) continue;
+        const uint8_t* name = h->names + h->nameStarts[i];
+        size_t slot = static_cast<size_t>(HashName(name, length)) & h->hashMask;
+        bool seen = false;
+        while (h->nameHash[slot] != 0 && !seen) {
+            const size_t other = static_cast<size_t>(h->nameHash[slot] - 1);
+            seen = h->nameLengths[other] == length &&
+                   std::memcmp(h->names + h->nameStarts[other], name, length) == 0;
+            slot = (slot + 1) & h->hashMask;
+        }
+        if (!seen) h->nameHash[slot] = i + 1;
+    }
+    return true;
+}
+
+}  // namespace
+
 bool FindNameIndex(ArchiveHandle* h, const char* name, uint64_t* index) {
     size_t length = 0;
     while (length <= format::kMaxNameBytes && name[length] != '\0') ++length;
     if (length > format::kMaxNameBytes) return false;  // no collected run of the table is that long
     const auto* wanted = reinterpret_cast<const uint8_t*>(name);
+    if (!h->nameHash && h->indexedNames != 0) HashNames(h);
     if (h->nameHash) {
         size_t slot = static_cast<size_t>(HashName(wanted, length)) & h->hashMask;
         while (h->nameHash[slot] != 0) {
@@ -56,9 +87,9 @@ bool FindNameIndex(ArchiveHandle* h, const char* name, uint64_t* index) {
         }
     }
     // Past the indexed names lie only padding and names beyond the entry count; a search goes
-    // through them too, counting every NUL.
-    uint64_t i = h->indexedNames;
-    size_t pos = h->tailStart;
+    // through them too, counting every NUL. Without a hash (memory was short) it goes through all.
+    uint64_t i = h->nameHash ? h->indexedNames : 0;
+    size_t pos = h->nameHash ? h->tailStart : 0;
     while (pos < h->namesSize) {
         const void* hit = std::memchr(h->names + pos, 0, h->namesSize - pos);
         if (!hit) break;

@@ -63,7 +63,8 @@ struct ArchiveHandle {
     uint8_t* names;
     size_t namesSize;
     // nameStarts[i] is where name i starts, for the names below the entry count whose NUL lies
-    // inside the table; nameHash maps each such name of at most 255 bytes to its first index.
+    // inside the table; nameHash, built by the first lookup by name, maps each such name of at most
+    // 255 bytes to its first index.
     size_t* nameStarts;
     uint16_t* nameLengths;  // kLongName for a run of more than 255 bytes
     uint64_t indexedNames;

@@ -108,8 +108,8 @@ bool DecipherAndCheckNames(ArchiveHandle* h) {
     return crc.Value() == h->trailer.namesCrc;
 }
 
-// Indexes the names below the entry count whose NUL lies inside the table, and hashes each one
-// of at most 255 bytes to its first index: longer runs match no name.
+// Indexes the names below the entry count whose NUL lies inside the table. Their hash waits for
+// the first lookup by name: listing, testing or extracting every entry never needs it.
 Status IndexNames(ArchiveHandle* h) {
     uint64_t nuls = 0;
     const uint8_t* end = h->names + h->namesSize;
@@ -124,11 +124,7 @@ Status IndexNames(ArchiveHandle* h) {
     const size_t n = static_cast<size_t>(indexed);
     h->nameStarts = static_cast<size_t*>(std::malloc(n * sizeof(size_t)));
     h->nameLengths = static_cast<uint16_t*>(std::malloc(n * sizeof(uint16_t)));
-    size_t slots = 16;
-    while (slots < n * 2) slots *= 2;
-    h->nameHash = static_cast<uint64_t*>(std::calloc(slots, sizeof(uint64_t)));
-    if (!h->nameStarts || !h->nameLengths || !h->nameHash) return Status::NoMemory;
-    h->hashMask = slots - 1;
+    if (!h->nameStarts || !h->nameLengths) return Status::NoMemory;
     h->indexedNames = indexed;
     size_t start = 0;
     for (size_t i = 0; i < n; ++i) {
@@ -138,20 +134,6 @@ Status IndexNames(ArchiveHandle* h) {
         h->nameStarts[i] = start;
         h->nameLengths[i] =
             length > format::kMaxNameBytes ? kLongName : static_cast<uint16_t>(length);
-        if (length <= format::kMaxNameBytes) {
-            size_t slot = static_cast<size_t>(HashName(name, length)) & h->hashMask;
-            bool seen = false;
-            while (h->nameHash[slot] != 0) {
-                size_t other = static_cast<size_t>(h->nameHash[slot] - 1);
-                if (h->nameLengths[other] == length &&
-                    std::memcmp(h->names + h->nameStarts[other], name, length) == 0) {
-                    seen = true;
-                    break;
-                }
-                slot = (slot + 1) & h->hashMask;
-            }
-            if (!seen) h->nameHash[slot] = i + 1;
-        }
         start += length + 1;
     }
     h->tailStart = start;
