@@ -128,7 +128,7 @@ EntryOutcome DecodeIntoPart(void* handle, const PlannedEntry& entry, const char*
         platform::DiscardPartFile(&part);
         return OutcomeOf(status);
     }
-    return PutInPlace(entry.info, part, entry.target);
+    return PutInPlace(*entry.info, part, entry.target);
 }
 
 // The entry's folder levels below the destination, then a part file there, decoded into and
@@ -185,19 +185,19 @@ unsigned WorkerCount(unsigned jobs, size_t plannedEntries) {
 // directory order, which its listing then follows. A unit is an entry, or a solid group's entries
 // in order.
 std::vector<std::vector<size_t>> QueueOrder(const std::vector<PlannedEntry>& plan,
-                                            const std::vector<std::vector<size_t>>& units,
+                                            std::vector<std::vector<size_t>> units,
                                             unsigned workers) {
     if (workers == 1) return units;
     std::vector<uint64_t> work(units.size());
     for (size_t u = 0; u < units.size(); ++u) {
         for (size_t i : units[u]) {
-            const VORN_FILEINFO& info = plan[i].info;
+            const VORN_FILEINFO& info = *plan[i].info;
             uint64_t w = EstimatedExtractionWork(info.qwUnpackedSize, info.qwStoredSize);
             work[u] = w > UINT64_MAX - work[u] ? UINT64_MAX : work[u] + w;
         }
     }
     std::vector<std::vector<size_t>> queue;
-    for (size_t u : CostliestFirst(work, workers)) queue.push_back(units[u]);
+    for (size_t u : CostliestFirst(work, workers)) queue.push_back(std::move(units[u]));
     return queue;
 }
 
@@ -245,7 +245,7 @@ class ParallelExtraction {
   private:
     void DecodeLargeEntries(std::vector<size_t>& rest);
     std::unique_ptr<WorkerHandle> MakeHandle();
-    void Work(const std::vector<size_t>& unit);
+    void Work(const std::vector<std::vector<size_t>>& queue, std::atomic<size_t>& next);
     void ExtractOne(void* handle, int slot, PlannedEntry& e, unsigned threads);
     void TestOne(void* handle, int slot, PlannedEntry& e, unsigned threads);
 
@@ -262,10 +262,14 @@ void ParallelExtraction::Run() {
     DecodeLargeEntries(rest);
     std::vector<std::vector<size_t>> units = WorkUnits(job_.archive.handle(), plan_, rest);
     unsigned workers = WorkerCount(job_.jobs, units.size());
-    // One worker runs every job on this thread, in the queue's order.
+    const std::vector<std::vector<size_t>> queue = QueueOrder(plan_, std::move(units), workers);
+    // One job per worker, each taking the next unit of the queue until none is left: a job per
+    // unit would cost an allocation and a wake-up for each of 100,000 small entries. One worker
+    // runs its job on this thread.
+    std::atomic<size_t> next{0};
     threads::WorkPool pool(threads::WorkerThreadsFor(workers));
-    for (std::vector<size_t>& unit : QueueOrder(plan_, units, workers)) {
-        pool.Submit([this, unit] { Work(unit); });
+    for (unsigned w = 0; w < workers; ++w) {
+        pool.Submit([this, &queue, &next] { Work(queue, next); });
     }
     pool.WaitAll();
 }
@@ -277,11 +281,11 @@ void ParallelExtraction::DecodeLargeEntries(std::vector<size_t>& rest) {
     for (size_t i = 0; i < plan_.size(); ++i) {
         uint32_t group = 0;
         archive::EntryGroup(handle, plan_[i].index, &group);
-        if (group != 0 || !DecodedAlone(plan_[i].info, job_.jobs)) {
+        if (group != 0 || !DecodedAlone(*plan_[i].info, job_.jobs)) {
             rest.push_back(i);
         } else if (!Interrupted()) {
             unsigned threads =
-                static_cast<unsigned>(std::min<uint64_t>(job_.jobs, BlocksOf(plan_[i].info)));
+                static_cast<unsigned>(std::min<uint64_t>(job_.jobs, BlocksOf(*plan_[i].info)));
             if (job_.testOnly) {
                 TestOne(handle, 0, plan_[i], threads);
             } else {
@@ -305,42 +309,45 @@ std::unique_ptr<WorkerHandle> ParallelExtraction::MakeHandle() {
     return made;
 }
 
-void ParallelExtraction::Work(const std::vector<size_t>& unit) {
+void ParallelExtraction::Work(const std::vector<std::vector<size_t>>& queue,
+                              std::atomic<size_t>& next) {
     if (Interrupted()) return;
     auto lease = handles_.Take();
-    for (size_t i : unit) {
-        if (Interrupted()) return;
-        PlannedEntry& e = plan_[i];
-        if (lease->openStatus != format::Status::Ok) {
-            e.outcome.status = lease->openStatus;
-        } else if (job_.testOnly) {
-            TestOne(lease->handle, lease->slot, e, 1);
-        } else {
-            ExtractOne(lease->handle, lease->slot, e, 1);
+    for (size_t u = next++; u < queue.size(); u = next++) {
+        for (size_t i : queue[u]) {
+            if (Interrupted()) return;
+            PlannedEntry& e = plan_[i];
+            if (lease->openStatus != format::Status::Ok) {
+                e.outcome.status = lease->openStatus;
+            } else if (job_.testOnly) {
+                TestOne(lease->handle, lease->slot, e, 1);
+            } else {
+                ExtractOne(lease->handle, lease->slot, e, 1);
+            }
         }
     }
 }
 
 void ParallelExtraction::ExtractOne(void* handle, int slot, PlannedEntry& e, unsigned threads) {
-    if (IsEncrypted(e.info) && !job_.entryPassword) {
+    if (IsEncrypted(*e.info) && !job_.entryPassword) {
         e.outcome.status = format::Status::PasswordNeeded;
         return;
     }
-    ProgressTarget target{&bar_, slot, e.info.qwUnpackedSize};
+    ProgressTarget target{&bar_, slot, e.info->qwUnpackedSize};
     e.outcome =
         ExtractToPath(*job_.output, handle, e, PasswordText(job_.entryPassword), &target, threads);
-    bar_.Add(e.info.qwUnpackedSize);
+    bar_.Add(e.info->qwUnpackedSize);
     if (e.outcome.Succeeded() && !job_.quiet) {
-        bar_.Print("extracted " + Shown(e.info.szName), stdout);
+        bar_.Print("extracted " + Shown(e.info->szName), stdout);
     }
 }
 
 void ParallelExtraction::TestOne(void* handle, int slot, PlannedEntry& e, unsigned threads) {
-    ProgressTarget target{&bar_, slot, e.info.qwUnpackedSize};
+    ProgressTarget target{&bar_, slot, e.info->qwUnpackedSize};
     e.outcome = DecodeAndCheck(handle, e, PasswordText(job_.entryPassword), &target, threads);
-    bar_.Add(e.info.qwUnpackedSize);
+    bar_.Add(e.info->qwUnpackedSize);
     if (e.outcome.Succeeded()) {
-        if (!job_.quiet) bar_.Print("OK      " + Shown(e.info.szName), stdout);
+        if (!job_.quiet) bar_.Print("OK      " + Shown(e.info->szName), stdout);
         return;
     }
     if (e.outcome.failure == ToolFailure::Cancelled) return;  // the command reports it once
@@ -348,8 +355,8 @@ void ParallelExtraction::TestOne(void* handle, int slot, PlannedEntry& e, unsign
     if (job_.verbose && e.outcome.failedCheck != nullptr) {
         check = std::string(" [") + format::ShortCheckName(e.outcome.failedCheck) + "]";
     }
-    bar_.Print("FAILED  " + Shown(e.info.szName) + ": " +
-               OutcomeText(e.outcome, IsEncrypted(e.info), job_.entryPassword.has_value()) + check);
+    bar_.Print("FAILED  " + Shown(e.info->szName) + ": " +
+               OutcomeText(e.outcome, IsEncrypted(*e.info), job_.entryPassword.has_value()) + check);
 }
 
 }  // namespace

@@ -171,7 +171,7 @@ bool Planner::Consider(uint64_t index, const VORN_FILEINFO& info) {
     std::string name = info.szName;
     if (name == format::kCommentName || !Selected(name)) return true;
     if (skipLicense_ && name == format::kLicenseName) return true;
-    PlannedEntry entry{info, index, {}, {}, {}};
+    PlannedEntry entry{&info, index, {}, {}, {}};
     format::EntryNameVerdict verdict =
         format::CheckEntryName(info.szName, format::kNativeNameRules);
     if (verdict != format::EntryNameVerdict::Safe) {
@@ -271,7 +271,7 @@ void ExecutePlan(ExtractPlan& plan, Archive& archive, const std::string& archive
                  const std::optional<std::string>& entryPassword, const Options& options,
                  const std::string& root, const platform::OutputRoot& output) {
     uint64_t total = 0;
-    for (const PlannedEntry& e : plan.entries) total += e.info.qwUnpackedSize;
+    for (const PlannedEntry& e : plan.entries) total += e.info->qwUnpackedSize;
     ProgressBar bar(!options.quiet && os::StderrIsTerminal(), total, "Extracting");
     ExtractJob job{archive,           archivePath,   archivePassword, entryPassword, root,
                    JobCount(options), options.quiet, false,           &output};
@@ -284,30 +284,30 @@ void ExecutePlan(ExtractPlan& plan, Archive& archive, const std::string& archive
 void RetryWithTypedPasswords(PlannedEntry& e, Archive& archive,
                              std::optional<std::string>& password, const Options& options,
                              const platform::OutputRoot& output) {
-    bool encrypted = IsEncrypted(e.info);
+    bool encrypted = IsEncrypted(*e.info);
     while (os::StdinIsTerminal() && IsPasswordFailure(e.outcome, encrypted)) {
-        std::fprintf(stderr, "%s: %s\n", Shown(e.info.szName).c_str(),
+        std::fprintf(stderr, "%s: %s\n", Shown(e.info->szName).c_str(),
                      OutcomeText(e.outcome, encrypted, password.has_value()).c_str());
         std::optional<std::string> again =
-            ReadHiddenLine("Password for " + Shown(e.info.szName) + " (empty to skip): ");
+            ReadHiddenLine("Password for " + Shown(e.info->szName) + " (empty to skip): ");
         PasswordWiper wipeAgain(again);
         if (!again || again->empty()) break;
         e.outcome =
             ExtractToPath(output, archive.handle(), e, again->c_str(), nullptr, JobCount(options));
         if (e.outcome.Succeeded()) {
-            if (!options.quiet) std::printf("extracted %s\n", Shown(e.info.szName).c_str());
+            if (!options.quiet) std::printf("extracted %s\n", Shown(e.info->szName).c_str());
             password = *again;
         }
     }
 }
 
 void ReportFailure(const PlannedEntry& e, bool passwordGiven) {
-    bool encrypted = IsEncrypted(e.info);
+    bool encrypted = IsEncrypted(*e.info);
     bool noPassword = encrypted && e.outcome.failure == ToolFailure::None &&
                       e.outcome.status == format::Status::PasswordNeeded && !passwordGiven;
     std::string why = noPassword ? "needs a password (give -p or --password-file)"
                                  : OutcomeText(e.outcome, encrypted, passwordGiven);
-    std::fprintf(stderr, "vorn: %s: %s\n", Shown(e.info.szName).c_str(), why.c_str());
+    std::fprintf(stderr, "vorn: %s: %s\n", Shown(e.info->szName).c_str(), why.c_str());
 }
 
 int ReportOutcome(ExtractPlan& plan, Archive& archive, std::optional<std::string>& password,
@@ -372,7 +372,7 @@ int RunExtract(const Options& options) {
                         os::StdinIsTerminal(), options.quiet, PacksLicense(archivePath));
     AskEntryPasswordIfNeeded(
         password, std::any_of(plan.entries.begin(), plan.entries.end(),
-                              [](const PlannedEntry& e) { return IsEncrypted(e.info); }));
+                              [](const PlannedEntry& e) { return IsEncrypted(*e.info); }));
     ExecutePlan(plan, archive, archivePath, archivePassword, password, options, root, output);
     if (Interrupted()) {
         std::fprintf(stderr, "vorn: interrupted; unfinished files removed\n");

@@ -400,7 +400,7 @@ uint64_t TestEntries(Archive& archive, const std::vector<VORN_FILEINFO>& entries
         if (RefusedUnread(unreadable, i)) {
             ++refused;
         } else {
-            plan.push_back(PlannedEntry{entries[i], i, "", "", {}});
+            plan.push_back(PlannedEntry{&entries[i], i, "", "", {}});
         }
     }
     ExtractJob job{archive, options.operands[0], archivePassword, entryPassword,
