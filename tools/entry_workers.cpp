@@ -356,7 +356,8 @@ void ParallelExtraction::TestOne(void* handle, int slot, PlannedEntry& e, unsign
         check = std::string(" [") + format::ShortCheckName(e.outcome.failedCheck) + "]";
     }
     bar_.Print("FAILED  " + Shown(e.info->szName) + ": " +
-               OutcomeText(e.outcome, IsEncrypted(*e.info), job_.entryPassword.has_value()) + check);
+               OutcomeText(e.outcome, IsEncrypted(*e.info), job_.entryPassword.has_value()) +
+               check);
 }
 
 }  // namespace
