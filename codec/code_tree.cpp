@@ -99,15 +99,16 @@ bool CodeTree::Insert(uint32_t symbol, uint32_t weight) {
     int32_t index = 0;
     uint32_t depth = 0;
     for (;;) {
+        // Which side is lighter follows the weights and would mispredict as a branch: the side
+        // and both new weights are selected.
         CodeTreeNode& p = nodes[index];
-        bool leftIsLighter = p.rightWeight > p.leftWeight;
-        int32_t next = leftIsLighter ? p.left : p.right;
+        const uint32_t leftWeight = p.leftWeight;
+        const uint32_t rightWeight = p.rightWeight;
+        const bool leftIsLighter = rightWeight > leftWeight;
+        const int32_t next = leftIsLighter ? p.left : p.right;
         if (next >= 0) {
-            if (leftIsLighter) {
-                p.leftWeight += weight;
-            } else {
-                p.rightWeight += weight;
-            }
+            p.leftWeight = leftWeight + (leftIsLighter ? weight : 0);
+            p.rightWeight = rightWeight + (leftIsLighter ? 0 : weight);
             index = next;
             if (++depth > MAX_TREE_DEPTH) return false;
             continue;

@@ -70,11 +70,16 @@ bool CreateIn(BlockCodeStorage* storage, const format::CompressedHead& head, Blo
     coding->literalTree.Lend(s.literalNodes, count(s.literalNodes), s.tables[1]);
     coding->lengthTree.Lend(s.lengthNodes, count(s.lengthNodes), s.tables[2]);
     coding->selectorTree.Lend(s.selectorNodes, count(s.selectorNodes), s.tables[3]);
-    return coding->flags.CreateIn(s.flagSymbols, count(s.flagSymbols), 16) &&
-           coding->selectors.CreateIn(s.selectorSymbols, count(s.selectorSymbols), 16) &&
-           coding->literals.CreateIn(s.literalSymbols, count(s.literalSymbols), 256) &&
+    // Each table as long as the block's own: every entry is read, and a longer table would only
+    // add entries of weight 0 for the tree to pass over.
+    const auto entries = [](uint32_t n) { return static_cast<int32_t>(n); };
+    return coding->flags.CreateIn(s.flagSymbols, count(s.flagSymbols), entries(head.flagEntries)) &&
+           coding->selectors.CreateIn(s.selectorSymbols, count(s.selectorSymbols),
+                                      entries(head.selectorEntries)) &&
+           coding->literals.CreateIn(s.literalSymbols, count(s.literalSymbols),
+                                     entries(head.literalEntries)) &&
            coding->lengths.CreateIn(s.lengthSymbols, count(s.lengthSymbols),
-                                    static_cast<int32_t>(head.lengthEntries));
+                                    entries(head.lengthEntries));
 }
 
 Status ReadTablesAndBuildTrees(const uint8_t* body, uint32_t* bitPos, uint32_t bitLimit,
