@@ -208,27 +208,25 @@ bool OpenForCommand(Archive& archive, const std::string& path,
 
 bool ReadDirectory(Archive& archive, std::vector<VORN_FILEINFO>& entries,
                    std::vector<uint64_t>* unreadableNames) {
-    entries.clear();
     uint64_t count = vorn_GetNumFiles(archive.handle());
-    // Grown by doubling, an entry of a few hundred bytes is copied and its pages touched twice.
-    entries.reserve(static_cast<size_t>(count));
+    // Each entry is a few hundred bytes: filled in place, its pages are touched once.
+    entries.assign(static_cast<size_t>(count), VORN_FILEINFO{});
     for (uint64_t i = 0; i < count; ++i) {
-        VORN_FILEINFO info{};
+        VORN_FILEINFO& info = entries[i];
         format::Status status = archive::EnumerateEntry(archive.handle(), &info, i);
         // The record was read (its facts are in info); only the name was not.
         if (status == format::Status::NotFound && unreadableNames) {
             info.szName[0] = '\0';
             unreadableNames->push_back(i);
-            entries.push_back(info);
             continue;
         }
         if (status != format::Status::Ok) {
             std::fprintf(stderr, "vorn: cannot read entry %" PRIu64 " of %" PRIu64 ": %s\n", i,
                          count, StatusText(status).c_str());
+            entries.resize(static_cast<size_t>(i));
             return false;
         }
         info.szName[sizeof info.szName - 1] = 0;
-        entries.push_back(info);
     }
     return true;
 }

@@ -179,49 +179,81 @@ unsigned WorkerCount(unsigned jobs, size_t plannedEntries) {
     return std::max<unsigned>(1, std::min<unsigned>(jobs, static_cast<unsigned>(plannedEntries)));
 }
 
+// Units of work in one list, so that 100,000 entries are not 100,000 allocations: unit u is
+// entries[starts[u]] up to entries[starts[u + 1]], indices into the plan. A unit is an entry, or
+// a solid group's entries in their archive order, which one handle then decodes once each.
+struct UnitList {
+    std::vector<size_t> entries;
+    std::vector<size_t> starts{0};
+
+    size_t Count() const { return starts.size() - 1; }
+    void Add(const size_t* first, const size_t* end) {
+        entries.insert(entries.end(), first, end);
+        starts.push_back(entries.size());
+    }
+};
+
 // With several workers, the costliest units go first, so that no large unit starts last and
 // keeps one worker busy while the others have nothing left; the small ones follow in directory
 // order, in which the archive's read-ahead serves neighbours together. One worker keeps the
-// directory order, which its listing then follows. A unit is an entry, or a solid group's entries
-// in order.
-std::vector<std::vector<size_t>> QueueOrder(const std::vector<PlannedEntry>& plan,
-                                            std::vector<std::vector<size_t>> units,
-                                            unsigned workers) {
+// directory order, which its listing then follows.
+UnitList QueueOrder(const std::vector<PlannedEntry>& plan, UnitList units, unsigned workers) {
     if (workers == 1) return units;
-    std::vector<uint64_t> work(units.size());
-    for (size_t u = 0; u < units.size(); ++u) {
-        for (size_t i : units[u]) {
-            const VORN_FILEINFO& info = *plan[i].info;
+    std::vector<uint64_t> work(units.Count());
+    for (size_t u = 0; u < units.Count(); ++u) {
+        for (size_t k = units.starts[u]; k < units.starts[u + 1]; ++k) {
+            const VORN_FILEINFO& info = *plan[units.entries[k]].info;
             uint64_t w = EstimatedExtractionWork(info.qwUnpackedSize, info.qwStoredSize);
             work[u] = w > UINT64_MAX - work[u] ? UINT64_MAX : work[u] + w;
         }
     }
-    std::vector<std::vector<size_t>> queue;
-    for (size_t u : CostliestFirst(work, workers)) queue.push_back(std::move(units[u]));
+    UnitList queue;
+    queue.entries.reserve(units.entries.size());
+    for (size_t u : CostliestFirst(work, workers)) {
+        queue.Add(units.entries.data() + units.starts[u],
+                  units.entries.data() + units.starts[u + 1]);
+    }
     return queue;
 }
 
-// The planned entries as units of work: the entries of one solid group together, in their
-// archive order, so that one handle decodes each of them once; every other entry alone.
-std::vector<std::vector<size_t>> WorkUnits(void* handle, const std::vector<PlannedEntry>& plan,
-                                           const std::vector<size_t>& chosen) {
-    std::vector<std::vector<size_t>> units;
-    std::vector<std::pair<uint32_t, size_t>> grouped;  // group, then where in units
+// The planned entries as units of work: the entries of one solid group together, every other
+// entry alone.
+UnitList WorkUnits(void* handle, const std::vector<PlannedEntry>& plan,
+                   const std::vector<size_t>& chosen) {
+    std::vector<std::vector<size_t>> groups;
+    std::vector<std::pair<uint32_t, size_t>> grouped;  // group, then where in groups
+    std::vector<size_t> firsts;  // per unit: the entry that starts it alone, or where in groups
+    std::vector<bool> isGroup;
     for (size_t i : chosen) {
         uint32_t group = 0;
         archive::EntryGroup(handle, plan[i].index, &group);
-        auto known = std::find_if(grouped.begin(), grouped.end(),
-                                  [group](const auto& g) { return g.first == group; });
-        if (group != 0 && known != grouped.end()) {
-            units[known->second].push_back(i);
+        if (group == 0) {
+            firsts.push_back(i);
+            isGroup.push_back(false);
             continue;
         }
-        if (group != 0) grouped.emplace_back(group, units.size());
-        units.push_back({i});
+        auto known = std::find_if(grouped.begin(), grouped.end(),
+                                  [group](const auto& g) { return g.first == group; });
+        if (known != grouped.end()) {
+            groups[known->second].push_back(i);
+            continue;
+        }
+        grouped.emplace_back(group, groups.size());
+        firsts.push_back(groups.size());
+        isGroup.push_back(true);
+        groups.push_back({i});
     }
-    for (std::vector<size_t>& unit : units) {
+    UnitList units;
+    units.entries.reserve(chosen.size());
+    for (size_t u = 0; u < firsts.size(); ++u) {
+        if (!isGroup[u]) {
+            units.Add(&firsts[u], &firsts[u] + 1);
+            continue;
+        }
+        std::vector<size_t>& unit = groups[firsts[u]];
         std::sort(unit.begin(), unit.end(),
                   [&plan](size_t a, size_t b) { return plan[a].index < plan[b].index; });
+        units.Add(unit.data(), unit.data() + unit.size());
     }
     return units;
 }
@@ -245,7 +277,7 @@ class ParallelExtraction {
   private:
     void DecodeLargeEntries(std::vector<size_t>& rest);
     std::unique_ptr<WorkerHandle> MakeHandle();
-    void Work(const std::vector<std::vector<size_t>>& queue, std::atomic<size_t>& next);
+    void Work(const UnitList& queue, std::atomic<size_t>& next);
     void ExtractOne(void* handle, int slot, PlannedEntry& e, unsigned threads);
     void TestOne(void* handle, int slot, PlannedEntry& e, unsigned threads);
 
@@ -260,9 +292,9 @@ void ParallelExtraction::Run() {
     CatchInterrupt();
     std::vector<size_t> rest;
     DecodeLargeEntries(rest);
-    std::vector<std::vector<size_t>> units = WorkUnits(job_.archive.handle(), plan_, rest);
-    unsigned workers = WorkerCount(job_.jobs, units.size());
-    const std::vector<std::vector<size_t>> queue = QueueOrder(plan_, std::move(units), workers);
+    UnitList units = WorkUnits(job_.archive.handle(), plan_, rest);
+    unsigned workers = WorkerCount(job_.jobs, units.Count());
+    const UnitList queue = QueueOrder(plan_, std::move(units), workers);
     // One job per worker, each taking the next unit of the queue until none is left: a job per
     // unit would cost an allocation and a wake-up for each of 100,000 small entries. One worker
     // runs its job on this thread.
@@ -309,14 +341,13 @@ std::unique_ptr<WorkerHandle> ParallelExtraction::MakeHandle() {
     return made;
 }
 
-void ParallelExtraction::Work(const std::vector<std::vector<size_t>>& queue,
-                              std::atomic<size_t>& next) {
+void ParallelExtraction::Work(const UnitList& queue, std::atomic<size_t>& next) {
     if (Interrupted()) return;
     auto lease = handles_.Take();
-    for (size_t u = next++; u < queue.size(); u = next++) {
-        for (size_t i : queue[u]) {
+    for (size_t u = next++; u < queue.Count(); u = next++) {
+        for (size_t k = queue.starts[u]; k < queue.starts[u + 1]; ++k) {
             if (Interrupted()) return;
-            PlannedEntry& e = plan_[i];
+            PlannedEntry& e = plan_[queue.entries[k]];
             if (lease->openStatus != format::Status::Ok) {
                 e.outcome.status = lease->openStatus;
             } else if (job_.testOnly) {
