@@ -171,11 +171,11 @@ format::Status CodeTree::Grow(const SymbolTable& symbols) {
     return format::Status::Ok;
 }
 
-format::Status CodeTree::Build(const SymbolTable& symbols) {
+format::Status CodeTree::Build(const SymbolTable& symbols, uint32_t bits) {
     format::Status grown = Grow(symbols);
     if (grown != format::Status::Ok) return grown;
     // A fixed width lets the block decoder mask with a constant; short trees repeat their entries.
-    tableBits = DECODE_TABLE_BITS;
+    tableBits = bits < DECODE_TABLE_BITS ? bits : DECODE_TABLE_BITS;
     if (table != lentTable) free(table);
     table = lentTable != nullptr
                 ? lentTable

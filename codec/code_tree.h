@@ -26,6 +26,9 @@ constexpr uint32_t MAX_TREE_DEPTH = 64;
 // Bits resolved by one probe of the decode table, the same for every tree; longer codes continue
 // by walking the tree.
 constexpr uint32_t DECODE_TABLE_BITS = 11;
+// A table for the trees of at most 16 symbols, flags and selectors: building every block's table
+// of 2^11 entries for them cost more than the walks a shorter one needs for their rare long codes.
+constexpr uint32_t SMALL_TABLE_BITS = 8;
 
 struct SymbolWeight {
     uint32_t weight;
@@ -85,9 +88,9 @@ struct CodeTree {
     // Lends memory that Grow and Build use where it suffices and Destroy leaves to its owner.
     void Lend(CodeTreeNode* storage, int32_t capacity, CodeDecodeEntry* decodeTable);
 
-    // Grows the tree, then builds the decode table. Corrupt when the tree would grow deeper than
-    // MAX_TREE_DEPTH.
-    format::Status Build(const SymbolTable& symbols);
+    // Grows the tree, then builds the decode table of tableBits (at most DECODE_TABLE_BITS).
+    // Corrupt when the tree would grow deeper than MAX_TREE_DEPTH.
+    format::Status Build(const SymbolTable& symbols, uint32_t tableBits = DECODE_TABLE_BITS);
     // Inserts the table's entries of nonzero weight in index order: the tree alone, as the writer
     // replays it to learn the codes a table gives. Corrupt as for Build.
     format::Status Grow(const SymbolTable& symbols);

@@ -101,10 +101,12 @@ Status ReadTablesAndBuildTrees(const uint8_t* body, uint32_t* bitPos, uint32_t b
         status = ReadSymbolTable(body, bitPos, bitLimit, &coding->selectors,
                                  entries(head.selectorEntries), 4, false);
     }
-    if (status == Status::Ok) status = coding->flagTree.Build(coding->flags);
+    if (status == Status::Ok) status = coding->flagTree.Build(coding->flags, SMALL_TABLE_BITS);
     if (status == Status::Ok) status = coding->literalTree.Build(coding->literals);
     if (status == Status::Ok) status = coding->lengthTree.Build(coding->lengths);
-    if (status == Status::Ok) status = coding->selectorTree.Build(coding->selectors);
+    if (status == Status::Ok) {
+        status = coding->selectorTree.Build(coding->selectors, SMALL_TABLE_BITS);
+    }
     return status;
 }
 
@@ -124,7 +126,7 @@ struct BitBuffer {
     }
 };
 
-// Trees always have a table of DECODE_TABLE_BITS, so the mask is a constant. The probe table is
+// Every tree of a kind has a table of the same bits, so the mask is a constant. The probe table is
 // passed on its own so that the caller keeps its pointer in a register (byte stores to the output
 // could alias anything reached through the tree), and the rare walk works on temporaries so that
 // no variable of the loop has its address taken.
@@ -133,9 +135,10 @@ struct BitBuffer {
 // the data and a branch on it mispredicts often. Those are decoded with need computed per token:
 // the table is probed every time and the symbol taken with selects; only a long code, which is
 // rare, walks the tree. Without need, *symbol and the bits stay as they are.
+template <uint32_t kTableBits = DECODE_TABLE_BITS>
 inline bool DecodeIfNeeded(bool need, const CodeDecodeEntry* entries, const CodeTree& tree,
                            BitBuffer* in, uint32_t* symbol) {
-    CodeDecodeEntry entry = entries[in->bits & ((1u << DECODE_TABLE_BITS) - 1)];
+    CodeDecodeEntry entry = entries[in->bits & ((1u << kTableBits) - 1)];
     uint32_t value = entry >> CODE_ENTRY_VALUE_SHIFT;
     uint32_t length = entry & CODE_ENTRY_LENGTH_MASK;
     if (__builtin_expect((entry & CODE_ENTRY_KIND_MASK) != 0, 0) && need) {
@@ -152,9 +155,10 @@ inline bool DecodeIfNeeded(bool need, const CodeDecodeEntry* entries, const Code
     return true;
 }
 
+template <uint32_t kTableBits = DECODE_TABLE_BITS>
 inline bool DecodeNext(const CodeDecodeEntry* entries, const CodeTree& tree, BitBuffer* in,
                        uint32_t* symbol) {
-    return DecodeIfNeeded(true, entries, tree, in, symbol);
+    return DecodeIfNeeded<kTableBits>(true, entries, tree, in, symbol);
 }
 
 // The next slot's stamp is always 0, so a literal's position goes there without reading or
@@ -279,7 +283,9 @@ __attribute__((always_inline)) inline int64_t DecodeOpeningLiterals(
         if (in.next > refillLimit) return -1;
         in.Refill();
         if (state.flags == 1) {
-            if (!DecodeNext(codes.flagTable, codes.flagTree, &in, &state.flags)) return -1;
+            if (!DecodeNext<SMALL_TABLE_BITS>(codes.flagTable, codes.flagTree, &in, &state.flags)) {
+                return -1;
+            }
             state.flags |= 0x10;
         }
         uint32_t isMatch = state.flags & 1;
@@ -340,7 +346,8 @@ Status DecodeTokens(const uint8_t* body, uint32_t bodyBytes, uint32_t bitPos, ui
 
         bool needFlags = state.flags == 1;
         uint32_t freshFlags = 0;
-        CORRUPT_IF(!DecodeIfNeeded(needFlags, codes.flagTable, codes.flagTree, &in, &freshFlags));
+        CORRUPT_IF(!DecodeIfNeeded<SMALL_TABLE_BITS>(needFlags, codes.flagTable, codes.flagTree,
+                                                     &in, &freshFlags));
         // After a shift the marker sits below bit 4, so 0x10 is a new symbol of 0.
         state.flags = needFlags ? freshFlags | 0x10 : state.flags;
         if (state.flags == 0x10 && left >= 4 && outCapacity - state.o >= 4) {
@@ -369,8 +376,8 @@ Status DecodeTokens(const uint8_t* body, uint32_t bodyBytes, uint32_t bitPos, ui
         in.Refill();
         bool needSelectors = state.selectors == 1;
         uint32_t freshSelectors = 0;
-        CORRUPT_IF(!DecodeIfNeeded(needSelectors, codes.selectorTable, codes.selectorTree, &in,
-                                   &freshSelectors));
+        CORRUPT_IF(!DecodeIfNeeded<SMALL_TABLE_BITS>(needSelectors, codes.selectorTable,
+                                                     codes.selectorTree, &in, &freshSelectors));
         state.selectors = needSelectors ? freshSelectors | 0x10 : state.selectors;
         uint32_t slot = state.selectors & 3;
         state.selectors >>= 2;
