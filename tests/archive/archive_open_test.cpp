@@ -278,6 +278,39 @@ TEST(ArchiveWalk, StoredSizeReachingPastEndIsCorrupt) {
     }
 }
 
+// A further handle on the file (a worker's) takes the model's walk only while the file has its
+// length and header. The control: the same tampered file that the copied walk passes over fails
+// a walk of its own, so the walk was indeed not made again.
+TEST(ArchiveWalk, FurtherHandleTakesTheModelsWalkOnlyWhileTheFileLooksTheSame) {
+    const std::vector<uint8_t> bytes = vorntest::BuildTestArchive(ThreeEntries());
+    TempFile file("model.vorn", bytes);
+    Handle model;
+    ASSERT_EQ(vorn_OpenStream(&model.h, file.path.c_str(), nullptr, VORN_OPEN_READONLY),
+              VORN_SUCCESS);
+
+    std::vector<uint8_t> tampered = bytes;
+    PutU64(tampered, static_cast<size_t>(LayoutOf(bytes).records[1] + 8), UINT64_MAX);
+    ASSERT_TRUE(vorntest::WriteWholeFile(file.path, tampered));
+    Handle alone, like;
+    EXPECT_EQ(
+        archive::OpenArchiveLike(&alone.h, file.path.c_str(), nullptr, VORN_OPEN_READONLY, nullptr),
+        archive::Status::Corrupt);
+    ASSERT_EQ(
+        archive::OpenArchiveLike(&like.h, file.path.c_str(), nullptr, VORN_OPEN_READONLY, model.h),
+        archive::Status::Ok);
+    EXPECT_EQ(NameAt(like.h, 2), "three");
+
+    vorntest::TestArchive longer = ThreeEntries();
+    longer.entries.push_back(Entry("four", Bytes("another")));
+    ASSERT_TRUE(vorntest::WriteWholeFile(file.path, vorntest::BuildTestArchive(longer)));
+    Handle other;
+    ASSERT_EQ(
+        archive::OpenArchiveLike(&other.h, file.path.c_str(), nullptr, VORN_OPEN_READONLY, model.h),
+        archive::Status::Ok);
+    EXPECT_EQ(vorn_GetNumFiles(other.h), 4u);
+    EXPECT_EQ(NameAt(other.h, 3), "four");
+}
+
 TEST(ArchiveWalk, HostileEntryCountFailsAtOnce) {
     for (uint64_t count : {UINT64_MAX, uint64_t{1} << 40, uint64_t{4}}) {
         vorntest::TestArchive archiveSpec = ThreeEntries();
