@@ -59,36 +59,60 @@ int32_t NewLeaf(CodeTree* tree, uint32_t symbol, uint32_t weight) {
     return index;
 }
 
-void FillEntries(CodeTree* tree, uint32_t code, uint32_t depth, CodeDecodeEntry entry) {
-    uint32_t copies = 1u << (tree->tableBits - depth);
-    for (uint32_t j = 0; j < copies; ++j) tree->table[code | (j << depth)] = entry;
-}
-
 CodeDecodeEntry MakeEntry(uint32_t kind, uint32_t value, uint32_t length) {
     return (value << CODE_ENTRY_VALUE_SHIFT) | (kind << 5) | length;
 }
 
-void FillTable(CodeTree* tree, int32_t index, uint32_t depth, uint32_t code) {
-    const CodeTreeNode& node = tree->nodes[index];
-    if (node.IsLeaf()) {
-        CodeDecodeEntry entry = node.symbol <= CODE_ENTRY_MAX_VALUE
-                                    ? MakeEntry(CODE_LEAF, node.symbol, depth)
-                                    : MakeEntry(CODE_WALK, static_cast<uint32_t>(index), depth);
-        FillEntries(tree, code, depth, entry);
+// A leaf's entry: its symbol, or a walk to it when the symbol does not fit an entry.
+CodeDecodeEntry LeafEntry(const CodeTreeNode& node, int32_t index, uint32_t depth) {
+    return node.symbol <= CODE_ENTRY_MAX_VALUE
+               ? MakeEntry(CODE_LEAF, node.symbol, depth)
+               : MakeEntry(CODE_WALK, static_cast<uint32_t>(index), depth);
+}
+
+// Repeats the table's first `filled` entries until it holds `size`.
+void Repeat(CodeDecodeEntry* table, uint32_t filled, uint32_t size) {
+    for (; filled < size; filled *= 2) memcpy(table + filled, table, filled * sizeof *table);
+}
+
+// Fills the table level by level: the table of d bits is the one of d - 1 bits twice over, with
+// the entries of the nodes at depth d written in. Each code then costs one store whatever its
+// length, where writing all of a short code's copies cost 2^(tableBits - depth) scattered stores.
+// The nodes whose children the next level writes wait in a queue, each as its index above its
+// code's bits; there are fewer than 2^tableBits of them.
+void FillTable(CodeTree* tree) {
+    CodeDecodeEntry* table = tree->table;
+    const CodeTreeNode* nodes = tree->nodes;
+    const uint32_t bits = tree->tableBits;
+    if (nodes[0].IsLeaf() || bits == 0) {
+        table[0] = nodes[0].IsLeaf() ? LeafEntry(nodes[0], 0, 0) : MakeEntry(CODE_WALK, 0, 0);
+        Repeat(table, 1, 1u << bits);
         return;
     }
-    if (depth == tree->tableBits) {
-        tree->table[code] = MakeEntry(CODE_WALK, static_cast<uint32_t>(index), depth);
-        return;
-    }
-    for (uint32_t bit = 0; bit < 2; ++bit) {
-        int32_t child = bit != 0 ? node.right : node.left;
-        uint32_t childCode = code | (bit << depth);
-        if (child < 0) {
-            FillEntries(tree, childCode, depth + 1, MakeEntry(CODE_MISSING, 0, 0));
-        } else {
-            FillTable(tree, child, depth + 1, childCode);
+    constexpr uint32_t kCodeMask = (1u << DECODE_TABLE_BITS) - 1;
+    uint32_t queue[1u << DECODE_TABLE_BITS];
+    uint32_t head = 0;
+    uint32_t tail = 0;
+    queue[tail++] = 0;
+    for (uint32_t depth = 1; depth <= bits && head < tail; ++depth) {
+        Repeat(table, 1u << (depth - 1), 1u << depth);
+        for (const uint32_t levelEnd = tail; head < levelEnd; ++head) {
+            const CodeTreeNode& node = nodes[queue[head] >> DECODE_TABLE_BITS];
+            for (uint32_t bit = 0; bit < 2; ++bit) {
+                const int32_t child = bit != 0 ? node.right : node.left;
+                const uint32_t code = (queue[head] & kCodeMask) | (bit << (depth - 1));
+                if (child < 0) {
+                    table[code] = MakeEntry(CODE_MISSING, 0, 0);
+                } else if (nodes[child].IsLeaf()) {
+                    table[code] = LeafEntry(nodes[child], child, depth);
+                } else if (depth == bits) {
+                    table[code] = MakeEntry(CODE_WALK, static_cast<uint32_t>(child), depth);
+                } else {
+                    queue[tail++] = (static_cast<uint32_t>(child) << DECODE_TABLE_BITS) | code;
+                }
+            }
         }
+        if (head == tail) Repeat(table, 1u << depth, 1u << bits);
     }
 }
 
@@ -174,23 +198,14 @@ format::Status CodeTree::Grow(const SymbolTable& symbols) {
 format::Status CodeTree::Build(const SymbolTable& symbols, uint32_t bits) {
     format::Status grown = Grow(symbols);
     if (grown != format::Status::Ok) return grown;
-    // A fixed width lets the block decoder mask with a constant; short trees repeat their entries.
+    // A fixed width lets the block decoder mask with a constant; short codes repeat their entries.
     tableBits = bits < DECODE_TABLE_BITS ? bits : DECODE_TABLE_BITS;
     if (table != lentTable) free(table);
     table = lentTable != nullptr
                 ? lentTable
                 : static_cast<CodeDecodeEntry*>(malloc(sizeof(CodeDecodeEntry) << tableBits));
     if (table == nullptr) return format::Status::NoMemory;
-    // A tree shallower than the table fills only the entries its depth distinguishes, then
-    // doubles them into place: the small trees of every block (flags, selectors, the literals of
-    // a short entry) would otherwise cost thousands of scattered stores each.
-    uint32_t fullBits = tableBits;
-    if (maxDepth < fullBits) tableBits = maxDepth;
-    FillTable(this, 0, 0, 0);
-    for (uint32_t filled = 1u << tableBits; filled < (1u << fullBits); filled *= 2) {
-        memcpy(table + filled, table, filled * sizeof(CodeDecodeEntry));
-    }
-    tableBits = fullBits;
+    FillTable(this);
     return format::Status::Ok;
 }
 

@@ -110,7 +110,7 @@ BlockTables CountTokens(const std::vector<Token>& tokens, uint32_t literalWidth)
     return tables;
 }
 
-codec::CodeTree BuildTree(const std::vector<SymbolCount>& entries) {
+codec::CodeTree BuildTree(const std::vector<SymbolCount>& entries, uint32_t tableBits) {
     codec::SymbolTable table;
     table.Create(static_cast<int32_t>(entries.size()));
     for (size_t i = 0; i < entries.size(); ++i) {
@@ -118,7 +118,7 @@ codec::CodeTree BuildTree(const std::vector<SymbolCount>& entries) {
         table.entries[i].weight = entries[i].weight;
     }
     codec::CodeTree tree = {};
-    if (tree.Build(table) != format::Status::Ok) abort();
+    if (tree.Build(table, tableBits) != format::Status::Ok) abort();
     table.Release();
     return tree;
 }

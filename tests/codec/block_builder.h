@@ -68,7 +68,8 @@ struct Code {
 Code CodeOf(const codec::CodeTree& tree, uint32_t symbol);
 
 // Builds a tree from (symbol, weight) pairs in order.
-codec::CodeTree BuildTree(const std::vector<SymbolCount>& entries);
+codec::CodeTree BuildTree(const std::vector<SymbolCount>& entries,
+                          uint32_t tableBits = codec::DECODE_TABLE_BITS);
 
 // Tokens whose matches always select a filled slot, with output the encoder's model predicts.
 std::vector<Token> RandomValidTokens(uint32_t seed, uint32_t count, uint32_t alphabet,

@@ -28,7 +28,9 @@ std::string CodeText(const CodeTree& tree, uint32_t symbol) {
 
 struct TreeHolder {
     CodeTree tree;
-    explicit TreeHolder(const std::vector<SymbolCount>& entries) : tree(BuildTree(entries)) {}
+    explicit TreeHolder(const std::vector<SymbolCount>& entries,
+                        uint32_t tableBits = codec::DECODE_TABLE_BITS)
+        : tree(BuildTree(entries, tableBits)) {}
     ~TreeHolder() { tree.Destroy(); }
 };
 
@@ -144,16 +146,19 @@ TEST(CodeTreeDecode, CodesUpTo25BitsDecodeAndLongerOnesAreCorrupt) {
     EXPECT_TRUE(sawLonger);
 }
 
+// Every table width the decoders build: each level of the table repeats the one before.
 TEST(CodeTreeDecode, TableDecodeMatchesProbingOnRandomTrees) {
     std::mt19937 random(7);
-    for (int round = 0; round < 300; ++round) {
+    for (int round = 0; round < 400; ++round) {
+        const uint32_t widths[] = {1, 3, codec::SMALL_TABLE_BITS, codec::DECODE_TABLE_BITS};
+        const uint32_t tableBits = widths[round % 4];
         uint32_t symbols = 1 + random() % 300;
         std::vector<SymbolCount> entries;
         for (uint32_t i = 0; i < symbols; ++i) {
             uint32_t weight = random() % 4 == 0 ? 0 : 1 + random() % (round % 2 ? 5 : 5000);
             entries.push_back({static_cast<uint32_t>(random() % 1000), weight});
         }
-        TreeHolder t(entries);
+        TreeHolder t(entries, tableBits);
         std::vector<uint8_t> stream(4096 + 64);
         for (size_t i = 0; i < 4096; ++i) stream[i] = static_cast<uint8_t>(random());
         uint32_t fast = 0, slow = 0;
