@@ -70,8 +70,12 @@ CodeDecodeEntry LeafEntry(const CodeTreeNode& node, int32_t index, uint32_t dept
                : MakeEntry(CODE_WALK, static_cast<uint32_t>(index), depth);
 }
 
-// Repeats the table's first `filled` entries until it holds `size`.
+// Repeats the table's first `filled` entries until it holds `size`. The first levels are a few
+// entries each, copied by a plain loop: a call to memcpy costs more than such a copy.
 void Repeat(CodeDecodeEntry* table, uint32_t filled, uint32_t size) {
+    for (; filled < size && filled < 64; filled *= 2) {
+        for (uint32_t i = 0; i < filled; ++i) table[filled + i] = table[i];
+    }
     for (; filled < size; filled *= 2) memcpy(table + filled, table, filled * sizeof *table);
 }
 
