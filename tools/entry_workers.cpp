@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <atomic>
 #include <memory>
-#include <numeric>
 
 #include "archive/extraction.h"
 #include "format/block.h"
@@ -207,9 +206,11 @@ UnitList QueueOrder(const std::vector<PlannedEntry>& plan, UnitList units, unsig
             work[u] = w > UINT64_MAX - work[u] ? UINT64_MAX : work[u] + w;
         }
     }
+    const std::vector<size_t> order = CostliestFirst(work, workers);
+    if (std::is_sorted(order.begin(), order.end())) return units;
     UnitList queue;
     queue.entries.reserve(units.entries.size());
-    for (size_t u : CostliestFirst(work, workers)) {
+    for (size_t u : order) {
         queue.Add(units.entries.data() + units.starts[u],
                   units.entries.data() + units.starts[u + 1]);
     }
@@ -426,12 +427,18 @@ std::vector<size_t> CostliestFirst(const std::vector<uint64_t>& work, unsigned w
     uint64_t total = 0;
     for (uint64_t w : work) total = w > UINT64_MAX - total ? UINT64_MAX : total + w;
     const uint64_t small = total / (kSmallShare * std::max(workers, 1u));
-    std::vector<size_t> order(work.size());
-    std::iota(order.begin(), order.end(), size_t{0});
-    // Small entries all weigh the same, nothing: a stable sort leaves them in their order.
-    const auto weight = [&work, small](size_t i) { return work[i] > small ? work[i] : 0; };
+    // Only the large units are sorted; the small ones follow in their order. Of 100,000 small
+    // entries none is large, and sorting them all cost more than deciding them.
+    std::vector<size_t> order;
+    order.reserve(work.size());
+    for (size_t i = 0; i < work.size(); ++i) {
+        if (work[i] > small) order.push_back(i);
+    }
     std::stable_sort(order.begin(), order.end(),
-                     [&weight](size_t a, size_t b) { return weight(a) > weight(b); });
+                     [&work](size_t a, size_t b) { return work[a] > work[b]; });
+    for (size_t i = 0; i < work.size(); ++i) {
+        if (work[i] <= small) order.push_back(i);
+    }
     return order;
 }
 
