@@ -25,7 +25,7 @@ constexpr uint32_t MAX_CODE_LENGTH = format::kMaxCodeLength;
 constexpr uint32_t MAX_TREE_DEPTH = 64;
 // Bits resolved by one probe of the decode table, the same for every tree; longer codes continue
 // by walking the tree.
-constexpr uint32_t DECODE_TABLE_BITS = 11;
+constexpr uint32_t DECODE_TABLE_BITS = 10;
 // A table for the trees of at most 16 symbols, flags and selectors: building every block's table
 // of 2^11 entries for them cost more than the walks a shorter one needs for their rare long codes.
 constexpr uint32_t SMALL_TABLE_BITS = 8;
