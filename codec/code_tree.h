@@ -23,11 +23,11 @@ constexpr uint32_t MAX_CODE_LENGTH = format::kMaxCodeLength;
 // A tree deeper than this can only come from weight sums that wrapped around; building one is
 // refused, which also bounds the cost of building a hostile table.
 constexpr uint32_t MAX_TREE_DEPTH = 64;
-// Bits resolved by one probe of the decode table, the same for every tree; longer codes continue
-// by walking the tree.
+// Bits resolved by one probe of the decode table, the most any tree's table has; longer codes
+// continue by walking the tree.
 constexpr uint32_t DECODE_TABLE_BITS = 10;
-// A table for the trees of at most 16 symbols, flags and selectors: building every block's table
-// of 2^11 entries for them cost more than the walks a shorter one needs for their rare long codes.
+// A table for the trees of at most 16 symbols, flags and selectors: building a full-width table
+// for them in every block cost more than the walks a shorter one needs for their rare long codes.
 constexpr uint32_t SMALL_TABLE_BITS = 8;
 
 struct SymbolWeight {
