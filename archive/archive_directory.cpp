@@ -41,6 +41,20 @@ void FillFileInfo(const format::EntryRecord& record, VORN_FILEINFO* info) {
 
 namespace {
 
+// The slot of the hash that holds name, or the empty slot where the probe for it ends.
+size_t ProbeSlot(const ArchiveHandle* h, const uint8_t* name, size_t length) {
+    size_t slot = static_cast<size_t>(HashName(name, length)) & h->hashMask;
+    while (h->nameHash[slot] != 0) {
+        const size_t i = static_cast<size_t>(h->nameHash[slot] - 1);
+        if (h->nameLengths[i] == length &&
+            std::memcmp(h->names + h->nameStarts[i], name, length) == 0) {
+            break;
+        }
+        slot = (slot + 1) & h->hashMask;
+    }
+    return slot;
+}
+
 // Hashes each indexed name of at most 255 bytes to its first index; false when memory is short.
 bool HashNames(ArchiveHandle* h) {
     const size_t n = static_cast<size_t>(h->indexedNames);
@@ -50,18 +64,9 @@ bool HashNames(ArchiveHandle* h) {
     if (!h->nameHash) return false;
     h->hashMask = slots - 1;
     for (size_t i = 0; i < n; ++i) {
-        const size_t length = h->nameLengths[i];
-        if (length == kLongName) continue;
-        const uint8_t* name = h->names + h->nameStarts[i];
-        size_t slot = static_cast<size_t>(HashName(name, length)) & h->hashMask;
-        bool seen = false;
-        while (h->nameHash[slot] != 0 && !seen) {
-            const size_t other = static_cast<size_t>(h->nameHash[slot] - 1);
-            seen = h->nameLengths[other] == length &&
-                   std::memcmp(h->names + h->nameStarts[other], name, length) == 0;
-            slot = (slot + 1) & h->hashMask;
-        }
-        if (!seen) h->nameHash[slot] = i + 1;
+        if (h->nameLengths[i] == kLongName) continue;
+        const size_t slot = ProbeSlot(h, h->names + h->nameStarts[i], h->nameLengths[i]);
+        if (h->nameHash[slot] == 0) h->nameHash[slot] = i + 1;
     }
     return true;
 }
@@ -75,15 +80,10 @@ bool FindNameIndex(ArchiveHandle* h, const char* name, uint64_t* index) {
     const auto* wanted = reinterpret_cast<const uint8_t*>(name);
     if (!h->nameHash && h->indexedNames != 0) HashNames(h);
     if (h->nameHash) {
-        size_t slot = static_cast<size_t>(HashName(wanted, length)) & h->hashMask;
-        while (h->nameHash[slot] != 0) {
-            size_t i = static_cast<size_t>(h->nameHash[slot] - 1);
-            if (h->nameLengths[i] == length &&
-                std::memcmp(h->names + h->nameStarts[i], wanted, length) == 0) {
-                *index = i;
-                return true;
-            }
-            slot = (slot + 1) & h->hashMask;
+        const size_t slot = ProbeSlot(h, wanted, length);
+        if (h->nameHash[slot] != 0) {
+            *index = h->nameHash[slot] - 1;
+            return true;
         }
     }
     // Past the indexed names lie only padding and names beyond the entry count; a search goes

@@ -60,6 +60,11 @@ Status ReadSymbolTable(const uint8_t* body, uint32_t* bitPos, uint32_t bitLimit,
     return Status::Ok;
 }
 
+// A head's entry count (at most 65535) as a table's length.
+int32_t Entries(uint32_t count) {
+    return static_cast<int32_t>(count);
+}
+
 // The tables and trees of a block in the storage the context table lends, where they fit.
 bool CreateIn(BlockCodeStorage* storage, const format::CompressedHead& head, BlockCoding* coding) {
     BlockCodeStorage& s = *storage;
@@ -72,34 +77,32 @@ bool CreateIn(BlockCodeStorage* storage, const format::CompressedHead& head, Blo
     coding->selectorTree.Lend(s.selectorNodes, count(s.selectorNodes), s.tables[3]);
     // Each table as long as the block's own: every entry is read, and a longer table would only
     // add entries of weight 0 for the tree to pass over.
-    const auto entries = [](uint32_t n) { return static_cast<int32_t>(n); };
-    return coding->flags.CreateIn(s.flagSymbols, count(s.flagSymbols), entries(head.flagEntries)) &&
+    return coding->flags.CreateIn(s.flagSymbols, count(s.flagSymbols), Entries(head.flagEntries)) &&
            coding->selectors.CreateIn(s.selectorSymbols, count(s.selectorSymbols),
-                                      entries(head.selectorEntries)) &&
+                                      Entries(head.selectorEntries)) &&
            coding->literals.CreateIn(s.literalSymbols, count(s.literalSymbols),
-                                     entries(head.literalEntries)) &&
+                                     Entries(head.literalEntries)) &&
            coding->lengths.CreateIn(s.lengthSymbols, count(s.lengthSymbols),
-                                    entries(head.lengthEntries));
+                                    Entries(head.lengthEntries));
 }
 
 Status ReadTablesAndBuildTrees(const uint8_t* body, uint32_t* bitPos, uint32_t bitLimit,
                                const format::CompressedHead& head, BlockCodeStorage* storage,
                                BlockCoding* coding) {
-    const auto entries = [](uint32_t count) { return static_cast<int32_t>(count); };
     if (!CreateIn(storage, head, coding)) return Status::NoMemory;
     Status status = ReadSymbolTable(body, bitPos, bitLimit, &coding->flags,
-                                    entries(head.flagEntries), 4, false);
+                                    Entries(head.flagEntries), 4, false);
     if (status == Status::Ok) {
         status = ReadSymbolTable(body, bitPos, bitLimit, &coding->literals,
-                                 entries(head.literalEntries), head.literalWidth, false);
+                                 Entries(head.literalEntries), head.literalWidth, false);
     }
     if (status == Status::Ok) {
         status = ReadSymbolTable(body, bitPos, bitLimit, &coding->lengths,
-                                 entries(head.lengthEntries), 0, true);
+                                 Entries(head.lengthEntries), 0, true);
     }
     if (status == Status::Ok) {
         status = ReadSymbolTable(body, bitPos, bitLimit, &coding->selectors,
-                                 entries(head.selectorEntries), 4, false);
+                                 Entries(head.selectorEntries), 4, false);
     }
     if (status == Status::Ok) status = coding->flagTree.Build(coding->flags, SMALL_TABLE_BITS);
     if (status == Status::Ok) status = coding->literalTree.Build(coding->literals);
