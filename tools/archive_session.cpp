@@ -206,27 +206,38 @@ bool OpenForCommand(Archive& archive, const std::string& path,
     return false;
 }
 
-bool ReadDirectory(Archive& archive, std::vector<VORN_FILEINFO>& entries,
-                   std::vector<uint64_t>* unreadableNames) {
-    uint64_t count = vorn_GetNumFiles(archive.handle());
-    // Each entry is a few hundred bytes: filled in place, its pages are touched once.
-    entries.assign(static_cast<size_t>(count), VORN_FILEINFO{});
+bool ReadDirectory(Archive& archive, Directory& directory, std::vector<uint64_t>* unreadableNames) {
+    const uint64_t count = vorn_GetNumFiles(archive.handle());
+    std::vector<DirectoryEntry>& entries = directory.entries;
+    std::vector<char>& names = directory.names;
+    entries.clear();
+    names.clear();
+    entries.reserve(static_cast<size_t>(count));
+    // One record's facts at a time, in a buffer that stays in the cache.
+    VORN_FILEINFO info;
     for (uint64_t i = 0; i < count; ++i) {
-        VORN_FILEINFO& info = entries[i];
         format::Status status = archive::EnumerateEntry(archive.handle(), &info, i);
         // The record was read (its facts are in info); only the name was not.
         if (status == format::Status::NotFound && unreadableNames) {
             info.szName[0] = '\0';
             unreadableNames->push_back(i);
-            continue;
-        }
-        if (status != format::Status::Ok) {
+        } else if (status != format::Status::Ok) {
             std::fprintf(stderr, "vorn: cannot read entry %" PRIu64 " of %" PRIu64 ": %s\n", i,
                          count, StatusText(status).c_str());
-            entries.resize(static_cast<size_t>(i));
             return false;
         }
-        info.szName[sizeof info.szName - 1] = 0;
+        info.szName[sizeof info.szName - 1] = '\0';
+        uint32_t group = 0;
+        archive::EntryGroup(archive.handle(), i, &group);
+        entries.push_back(DirectoryEntry{info.qwStoredSize, info.qwUnpackedSize, info.qwFileTime,
+                                         nullptr, info.dwAttributes, info.dwCRC, group});
+        names.insert(names.end(), info.szName, info.szName + std::strlen(info.szName) + 1);
+    }
+    // The names no longer move: each entry's is the next one in the text.
+    const char* name = names.data();
+    for (DirectoryEntry& entry : entries) {
+        entry.name = name;
+        name += std::strlen(name) + 1;
     }
     return true;
 }

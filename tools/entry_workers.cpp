@@ -95,10 +95,10 @@ EntryOutcome FolderFailure(platform::OutputResult result, const std::string& pat
 }
 
 // The intact entry's time and read-only bit go on the part file, which then takes the final name.
-EntryOutcome PutInPlace(const VORN_FILEINFO& info, platform::PartFile& part,
+EntryOutcome PutInPlace(const DirectoryEntry& info, platform::PartFile& part,
                         const std::string& target) {
-    platform::SetPartFileTime(&part, info.qwFileTime);
-    platform::SetPartFileAttributes(&part, info.dwAttributes & format::kRecordAttributeMask);
+    platform::SetPartFileTime(&part, info.fileTime);
+    platform::SetPartFileAttributes(&part, info.attributes & format::kRecordAttributeMask);
     platform::OutputResult result = platform::CommitPartFile(&part);
     if (result == platform::OutputResult::NotFolder) {
         return FileSystemFailure("cannot write " + target + ": a folder stands there");
@@ -165,11 +165,11 @@ constexpr uint64_t kCompressedByteWeight = 10;
 
 // An entry of more than one block has its blocks decoded on several threads, alone, so that a
 // large entry no longer takes as long as one thread needs for all of it.
-uint64_t BlocksOf(const VORN_FILEINFO& info) {
-    return (info.qwUnpackedSize + format::kBlockBufferSize - 1) / format::kBlockBufferSize;
+uint64_t BlocksOf(const DirectoryEntry& info) {
+    return (info.unpackedSize + format::kBlockBufferSize - 1) / format::kBlockBufferSize;
 }
 
-bool DecodedAlone(const VORN_FILEINFO& info, unsigned jobs) {
+bool DecodedAlone(const DirectoryEntry& info, unsigned jobs) {
     return jobs > 1 && BlocksOf(info) > 1;
 }
 
@@ -201,8 +201,8 @@ UnitList QueueOrder(const std::vector<PlannedEntry>& plan, UnitList units, unsig
     std::vector<uint64_t> work(units.Count());
     for (size_t u = 0; u < units.Count(); ++u) {
         for (size_t k = units.starts[u]; k < units.starts[u + 1]; ++k) {
-            const VORN_FILEINFO& info = *plan[units.entries[k]].info;
-            uint64_t w = EstimatedExtractionWork(info.qwUnpackedSize, info.qwStoredSize);
+            const DirectoryEntry& info = *plan[units.entries[k]].info;
+            uint64_t w = EstimatedExtractionWork(info.unpackedSize, info.storedSize);
             work[u] = w > UINT64_MAX - work[u] ? UINT64_MAX : work[u] + w;
         }
     }
@@ -219,15 +219,13 @@ UnitList QueueOrder(const std::vector<PlannedEntry>& plan, UnitList units, unsig
 
 // The planned entries as units of work: the entries of one solid group together, every other
 // entry alone.
-UnitList WorkUnits(void* handle, const std::vector<PlannedEntry>& plan,
-                   const std::vector<size_t>& chosen) {
+UnitList WorkUnits(const std::vector<PlannedEntry>& plan, const std::vector<size_t>& chosen) {
     std::vector<std::vector<size_t>> groups;
     std::vector<std::pair<uint32_t, size_t>> grouped;  // group, then where in groups
     std::vector<size_t> firsts;  // per unit: the entry that starts it alone, or where in groups
     std::vector<bool> isGroup;
     for (size_t i : chosen) {
-        uint32_t group = 0;
-        archive::EntryGroup(handle, plan[i].index, &group);
+        const uint32_t group = plan[i].info->group;
         if (group == 0) {
             firsts.push_back(i);
             isGroup.push_back(false);
@@ -293,7 +291,7 @@ void ParallelExtraction::Run() {
     CatchInterrupt();
     std::vector<size_t> rest;
     DecodeLargeEntries(rest);
-    UnitList units = WorkUnits(job_.archive.handle(), plan_, rest);
+    UnitList units = WorkUnits(plan_, rest);
     unsigned workers = WorkerCount(job_.jobs, units.Count());
     const UnitList queue = QueueOrder(plan_, std::move(units), workers);
     // One job per worker, each taking the next unit of the queue until none is left: a job per
@@ -312,9 +310,7 @@ void ParallelExtraction::Run() {
 void ParallelExtraction::DecodeLargeEntries(std::vector<size_t>& rest) {
     void* handle = job_.archive.handle();
     for (size_t i = 0; i < plan_.size(); ++i) {
-        uint32_t group = 0;
-        archive::EntryGroup(handle, plan_[i].index, &group);
-        if (group != 0 || !DecodedAlone(*plan_[i].info, job_.jobs)) {
+        if (plan_[i].info->group != 0 || !DecodedAlone(*plan_[i].info, job_.jobs)) {
             rest.push_back(i);
         } else if (!Interrupted()) {
             unsigned threads =
@@ -365,21 +361,21 @@ void ParallelExtraction::ExtractOne(void* handle, int slot, PlannedEntry& e, uns
         e.outcome.status = format::Status::PasswordNeeded;
         return;
     }
-    ProgressTarget target{&bar_, slot, e.info->qwUnpackedSize};
+    ProgressTarget target{&bar_, slot, e.info->unpackedSize};
     e.outcome =
         ExtractToPath(*job_.output, handle, e, PasswordText(job_.entryPassword), &target, threads);
-    bar_.Add(e.info->qwUnpackedSize);
+    bar_.Add(e.info->unpackedSize);
     if (e.outcome.Succeeded() && !job_.quiet) {
-        bar_.Print("extracted " + Shown(e.info->szName), stdout);
+        bar_.Print("extracted " + Shown(e.info->name), stdout);
     }
 }
 
 void ParallelExtraction::TestOne(void* handle, int slot, PlannedEntry& e, unsigned threads) {
-    ProgressTarget target{&bar_, slot, e.info->qwUnpackedSize};
+    ProgressTarget target{&bar_, slot, e.info->unpackedSize};
     e.outcome = DecodeAndCheck(handle, e, PasswordText(job_.entryPassword), &target, threads);
-    bar_.Add(e.info->qwUnpackedSize);
+    bar_.Add(e.info->unpackedSize);
     if (e.outcome.Succeeded()) {
-        if (!job_.quiet) bar_.Print("OK      " + Shown(e.info->szName), stdout);
+        if (!job_.quiet) bar_.Print("OK      " + Shown(e.info->name), stdout);
         return;
     }
     if (e.outcome.failure == ToolFailure::Cancelled) return;  // the command reports it once
@@ -387,7 +383,7 @@ void ParallelExtraction::TestOne(void* handle, int slot, PlannedEntry& e, unsign
     if (job_.verbose && e.outcome.failedCheck != nullptr) {
         check = std::string(" [") + format::ShortCheckName(e.outcome.failedCheck) + "]";
     }
-    bar_.Print("FAILED  " + Shown(e.info->szName) + ": " +
+    bar_.Print("FAILED  " + Shown(e.info->name) + ": " +
                OutcomeText(e.outcome, IsEncrypted(*e.info), job_.entryPassword.has_value()) +
                check);
 }

@@ -45,10 +45,10 @@ std::string OutcomeText(const EntryOutcome& outcome, bool encrypted, bool passwo
 
 // One entry to extract or test: which one it is, where it goes and, once done, how it went.
 struct PlannedEntry {
-    const VORN_FILEINFO* info;  // the directory's entry, which outlives the plan
-    uint64_t index;             // in the archive's directory, as the library numbers entries
-    std::string relative;       // below the destination, "/" between levels
-    std::string target;         // the destination joined with relative
+    const DirectoryEntry* info;  // the directory's entry, which outlives the plan
+    uint64_t index;              // in the archive's directory, as the library numbers entries
+    std::string relative;        // below the destination, "/" between levels
+    std::string target;          // the destination joined with relative
     EntryOutcome outcome;
 };
 

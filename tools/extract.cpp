@@ -87,7 +87,7 @@ class Planner {
           skipLicense_(skipLicense) {}
 
     // Plans one entry of the directory; false once the user chose to quit.
-    bool Consider(uint64_t index, const VORN_FILEINFO& info);
+    bool Consider(uint64_t index, const DirectoryEntry& info);
     ExtractPlan Finish();
 
   private:
@@ -166,14 +166,13 @@ bool Planner::RefusedUnread(uint64_t index) {
     return true;
 }
 
-bool Planner::Consider(uint64_t index, const VORN_FILEINFO& info) {
+bool Planner::Consider(uint64_t index, const DirectoryEntry& info) {
     if (RefusedUnread(index)) return true;
-    std::string name = info.szName;
+    std::string name = info.name;
     if (name == format::kCommentName || !Selected(name)) return true;
     if (skipLicense_ && name == format::kLicenseName) return true;
     PlannedEntry entry{&info, index, {}, {}, {}};
-    format::EntryNameVerdict verdict =
-        format::CheckEntryName(info.szName, format::kNativeNameRules);
+    format::EntryNameVerdict verdict = format::CheckEntryName(info.name, format::kNativeNameRules);
     if (verdict != format::EntryNameVerdict::Safe) {
         std::fprintf(stderr, "vorn: refused %s: %s\n", Shown(name).c_str(),
                      RefusedNameText(verdict).c_str());
@@ -230,7 +229,7 @@ ExtractPlan Planner::Finish() {
 // Plans the extraction of entries below root, printing a line for every entry refused or
 // skipped. When the user chooses to quit at an overwrite question, the plan holds what was
 // planned before.
-ExtractPlan MakeExtractPlan(const std::vector<VORN_FILEINFO>& entries,
+ExtractPlan MakeExtractPlan(const std::vector<DirectoryEntry>& entries,
                             const std::vector<uint64_t>& unreadableNames,
                             const std::vector<std::string>& patterns, const std::string& root,
                             format::SfxOverwrite policy, bool interactive, bool quiet,
@@ -271,7 +270,7 @@ void ExecutePlan(ExtractPlan& plan, Archive& archive, const std::string& archive
                  const std::optional<std::string>& entryPassword, const Options& options,
                  const std::string& root, const platform::OutputRoot& output) {
     uint64_t total = 0;
-    for (const PlannedEntry& e : plan.entries) total += e.info->qwUnpackedSize;
+    for (const PlannedEntry& e : plan.entries) total += e.info->unpackedSize;
     ProgressBar bar(!options.quiet && os::StderrIsTerminal(), total, "Extracting");
     ExtractJob job{archive,           archivePath,   archivePassword, entryPassword, root,
                    JobCount(options), options.quiet, false,           &output};
@@ -286,16 +285,16 @@ void RetryWithTypedPasswords(PlannedEntry& e, Archive& archive,
                              const platform::OutputRoot& output) {
     bool encrypted = IsEncrypted(*e.info);
     while (os::StdinIsTerminal() && IsPasswordFailure(e.outcome, encrypted)) {
-        std::fprintf(stderr, "%s: %s\n", Shown(e.info->szName).c_str(),
+        std::fprintf(stderr, "%s: %s\n", Shown(e.info->name).c_str(),
                      OutcomeText(e.outcome, encrypted, password.has_value()).c_str());
         std::optional<std::string> again =
-            ReadHiddenLine("Password for " + Shown(e.info->szName) + " (empty to skip): ");
+            ReadHiddenLine("Password for " + Shown(e.info->name) + " (empty to skip): ");
         PasswordWiper wipeAgain(again);
         if (!again || again->empty()) break;
         e.outcome =
             ExtractToPath(output, archive.handle(), e, again->c_str(), nullptr, JobCount(options));
         if (e.outcome.Succeeded()) {
-            if (!options.quiet) std::printf("extracted %s\n", Shown(e.info->szName).c_str());
+            if (!options.quiet) std::printf("extracted %s\n", Shown(e.info->name).c_str());
             password = *again;
         }
     }
@@ -307,7 +306,7 @@ void ReportFailure(const PlannedEntry& e, bool passwordGiven) {
                       e.outcome.status == format::Status::PasswordNeeded && !passwordGiven;
     std::string why = noPassword ? "needs a password (give -p or --password-file)"
                                  : OutcomeText(e.outcome, encrypted, passwordGiven);
-    std::fprintf(stderr, "vorn: %s: %s\n", Shown(e.info->szName).c_str(), why.c_str());
+    std::fprintf(stderr, "vorn: %s: %s\n", Shown(e.info->name).c_str(), why.c_str());
 }
 
 int ReportOutcome(ExtractPlan& plan, Archive& archive, std::optional<std::string>& password,
@@ -355,9 +354,9 @@ int RunExtract(const Options& options) {
     // The password that opened the archive (if any) opens every worker's handle too.
     std::optional<std::string> archivePassword = password;
     PasswordWiper wipeArchivePassword(archivePassword);
-    std::vector<VORN_FILEINFO> entries;
+    Directory directory;
     std::vector<uint64_t> unreadableNames;
-    if (!ReadDirectory(archive, entries, &unreadableNames)) return kExitUsage;
+    if (!ReadDirectory(archive, directory, &unreadableNames)) return kExitUsage;
     std::string root;
     // Closed when the command returns: every entry's folder is entered from it.
     platform::OutputRoot output;
@@ -368,7 +367,7 @@ int RunExtract(const Options& options) {
     if (!PrepareDestination(options.outputDir, root, output)) return kExitUsage;
 
     ExtractPlan plan =
-        MakeExtractPlan(entries, unreadableNames, patterns, root, options.overwrite,
+        MakeExtractPlan(directory.entries, unreadableNames, patterns, root, options.overwrite,
                         os::StdinIsTerminal(), options.quiet, PacksLicense(archivePath));
     AskEntryPasswordIfNeeded(
         password, std::any_of(plan.entries.begin(), plan.entries.end(),

@@ -31,10 +31,10 @@ constexpr uint64_t kMaxCommentBytes = 16u << 20;
 // What the listing shows besides the entries.
 struct Listing {
     std::string path;
-    std::vector<VORN_FILEINFO> entries;  // the comment's own entry included
-    std::vector<std::string> codecs;     // per entry: what its blocks need to be read
-    std::vector<uint32_t> groups;        // per entry: its solid group, 0 for none
-    bool solid = false;                  // some entry is in a group: the table shows them
+    Directory directory;
+    std::vector<DirectoryEntry> entries;  // those whose names read, the comment's own included
+    std::vector<std::string> codecs;      // per entry: what its blocks need to be read
+    bool solid = false;                   // some entry is in a group: the table shows them
     std::optional<std::string> comment;
     std::optional<std::string> destination;             // a self-extractor's built-in folder
     std::optional<pe::StubBrandingFacts> branding;      // a Windows self-extractor's
@@ -68,7 +68,7 @@ std::string CodecOf(void* handle, uint64_t index) {
 void ReadProtection(Listing& listing, void* handle) {
     listing.protection = archive::ProtectionOf(handle, &listing.seal);
     if (listing.protection != archive::Protection::None) return;
-    for (const VORN_FILEINFO& e : listing.entries) {
+    for (const DirectoryEntry& e : listing.entries) {
         if (IsEncrypted(e)) listing.protection = archive::Protection::Blowfish;
     }
 }
@@ -110,8 +110,8 @@ std::string ProtectionJson(const Listing& listing) {
     return json + kdf;
 }
 
-bool IsComment(const VORN_FILEINFO& e) {
-    return std::string(e.szName) == kCommentName;
+bool IsComment(const DirectoryEntry& e) {
+    return std::string(e.name) == kCommentName;
 }
 
 std::string RatioText(uint64_t stored, uint64_t unpacked) {
@@ -143,25 +143,25 @@ std::optional<std::string> ReadComment(Archive& archive,
 std::optional<format::SfxSettings> Settings(const Listing& listing);
 
 // A self-extractor's packed licence, which is no file of the archive: its entry, or null.
-const VORN_FILEINFO* LicenseEntry(const Listing& listing) {
+const DirectoryEntry* LicenseEntry(const Listing& listing) {
     const std::optional<format::SfxSettings> s = Settings(listing);
     if (!s || !s->license) return nullptr;
-    for (const VORN_FILEINFO& e : listing.entries) {
-        if (format::IsLicenseEntry(*s, e.szName)) return &e;
+    for (const DirectoryEntry& e : listing.entries) {
+        if (format::IsLicenseEntry(*s, e.name)) return &e;
     }
     return nullptr;
 }
 
 // The entries listed as files: neither the comment nor a packed licence.
-bool IsNoFile(const Listing& listing, const VORN_FILEINFO& e) {
+bool IsNoFile(const Listing& listing, const DirectoryEntry& e) {
     return IsComment(e) || &e == LicenseEntry(listing);
 }
 
 void CountTotals(Listing& listing) {
-    for (const VORN_FILEINFO& e : listing.entries) {
+    for (const DirectoryEntry& e : listing.entries) {
         if (IsNoFile(listing, e)) continue;
-        listing.totalUnpacked += e.qwUnpackedSize;
-        listing.totalStored += e.qwStoredSize;
+        listing.totalUnpacked += e.unpackedSize;
+        listing.totalStored += e.storedSize;
         ++listing.files;
     }
 }
@@ -214,9 +214,9 @@ void PrintBrandingJson(const Listing& listing) {
 // reads as it always has: its size, or null when its entry is missing.
 std::string LicenseJson(const Listing& listing, const format::SfxSettings& s) {
     if (!s.license) return "";
-    const VORN_FILEINFO* license = LicenseEntry(listing);
+    const DirectoryEntry* license = LicenseEntry(listing);
     return ", \"license\": " +
-           (license ? "{\"bytes\": " + std::to_string(license->qwUnpackedSize) + "}" : "null");
+           (license ? "{\"bytes\": " + std::to_string(license->unpackedSize) + "}" : "null");
 }
 
 std::string SettingsJson(const Listing& listing) {
@@ -237,17 +237,16 @@ void PrintJson(const Listing& listing) {
     std::printf("{\n  \"archive\": %s,\n  \"entries\": [", JsonString(listing.path).c_str());
     bool first = true;
     for (size_t i = 0; i < listing.entries.size(); ++i) {
-        const VORN_FILEINFO& e = listing.entries[i];
+        const DirectoryEntry& e = listing.entries[i];
         if (IsNoFile(listing, e)) continue;
         std::printf("%s\n    {\"name\": %s, \"size\": %" PRIu64 ", \"stored\": %" PRIu64
                     ", \"time\": %s, \"fileTime\": %" PRIu64
                     ", \"attributes\": %u"
                     ", \"encrypted\": %s, \"crc\": \"%08x\", \"codec\": \"%s\", \"group\": %s}",
-                    first ? "" : ",", JsonString(e.szName).c_str(), e.qwUnpackedSize,
-                    e.qwStoredSize, JsonString(FormatFileTime(e.qwFileTime)).c_str(), e.qwFileTime,
-                    e.dwAttributes & 0xffffu,
-                    (e.dwAttributes & VORN_ATTR_ENCRYPTED) ? "true" : "false", e.dwCRC,
-                    listing.codecs[i].c_str(), GroupText(listing.groups[i], "null").c_str());
+                    first ? "" : ",", JsonString(e.name).c_str(), e.unpackedSize, e.storedSize,
+                    JsonString(FormatFileTime(e.fileTime)).c_str(), e.fileTime,
+                    e.attributes & 0xffffu, (e.attributes & VORN_ATTR_ENCRYPTED) ? "true" : "false",
+                    e.crc, listing.codecs[i].c_str(), GroupText(e.group, "null").c_str());
         first = false;
     }
     std::printf(
@@ -277,9 +276,9 @@ void PrintSettings(const Listing& listing) {
     if (s->overwrite != format::SfxOverwrite::Ask) {
         std::printf("Existing files: %s\n", format::SfxOverwriteName(s->overwrite));
     }
-    if (const VORN_FILEINFO* license = LicenseEntry(listing)) {
+    if (const DirectoryEntry* license = LicenseEntry(listing)) {
         std::printf("Licence: %" PRIu64 " bytes, to be accepted before extracting\n",
-                    license->qwUnpackedSize);
+                    license->unpackedSize);
     } else if (s->license) {
         std::printf("Licence: to be accepted, but its entry is missing\n");
     }
@@ -305,15 +304,13 @@ void PrintTable(const Listing& listing) {
         "------------ ------------ -----  -------------------  ----- --------  -------  %s----\n",
         GroupColumn(listing, "-----").c_str());
     for (size_t i = 0; i < listing.entries.size(); ++i) {
-        const VORN_FILEINFO& e = listing.entries[i];
+        const DirectoryEntry& e = listing.entries[i];
         if (IsNoFile(listing, e)) continue;
         std::printf("%12" PRIu64 " %12" PRIu64 " %5s  %-19s  %-5s %08x  %-7s  %s%s\n",
-                    e.qwUnpackedSize, e.qwStoredSize,
-                    RatioText(e.qwStoredSize, e.qwUnpackedSize).c_str(),
-                    FormatFileTime(e.qwFileTime).c_str(), AttributeText(e.dwAttributes).c_str(),
-                    e.dwCRC, listing.codecs[i].c_str(),
-                    GroupColumn(listing, GroupText(listing.groups[i], "-")).c_str(),
-                    Shown(e.szName).c_str());
+                    e.unpackedSize, e.storedSize, RatioText(e.storedSize, e.unpackedSize).c_str(),
+                    FormatFileTime(e.fileTime).c_str(), AttributeText(e.attributes).c_str(), e.crc,
+                    listing.codecs[i].c_str(),
+                    GroupColumn(listing, GroupText(e.group, "-")).c_str(), Shown(e.name).c_str());
     }
     std::printf(
         "------------ ------------ -----  -------------------  ----- --------  -------  %s----\n",
@@ -388,7 +385,7 @@ bool RefusedUnread(const std::vector<uint64_t>& unreadable, uint64_t index) {
 }
 
 // Tests every entry, printing one line for each; returns the failures.
-uint64_t TestEntries(Archive& archive, const std::vector<VORN_FILEINFO>& entries,
+uint64_t TestEntries(Archive& archive, const std::vector<DirectoryEntry>& entries,
                      const std::vector<uint64_t>& unreadable,
                      const std::optional<std::string>& archivePassword,
                      const std::optional<std::string>& entryPassword, const Options& options,
@@ -426,17 +423,14 @@ int RunList(const Options& options) {
     listing.path = options.operands[0];
     Archive archive;
     if (!OpenForCommand(archive, listing.path, password)) return kExitUsage;
-    std::vector<VORN_FILEINFO> entries;
     std::vector<uint64_t> unreadable;
-    if (!ReadDirectory(archive, entries, &unreadable)) return kExitUsage;
+    if (!ReadDirectory(archive, listing.directory, &unreadable)) return kExitUsage;
+    const std::vector<DirectoryEntry>& entries = listing.directory.entries;
     for (uint64_t i = 0; i < entries.size(); ++i) {
         if (RefusedUnread(unreadable, i)) continue;
         listing.entries.push_back(entries[i]);
         listing.codecs.push_back(CodecOf(archive.handle(), i));
-        uint32_t group = 0;
-        archive::EntryGroup(archive.handle(), i, &group);
-        listing.groups.push_back(group);
-        listing.solid = listing.solid || group != 0;
+        listing.solid = listing.solid || entries[i].group != 0;
     }
     listing.comment = ReadComment(archive, password);
     ReadProtection(listing, archive.handle());
@@ -460,17 +454,18 @@ int RunTest(const Options& options) {
     if (!GivenPassword(options, password)) return kExitUsage;
     Archive archive;
     if (!OpenForCommand(archive, options.operands[0], password)) return kExitUsage;
-    std::vector<VORN_FILEINFO> entries;
+    Directory directory;
     std::vector<uint64_t> unreadable;
-    if (!ReadDirectory(archive, entries, &unreadable)) return kExitUsage;
+    if (!ReadDirectory(archive, directory, &unreadable)) return kExitUsage;
+    const std::vector<DirectoryEntry>& entries = directory.entries;
 
     // The password that opened the archive (if any) opens every worker's handle too.
     std::optional<std::string> archivePassword = password;
     PasswordWiper wipeArchivePassword(archivePassword);
     bool anyEncrypted = false;
     uint64_t total = 0;
-    for (const VORN_FILEINFO& e : entries) {
-        total += e.qwUnpackedSize;
+    for (const DirectoryEntry& e : entries) {
+        total += e.unpackedSize;
         anyEncrypted = anyEncrypted || IsEncrypted(e);
     }
     AskEntryPasswordIfNeeded(password, anyEncrypted);
