@@ -224,6 +224,8 @@ UnitList WorkUnits(const std::vector<PlannedEntry>& plan, const std::vector<size
     std::vector<std::pair<uint32_t, size_t>> grouped;  // group, then where in groups
     std::vector<size_t> firsts;  // per unit: the entry that starts it alone, or where in groups
     std::vector<bool> isGroup;
+    firsts.reserve(chosen.size());
+    isGroup.reserve(chosen.size());
     for (size_t i : chosen) {
         const uint32_t group = plan[i].info->group;
         if (group == 0) {
@@ -244,6 +246,7 @@ UnitList WorkUnits(const std::vector<PlannedEntry>& plan, const std::vector<size
     }
     UnitList units;
     units.entries.reserve(chosen.size());
+    units.starts.reserve(firsts.size() + 1);
     for (size_t u = 0; u < firsts.size(); ++u) {
         if (!isGroup[u]) {
             units.Add(&firsts[u], &firsts[u] + 1);
@@ -290,6 +293,7 @@ class ParallelExtraction {
 void ParallelExtraction::Run() {
     CatchInterrupt();
     std::vector<size_t> rest;
+    rest.reserve(plan_.size());
     DecodeLargeEntries(rest);
     UnitList units = WorkUnits(plan_, rest);
     unsigned workers = WorkerCount(job_.jobs, units.Count());
@@ -364,7 +368,7 @@ void ParallelExtraction::ExtractOne(void* handle, int slot, PlannedEntry& e, uns
     ProgressTarget target{&bar_, slot, e.info->unpackedSize};
     e.outcome =
         ExtractToPath(*job_.output, handle, e, PasswordText(job_.entryPassword), &target, threads);
-    bar_.Add(e.info->unpackedSize);
+    bar_.Add(slot, e.info->unpackedSize);
     if (e.outcome.Succeeded() && !job_.quiet) {
         bar_.Print("extracted " + Shown(e.info->name), stdout);
     }
@@ -373,7 +377,7 @@ void ParallelExtraction::ExtractOne(void* handle, int slot, PlannedEntry& e, uns
 void ParallelExtraction::TestOne(void* handle, int slot, PlannedEntry& e, unsigned threads) {
     ProgressTarget target{&bar_, slot, e.info->unpackedSize};
     e.outcome = DecodeAndCheck(handle, e, PasswordText(job_.entryPassword), &target, threads);
-    bar_.Add(e.info->unpackedSize);
+    bar_.Add(slot, e.info->unpackedSize);
     if (e.outcome.Succeeded()) {
         if (!job_.quiet) bar_.Print("OK      " + Shown(e.info->name), stdout);
         return;

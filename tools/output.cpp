@@ -80,22 +80,24 @@ bool Interrupted() {
 
 ProgressBar::ProgressBar(bool enabled, uint64_t totalBytes, std::string label)
     : enabled_(enabled), total_(totalBytes), label_(std::move(label)) {
-    for (auto& p : partial_) p.store(0);
     start_ = lastDraw_ = std::chrono::steady_clock::now();
+    nextDraw_.store((start_ + kQuietStart).time_since_epoch().count());
 }
 
 ProgressBar::~ProgressBar() {
     Finish();
 }
 
-void ProgressBar::Add(uint64_t bytes) {
-    done_.fetch_add(bytes);
+// Without a bar nothing reads the counts, so they are not kept.
+void ProgressBar::Add(int slot, uint64_t bytes) {
+    if (!enabled_ || slot < 0 || slot >= kSlots) return;
+    slots_[slot].done.fetch_add(bytes, std::memory_order_relaxed);
     Draw(false);
 }
 
 void ProgressBar::SetPartial(int slot, uint64_t bytes) {
-    if (slot < 0 || slot >= kSlots) return;
-    partial_[slot].store(bytes);
+    if (!enabled_ || slot < 0 || slot >= kSlots) return;
+    slots_[slot].partial.store(bytes, std::memory_order_relaxed);
     Draw(false);
 }
 
@@ -108,6 +110,8 @@ void ProgressBar::Print(const std::string& line, FILE* stream) {
     std::fputs(line.c_str(), stream);
     std::fputc('\n', stream);
     drawn_ = false;
+    // The bar comes back at the next update.
+    nextDraw_.store((start_ + kQuietStart).time_since_epoch().count());
     std::fflush(stream);
 }
 
@@ -122,15 +126,18 @@ void ProgressBar::Finish() {
 
 void ProgressBar::Draw(bool force) {
     if (!enabled_) return;
+    auto now = std::chrono::steady_clock::now();
+    if (!force && now.time_since_epoch().count() < nextDraw_.load(std::memory_order_relaxed)) {
+        return;
+    }
     std::unique_lock<std::mutex> lock(drawLock_, std::try_to_lock);
     if (!lock.owns_lock() || finished_) return;
-    auto now = std::chrono::steady_clock::now();
-    // Short work shows no bar at all; long work gets one within half a second.
-    if (!force && now - start_ < std::chrono::milliseconds(500)) return;
-    if (!force && drawn_ && now - lastDraw_ < std::chrono::milliseconds(100)) return;
+    if (!force && now - start_ < kQuietStart) return;
+    if (!force && drawn_ && now - lastDraw_ < kRedrawEvery) return;
     lastDraw_ = now;
-    uint64_t done = done_.load();
-    for (auto& p : partial_) done += p.load();
+    nextDraw_.store((now + kRedrawEvery).time_since_epoch().count(), std::memory_order_relaxed);
+    uint64_t done = 0;
+    for (const Slot& slot : slots_) done += slot.done.load() + slot.partial.load();
     if (done > total_) done = total_;
     double seconds = std::chrono::duration<double>(now - start_).count();
     double rate = seconds > 0.05 ? static_cast<double>(done) / seconds : 0.0;

@@ -32,7 +32,7 @@ class ProgressBar {
   public:
     ProgressBar(bool enabled, uint64_t totalBytes, std::string label);
     ~ProgressBar();
-    void Add(uint64_t bytes);                                    // work finished for good
+    void Add(int slot, uint64_t bytes);                          // one worker's finished work
     void SetPartial(int slot, uint64_t bytes);                   // in-flight work of one worker
     void Print(const std::string& line, FILE* stream = stderr);  // a line above the bar
     void Finish();
@@ -41,12 +41,24 @@ class ProgressBar {
     static constexpr int kSlots = 64;
 
   private:
+    // Short work shows no bar at all; long work gets one within half a second.
+    static constexpr std::chrono::milliseconds kQuietStart{500};
+    static constexpr std::chrono::milliseconds kRedrawEvery{100};
+
     void Draw(bool force);
     bool enabled_;
     uint64_t total_;
     std::string label_;
-    std::atomic<uint64_t> done_{0};
-    std::atomic<uint64_t> partial_[kSlots];
+    // Each worker's counts on a cache line of their own: workers on other cores update them for
+    // every entry, and a line they shared would travel between the cores each time.
+    struct alignas(64) Slot {
+        std::atomic<uint64_t> done{0};
+        std::atomic<uint64_t> partial{0};
+    };
+    Slot slots_[kSlots];
+    // Steady-clock ticks before which no draw is due: checked before the lock, which the workers
+    // would otherwise take turns at for every update.
+    std::atomic<int64_t> nextDraw_{0};
     std::mutex drawLock_;
     std::chrono::steady_clock::time_point start_;
     std::chrono::steady_clock::time_point lastDraw_;
