@@ -37,8 +37,8 @@ const uint8_t* ChunkAt(ChunkReader* r, uint64_t offset, size_t count) {
     uint64_t want = r->length - offset;
     if (want > r->capacity) want = r->capacity;
     r->filled = 0;
-    if (platform::FileSeek(r->fd, offset) != static_cast<int64_t>(offset)) return nullptr;
-    int64_t got = platform::FileRead(r->fd, r->buffer, static_cast<uint32_t>(want));
+    // One call, not a seek and a read: an open walks 100,000 small entries in 4,000 chunks.
+    int64_t got = platform::FileReadAt(r->fd, offset, r->buffer, static_cast<uint32_t>(want));
     if (got < static_cast<int64_t>(count)) return nullptr;
     r->start = offset;
     r->filled = static_cast<size_t>(got);
