@@ -27,7 +27,7 @@ TEST(ToolDirectory, EveryEntryKeepsItsFactsAndItsOwnNameAfterTheDirectoryMoves) 
         {std::string(255, 'n'), 70000, 0x20, 2},
         {"folder\\b", 5, 0x01, 3},
     };
-    vorntest::TestArchive spec;
+    vorntest::TestArchive contents;
     for (size_t i = 0; i < cases.size(); ++i) {
         vorntest::TestEntry e;
         e.name = cases[i].name;
@@ -36,11 +36,11 @@ TEST(ToolDirectory, EveryEntryKeepsItsFactsAndItsOwnNameAfterTheDirectoryMoves) 
         e.method = i % 2 ? pack::Method::Compressed : pack::Method::Stored;
         e.attributes = cases[i].attributes;
         e.fileTime = cases[i].fileTime;
-        spec.entries.push_back(e);
+        contents.entries.push_back(e);
     }
     tooltest::ScratchFolder scratch;
     const std::string path = (scratch / "d.vorn").string();
-    ASSERT_TRUE(vorntest::WriteWholeFile(path, vorntest::BuildTestArchive(spec)));
+    ASSERT_TRUE(vorntest::WriteWholeFile(path, vorntest::BuildTestArchive(contents)));
 
     tool::Archive archive;
     ASSERT_EQ(archive.Open(path, nullptr), format::Status::Ok);
@@ -53,7 +53,7 @@ TEST(ToolDirectory, EveryEntryKeepsItsFactsAndItsOwnNameAfterTheDirectoryMoves) 
     ASSERT_EQ(directory.entries.size(), cases.size());
     for (size_t i = 0; i < cases.size(); ++i) {
         const tool::DirectoryEntry& e = directory.entries[i];
-        const std::vector<uint8_t>& data = spec.entries[i].data;
+        const std::vector<uint8_t>& data = contents.entries[i].data;
         Crc32 crc;
         crc.Update(data.data(), static_cast<uint32_t>(data.size()));
         EXPECT_EQ(e.name, cases[i].name) << i;
