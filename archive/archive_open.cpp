@@ -174,20 +174,35 @@ bool SameFileAs(const ArchiveHandle* h, const ArchiveHandle* model) {
 }
 
 // A further handle on a file another handle walked (a worker's, beside the handle the work was
-// planned with) copies that walk instead of reading the whole file again, which for 100,000
-// small entries cost as much as decoding several thousand of them. A file changed in a way
-// SameFileAs does not see makes its entries fail their checks, as a change after any open does.
-Status TakeWalkOf(ArchiveHandle* h, const ArchiveHandle* model, uint64_t* trailerOffset) {
-    const uint64_t count = model->recordCount;
-    h->recordOffsets = static_cast<uint64_t*>(std::malloc(count * sizeof(uint64_t)));
-    h->records =
-        static_cast<format::EntryRecord*>(std::malloc(count * sizeof(format::EntryRecord)));
-    if (!h->recordOffsets || !h->records) return Status::NoMemory;
-    std::memcpy(h->recordOffsets, model->recordOffsets, count * sizeof(uint64_t));
-    std::memcpy(h->records, model->records, count * sizeof(format::EntryRecord));
-    h->recordCount = count;
+// planned with) reads that walk instead of walking the whole file again, which for 100,000 small
+// entries cost as much as decoding several thousand of them. A file changed in a way SameFileAs
+// does not see makes its entries fail their checks, as a change after any open does.
+void BorrowWalkOf(ArchiveHandle* h, const ArchiveHandle* model, uint64_t* trailerOffset) {
+    h->recordOffsets = model->recordOffsets;
+    h->records = model->records;
+    h->recordCount = model->recordCount;
+    h->walkBorrowed = true;
     *trailerOffset = model->trailerOffset;
-    return Status::Ok;
+}
+
+// The name table and its index as well, where the model read the same plain table. An
+// enciphered one is read again: the open's password must pass its own check.
+bool BorrowNamesOf(ArchiveHandle* h, const ArchiveHandle* model) {
+    if (!h->walkBorrowed) return false;
+    const format::NameTrailer& a = h->trailer;
+    const format::NameTrailer& b = model->trailer;
+    if (a.namesEncrypted || b.namesEncrypted || a.namesCrc != b.namesCrc ||
+        a.namesLength != b.namesLength) {
+        return false;
+    }
+    h->names = model->names;
+    h->namesSize = model->namesSize;
+    h->nameStarts = model->nameStarts;
+    h->nameLengths = model->nameLengths;
+    h->indexedNames = model->indexedNames;
+    h->tailStart = model->tailStart;
+    h->namesBorrowed = true;
+    return true;
 }
 
 Status ReadArchive(ArchiveHandle* h, const char* password, const ArchiveHandle* model) {
@@ -212,9 +227,12 @@ Status ReadArchive(ArchiveHandle* h, const char* password, const ArchiveHandle* 
     }
 
     uint64_t trailerOffset = 0;
-    status = SameFileAs(h, model) ? TakeWalkOf(h, model, &trailerOffset)
-                                  : WalkRecords(h, &trailerOffset);
-    if (status != Status::Ok) return status;
+    if (SameFileAs(h, model)) {
+        BorrowWalkOf(h, model, &trailerOffset);
+    } else {
+        status = WalkRecords(h, &trailerOffset);
+        if (status != Status::Ok) return status;
+    }
     CORRUPT_IF(trailerOffset > h->fileLength ||
                h->fileLength - trailerOffset < format::kTrailerBytes);
     h->trailerOffset = trailerOffset;
@@ -222,19 +240,24 @@ Status ReadArchive(ArchiveHandle* h, const char* password, const ArchiveHandle* 
     status = ReadExactly(h->archiveFd, trailerOffset, trailer, format::kTrailerBytes);
     if (status != Status::Ok) return status;
     h->trailer = format::DecodeTrailer(trailer);
+    if (BorrowNamesOf(h, model)) return Status::Ok;
     return LoadNames(h, password != nullptr);
 }
 
 void ReleaseHandle(ArchiveHandle* h) {
     if (h->cancelEvent) platform::EventClose(h->cancelEvent);
     if (h->archiveFd >= 0) platform::FileClose(h->archiveFd);
-    std::free(h->recordOffsets);
-    std::free(h->records);
-    // Deciphered names are the password's work: none is left in freed memory.
-    if (h->names && h->trailer.namesEncrypted) SecureWipe(h->names, h->namesSize);
-    std::free(h->names);
-    std::free(h->nameStarts);
-    std::free(h->nameLengths);
+    if (!h->walkBorrowed) {
+        std::free(h->recordOffsets);
+        std::free(h->records);
+    }
+    if (!h->namesBorrowed) {
+        // Deciphered names are the password's work: none is left in freed memory.
+        if (h->names && h->trailer.namesEncrypted) SecureWipe(h->names, h->namesSize);
+        std::free(h->names);
+        std::free(h->nameStarts);
+        std::free(h->nameLengths);
+    }
     std::free(h->nameHash);
     codec::UnmapRunMemory(&h->runMemory);
     WipeSealState(&h->seal);

@@ -24,8 +24,9 @@ Status OpenArchive(void** handle, const char* path, const char* password, unsign
 // The same, where model is a handle open on the same archive (or null): when both are sealed
 // alike and model was opened with the same password, its key serves and the open derives none;
 // when model is plain and the file still has its length and header, its walk of the records
-// serves and the file is not walked again. model may be in use on another thread meanwhile; only
-// what its open set is read.
+// (and a plain name table that is still the same) serves and the file is not walked again; model
+// must then stay open until this handle closes. model may be in use on another thread meanwhile;
+// only what its open set is read.
 Status OpenArchiveLike(void** handle, const char* path, const char* password, unsigned int mode,
                        const void* model);
 Status EnumerateEntry(void* handle, VORN_FILEINFO* info, uint64_t index);

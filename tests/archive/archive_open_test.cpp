@@ -2,6 +2,7 @@
 // and hostile files, the enciphered name table's password check, lock, close and status texts.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <climits>
 #include <cstring>
@@ -309,6 +310,48 @@ TEST(ArchiveWalk, FurtherHandleTakesTheModelsWalkOnlyWhileTheFileLooksTheSame) {
         archive::Status::Ok);
     EXPECT_EQ(vorn_GetNumFiles(other.h), 4u);
     EXPECT_EQ(NameAt(other.h, 3), "four");
+}
+
+// The name table too, while the model read the same plain table: renamed on the disk, the
+// borrowing handle still shows the model's name, where an open of its own (the control) reads
+// the new one. An enciphered table is read and checked again, so a wrong password fails beside
+// a model that the right one opened.
+TEST(ArchiveWalk, FurtherHandleTakesPlainNamesButChecksAnEncipheredTableItself) {
+    std::vector<uint8_t> bytes = vorntest::BuildTestArchive(ThreeEntries());
+    TempFile file("names.vorn", bytes);
+    Handle model;
+    ASSERT_EQ(vorn_OpenStream(&model.h, file.path.c_str(), nullptr, VORN_OPEN_READONLY),
+              VORN_SUCCESS);
+    const std::string old = "one.txt";
+    auto at = std::search(bytes.begin(), bytes.end(), old.begin(), old.end());
+    ASSERT_NE(at, bytes.end());
+    std::copy_n("ONE.TXT", old.size(), at);
+    ASSERT_TRUE(vorntest::WriteWholeFile(file.path, bytes));
+    Handle alone, like;
+    ASSERT_EQ(
+        archive::OpenArchiveLike(&alone.h, file.path.c_str(), nullptr, VORN_OPEN_READONLY, nullptr),
+        archive::Status::Ok);
+    EXPECT_EQ(NameAt(alone.h, 0), "ONE.TXT");
+    ASSERT_EQ(
+        archive::OpenArchiveLike(&like.h, file.path.c_str(), nullptr, VORN_OPEN_READONLY, model.h),
+        archive::Status::Ok);
+    EXPECT_EQ(NameAt(like.h, 0), "one.txt");
+
+    vorntest::TestArchive enciphered = ThreeEntries();
+    enciphered.namesPassword = "names-secret";
+    TempFile sealedNames("enc.vorn", vorntest::BuildTestArchive(enciphered));
+    Handle right;
+    ASSERT_EQ(
+        vorn_OpenStream(&right.h, sealedNames.path.c_str(), "names-secret", VORN_OPEN_READONLY),
+        VORN_SUCCESS);
+    Handle wrong, again;
+    EXPECT_EQ(archive::OpenArchiveLike(&wrong.h, sealedNames.path.c_str(), "names-secreT",
+                                       VORN_OPEN_READONLY, right.h),
+              archive::Status::CrcMismatch);
+    ASSERT_EQ(archive::OpenArchiveLike(&again.h, sealedNames.path.c_str(), "names-secret",
+                                       VORN_OPEN_READONLY, right.h),
+              archive::Status::Ok);
+    EXPECT_EQ(NameAt(again.h, 2), "three");
 }
 
 TEST(ArchiveWalk, HostileEntryCountFailsAtOnce) {
