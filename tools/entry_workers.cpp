@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <memory>
+#include <numeric>
 
 #include "archive/extraction.h"
 #include "format/block.h"
@@ -45,10 +46,10 @@ bool TakeAndForget(void*, const uint8_t*, uint32_t) {
 
 // The entry's place below the destination: its folder ("" for the destination itself) and its
 // own name there.
-void SplitRelative(const std::string& relative, std::string& dir, std::string& leaf) {
+void SplitRelative(std::string_view relative, std::string& dir, std::string& leaf) {
     size_t slash = relative.rfind('/');
-    dir = slash == std::string::npos ? "" : relative.substr(0, slash);
-    leaf = slash == std::string::npos ? relative : relative.substr(slash + 1);
+    dir = slash == std::string_view::npos ? "" : relative.substr(0, slash);
+    leaf = slash == std::string_view::npos ? relative : relative.substr(slash + 1);
 }
 
 // The tool's Ctrl-C as the library's cancel: asked once per block of every run.
@@ -70,7 +71,10 @@ EntryOutcome OutcomeOf(format::Status status) {
 }
 
 EntryOutcome FileSystemFailure(std::string error) {
-    return EntryOutcome{format::Status::Ok, ToolFailure::FileSystem, std::move(error)};
+    EntryOutcome outcome;
+    outcome.failure = ToolFailure::FileSystem;
+    outcome.error = std::make_shared<const std::string>(std::move(error));
+    return outcome;
 }
 
 std::string SystemReason() {
@@ -136,7 +140,7 @@ EntryOutcome ExtractThroughPartFile(const platform::OutputRoot& root, void* hand
                                     const PlannedEntry& entry, const char* password,
                                     ProgressTarget* progress, unsigned threads) {
     std::string dir, leaf;
-    SplitRelative(entry.relative, dir, leaf);
+    SplitRelative(entry.Relative(), dir, leaf);
     // Large for a thread's stack frame, and the workers are few: one each on the heap.
     auto folder = std::make_unique<platform::OutputFolder>();
     platform::OutputResult entered = platform::OpenOutputFolder(root, dir.c_str(), folder.get());
@@ -179,18 +183,35 @@ unsigned WorkerCount(unsigned jobs, size_t plannedEntries) {
 }
 
 // Units of work in one list, so that 100,000 entries are not 100,000 allocations: unit u is
-// entries[starts[u]] up to entries[starts[u + 1]], indices into the plan. A unit is an entry, or
-// a solid group's entries in their archive order, which one handle then decodes once each.
+// entries[Start(u)] up to entries[End(u)], indices into the plan. A unit is an entry, or a solid
+// group's entries in their archive order, which one handle then decodes once each. Without
+// groups starts stays empty and unit u is entries[u] alone: no second list of 100,000.
 struct UnitList {
     std::vector<size_t> entries;
-    std::vector<size_t> starts{0};
+    std::vector<size_t> starts;
 
-    size_t Count() const { return starts.size() - 1; }
+    size_t Count() const { return starts.empty() ? entries.size() : starts.size() - 1; }
+    size_t Start(size_t u) const { return starts.empty() ? u : starts[u]; }
+    size_t End(size_t u) const { return starts.empty() ? u + 1 : starts[u + 1]; }
     void Add(const size_t* first, const size_t* end) {
+        if (starts.empty()) {
+            starts.resize(entries.size() + 1);
+            std::iota(starts.begin(), starts.end(), size_t{0});
+        }
         entries.insert(entries.end(), first, end);
         starts.push_back(entries.size());
     }
 };
+
+uint64_t UnitWork(const std::vector<PlannedEntry>& plan, const UnitList& units, size_t u) {
+    uint64_t work = 0;
+    for (size_t k = units.Start(u); k < units.End(u); ++k) {
+        const DirectoryEntry& info = *plan[units.entries[k]].info;
+        uint64_t w = EstimatedExtractionWork(info.unpackedSize, info.storedSize);
+        work = w > UINT64_MAX - work ? UINT64_MAX : work + w;
+    }
+    return work;
+}
 
 // With several workers, the costliest units go first, so that no large unit starts last and
 // keeps one worker busy while the others have nothing left; the small ones follow in directory
@@ -198,28 +219,37 @@ struct UnitList {
 // directory order, which its listing then follows.
 UnitList QueueOrder(const std::vector<PlannedEntry>& plan, UnitList units, unsigned workers) {
     if (workers == 1) return units;
-    std::vector<uint64_t> work(units.Count());
+    // Where no unit is costlier than CostliestFirst's small share, as among 100,000 small
+    // entries, the order stays: deciding that first spares it two more lists of them all.
+    uint64_t total = 0;
+    uint64_t largest = 0;
     for (size_t u = 0; u < units.Count(); ++u) {
-        for (size_t k = units.starts[u]; k < units.starts[u + 1]; ++k) {
-            const DirectoryEntry& info = *plan[units.entries[k]].info;
-            uint64_t w = EstimatedExtractionWork(info.unpackedSize, info.storedSize);
-            work[u] = w > UINT64_MAX - work[u] ? UINT64_MAX : work[u] + w;
-        }
+        const uint64_t w = UnitWork(plan, units, u);
+        total = w > UINT64_MAX - total ? UINT64_MAX : total + w;
+        largest = std::max(largest, w);
     }
+    if (largest <= total / (kSmallShare * workers)) return units;
+    std::vector<uint64_t> work(units.Count());
+    for (size_t u = 0; u < units.Count(); ++u) work[u] = UnitWork(plan, units, u);
     const std::vector<size_t> order = CostliestFirst(work, workers);
     if (std::is_sorted(order.begin(), order.end())) return units;
     UnitList queue;
     queue.entries.reserve(units.entries.size());
     for (size_t u : order) {
-        queue.Add(units.entries.data() + units.starts[u],
-                  units.entries.data() + units.starts[u + 1]);
+        queue.Add(units.entries.data() + units.Start(u), units.entries.data() + units.End(u));
     }
     return queue;
 }
 
 // The planned entries as units of work: the entries of one solid group together, every other
 // entry alone.
-UnitList WorkUnits(const std::vector<PlannedEntry>& plan, const std::vector<size_t>& chosen) {
+UnitList WorkUnits(const std::vector<PlannedEntry>& plan, std::vector<size_t> chosen) {
+    if (std::none_of(chosen.begin(), chosen.end(),
+                     [&plan](size_t i) { return plan[i].info->group != 0; })) {
+        UnitList alone;
+        alone.entries = std::move(chosen);
+        return alone;
+    }
     std::vector<std::vector<size_t>> groups;
     std::vector<std::pair<uint32_t, size_t>> grouped;  // group, then where in groups
     std::vector<size_t> firsts;  // per unit: the entry that starts it alone, or where in groups
@@ -246,7 +276,7 @@ UnitList WorkUnits(const std::vector<PlannedEntry>& plan, const std::vector<size
     }
     UnitList units;
     units.entries.reserve(chosen.size());
-    units.starts.reserve(firsts.size() + 1);
+    units.starts.reserve(firsts.size() + 1);  // Add fills it from the first unit on
     for (size_t u = 0; u < firsts.size(); ++u) {
         if (!isGroup[u]) {
             units.Add(&firsts[u], &firsts[u] + 1);
@@ -295,7 +325,7 @@ void ParallelExtraction::Run() {
     std::vector<size_t> rest;
     rest.reserve(plan_.size());
     DecodeLargeEntries(rest);
-    UnitList units = WorkUnits(plan_, rest);
+    UnitList units = WorkUnits(plan_, std::move(rest));
     unsigned workers = WorkerCount(job_.jobs, units.Count());
     const UnitList queue = QueueOrder(plan_, std::move(units), workers);
     // One job per worker, each taking the next unit of the queue until none is left: a job per
@@ -346,7 +376,7 @@ void ParallelExtraction::Work(const UnitList& queue, std::atomic<size_t>& next) 
     if (Interrupted()) return;
     auto lease = handles_.Take();
     for (size_t u = next++; u < queue.Count(); u = next++) {
-        for (size_t k = queue.starts[u]; k < queue.starts[u + 1]; ++k) {
+        for (size_t k = queue.Start(u); k < queue.End(u); ++k) {
             if (Interrupted()) return;
             PlannedEntry& e = plan_[queue.entries[k]];
             if (lease->openStatus != format::Status::Ok) {
@@ -397,7 +427,7 @@ void ParallelExtraction::TestOne(void* handle, int slot, PlannedEntry& e, unsign
 std::string OutcomeText(const EntryOutcome& outcome, bool encrypted, bool passwordGiven) {
     switch (outcome.failure) {
         case ToolFailure::FileSystem:
-            return outcome.error;
+            return outcome.error ? *outcome.error : std::string();
         case ToolFailure::Cancelled:
             return "interrupted";
         case ToolFailure::None:

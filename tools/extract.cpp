@@ -171,7 +171,7 @@ bool Planner::Consider(uint64_t index, const DirectoryEntry& info) {
     std::string name = info.name;
     if (name == format::kCommentName || !Selected(name)) return true;
     if (skipLicense_ && name == format::kLicenseName) return true;
-    PlannedEntry entry{&info, index, {}, {}, {}};
+    PlannedEntry entry{&info, index, {}, 0, {}};
     format::EntryNameVerdict verdict = format::CheckEntryName(info.name, format::kNativeNameRules);
     if (verdict != format::EntryNameVerdict::Safe) {
         std::fprintf(stderr, "vorn: refused %s: %s\n", Shown(name).c_str(),
@@ -179,8 +179,8 @@ bool Planner::Consider(uint64_t index, const DirectoryEntry& info) {
         ++failed_;
         return true;
     }
-    entry.relative = RelativePathOf(name);
-    entry.target = root_ + "/" + entry.relative;
+    entry.target = root_ + "/" + RelativePathOf(name);
+    entry.relativeStart = root_.size() + 1;
     auto earlier = byTarget_.find(entry.target);
     os::PathFacts facts;
     bool onDisk = earlier == byTarget_.end() && os::StatPathItself(entry.target, facts);

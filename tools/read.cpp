@@ -397,7 +397,7 @@ uint64_t TestEntries(Archive& archive, const std::vector<DirectoryEntry>& entrie
         if (RefusedUnread(unreadable, i)) {
             ++refused;
         } else {
-            plan.push_back(PlannedEntry{&entries[i], i, "", "", {}});
+            plan.push_back(PlannedEntry{&entries[i], i, {}, 0, {}});
         }
     }
     ExtractJob job{archive, options.operands[0], archivePassword, entryPassword,
