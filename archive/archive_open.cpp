@@ -24,7 +24,6 @@ constexpr size_t kScanChunk = 4u << 20;  // the scan crosses a whole program ima
 // A bare archive starts at offset 0 and a self-extractor's archive after a stub of some tens of
 // KiB: a first read of this size finds most archives without filling the whole scan buffer.
 constexpr size_t kScanFirstChunk = 128u << 10;
-constexpr size_t kWalkChunk = 16u << 10;  // records of small entries share one read
 
 // The lowest offset below length - 8 where the magic and a known version word stand, read in
 // consecutive slices: a small first one, as most archives start near the front, then large ones
@@ -62,7 +61,9 @@ Status WalkRecords(ArchiveHandle* h, uint64_t* trailerOffset) {
     // Every record takes 40 bytes: a count the file cannot hold fails before any reading.
     CORRUPT_IF(count > (length - pos) / format::kRecordBytes);
     ChunkReader reader;
-    if (!ChunkInit(&reader, h->archiveFd, length, kWalkChunk)) return Status::NoMemory;
+    if (!ChunkInit(&reader, h->archiveFd, length, kWalkBuffer, kWalkFirstRead)) {
+        return Status::NoMemory;
+    }
     uint64_t capacity = 0;
     Status status = Status::Ok;
     for (uint64_t i = 0; i < count; ++i) {

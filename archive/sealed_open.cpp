@@ -17,8 +17,6 @@ namespace archive {
 
 namespace {
 
-constexpr size_t kWalkChunk = 16u << 10;
-
 // Opens one sealed piece in place: plainBytes at bytes, its tag after them, into out.
 bool OpenPiece(const SealState& seal, format::SealDomain domain, uint64_t index,
                const uint8_t* bytes, uint32_t plainBytes, uint8_t* out) {
@@ -87,7 +85,9 @@ Status WalkSealedRecords(ArchiveHandle* h, uint64_t* trailerOffset) {
     constexpr uint64_t kEnd = format::kSealedTrailerBytes + format::kSealTagBytes;
     CORRUPT_IF(h->fileLength - pos < kEnd || count > (h->fileLength - pos - kEnd) / kLeast);
     ChunkReader reader;
-    if (!ChunkInit(&reader, h->archiveFd, h->fileLength, kWalkChunk)) return Status::NoMemory;
+    if (!ChunkInit(&reader, h->archiveFd, h->fileLength, kWalkBuffer, kWalkFirstRead)) {
+        return Status::NoMemory;
+    }
     uint64_t capacity = 0;
     Status status = Status::Ok;
     for (uint64_t i = 0; i < count && status == Status::Ok; ++i) {

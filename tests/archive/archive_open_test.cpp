@@ -14,8 +14,10 @@
 #endif
 
 #include "archive/archive_handle.h"
+#include "archive/chunk_reader.h"
 #include "archive_test_util.h"
 #include "format/lz_block.h"
+#include "platform/platform.h"
 
 using namespace archive_test;
 
@@ -352,6 +354,30 @@ TEST(ArchiveWalk, FurtherHandleTakesPlainNamesButChecksAnEncipheredTableItself) 
                                        VORN_OPEN_READONLY, right.h),
               archive::Status::Ok);
     EXPECT_EQ(NameAt(again.h, 2), "three");
+}
+
+// The open's reader hands out the file's own bytes across every read's edge, whether the spans
+// lie densely (the reads grow to the whole buffer) or far apart (the reads are small again).
+TEST(ChunkReader, EverySpanIsTheFilesOwnBytesWhetherReadDenselyOrSparsely) {
+    const std::vector<uint8_t> bytes = SampleData(3u << 20, 7);
+    TempFile file("chunks.bin", bytes);
+    int fd =
+        platform::FileOpen(file.path.c_str(), platform::kOpenBinary | platform::kOpenReadOnly, 0);
+    ASSERT_GE(fd, 0);
+    archive::ChunkReader reader;
+    ASSERT_TRUE(archive::ChunkInit(&reader, fd, bytes.size(), archive::kWalkBuffer,
+                                   archive::kWalkFirstRead));
+    size_t largest = 0;
+    for (uint64_t at = 0; at + 40 <= bytes.size(); at += at < (1u << 20) ? 700 : 300000) {
+        const uint8_t* span = archive::ChunkAt(&reader, at, 40);
+        ASSERT_NE(span, nullptr) << at;
+        ASSERT_EQ(std::memcmp(span, bytes.data() + at, 40), 0) << at;
+        largest = std::max(largest, reader.filled);
+    }
+    EXPECT_EQ(largest, archive::kWalkBuffer);
+    EXPECT_EQ(reader.filled, archive::kWalkFirstRead);
+    archive::ChunkFree(&reader);
+    platform::FileClose(fd);
 }
 
 TEST(ArchiveWalk, HostileEntryCountFailsAtOnce) {
