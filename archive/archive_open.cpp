@@ -3,6 +3,7 @@
 // the name index that later lookups use; plus close, lock, cancel and the entry count.
 // Every position is checked against the file length before it is read, so a cut or hostile
 // file fails the open with 3 instead of reading bytes that are not there.
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -16,6 +17,7 @@
 #include "format/failed_check.h"
 #include "format/sealed.h"
 #include "format/signature_scan.h"
+#include "platform/platform.h"
 
 namespace archive {
 namespace {
@@ -126,6 +128,8 @@ Status IndexNames(ArchiveHandle* h) {
     h->nameStarts = static_cast<size_t*>(std::malloc(n * sizeof(size_t)));
     h->nameLengths = static_cast<uint16_t*>(std::malloc(n * sizeof(uint16_t)));
     if (!h->nameStarts || !h->nameLengths) return Status::NoMemory;
+    platform::PrepareForWriting(h->nameStarts, n * sizeof(size_t));
+    platform::PrepareForWriting(h->nameLengths, n * sizeof(uint16_t));
     h->indexedNames = indexed;
     size_t start = 0;
     for (size_t i = 0; i < n; ++i) {
@@ -150,6 +154,7 @@ Status LoadNames(ArchiveHandle* h, bool passwordGiven) {
     if (size > 0) {
         h->names = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(size)));
         if (!h->names) return Status::NoMemory;
+        platform::PrepareForWriting(h->names, static_cast<size_t>(size));
         Status status = ReadExactly(h->archiveFd, h->trailerOffset + format::kTrailerBytes,
                                     h->names, static_cast<size_t>(size));
         if (status != Status::Ok) return status;
@@ -325,6 +330,13 @@ bool AppendRecord(ArchiveHandle* h, uint64_t* capacity, uint64_t offset,
         h->recordOffsets = static_cast<uint64_t*>(offsets);
         h->records = static_cast<format::EntryRecord*>(records);
         if (!fits) return false;
+        // The records the header says are still to come fault in at once.
+        const uint64_t due = std::min<uint64_t>(grown, h->header.entryCount);
+        if (due > *capacity) {
+            const size_t more = static_cast<size_t>(due - *capacity);
+            platform::PrepareForWriting(h->recordOffsets + *capacity, more * sizeof(uint64_t));
+            platform::PrepareForWriting(h->records + *capacity, more * sizeof(format::EntryRecord));
+        }
         *capacity = grown;
     }
     h->recordOffsets[h->recordCount] = offset;

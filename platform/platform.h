@@ -44,6 +44,11 @@ bool SetAttributes(const char* path, uint32_t attributes);
 // Committed read-write memory for the large working areas; null when it cannot be had.
 void* PageAlloc(size_t bytes);
 void PageFree(void* memory, size_t bytes);
+// Maps the whole pages of [start, start + bytes) ahead of their first writes, in one call. Touched
+// one at a time, each page costs a fault, about 12 us on a paravirtualised machine: for the lists
+// of 100,000 entries that an open and a test build, more than filling them. A hint: where the
+// system cannot do it, nothing changes.
+void PrepareForWriting(void* start, size_t bytes);
 
 // Auto-reset event used to cancel a running extraction from another thread.
 struct CancelEvent;

@@ -14,6 +14,7 @@
 #include "format/sfx_settings.h"
 #include "format/signature_scan.h"
 #include "format/stub_fields.h"
+#include "platform/platform.h"
 #include "tools/output.h"
 #include "tools/system.h"
 
@@ -213,6 +214,7 @@ bool ReadDirectory(Archive& archive, Directory& directory, std::vector<uint64_t>
     entries.clear();
     names.clear();
     entries.reserve(static_cast<size_t>(count));
+    platform::PrepareForWriting(entries.data(), entries.capacity() * sizeof(DirectoryEntry));
     // Room for names of 64 bytes on average: memory reserved and not used is never touched, and
     // growing the text would copy it and touch fresh pages each time.
     names.reserve(static_cast<size_t>(count) * 64);

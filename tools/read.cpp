@@ -15,6 +15,7 @@
 #include "format/signature_scan.h"
 #include "format/stub_fields.h"
 #include "pe/stub_branding.h"
+#include "platform/platform.h"
 #include "tools/archive_session.h"
 #include "tools/entry_workers.h"
 #include "tools/options.h"
@@ -392,6 +393,7 @@ uint64_t TestEntries(Archive& archive, const std::vector<DirectoryEntry>& entrie
                      ProgressBar& bar) {
     std::vector<PlannedEntry> plan;
     plan.reserve(entries.size());
+    platform::PrepareForWriting(plan.data(), plan.capacity() * sizeof(PlannedEntry));
     uint64_t refused = 0;
     for (uint64_t i = 0; i < entries.size(); ++i) {
         if (RefusedUnread(unreadable, i)) {

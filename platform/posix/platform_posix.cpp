@@ -160,6 +160,19 @@ void PageFree(void* memory, size_t bytes) {
     if (memory) munmap(memory, bytes);
 }
 
+void PrepareForWriting(void* start, size_t bytes) {
+#ifdef MADV_POPULATE_WRITE
+    static const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+    const uintptr_t first = (reinterpret_cast<uintptr_t>(start) + page - 1) & ~(page - 1);
+    const uintptr_t end = (reinterpret_cast<uintptr_t>(start) + bytes) & ~(page - 1);
+    // Older kernels refuse the advice (EINVAL): the pages then fault in as they are written.
+    if (end > first) madvise(reinterpret_cast<void*>(first), end - first, MADV_POPULATE_WRITE);
+#else
+    (void)start;
+    (void)bytes;
+#endif
+}
+
 struct CancelEvent {
     std::atomic<bool> signalled{false};
 };

@@ -87,6 +87,9 @@ void PageFree(void* memory, size_t) {
     if (memory) VirtualFree(memory, 0, MEM_RELEASE);
 }
 
+// Committed pages fault in as they are first written; the self-extractor's lists are short.
+void PrepareForWriting(void*, size_t) {}
+
 // The event handle itself stands for the CancelEvent.
 CancelEvent* EventCreate() {
     return reinterpret_cast<CancelEvent*>(CreateEventA(nullptr, FALSE, FALSE, nullptr));
