@@ -88,6 +88,30 @@ TEST(ToolRoundTrip, PackThenListShowsEveryFileWithBackslashNamesAndTheComment) {
     EXPECT_NE(json.out.find("\"comment\": \"Comment line one\""), std::string::npos);
 }
 
+#ifndef _WIN32
+// A link to a file is stored as a file under the link's own name, whether what it leads to lies
+// beside it in the tree or outside it; a link to a folder is left out.
+TEST(ToolRoundTrip, LinksToFilesAreStoredUnderTheirOwnNames) {
+    ScratchFolder scratch;
+    fs::path tree = scratch / "tree";
+    WriteFile(tree / "b" / "real.txt", "inside\n");
+    WriteFile(scratch / "outside.txt", "outside\n");
+    fs::create_directories(tree / "a");
+    fs::create_symlink("../b/real.txt", tree / "a" / "beside.txt");
+    fs::create_symlink(scratch / "outside.txt", tree / "a" / "away.txt");
+    fs::create_directory_symlink("../b", tree / "folder");
+    fs::path archive = scratch / "links.vorn";
+    RunResult pack = Vorn({"pack", "-q", archive.string(), "."}, tree.string());
+    ASSERT_EQ(pack.exitCode, 0) << pack.err;
+    RunResult extract = Vorn({"extract", "-q", "-o", (scratch / "out").string(), archive.string()});
+    ASSERT_EQ(extract.exitCode, 0) << extract.err;
+    EXPECT_EQ(ReadFile(scratch / "out" / "a" / "beside.txt"), "inside\n");
+    EXPECT_EQ(ReadFile(scratch / "out" / "a" / "away.txt"), "outside\n");
+    EXPECT_EQ(ReadFile(scratch / "out" / "b" / "real.txt"), "inside\n");
+    EXPECT_FALSE(fs::exists(scratch / "out" / "folder"));
+}
+#endif
+
 TEST(ToolRoundTrip, ExtractGivesBackTheBytesTimesAndReadOnlyBit) {
     ScratchFolder scratch;
     fs::path tree = MakeSampleTree(scratch);
