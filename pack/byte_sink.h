@@ -43,9 +43,17 @@ class FileSink final : public ByteSink {
     void Discard() override;
 
   private:
+    // Hands the bytes held back to the file.
+    Status Flush();
+    uint64_t HeldFrom() const { return size_ - held_.size(); }
+
     std::FILE* file_ = nullptr;
     std::string path_;
     uint64_t size_ = 0;
+    // The last bytes appended, not yet in the file, from HeldFrom() on. A record rewritten while
+    // its entry is still held, as every small entry's is, is patched here: a seek back into the
+    // file cost seven calls per entry and broke the writes into pieces of a few hundred bytes.
+    std::vector<uint8_t> held_;
 };
 
 // Reads a whole file into bytes; false on failure.

@@ -4,12 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <string>
 #include <vector>
 
 #include "byte_reading.h"
 #include "memory_sink.h"
 #include "pack/archive_writer.h"
+#include "pack/byte_sink.h"
 #include "pack/stub_image.h"
 #include "pe/pe_image.h"
 #include "test_archive.h"
@@ -200,6 +202,41 @@ TEST(StreamingWriter, ProgressCountsUnpackedBytesAfterEveryBlock) {
 }
 
 // ---- Failures
+
+// The file sink holds the last bytes it is given: rewrites and reads back land alike whether the
+// bytes are still held, already in the file, or partly each, and the file ends as the model does.
+TEST(StreamingWriter, FileSinkRewritesAndReadsBackHeldAndWrittenBytesAlike) {
+    const std::string path = TempPath("sink.bin");
+    pack::FileSink sink;
+    ASSERT_EQ(sink.Create(path), Status::Ok);
+    std::vector<uint8_t> model;
+    uint32_t state = 12345;
+    const auto next = [&state](uint32_t below) {
+        state = state * 1103515245u + 12345u;
+        return (state >> 8) % below;
+    };
+    const size_t appendSizes[] = {40, 700, 5000, 100000, (size_t{3} << 20) / 2};
+    for (int step = 0; step < 400; ++step) {
+        const std::vector<uint8_t> data = Pattern(appendSizes[next(step % 50 == 49 ? 5 : 4)], step);
+        ASSERT_EQ(sink.Append(data.data(), data.size()), Status::Ok);
+        model.insert(model.end(), data.begin(), data.end());
+        const size_t size = 1 + next(4096);
+        const size_t at =
+            next(static_cast<uint32_t>(model.size() - std::min(size, model.size()) + 1));
+        const std::vector<uint8_t> patch = Pattern(std::min(size, model.size() - at), step + 7);
+        ASSERT_EQ(sink.Rewrite(at, patch.data(), patch.size()), Status::Ok);
+        std::copy(patch.begin(), patch.end(), model.begin() + static_cast<std::ptrdiff_t>(at));
+        if (step % 7 == 0) {
+            std::vector<uint8_t> read(patch.size());
+            ASSERT_EQ(sink.ReadBack(at, read.data(), read.size()), Status::Ok);
+            ASSERT_EQ(read, patch) << step;
+        }
+    }
+    ASSERT_EQ(sink.Size(), model.size());
+    ASSERT_EQ(sink.Close(), Status::Ok);
+    EXPECT_TRUE(ReadBack(path) == model);
+    std::remove(path.c_str());
+}
 
 TEST(StreamingWriterFailure, OverlongNameFailsAndStopsTheWriter) {
     const std::string out = TempPath("long.vorn");
