@@ -162,7 +162,8 @@ void PageFree(void* memory, size_t bytes) {
 
 void PrepareForWriting(void* start, size_t bytes) {
 #ifdef MADV_POPULATE_WRITE
-    static const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+    // Not a static: the library links into C programs, which have no guard for one.
+    const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
     const uintptr_t first = (reinterpret_cast<uintptr_t>(start) + page - 1) & ~(page - 1);
     const uintptr_t end = (reinterpret_cast<uintptr_t>(start) + bytes) & ~(page - 1);
     // Older kernels refuse the advice (EINVAL): the pages then fault in as they are written.
