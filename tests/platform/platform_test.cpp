@@ -126,14 +126,16 @@ TEST(PlatformMemory, PreparedPagesTakeTheirWritesWithoutFaulting) {
         EXPECT_EQ(bytes[0], 42);
         return static_cast<size_t>(after.ru_minflt - before.ru_minflt);
     };
-    EXPECT_GT(faultsWhileWriting(false), kPages / 2);
+    const size_t unprepared = faultsWhileWriting(false);
+    EXPECT_GT(unprepared, kPages / 2);
     // The advice came with Linux 5.14; an older kernel writes the pages as it always did.
     struct utsname system;
     uname(&system);
     int major = 0, minor = 0;
     std::sscanf(system.release, "%d.%d", &major, &minor);
     if (major < 5 || (major == 5 && minor < 14)) GTEST_SKIP() << system.release;
-    EXPECT_LT(faultsWhileWriting(true), kPages / 8);
+    // Relative to the control: under AddressSanitizer both runs also fault in the shadow pages.
+    EXPECT_LT(faultsWhileWriting(true) * 4, unprepared);
 }
 #endif
 
