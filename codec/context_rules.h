@@ -40,7 +40,9 @@ inline uint32_t ReplacementSlot(uint32_t s0, uint32_t s1, uint32_t s2, uint32_t 
     uint32_t highPick = s3 < s2;
     uint32_t highStamp = highPick ? s3 : s2;
     uint32_t upper = highStamp < lowStamp;
-    return (upper << 1) | (upper ? highPick : lowPick);
+    // A mask rather than "upper ? highPick : lowPick", which compilers turn into a branch.
+    uint32_t pick = lowPick ^ ((lowPick ^ highPick) & (0u - upper));
+    return (upper << 1) | pick;
 }
 
 }  // namespace codec
