@@ -397,13 +397,12 @@ Status DecodeTokens(const uint8_t* body, uint32_t bodyBytes, uint32_t bitPos, ui
         // source at or past o would read bytes the block has not produced.
         CORRUPT_IF(source >= state.o);
         CopyMatch(out, state.o, source, length, outCapacity - state.o);
-        // The three bytes before the new o. A match of at least three bytes that does not
-        // overlap itself ends with the same bytes as its source, which were written long ago:
-        // reading them there does not wait for the copy's stores to reach the load. Otherwise
-        // they are read behind the new o, which is at least 4 here. The byte before the
-        // context lands in bits 24-31, which the hashes never look at.
-        const uint32_t historyEnd =
-            length >= 3 && state.o - source >= length ? source + length : state.o + length;
+        // The three bytes before the new o. A match of at least three bytes ends with the same
+        // bytes as its source (the copy goes as if byte by byte), and unless it overlaps itself
+        // those were written long ago: reading them there does not wait for the copy's stores
+        // to reach the load. A shorter match's are read behind the new o, which is at least 4
+        // here. The byte before the context lands in bits 24-31, which the hashes never look at.
+        const uint32_t historyEnd = length >= 3 ? source + length : state.o + length;
         state.o += length;
         state.history = __builtin_bswap32(format::LoadLE32(out + historyEnd - 4));
     }
