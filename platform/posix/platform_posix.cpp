@@ -44,6 +44,10 @@ int FileOpen(const char* path, int flags, int permission) {
 
 namespace {
 
+// The huge page of x86-64 and of arm64 with 4 KiB pages. Where it is larger, fewer areas
+// qualify for the advice, which is all a wrong guess costs.
+constexpr uintptr_t kHugePage = uintptr_t{2} << 20;
+
 // Reads until count bytes or end of file: step(done) reads into the rest and answers what
 // read(2) would. Bytes read, or -1 when an error came before any.
 template <typename Step>
@@ -132,7 +136,6 @@ void* PageAlloc(size_t bytes) {
     // read buffer and staging area of a large entry are touched from end to end, and every small
     // page's first touch is a fault, which costs microseconds on a virtual machine. Where the
     // system keeps huge pages for those who ask (or has none), the advice changes nothing.
-    constexpr size_t kHugePage = size_t{2} << 20;
     constexpr size_t kPage = 4096;
     if (bytes < kHugePage) {
         void* memory =
@@ -169,7 +172,6 @@ void PrepareForWriting(void* start, size_t bytes) {
 #ifdef MADV_HUGEPAGE
     // Whole 2 MiB pages inside the range may come as huge pages: each is mapped at once, where
     // mapping its 512 small pages one by one cost about five times as long.
-    constexpr uintptr_t kHugePage = uintptr_t{2} << 20;
     const uintptr_t hugeFirst = (first + kHugePage - 1) & ~(kHugePage - 1);
     const uintptr_t hugeEnd = end & ~(kHugePage - 1);
     if (hugeEnd > hugeFirst) {
